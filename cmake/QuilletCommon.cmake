@@ -1,0 +1,29 @@
+# One place for the language level, warnings and Qt defines that every Quillet target uses.
+add_library(quillet_common_cfg INTERFACE)
+target_compile_features(quillet_common_cfg INTERFACE cxx_std_20)
+target_compile_options(quillet_common_cfg INTERFACE -Wall -Wextra -Wpedantic)
+if(QUILLET_WERROR)
+  target_compile_options(quillet_common_cfg INTERFACE -Werror)
+endif()
+target_compile_definitions(quillet_common_cfg INTERFACE
+  QT_NO_CAST_FROM_ASCII
+  QT_NO_CAST_TO_ASCII
+  QT_NO_URL_CAST_FROM_STRING
+  QT_NO_FOREACH
+  QT_USE_QSTRINGBUILDER
+)
+
+# quillet_add_test(NAME LABEL label SOURCES ... [LIBS ...] [ENV ...])
+# One QtTest executable per area, registered with CTest under a label.
+function(quillet_add_test name)
+  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE quillet_common_cfg Qt6::Test ${T_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${T_ENV}")
+endfunction()

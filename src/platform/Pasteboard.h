@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <optional>
+
+// The desktop clipboard as the capture and paste-back see it. The change counter rises on
+// every change of the content and is never 0 once something was copied.
+class Pasteboard
+{
+public:
+    virtual ~Pasteboard() = default;
+
+    virtual qint64 changeCount() = 0;
+    // True when the clipboard offers no data at all.
+    virtual bool isEmpty() = 0;
+
+    // Path of the first local file URL on the clipboard.
+    virtual std::optional<QString> firstFilePath() = 0;
+    // The first image on the clipboard, decoded.
+    virtual std::optional<QImage> firstImage() = 0;
+    // The plain-text string of the clipboard.
+    virtual std::optional<QString> string() = 0;
+    // True when a password manager marked the content as secret (x-kde-passwordManagerHint).
+    virtual bool isMarkedSecretByPasswordManager() = 0;
+
+    virtual void writeString(const QString &text) = 0;
+    // Offers the TIFF bytes as image/tiff and a PNG encoding for programs that read only PNG.
+    virtual void writeImage(const QByteArray &tiff) = 0;
+    // Offers the file as text/uri-list, x-special/gnome-copied-files and its path as text.
+    virtual void writeFilePath(const QString &path) = 0;
+};

@@ -1,0 +1,170 @@
+#include "store/ClipFileManager.h"
+
+#include "store/DBKeeper.h"
+#include "store/PathHelper.h"
+#include "support/Log.h"
+#include "support/ZipWriter.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool typeHasZip(const QStringList &extras)
+{
+    return extras.contains(QStringLiteral("zip"));
+}
+
+// Hashes also arrive from the sync service; one that is not a plain file name would reach
+// outside the data folder, so it names no file at all.
+bool isPlainName(const QString &name)
+{
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".")
+           && name != QLatin1String("..");
+}
+
+} // namespace
+
+ClipFileManager &ClipFileManager::sharedInstance()
+{
+    static ClipFileManager manager;
+    return manager;
+}
+
+bool ClipFileManager::isExist(const QString &path) const
+{
+    return QFileInfo::exists(path);
+}
+
+void ClipFileManager::saveData(const QByteArray &bytes, const QString &md5)
+{
+    if (!isPlainName(md5))
+        return;
+    const QString path = PathHelper::getBaseFilePath(md5);
+    if (QFileInfo::exists(path))
+        return;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        qCWarning(lcStore) << "cannot write payload" << path << file.errorString();
+}
+
+void ClipFileManager::saveClipData(const QByteArray &bytes, HistoryModel &history)
+{
+    const QString hash = history.hash();
+    if (!isPlainName(hash))
+        return;
+    const QStringList components = history.typeName().split(QLatin1Char('+'));
+    saveData(bytes, hash);
+    if (typeHasZip(components)) {
+        const QString archive = PathHelper::getZipsFilePath(hash);
+        if (!ZipWriter::writeSingleEntry(archive, hash, bytes))
+            qCWarning(lcStore) << "cannot write archive" << archive;
+        history.file_size = fileSize(archive);
+    } else {
+        history.file_size = static_cast<double>(bytes.size());
+    }
+}
+
+bool ClipFileManager::saveClipFile(const QString &path, HistoryModel &history)
+{
+    const QString hash = history.hash();
+    if (!isPlainName(hash))
+        return false;
+    const QString target = PathHelper::getBaseFilePath(hash);
+    if (QFileInfo::exists(target) || !QFile::copy(path, target))
+        return false;
+
+    // The extras follow the first "+": "file_pdf+zip" keeps an archive.
+    const QStringList extras = history.typeName().section(QLatin1Char('+'), 1).split(QLatin1Char('+'));
+    if (typeHasZip(extras)) {
+        const QString archive = PathHelper::getZipsFilePath(hash);
+        if (!ZipWriter::writeSingleEntryFromFile(archive, hash, path))
+            return false;
+        history.file_size = fileSize(archive);
+        return true;
+    }
+    history.file_size = fileSize(path);
+    return true;
+}
+
+std::optional<QString> ClipFileManager::getStringWithMd5(const QString &md5) const
+{
+    const std::optional<QByteArray> bytes = getDataWithMd5(md5);
+    if (!bytes)
+        return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder.decode(*bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+std::optional<QByteArray> ClipFileManager::getDataWithMd5(const QString &md5) const
+{
+    if (!isPlainName(md5))
+        return std::nullopt;
+    QFile file(PathHelper::getBaseFilePath(md5));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+float ClipFileManager::fileSize(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable())
+        return 0.0F;
+    return static_cast<float>(info.size());
+}
+
+QString ClipFileManager::makePreviewLink(const HistoryModel &history)
+{
+    const QString hash = history.hash();
+    const QString name = history.file_name.value_or(hash);
+    if (!isPlainName(hash) || !isPlainName(QFileInfo(name).fileName()))
+        return PathHelper::getPreviewsFilePath(hash);
+    const QString source = PathHelper::getBaseFilePath(hash);
+    // A file name never names a folder outside previews/.
+    const QString target = PathHelper::getPreviewsFilePath(QFileInfo(name).fileName());
+    const QByteArray sourcePath = QFile::encodeName(source);
+    const QByteArray targetPath = QFile::encodeName(target);
+
+    struct stat targetStat {};
+    if (lstat(targetPath.constData(), &targetStat) == 0) {
+        struct stat sourceStat {};
+        const bool sameFile = stat(sourcePath.constData(), &sourceStat) == 0 && sourceStat.st_ino != 0
+                              && targetStat.st_ino != 0 && sourceStat.st_ino == targetStat.st_ino
+                              && sourceStat.st_dev == targetStat.st_dev
+                              && sourceStat.st_size == targetStat.st_size;
+        if (sameFile)
+            return target;
+        unlink(targetPath.constData());
+    }
+    if (link(sourcePath.constData(), targetPath.constData()) != 0)
+        qCDebug(lcStore) << "cannot link preview" << target;
+    return target;
+}
+
+void ClipFileManager::deleteFilesWithHashArray(const QStringList &hashes)
+{
+    for (const QString &hash : hashes) {
+        if (!isPlainName(hash) || DBKeeper::historyExist(hash))
+            continue;
+        QFile::remove(PathHelper::getBaseFilePath(hash));
+        QFile::remove(PathHelper::getZipsFilePath(hash));
+        QFile::remove(PathHelper::getPreviewsFilePath(hash));
+    }
+}
+
+void ClipFileManager::deleteZipfileWithName(const QString &md5)
+{
+    if (!isPlainName(md5))
+        return;
+    QFile::remove(PathHelper::getZipsFilePath(md5));
+    QFile::remove(PathHelper::getPreviewsFilePath(md5));
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "store/HistoryModel.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Writes, reads, packs, links and deletes the payload files of clips. A payload is the file
+// files/HASH; kinds marked "+zip" also keep zips/HASH, an archive with one deflated entry
+// named by the hash, which is what travels to and from the service.
+class ClipFileManager final
+{
+    Q_DISABLE_COPY_MOVE(ClipFileManager)
+
+public:
+    static ClipFileManager &sharedInstance();
+
+    bool isExist(const QString &path) const;
+
+    // Writes bytes to files/HASH through a temporary file, unless files/HASH exists.
+    void saveData(const QByteArray &bytes, const QString &md5);
+    // Stores the payload of a text or image clip and sets the record's file_size.
+    void saveClipData(const QByteArray &bytes, HistoryModel &history);
+    // Stores a copy of the user's file; false when the copy or its archive fails (also when
+    // files/HASH already exists, which is then left untouched).
+    bool saveClipFile(const QString &path, HistoryModel &history);
+
+    std::optional<QString> getStringWithMd5(const QString &md5) const;
+    std::optional<QByteArray> getDataWithMd5(const QString &md5) const;
+    static float fileSize(const QString &path);
+
+    // previews/NAME as a hard link to files/HASH, made anew when it no longer is one.
+    QString makePreviewLink(const HistoryModel &history);
+
+    // Removes files/, zips/ and previews/ HASH of every hash that no row uses any more.
+    void deleteFilesWithHashArray(const QStringList &hashes);
+    void deleteZipfileWithName(const QString &md5);
+
+private:
+    ClipFileManager() = default;
+};

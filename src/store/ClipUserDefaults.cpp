@@ -1,0 +1,92 @@
+#include "store/ClipUserDefaults.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+
+// QSettings is reentrant: a fresh object per call is safe on any thread, and its destructor
+// writes the change to the file.
+QSettings open()
+{
+    return QSettings(ClipUserDefaults::settingsPath(), QSettings::IniFormat);
+}
+
+} // namespace
+
+namespace ClipUserDefaults {
+
+QString settingsPath()
+{
+    QString folder = qEnvironmentVariable("QUILLET_CONFIG_DIR");
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                 + QStringLiteral("/Quillet");
+    return QDir::cleanPath(folder) + QStringLiteral("/Quillet.conf");
+}
+
+bool contains(const QString &key)
+{
+    return open().contains(key);
+}
+
+QVariant value(const QString &key)
+{
+    return open().value(key);
+}
+
+void setValue(const QString &key, const QVariant &value)
+{
+    QSettings settings = open();
+    settings.setValue(key, value);
+    settings.sync();
+}
+
+void remove(const QString &key)
+{
+    QSettings settings = open();
+    settings.remove(key);
+    settings.sync();
+}
+
+bool boolValue(const QString &key, bool fallback)
+{
+    const QVariant stored = value(key);
+    return stored.isValid() ? stored.toBool() : fallback;
+}
+
+double doubleValue(const QString &key, double fallback)
+{
+    const QVariant stored = value(key);
+    bool ok = false;
+    const double number = stored.toDouble(&ok);
+    return stored.isValid() && ok ? number : fallback;
+}
+
+int intValue(const QString &key, int fallback)
+{
+    const QVariant stored = value(key);
+    bool ok = false;
+    const int number = stored.toInt(&ok);
+    return stored.isValid() && ok ? number : fallback;
+}
+
+std::optional<QString> stringValue(const QString &key)
+{
+    const QVariant stored = value(key);
+    if (!stored.isValid())
+        return std::nullopt;
+    return stored.toString();
+}
+
+QStringList stringList(const QString &key)
+{
+    const QVariant stored = value(key);
+    // The INI form of a one-element list reads back as a plain string.
+    if (stored.typeId() == QMetaType::QString)
+        return {stored.toString()};
+    return stored.toStringList();
+}
+
+} // namespace ClipUserDefaults

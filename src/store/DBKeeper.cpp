@@ -1,0 +1,256 @@
+#include "store/DBKeeper.h"
+
+#include "store/Database.h"
+
+#include <algorithm>
+
+namespace {
+
+QList<HistoryModel> readRecords(SqlQuery &rows)
+{
+    QList<HistoryModel> records;
+    while (rows.next())
+        records.append(HistoryModel::getObjectFrom(rows));
+    return records;
+}
+
+std::optional<HistoryModel> firstRecord(const char *sql)
+{
+    std::optional<HistoryModel> record;
+    DBObject::inDatabase([&](Database &db) {
+        SqlQuery rows = db.query(sql);
+        if (rows.next())
+            record = HistoryModel::getObjectFrom(rows);
+    });
+    return record;
+}
+
+QStringList collectHashes(Database &db, const char *sql, SqlParams params = {})
+{
+    QStringList hashes;
+    SqlQuery rows = db.query(sql, params);
+    while (rows.next())
+        hashes << rows.text(0).value_or(QString());
+    return hashes;
+}
+
+bool execute(const char *sql, SqlParams params)
+{
+    bool ok = false;
+    DBObject::inDatabase([&](Database &db) { ok = db.exec(sql, params); });
+    return ok;
+}
+
+} // namespace
+
+namespace DBKeeper {
+
+QList<HistoryModel> getAllHistory()
+{
+    return getAllHistoryAtCategory(Category::history);
+}
+
+QList<HistoryModel> getAllFavourites()
+{
+    return getAllHistoryAtCategory(Category::favourite);
+}
+
+QList<HistoryModel> getAllHistoryAtCategory(const QString &category, uint count)
+{
+    QList<HistoryModel> records;
+    const qint64 limit = std::min<qint64>(count, kMaxListCount);
+    DBObject::inDatabase([&](Database &db) {
+        SqlQuery rows = db.query("select * from History where category is ? order by timeStamp desc limit ?",
+                                 {category, limit});
+        records = readRecords(rows);
+    });
+    return records;
+}
+
+std::optional<HistoryModel> getUnProcessHistory()
+{
+    return firstRecord("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
+                       "secert = 0 and category = 'history' order by timeStamp desc limit 1");
+}
+
+std::optional<HistoryModel> getUnProcessFavourite()
+{
+    return firstRecord("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
+                       "secert = 0 and category = 'favourite' order by timeStamp desc limit 1");
+}
+
+std::optional<HistoryModel> getFileProcessHistory()
+{
+    return firstRecord("select * from History where (file_ready + local_file_ok = 1) and file_id > 0 "
+                       "order by timeStamp desc limit 1");
+}
+
+QJsonObject getSyncFavourite()
+{
+    QJsonObject favourites;
+    DBObject::inDatabase([&](Database &db) {
+        SqlQuery rows = db.query("select history_id,favourite from History where category is 'favourite' "
+                                 "and history_id > 0 and favourite > 0 order by timestamp");
+        while (rows.next()) {
+            QJsonObject mark;
+            mark.insert(QLatin1String("favourite"), static_cast<double>(rows.int64(1)));
+            favourites.insert(QString::number(rows.int64(0)), mark);
+        }
+    });
+    return favourites;
+}
+
+std::optional<HistoryModel> getClipObjectWithHistoryID(qint64 historyId, const QString &category)
+{
+    std::optional<HistoryModel> record;
+    DBObject::inDatabase([&](Database &db) {
+        SqlQuery rows = db.query("select * from History where history_id = ? and category is ?",
+                                 {historyId, category});
+        while (rows.next())
+            record = HistoryModel::getObjectFrom(rows);
+    });
+    return record;
+}
+
+bool historyExist(const QString &hash)
+{
+    bool exists = false;
+    DBObject::inDatabase([&](Database &db) {
+        SqlQuery rows = db.query("select count(file_hash) from History where file_hash = ?;", {hash});
+        exists = rows.next() && rows.int64(0) > 0;
+    });
+    return exists;
+}
+
+void setLocalFileOkWithHash(const QString &hash)
+{
+    if (!hash.isEmpty())
+        execute("update History set local_file_ok = ? where file_hash = ?;", {qint64(1), hash});
+}
+
+void setLocalHistoryOnly(const QString &hash)
+{
+    if (!hash.isEmpty())
+        execute("update History set history_id = ?, file_ready = ? where file_hash = ?;",
+                {qint64(0), qint64(0), hash});
+}
+
+void setRemoteFileReady(int ready, const QString &hash)
+{
+    if (!hash.isEmpty())
+        execute("update History set file_ready = ? where file_hash = ?;", {qint64(ready), hash});
+}
+
+bool updateTimestamp(qint64 timestamp, const QString &hash)
+{
+    return execute("update History set timestamp = ? where file_hash is ?;", {timestamp, hash});
+}
+
+bool setFavourite(qint64 favourite, const QString &hash)
+{
+    return execute("update History set favourite = ? where file_hash is ?;", {favourite, hash});
+}
+
+bool updateHistoryID(qint64 historyId, qint64 fileId, const QString &hash)
+{
+    return execute("update History set history_id = ?, file_id = ? where file_hash is ?;",
+                   {historyId, fileId, hash});
+}
+
+bool deleteClipItem(const QString &hash)
+{
+    return execute("delete from History where file_hash is ?;", {hash});
+}
+
+bool deleteClipItem(const QString &hash, const QString &category)
+{
+    return execute("delete from History where file_hash is ? and category is ?;", {hash, category});
+}
+
+bool deleteClipWithHistoryID(const std::optional<qint64> &historyId)
+{
+    if (!historyId)
+        return false;
+    return execute("delete from History where history_id is ?;", {*historyId});
+}
+
+std::optional<QString> deleteHistoryWithId(const QVariant &historyId)
+{
+    bool isNumber = false;
+    const qint64 id = historyId.toString().trimmed().toLongLong(&isNumber);
+    if (!isNumber)
+        return std::nullopt;
+    std::optional<QString> hash;
+    DBObject::inDatabase([&](Database &db) {
+        {
+            SqlQuery rows = db.query("select file_hash from history where history_id = ?", {id});
+            if (rows.next())
+                hash = rows.text(0);
+        }
+        if (hash)
+            db.exec("delete from history where history_id = ?", {id});
+    });
+    return hash;
+}
+
+void removeInvalidDatas()
+{
+    execute("delete from history where file_ready = 0 and local_file_ok = 0;", {});
+}
+
+QStringList cleanupDatabase(const QString &category)
+{
+    QStringList hashes;
+    DBObject::inDatabase([&](Database &db) {
+        qint64 count = 0;
+        {
+            SqlQuery rows = db.query("select count(history_id) from history where category is ?", {category});
+            if (rows.next())
+                count = rows.int64(0);
+        }
+        if (count < kKeptPerCategory + 1)
+            return;
+        hashes = collectHashes(db,
+                               "select file_hash from history where timestamp < (select min(timestamp) from "
+                               "(select timestamp from history where category is ? order by timestamp desc "
+                               "limit 60)) and category is ?",
+                               {category, category});
+        db.exec("delete from history where timestamp < (select min(timestamp) from (select timestamp from "
+                "history where category is ? order by timestamp desc limit 60)) and category is ?",
+                {category, category});
+    });
+    return hashes;
+}
+
+QStringList clearAllHistory()
+{
+    QStringList hashes;
+    DBObject::inDatabase([&](Database &db) {
+        hashes = collectHashes(db, "select file_hash from history where favourite <= 0");
+        db.exec("delete from history where favourite <= 0");
+    });
+    return hashes;
+}
+
+QStringList clearHistoryLessThan(double timestamp)
+{
+    QStringList hashes;
+    DBObject::inDatabase([&](Database &db) {
+        hashes = collectHashes(db, "select file_hash from history where favourite <= 0 and timestamp < ?",
+                               {timestamp});
+        db.exec("delete from history where favourite <= 0 and timestamp < ?", {timestamp});
+    });
+    return hashes;
+}
+
+QStringList removeAllData()
+{
+    QStringList hashes;
+    DBObject::inDatabase([&](Database &db) {
+        hashes = collectHashes(db, "select file_hash from history");
+        db.exec("delete from history");
+    });
+    return hashes;
+}
+
+} // namespace DBKeeper

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "store/HistoryModel.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QStringList>
+#include <QVariant>
+
+#include <optional>
+
+// The store's queries: lists of clips, the next clip for each sync service, updates of every
+// row of a hash, deletions, retention and clearing. Each call is one unit of work on the
+// connection pool. Deleting calls return the hashes of the deleted rows, so that the caller
+// can remove the payload files no row uses any more.
+namespace DBKeeper {
+
+inline constexpr int kMaxListCount = 30;
+inline constexpr int kKeptPerCategory = 60;
+inline constexpr qint64 kMaxPushedFileSize = 5767168;
+
+QList<HistoryModel> getAllHistory();
+QList<HistoryModel> getAllFavourites();
+QList<HistoryModel> getAllHistoryAtCategory(const QString &category, uint count = kMaxListCount);
+
+std::optional<HistoryModel> getUnProcessHistory();
+std::optional<HistoryModel> getUnProcessFavourite();
+std::optional<HistoryModel> getFileProcessHistory();
+
+// history id (as a decimal string) -> {"favourite": mark} for the synced favourites.
+QJsonObject getSyncFavourite();
+std::optional<HistoryModel> getClipObjectWithHistoryID(qint64 historyId, const QString &category);
+bool historyExist(const QString &hash);
+
+void setLocalFileOkWithHash(const QString &hash);
+void setLocalHistoryOnly(const QString &hash);
+void setRemoteFileReady(int ready, const QString &hash);
+bool updateTimestamp(qint64 timestamp, const QString &hash);
+bool setFavourite(qint64 favourite, const QString &hash);
+bool updateHistoryID(qint64 historyId, qint64 fileId, const QString &hash);
+
+bool deleteClipItem(const QString &hash);
+bool deleteClipItem(const QString &hash, const QString &category);
+bool deleteClipWithHistoryID(const std::optional<qint64> &historyId);
+// Deletes every row of the clip with this service id; returns its hash, if one was found.
+// The id may be a number or a string of digits.
+std::optional<QString> deleteHistoryWithId(const QVariant &historyId);
+void removeInvalidDatas();
+
+QStringList cleanupDatabase(const QString &category);
+QStringList clearAllHistory();
+QStringList clearHistoryLessThan(double timestamp);
+QStringList removeAllData();
+
+} // namespace DBKeeper

@@ -1,0 +1,32 @@
+#pragma once
+
+// Keys of the settings file, shared by every part that reads or writes a preference.
+namespace SettingsKeys {
+inline constexpr char loginUserToken[] = "loginUserToken";
+inline constexpr char loginUserId[] = "loginUserId";
+inline constexpr char loginUserEmail[] = "loginUserEmail";
+inline constexpr char userKeyWords[] = "userKeyWords";
+inline constexpr char analyseSecert[] = "analyseSecert";
+inline constexpr char fileAsSecert[] = "fileAsSecert";
+inline constexpr char advancePrivacy[] = "advancePrivacy";
+inline constexpr char privacy_script[] = "privacy_script";
+inline constexpr char CLIP_MONITOR_SPEED[] = "CLIP_MONITOR_SPEED";
+inline constexpr char keyCode[] = "keyCode";
+inline constexpr char modifierFlags[] = "modifierFlags";
+inline constexpr char deviceToken[] = "deviceToken";
+inline constexpr char lastPullRequestTime[] = "lastPullRequestTime";
+inline constexpr char newversion[] = "newversion";
+inline constexpr char homepage[] = "homepage";
+inline constexpr char developerPage[] = "developerPage";
+inline constexpr char categories[] = "categories";
+} // namespace SettingsKeys
+
+namespace SettingsDefaults {
+inline constexpr double clipMonitorSpeed = 0.6;
+// Shift-Command-V in the stored key code and modifier bits; translated at registration.
+inline constexpr int keyCode = 9;
+inline constexpr int modifierFlags = 0x120000;
+// Both keys hold this value when the global shortcut is switched off.
+inline constexpr int shortcutOff = -8192;
+inline constexpr char lastPullRequestTime[] = "0";
+} // namespace SettingsDefaults

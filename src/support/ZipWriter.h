@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Writes zip archives that hold exactly one deflate-compressed entry. An existing archive at
+// the path is replaced as a whole; libzip writes to a temporary file and renames it on close,
+// so a reader never sees a half-written archive.
+namespace ZipWriter {
+bool writeSingleEntry(const QString &archivePath, const QString &entryName, const QByteArray &content);
+// The entry's content is read from sourcePath while the archive is written.
+bool writeSingleEntryFromFile(const QString &archivePath, const QString &entryName,
+                              const QString &sourcePath);
+} // namespace ZipWriter
