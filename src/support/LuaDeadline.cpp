@@ -1,0 +1,42 @@
+#include "support/LuaDeadline.h"
+
+#include <lua.hpp>
+
+namespace {
+
+// The registry key under which the armed deadline of a state is kept.
+const char kDeadlineKey = 0;
+// Instructions between two looks at the clock.
+constexpr int kCheckEvery = 1000;
+
+void checkDeadline(lua_State *state, lua_Debug *)
+{
+    lua_rawgetp(state, LUA_REGISTRYINDEX, &kDeadlineKey);
+    const auto *deadline = static_cast<const std::chrono::steady_clock::time_point *>(lua_touserdata(state, -1));
+    lua_pop(state, 1);
+    if (deadline && std::chrono::steady_clock::now() > *deadline)
+        luaL_error(state, "%s", LuaDeadline::timeoutMessage());
+}
+
+} // namespace
+
+LuaDeadline::LuaDeadline(lua_State *state, std::chrono::milliseconds limit)
+    : m_state(state)
+    , m_deadline(std::chrono::steady_clock::now() + limit)
+{
+    lua_pushlightuserdata(m_state, &m_deadline);
+    lua_rawsetp(m_state, LUA_REGISTRYINDEX, &kDeadlineKey);
+    lua_sethook(m_state, checkDeadline, LUA_MASKCOUNT, kCheckEvery);
+}
+
+LuaDeadline::~LuaDeadline()
+{
+    lua_sethook(m_state, nullptr, 0, 0);
+    lua_pushnil(m_state);
+    lua_rawsetp(m_state, LUA_REGISTRYINDEX, &kDeadlineKey);
+}
+
+const char *LuaDeadline::timeoutMessage()
+{
+    return "script timed out";
+}
