@@ -2,9 +2,9 @@
 
 #include "platform/HostInfo.h"
 #include "store/Database.h"
+#include "support/Clock.h"
 #include "support/Log.h"
 
-#include <QDateTime>
 #include <QJsonValue>
 
 #include <cmath>
@@ -210,7 +210,7 @@ void HistoryModel::signSecert(bool secret) const
 
 void HistoryModel::increase_change_count()
 {
-    change_timestamp = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    change_timestamp = Clock::nowSeconds();
     inDatabase([this](Database &db) {
         db.exec("UPDATE History SET change_timestamp = ? where file_hash is ? and category is ?",
                 {sqlValue(change_timestamp), sqlValue(file_hash), sqlValue(category)});

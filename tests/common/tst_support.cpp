@@ -1,0 +1,86 @@
+// Support code: serial queues, main-thread dispatch, notifications, MD5.
+#include "support/MainQueue.h"
+#include "support/Md5.h"
+#include "support/NotificationCenter.h"
+#include "support/SerialQueue.h"
+
+#include <QtTest>
+
+class TestSupport final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void serialQueueRunsInOrderOnItsOwnThread()
+    {
+        SerialQueue queue(QStringLiteral("push manager"));
+        QList<int> order;
+        QThread *seen = nullptr;
+        for (int i = 0; i < 100; ++i)
+            queue.async([&order, i] { order << i; });
+        queue.sync([&] { seen = QThread::currentThread(); });
+        QCOMPARE(order.size(), 100);
+        QVERIFY(std::is_sorted(order.begin(), order.end()));
+        QVERIFY(seen != QThread::currentThread());
+        QCOMPARE(seen->objectName(), QStringLiteral("push manager"));
+        // sync from the queue itself runs at once instead of deadlocking.
+        bool nested = false;
+        queue.sync([&] { queue.sync([&] { nested = true; }); });
+        QVERIFY(nested);
+    }
+
+    void dispatchMainRunsLaterOnMainThreadAndRespectsContext()
+    {
+        SerialQueue queue(QStringLiteral("worker"));
+        QThread *ranOn = nullptr;
+        queue.async([&] { dispatchMain([&] { ranOn = QThread::currentThread(); }); });
+        QTRY_COMPARE(ranOn, QThread::currentThread());
+
+        bool ran = false;
+        auto *context = new QObject;
+        dispatchMain(context, [&] { ran = true; });
+        delete context;
+        QTest::qWait(50);
+        QVERIFY(!ran);
+    }
+
+    void notificationsReachLiveObserversOnly()
+    {
+        auto &center = NotificationCenter::sharedInstance();
+        int calls = 0;
+        QVariant received;
+        auto *observer = new QObject;
+        center.addObserver(QStringLiteral("DATA_CHANGED"), observer, [&](const QVariant &object) {
+            ++calls;
+            received = object;
+        });
+        center.post(QStringLiteral("DATA_CHANGED"), 7);
+        center.post(QStringLiteral("OTHER"));
+        QCOMPARE(calls, 1);
+        QCOMPARE(received.toInt(), 7);
+
+        center.postOnMain(QStringLiteral("DATA_CHANGED"));
+        QCOMPARE(calls, 1);
+        QTRY_COMPARE(calls, 2);
+
+        delete observer;
+        center.post(QStringLiteral("DATA_CHANGED"));
+        QCOMPARE(calls, 2);
+    }
+
+    void md5HexIsLowerCaseOfUtf8Bytes()
+    {
+        QCOMPARE(md5_hex(QByteArray()), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
+        QCOMPARE(md5_hex(QStringLiteral("abc")), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
+        QCOMPARE(md5_hex(QStringLiteral("é")), md5_hex(QByteArray("\xc3\xa9")));
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        file.write("abc");
+        file.flush();
+        QCOMPARE(md5_hex_of_file(file.fileName()), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
+        QVERIFY(md5_hex_of_file(QStringLiteral("/nonexistent")).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSupport)
+#include "tst_support.moc"

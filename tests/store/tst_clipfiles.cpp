@@ -1,0 +1,196 @@
+// Payload files in a real data folder: writing, archives, preview links and deletion.
+#include "TestDirs.h"
+#include "store/ClipFileManager.h"
+#include "store/DBKeeper.h"
+#include "store/PathHelper.h"
+#include "support/Md5.h"
+
+#include <zip.h>
+
+#include <QDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+HistoryModel clipFor(const QByteArray &bytes, const QString &type)
+{
+    HistoryModel clip;
+    clip.content = QStringLiteral("clip");
+    clip.file_hash = md5_hex(bytes);
+    clip.type = type;
+    return clip;
+}
+
+ino_t inodeOf(const QString &path)
+{
+    struct stat info {};
+    return stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
+// The names and contents of the entries of a zip archive, and whether each is deflated.
+struct ArchiveEntry {
+    QString name;
+    QByteArray content;
+    bool deflated = false;
+};
+
+QList<ArchiveEntry> readArchive(const QString &path)
+{
+    QList<ArchiveEntry> entries;
+    int error = 0;
+    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    if (!archive)
+        return entries;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+        zip_stat_t info;
+        zip_stat_index(archive, zip_uint64_t(i), 0, &info);
+        ArchiveEntry entry{QString::fromUtf8(info.name), QByteArray(qsizetype(info.size), '\0'),
+                           info.comp_method == ZIP_CM_DEFLATE};
+        zip_file_t *file = zip_fopen_index(archive, zip_uint64_t(i), 0);
+        zip_fread(file, entry.content.data(), info.size);
+        zip_fclose(file);
+        entries << entry;
+    }
+    zip_close(archive);
+    return entries;
+}
+
+} // namespace
+
+class TestClipFiles final : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestDirs m_dirs;
+    ClipFileManager &files() { return ClipFileManager::sharedInstance(); }
+
+private slots:
+    void init() { DBKeeper::removeAllData(); }
+
+    void textPayloadIsTheUtf8BytesWithoutArchive()
+    {
+        const QByteArray text = QStringLiteral("héllo 剪贴板").toUtf8();
+        HistoryModel clip = clipFor(text, QStringLiteral("text_txt"));
+        files().saveClipData(text, clip);
+        QCOMPARE(files().getDataWithMd5(clip.hash()), text);
+        QCOMPARE(files().getStringWithMd5(clip.hash()), QStringLiteral("héllo 剪贴板"));
+        QCOMPARE(clip.file_size, double(text.size()));
+        QVERIFY(!QFile::exists(PathHelper::getZipsFilePath(clip.hash())));
+    }
+
+    void invalidUtf8OrMissingPayloadReadsAsNone()
+    {
+        files().saveData(QByteArray("\xff\xfe\xfd", 3), QStringLiteral("bad"));
+        QVERIFY(!files().getStringWithMd5(QStringLiteral("bad")));
+        QVERIFY(!files().getDataWithMd5(QStringLiteral("missing")));
+    }
+
+    void zippedKindKeepsOneDeflatedEntryNamedByHash()
+    {
+        const QByteArray image(20000, 'x');
+        HistoryModel clip = clipFor(image, QStringLiteral("image_data+zip"));
+        files().saveClipData(image, clip);
+        const QString archive = PathHelper::getZipsFilePath(clip.hash());
+        const QList<ArchiveEntry> entries = readArchive(archive);
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.first().name, clip.hash());
+        QCOMPARE(entries.first().content, image);
+        QVERIFY(entries.first().deflated);
+        QCOMPARE(clip.file_size, double(QFileInfo(archive).size()));
+    }
+
+    void fileClipIsCopiedOnceAndArchived()
+    {
+        QTemporaryDir userFolder;
+        const QString userFile = userFolder.filePath(QStringLiteral("report.pdf"));
+        QFile out(userFile);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray(3000, 'p'));
+        out.close();
+
+        HistoryModel clip = clipFor(QByteArray(3000, 'p'), QStringLiteral("file_pdf+zip"));
+        QVERIFY(files().saveClipFile(userFile, clip));
+        QCOMPARE(readArchive(PathHelper::getZipsFilePath(clip.hash())).first().content, QByteArray(3000, 'p'));
+        QCOMPARE(clip.file_size, double(QFileInfo(PathHelper::getZipsFilePath(clip.hash())).size()));
+
+        // The payload exists already: the copy fails and the file is left untouched.
+        HistoryModel again = clipFor(QByteArray(3000, 'p'), QStringLiteral("file_pdf+zip"));
+        QVERIFY(!files().saveClipFile(userFile, again));
+        QCOMPARE(again.file_size, 0.0);
+        QCOMPARE(files().getDataWithMd5(clip.hash()), QByteArray(3000, 'p'));
+    }
+
+    void payloadFilesStayWhileAnyRowUsesTheHash()
+    {
+        const QByteArray bytes("shared payload");
+        HistoryModel history = clipFor(bytes, QStringLiteral("image_data+zip"));
+        files().saveClipData(bytes, history);
+        history.save();
+        HistoryModel favourite = history;
+        favourite.category = Category::favourite;
+        favourite.favourite = 1;
+        favourite.save();
+
+        QVERIFY(DBKeeper::deleteClipItem(history.hash(), Category::history));
+        files().deleteFilesWithHashArray({history.hash()});
+        QVERIFY(QFile::exists(PathHelper::getBaseFilePath(history.hash())));
+        QVERIFY(QFile::exists(PathHelper::getZipsFilePath(history.hash())));
+
+        files().deleteFilesWithHashArray(DBKeeper::removeAllData());
+        QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(history.hash())));
+        QVERIFY(!QFile::exists(PathHelper::getZipsFilePath(history.hash())));
+    }
+
+    void previewLinkSharesThePayloadAndIsRemadeAfterItChanges()
+    {
+        const QByteArray bytes("a file clip payload");
+        HistoryModel clip = clipFor(bytes, QStringLiteral("file_txt+zip"));
+        clip.file_name = QStringLiteral("notes.txt");
+        files().saveData(bytes, clip.hash());
+        const QString payload = PathHelper::getBaseFilePath(clip.hash());
+
+        const QString link = files().makePreviewLink(clip);
+        QCOMPARE(QFileInfo(link).fileName(), QStringLiteral("notes.txt"));
+        QCOMPARE(inodeOf(link), inodeOf(payload));
+        QCOMPARE(files().makePreviewLink(clip), link);
+        QCOMPARE(inodeOf(link), inodeOf(payload));
+
+        // The payload is replaced by a new file (another inode): the link follows it.
+        QVERIFY(QFile::remove(payload));
+        files().saveData(bytes, clip.hash());
+        QVERIFY(inodeOf(link) != inodeOf(payload));
+        files().makePreviewLink(clip);
+        QCOMPARE(inodeOf(link), inodeOf(payload));
+    }
+
+    void namesThatLeaveTheDataFolderAreRefused()
+    {
+        const QString outside = QDir(m_dirs.dataPath()).absoluteFilePath(QStringLiteral("../escaped"));
+        files().saveData("x", QStringLiteral("../escaped"));
+        QVERIFY(!QFile::exists(outside));
+        QVERIFY(!files().getDataWithMd5(QStringLiteral("../../etc/passwd")));
+
+        HistoryModel clip = clipFor("y", QStringLiteral("file_txt+zip"));
+        files().saveData("y", clip.hash());
+        clip.file_name = QStringLiteral("../../outside.txt");
+        const QString link = files().makePreviewLink(clip);
+        QVERIFY(link.startsWith(PathHelper::getPreviewsFilePath()));
+    }
+
+    void foldersAreRecreatedOnDemand()
+    {
+        QVERIFY(QDir(PathHelper::dataFolder()).removeRecursively());
+        const QString zips = PathHelper::getZipsFilePath(QStringLiteral("abc"));
+        QVERIFY(QFileInfo(PathHelper::dataFolder()).isDir());
+        QVERIFY(QFileInfo(QFileInfo(zips).path()).isDir());
+        QVERIFY(!QFile::exists(zips));
+        QVERIFY(QFileInfo(PathHelper::getTmpDir()).isDir());
+        QVERIFY(QFileInfo(PathHelper::getPluginsBaseDir()).isDir());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestClipFiles)
+#include "tst_clipfiles.moc"

@@ -1,0 +1,232 @@
+// The clip record: defaults, upsert rules, the change-mark handshake and the JSON form.
+#include "TestDirs.h"
+#include "platform/HostInfo.h"
+#include "store/DBKeeper.h"
+#include "store/Database.h"
+#include "store/HistoryModel.h"
+#include "support/Clock.h"
+
+#include <QJsonDocument>
+#include <QThread>
+#include <QtTest>
+
+namespace {
+
+HistoryModel makeClip(const QString &hash, const QString &category = Category::history)
+{
+    HistoryModel clip;
+    clip.content = QStringLiteral("text of ") + hash;
+    clip.file_hash = hash;
+    clip.category = category;
+    return clip;
+}
+
+// Reads one column of the row with this key straight from the table.
+QVariant storedColumn(const QString &hash, const QString &category, const char *column)
+{
+    QVariant value;
+    DBObject::inDatabase([&](Database &db) {
+        const QByteArray sql = QByteArray("select ") + column + " from History where file_hash = ? and category = ?";
+        SqlQuery rows = db.query(sql.constData(), {hash, category});
+        if (rows.next())
+            value = rows.isNull(0) ? QVariant() : QVariant(rows.text(0).value_or(QString()));
+    });
+    return value;
+}
+
+} // namespace
+
+class TestHistoryModel final : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestDirs m_dirs;
+
+private slots:
+    void init() { DBKeeper::removeAllData(); }
+
+    void newRecordStoresDefaults()
+    {
+        HistoryModel clip;
+        clip.content = QStringLiteral("hello");
+        clip.file_hash = QStringLiteral("h1");
+        clip.type = QStringLiteral("text_txt");
+        clip.save();
+
+        const QList<HistoryModel> rows = DBKeeper::getAllHistory();
+        QCOMPARE(rows.size(), 1);
+        const HistoryModel &stored = rows.first();
+        QCOMPARE(stored.timestamp, qint64(0));
+        QCOMPARE(stored.history_id, 0);
+        QCOMPARE(stored.file_id, 0);
+        QCOMPARE(stored.change_timestamp, 0.0);
+        QCOMPARE(stored.deviceName(), HostInfo::localizedName());
+        QCOMPARE(stored.category, Category::history);
+        QCOMPARE(stored.favourite, qint64(0));
+        QCOMPARE(stored.secert, false);
+        QVERIFY(!stored.file_name.has_value());
+    }
+
+    void insertWithoutContentOrHashFails()
+    {
+        HistoryModel noContent;
+        noContent.file_hash = QStringLiteral("h2");
+        noContent.save();
+        HistoryModel noHash;
+        noHash.content = QStringLiteral("x");
+        noHash.save();
+        QVERIFY(DBKeeper::getAllHistory().isEmpty());
+    }
+
+    void saveOfExistingKeyKeepsChangeMarkAndSecretFlag()
+    {
+        HistoryModel clip = makeClip(QStringLiteral("h3"));
+        clip.save();
+        clip.increase_change_count();
+        clip.signSecert(true);
+        const QString markBefore = storedColumn(QStringLiteral("h3"), Category::history, "change_timestamp").toString();
+
+        HistoryModel update = makeClip(QStringLiteral("h3"));
+        update.history_id = 1;
+        update.file_id = 0;
+        update.content = QStringLiteral("changed");
+        update.timestamp = 42;
+        update.change_timestamp = 0;
+        update.secert = false;
+        update.save();
+
+        QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "content").toString(), QStringLiteral("changed"));
+        QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "secert").toString(), QStringLiteral("1"));
+        QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "change_timestamp").toString(), markBefore);
+    }
+
+    void updateWithAbsentRequiredFieldLeavesRowUnchanged()
+    {
+        HistoryModel clip = makeClip(QStringLiteral("h4"));
+        clip.timestamp = 5;
+        clip.save();
+        HistoryModel partial = makeClip(QStringLiteral("h4"));
+        partial.content = std::nullopt;
+        partial.timestamp = 99;
+        partial.save();
+        QCOMPARE(storedColumn(QStringLiteral("h4"), Category::history, "timeStamp").toDouble(), 5.0);
+    }
+
+    void categoriesAreSeparateRowsButShareSecretMark()
+    {
+        HistoryModel history = makeClip(QStringLiteral("h5"));
+        HistoryModel favourite = makeClip(QStringLiteral("h5"), Category::favourite);
+        history.save();
+        favourite.save();
+        QVERIFY(history.isExist());
+        QVERIFY(favourite.isExist());
+
+        history.signSecert(true);
+        QCOMPARE(storedColumn(QStringLiteral("h5"), Category::favourite, "secert").toString(), QStringLiteral("1"));
+        QVERIFY(!history.secert.value()); // the record in memory is left as it was
+
+        favourite.del();
+        QVERIFY(!favourite.isExist());
+        QVERIFY(history.isExist());
+    }
+
+    void changeMarkHandshakeAcrossTwoCopies()
+    {
+        HistoryModel first = makeClip(QStringLiteral("h6"));
+        first.save();
+        Clock::setSourceForTesting([] { return 1700000000.25; });
+        first.increase_change_count();
+        HistoryModel second = first;
+        // A newer local change, one second later, by another copy of the same clip.
+        Clock::setSourceForTesting([] { return 1700000001.5; });
+        second.increase_change_count();
+        Clock::setSourceForTesting({});
+
+        first.return_to_zero_change_count();
+        QVERIFY(storedColumn(QStringLiteral("h6"), Category::history, "change_timestamp").toDouble() > 0);
+
+        second.return_to_zero_change_count();
+        QCOMPARE(storedColumn(QStringLiteral("h6"), Category::history, "change_timestamp").toDouble(), 0.0);
+    }
+
+    void fetchKeepsChangeMarkHeldInMemory()
+    {
+        HistoryModel clip = makeClip(QStringLiteral("h7"));
+        clip.timestamp = 77;
+        clip.save();
+        clip.increase_change_count();
+
+        HistoryModel loaded;
+        loaded.file_hash = QStringLiteral("h7");
+        loaded.change_timestamp = 123.75;
+        loaded.fetch();
+        QCOMPARE(loaded.timestamp, qint64(77));
+        QCOMPARE(loaded.change_timestamp, 123.0);
+
+        HistoryModel fresh;
+        fresh.file_hash = QStringLiteral("h7");
+        fresh.change_timestamp = std::nullopt;
+        fresh.fetch();
+        QCOMPARE(fresh.change_timestamp, std::trunc(clip.change_timestamp.value()));
+    }
+
+    void absentDeviceNameIsTheEmptyString()
+    {
+        HistoryModel clip = makeClip(QStringLiteral("h8"));
+        clip.device_name = std::nullopt;
+        clip.save();
+        QCOMPARE(storedColumn(QStringLiteral("h8"), Category::history, "deviceName").toString(), QString());
+        QVERIFY(storedColumn(QStringLiteral("h8"), Category::history, "deviceName").isValid());
+        QCOMPARE(clip.toJson().value(QLatin1String("device_name")).toString(), QString());
+    }
+
+    void jsonFormLeavesOutAbsentAndLocalFields()
+    {
+        HistoryModel clip = makeClip(QStringLiteral("h9"));
+        clip.timestamp = 1700000000;
+        clip.change_timestamp = 5;
+        clip.secert = true;
+        const QJsonObject json = clip.toJson();
+        QVERIFY(!json.contains(QLatin1String("file_name")));
+        QVERIFY(!json.contains(QLatin1String("history_id")));
+        for (const char *local : {"secert", "category", "file_size", "local_file_ok", "change_timestamp"})
+            QVERIFY2(!json.contains(QLatin1String(local)), local);
+        QCOMPARE(json.value(QLatin1String("timestamp")).toDouble(), 1700000000.0);
+        QCOMPARE(json.value(QLatin1String("type")).toString(), QStringLiteral("text_txt"));
+        QCOMPARE(json.value(QLatin1String("file_ready")).toInt(), 0);
+    }
+
+    void jsonInputIsLenient()
+    {
+        const QJsonObject input = QJsonDocument::fromJson(
+            R"({"content":"c","file_hash":"abc","history_id":12,"favourite":-1700000000,
+                "file_name":null,"unknown":true,"secert":1,"category":"favourite"})").object();
+        const std::optional<HistoryModel> clip = HistoryModel::fromJson(input);
+        QVERIFY(clip);
+        QCOMPARE(clip->file_hash, QStringLiteral("abc"));
+        QCOMPARE(clip->history_id, 12);
+        QCOMPARE(clip->favourite, qint64(-1700000000));
+        QVERIFY(!clip->file_name);
+        QCOMPARE(clip->secert, false);               // never taken from JSON
+        QCOMPARE(clip->category, Category::history); // never taken from JSON
+
+        const std::optional<HistoryModel> noHash = HistoryModel::fromJson(QJsonObject{{QLatin1String("content"), QLatin1String("x")}});
+        QVERIFY(noHash && !noHash->file_hash);
+        QVERIFY(!HistoryModel::fromJson(QJsonValue(QJsonArray())));
+    }
+
+    void hostileValuesAreStoredAsData()
+    {
+        HistoryModel clip = makeClip(QStringLiteral("x' or '1'='1"));
+        clip.content = QStringLiteral("'; drop table History; --");
+        clip.save();
+        QVERIFY(clip.isExist());
+        QCOMPARE(DBKeeper::getAllHistory().first().content, clip.content);
+        HistoryModel other = makeClip(QStringLiteral("other"));
+        QVERIFY(!other.isExist());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistoryModel)
+#include "tst_history_model.moc"

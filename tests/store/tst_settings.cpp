@@ -1,0 +1,139 @@
+// The settings file: defaults, switches, the account and sign-out, version comparison.
+#include "TestDirs.h"
+#include "store/ClipFileManager.h"
+#include "store/ClipUserDefaults.h"
+#include "store/ConfigureManager.h"
+#include "store/DBKeeper.h"
+#include "store/PathHelper.h"
+#include "store/SettingsKeys.h"
+#include "store/Utils.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
+
+#include <QtTest>
+
+class TestSettings final : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestDirs m_dirs;
+    int m_logins = 0;
+    int m_logouts = 0;
+    int m_rowsAtLogout = -1;
+
+    static QString key(const char *name) { return QLatin1String(name); }
+
+private slots:
+    void initTestCase()
+    {
+        auto &center = NotificationCenter::sharedInstance();
+        center.addObserver(key(Notifications::USER_LOGINED), this, [this](const QVariant &) { ++m_logins; });
+        center.addObserver(key(Notifications::USER_LOGOUTED), this, [this](const QVariant &) {
+            ++m_logouts;
+            m_rowsAtLogout = int(DBKeeper::getAllHistory().size() + DBKeeper::getAllFavourites().size());
+        });
+    }
+
+    void freshInstallationReadsDefaults()
+    {
+        QVERIFY(!QFile::exists(ClipUserDefaults::settingsPath()));
+        QVERIFY(ClipUserDefaults::settingsPath().startsWith(m_dirs.configPath()));
+        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(Utils::isNeedAnalyseSecert());
+        QVERIFY(Utils::isFileAsSecert());
+        QVERIFY(!Utils::isAdvancePrivacy());
+        QCOMPARE(ClipUserDefaults::doubleValue(key(SettingsKeys::CLIP_MONITOR_SPEED), SettingsDefaults::clipMonitorSpeed), 0.6);
+        QCOMPARE(ClipUserDefaults::intValue(key(SettingsKeys::keyCode), SettingsDefaults::keyCode), 9);
+        QCOMPARE(ClipUserDefaults::intValue(key(SettingsKeys::modifierFlags), SettingsDefaults::modifierFlags), 1179648);
+        QVERIFY(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).isEmpty());
+        QVERIFY(!Utils::isNeedShowUpdate());
+    }
+
+    void switchesPersistAndFallBackWhenRemoved()
+    {
+        Utils::setAnalySecert(false);
+        QVERIFY(!Utils::isNeedAnalyseSecert());
+        ClipUserDefaults::remove(key(SettingsKeys::analyseSecert));
+        QVERIFY(Utils::isNeedAnalyseSecert());
+        Utils::setAdvancePrivacy(true);
+        QVERIFY(Utils::isAdvancePrivacy());
+        Utils::setAdvancePrivacy(false);
+
+        ClipUserDefaults::setValue(key(SettingsKeys::CLIP_MONITOR_SPEED), 0.25);
+        QCOMPARE(ClipUserDefaults::doubleValue(key(SettingsKeys::CLIP_MONITOR_SPEED), 0.6), 0.25);
+        ClipUserDefaults::setValue(key(SettingsKeys::userKeyWords), QStringList{QStringLiteral("一")});
+        QCOMPARE(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)), QStringList{QStringLiteral("一")});
+    }
+
+    void tokenSetTwicePostsLoginTwice()
+    {
+        ConfigureManager::sharedInstance().setLoginUserEmail(QStringLiteral("me@example.org"));
+        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("tok"));
+        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("tok"));
+        QTRY_COMPARE(m_logins, 2);
+        QVERIFY(ConfigureManager::sharedInstance().isLogined());
+        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserToken)), QStringLiteral("tok"));
+    }
+
+    void signOutWipesRowsAndFilesBeforeNotifying()
+    {
+        const QByteArray bytes("favourite payload");
+        HistoryModel clip;
+        clip.content = QStringLiteral("x");
+        clip.file_hash = QStringLiteral("0123456789abcdef0123456789abcdef");
+        clip.type = QStringLiteral("image_data+zip");
+        ClipFileManager::sharedInstance().saveClipData(bytes, clip);
+        clip.save();
+        clip.category = Category::favourite;
+        clip.favourite = 1;
+        clip.save();
+        ClipUserDefaults::setValue(key(SettingsKeys::categories), QStringLiteral("old"));
+
+        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        QTRY_COMPARE(m_logouts, 1);
+        QCOMPARE(m_rowsAtLogout, 0);
+        QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(clip.hash())));
+        QVERIFY(!QFile::exists(PathHelper::getZipsFilePath(clip.hash())));
+        QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::categories)));
+        QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
+        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserEmail)), QStringLiteral("me@example.org"));
+    }
+
+    void versionComparison_data()
+    {
+        QTest::addColumn<QString>("one");
+        QTest::addColumn<QString>("two");
+        QTest::addColumn<QString>("larger");
+        QTest::newRow("same length") << "1.2.3" << "1.10.0" << "1.10.0";
+        QTest::newRow("trailing zero equal") << "1.2" << "1.2.0" << "";
+        QTest::newRow("extra component") << "1.2.1" << "1.2" << "1.2.1";
+        QTest::newRow("leading digits") << "2.0beta" << "1.9" << "2.0beta";
+        QTest::newRow("no digits counts as 0") << "1.x" << "1.0" << "";
+    }
+
+    void versionComparison()
+    {
+        QFETCH(QString, one);
+        QFETCH(QString, two);
+        QFETCH(QString, larger);
+        QCOMPARE(Utils::largeVersion(one, two).value_or(QString()), larger);
+    }
+
+    void updateNoticeOnlyForNewerVersion()
+    {
+        const QString newversion = key(SettingsKeys::newversion);
+        ClipUserDefaults::setValue(newversion, Utils::appVersion());
+        QVERIFY(!Utils::isNeedShowUpdate());
+        ClipUserDefaults::setValue(newversion, QStringLiteral("999.0"));
+        QVERIFY(Utils::isNeedShowUpdate());
+        ClipUserDefaults::setValue(newversion, QStringLiteral("0.0.1"));
+        QVERIFY(!Utils::isNeedShowUpdate());
+        ClipUserDefaults::setValue(newversion, QString());
+        QVERIFY(!Utils::isNeedShowUpdate());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"
