@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BuildInfo.h"
+
 // Keys of the settings file, shared by every part that reads or writes a preference.
 namespace SettingsKeys {
 inline constexpr char loginUserToken[] = "loginUserToken";
@@ -29,4 +31,8 @@ inline constexpr int modifierFlags = 0x120000;
 // Both keys hold this value when the global shortcut is switched off.
 inline constexpr int shortcutOff = -8192;
 inline constexpr char lastPullRequestTime[] = "0";
+// Until the service names its own pages, the about pane and the plugin window's help button
+// open these build-time defaults.
+inline constexpr const char *homepage = BuildInfo::homepage;
+inline constexpr const char *developerPage = BuildInfo::developerPage;
 } // namespace SettingsDefaults
