@@ -22,6 +22,15 @@ QString stored(const char *key)
     return ClipUserDefaults::stringValue(QLatin1String(key)).value_or(QString());
 }
 
+// An empty entry would make the pattern match every text, so a hand-edited settings file
+// cannot turn every clip secret that way.
+QStringList storedKeyWords()
+{
+    QStringList words = ClipUserDefaults::stringList(QLatin1String(SettingsKeys::userKeyWords));
+    words.removeAll(QString());
+    return words;
+}
+
 } // namespace
 
 ConfigureManager &ConfigureManager::sharedInstance()
@@ -34,7 +43,9 @@ ConfigureManager::ConfigureManager()
     : m_loginUserToken(stored(SettingsKeys::loginUserToken))
     , m_loginUserId(stored(SettingsKeys::loginUserId))
     , m_loginUserEmail(stored(SettingsKeys::loginUserEmail))
+    , m_keyWords(storedKeyWords())
 {
+    buildPattern();
 }
 
 bool ConfigureManager::isLogined() const
@@ -98,4 +109,77 @@ void ConfigureManager::userLogoutProcess()
 {
     ClipFileManager::sharedInstance().deleteFilesWithHashArray(DBKeeper::removeAllData());
     ClipUserDefaults::remove(QLatin1String(SettingsKeys::categories));
+}
+
+QStringList ConfigureManager::sysKeyWords() const
+{
+    return {QStringLiteral("密码"),     QStringLiteral("用户名"),   QStringLiteral("卡号"),
+            QStringLiteral("账户"),     QStringLiteral("账号"),     QStringLiteral("银行卡"),
+            QStringLiteral("验证码"),   QStringLiteral("password"), QStringLiteral("account"),
+            QStringLiteral("username")};
+}
+
+QStringList ConfigureManager::customKeyWords() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_keyWords;
+}
+
+QString ConfigureManager::keyWordsRegPattern() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_pattern;
+}
+
+bool ConfigureManager::addNewWord(const QString &word)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_keyWords.size() >= kMaxCustomKeyWords)
+            return false;
+        if (word.isEmpty())
+            return true;
+        m_keyWords.append(word);
+    }
+    saveKeyWords();
+    buildPattern();
+    return true;
+}
+
+void ConfigureManager::setKeyWord(const QString &word, qsizetype index)
+{
+    if (word.isEmpty())
+        return;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (index < 0 || index >= m_keyWords.size())
+            return;
+        m_keyWords[index] = word;
+    }
+    saveKeyWords();
+    buildPattern();
+}
+
+void ConfigureManager::removeKeyWordAtIndex(qsizetype index)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (index < 0 || index >= m_keyWords.size())
+            return;
+        m_keyWords.removeAt(index);
+    }
+    saveKeyWords();
+    buildPattern();
+}
+
+void ConfigureManager::saveKeyWords()
+{
+    ClipUserDefaults::setValue(QLatin1String(SettingsKeys::userKeyWords), customKeyWords());
+}
+
+void ConfigureManager::buildPattern()
+{
+    const QString pattern = (sysKeyWords() + customKeyWords()).join(QLatin1Char('|'));
+    QMutexLocker lock(&m_mutex);
+    m_pattern = pattern;
 }

@@ -6,8 +6,8 @@
 
 #include <optional>
 
-// The signed-in account, kept in memory and written through to the settings file. The
-// account values are read once, when the object is created.
+// The signed-in account and the privacy keywords, kept in memory and written through to the
+// settings file. Both are read once, when the object is created.
 class ConfigureManager final
 {
     Q_DISABLE_COPY_MOVE(ConfigureManager)
@@ -27,6 +27,21 @@ public:
     void setLoginUserToken(const std::optional<QString> &token);
     void userLogoutProcess();
 
+    // Privacy keywords: ten fixed system keywords followed by up to 25 of the user's own,
+    // joined with "|" into the pattern that the keyword analysis of text clips matches.
+    // Keywords are pattern fragments in their own right and are not escaped.
+    static constexpr qsizetype kMaxCustomKeyWords = 25;
+    QStringList sysKeyWords() const;
+    QStringList customKeyWords() const;
+    QString keyWordsRegPattern() const;
+    // False, changing nothing, when the list is full. An empty word is accepted but not added.
+    bool addNewWord(const QString &word);
+    // Ignored for an empty word or an index past the end.
+    void setKeyWord(const QString &word, qsizetype index);
+    void removeKeyWordAtIndex(qsizetype index);
+    void saveKeyWords();
+    void buildPattern();
+
 private:
     ConfigureManager();
 
@@ -34,4 +49,6 @@ private:
     QString m_loginUserToken;
     QString m_loginUserId;
     QString m_loginUserEmail;
+    QStringList m_keyWords;
+    QString m_pattern;
 };

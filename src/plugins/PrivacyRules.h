@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// Keyword matching of text clips: the keyword pattern (ICU regular-expression syntax) is
+// matched case-insensitively anywhere in the text.
+namespace PrivacyRules {
+
+// Longer texts are never analysed.
+inline constexpr qsizetype kMaxAnalysedLength = 4096;
+
+// True when the text (at most kMaxAnalysedLength UTF-16 code units) holds at least one match
+// of the pattern. A pattern that does not compile, or a match that runs past its time limit,
+// finds nothing.
+bool containsKeyword(const QString &pattern, const QString &text);
+
+} // namespace PrivacyRules
