@@ -1,0 +1,76 @@
+#include "app/ClipActions.h"
+
+#include "platform/KeyInjector.h"
+#include "platform/Pasteboard.h"
+#include "store/ClipFileManager.h"
+#include "support/Log.h"
+#include "support/MainQueue.h"
+
+namespace ClipActions {
+
+QString clipFamily(const HistoryModel &clip)
+{
+    return clip.typeName().section(QLatin1Char('+'), 0, 0).section(QLatin1Char('_'), 0, 0);
+}
+
+bool hasPayloadName(const HistoryModel &clip)
+{
+    const QString hash = clip.hash();
+    return !hash.isEmpty() && !hash.contains(QLatin1Char('/')) && hash != QLatin1String(".")
+           && hash != QLatin1String("..");
+}
+
+void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip, const TextTransform &transform)
+{
+    ClipFileManager &files = ClipFileManager::sharedInstance();
+    const QString family = clipFamily(clip);
+    if (family == QLatin1String("text")) {
+        std::optional<QString> text = files.getStringWithMd5(clip.hash());
+        if (text && transform)
+            text = transform(*text);
+        // An empty string clears the clipboard: nothing is left for the paste to insert.
+        pasteboard.writeString(text.value_or(QString()));
+        return;
+    }
+    if (family == QLatin1String("image")) {
+        const std::optional<QByteArray> tiff = files.getDataWithMd5(clip.hash());
+        if (tiff && !tiff->isEmpty())
+            pasteboard.writeImage(*tiff);
+        else
+            pasteboard.writeString(QString());
+        return;
+    }
+    if (family == QLatin1String("file")) {
+        const QString link = files.makePreviewLink(clip);
+        if (files.isExist(link))
+            pasteboard.writeFilePath(link);
+        else
+            pasteboard.writeString(QString());
+        return;
+    }
+    qCDebug(lcCapture) << "nothing to paste for the type" << clip.typeName();
+    pasteboard.writeString(QString());
+}
+
+void paste(KeyInjector &injector)
+{
+    dispatchMain([&injector] {
+        if (!injector.postPasteKeystroke())
+            qCInfo(lcCapture) << "the paste keystroke could not be posted";
+    });
+}
+
+void takeIntoHistory(const HistoryModel &chosen)
+{
+    if (chosen.categoryName() == Category::history)
+        return;
+    HistoryModel copy = chosen;
+    copy.category = Category::history;
+    if (copy.isExist()) {
+        copy.fetch();
+        copy.favourite = chosen.favourite;
+    }
+    copy.save();
+}
+
+} // namespace ClipActions

@@ -1,0 +1,99 @@
+#include "app/ShortcutController.h"
+
+#include "store/ClipUserDefaults.h"
+#include "store/SettingsKeys.h"
+#include "support/Log.h"
+
+namespace {
+
+ShortcutController *g_instance = nullptr;
+
+QString keyCodeKey()
+{
+    return QLatin1String(SettingsKeys::keyCode);
+}
+
+QString modifierFlagsKey()
+{
+    return QLatin1String(SettingsKeys::modifierFlags);
+}
+
+// A stored value as a 32-bit signed integer: the off marker -8192 may also have been written
+// as its unsigned bits 0xFFFFE000. An absent or unreadable value reads as 0.
+qint32 storedInt32(const QString &key)
+{
+    bool ok = false;
+    const qlonglong value = ClipUserDefaults::value(key).toLongLong(&ok);
+    return ok ? static_cast<qint32>(static_cast<quint32>(value)) : 0;
+}
+
+} // namespace
+
+ShortcutController::ShortcutController(HotKeyRegistrar &registrar, std::function<void()> action)
+    : m_registrar(registrar)
+    , m_action(std::move(action))
+{
+    if (!g_instance)
+        g_instance = this;
+    if (isShortcutOff())
+        setShortcut(std::nullopt);
+    else
+        setShortcut(storedShortcut().value_or(defaultShortcut()));
+}
+
+ShortcutController::~ShortcutController()
+{
+    m_registrar.unregisterAll();
+    if (g_instance == this)
+        g_instance = nullptr;
+}
+
+ShortcutController *ShortcutController::sharedInstance()
+{
+    return g_instance;
+}
+
+KeyCombination ShortcutController::defaultShortcut()
+{
+    return {static_cast<unsigned>(SettingsDefaults::keyCode), static_cast<unsigned>(SettingsDefaults::modifierFlags)};
+}
+
+void ShortcutController::setShortcut(const std::optional<KeyCombination> &combination)
+{
+    m_shortcut = combination;
+    m_registrar.unregisterAll();
+    if (!combination)
+        return;
+    saveShortcut();
+    if (!m_registrar.registerHotKey(*combination, m_action))
+        qCInfo(lcApp) << "the hot key could not be registered" << combination->keyCode << combination->modifierFlags;
+}
+
+void ShortcutController::saveShortcut() const
+{
+    if (!m_shortcut)
+        return;
+    ClipUserDefaults::setValue(keyCodeKey(), m_shortcut->keyCode);
+    ClipUserDefaults::setValue(modifierFlagsKey(), m_shortcut->modifierFlags);
+}
+
+void ShortcutController::shortcutOff()
+{
+    setShortcut(std::nullopt);
+    ClipUserDefaults::setValue(keyCodeKey(), SettingsDefaults::shortcutOff);
+    ClipUserDefaults::setValue(modifierFlagsKey(), SettingsDefaults::shortcutOff);
+}
+
+std::optional<KeyCombination> ShortcutController::storedShortcut()
+{
+    if (!ClipUserDefaults::contains(keyCodeKey()) || !ClipUserDefaults::contains(modifierFlagsKey()))
+        return std::nullopt;
+    return KeyCombination{static_cast<unsigned>(storedInt32(keyCodeKey())),
+                          static_cast<unsigned>(storedInt32(modifierFlagsKey()))};
+}
+
+bool ShortcutController::isShortcutOff()
+{
+    return storedInt32(keyCodeKey()) == SettingsDefaults::shortcutOff
+           || storedInt32(modifierFlagsKey()) == SettingsDefaults::shortcutOff;
+}

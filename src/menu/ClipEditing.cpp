@@ -1,0 +1,136 @@
+#include "menu/ClipEditing.h"
+
+#include "app/ClipActions.h"
+#include "store/ClipFileManager.h"
+#include "store/DBKeeper.h"
+#include "support/Log.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QSaveFile>
+
+namespace {
+
+constexpr int kJpegQuality = 90;
+
+// The format of encoded image bytes by their first byte, as the clip's payload is named.
+std::optional<QString> imageFormat(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return std::nullopt;
+    switch (static_cast<unsigned char>(bytes.front())) {
+    case 0x47:
+        return QStringLiteral("gif");
+    case 0x49:
+    case 0x4D:
+        return QStringLiteral("tiff");
+    case 0x89:
+        return QStringLiteral("png");
+    case 0xFF:
+        return QStringLiteral("jpg");
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<QString> writeAtomically(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        qCInfo(lcMenu) << "cannot save" << path << file.errorString();
+        return std::nullopt;
+    }
+    return path;
+}
+
+std::optional<QString> saveImage(const HistoryModel &clip, const QString &folder)
+{
+    const std::optional<QByteArray> bytes = ClipFileManager::sharedInstance().getDataWithMd5(clip.hash());
+    if (!bytes)
+        return std::nullopt;
+    const std::optional<QString> format = imageFormat(*bytes);
+    if (!format)
+        return std::nullopt;
+    if (*format != QLatin1String("tiff"))
+        return writeAtomically(folder + QLatin1Char('/') + clip.hash() + QLatin1Char('.') + *format, *bytes);
+    QImage image;
+    if (!image.loadFromData(*bytes, "TIFF"))
+        return std::nullopt;
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "JPG", kJpegQuality))
+        return std::nullopt;
+    return writeAtomically(folder + QLatin1Char('/') + clip.hash() + QStringLiteral(".jpg"), jpeg);
+}
+
+std::optional<QString> saveFile(const HistoryModel &clip, const QString &folder)
+{
+    // File names also arrive from other devices; only the last component is used, so the
+    // copy cannot land outside the folder.
+    const QString name = QFileInfo(clip.file_name.value_or(QString())).fileName();
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return std::nullopt;
+    const QString link = ClipFileManager::sharedInstance().makePreviewLink(clip);
+    const QString target = folder + QLatin1Char('/') + name;
+    if (!QFileInfo::exists(link) || QFileInfo::exists(target) || !QFile::copy(link, target))
+        return std::nullopt;
+    return target;
+}
+
+} // namespace
+
+namespace ClipEditing {
+
+void toggleFavourite(const HistoryModel &clip, qint64 now)
+{
+    HistoryModel record = clip;
+    if (record.favourite.value_or(0) < 1) {
+        record.fetch();
+        record.category = Category::favourite;
+        record.favourite = now;
+        record.save();
+        record.increase_change_count();
+    } else {
+        // Signed in, the removal goes to the service first (set-favourite request) and the
+        // rows change when it answers; that request joins here with the favourite sync.
+        DBKeeper::deleteClipItem(record.hash(), Category::favourite);
+        record.favourite = -now;
+    }
+    record.category = Category::history;
+    record.save();
+}
+
+std::optional<QString> saveToFolder(const HistoryModel &clip, const QString &folder)
+{
+    if (!ClipActions::hasPayloadName(clip) || folder.isEmpty() || !QDir().mkpath(folder))
+        return std::nullopt;
+    const QString family = ClipActions::clipFamily(clip);
+    if (family == QLatin1String("image"))
+        return saveImage(clip, folder);
+    if (family == QLatin1String("file"))
+        return saveFile(clip, folder);
+    return std::nullopt;
+}
+
+void unlockSecret(const HistoryModel &clip)
+{
+    clip.signSecert(false);
+}
+
+void deleteLocally(const HistoryModel &clip)
+{
+    const QString hash = clip.hash();
+    if (hash.isEmpty())
+        return;
+    DBKeeper::deleteClipItem(hash);
+    ClipFileManager::sharedInstance().deleteFilesWithHashArray({hash});
+    NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
+}
+
+} // namespace ClipEditing

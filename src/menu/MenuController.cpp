@@ -1,0 +1,305 @@
+#include "menu/MenuController.h"
+
+#include "app/ClipActions.h"
+#include "menu/ClipMenu.h"
+#include "menu/MenuImages.h"
+#include "store/ClipUserDefaults.h"
+#include "store/ConfigureManager.h"
+#include "store/DBKeeper.h"
+#include "store/PathHelper.h"
+#include "store/SettingsKeys.h"
+#include "store/Utils.h"
+#include "support/Log.h"
+#include "support/MainQueue.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
+
+#include <QCursor>
+#include <QFileInfo>
+#include <QMenu>
+#include <QPixmap>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qsizetype kShortTitleLimit = 26;
+constexpr qsizetype kAbstractLength = 20;
+// Payloads above 5.5 MiB are not uploaded; their image items say so.
+constexpr double kUploadLimitMiB = 5.5;
+
+// Menu texts treat "&" as the mark of a mnemonic; clip texts are shown as they are.
+QString escaped(const QString &title)
+{
+    QString text = title;
+    return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+QIcon thumbnailOf(const QString &content)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(content.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    QPixmap pixmap;
+    if (!decoded || decoded.decoded.isEmpty() || !pixmap.loadFromData(decoded.decoded))
+        return {};
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+MenuController &MenuController::sharedInstance()
+{
+    static MenuController *controller = new MenuController;
+    return *controller;
+}
+
+MenuController::MenuController()
+    : m_mainMenu(new ClipMenu)
+    , m_favMenu(new ClipMenu(m_mainMenu))
+{
+    NotificationCenter &center = NotificationCenter::sharedInstance();
+    const auto rebuild = [this](const QVariant &) { scheduleBuild(); };
+    center.addObserver(QLatin1String(Notifications::DATA_CHANGED), this, rebuild);
+    center.addObserver(QLatin1String(Notifications::history_delete), this, rebuild);
+    center.addObserver(QLatin1String(Notifications::ALL_FILE_DOWNLOAD_DONE), this, rebuild);
+    center.addObserver(QLatin1String(Notifications::USER_LOGINED), this,
+                       [this](const QVariant &) { dispatchMain(this, [this] { push(); }); });
+}
+
+MenuController::~MenuController()
+{
+    NotificationCenter::sharedInstance().removeObserver(this);
+    delete m_mainMenu;
+}
+
+QMenu *MenuController::mainMenu() const
+{
+    return m_mainMenu;
+}
+
+QMenu *MenuController::favMenu() const
+{
+    return m_favMenu;
+}
+
+const QStringList &MenuController::keyEquivalents()
+{
+    static const QStringList keys = {
+        QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5"),
+        QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8"), QStringLiteral("9"), QStringLiteral("0"),
+        QStringLiteral("q"), QStringLiteral("w"), QStringLiteral("e"), QStringLiteral("r"), QStringLiteral("t"),
+        QStringLiteral("y"), QStringLiteral("u"), QStringLiteral("i"), QStringLiteral("o"), QStringLiteral("p"),
+        QStringLiteral("a"), QStringLiteral("s"), QStringLiteral("d"), QStringLiteral("f"), QStringLiteral("g"),
+        QStringLiteral("h"), QStringLiteral("j"), QStringLiteral("k"), QStringLiteral("l"), QStringLiteral(";"),
+    };
+    return keys;
+}
+
+QString MenuController::reasonablySizedVersionOfString(const QString &text)
+{
+    if (text.size() < kShortTitleLimit)
+        return text.trimmed();
+    return text.left(kAbstractLength).trimmed() + QStringLiteral(" …");
+}
+
+void MenuController::clearMenu(QMenu *menu)
+{
+    // Submenus of clip items are children of the menu; they go with the items. A submenu may
+    // still be on screen while its menu is rebuilt, so it is deleted once control returns.
+    QList<QMenu *> subMenus;
+    const QList<QAction *> items = menu->actions();
+    for (const QAction *item : items) {
+        if (QMenu *sub = item->menu(); sub && sub != m_favMenu)
+            subMenus << sub;
+    }
+    menu->clear();
+    for (QMenu *sub : std::as_const(subMenus))
+        sub->deleteLater();
+}
+
+void MenuController::addClipItems(ClipMenu *menu, const QList<HistoryModel> &records)
+{
+    const QStringList &keys = keyEquivalents();
+    for (qsizetype position = 0; position < records.size(); ++position) {
+        const HistoryModel &record = records[position];
+        if (!record.content)
+            continue;
+        const QString content = *record.content;
+        const QString key = position < keys.size() ? keys[position] : QString();
+        const QString family = ClipActions::clipFamily(record);
+        QString title;
+        QIcon icon;
+        QString toolTip = content;
+        bool known = true;
+        if (family == QLatin1String("image")) {
+            title = QStringLiteral("<图片>");
+            icon = thumbnailOf(content);
+            toolTip.clear();
+            if (record.file_size.value_or(0) / 1024.0 / 1024.0 > kUploadLimitMiB)
+                title = QStringLiteral("<图片>(大于5M，无法上传)");
+        } else if (family == QLatin1String("text")) {
+            title = reasonablySizedVersionOfString(content);
+            if (record.isSecret()) {
+                title = QStringLiteral("[*机密*] ") + title;
+                icon = menuImage("important");
+            }
+        } else if (family == QLatin1String("file")) {
+            title = QStringLiteral("[文件] ") + reasonablySizedVersionOfString(content);
+            icon = menuImage("file_icon");
+        } else {
+            title = QStringLiteral("未知类型，请更新客户端");
+            known = false;
+        }
+        // The key is shown in the item's shortcut column; a disabled item cannot be chosen.
+        const bool showKey = known && !key.isEmpty();
+        QAction *item = menu->addAction(icon, showKey ? escaped(title) + QLatin1Char('\t') + key : escaped(title));
+        item->setToolTip(toolTip);
+        item->setData(QVariant::fromValue(record));
+        if (!known) {
+            item->setEnabled(false);
+            continue;
+        }
+        ClipMenu::setClipKey(item, key);
+        connect(item, &QAction::triggered, this, [this, record] { clickIteam(record); });
+        auto *actions = new QMenu(menu);
+        actions->setToolTipsVisible(true);
+        item->setMenu(actions);
+        // The actions are made when the submenu is first about to show, not for every item.
+        connect(actions, &QMenu::aboutToShow, this, [this, actions, record] {
+            if (actions->isEmpty())
+                fillSubMenu(actions, record);
+        });
+    }
+}
+
+QAction *MenuController::addCommand(QMenu *menu, const QString &title, const char *image,
+                                    void (MenuController::*action)())
+{
+    QAction *item = menu->addAction(menuImage(image), escaped(title));
+    connect(item, &QAction::triggered, this, [this, action] { (this->*action)(); });
+    return item;
+}
+
+QMenu *MenuController::buildMenu()
+{
+    const bool signedIn = ConfigureManager::sharedInstance().isLogined();
+    clearMenu(m_mainMenu);
+    m_mainMenu->addAction(QStringLiteral("历史纪录"))->setEnabled(false);
+    addClipItems(m_mainMenu, DBKeeper::getAllHistory());
+    m_mainMenu->addSeparator();
+    buildFavouriteMenu();
+    m_mainMenu->addMenu(m_favMenu)->setText(QStringLiteral("收藏"));
+    m_mainMenu->addSeparator();
+    if (signedIn)
+        addCommand(m_mainMenu, QStringLiteral("同步历史记录"), "ic_sync_18pt", &MenuController::push);
+    else
+        addCommand(m_mainMenu, QStringLiteral("登录/注册"), "user", &MenuController::login);
+    addCommand(m_mainMenu, QStringLiteral("插件"), "ic_extension_18pt", &MenuController::plugins);
+    if (Utils::isNeedShowUpdate()) {
+        const QString offered = ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::newversion)).value_or(QString());
+        addCommand(m_mainMenu, QStringLiteral("设置 (!新版本 %1)").arg(offered), "new-version", &MenuController::setting);
+    } else {
+        addCommand(m_mainMenu, QStringLiteral("设置"), "ic_settings_applications_18pt", &MenuController::setting);
+    }
+    addCommand(m_mainMenu, QStringLiteral("退出"), "ic_exit_to_app_18pt", &MenuController::quit);
+    return m_mainMenu;
+}
+
+void MenuController::buildFavouriteMenu()
+{
+    clearMenu(m_favMenu);
+    const QList<HistoryModel> favourites = DBKeeper::getAllFavourites();
+    m_favMenu->addAction(QStringLiteral("收藏 (%1个)").arg(favourites.size()))->setEnabled(false);
+    addClipItems(m_favMenu, favourites);
+    m_favMenu->addSeparator();
+    if (ConfigureManager::sharedInstance().isLogined())
+        addCommand(m_favMenu, QStringLiteral("同步收藏"), "ic_sync_18pt", &MenuController::syncFavourite);
+}
+
+void MenuController::scheduleBuild()
+{
+    // Observers may be told on other threads; the flag is only touched on the main thread.
+    dispatchMain(this, [this] {
+        if (m_buildQueued)
+            return;
+        m_buildQueued = true;
+        dispatchMain(this, [this] {
+            m_buildQueued = false;
+            buildMenu();
+        });
+    });
+}
+
+QMenu *MenuController::subMenu(const HistoryModel &clip, QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    menu->setToolTipsVisible(true);
+    if (!fillSubMenu(menu, clip)) {
+        delete menu;
+        return nullptr;
+    }
+    return menu;
+}
+
+bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
+{
+    const QString family = ClipActions::clipFamily(clip);
+    if (family == QLatin1String("text")) {
+        QList<MenuPlugin> installed = m_plugins.list ? m_plugins.list() : QList<MenuPlugin>();
+        std::stable_sort(installed.begin(), installed.end(),
+                         [](const MenuPlugin &a, const MenuPlugin &b) { return a.name < b.name; });
+        for (const MenuPlugin &entry : std::as_const(installed)) {
+            QAction *item = menu->addAction(menuImage("ic_extension_18pt"), escaped(entry.name));
+            item->setToolTip(entry.desc);
+            connect(item, &QAction::triggered, this, [this, entry, clip] { plugin(entry, clip); });
+        }
+        menu->addAction(QStringLiteral("插件列表"))->setEnabled(false);
+    } else if (family == QLatin1String("image") || family == QLatin1String("file")) {
+        connect(menu->addAction(QStringLiteral("保存到下载文件夹")), &QAction::triggered, this, [this, clip] { save(clip); });
+    } else {
+        return false;
+    }
+    menu->addSeparator();
+    const QString favouriteTitle = clip.isFavourite() ? QStringLiteral("取消收藏") : QStringLiteral("收藏");
+    connect(menu->addAction(favouriteTitle), &QAction::triggered, this, [this, clip] { favourite(clip); });
+    menu->addSeparator();
+    menu->addMenu(share(clip, menu))->setText(QStringLiteral("分享"));
+    menu->addSeparator();
+    if (clip.isSecret()) {
+        const QString title = ConfigureManager::sharedInstance().isLogined() ? QStringLiteral("解除机密并上传")
+                                                                               : QStringLiteral("解除机密");
+        connect(menu->addAction(menuImage("unlock"), title), &QAction::triggered, this,
+                [this, clip] { unlockSecert(clip); });
+        menu->addSeparator();
+    }
+    connect(menu->addAction(QStringLiteral("删除")), &QAction::triggered, this, [this, clip] { deleteClip(clip); });
+    return true;
+}
+
+QMenu *MenuController::share(const HistoryModel &clip, QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    if (!m_platform.sharing || !ClipActions::hasPayloadName(clip)
+        || !QFileInfo::exists(PathHelper::getBaseFilePath(clip.hash())))
+        return menu;
+    const QList<ShareService> services = m_platform.sharing->servicesFor(ClipActions::clipFamily(clip));
+    for (const ShareService &service : services) {
+        connect(menu->addAction(service.icon, escaped(service.title)), &QAction::triggered, this,
+                [this, service, clip] { shareClicked(service, clip); });
+    }
+    return menu;
+}
+
+void MenuController::showMenu()
+{
+    if (m_mainMenu->isVisible())
+        return;
+    m_mainMenu->exec(QCursor::pos());
+}
+
+QString MenuController::downloadsFolder() const
+{
+    if (!m_downloadsFolder.isEmpty())
+        return m_downloadsFolder;
+    return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+}

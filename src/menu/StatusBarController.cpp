@@ -1,0 +1,92 @@
+#include "menu/StatusBarController.h"
+
+#include "menu/MenuController.h"
+#include "menu/MenuImages.h"
+
+#include <QCoreApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+
+namespace {
+
+constexpr int kSpinnerFrames = 12;
+constexpr int kSpinnerInterval = 80; // ms
+constexpr int kIconSize = 32;
+constexpr int kSpinnerSize = 15;
+
+} // namespace
+
+StatusBarController &StatusBarController::sharedInstance()
+{
+    static StatusBarController *controller = new StatusBarController;
+    return *controller;
+}
+
+StatusBarController::StatusBarController()
+    : m_icon(menuImage("task-icon"))
+{
+    MenuController &menus = MenuController::sharedInstance();
+    m_trayItem.setIcon(m_icon);
+    m_trayItem.setToolTip(QStringLiteral("Quillet"));
+    m_trayItem.setContextMenu(menus.mainMenu());
+    connect(&m_trayItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::MiddleClick)
+            test();
+    });
+    m_spinner.setInterval(kSpinnerInterval);
+    connect(&m_spinner, &QTimer::timeout, this, &StatusBarController::showSpinnerFrame);
+    // The file transfers report their overall progress to setProgress once they land.
+    m_trayItem.show();
+}
+
+void StatusBarController::test()
+{
+    MenuController::sharedInstance().showMenu();
+}
+
+void StatusBarController::quitAction()
+{
+    QCoreApplication::quit();
+}
+
+void StatusBarController::setProgress(double fraction, bool)
+{
+    if (fraction == 1.0)
+        stopLoading();
+    else
+        startLoading();
+}
+
+void StatusBarController::startLoading()
+{
+    if (m_spinner.isActive())
+        return;
+    m_frame = 0;
+    m_spinner.start();
+    showSpinnerFrame();
+}
+
+void StatusBarController::stopLoading()
+{
+    m_spinner.stop();
+    m_trayItem.setIcon(m_icon);
+}
+
+void StatusBarController::showSpinnerFrame()
+{
+    // The spinner is drawn over the centre of the icon: an arc that turns a step each frame.
+    QPixmap frame = m_icon.pixmap(kIconSize, kIconSize);
+    QPainter painter(&frame);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPen pen(QColor(0x2a, 0x82, 0xda), 2.5);
+    pen.setCapStyle(Qt::RoundCap);
+    painter.setPen(pen);
+    const int offset = (kIconSize - kSpinnerSize) / 2;
+    const QRect box(offset, offset, kSpinnerSize, kSpinnerSize);
+    const int start = -(m_frame * 360 / kSpinnerFrames) * 16;
+    painter.drawArc(box, start, 270 * 16);
+    painter.end();
+    m_trayItem.setIcon(QIcon(frame));
+    m_frame = (m_frame + 1) % kSpinnerFrames;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+// The tray item: the "task-icon" image with the status menu. Clicking it pops the menu up at
+// the pointer; while transfers run, a small spinner turns on the icon.
+class StatusBarController final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(StatusBarController)
+
+public:
+    // Creating it creates the menu controller first and shows the tray item.
+    static StatusBarController &sharedInstance();
+
+    QSystemTrayIcon &trayItem() { return m_trayItem; }
+
+    // Progress of the transfers as a fraction; 1.0 stops the spinner, anything else starts it.
+    void setProgress(double fraction, bool animated);
+    void startLoading();
+    void stopLoading();
+    bool isLoading() const { return m_spinner.isActive(); }
+
+    void test();
+    void quitAction();
+
+private:
+    StatusBarController();
+    void showSpinnerFrame();
+
+    QSystemTrayIcon m_trayItem;
+    QIcon m_icon;
+    QTimer m_spinner;
+    int m_frame = 0;
+};

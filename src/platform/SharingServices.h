@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QIcon>
+#include <QList>
+#include <QString>
+
+// One way of handing a clip to another program (mail, the default program, the file manager).
+struct ShareService {
+    QString id;
+    QString title;
+    QIcon icon;
+};
+
+// What is shared: the text of a text clip, or a local file (an image clip's picture, a file clip).
+struct ShareItem {
+    QString text;
+    QString filePath;
+};
+
+// The sharing services that are installed on this computer.
+class SharingServices
+{
+public:
+    virtual ~SharingServices() = default;
+
+    // The services that can share a clip of the family "text", "image" or "file", in the order
+    // they are offered; none for other families.
+    virtual QList<ShareService> servicesFor(const QString &family) = 0;
+    // False when the service is unknown or could not be started.
+    virtual bool perform(const QString &serviceId, const ShareItem &item) = 0;
+};
