@@ -56,6 +56,22 @@ QAction *ClipMenu::actionForKey(const QString &key) const
     return nullptr;
 }
 
+QMenu *ClipMenu::actionMenu(qsizetype position)
+{
+    while (static_cast<qsizetype>(m_actionMenus.size()) <= position) {
+        auto *menu = new QMenu(this);
+        menu->setToolTipsVisible(true);
+        m_actionMenus.push_back(menu);
+    }
+    QMenu *menu = m_actionMenus[static_cast<size_t>(position)];
+    menu->clear();
+    // The sharing submenu of the previous clip goes with it.
+    const QList<QMenu *> nested = menu->findChildren<QMenu *>(Qt::FindDirectChildrenOnly);
+    for (QMenu *child : nested)
+        child->deleteLater();
+    return menu;
+}
+
 void ClipMenu::keyPressEvent(QKeyEvent *event)
 {
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;

@@ -2,6 +2,8 @@
 
 #include <QMenu>
 
+#include <vector>
+
 // A menu of clip items. A clip item carries a submenu of actions, yet clicking it (or pressing
 // Return on it) chooses the clip, and while the menu is open the clip's key, with or without
 // Control, chooses it too. Choosing closes every open menu before the item's action runs.
@@ -18,6 +20,9 @@ public:
     static QString clipKey(const QAction *action);
     // The action that the key chooses, or none.
     QAction *actionForKey(const QString &key) const;
+    // An empty submenu for the clip item at this position. Submenus are made once and reused
+    // by every rebuild, since making menus is the dearest part of a rebuild.
+    QMenu *actionMenu(qsizetype position);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -25,4 +30,6 @@ protected:
 
 private:
     void choose(QAction *action);
+
+    std::vector<QMenu *> m_actionMenus;
 };

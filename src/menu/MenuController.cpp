@@ -104,17 +104,8 @@ QString MenuController::reasonablySizedVersionOfString(const QString &text)
 
 void MenuController::clearMenu(QMenu *menu)
 {
-    // Submenus of clip items are children of the menu; they go with the items. A submenu may
-    // still be on screen while its menu is rebuilt, so it is deleted once control returns.
-    QList<QMenu *> subMenus;
-    const QList<QAction *> items = menu->actions();
-    for (const QAction *item : items) {
-        if (QMenu *sub = item->menu(); sub && sub != m_favMenu)
-            subMenus << sub;
-    }
+    // The action submenus are kept by their ClipMenu and reused by the next build.
     menu->clear();
-    for (QMenu *sub : std::as_const(subMenus))
-        sub->deleteLater();
 }
 
 void MenuController::addClipItems(ClipMenu *menu, const QList<HistoryModel> &records)
@@ -161,10 +152,10 @@ void MenuController::addClipItems(ClipMenu *menu, const QList<HistoryModel> &rec
         }
         ClipMenu::setClipKey(item, key);
         connect(item, &QAction::triggered, this, [this, record] { clickIteam(record); });
-        auto *actions = new QMenu(menu);
-        actions->setToolTipsVisible(true);
+        QMenu *actions = menu->actionMenu(position);
         item->setMenu(actions);
         // The actions are made when the submenu is first about to show, not for every item.
+        actions->disconnect(this);
         connect(actions, &QMenu::aboutToShow, this, [this, actions, record] {
             if (actions->isEmpty())
                 fillSubMenu(actions, record);
