@@ -1,17 +1,23 @@
 #include "BuildInfo.h"
+#include "app/CaptureSetup.h"
 #include "app/StoreSetup.h"
+#include "support/Log.h"
 
-#include <QCoreApplication>
-#include <QTextStream>
+#include <QApplication>
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Quillet"));
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(BuildInfo::version));
+    // The clipboard is read through X11 (also under Wayland, through Xwayland): only there
+    // does a program without a focused window see every change of the clipboard.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
 
-    QTextStream out(stdout);
-    out << "Quillet " << BuildInfo::version << ": prepared its store.\n" << StoreSetup::prepare() << '\n';
-    out << "Clipboard capture and the tray menu are not part of this build yet.\n";
-    return 0;
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillet"));
+    QApplication::setApplicationVersion(QString::fromLatin1(BuildInfo::version));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    qCInfo(lcApp).noquote() << "Quillet" << BuildInfo::version << "started;" << StoreSetup::prepare();
+    CaptureSetup::start();
+    return QApplication::exec();
 }

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 // The desktop clipboard as the capture and paste-back see it. The change counter rises on
@@ -13,13 +14,18 @@ class Pasteboard
 public:
     virtual ~Pasteboard() = default;
 
+    // The clipboard of this desktop session, installed once at start-up before its first use;
+    // an empty in-memory clipboard when the program installed none.
+    static Pasteboard &general();
+    static void setGeneral(std::unique_ptr<Pasteboard> pasteboard);
+
     virtual qint64 changeCount() = 0;
     // True when the clipboard offers no data at all.
     virtual bool isEmpty() = 0;
 
     // Path of the first local file URL on the clipboard.
     virtual std::optional<QString> firstFilePath() = 0;
-    // The first image on the clipboard, decoded.
+    // The first image on the clipboard, decoded; nothing when none can be decoded.
     virtual std::optional<QImage> firstImage() = 0;
     // The plain-text string of the clipboard.
     virtual std::optional<QString> string() = 0;
@@ -31,4 +37,9 @@ public:
     virtual void writeImage(const QByteArray &tiff) = 0;
     // Offers the file as text/uri-list, x-special/gnome-copied-files and its path as text.
     virtual void writeFilePath(const QString &path) = 0;
+
+protected:
+    Pasteboard() = default;
+    Pasteboard(const Pasteboard &) = default;
+    Pasteboard &operator=(const Pasteboard &) = default;
 };

@@ -1,0 +1,10 @@
+#pragma once
+
+class ClipController;
+
+// Starts the capture of the desktop clipboard: installs the X11 clipboard as the general
+// pasteboard and creates the clipboard monitor, which polls from now on. Call once, on the
+// main thread, after the QApplication exists and the store is prepared.
+namespace CaptureSetup {
+ClipController &start();
+} // namespace CaptureSetup

@@ -1,0 +1,221 @@
+#include "app/ClipController.h"
+
+#include "app/ClipImage.h"
+#include "app/ClipKinds.h"
+#include "platform/Pasteboard.h"
+#include "store/ClipFileManager.h"
+#include "store/ClipUserDefaults.h"
+#include "store/DBKeeper.h"
+#include "store/SettingsKeys.h"
+#include "support/Log.h"
+#include "support/MainQueue.h"
+#include "support/Md5.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QThread>
+
+#include <cmath>
+
+namespace {
+
+// The interval of a setting that cannot be a sensible one (zero, negative, not a number)
+// would poll without pause; such a value counts as absent.
+int pollIntervalMs()
+{
+    auto seconds = static_cast<float>(ClipUserDefaults::doubleValue(
+        QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), SettingsDefaults::clipMonitorSpeed));
+    if (!std::isfinite(seconds) || seconds <= 0.0F || seconds > 3600.0F)
+        seconds = static_cast<float>(SettingsDefaults::clipMonitorSpeed);
+    return std::max(1, static_cast<int>(std::lround(seconds * 1000.0F)));
+}
+
+} // namespace
+
+ClipController &ClipController::sharedInstance()
+{
+    static ClipController *instance = new ClipController(Pasteboard::general());
+    return *instance;
+}
+
+ClipController::ClipController(Pasteboard &pasteboard, QObject *parent)
+    : QObject(parent)
+    , m_pasteboard(pasteboard)
+    , m_privacy(std::make_unique<ClipPrivacy>())
+    , m_now([] { return QDateTime::currentSecsSinceEpoch(); })
+{
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &ClipController::seekClipboard);
+    startClipObserver();
+    NotificationCenter::sharedInstance().addObserver(
+        QLatin1String(Notifications::USER_LOGOUTED), this, [this](const QVariant &) {
+            // The store and the pasteboard belong to the main thread.
+            if (QThread::currentThread() == thread())
+                userLogout();
+            else
+                dispatchMain(this, [this] { userLogout(); });
+        });
+}
+
+ClipController::~ClipController()
+{
+    NotificationCenter::sharedInstance().removeObserver(this);
+}
+
+void ClipController::setPrivacy(std::unique_ptr<ClipPrivacy> privacy)
+{
+    m_privacy = privacy ? std::move(privacy) : std::make_unique<ClipPrivacy>();
+}
+
+void ClipController::startClipObserver()
+{
+    m_timer.stop();
+    m_timer.setInterval(pollIntervalMs());
+    m_timer.start();
+}
+
+void ClipController::seekClipboard()
+{
+    const qint64 count = m_pasteboard.changeCount();
+    if (count == 0)
+        return;
+    if (m_lastChangedCount == 0 || m_lastChangedCount != count) {
+        catchClipboard();
+        // Queued even when nothing was stored, so the menu always reflects the store.
+        dispatchMain(this, [this] {
+            if (m_buildMenu)
+                m_buildMenu();
+        });
+    }
+    m_lastChangedCount = count;
+}
+
+bool ClipController::catchClipboard()
+{
+    if (m_pasteboard.isEmpty())
+        return false;
+
+    std::optional<HistoryModel> record;
+    // A file URL wins over an image, an image over a text; only the first of each counts.
+    if (const std::optional<QString> path = m_pasteboard.firstFilePath()) {
+        record = fileClip(*path);
+    } else if (const std::optional<QImage> image = m_pasteboard.firstImage()) {
+        record = imageClip(*image);
+    } else if (const std::optional<QString> text = m_pasteboard.string()) {
+        record = textClip(*text);
+    }
+    if (!record)
+        return false;
+    store(*record);
+    return true;
+}
+
+std::optional<HistoryModel> ClipController::fileClip(const QString &path)
+{
+    const QFileInfo info(path);
+    // Folders, missing files and special files (devices, pipes, which could block or never
+    // end) are not clips.
+    if (!info.exists() || !info.isFile()) {
+        qCDebug(lcCapture) << "not a file:" << path;
+        return std::nullopt;
+    }
+    if (info.size() > ClipKinds::kMaxFileSize) {
+        qCDebug(lcCapture) << "file too large:" << path << info.size();
+        return std::nullopt;
+    }
+    const QString hash = md5_hex_of_file(path);
+    if (hash.isEmpty()) {
+        qCDebug(lcCapture) << "file not readable:" << path;
+        return std::nullopt;
+    }
+    const QString extension = fileExtension(path);
+    const ClipPrivacy::Decision decision = m_privacy->decide(ClipKinds::fileFamily, extension, path);
+    if (decision == ClipPrivacy::Decision::Drop)
+        return std::nullopt;
+
+    HistoryModel record;
+    record.content = info.fileName();
+    record.file_hash = hash;
+    record.type = fileClipType(extension);
+    record.file_name = info.fileName();
+    // A failed copy leaves file_size 0; the row is stored all the same.
+    if (!ClipFileManager::sharedInstance().saveClipFile(path, record))
+        qCDebug(lcCapture) << "payload of file not written:" << path;
+    record.local_file_ok = 1;
+    record.secert = decision == ClipPrivacy::Decision::Secret;
+    return record;
+}
+
+std::optional<HistoryModel> ClipController::imageClip(const QImage &image)
+{
+    const QByteArray tiff = clipTiffData(image);
+    if (tiff.isEmpty()) {
+        qCDebug(lcCapture) << "image without TIFF encoding" << image.size();
+        return std::nullopt;
+    }
+    const ClipPrivacy::Decision decision =
+        m_privacy->decide(ClipKinds::imageFamily, QStringLiteral("data"), QStringLiteral("image data"));
+    if (decision == ClipPrivacy::Decision::Drop)
+        return std::nullopt;
+
+    HistoryModel record;
+    record.file_hash = md5_hex(tiff);
+    record.content = imageThumbnail(image);
+    record.type = ClipKinds::imageClipType;
+    record.local_file_ok = 1;
+    record.secert = decision == ClipPrivacy::Decision::Secret;
+    ClipFileManager::sharedInstance().saveClipData(tiff, record);
+    return record;
+}
+
+std::optional<HistoryModel> ClipController::textClip(const QString &string)
+{
+    // Other clients hash a text's UTF-8 bytes up to the first NUL. The clip is that part of
+    // the text, so that its payload holds exactly the bytes its hash names.
+    const qsizetype nul = string.indexOf(QChar(u'\0'));
+    const QString text = nul < 0 ? string : string.left(nul);
+    if (text.isEmpty())
+        return std::nullopt;
+    const QByteArray bytes = text.toUtf8();
+    const ClipPrivacy::Decision decision = m_privacy->decide(ClipKinds::textFamily, QString(), text);
+    if (decision == ClipPrivacy::Decision::Drop)
+        return std::nullopt;
+
+    HistoryModel record;
+    record.content = textAbstract(text);
+    record.type = Utils::typeFromString(text);
+    record.file_hash = md5_hex(bytes);
+    record.local_file_ok = 1;
+    record.secert = decision == ClipPrivacy::Decision::Secret;
+    ClipFileManager::sharedInstance().saveClipData(bytes, record);
+    return record;
+}
+
+void ClipController::store(HistoryModel &record)
+{
+    const QString hash = record.hash();
+    const qint64 now = m_now();
+    m_currentClipHash = hash;
+    if (record.isExist()) {
+        // The stored row keeps its content, type, secret flag and service ids.
+        DBKeeper::setLocalFileOkWithHash(hash);
+    } else {
+        record.timestamp = now;
+        record.save();
+    }
+    // Moves the clip to the top, together with a favourite row of the same content.
+    DBKeeper::updateTimestamp(now, hash);
+    record.increase_change_count();
+    if (m_processHistory)
+        m_processHistory();
+}
+
+void ClipController::userLogout()
+{
+    const QStringList hashes = DBKeeper::removeAllData();
+    ClipFileManager::sharedInstance().deleteFilesWithHashArray(hashes);
+    catchClipboard();
+    NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "app/ClipPrivacy.h"
+#include "store/HistoryModel.h"
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Pasteboard;
+
+// The clipboard monitor. A timer polls the pasteboard's change counter; when it moves, the
+// new content is captured: a file, an image or a text becomes a clip whose payload goes to
+// the data folder and whose history row is stored or moved to the top and marked for the
+// push. Everything runs on the main thread.
+class ClipController final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ClipController)
+
+public:
+    // The monitor of the general pasteboard, created on first use and never destroyed.
+    static ClipController &sharedInstance();
+
+    // Starts polling at once (the first poll captures what the pasteboard holds) and wipes
+    // the history when the user signs out.
+    explicit ClipController(Pasteboard &pasteboard, QObject *parent = nullptr);
+    ~ClipController() override;
+
+    // (Re)starts the polling timer with the interval of "CLIP_MONITOR_SPEED".
+    void startClipObserver();
+    // One poll: captures when the change counter moved (or nothing was seen yet) and then
+    // queues a rebuild of the menu.
+    void seekClipboard();
+    // Captures the current pasteboard content now. True when a clip was stored or moved to
+    // the top; false when the content was empty, unreadable, too large or dropped.
+    bool catchClipboard();
+    // After sign-out: deletes every row and payload, then captures the current content.
+    void userLogout();
+
+    qint64 lastChangedCount() const { return m_lastChangedCount; }
+    QString currentClipHash() const { return m_currentClipHash; }
+    int pollInterval() const { return m_timer.interval(); }
+    Pasteboard &pasteboard() { return m_pasteboard; }
+
+    // Hooks for the parts that come later. The menu rebuild is queued on the main thread
+    // after every poll that saw a change; the history service is started after every stored
+    // clip. Both do nothing until set.
+    void setMenuRebuild(std::function<void()> buildMenu) { m_buildMenu = std::move(buildMenu); }
+    void setHistoryProcess(std::function<void()> process) { m_processHistory = std::move(process); }
+    // The privacy rules; without them every clip is ordinary.
+    void setPrivacy(std::unique_ptr<ClipPrivacy> privacy);
+    // The clock of the history timestamps, in whole Unix seconds.
+    void setClock(std::function<qint64()> now) { m_now = std::move(now); }
+
+private:
+    std::optional<HistoryModel> fileClip(const QString &path);
+    std::optional<HistoryModel> imageClip(const QImage &image);
+    std::optional<HistoryModel> textClip(const QString &text);
+    void store(HistoryModel &record);
+
+    Pasteboard &m_pasteboard;
+    QTimer m_timer;
+    qint64 m_lastChangedCount = 0;
+    QString m_currentClipHash;
+    std::unique_ptr<ClipPrivacy> m_privacy;
+    std::function<void()> m_buildMenu;
+    std::function<void()> m_processHistory;
+    std::function<qint64()> m_now;
+};
