@@ -1,0 +1,5 @@
+plugin_name = "JSON 格式化"
+plugin_desc = "把 JSON 文本缩进排版；不是 JSON 的文本保持原样"
+plugin_version = "1.0"
+plugin_author = "Quillet"
+plugin_bundle_id = "org.quillet.plugin.jsonformat"

@@ -1,0 +1,5 @@
+plugin_name = "去除 HTML 标签"
+plugin_desc = "去掉 HTML 标签、脚本和样式，还原常见的字符实体"
+plugin_version = "1.0"
+plugin_author = "Quillet"
+plugin_bundle_id = "org.quillet.plugin.striphtml"

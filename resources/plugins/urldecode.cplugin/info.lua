@@ -1,0 +1,5 @@
+plugin_name = "URL 解码"
+plugin_desc = "把 %XX 形式的转义还原为字符"
+plugin_version = "1.0"
+plugin_author = "Quillet"
+plugin_bundle_id = "org.quillet.plugin.urldecode"

@@ -1,0 +1,5 @@
+plugin_name = "整理空白"
+plugin_desc = "去掉首尾空白，把连续的空白（含换行、全角空格）合并为一个空格"
+plugin_version = "1.0"
+plugin_author = "Quillet"
+plugin_bundle_id = "org.quillet.plugin.whitespace"

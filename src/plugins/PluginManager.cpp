@@ -1,0 +1,197 @@
+#include "plugins/PluginManager.h"
+
+#include "plugins/PluginHostLibrary.h"
+#include "plugins/package.h"
+#include "store/PathHelper.h"
+#include "support/Log.h"
+#include "support/MainQueue.h"
+#include "support/SerialQueue.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// A completion's target on the main thread: dropped when its context object is gone by then.
+// The guard is taken on the caller's thread, while the context is known to be alive.
+struct Completion {
+    explicit Completion(QObject *context)
+        : guard(context)
+        , hasContext(context != nullptr)
+    {
+    }
+    void post(std::function<void()> fn) const
+    {
+        dispatchMain([guard = guard, hasContext = hasContext, fn = std::move(fn)] {
+            if (!hasContext || guard)
+                fn();
+        });
+    }
+    QPointer<QObject> guard;
+    bool hasContext;
+};
+
+void setPaths(PluginRegistry *registry, const QString &root, const QString &extraction)
+{
+    if (!plugin_registry_set_paths(QFile::encodeName(root).constData(), QFile::encodeName(extraction).constData(),
+                                   registry))
+        qCWarning(lcPlugins) << "cannot use plugin folder" << root;
+}
+
+} // namespace
+
+PluginManager &PluginManager::sharedInstance()
+{
+    // Never destroyed: the queue's thread and the Lua states live until the process ends.
+    static PluginManager *instance = new PluginManager;
+    return *instance;
+}
+
+PluginManager::PluginManager()
+    : m_queue(new SerialQueue(QStringLiteral("plugin manager")))
+{
+    m_queue->async([this] { loadRegistries(); });
+}
+
+void PluginManager::loadRegistries()
+{
+    const QString extraction = PathHelper::getTmpDir();
+    m_clipState = plugin_registry_new();
+    plugin_state_hook = plugin_install_app_library;
+    setPaths(m_clipState, PathHelper::getPluginsBaseDir(), extraction);
+    plugin_registry_scan(m_clipState);
+
+    m_systemClipState = plugin_registry_new();
+    setPaths(m_systemClipState, systemPluginsFolder(), extraction);
+    plugin_registry_scan(m_systemClipState);
+    qCDebug(lcPlugins) << "loaded" << m_systemClipState->count << "system and" << m_clipState->count
+                       << "user plugins";
+}
+
+QString PluginManager::systemPluginsFolder()
+{
+    const QString installed = QCoreApplication::applicationDirPath()
+                              + QStringLiteral("/" QUILLET_INSTALLED_PLUGINS_RELATIVE);
+    if (QFileInfo(installed).isDir())
+        return QFileInfo(installed).canonicalFilePath();
+    return QStringLiteral(QUILLET_SOURCE_PLUGINS_DIR);
+}
+
+void PluginManager::runOnQueue(const std::function<void()> &work)
+{
+    m_queue->sync(work);
+}
+
+void PluginManager::addPlugin(const PluginRecord *record, PluginDict &dict)
+{
+    if (!record)
+        return;
+    const PluginObject plugin = PluginObject::fromRecord(*record);
+    dict.insert(plugin.plugin_bundle_id(), plugin);
+}
+
+PluginManager::PluginDict PluginManager::listPlugins()
+{
+    PluginDict dict;
+    m_queue->sync([&] {
+        for (const PluginRegistry *registry : {m_systemClipState, m_clipState}) {
+            for (std::int32_t i = 0; i < registry->count; ++i)
+                addPlugin(registry->records[i], dict);
+        }
+    });
+    return dict;
+}
+
+PluginManager::PluginDict PluginManager::listUserPlugins()
+{
+    PluginDict dict;
+    m_queue->sync([&] {
+        for (std::int32_t i = 0; i < m_clipState->count; ++i)
+            addPlugin(m_clipState->records[i], dict);
+    });
+    return dict;
+}
+
+QList<PluginObject> PluginManager::pluginsSortedByName()
+{
+    QList<PluginObject> plugins = listPlugins().values();
+    std::stable_sort(plugins.begin(), plugins.end(), [](const PluginObject &a, const PluginObject &b) {
+        return a.plugin_name() < b.plugin_name();
+    });
+    return plugins;
+}
+
+PluginRecord *PluginManager::findRecord(const PluginObject &plugin) const
+{
+    if (!plugin.isInstalled())
+        return nullptr;
+    for (const PluginRegistry *registry : {m_systemClipState, m_clipState}) {
+        for (std::int32_t i = 0; i < registry->count; ++i) {
+            if (plugin.pluginPath() == registry->records[i]->path)
+                return registry->records[i];
+        }
+    }
+    return nullptr;
+}
+
+std::optional<QString> PluginManager::run(const QByteArray &text, const PluginObject &plugin) const
+{
+    PluginRecord *record = findRecord(plugin);
+    if (!record)
+        return std::nullopt;
+    std::size_t length = 0;
+    const char *result = plugin_call_main(record, text.constData(), &length);
+    if (!result)
+        return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString decoded = decoder.decode(QByteArrayView(result, static_cast<qsizetype>(length)));
+    if (decoder.hasError())
+        return std::nullopt;
+    return decoded;
+}
+
+std::optional<QString> PluginManager::processText(const QString &text, const PluginObject &plugin)
+{
+    std::optional<QString> result;
+    const QByteArray utf8 = text.toUtf8();
+    m_queue->sync([&] { result = run(utf8, plugin); });
+    return result;
+}
+
+void PluginManager::processText(const QString &text, const PluginObject &plugin, QObject *context,
+                                std::function<void(std::optional<QString>)> complete)
+{
+    m_queue->async([this, utf8 = text.toUtf8(), plugin, target = Completion(context), complete = std::move(complete)] {
+        std::optional<QString> result = run(utf8, plugin);
+        if (complete)
+            target.post([complete, result] { complete(result); });
+    });
+}
+
+void PluginManager::installPlugin(const QUrl &packageUrl, QObject *context, std::function<void(bool)> complete)
+{
+    const QByteArray path = QFile::encodeName(packageUrl.toLocalFile());
+    m_queue->async([this, path, target = Completion(context), complete = std::move(complete)] {
+        const bool installed = !path.isEmpty() && plugin_install_package(path.constData(), m_clipState) == 0;
+        if (!installed)
+            qCWarning(lcPlugins) << "plugin package not installed:" << path;
+        if (complete)
+            target.post([complete, installed] { complete(installed); });
+    });
+}
+
+void PluginManager::removePlugin(const PluginObject &plugin, QObject *context, std::function<void()> complete)
+{
+    m_queue->async([this, plugin, target = Completion(context), complete = std::move(complete)] {
+        if (plugin.isInstalled())
+            plugin_remove(plugin.pluginPath().constData(), m_clipState);
+        if (complete)
+            target.post(complete);
+    });
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "plugins/PluginObject.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+class SerialQueue;
+struct PluginRecord;
+struct PluginRegistry;
+
+// Loads, lists, runs, installs and removes plugins. Two registries: the system plugins that ship
+// with Quillet (read-only) and the user's plugins in the data folder. Every registry operation
+// and every Lua call runs on the manager's own serial queue; the synchronous calls wait for it.
+class PluginManager final
+{
+    Q_DISABLE_COPY_MOVE(PluginManager)
+
+public:
+    using PluginDict = QMap<QString, PluginObject>; // plugin_bundle_id → plugin
+
+    // Created on first use, which starts loading both registries on the plugin queue.
+    static PluginManager &sharedInstance();
+
+    // System plugins, then user plugins; a user plugin replaces a system plugin of the same
+    // bundle id. Objects stay usable across reloads (see PluginObject).
+    PluginDict listPlugins();
+    PluginDict listUserPlugins();
+    // The values of listPlugins sorted by plugin_name ascending: the entries of a text clip's
+    // submenu.
+    QList<PluginObject> pluginsSortedByName();
+
+    // Runs the plugin's main on text and waits: the result, or none when the plugin is gone,
+    // fails, runs past its time limit, returns no string or number, or returns invalid UTF-8.
+    std::optional<QString> processText(const QString &text, const PluginObject &plugin);
+    // The same without waiting; complete runs on the main thread unless context is gone by then.
+    void processText(const QString &text, const PluginObject &plugin, QObject *context,
+                     std::function<void(std::optional<QString>)> complete);
+
+    // Installs a ".cpk" package file into the user registry. complete (on the main thread,
+    // dropped when context is gone) learns whether the package was installed.
+    void installPlugin(const QUrl &packageUrl, QObject *context, std::function<void(bool installed)> complete);
+    // Deletes an installed user plugin's folder and reloads the user registry. System plugins
+    // are never deleted. complete runs as above.
+    void removePlugin(const PluginObject &plugin, QObject *context, std::function<void()> complete);
+
+    static void addPlugin(const PluginRecord *record, PluginDict &dict);
+
+    // The registries; touch them only on the plugin queue (runOnQueue).
+    PluginRegistry *clip_state() const { return m_clipState; }
+    PluginRegistry *system_clip_state() const { return m_systemClipState; }
+    void runOnQueue(const std::function<void()> &work);
+
+    // Where the system plugins are: the installation's share/quillet/plugins, or, for a program
+    // run from its build tree, the source tree's resources/plugins.
+    static QString systemPluginsFolder();
+
+private:
+    PluginManager();
+
+    void loadRegistries();
+    PluginRecord *findRecord(const PluginObject &plugin) const;
+    std::optional<QString> run(const QByteArray &text, const PluginObject &plugin) const;
+
+    SerialQueue *m_queue = nullptr;
+    PluginRegistry *m_clipState = nullptr;
+    PluginRegistry *m_systemClipState = nullptr;
+};

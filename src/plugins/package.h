@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct lua_State;
+
+// The plugin file module: plain functions over plain structures with fixed-capacity,
+// zero-terminated text buffers. Operations answer 0 for success and 1 or -1 for failure unless
+// stated otherwise. None of them is thread-safe: PluginManager runs every call on its queue.
+//
+// A plugin is a folder whose name ends in ".cplugin" holding "info.lua" and "main.lua". A ".cpk"
+// package is a zip archive with the layout "Payload/<name>.cplugin/<files>".
+
+inline constexpr std::size_t kPluginNameCapacity = 1024;
+inline constexpr std::size_t kPluginDescCapacity = 2048;
+inline constexpr std::size_t kPluginVersionCapacity = 64;
+inline constexpr std::size_t kPluginPathCapacity = 2048;
+inline constexpr std::size_t kPluginAuthorCapacity = 2048;
+inline constexpr std::size_t kPluginBundleIdCapacity = 1024;
+inline constexpr int kPluginRegistryCapacity = 2048;
+
+// One loaded plugin. Text values longer than their field are cut at a UTF-8 character boundary.
+struct PluginRecord {
+    char name[kPluginNameCapacity];
+    char desc[kPluginDescCapacity];
+    char version[kPluginVersionCapacity];
+    char path[kPluginPathCapacity]; // the plugin folder, ending in "/"
+    char author[kPluginAuthorCapacity];
+    char bundle_id[kPluginBundleIdCapacity];
+    lua_State *state; // the plugin's own Lua state, owned by the record
+};
+
+// The plugins of one root folder, in load order. The registry owns its records.
+struct PluginRegistry {
+    char root[kPluginPathCapacity];
+    char extraction_folder[kPluginPathCapacity];
+    std::int32_t count;
+    PluginRecord *records[kPluginRegistryCapacity];
+};
+
+// Receives every new plugin state before its standard libraries are opened; empty at start.
+extern void (*plugin_state_hook)(lua_State *state);
+
+// --- registries and records -------------------------------------------------------------------
+
+PluginRegistry *plugin_registry_new();
+// True when both paths were set; nothing is set when either is empty or too long for its field.
+bool plugin_registry_set_paths(const char *root, const char *extraction_folder, PluginRegistry *registry);
+// Loads every "<root>/<name>.cplugin" folder; folders beyond the capacity are skipped and logged.
+int plugin_registry_scan(PluginRegistry *registry);
+// Frees every record and scans again: each plugin gets a fresh state.
+int plugin_registry_reload(PluginRegistry *registry);
+void plugin_registry_free(PluginRegistry *registry);
+
+// Reads "<folder>info.lua" (folder ends in "/") in a scratch state. Returns 1 and a new record
+// (with a fresh, still empty Lua state) in *out when the file ran and set both plugin_name and
+// plugin_bundle_id; 0 and no record otherwise.
+int plugin_read_info(PluginRecord **out, const char *folder);
+// Opens the libraries in the record's state and runs its "main.lua". Returns 1 when the record
+// was appended to the registry, 0 when it was discarded (freed).
+int plugin_load_main(PluginRegistry *registry, PluginRecord *record);
+// Calls the plugin's global main with text. Returns the result when main returned a string or a
+// number, else nullptr (error, timeout, other value). The text belongs to the record's state and
+// stays readable until the next call into that state; *length (when given) receives its size.
+const char *plugin_call_main(PluginRecord *record, const char *text, std::size_t *length = nullptr);
+void plugin_record_free(PluginRecord *record);
+// Appends "<folder>?.lua" to the state's package.path so require finds the plugin's own modules.
+int set_package_path(lua_State *state, const char *folder);
+
+// --- files and packages -----------------------------------------------------------------------
+
+// Extracts a zip archive into destination. Returns 1, having written nothing, when any entry
+// name is absolute or holds a ".." component; returns 1 on any broken entry. Missing parent
+// folders are created.
+int package_unzip(const char *archive_path, const char *destination);
+// Deletes a folder and everything in it. 0 on success, -1 or the failing call's result otherwise.
+int remove_tree(const char *folder);
+// 0 for a folder (*is_folder = 1) or regular file (*is_folder = 0); 1 when the path does not
+// exist or cannot be examined; -1 for anything else. Symbolic links are not followed.
+int path_kind(const char *path, int *is_folder);
+// Finds the first folder inside folder whose name ends in ".cplugin". 0 when found (full path
+// and name written to the out buffers), 1 otherwise.
+int find_cplugin_folder(const char *folder, char *out_path, std::size_t path_capacity, char *out_name,
+                        std::size_t name_capacity);
+bool has_suffix(const char *name, const char *suffix);
+// Installs a ".cpk" package into the registry's root, replacing the folder of the same bundle
+// id, and reloads the registry. 0 on success, 1 on failure.
+int plugin_install_package(const char *package_path, PluginRegistry *registry);
+// Deletes a plugin folder that lies directly in the registry's root, then reloads the registry.
+// Folders elsewhere are left alone. Always 0; a null folder does nothing.
+int plugin_remove(const char *folder, PluginRegistry *registry);
+
+// --- helpers shared by the module's files -----------------------------------------------------
+
+// Copies src into a field of the given capacity, cutting an over-long value at a UTF-8
+// character boundary so the field always holds whole characters and its terminating zero.
+void copy_field(char *field, std::size_t capacity, const char *src, std::size_t length);
+// Joins "<a>/<b>" into out; false (and out left empty) when it does not fit.
+bool join_path(char *out, std::size_t capacity, const char *a, const char *b);

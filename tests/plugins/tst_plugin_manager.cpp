@@ -1,0 +1,225 @@
+// PluginManager with its real queue, the shipped system plugins and user plugins installed from
+// packages built in a temporary data folder.
+
+#include "PackageBuilder.h"
+#include "TestDirs.h"
+#include "app/ClipAppHelper.h"
+#include "plugins/PluginManager.h"
+#include "plugins/PluginPacker.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+#include <QUrl>
+
+#include <memory>
+
+class TestPluginManager final : public QObject
+{
+    Q_OBJECT
+
+private:
+    PluginManager &manager() { return PluginManager::sharedInstance(); }
+
+    // Installs a package holding one plugin and waits for the completion.
+    bool install(const QByteArray &bundleId, const QByteArray &name, const QByteArray &mainLua)
+    {
+        const QString archive = m_packages.path() + QStringLiteral("/p.cpk");
+        if (!PackageBuilder::writeZip(archive, PackageBuilder::pluginEntries("x.cplugin", bundleId, name, mainLua)))
+            return false;
+        return installFile(archive);
+    }
+
+    bool installFile(const QString &archive)
+    {
+        std::optional<bool> installed;
+        manager().installPlugin(QUrl::fromLocalFile(archive), this, [&](bool ok) { installed = ok; });
+        return QTest::qWaitFor([&] { return installed.has_value(); }, 10000) && *installed;
+    }
+
+    void remove(const PluginObject &plugin)
+    {
+        bool done = false;
+        manager().removePlugin(plugin, this, [&] { done = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+    }
+
+    std::optional<QString> run(const QString &bundleId, const QString &text)
+    {
+        return manager().processText(text, manager().listPlugins().value(bundleId));
+    }
+
+    TestDirs m_dirs;
+    QTemporaryDir m_packages;
+
+private slots:
+    void cleanup()
+    {
+        for (const PluginObject &plugin : manager().listUserPlugins())
+            remove(plugin);
+        ClipAppHelper::sharedInstance().setDelegate({});
+    }
+
+    void shipsSystemPluginsSortedByName()
+    {
+        const PluginManager::PluginDict plugins = manager().listPlugins();
+        QVERIFY(plugins.size() >= 6);
+        QCOMPARE(plugins.value(QStringLiteral("org.quillet.plugin.uppercase")).plugin_name(), QStringLiteral("转为大写"));
+        QVERIFY(manager().listUserPlugins().isEmpty());
+        QVERIFY(QDir(m_dirs.dataPath() + QStringLiteral("/plugins")).exists());
+
+        const QList<PluginObject> sorted = manager().pluginsSortedByName();
+        QCOMPARE(sorted.size(), plugins.size());
+        for (qsizetype i = 1; i < sorted.size(); ++i)
+            QVERIFY(sorted.at(i - 1).plugin_name() <= sorted.at(i).plugin_name());
+    }
+
+    void systemPluginsTransformText_data()
+    {
+        QTest::addColumn<QString>("plugin");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *name, const char *plugin, const char *input, const char *expected) {
+            QTest::newRow(name) << QString::fromUtf8(plugin) << QString::fromUtf8(input) << QString::fromUtf8(expected);
+        };
+        row("upper", "uppercase", "héllo World 中文", "HéLLO WORLD 中文");
+        row("lower", "lowercase", "HÉLLO World", "hÉllo world");
+        row("whitespace", "whitespace", " \t a \n\n b\u3000c\u00a0 ", "a b c");
+        row("json", "jsonformat", "{\"b\":[1,2.5e3,{}],\"a\":\"x\\\"y\",\"c\":null}",
+            "{\n  \"b\": [\n    1,\n    2.5e3,\n    {}\n  ],\n  \"a\": \"x\\\"y\",\n  \"c\": null\n}");
+        row("json, not json", "jsonformat", "{\"a\": 1,}", "{\"a\": 1,}");
+        row("url decode", "urldecode", "a%20b%E4%B8%AD%2fc+d", "a b中/c+d");
+        row("url decode, not text", "urldecode", "%FF%FE", "%FF%FE");
+        row("strip html", "striphtml",
+            "<html><style>p{}</style><p>Tom &amp; Jerry&#33; &#x4E2D;&lt;3</p><!-- x --><SCRIPT>a<b</SCRIPT>"
+            "<br/>1 < 2</html>",
+            "Tom & Jerry! 中<3\n\n1 < 2");
+    }
+    void systemPluginsTransformText()
+    {
+        QFETCH(QString, plugin);
+        QFETCH(QString, input);
+        QFETCH(QString, expected);
+        QCOMPARE(run(QStringLiteral("org.quillet.plugin.") + plugin, input), std::optional<QString>(expected));
+    }
+
+    void userPluginReplacesSystemPluginInListingOnly()
+    {
+        const QString id = QStringLiteral("org.quillet.plugin.uppercase");
+        const PluginObject system = manager().listPlugins().value(id);
+        QVERIFY(install(id.toUtf8(), "Mine", "function main() return 'mine' end"));
+        QCOMPARE(manager().listPlugins().value(id).plugin_name(), QStringLiteral("Mine"));
+        QCOMPARE(manager().listUserPlugins().keys(), QStringList{id});
+        QCOMPARE(run(id, QStringLiteral("x")), std::optional<QString>(QStringLiteral("mine")));
+
+        // Asking to remove the system plugin leaves its folder alone.
+        remove(system);
+        QVERIFY(QFile::exists(QString::fromUtf8(system.pluginPath()) + QStringLiteral("main.lua")));
+        QCOMPARE(manager().listPlugins().value(id).plugin_name(), QStringLiteral("Mine"));
+
+        remove(manager().listUserPlugins().value(id));
+        QCOMPARE(manager().listPlugins().value(id).plugin_name(), QStringLiteral("转为大写"));
+    }
+
+    void userPluginStateRestartsAfterInstallOrRemove()
+    {
+        const QString id = QStringLiteral("test.counter");
+        QVERIFY(install(id.toUtf8(), "Counter", "n = 0 function main() n = n + 1 return n end"));
+        const PluginObject counter = manager().listPlugins().value(id);
+        for (const char *expected : {"1", "2", "3"})
+            QCOMPARE(manager().processText({}, counter), std::optional<QString>(QLatin1String(expected)));
+
+        QVERIFY(install("test.other", "Other", "function main() return 'o' end"));
+        // The object listed before the reload still finds its plugin, in a fresh state.
+        QCOMPARE(manager().processText({}, counter), std::optional<QString>(QStringLiteral("1")));
+
+        remove(manager().listPlugins().value(QStringLiteral("test.other")));
+        QCOMPARE(manager().processText({}, counter), std::optional<QString>(QStringLiteral("1")));
+        remove(counter);
+        QCOMPARE(manager().processText({}, counter), std::nullopt);
+    }
+
+    void installReportsFailure()
+    {
+        QVERIFY(!installFile(m_packages.path() + QStringLiteral("/missing.cpk")));
+        const QString archive = m_packages.path() + QStringLiteral("/noid.cpk");
+        QVERIFY(PackageBuilder::writeZip(archive, {{"Payload/", {}}, {"Payload/a.cplugin/", {}},
+                                                   {"Payload/a.cplugin/info.lua", "plugin_name = 'no id'"},
+                                                   {"Payload/a.cplugin/main.lua", ""}}));
+        QVERIFY(!installFile(archive));
+        QFile garbage(m_packages.path() + QStringLiteral("/garbage.cpk"));
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write("PK but not really");
+        garbage.close();
+        QVERIFY(!installFile(garbage.fileName()));
+    }
+
+    void asyncProcessingKeepsTheCallerFree()
+    {
+        QVERIFY(install("test.loop", "Loop",
+                        "function main(t) if t == 'loop' then while true do end end return t:upper() end"));
+        const PluginObject loop = manager().listPlugins().value(QStringLiteral("test.loop"));
+
+        auto gone = std::make_unique<QObject>();
+        bool goneCalled = false;
+        manager().processText(QStringLiteral("x"), loop, gone.get(), [&](std::optional<QString>) { goneCalled = true; });
+        gone.reset();
+
+        std::optional<std::optional<QString>> looped;
+        manager().processText(QStringLiteral("loop"), loop, this, [&](std::optional<QString> r) { looped = r; });
+        std::optional<std::optional<QString>> after;
+        manager().processText(QStringLiteral("ok"), loop, this, [&](std::optional<QString> r) { after = r; });
+        QVERIFY(!looped.has_value()); // results arrive later, on the main thread
+
+        QTRY_VERIFY_WITH_TIMEOUT(after.has_value(), 20000);
+        QVERIFY(looped.has_value());
+        QCOMPARE(*looped, std::nullopt);
+        QCOMPARE(*after, std::optional<QString>(QStringLiteral("OK")));
+        QVERIFY(!goneCalled);
+    }
+
+    void pluginsOpenOnlyValidUrls()
+    {
+        QList<QUrl> opened;
+        ClipAppHelper::sharedInstance().setDelegate([&](const QUrl &url) { opened << url; });
+        QVERIFY(install("test.url", "Url",
+                        "function main(t) local r = app.openURL(t) "
+                        "assert(require('app') == app) return type(r) .. ':' .. r end"));
+        const PluginObject plugin = manager().listPlugins().value(QStringLiteral("test.url"));
+        for (const QString &text : {QStringLiteral("http://exa mple.com"), QStringLiteral("no url at all"),
+                                    QStringLiteral("42"), QStringLiteral("https://example.com/a?b=1")})
+            QCOMPARE(manager().processText(text, plugin), std::optional<QString>(QStringLiteral("string:")));
+        QTRY_COMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("https://example.com/a?b=1"))});
+    }
+
+    void packedFolderInstalls()
+    {
+        const QString folder = m_packages.path() + QStringLiteral("/Mine");
+        QVERIFY(PackageBuilder::writePluginFolder(m_packages.path(), QStringLiteral("Mine"),
+                                                  PackageBuilder::infoLua("test.packed", "Packed"),
+                                                  "local m = require('sub.helper') function main() return m end"));
+        QDir().mkpath(folder + QStringLiteral("/sub"));
+        QFile helper(folder + QStringLiteral("/sub/helper.lua"));
+        QVERIFY(helper.open(QIODevice::WriteOnly));
+        helper.write("return 'from helper'");
+        helper.close();
+
+        const QString archive = m_packages.path() + QStringLiteral("/packed.cpk");
+        QString error;
+        QVERIFY2(PluginPacker::pack(folder, archive, &error), qPrintable(error));
+        QVERIFY(installFile(archive));
+        const PluginObject plugin = manager().listPlugins().value(QStringLiteral("test.packed"));
+        QCOMPARE(manager().processText({}, plugin), std::optional<QString>(QStringLiteral("from helper")));
+
+        QVERIFY(PackageBuilder::writePluginFolder(m_packages.path(), QStringLiteral("Bad"),
+                                                  "plugin_name = 'no id'", "function main() end"));
+        QVERIFY(!PluginPacker::pack(m_packages.path() + QStringLiteral("/Bad"), archive, &error));
+        QVERIFY(PackageBuilder::writePluginFolder(m_packages.path(), QStringLiteral("Bad"),
+                                                  PackageBuilder::infoLua("id", "Bad"), "function main( end"));
+        QVERIFY(!PluginPacker::pack(m_packages.path() + QStringLiteral("/Bad"), archive, &error));
+        QVERIFY(error.contains(QLatin1String("main.lua")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPluginManager)
+#include "tst_plugin_manager.moc"
