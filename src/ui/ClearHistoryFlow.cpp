@@ -1,0 +1,113 @@
+#include "ui/ClearHistoryFlow.h"
+
+#include "store/ClipFileManager.h"
+#include "store/ConfigureManager.h"
+#include "store/DBKeeper.h"
+#include "support/Log.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
+#include "ui/ProgressOverlay.h"
+#include "ui/Sheets.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
+#include <QWidget>
+
+#include <memory>
+
+namespace {
+
+ClearHistoryFlow::ServiceClear &serviceClear()
+{
+    static ClearHistoryFlow::ServiceClear clear;
+    return clear;
+}
+
+void reportCount(QWidget *window, qint64 count)
+{
+    Sheets::runModal(window, {QStringLiteral("共清空了：%1条").arg(count), {}, {QStringLiteral("知道了")}});
+}
+
+void reportFailure(ProgressOverlay *overlay, QWidget *window)
+{
+    qCInfo(lcUi) << "clearing the history failed";
+    if (overlay) {
+        overlay->setText(QStringLiteral("清空失败"));
+        overlay->dismiss();
+    }
+    Sheets::runModal(window, {QStringLiteral("清空失败"), {}, {QStringLiteral("知道了")}});
+}
+
+// Deletes every non-favourite row and the payload files no row uses any more, off the main
+// thread so that the overlay stays alive, then calls done on the main thread with the
+// number of rows deleted.
+void clearLocalHistory(std::function<void(qint64 deleted)> done)
+{
+    auto deleted = std::make_shared<qint64>(0);
+    QThread *worker = QThread::create([deleted] {
+        const QStringList hashes = DBKeeper::clearAllHistory();
+        ClipFileManager::sharedInstance().deleteFilesWithHashArray(hashes);
+        *deleted = hashes.size();
+    });
+    QObject::connect(worker, &QThread::finished, QCoreApplication::instance(), [worker, deleted, done = std::move(done)] {
+        worker->deleteLater();
+        NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
+        done(*deleted);
+    });
+    worker->start();
+}
+
+} // namespace
+
+namespace ClearHistoryFlow {
+
+void setServiceClear(ServiceClear clear)
+{
+    serviceClear() = std::move(clear);
+}
+
+void confirm(QWidget *host)
+{
+    const Sheets::Alert alert{QStringLiteral("清空历史纪录?"), QStringLiteral("点击清空将会删除您的所有历史纪录(除收藏外)"),
+                              {QStringLiteral("清空历史纪录"), QStringLiteral("取消")}};
+    QPointer<QWidget> guard(host);
+    Sheets::beginSheet(host, alert, [guard](int returnCode) {
+        if (guard && returnCode == Sheets::FirstButtonReturn)
+            clear(guard);
+    });
+}
+
+void clear(QWidget *host)
+{
+    QPointer<QWidget> window(host->window());
+    QPointer<ProgressOverlay> overlay(ProgressOverlay::showOn(host, QStringLiteral("删除中...")));
+
+    if (!ConfigureManager::sharedInstance().isLogined()) {
+        clearLocalHistory([window, overlay](qint64 deleted) {
+            if (overlay)
+                overlay->dismiss();
+            reportCount(window, deleted);
+        });
+        return;
+    }
+
+    if (!serviceClear()) {
+        reportFailure(overlay, window);
+        return;
+    }
+    serviceClear()(window.data(), [window, overlay](std::optional<qint64> count) {
+        if (!count) {
+            reportFailure(overlay, window);
+            return;
+        }
+        const qint64 cleared = *count;
+        clearLocalHistory([window, overlay, cleared](qint64) {
+            if (overlay)
+                overlay->dismiss();
+            reportCount(window, cleared);
+        });
+    });
+}
+
+} // namespace ClearHistoryFlow

@@ -1,0 +1,135 @@
+#include "ui/GeneralViewController.h"
+
+#include "app/ClipController.h"
+#include "app/NMLoginItems.h"
+#include "app/ShortcutController.h"
+#include "store/ClipUserDefaults.h"
+#include "store/SettingsKeys.h"
+#include "ui/ClearHistoryFlow.h"
+#include "ui/PollInterval.h"
+#include "ui/ShortcutRecorder.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+namespace {
+
+QString programPath()
+{
+    return QCoreApplication::applicationFilePath();
+}
+
+} // namespace
+
+GeneralViewController::GeneralViewController(QWidget *parent)
+    : QWidget(parent)
+    , m_shortcutView(new ShortcutRecorder(this))
+    , m_startupButton(new QCheckBox(QStringLiteral("登录时启动 Quillet"), this))
+    , m_clearButton(new QPushButton(QStringLiteral("清空历史纪录"), this))
+    , m_speedSlider(new QSlider(Qt::Horizontal, this))
+    , m_speedLabel(new QLabel(this))
+{
+    setObjectName(QStringLiteral("GeneralViewController"));
+    m_startupButton->setObjectName(QStringLiteral("startupButton"));
+    m_clearButton->setObjectName(QStringLiteral("clearButton"));
+    m_speedSlider->setObjectName(QStringLiteral("speedSlider"));
+    m_speedLabel->setObjectName(QStringLiteral("speedLabel"));
+
+    // Shortcut: the recorder shows the registered combination; a new one replaces it at
+    // once, an emptied recorder switches the hot key off.
+    // Without the program's hot-key controller (the pane shown on its own) the recorder
+    // shows the stored combination and records nothing.
+    if (ShortcutController *shortcuts = ShortcutController::sharedInstance()) {
+        m_shortcutView->setShortcut(shortcuts->shortcut());
+        connect(m_shortcutView, &ShortcutRecorder::shortcutRecorded, this, [](const KeyCombination &shortcut) {
+            if (ShortcutController *controller = ShortcutController::sharedInstance())
+                controller->setShortcut(shortcut);
+        });
+        connect(m_shortcutView, &ShortcutRecorder::shortcutCleared, this, [] {
+            if (ShortcutController *controller = ShortcutController::sharedInstance())
+                controller->shortcutOff();
+        });
+    } else {
+        std::optional<KeyCombination> stored;
+        if (!ShortcutController::isShortcutOff())
+            stored = ShortcutController::storedShortcut().value_or(ShortcutController::defaultShortcut());
+        m_shortcutView->setShortcut(stored);
+        m_shortcutView->setEnabled(false);
+    }
+
+    m_startupButton->setChecked(NMLoginItems::pathInLoginItems(programPath()));
+    connect(m_startupButton, &QCheckBox::clicked, this, &GeneralViewController::startupChanged);
+
+    // Poll interval: only the marks are reachable, and the value is taken when the slider is
+    // let go (or moved by the keyboard), not at every step of a drag.
+    m_speedSlider->setRange(0, PollInterval::kMaxPosition);
+    m_speedSlider->setSingleStep(PollInterval::kStep);
+    m_speedSlider->setPageStep(PollInterval::kStep);
+    m_speedSlider->setTickInterval(PollInterval::kStep);
+    m_speedSlider->setTickPosition(QSlider::TicksBelow);
+    m_speedSlider->setTracking(false);
+    m_speedSlider->setValue(kRestingSliderPosition);
+    const double seconds = ClipUserDefaults::doubleValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED),
+                                                         SettingsDefaults::clipMonitorSpeed);
+    if (const std::optional<int> position = PollInterval::positionForInterval(seconds))
+        m_speedSlider->setValue(*position);
+    showSpeed(seconds);
+    connect(m_speedSlider, &QSlider::valueChanged, this, &GeneralViewController::speedChanged);
+
+    connect(m_clearButton, &QPushButton::clicked, this, [this] { ClearHistoryFlow::confirm(this); });
+
+    auto *speedRow = new QHBoxLayout;
+    speedRow->addWidget(new QLabel(QStringLiteral("快"), this));
+    speedRow->addWidget(m_speedSlider, 1);
+    speedRow->addWidget(new QLabel(QStringLiteral("慢"), this));
+    speedRow->addWidget(m_speedLabel);
+    m_speedLabel->setMinimumWidth(40);
+
+    auto *form = new QFormLayout;
+    form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    form->addRow(QStringLiteral("快捷键："), m_shortcutView);
+    form->addRow(QStringLiteral("启动："), m_startupButton);
+    form->addRow(QStringLiteral("检测间隔(秒)："), speedRow);
+    auto *clearRow = new QHBoxLayout;
+    clearRow->addWidget(m_clearButton);
+    clearRow->addStretch();
+    form->addRow(QStringLiteral("历史纪录："), clearRow);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(32, 32, 32, 32);
+    layout->addLayout(form);
+    layout->addStretch();
+}
+
+void GeneralViewController::startupChanged(bool on)
+{
+    if (on)
+        NMLoginItems::addPathToLoginItems(programPath(), false);
+    else
+        NMLoginItems::removePathFromLoginItems(programPath());
+}
+
+void GeneralViewController::speedChanged(int position)
+{
+    const int mark = (position + PollInterval::kStep / 2) / PollInterval::kStep * PollInterval::kStep;
+    if (mark != position) {
+        // Snaps to the nearest mark; the snap comes back here with the mark's value.
+        m_speedSlider->setValue(mark);
+        return;
+    }
+    const double seconds = PollInterval::intervalForPosition(position);
+    ClipUserDefaults::setValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), seconds);
+    showSpeed(seconds);
+    ClipController::sharedInstance().startClipObserver();
+}
+
+void GeneralViewController::showSpeed(double seconds)
+{
+    m_speedLabel->setText(QString::number(seconds));
+}

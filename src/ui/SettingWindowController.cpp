@@ -1,0 +1,122 @@
+#include "ui/SettingWindowController.h"
+
+#include "menu/MenuController.h"
+#include "store/ConfigureManager.h"
+#include "support/MainQueue.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
+#include "ui/AboutViewController.h"
+#include "ui/GeneralViewController.h"
+#include "ui/PrivacyViewController.h"
+#include "ui/SettingSideBar.h"
+#include "ui/UserInfoViewController.h"
+#include "ui/UserloginViewController.h"
+
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QScreen>
+#include <QStyle>
+#include <QVBoxLayout>
+
+SettingWindowController &SettingWindowController::sharedInstance()
+{
+    // Lives as long as the process; never destroyed, so it outlives no QApplication teardown.
+    static auto *instance = new SettingWindowController;
+    return *instance;
+}
+
+SettingWindowController::SettingWindowController()
+    : QWidget(nullptr, Qt::Window)
+    , m_sideBar(new SettingSideBar(this))
+    , m_panelView(new QWidget(this))
+{
+    setObjectName(QStringLiteral("SettingWindowController"));
+    setWindowTitle(QStringLiteral("设置"));
+    setAttribute(Qt::WA_QuitOnClose, false);
+    resize(620, 440);
+
+    m_panelView->setObjectName(QStringLiteral("panelView"));
+    auto *panelLayout = new QVBoxLayout(m_panelView);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_sideBar);
+    layout->addWidget(m_panelView, 1);
+
+    m_sideBar->addButton(QStringLiteral("常规"), QStringLiteral("work-white-32"), QStringLiteral("work-gray-32"));
+    m_sideBar->addButton(QStringLiteral("用户"), QStringLiteral("icon1-white"), QStringLiteral("icon1-gray"));
+    m_sideBar->addButton(QStringLiteral("隐私"), QStringLiteral("tab_privacy_white"), QStringLiteral("tab_privacy_gray"));
+    m_sideBar->addButton(QStringLiteral("关于"), QStringLiteral("about-white"), QStringLiteral("about-gray"));
+    connect(m_sideBar, &SettingSideBar::rowSelected, this, &SettingWindowController::changeViewControllerAtIndex);
+    m_sideBar->selectRow(General);
+    changeViewControllerAtIndex(General);
+
+    NotificationCenter &center = NotificationCenter::sharedInstance();
+    const auto reload = [this](const QVariant &) { dispatchMain(this, [this] { reloadController(); }); };
+    center.addObserver(QLatin1String(Notifications::USER_LOGINED), this, reload);
+    center.addObserver(QLatin1String(Notifications::USER_LOGOUTED), this, reload);
+}
+
+void SettingWindowController::showWindow()
+{
+    if (!m_placed) {
+        m_placed = true;
+        if (const QScreen *screen = QGuiApplication::primaryScreen())
+            setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void SettingWindowController::showPanel(int index)
+{
+    if (index < 0 || index >= PaneCount)
+        return;
+    m_sideBar->selectRow(index);
+    changeViewControllerAtIndex(index);
+}
+
+void SettingWindowController::changeViewControllerAtIndex(int index)
+{
+    if (m_currentViewController) {
+        m_panelView->layout()->removeWidget(m_currentViewController);
+        // Later, not now: the pane may be the sender of the signal that led here.
+        m_currentViewController->hide();
+        m_currentViewController->deleteLater();
+        m_currentViewController = nullptr;
+    }
+    if (index >= 0 && index < PaneCount)
+        m_currentViewController = createPane(index);
+    if (m_currentViewController) {
+        m_currentViewController->setParent(m_panelView);
+        m_panelView->layout()->addWidget(m_currentViewController);
+        m_currentViewController->show();
+    }
+}
+
+void SettingWindowController::reloadController()
+{
+    changeViewControllerAtIndex(m_sideBar->selectedRow());
+    dispatchMain(this, [] { MenuController::sharedInstance().buildMenu(); });
+}
+
+QWidget *SettingWindowController::createPane(int index)
+{
+    switch (index) {
+    case General:
+        return new GeneralViewController;
+    case Account:
+        if (ConfigureManager::sharedInstance().isLogined())
+            return new UserInfoViewController;
+        return new UserloginViewController;
+    case Privacy:
+        return new PrivacyViewController;
+    case About:
+        return new AboutViewController;
+    default:
+        return nullptr;
+    }
+}

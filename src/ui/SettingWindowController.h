@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+class SettingSideBar;
+
+// The settings window: a sidebar of four rows (general, account, privacy, about) and the
+// pane of the selected row. A pane is made anew every time it is shown, so it always shows
+// fresh values; the account row follows sign-in and sign-out. Main thread only.
+class SettingWindowController final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SettingWindowController)
+
+public:
+    enum Pane { General = 0, Account = 1, Privacy = 2, About = 3, PaneCount = 4 };
+
+    // The program's settings window, made on first use and never destroyed.
+    static SettingWindowController &sharedInstance();
+
+    // Shows the window in front, centred on the screen the first time.
+    void showWindow();
+    // Selects the row and shows its pane; other indexes are ignored.
+    void showPanel(int index);
+    // Replaces the current pane by a fresh pane of the row (none for an index past the rows).
+    void changeViewControllerAtIndex(int index);
+    // Shows the selected row's pane again and rebuilds the status menu: the account state
+    // changed.
+    void reloadController();
+
+    SettingSideBar *sideBar() const { return m_sideBar; }
+    QWidget *panelView() const { return m_panelView; }
+    QWidget *currentViewController() const { return m_currentViewController; }
+
+private:
+    SettingWindowController();
+
+    static QWidget *createPane(int index);
+
+    SettingSideBar *m_sideBar = nullptr;
+    QWidget *m_panelView = nullptr;
+    QPointer<QWidget> m_currentViewController;
+    bool m_placed = false;
+};
