@@ -1,0 +1,24 @@
+#include "plugins/PluginMenuSource.h"
+
+#include "plugins/PluginManager.h"
+
+MenuPluginSource pluginMenuSource()
+{
+    MenuPluginSource source;
+    source.list = [] {
+        QList<MenuPlugin> entries;
+        const QList<PluginObject> plugins = PluginManager::sharedInstance().pluginsSortedByName();
+        for (const PluginObject &plugin : plugins)
+            entries << MenuPlugin{plugin.plugin_bundle_id(), plugin.plugin_name(), plugin.plugin_desc()};
+        return entries;
+    };
+    source.process = [](const MenuPlugin &entry, const QString &text) -> std::optional<QString> {
+        PluginManager &manager = PluginManager::sharedInstance();
+        const PluginManager::PluginDict plugins = manager.listPlugins();
+        const auto found = plugins.constFind(entry.identifier);
+        if (found == plugins.cend())
+            return std::nullopt;
+        return manager.processText(text, *found);
+    };
+    return source;
+}
