@@ -352,7 +352,8 @@ bool has_suffix(const char *name, const char *suffix)
 int plugin_install_package(const char *package_path, PluginRegistry *registry)
 {
     int is_folder = 0;
-    if (!package_path || !registry || path_kind(package_path, &is_folder) != 0 || is_folder)
+    if (!package_path || !registry || !registry->root[0] || !registry->extraction_folder[0]
+        || path_kind(package_path, &is_folder) != 0 || is_folder)
         return 1;
     mkdir(registry->extraction_folder, 0755);
     mkdir(registry->root, 0755);

@@ -225,6 +225,8 @@ private slots:
         const QString archive = path(QStringLiteral("p.cpk"));
         QVERIFY(PackageBuilder::writeZip(archive, entries));
         QCOMPARE(plugin_install_package(path8(archive).constData(), registry.get()), 1);
+        const Registry withoutPaths(plugin_registry_new());
+        QCOMPARE(plugin_install_package(path8(archive).constData(), withoutPaths.get()), 1);
         QVERIFY(QDir(root()).isEmpty());
         QCOMPARE(registry->count, 0);
         QVERIFY(!QFile::exists(path(QStringLiteral("escaped.lua"))));
