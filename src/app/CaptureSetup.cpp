@@ -2,6 +2,7 @@
 
 #include "app/ClipController.h"
 #include "platform/X11Pasteboard.h"
+#include "plugins/PrivacyCapture.h"
 
 namespace CaptureSetup {
 
@@ -9,7 +10,9 @@ ClipController &start()
 {
     static ClipController &controller = [] () -> ClipController & {
         Pasteboard::setGeneral(std::make_unique<X11Pasteboard>());
-        return ClipController::sharedInstance();
+        ClipController &monitor = ClipController::sharedInstance();
+        monitor.setPrivacy(std::make_unique<PrivacyCapture>());
+        return monitor;
     }();
     return controller;
 }

@@ -96,6 +96,11 @@ bool ClipController::catchClipboard()
 {
     if (m_pasteboard.isEmpty())
         return false;
+    // What a password manager marks as secret is never recorded, whatever the privacy rules say.
+    if (m_pasteboard.isMarkedSecretByPasswordManager()) {
+        qCDebug(lcCapture) << "clip marked secret by a password manager, not recorded";
+        return false;
+    }
 
     std::optional<HistoryModel> record;
     // A file URL wins over an image, an image over a text; only the first of each counts.

@@ -2,6 +2,7 @@
 // analysis of texts, and the advanced privacy script in real Lua states.
 #include "TestDirs.h"
 #include "plugins/AdvancePrivacyManager.h"
+#include "plugins/PrivacyCapture.h"
 #include "plugins/PrivacyRules.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
@@ -263,6 +264,41 @@ private slots:
         // The built-in script answers in its place.
         QCOMPARE(manager.saveOptionFrom(QStringLiteral("text"), QString(), QStringLiteral("我的密码是123")), 1);
         QCOMPARE(manager.saveOptionFrom(QStringLiteral("text"), QString(), QStringLiteral("hello")), 0);
+    }
+
+    void decisionAtCapture()
+    {
+        using Decision = ClipPrivacy::Decision;
+        PrivacyCapture rules;
+        const QString text = QStringLiteral("text");
+        const QString image = QStringLiteral("image");
+        const QString file = QStringLiteral("file");
+        const QString imageData = QStringLiteral("image data");
+        const QString path = QStringLiteral("/home/u/report.pdf");
+
+        // The simple rules: keywords for texts, never for images, the switch for files.
+        QCOMPARE(rules.decide(text, QString(), QStringLiteral("我的密码是123")), Decision::Secret);
+        QCOMPARE(rules.decide(text, QString(), QStringLiteral("hello")), Decision::Ordinary);
+        QCOMPARE(rules.decide(image, QStringLiteral("data"), imageData), Decision::Ordinary);
+        QCOMPARE(rules.decide(file, QStringLiteral("pdf"), path), Decision::Secret);
+        Utils::setFileAsSecert(false);
+        QCOMPARE(rules.decide(file, QStringLiteral("pdf"), path), Decision::Ordinary);
+        Utils::setAnalySecert(false);
+        QCOMPARE(rules.decide(text, QString(), QStringLiteral("我的密码是123")), Decision::Ordinary);
+
+        // The advanced mode: the script alone decides, for every kind of clip.
+        Utils::setAdvancePrivacy(true);
+        AdvancePrivacyManager &script = AdvancePrivacyManager::sharedInstance();
+        script.setScriptContent(QStringLiteral("function main() return 1 end"));
+        QCOMPARE(rules.decide(image, QStringLiteral("data"), imageData), Decision::Secret);
+        QCOMPARE(rules.decide(file, QStringLiteral("pdf"), path), Decision::Secret);
+        script.setScriptContent(QStringLiteral("function main(from) if from == 'image' then return -1 end return 0 end"));
+        QCOMPARE(rules.decide(image, QStringLiteral("data"), imageData), Decision::Drop);
+        QCOMPARE(rules.decide(text, QString(), QStringLiteral("hello")), Decision::Ordinary);
+        Utils::setAnalySecert(true);
+        QCOMPARE(rules.decide(text, QString(), QStringLiteral("我的密码是123")), Decision::Ordinary);
+        Utils::setAdvancePrivacy(false);
+        QCOMPARE(rules.decide(image, QStringLiteral("data"), imageData), Decision::Ordinary);
     }
 
     void globalsPersistBetweenLoads()

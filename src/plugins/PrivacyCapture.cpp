@@ -1,0 +1,23 @@
+#include "plugins/PrivacyCapture.h"
+
+#include "plugins/AdvancePrivacyManager.h"
+#include "store/Utils.h"
+
+std::optional<int> PrivacyCapture::advancedAnswer(const QString &family, const QString &extension,
+                                                  const QString &content)
+{
+    // The switch is read at every clip, so turning the mode on or off counts at the next copy.
+    if (!Utils::isAdvancePrivacy())
+        return std::nullopt;
+    return AdvancePrivacyManager::sharedInstance().saveOptionFrom(family, extension, content);
+}
+
+bool PrivacyCapture::isSecretText(const QString &text)
+{
+    return Utils::isSecret(text);
+}
+
+bool PrivacyCapture::isFileSecret()
+{
+    return Utils::isFileAsSecert();
+}
