@@ -4,8 +4,8 @@
 #include <QString>
 
 // Writes zip archives that hold exactly one deflate-compressed entry. An existing archive at
-// the path is replaced as a whole; libzip writes to a temporary file and renames it on close,
-// so a reader never sees a half-written archive.
+// the path is replaced as a whole, through a temporary file that takes the final name, so a
+// reader never sees a half-written archive.
 namespace ZipWriter {
 bool writeSingleEntry(const QString &archivePath, const QString &entryName, const QByteArray &content);
 // The entry's content is read from sourcePath while the archive is written.
