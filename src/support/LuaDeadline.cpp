@@ -14,8 +14,12 @@ void checkDeadline(lua_State *state, lua_Debug *)
     lua_rawgetp(state, LUA_REGISTRYINDEX, &kDeadlineKey);
     const auto *deadline = static_cast<const std::chrono::steady_clock::time_point *>(lua_touserdata(state, -1));
     lua_pop(state, 1);
-    if (deadline && std::chrono::steady_clock::now() > *deadline)
+    if (deadline && std::chrono::steady_clock::now() > *deadline) {
+        // From now on every instruction raises the error, so a script that catches it with
+        // pcall inside a loop meets it again in the loop itself, outside the protection.
+        lua_sethook(state, checkDeadline, LUA_MASKCOUNT, 1);
         luaL_error(state, "%s", LuaDeadline::timeoutMessage());
+    }
 }
 
 } // namespace

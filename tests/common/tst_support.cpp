@@ -1,10 +1,13 @@
 // Support code: serial queues, main-thread dispatch, notifications, MD5.
+#include "support/LuaDeadline.h"
 #include "support/MainQueue.h"
 #include "support/Md5.h"
 #include "support/NotificationCenter.h"
 #include "support/SerialQueue.h"
 
 #include <QtTest>
+
+#include <lua.hpp>
 
 class TestSupport final : public QObject
 {
@@ -66,6 +69,23 @@ private slots:
         delete observer;
         center.post(QStringLiteral("DATA_CHANGED"));
         QCOMPARE(calls, 2);
+    }
+
+    void luaDeadlineStopsLoopsEvenWhenTheyCatchErrors()
+    {
+        lua_State *state = luaL_newstate();
+        luaL_openlibs(state);
+        for (const char *script : {"while true do end",
+                                   "while true do pcall(function() while true do end end) end"}) {
+            QVERIFY(luaL_loadstring(state, script) == LUA_OK);
+            LuaDeadline deadline(state, std::chrono::milliseconds(200));
+            QCOMPARE(lua_pcall(state, 0, 0, 0), LUA_ERRRUN);
+            QVERIFY(QByteArray(lua_tostring(state, -1)).contains(LuaDeadline::timeoutMessage()));
+            lua_pop(state, 1);
+        }
+        // Disarmed: the same state runs ordinary code again.
+        QVERIFY(luaL_dostring(state, "x = 0 for i = 1, 100000 do x = x + i end") == LUA_OK);
+        lua_close(state);
     }
 
     void md5HexIsLowerCaseOfUtf8Bytes()
