@@ -1,9 +1,12 @@
 #include "BuildInfo.h"
-#include "app/CaptureSetup.h"
+#include "app/AppDelegate.h"
 #include "app/StoreSetup.h"
+#include "platform/SingleInstance.h"
+#include "store/PathHelper.h"
 #include "support/Log.h"
 
 #include <QApplication>
+#include <QTextStream>
 
 int main(int argc, char *argv[])
 {
@@ -17,7 +20,17 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QString::fromLatin1(BuildInfo::version));
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // A second Quillet on the same data folder would fight the first over the tray, the hot
+    // key and the database.
+    SingleInstance instance(PathHelper::dataFolder());
+    if (!instance.tryAcquire()) {
+        QTextStream(stderr) << "Quillet is already running for the data folder " << PathHelper::dataFolder()
+                            << "; this second start ends here.\n";
+        return 1;
+    }
+
     qCInfo(lcApp).noquote() << "Quillet" << BuildInfo::version << "started;" << StoreSetup::prepare();
-    CaptureSetup::start();
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
     return QApplication::exec();
 }

@@ -137,9 +137,11 @@ bool X11HotKeyRegistrar::nativeEventFilter(const QByteArray &eventType, void *me
     const unsigned state = press->state & kComparedModifiers;
     for (const Grab &grab : m_grabs) {
         if (grab.keyCode == press->detail && grab.modifiers == state) {
-            // The action may open a menu with its own event loop; run it after this event.
+            // The action may open a menu with its own event loop; run it after this event. The
+            // event goes on to Qt, which takes its time stamp: the menu's keyboard grab must
+            // not be older than the grab this key press started, or the server refuses it.
             dispatchMain(grab.action);
-            return true;
+            return false;
         }
     }
     return false;

@@ -1,0 +1,109 @@
+#include "app/AppDelegate.h"
+
+#include "app/CaptureSetup.h"
+#include "app/ClipAppHelper.h"
+#include "app/ClipController.h"
+#include "app/ShortcutController.h"
+#include "menu/MenuController.h"
+#include "menu/StatusBarController.h"
+#include "platform/DesktopSharing.h"
+#include "platform/LogindSleepWatcher.h"
+#include "platform/X11HotKeyRegistrar.h"
+#include "platform/X11KeyInjector.h"
+#include "plugins/AdvancePrivacyManager.h"
+#include "plugins/PluginMenuSource.h"
+#include "store/ConfigureManager.h"
+#include "support/Log.h"
+
+#include <QDesktopServices>
+#include <QPointer>
+
+AppDelegate::AppDelegate(QObject *parent)
+    : QObject(parent)
+    , m_keyInjector(std::make_unique<X11KeyInjector>())
+    , m_hotKeys(std::make_unique<X11HotKeyRegistrar>())
+    , m_sharing(std::make_unique<DesktopSharing>())
+{
+    m_versionCheck.setSingleShot(true);
+    m_versionCheck.setInterval(kVersionCheckDelayMs);
+    connect(&m_versionCheck, &QTimer::timeout, this, &AppDelegate::startCheckVersion);
+}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    // 1. Code without a window opens URLs through this object.
+    ClipAppHelper::sharedInstance().setDelegate([self = QPointer<AppDelegate>(this)](const QUrl &url) {
+        if (self)
+            self->openURL(url);
+    });
+    // 2. Sleep and wake.
+    regSystemNotifications();
+    // 3. A signed-in user's change notices: the MQTT client connects here once it lands.
+    if (ConfigureManager::sharedInstance().isLogined())
+        qCDebug(lcApp) << "signed in; change notices are not part of this build";
+    // 4. Device init, asynchronous; start-up never waits for the network.
+    initRequest();
+    // 5. The tray item, with the menu controller and its empty menus.
+    m_statusController = &StatusBarController::sharedInstance();
+    MenuController::sharedInstance().setPluginSource(pluginMenuSource());
+    // 6. The privacy script, loaded before the first capture consults it.
+    AdvancePrivacyManager::sharedInstance();
+    // 7. The global hot key.
+    m_shortcuts = std::make_unique<ShortcutController>(*m_hotKeys, [] { MenuController::sharedInstance().showMenu(); });
+    // 8. The clipboard monitor; its first poll captures what the clipboard holds now.
+    ClipController &capture = CaptureSetup::start();
+    capture.setMenuRebuild([] { MenuController::sharedInstance().buildMenu(); });
+    MenuController::sharedInstance().setPlatform({&capture.pasteboard(), m_keyInjector.get(), m_sharing.get()});
+    // 9. The first menu: the first use of the store opens the database and updates its schema.
+    MenuController::sharedInstance().buildMenu();
+    // 10. The version check, 10 seconds from now.
+    checkVersion();
+}
+
+void AppDelegate::regSystemNotifications()
+{
+    if (m_sleepWatcher)
+        return;
+    m_sleepWatcher = std::make_unique<LogindSleepWatcher>();
+    connect(m_sleepWatcher.get(), &SleepWatcher::willSleep, this, &AppDelegate::receiveSleepNotif);
+    connect(m_sleepWatcher.get(), &SleepWatcher::didWake, this, &AppDelegate::receiveWakeNotif);
+}
+
+void AppDelegate::initRequest()
+{
+    // The device-init request is sent here, storing "homepage" and "developerPage" from a
+    // reply with code 0, once the account requests land.
+}
+
+void AppDelegate::checkVersion()
+{
+    m_versionCheck.start();
+}
+
+void AppDelegate::startCheckVersion()
+{
+    // The version request is sent here once it lands; a reply with code 0 stores
+    // "newversion" and queues a rebuild of the menu so that the settings item shows it.
+}
+
+void AppDelegate::receiveWakeNotif()
+{
+    qCInfo(lcApp) << "receiveSleepNote:" << "didWake";
+    // The MQTT client reconnects here once it lands.
+    initRequest();
+    checkVersion();
+}
+
+void AppDelegate::receiveSleepNotif()
+{
+    qCInfo(lcApp) << "receiveSleepNote:" << "willSleep";
+    // The MQTT client closes its connection here once it lands.
+}
+
+void AppDelegate::openURL(const QUrl &url)
+{
+    if (!QDesktopServices::openUrl(url))
+        qCInfo(lcApp) << "no program opens" << url;
+}
