@@ -6,6 +6,7 @@
 
 #include "menu/ClipMenu.h"
 #include "menu/MenuController.h"
+#include "menu/StatusBarController.h"
 #include "platform/MemoryKeyInjector.h"
 #include "platform/MemorySharingServices.h"
 #include "store/ClipUserDefaults.h"
@@ -350,6 +351,17 @@ private Q_SLOTS:
         menus().unlockSecert(storedRow(clip.hash(), Category::history));
         QVERIFY(!storedRow(clip.hash(), Category::history).isSecret());
         QTRY_COMPARE(texts(menus().mainMenu()).at(1), QStringLiteral("was secret\t1"));
+    }
+
+    void spinnerTurnsWhileTransfersRun()
+    {
+        StatusBarController &status = StatusBarController::sharedInstance();
+        QCOMPARE(status.trayItem().contextMenu(), menus().mainMenu());
+        QVERIFY(!status.trayItem().icon().isNull());
+        status.setProgress(0.25, true);
+        QVERIFY(status.isLoading());
+        status.setProgress(1.0, true);
+        QVERIFY(!status.isLoading());
     }
 
     void sharingHandsTheFullText()

@@ -3,6 +3,7 @@
 // sleep watcher on a private D-Bus daemon.
 #include "TestDirs.h"
 
+#include "app/AppDelegate.h"
 #include "app/NMLoginItems.h"
 #include "app/ShortcutController.h"
 #include "platform/HotKeyTranslation.h"
@@ -215,6 +216,17 @@ private Q_SLOTS:
         QVERIFY(leftover.open(QIODevice::WriteOnly));
         leftover.close();
         QVERIFY(crashed.tryAcquire());
+    }
+
+    void wakeSchedulesTheVersionCheckAgain()
+    {
+        AppDelegate delegate;
+        delegate.regSystemNotifications();
+        QVERIFY(!delegate.isVersionCheckScheduled());
+        Q_EMIT delegate.sleepWatcher()->willSleep();
+        QVERIFY(!delegate.isVersionCheckScheduled());
+        Q_EMIT delegate.sleepWatcher()->didWake();
+        QVERIFY(delegate.isVersionCheckScheduled());
     }
 
     void sleepAndWakeFromLogind()
