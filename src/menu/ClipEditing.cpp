@@ -1,6 +1,7 @@
 #include "menu/ClipEditing.h"
 
 #include "app/ClipActions.h"
+#include "app/ClipKinds.h"
 #include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
 #include "support/Log.h"
@@ -18,26 +19,6 @@ namespace {
 
 constexpr int kJpegQuality = 90;
 
-// The format of encoded image bytes by their first byte, as the clip's payload is named.
-std::optional<QString> imageFormat(const QByteArray &bytes)
-{
-    if (bytes.isEmpty())
-        return std::nullopt;
-    switch (static_cast<unsigned char>(bytes.front())) {
-    case 0x47:
-        return QStringLiteral("gif");
-    case 0x49:
-    case 0x4D:
-        return QStringLiteral("tiff");
-    case 0x89:
-        return QStringLiteral("png");
-    case 0xFF:
-        return QStringLiteral("jpg");
-    default:
-        return std::nullopt;
-    }
-}
-
 std::optional<QString> writeAtomically(const QString &path, const QByteArray &bytes)
 {
     QSaveFile file(path);
@@ -53,7 +34,7 @@ std::optional<QString> saveImage(const HistoryModel &clip, const QString &folder
     const std::optional<QByteArray> bytes = ClipFileManager::sharedInstance().getDataWithMd5(clip.hash());
     if (!bytes)
         return std::nullopt;
-    const std::optional<QString> format = imageFormat(*bytes);
+    const std::optional<QString> format = Utils::typeFromImageData(*bytes);
     if (!format)
         return std::nullopt;
     if (*format != QLatin1String("tiff"))
