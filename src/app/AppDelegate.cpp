@@ -14,6 +14,7 @@
 #include "plugins/PluginMenuSource.h"
 #include "store/ConfigureManager.h"
 #include "support/Log.h"
+#include "ui/SettingWindowController.h"
 
 #include <QDesktopServices>
 #include <QPointer>
@@ -56,6 +57,13 @@ void AppDelegate::applicationDidFinishLaunching()
     ClipController &capture = CaptureSetup::start();
     capture.setMenuRebuild([] { MenuController::sharedInstance().buildMenu(); });
     MenuController::sharedInstance().setPlatform({&capture.pasteboard(), m_keyInjector.get(), m_sharing.get()});
+    // The sign-in and settings items open the settings window, at their pane or as it was.
+    MenuController::sharedInstance().setSettingsWindow([](std::optional<int> pane) {
+        SettingWindowController &settings = SettingWindowController::sharedInstance();
+        settings.showWindow();
+        if (pane)
+            settings.showPanel(*pane);
+    });
     // 9. The first menu: the first use of the store opens the database and updates its schema.
     MenuController::sharedInstance().buildMenu();
     // 10. The version check, 10 seconds from now.
