@@ -97,6 +97,10 @@ Database::Database(const QString &path)
     // a crash and loses at most the last commits on a power cut.
     sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     sqlite3_exec(m_db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    // The program reads a few dozen rows at a time; a small page cache keeps its memory from
+    // growing with the size of the history (a full scan, such as the start-up clean-up's,
+    // would otherwise fill the default cache of each pooled connection).
+    sqlite3_exec(m_db, "PRAGMA cache_size=-256", nullptr, nullptr, nullptr);
 }
 
 Database::~Database()
