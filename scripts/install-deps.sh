@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev libzip-dev zlib1g-dev liblua5.2-dev
   libmosquitto-dev mosquitto libicu-dev
   libx11-dev libxtst-dev
-  xvfb xclip xdotool trayer
+  xvfb xclip xdotool fonts-wqy-microhei trayer
   libbenchmark-dev
 )
 
