@@ -68,7 +68,7 @@ private slots:
         QVERIFY(!stored.file_name.has_value());
     }
 
-    void insertWithoutContentOrHashFails()
+    void incompleteRecordsLeaveTheTableAsItWas()
     {
         HistoryModel noContent;
         noContent.file_hash = QStringLiteral("h2");
@@ -77,6 +77,15 @@ private slots:
         noHash.content = QStringLiteral("x");
         noHash.save();
         QVERIFY(DBKeeper::getAllHistory().isEmpty());
+
+        // An update binds every field; an absent required one fails the whole statement.
+        HistoryModel clip = makeClip(QStringLiteral("h4"));
+        clip.timestamp = 5;
+        clip.save();
+        clip.content = std::nullopt;
+        clip.timestamp = 99;
+        clip.save();
+        QCOMPARE(storedColumn(QStringLiteral("h4"), Category::history, "timeStamp").toDouble(), 5.0);
     }
 
     void saveOfExistingKeyKeepsChangeMarkAndSecretFlag()
@@ -99,18 +108,6 @@ private slots:
         QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "content").toString(), QStringLiteral("changed"));
         QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "secert").toString(), QStringLiteral("1"));
         QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "change_timestamp").toString(), markBefore);
-    }
-
-    void updateWithAbsentRequiredFieldLeavesRowUnchanged()
-    {
-        HistoryModel clip = makeClip(QStringLiteral("h4"));
-        clip.timestamp = 5;
-        clip.save();
-        HistoryModel partial = makeClip(QStringLiteral("h4"));
-        partial.content = std::nullopt;
-        partial.timestamp = 99;
-        partial.save();
-        QCOMPARE(storedColumn(QStringLiteral("h4"), Category::history, "timeStamp").toDouble(), 5.0);
     }
 
     void categoriesAreSeparateRowsButShareSecretMark()

@@ -35,14 +35,23 @@ qint64 count(Database &db, const char *sql)
     return rows.next() ? rows.int64(0) : -1;
 }
 
-// The layout of the first releases: twelve columns, no secret flag, category or favourite.
-void createTwelveColumnTable(Database &db)
+// An older layout: the first `columns` columns of today's table, without indexes. Very old
+// databases also allowed NULL content.
+void createOldLayout(Database &db, int columns, bool nullableContent = false)
 {
-    QVERIFY(db.exec("CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, "
-                    "deviceName TEXT, file_hash TEXT NOT NULL, type TEXT, history_id INTEGER NOT NULL DEFAULT 0, "
-                    "file_id INTEGER NOT NULL DEFAULT 0 , file_ready INTEGER NOT NULL DEFAULT 0, file_name TEXT, "
-                    "change_timestamp INTEGER NOT NULL DEFAULT 0, local_file_ok INTEGER NOT NULL DEFAULT 0, "
-                    "file_size REAL NOT NULL DEFAULT 0)"));
+    static const QStringList definitions = {
+        QStringLiteral("content TEXT NOT NULL"), QStringLiteral("timeStamp REAL NOT NULL DEFAULT 0"),
+        QStringLiteral("deviceName TEXT"), QStringLiteral("file_hash TEXT NOT NULL"), QStringLiteral("type TEXT"),
+        QStringLiteral("history_id INTEGER NOT NULL DEFAULT 0"), QStringLiteral("file_id INTEGER NOT NULL DEFAULT 0"),
+        QStringLiteral("file_ready INTEGER NOT NULL DEFAULT 0"), QStringLiteral("file_name TEXT"),
+        QStringLiteral("change_timestamp INTEGER NOT NULL DEFAULT 0"),
+        QStringLiteral("local_file_ok INTEGER NOT NULL DEFAULT 0"), QStringLiteral("file_size REAL NOT NULL DEFAULT 0"),
+        QStringLiteral("secert INTEGER NOT NULL DEFAULT 0"), QStringLiteral("category TEXT NOT NULL DEFAULT 'history'"),
+        QStringLiteral("favourite INTEGER NOT NULL DEFAULT 0")};
+    QStringList chosen = definitions.mid(0, columns);
+    if (nullableContent)
+        chosen[0] = QStringLiteral("content TEXT");
+    QVERIFY(db.exec(QStringLiteral("CREATE TABLE History (%1)").arg(chosen.join(QStringLiteral(", ")))));
 }
 
 } // namespace
@@ -74,7 +83,7 @@ private slots:
     void twelveColumnLayoutIsUpgraded()
     {
         Database db(scratchFile("old12.sqlite"));
-        createTwelveColumnTable(db);
+        createOldLayout(db, 12);
         QVERIFY(db.exec("insert into History (content, timeStamp, file_hash, type) values ('one', 10, 'aaa', 'text_txt')"));
         QVERIFY(db.exec("insert into History (content, timeStamp, file_hash, type, history_id) "
                         "values ('two', 20, 'bbb', 'text_txt', 7)"));
@@ -91,12 +100,7 @@ private slots:
     void layoutLackingOnlyFavouriteGainsIt()
     {
         Database db(scratchFile("nofav.sqlite"));
-        QVERIFY(db.exec("CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, "
-                        "deviceName TEXT, file_hash TEXT NOT NULL, type TEXT, history_id INTEGER NOT NULL DEFAULT 0, "
-                        "file_id INTEGER NOT NULL DEFAULT 0 , file_ready INTEGER NOT NULL DEFAULT 0, file_name TEXT, "
-                        "change_timestamp INTEGER NOT NULL DEFAULT 0, local_file_ok INTEGER NOT NULL DEFAULT 0, "
-                        "file_size REAL NOT NULL DEFAULT 0, secert INTEGER NOT NULL DEFAULT 0, "
-                        "category TEXT NOT NULL DEFAULT 'history')"));
+        createOldLayout(db, 14);
         QVERIFY(db.exec("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category);"));
         QVERIFY(db.exec("insert into History (content, file_hash, secert, category) values ('x', 'ccc', 1, 'favourite')"));
 
@@ -111,7 +115,7 @@ private slots:
     void duplicateHashesInOldLayoutKeepRowsWithoutUniqueIndex()
     {
         Database db(scratchFile("dups.sqlite"));
-        createTwelveColumnTable(db);
+        createOldLayout(db, 12);
         QVERIFY(db.exec("insert into History (content, file_hash) values ('one', 'same')"));
         QVERIFY(db.exec("insert into History (content, file_hash) values ('two', 'same')"));
 
@@ -125,37 +129,20 @@ private slots:
     void startUpCleanUpDropsEmptyClipsOnly()
     {
         Database db(scratchFile("cleanup.sqlite"));
-        HistorySchema::setUp(db); // fresh
-        // Rows with NULL content cannot be inserted into this layout; an older one allowed them.
+        createOldLayout(db, 15, true);
+        QVERIFY(db.exec("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category);"));
         QVERIFY(db.exec("insert into History (content, file_hash) values ('keep', 'k1')"));
-        QVERIFY(db.exec("insert into History (content, file_hash, category) values ('', ?, 'history')", {QString::fromLatin1(kEmptyHash)}));
-        QVERIFY(db.exec("insert into History (content, file_hash, category) values ('', ?, 'favourite')", {QString::fromLatin1(kEmptyHash)}));
-        const QStringList indexesBefore = indexNames(db);
-
-        HistorySchema::setUp(db); // every later start
-
-        QCOMPARE(count(db, "select count(*) from History"), 1);
-        QCOMPARE(count(db, "select count(*) from History where file_hash = 'k1'"), 1);
-        QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
-        QCOMPARE(indexNames(db), indexesBefore);
-    }
-
-    void nullContentRowsOfLooseLayoutAreDropped()
-    {
-        Database db(scratchFile("nullcontent.sqlite"));
-        QVERIFY(db.exec("CREATE TABLE History (content TEXT, timeStamp REAL NOT NULL DEFAULT 0, deviceName TEXT, "
-                        "file_hash TEXT NOT NULL, type TEXT, history_id INTEGER NOT NULL DEFAULT 0, "
-                        "file_id INTEGER NOT NULL DEFAULT 0 , file_ready INTEGER NOT NULL DEFAULT 0, file_name TEXT, "
-                        "change_timestamp INTEGER NOT NULL DEFAULT 0, local_file_ok INTEGER NOT NULL DEFAULT 0, "
-                        "file_size REAL NOT NULL DEFAULT 0, secert INTEGER NOT NULL DEFAULT 0, "
-                        "category TEXT NOT NULL DEFAULT 'history', favourite INTEGER NOT NULL DEFAULT 0)"));
         QVERIFY(db.exec("insert into History (content, file_hash) values (NULL, 'n1')"));
-        QVERIFY(db.exec("insert into History (content, file_hash) values ('ok', 'n2')"));
+        for (const QString &category : {QStringLiteral("history"), QStringLiteral("favourite")})
+            QVERIFY(db.exec("insert into History (content, file_hash, category) values ('', ?, ?)",
+                            {QString::fromLatin1(kEmptyHash), category}));
 
         HistorySchema::setUp(db);
 
         QCOMPARE(count(db, "select count(*) from History"), 1);
-        QCOMPARE(count(db, "select count(*) from History where file_hash = 'n2'"), 1);
+        QCOMPARE(count(db, "select count(*) from History where file_hash = 'k1'"), 1);
+        QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
+        QVERIFY(indexNames(db).contains(QStringLiteral("History_file_hash_category")));
     }
 
     void unopenableDatabaseRunsWorkWithoutConnection()
