@@ -2,27 +2,20 @@
 // captured, the hot key opens the menu, and choosing a clip by its key pastes it into the
 // window the user was typing in. A screenshot of the open menu is kept in the build folder.
 #include "TestDirs.h"
-#include "XvfbServer.h"
+#include "X11TestMain.h"
 
 #include "store/ClipUserDefaults.h"
 #include "store/DBKeeper.h"
 #include "store/SettingsKeys.h"
 
-#include <QApplication>
-#include <QDir>
 #include <QLineEdit>
 #include <QPixmap>
-#include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
-#include <QTest>
+
+using X11Test::stop;
 
 namespace {
-
-bool run(const QString &program, const QStringList &arguments)
-{
-    return QProcess::execute(program, arguments) == 0;
-}
 
 // Puts text on the clipboard the way another program does: xclip keeps serving it.
 bool copyWithXclip(QProcess &xclip, const QString &text)
@@ -54,17 +47,6 @@ int visibleWindows()
     search.waitForFinished(10000);
     const QByteArray ids = search.readAllStandardOutput().trimmed();
     return ids.isEmpty() ? 0 : int(ids.count('\n')) + 1;
-}
-
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(2000);
-    }
 }
 
 } // namespace
@@ -125,20 +107,17 @@ private Q_SLOTS:
 
         QLineEdit target;
         target.setWindowTitle(QStringLiteral("paste target"));
-        target.show();
-        target.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&target, 10000));
-        QTRY_VERIFY_WITH_TIMEOUT(target.hasFocus(), 10000);
+        QVERIFY(X11Test::showFocused(target));
 
         const int closed = visibleWindows();
-        QVERIFY(run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("super+shift+v")}));
+        QVERIFY(X11Test::xdotool({QStringLiteral("key"), QStringLiteral("super+shift+v")}));
         QTRY_VERIFY_WITH_TIMEOUT(visibleWindows() > closed, 30000);
         const QString shot = QStringLiteral(QUILLET_SCREENSHOT_DIR) + QStringLiteral("/tray-menu.png");
         QVERIFY(QGuiApplication::primaryScreen()->grabWindow(0).save(shot));
 
         // The second entry is the older clip: what is pasted comes from the menu, not from
         // what the clipboard held.
-        QVERIFY(run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("2")}));
+        QVERIFY(X11Test::xdotool({QStringLiteral("key"), QStringLiteral("2")}));
         QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("first clip from xclip"), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(), closed, 30000);
         // The clip was written back to the clipboard, where other programs find it too.
@@ -151,17 +130,5 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    XvfbServer xvfb;
-    if (!xvfb.start()) {
-        qWarning("Xvfb could not be started");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    TestTrayEndToEnd test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QUILLET_XVFB_TEST_MAIN(TestTrayEndToEnd)
 #include "tst_tray_e2e.moc"

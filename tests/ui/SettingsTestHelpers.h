@@ -3,7 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QPointer>
+#include <QTest>
 #include <QWidget>
 
 // Finding and answering the alerts of the settings windows from a test.
@@ -19,6 +19,14 @@ inline QMessageBox *openAlert(const QString &message)
             return box;
     }
     return nullptr;
+}
+
+// The alert with this message once it is open, or null after ten seconds.
+inline QMessageBox *waitForAlert(const QString &message)
+{
+    QMessageBox *box = nullptr;
+    (void)QTest::qWaitFor([&] { return (box = openAlert(message)) != nullptr; }, 10000);
+    return box;
 }
 
 inline QAbstractButton *alertButton(QMessageBox *box, const QString &title)
@@ -38,6 +46,16 @@ inline QStringList alertButtonTitles(QMessageBox *box)
     for (QAbstractButton *button : buttons)
         titles << button->text();
     return titles;
+}
+
+// Clicks the button of the alert with this message once it is open.
+inline bool answerAlert(const QString &message, const QString &button)
+{
+    QMessageBox *box = waitForAlert(message);
+    QAbstractButton *target = box ? alertButton(box, button) : nullptr;
+    if (target)
+        target->click();
+    return target != nullptr;
 }
 
 } // namespace SettingsTestHelpers

@@ -1,22 +1,19 @@
 // Screenshots of every pane of the settings window and of the script editor, taken from a
 // real X server (a private Xvfb) and saved as PNG files in the build folder for review.
 #include "TestDirs.h"
-#include "XvfbServer.h"
+#include "X11TestMain.h"
 #include "plugins/ScriptEditWindowController.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "ui/PrivacyViewController.h"
 #include "ui/SettingWindowController.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QtTest>
-
-#include <memory>
 
 namespace {
 
@@ -53,6 +50,12 @@ class TestSettingsScreens final : public QObject
 private:
     TestDirs m_dirs;
 
+    static PrivacyViewController *privacyPane()
+    {
+        SettingWindowController::sharedInstance().showPanel(2);
+        return qobject_cast<PrivacyViewController *>(SettingWindowController::sharedInstance().currentViewController());
+    }
+
 private slots:
     void initTestCase()
     {
@@ -64,10 +67,9 @@ private slots:
     void eachPane_data()
     {
         QTest::addColumn<int>("pane");
-        QTest::newRow("general") << 0;
-        QTest::newRow("account") << 1;
-        QTest::newRow("privacy") << 2;
-        QTest::newRow("about") << 3;
+        int pane = 0;
+        for (const char *name : {"general", "account", "privacy", "about"})
+            QTest::newRow(name) << pane++;
     }
 
     void eachPane()
@@ -80,9 +82,7 @@ private slots:
 
     void scriptEditor()
     {
-        SettingWindowController &window = SettingWindowController::sharedInstance();
-        window.showPanel(2);
-        auto *privacy = qobject_cast<PrivacyViewController *>(window.currentViewController());
+        PrivacyViewController *privacy = privacyPane();
         QVERIFY(privacy);
         QTest::mouseClick(privacy->editScriptButton(), Qt::LeftButton);
         QVERIFY(privacy->controllerWindow());
@@ -92,36 +92,17 @@ private slots:
 
     void advancedModeSheet()
     {
-        SettingWindowController &window = SettingWindowController::sharedInstance();
         Utils::setAdvancePrivacy(false);
-        window.showPanel(2);
-        auto *privacy = qobject_cast<PrivacyViewController *>(window.currentViewController());
+        PrivacyViewController *privacy = privacyPane();
         QVERIFY(privacy);
         privacy->advancePrivacyButton()->click();
         QMessageBox *sheet = nullptr;
-        QTRY_VERIFY((sheet = window.findChild<QMessageBox *>()) != nullptr);
+        QTRY_VERIFY((sheet = SettingWindowController::sharedInstance().findChild<QMessageBox *>()) != nullptr);
         QVERIFY(saveShot(sheet, QStringLiteral("settings-advanced-sheet")));
         sheet->buttons().first()->click();
         QTRY_VERIFY(!Utils::isAdvancePrivacy());
     }
 };
 
-int main(int argc, char *argv[])
-{
-    // The X server must be up before the application connects to it.
-    XvfbServer xvfb;
-    if (!xvfb.start()) {
-        qWarning("Xvfb is not available");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    int result = 0;
-    {
-        QApplication app(argc, argv);
-        TestSettingsScreens test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
-}
-
+QUILLET_XVFB_TEST_MAIN(TestSettingsScreens)
 #include "tst_settings_screens.moc"

@@ -42,6 +42,7 @@
 #include <QtTest>
 
 using namespace SettingsTestHelpers;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -62,6 +63,18 @@ void addClip(const QString &hash, const QString &category, qint64 favourite)
     ClipFileManager::sharedInstance().saveData(hash.toUtf8(), hash);
 }
 
+void click(QWidget *widget)
+{
+    QTest::mouseClick(widget, Qt::LeftButton);
+}
+
+// Clicks the named button inside parent.
+template<typename Button = QPushButton>
+void clickNamed(QObject *parent, const char *name)
+{
+    click(parent->findChild<Button *>(QLatin1String(name)));
+}
+
 // Clicks the box's indicator, as a user does; its middle may lie beyond its text.
 void clickBox(QCheckBox *box)
 {
@@ -71,6 +84,12 @@ void clickBox(QCheckBox *box)
 qsizetype rowCount()
 {
     return DBKeeper::getAllHistory().size() + DBKeeper::getAllFavourites().size();
+}
+
+void removeAllKeywords()
+{
+    while (!ConfigureManager::sharedInstance().customKeyWords().isEmpty())
+        ConfigureManager::sharedInstance().removeKeyWordAtIndex(0);
 }
 
 } // namespace
@@ -102,32 +121,34 @@ private:
     static SettingWindowController &window() { return SettingWindowController::sharedInstance(); }
 
     template<typename Pane>
-    Pane *showPane(int index)
+    static Pane *showPane(int index)
     {
         window().showPanel(index);
         return qobject_cast<Pane *>(window().currentViewController());
     }
+    static GeneralViewController *generalPane() { return showPane<GeneralViewController>(0); }
+    static PrivacyViewController *privacyPane() { return showPane<PrivacyViewController>(2); }
 
-    // Clicks the button of the alert with this message once it is open.
-    static bool answerAlert(const QString &message, const QString &button)
+    // Opens a fresh about pane and clicks its home-page button.
+    QUrl openedHomepage()
     {
-        QMessageBox *box = nullptr;
-        [&] { QTRY_VERIFY_WITH_TIMEOUT((box = openAlert(message)) != nullptr, 10000); }();
-        if (!box)
-            return false;
-        QAbstractButton *target = alertButton(box, button);
-        if (!target)
-            return false;
-        target->click();
-        return true;
+        clickNamed(showPane<AboutViewController>(3), "homepageButton");
+        return m_urls.urls.value(m_urls.urls.size() - 1);
+    }
+
+    // Asks to clear the history and confirms.
+    static bool confirmClear()
+    {
+        click(generalPane()->clearButton());
+        return answerAlert(u"清空历史纪录?"_s, u"清空历史纪录"_s);
     }
 
 private slots:
     void initTestCase()
     {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_xdgConfig.path()));
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_urls, "openUrl");
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_urls, "openUrl");
+        QDesktopServices::setUrlHandler(u"http"_s, &m_urls, "openUrl");
+        QDesktopServices::setUrlHandler(u"https"_s, &m_urls, "openUrl");
         m_shortcuts = std::make_unique<ShortcutController>(m_hotKeys, [] {});
         NotificationCenter::sharedInstance().addObserver(key(Notifications::DATA_CHANGED), this,
                                                          [this](const QVariant &) { ++m_dataChanged; });
@@ -137,8 +158,8 @@ private slots:
 
     void cleanupTestCase()
     {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QDesktopServices::unsetUrlHandler(u"http"_s);
+        QDesktopServices::unsetUrlHandler(u"https"_s);
         window().hide();
         m_shortcuts.reset();
     }
@@ -146,32 +167,28 @@ private slots:
     void sidebarShowsFourRowsAndAFreshPaneEachTime()
     {
         SettingSideBar *sideBar = window().sideBar();
-        QCOMPARE(sideBar->count(), 4);
         QStringList titles;
         for (int row = 0; row < sideBar->count(); ++row) {
             titles << sideBar->button(row)->text();
             QVERIFY(!sideBar->button(row)->icon().isNull());
         }
-        QCOMPARE(titles, (QStringList{QStringLiteral("常规"), QStringLiteral("用户"), QStringLiteral("隐私"),
-                                      QStringLiteral("关于")}));
+        QCOMPARE(titles, (QStringList{u"常规"_s, u"用户"_s, u"隐私"_s, u"关于"_s}));
 
-        QTest::mouseClick(sideBar->button(2), Qt::LeftButton);
+        click(sideBar->button(2));
         QCOMPARE(sideBar->selectedRow(), 2);
         QPointer<QWidget> privacy = qobject_cast<PrivacyViewController *>(window().currentViewController());
         QVERIFY(privacy);
         QCOMPARE(privacy->parentWidget(), window().panelView());
-
-        QTest::mouseClick(sideBar->button(2), Qt::LeftButton);
+        click(sideBar->button(2));
         QVERIFY(window().currentViewController() != privacy.data());
         QTRY_VERIFY(!privacy); // the replaced pane goes
 
+        // Rows out of range leave the shown pane.
         QVERIFY(showPane<AboutViewController>(3));
-        QCOMPARE(sideBar->selectedRow(), 3);
         window().showPanel(4);
         window().showPanel(-1);
         QCOMPARE(sideBar->selectedRow(), 3);
         QVERIFY(qobject_cast<AboutViewController *>(window().currentViewController()));
-        QVERIFY(showPane<GeneralViewController>(0));
     }
 
     void aboutPaneShowsVersionAndOpensTheHomePage()
@@ -179,83 +196,74 @@ private slots:
         ClipUserDefaults::remove(key(SettingsKeys::homepage));
         auto *about = showPane<AboutViewController>(3);
         QVERIFY(about);
-        QCOMPARE(about->versionLable()->text(), QStringLiteral("Quillet ") + Utils::appVersion());
-
+        QCOMPARE(about->versionLable()->text(), u"Quillet "_s + Utils::appVersion());
         m_urls.urls.clear();
-        QTest::mouseClick(about->findChild<QPushButton *>(QStringLiteral("homepageButton")), Qt::LeftButton);
-        QCOMPARE(m_urls.urls, QList<QUrl>{QUrl(QString::fromLatin1(SettingsDefaults::homepage))});
-
-        ClipUserDefaults::setValue(key(SettingsKeys::homepage), QStringLiteral("http://127.0.0.1:8888/quillet/"));
-        about = showPane<AboutViewController>(3);
-        QTest::mouseClick(about->findChild<QPushButton *>(QStringLiteral("homepageButton")), Qt::LeftButton);
-        QCOMPARE(m_urls.urls.last(), QUrl(QStringLiteral("http://127.0.0.1:8888/quillet/")));
+        const QUrl fallback(QString::fromLatin1(SettingsDefaults::homepage));
+        QCOMPARE(openedHomepage(), fallback);
+        ClipUserDefaults::setValue(key(SettingsKeys::homepage), u"http://127.0.0.1:8888/quillet/"_s);
+        QCOMPARE(openedHomepage(), QUrl(u"http://127.0.0.1:8888/quillet/"_s));
 
         // An empty page counts as none; so does anything but a web address, which the desktop
         // would open as a local file or program.
-        const QUrl fallback(QString::fromLatin1(SettingsDefaults::homepage));
-        for (const QString &page : {QString(), QStringLiteral("file:///tmp/evil.desktop"),
-                                    QStringLiteral("/usr/bin/xterm"), QStringLiteral("smb://host/share")}) {
+        for (const QString &page : {QString(), u"file:///tmp/evil.desktop"_s, u"/usr/bin/xterm"_s, u"smb://host/share"_s}) {
             ClipUserDefaults::setValue(key(SettingsKeys::homepage), page);
             QCOMPARE(AboutViewController::homepage(), fallback);
         }
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_urls, "openUrl");
-        about = showPane<AboutViewController>(3);
-        QTest::mouseClick(about->findChild<QPushButton *>(QStringLiteral("homepageButton")), Qt::LeftButton);
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QCOMPARE(m_urls.urls.last(), fallback);
+        QDesktopServices::setUrlHandler(u"file"_s, &m_urls, "openUrl");
+        const QUrl opened = openedHomepage();
+        QDesktopServices::unsetUrlHandler(u"file"_s);
+        QCOMPARE(opened, fallback);
+        QCOMPARE(m_urls.urls.size(), 3); // one page per click
     }
 
-    void sliderMarksStoreTheIntervalAndRestartTheMonitor()
+    void sliderShowsTheIntervalStoresItsMarksAndRestartsTheMonitor()
     {
-        ClipController &monitor = ClipController::sharedInstance();
-        ClipUserDefaults::setValue(key(SettingsKeys::CLIP_MONITOR_SPEED), 0.1);
-        auto *general = showPane<GeneralViewController>(0);
-        QVERIFY(general);
-        QCOMPARE(general->speedSlider()->value(), 0);
-        QCOMPARE(general->speedLabel()->text(), QStringLiteral("0.1"));
+        const QString speedKey = key(SettingsKeys::CLIP_MONITOR_SPEED);
+        // A stored interval between the marks leaves the slider at rest; none stored shows 0.6.
+        // Showing the pane stores nothing.
+        struct Shown { double stored; int position; const char *label; };
+        for (const Shown &shown : {Shown{0.25, GeneralViewController::kRestingSliderPosition, "0.25"},
+                                   Shown{0, 100, "0.6"}, Shown{0.1, 0, "0.1"}}) {
+            if (shown.stored > 0)
+                ClipUserDefaults::setValue(speedKey, shown.stored);
+            else
+                ClipUserDefaults::remove(speedKey);
+            GeneralViewController *pane = generalPane();
+            QCOMPARE(pane->speedSlider()->value(), shown.position);
+            QCOMPARE(pane->speedLabel()->text(), QLatin1String(shown.label));
+            QCOMPARE(ClipUserDefaults::doubleValue(speedKey, 0), shown.stored);
+        }
 
-        general->speedSlider()->setFocus();
-        QTest::keyClick(general->speedSlider(), Qt::Key_Right);
-        QTest::keyClick(general->speedSlider(), Qt::Key_Right);
-        QCOMPARE(general->speedSlider()->value(), 40);
-        QCOMPARE(ClipUserDefaults::doubleValue(key(SettingsKeys::CLIP_MONITOR_SPEED), 0), 0.3);
-        QCOMPARE(general->speedLabel()->text(), QStringLiteral("0.3"));
+        ClipController &monitor = ClipController::sharedInstance();
+        GeneralViewController *pane = generalPane();
+        QSlider *slider = pane->speedSlider();
+        slider->setFocus();
+        QTest::keyClick(slider, Qt::Key_Right);
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(slider->value(), 40);
+        QCOMPARE(ClipUserDefaults::doubleValue(speedKey, 0), 0.3);
+        QCOMPARE(pane->speedLabel()->text(), u"0.3"_s);
         QCOMPARE(monitor.pollInterval(), 300);
 
         // A position between two marks snaps to the nearer one.
-        general->speedSlider()->setValue(67);
-        QCOMPARE(general->speedSlider()->value(), 60);
-        QCOMPARE(ClipUserDefaults::doubleValue(key(SettingsKeys::CLIP_MONITOR_SPEED), 0), 0.4);
+        slider->setValue(67);
+        QCOMPARE(slider->value(), 60);
+        QCOMPARE(ClipUserDefaults::doubleValue(speedKey, 0), 0.4);
         QCOMPARE(monitor.pollInterval(), 400);
 
-        QTest::keyClick(general->speedSlider(), Qt::Key_End);
-        QCOMPARE(ClipUserDefaults::doubleValue(key(SettingsKeys::CLIP_MONITOR_SPEED), 0), 0.6);
+        QTest::keyClick(slider, Qt::Key_End);
+        QCOMPARE(ClipUserDefaults::doubleValue(speedKey, 0), 0.6);
         QCOMPARE(monitor.pollInterval(), 600);
-    }
-
-    void anIntervalBetweenTheMarksLeavesTheSliderAlone()
-    {
-        ClipUserDefaults::setValue(key(SettingsKeys::CLIP_MONITOR_SPEED), 0.25);
-        auto *general = showPane<GeneralViewController>(0);
-        QCOMPARE(general->speedSlider()->value(), GeneralViewController::kRestingSliderPosition);
-        QCOMPARE(general->speedLabel()->text(), QStringLiteral("0.25"));
-        // Showing the pane stores nothing.
-        QCOMPARE(ClipUserDefaults::doubleValue(key(SettingsKeys::CLIP_MONITOR_SPEED), 0), 0.25);
-        ClipUserDefaults::remove(key(SettingsKeys::CLIP_MONITOR_SPEED));
-        general = showPane<GeneralViewController>(0);
-        QCOMPARE(general->speedSlider()->value(), 100);
-        QCOMPARE(general->speedLabel()->text(), QStringLiteral("0.6"));
     }
 
     void shortcutRecorderReplacesAndSwitchesOffTheHotKey()
     {
         m_shortcuts->setShortcut(ShortcutController::defaultShortcut());
-        auto *general = showPane<GeneralViewController>(0);
-        ShortcutRecorder *recorder = general->shortcutView();
-        QCOMPARE(recorder->text(), QStringLiteral("Shift+Super+V"));
+        ShortcutRecorder *recorder = generalPane()->shortcutView();
+        QCOMPARE(recorder->text(), u"Shift+Super+V"_s);
 
-        auto *field = recorder->findChild<QPushButton *>(QStringLiteral("shortcutField"));
-        QTest::mouseClick(field, Qt::LeftButton);
+        auto *field = recorder->findChild<QPushButton *>(u"shortcutField"_s);
+        click(field);
         QVERIFY(recorder->isRecording());
         // A plain letter would take a typing key away; it is not recorded.
         QTest::keyClick(field, Qt::Key_K);
@@ -263,25 +271,23 @@ private slots:
         QTest::keyClick(field, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
         QVERIFY(!recorder->isRecording());
         const KeyCombination recorded{40, KeyCombination::Control | KeyCombination::Option};
-        QCOMPARE(m_shortcuts->shortcut(), std::optional<KeyCombination>(recorded));
         QCOMPARE(m_hotKeys.registered(), std::vector<KeyCombination>{recorded});
         QCOMPARE(ClipUserDefaults::intValue(key(SettingsKeys::keyCode), 0), 40);
-        QCOMPARE(recorder->text(), QStringLiteral("Ctrl+Alt+K"));
+        QCOMPARE(recorder->text(), u"Ctrl+Alt+K"_s);
 
         // Escape ends recording without a change; Shift+1 is the key of "1".
-        QTest::mouseClick(field, Qt::LeftButton);
+        click(field);
         QTest::keyClick(field, Qt::Key_Escape);
         QVERIFY(!recorder->isRecording());
         QCOMPARE(m_shortcuts->shortcut(), std::optional<KeyCombination>(recorded));
-        QTest::mouseClick(field, Qt::LeftButton);
+        click(field);
         QTest::keyClick(field, Qt::Key_Exclam, Qt::MetaModifier | Qt::ShiftModifier);
         QCOMPARE(m_shortcuts->shortcut()->keyCode, 18u);
 
-        QTest::mouseClick(recorder->findChild<QToolButton *>(QStringLiteral("shortcutClearButton")), Qt::LeftButton);
-        QVERIFY(!m_shortcuts->shortcut());
+        clickNamed<QToolButton>(recorder, "shortcutClearButton");
         QVERIFY(m_hotKeys.registered().empty());
         QVERIFY(ShortcutController::isShortcutOff());
-        QVERIFY(!showPane<GeneralViewController>(0)->shortcutView()->shortcut());
+        QVERIFY(!generalPane()->shortcutView()->shortcut());
         m_shortcuts->setShortcut(ShortcutController::defaultShortcut());
     }
 
@@ -289,12 +295,11 @@ private slots:
     {
         const QString program = QCoreApplication::applicationFilePath();
         NMLoginItems::removePathFromLoginItems(program);
-        auto *general = showPane<GeneralViewController>(0);
-        QVERIFY(!general->startupButton()->isChecked());
-        clickBox(general->startupButton());
+        QVERIFY(!generalPane()->startupButton()->isChecked());
+        clickBox(generalPane()->startupButton());
         QVERIFY(NMLoginItems::pathInLoginItems(program));
-        QVERIFY(showPane<GeneralViewController>(0)->startupButton()->isChecked());
-        clickBox(showPane<GeneralViewController>(0)->startupButton());
+        QVERIFY(generalPane()->startupButton()->isChecked());
+        clickBox(generalPane()->startupButton());
         QVERIFY(!NMLoginItems::pathInLoginItems(program));
     }
 
@@ -302,111 +307,97 @@ private slots:
     {
         QVERIFY(!ConfigureManager::sharedInstance().isLogined());
         DBKeeper::removeAllData();
-        addClip(QStringLiteral("aaaa"), Category::history, 0);
-        addClip(QStringLiteral("bbbb"), Category::history, 0);
-        addClip(QStringLiteral("cccc"), Category::history, -5); // unmarked favourite: goes too
-        addClip(QStringLiteral("ffff"), Category::history, 1700000000);
-        addClip(QStringLiteral("ffff"), Category::favourite, 1700000000);
+        addClip(u"aaaa"_s, Category::history, 0);
+        addClip(u"bbbb"_s, Category::history, 0);
+        addClip(u"cccc"_s, Category::history, -5); // unmarked favourite: goes too
+        addClip(u"ffff"_s, Category::history, 1700000000);
+        addClip(u"ffff"_s, Category::favourite, 1700000000);
 
         // Cancelling changes nothing.
-        auto *general = showPane<GeneralViewController>(0);
-        QTest::mouseClick(general->clearButton(), Qt::LeftButton);
-        QMessageBox *sheet = nullptr;
-        QTRY_VERIFY((sheet = openAlert(QStringLiteral("清空历史纪录?"))) != nullptr);
-        QCOMPARE(sheet->informativeText(), QStringLiteral("点击清空将会删除您的所有历史纪录(除收藏外)"));
-        QCOMPARE(alertButtonTitles(sheet), (QStringList{QStringLiteral("清空历史纪录"), QStringLiteral("取消")}));
+        click(generalPane()->clearButton());
+        QMessageBox *sheet = waitForAlert(u"清空历史纪录?"_s);
+        QVERIFY(sheet);
+        QCOMPARE(sheet->informativeText(), u"点击清空将会删除您的所有历史纪录(除收藏外)"_s);
+        QCOMPARE(alertButtonTitles(sheet), (QStringList{u"清空历史纪录"_s, u"取消"_s}));
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
         QCOMPARE(sheet->parentWidget(), &window());
-        alertButton(sheet, QStringLiteral("取消"))->click();
-        QTRY_VERIFY(!openAlert(QStringLiteral("清空历史纪录?")));
+        alertButton(sheet, u"取消"_s)->click();
+        QTRY_VERIFY(!openAlert(u"清空历史纪录?"_s));
         QCOMPARE(rowCount(), 5);
 
         const int changesBefore = m_dataChanged;
-        QTest::mouseClick(general->clearButton(), Qt::LeftButton);
-        QVERIFY(answerAlert(QStringLiteral("清空历史纪录?"), QStringLiteral("清空历史纪录")));
-        QVERIFY(answerAlert(QStringLiteral("共清空了：3条"), QStringLiteral("知道了")));
+        QVERIFY(confirmClear());
+        QVERIFY(answerAlert(u"共清空了：3条"_s, u"知道了"_s));
         QCOMPARE(m_dataChanged, changesBefore + 1);
-        QTRY_VERIFY(!window().findChild<QWidget *>(QStringLiteral("progressOverlay")));
-
+        QTRY_VERIFY(!window().findChild<QWidget *>(u"progressOverlay"_s));
         QCOMPARE(DBKeeper::getAllHistory().size(), 1);
         QCOMPARE(DBKeeper::getAllFavourites().size(), 1);
-        QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(QStringLiteral("aaaa"))));
-        QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(QStringLiteral("cccc"))));
-        QVERIFY(QFile::exists(PathHelper::getBaseFilePath(QStringLiteral("ffff"))));
+        for (const QString &gone : {u"aaaa"_s, u"cccc"_s})
+            QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(gone)));
+        QVERIFY(QFile::exists(PathHelper::getBaseFilePath(u"ffff"_s)));
     }
 
     void clearingWhileSignedInWaitsForTheService()
     {
         DBKeeper::removeAllData();
-        addClip(QStringLiteral("aaaa"), Category::history, 0);
-        ConfigureManager::sharedInstance().setLoginUserEmail(QStringLiteral("me@example.org"));
-        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("token"));
+        addClip(u"aaaa"_s, Category::history, 0);
+        ConfigureManager::sharedInstance().setLoginUserEmail(u"me@example.org"_s);
+        ConfigureManager::sharedInstance().setLoginUserToken(u"token"_s);
 
-        // No service to ask: the clear fails and the history stays.
-        ClearHistoryFlow::setServiceClear({});
-        auto *general = showPane<GeneralViewController>(0);
-        QTest::mouseClick(general->clearButton(), Qt::LeftButton);
-        QVERIFY(answerAlert(QStringLiteral("清空历史纪录?"), QStringLiteral("清空历史纪录")));
-        QVERIFY(answerAlert(QStringLiteral("清空失败"), QStringLiteral("知道了")));
-        QCOMPARE(rowCount(), 1);
-
-        // A refusal leaves the history too.
-        ClearHistoryFlow::setServiceClear([](QObject *, auto done) { done(std::nullopt); });
-        QTest::mouseClick(showPane<GeneralViewController>(0)->clearButton(), Qt::LeftButton);
-        QVERIFY(answerAlert(QStringLiteral("清空历史纪录?"), QStringLiteral("清空历史纪录")));
-        QVERIFY(answerAlert(QStringLiteral("清空失败"), QStringLiteral("知道了")));
-        QCOMPARE(rowCount(), 1);
+        // No service to ask, or a refusal: the clear fails and the history stays.
+        const ClearHistoryFlow::ServiceClear refusal = [](QObject *, auto done) { done(std::nullopt); };
+        for (const ClearHistoryFlow::ServiceClear &service : {ClearHistoryFlow::ServiceClear(), refusal}) {
+            ClearHistoryFlow::setServiceClear(service);
+            QVERIFY(confirmClear());
+            QVERIFY(answerAlert(u"清空失败"_s, u"知道了"_s));
+            QCOMPARE(rowCount(), 1);
+        }
 
         // Confirmed: while the service works the overlay covers the window; then the local rows
         // go and the service's count is reported.
         std::function<void(std::optional<qint64>)> pending;
         ClearHistoryFlow::setServiceClear([&pending](QObject *, auto done) { pending = std::move(done); });
-        QTest::mouseClick(showPane<GeneralViewController>(0)->clearButton(), Qt::LeftButton);
-        QVERIFY(answerAlert(QStringLiteral("清空历史纪录?"), QStringLiteral("清空历史纪录")));
+        QVERIFY(confirmClear());
         QTRY_VERIFY(pending);
-        ProgressOverlay *overlay = nullptr;
         const QList<ProgressOverlay *> overlays = window().findChildren<ProgressOverlay *>();
-        for (ProgressOverlay *candidate : overlays) {
-            if (candidate->isVisible())
-                overlay = candidate;
-        }
-        QVERIFY(overlay);
-        QCOMPARE(overlay->text(), QStringLiteral("删除中..."));
-        QCOMPARE(overlay->geometry(), window().rect());
+        const auto overlay = std::find_if(overlays.begin(), overlays.end(), [](QWidget *o) { return o->isVisible(); });
+        QVERIFY(overlay != overlays.end());
+        QCOMPARE((*overlay)->text(), u"删除中..."_s);
+        QCOMPARE((*overlay)->geometry(), window().rect());
         QCOMPARE(rowCount(), 1);
         pending(qint64(42));
-        QVERIFY(answerAlert(QStringLiteral("共清空了：42条"), QStringLiteral("知道了")));
-        QTRY_VERIFY(!window().findChild<ProgressOverlay *>(QStringLiteral("progressOverlay")));
+        QVERIFY(answerAlert(u"共清空了：42条"_s, u"知道了"_s));
+        QTRY_VERIFY(!window().findChild<ProgressOverlay *>(u"progressOverlay"_s));
         QCOMPARE(rowCount(), 0);
         ClearHistoryFlow::setServiceClear({});
     }
 
     void accountPaneFollowsSignInAndSignOut()
     {
-        ConfigureManager::sharedInstance().setLoginUserEmail(QStringLiteral("me@example.org"));
-        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("token"));
+        ConfigureManager::sharedInstance().setLoginUserEmail(u"me@example.org"_s);
+        ConfigureManager::sharedInstance().setLoginUserToken(u"token"_s);
         auto *info = showPane<UserInfoViewController>(1);
         QVERIFY(info);
-        QCOMPARE(info->userName()->text(), QStringLiteral("当前用户：me@example.org"));
-        addClip(QStringLiteral("dddd"), Category::history, 0);
+        QCOMPARE(info->userName()->text(), u"当前用户：me@example.org"_s);
+        addClip(u"dddd"_s, Category::history, 0);
 
-        QTest::mouseClick(info->logoutButton(), Qt::LeftButton);
+        click(info->logoutButton());
         QTRY_VERIFY(qobject_cast<UserloginViewController *>(window().currentViewController()));
         QCOMPARE(window().sideBar()->selectedRow(), 1);
         QCOMPARE(rowCount(), 0);
 
         auto *login = qobject_cast<UserloginViewController *>(window().currentViewController());
         QCOMPARE(login->selectPopUpButton()->currentIndex(), 0);
-        login->nameField()->setText(QStringLiteral("me@example.org"));
-        login->pwdField()->setText(QStringLiteral("secret"));
+        login->nameField()->setText(u"me@example.org"_s);
+        login->pwdField()->setText(u"secret"_s);
         login->nameField()->setFocus();
         QTest::keyClick(login->nameField(), Qt::Key_Tab);
-        QCOMPARE(login->pwdField()->selectedText(), QStringLiteral("secret"));
+        QCOMPARE(login->pwdField()->selectedText(), u"secret"_s);
         QTest::keyClick(login->pwdField(), Qt::Key_Backtab, Qt::ShiftModifier);
-        QCOMPARE(login->nameField()->selectedText(), QStringLiteral("me@example.org"));
+        QCOMPARE(login->nameField()->selectedText(), u"me@example.org"_s);
 
         // Signing in elsewhere (the menu, the service) switches the open pane.
-        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("token"));
+        ConfigureManager::sharedInstance().setLoginUserToken(u"token"_s);
         QTRY_VERIFY(qobject_cast<UserInfoViewController *>(window().currentViewController()));
         ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
         QTRY_VERIFY(qobject_cast<UserloginViewController *>(window().currentViewController()));
@@ -415,71 +406,63 @@ private slots:
     void keywordsAreAddedEditedAndRemovedUpToTheLimit()
     {
         ConfigureManager &configure = ConfigureManager::sharedInstance();
-        while (!configure.customKeyWords().isEmpty())
-            configure.removeKeyWordAtIndex(0);
-        auto *privacy = showPane<PrivacyViewController>(2);
-        QCOMPARE(privacy->sysKeyWordsTableView()->rowCount(), 10);
-        QCOMPARE(privacy->sysKeyWordsTableView()->item(0, 0)->text(), QStringLiteral("密码"));
+        removeAllKeywords();
+        auto *privacy = privacyPane();
+        QCOMPARE(privacy->sysKeyWordsTableView()->item(0, 0)->text(), u"密码"_s);
         QCOMPARE(privacy->sysKeyWordsTableView()->editTriggers(), QAbstractItemView::NoEditTriggers);
 
-        QTest::mouseClick(privacy->addButton(), Qt::LeftButton);
+        click(privacy->addButton());
         QTableWidget *table = privacy->tableView();
-        QCOMPARE(table->rowCount(), 1);
-        QCOMPARE(configure.customKeyWords(), QStringList{QStringLiteral("新关键字")});
+        QCOMPARE(configure.customKeyWords(), QStringList{u"新关键字"_s});
         // The new row is open for editing: typing replaces the placeholder.
-        QTRY_VERIFY(table->focusWidget() && qobject_cast<QLineEdit *>(table->focusWidget()));
-        auto *editor = qobject_cast<QLineEdit *>(table->focusWidget());
+        QLineEdit *editor = nullptr;
+        QTRY_VERIFY((editor = qobject_cast<QLineEdit *>(table->focusWidget())) != nullptr);
         editor->selectAll();
-        QTest::keyClicks(editor, QStringLiteral("salary"));
+        QTest::keyClicks(editor, u"salary"_s);
         QTest::keyClick(editor, Qt::Key_Return);
-        QTRY_COMPARE(configure.customKeyWords(), QStringList{QStringLiteral("salary")});
-        QVERIFY(Utils::isSecret(QStringLiteral("my Salary slip")));
+        QTRY_COMPARE(configure.customKeyWords(), QStringList{u"salary"_s});
+        QVERIFY(Utils::isSecret(u"my Salary slip"_s));
 
         // Emptying a cell keeps the old word.
         table->item(0, 0)->setText(QString());
-        QTRY_COMPARE(table->item(0, 0)->text(), QStringLiteral("salary"));
-        QCOMPARE(configure.customKeyWords(), QStringList{QStringLiteral("salary")});
+        QTRY_COMPARE(table->item(0, 0)->text(), u"salary"_s);
+        QCOMPARE(configure.customKeyWords(), QStringList{u"salary"_s});
 
         // Remove needs a selection.
         table->clearSelection();
-        QTest::mouseClick(privacy->removeButton(), Qt::LeftButton);
+        click(privacy->removeButton());
         QCOMPARE(configure.customKeyWords().size(), 1);
         table->selectRow(0);
-        QTest::mouseClick(privacy->removeButton(), Qt::LeftButton);
+        click(privacy->removeButton());
         QVERIFY(configure.customKeyWords().isEmpty());
         QCOMPARE(table->rowCount(), 0);
 
         for (int i = 0; i < 25; ++i)
-            QVERIFY(configure.addNewWord(QStringLiteral("word%1").arg(i)));
-        privacy = showPane<PrivacyViewController>(2);
-        QCOMPARE(privacy->tableView()->rowCount(), 25);
-        QTest::mouseClick(privacy->addButton(), Qt::LeftButton);
-        QMessageBox *sheet = nullptr;
-        QTRY_VERIFY((sheet = openAlert(QStringLiteral("超过最大数量"))) != nullptr);
-        QCOMPARE(sheet->informativeText(), QStringLiteral("关键字最多可以添加25"));
-        QCOMPARE(alertButtonTitles(sheet), QStringList{QStringLiteral("知道了")});
+            QVERIFY(configure.addNewWord(u"word%1"_s.arg(i)));
+        privacy = privacyPane();
+        click(privacy->addButton());
+        QMessageBox *sheet = waitForAlert(u"超过最大数量"_s);
+        QVERIFY(sheet);
+        QCOMPARE(sheet->informativeText(), u"关键字最多可以添加25"_s);
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        alertButton(sheet, QStringLiteral("知道了"))->click();
-        QCOMPARE(configure.customKeyWords().size(), 25);
+        QVERIFY(answerAlert(u"超过最大数量"_s, u"知道了"_s));
         QCOMPARE(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).size(), 25);
         QCOMPARE(privacy->tableView()->rowCount(), 25);
-        while (!configure.customKeyWords().isEmpty())
-            configure.removeKeyWordAtIndex(0);
+        removeAllKeywords();
     }
 
     void switchesWriteAtEachClick()
     {
         Utils::setAnalySecert(true);
         Utils::setFileAsSecert(true);
-        auto *privacy = showPane<PrivacyViewController>(2);
-        QVERIFY(privacy->analySecertButton()->isChecked());
+        auto *privacy = privacyPane();
         clickBox(privacy->analySecertButton());
         QVERIFY(!Utils::isNeedAnalyseSecert());
         clickBox(privacy->fileAsSecertButton());
         QVERIFY(!Utils::isFileAsSecert());
         clickBox(privacy->fileAsSecertButton());
         QVERIFY(Utils::isFileAsSecert());
-        privacy = showPane<PrivacyViewController>(2);
+        privacy = privacyPane();
         QVERIFY(!privacy->analySecertButton()->isChecked());
         QVERIFY(privacy->fileAsSecertButton()->isChecked());
         Utils::setAnalySecert(true);
@@ -488,29 +471,27 @@ private slots:
     void advancedModeAsksFirst()
     {
         Utils::setAdvancePrivacy(false);
-        auto *privacy = showPane<PrivacyViewController>(2);
+        auto *privacy = privacyPane();
         QVERIFY(privacy->editScriptButton()->isHidden());
 
         clickBox(privacy->advancePrivacyButton());
-        QMessageBox *sheet = nullptr;
-        QTRY_VERIFY((sheet = openAlert(QStringLiteral("确认开启高级隐私模式?"))) != nullptr);
+        QMessageBox *sheet = waitForAlert(u"确认开启高级隐私模式?"_s);
+        QVERIFY(sheet);
         QCOMPARE(sheet->informativeText(),
-                 QStringLiteral("高级隐私模式需要lua编程或有编程基础的用户，开启后简单的关键字识别将不再使用，请谨慎选择."));
-        QCOMPARE(alertButtonTitles(sheet), (QStringList{QStringLiteral("取消"), QStringLiteral("开启")}));
-        alertButton(sheet, QStringLiteral("取消"))->click();
+                 u"高级隐私模式需要lua编程或有编程基础的用户，开启后简单的关键字识别将不再使用，请谨慎选择."_s);
+        QCOMPARE(alertButtonTitles(sheet), (QStringList{u"取消"_s, u"开启"_s}));
+        alertButton(sheet, u"取消"_s)->click();
         QTRY_VERIFY(!privacy->advancePrivacyButton()->isChecked());
         QVERIFY(!Utils::isAdvancePrivacy());
         QVERIFY(privacy->editScriptButton()->isHidden());
 
         clickBox(privacy->advancePrivacyButton());
-        QVERIFY(answerAlert(QStringLiteral("确认开启高级隐私模式?"), QStringLiteral("开启")));
+        QVERIFY(answerAlert(u"确认开启高级隐私模式?"_s, u"开启"_s));
         QTRY_VERIFY(Utils::isAdvancePrivacy());
-        QVERIFY(privacy->advancePrivacyButton()->isChecked());
         QVERIFY(!privacy->editScriptButton()->isHidden());
-        QVERIFY(!showPane<PrivacyViewController>(2)->editScriptButton()->isHidden());
-
-        privacy = qobject_cast<PrivacyViewController *>(window().currentViewController());
-        clickBox(privacy->advancePrivacyButton());
+        privacy = privacyPane();
+        QVERIFY(!privacy->editScriptButton()->isHidden());
+        clickBox(privacy->advancePrivacyButton()); // switching off asks nothing
         QVERIFY(!Utils::isAdvancePrivacy());
         QVERIFY(privacy->editScriptButton()->isHidden());
     }
@@ -520,65 +501,64 @@ private slots:
         ClipUserDefaults::remove(key(SettingsKeys::privacy_script));
         Utils::setAdvancePrivacy(true);
         AdvancePrivacyManager &manager = AdvancePrivacyManager::sharedInstance();
-        auto *privacy = showPane<PrivacyViewController>(2);
-        QTest::mouseClick(privacy->editScriptButton(), Qt::LeftButton);
+        auto *privacy = privacyPane();
+        click(privacy->editScriptButton());
         ScriptEditWindowController *editor = privacy->controllerWindow();
         QVERIFY(editor);
         QTRY_VERIFY(editor->isVisible());
         QCOMPARE(editor->windowModality(), Qt::WindowModal);
-        QCOMPARE(editor->luaLabel()->text(), QStringLiteral("lua:502"));
-        QVERIFY(editor->errorLabelView()->text().isEmpty());
+        QCOMPARE(editor->luaLabel()->text(), u"lua:502"_s);
         QCOMPARE(editor->textEditView()->toPlainText(), *AdvancePrivacyManager::defaultScript());
 
         // Test: an empty text and a broken one name their fault; nothing is stored.
         editor->textEditView()->clear();
-        QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("testButton")), Qt::LeftButton);
-        QCOMPARE(editor->errorLabelView()->text(), QStringLiteral("不能为空!"));
+        clickNamed(editor, "testButton");
+        QCOMPARE(editor->errorLabelView()->text(), u"不能为空!"_s);
         editor->textEditView()->setFocus();
-        QTest::keyClicks(editor->textEditView(), QStringLiteral("x = 1"));
-        QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("testButton")), Qt::LeftButton);
+        QTest::keyClicks(editor->textEditView(), u"x = 1"_s);
+        clickNamed(editor, "testButton");
         QVERIFY(!editor->errorLabelView()->text().isEmpty()); // no main to call
 
         // Done with a failing script: the alert, the editor stays, nothing is stored.
-        QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("doneButton")), Qt::LeftButton);
-        QMessageBox *alert = nullptr;
-        QTRY_VERIFY((alert = openAlert(QStringLiteral("错啦!"))) != nullptr);
-        QVERIFY(alert->informativeText().startsWith(QStringLiteral("不能正确运行! 这里有问题:")));
-        QVERIFY(alert->informativeText().endsWith(QStringLiteral("\n可以再改改，或者点击取消!")));
+        clickNamed(editor, "doneButton");
+        QMessageBox *alert = waitForAlert(u"错啦!"_s);
+        QVERIFY(alert);
+        QVERIFY(alert->informativeText().startsWith(u"不能正确运行! 这里有问题:"_s));
+        QVERIFY(alert->informativeText().endsWith(u"\n可以再改改，或者点击取消!"_s));
         QCOMPARE(alert->parentWidget(), editor);
-        QCOMPARE(alertButtonTitles(alert), QStringList{QStringLiteral("我再改改")});
-        alertButton(alert, QStringLiteral("我再改改"))->click();
-        QTRY_VERIFY(!openAlert(QStringLiteral("错啦!")));
+        QCOMPARE(alertButtonTitles(alert), QStringList{u"我再改改"_s});
+        alertButton(alert, u"我再改改"_s)->click();
+        QTRY_VERIFY(!openAlert(u"错啦!"_s));
         QVERIFY(editor->isVisible());
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::privacy_script)));
 
         // Revert brings back the built-in script.
-        QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("revertButton")), Qt::LeftButton);
+        clickNamed(editor, "revertButton");
         QCOMPARE(editor->textEditView()->toPlainText(), *AdvancePrivacyManager::defaultScript());
 
         // Done with a passing script stores it and the live state answers with it.
-        const QString script = QStringLiteral("function main(from, ext, content)\n"
-                                              "  if content == 'top secret' then return 1 end\n"
-                                              "  return 0\nend\n");
+        const QString script = u"function main(from, ext, content)\n"
+                               "  if content == 'top secret' then return 1 end\n"
+                               "  return 0\nend\n"_s;
         editor->textEditView()->setPlainText(script);
         QSignalSpy finished(editor, &QDialog::finished);
-        QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("doneButton")), Qt::LeftButton);
+        clickNamed(editor, "doneButton");
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().first().toInt(), 1);
         QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::privacy_script)), std::optional<QString>(script));
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("text"), QString(), QStringLiteral("top secret")), 1);
+        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"top secret"_s), 1);
         QTRY_VERIFY(!privacy->controllerWindow());
 
         // Cancel stores nothing.
-        QTest::mouseClick(privacy->editScriptButton(), Qt::LeftButton);
+        click(privacy->editScriptButton());
         editor = privacy->controllerWindow();
         QVERIFY(editor);
         QCOMPARE(editor->textEditView()->toPlainText(), script);
-        editor->textEditView()->setPlainText(QStringLiteral("function main() return 1 end"));
-        QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("cancelButton")), Qt::LeftButton);
+        editor->textEditView()->setPlainText(u"function main() return 1 end"_s);
+        clickNamed(editor, "cancelButton");
         QTRY_VERIFY(!privacy->controllerWindow());
         QCOMPARE(manager.scriptContent(), script);
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("text"), QString(), QStringLiteral("hello")), 0);
+        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"hello"_s), 0);
         Utils::setAdvancePrivacy(false);
     }
 };
