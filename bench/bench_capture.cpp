@@ -2,6 +2,7 @@
 // file through the in-memory clipboard, the file beside its floor (MD5 + copy + deflate of the
 // same bytes), and a 5.5 MiB PNG copied by value by another program (xclip) to the real X11
 // clipboard of a private X server.
+#include "ClipboardPrograms.h"
 #include "TestDirs.h"
 #include "XvfbServer.h"
 #include "app/ClipController.h"
@@ -15,13 +16,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QBuffer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <cmath>
 #include <cstdio>
@@ -64,15 +63,6 @@ QImage photo(int width, int height, quint32 seed)
         }
     }
     return image;
-}
-
-QByteArray png(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
 }
 
 void BM_CaptureText100Bytes(benchmark::State &state)
@@ -153,7 +143,7 @@ void BM_CapturePngByValueX11(benchmark::State &state)
     int height = 1080;
     QByteArray bytes;
     for (int round = 0; round < 3; ++round) {
-        bytes = png(photo(width, height, 1));
+        bytes = imageBytes(photo(width, height, 1));
         const double scale = std::sqrt(double(kFileSize) / double(bytes.size()));
         width = int(width * scale);
         height = int(height * scale);
@@ -163,39 +153,19 @@ void BM_CapturePngByValueX11(benchmark::State &state)
 
     X11Pasteboard pasteboard;
     ClipController capture(pasteboard);
-    std::vector<std::unique_ptr<QProcess>> owners;
+    ClipboardPrograms xclip;
     quint32 seed = 100;
     for (auto _ : state) {
         state.PauseTiming();
-        const QByteArray next = png(photo(width, height, ++seed));
+        const QByteArray next = imageBytes(photo(width, height, ++seed));
         const qint64 before = pasteboard.changeCount();
-        owners.push_back(std::make_unique<QProcess>());
-        QProcess &xclip = *owners.back();
-        xclip.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                                              QStringLiteral("clipboard"), QStringLiteral("-t"),
-                                              QStringLiteral("image/png"), QStringLiteral("-i")});
-        xclip.waitForStarted();
-        xclip.write(next);
-        xclip.closeWriteChannel();
-        QElapsedTimer waited;
-        waited.start();
-        while (pasteboard.changeCount() == before && waited.elapsed() < 20000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (pasteboard.changeCount() == before) {
+        xclip.copy(next, QStringLiteral("image/png"));
+        if (!QTest::qWaitFor([&] { return pasteboard.changeCount() != before; }, 20000)) {
             state.SkipWithError("xclip did not take the clipboard");
             break;
         }
         state.ResumeTiming();
         benchmark::DoNotOptimize(capture.catchClipboard());
-    }
-    for (const std::unique_ptr<QProcess> &owner : owners) {
-        if (owner->state() != QProcess::NotRunning) {
-            owner->terminate();
-            if (!owner->waitForFinished(5000)) {
-                owner->kill();
-                owner->waitForFinished(5000);
-            }
-        }
     }
 }
 BENCHMARK(BM_CapturePngByValueX11)->Unit(benchmark::kMillisecond)->Iterations(8);

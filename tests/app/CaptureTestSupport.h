@@ -1,10 +1,9 @@
 #pragma once
 
-// Helpers shared by the capture tests: reading payload archives and the stored rows.
+// Helpers shared by the capture tests: the stored rows and payloads, and test images.
+#include "ZipReading.h"
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
-
-#include <zip.h>
 
 #include <QFile>
 #include <QImage>
@@ -12,43 +11,31 @@
 
 namespace CaptureTest {
 
-struct ArchiveEntry {
-    QString name;
-    QByteArray content;
-    bool deflated = false;
-};
-
-inline QList<ArchiveEntry> readArchive(const QString &path)
-{
-    QList<ArchiveEntry> entries;
-    int error = 0;
-    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
-    if (!archive)
-        return entries;
-    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
-        zip_stat_t info;
-        zip_stat_index(archive, zip_uint64_t(i), 0, &info);
-        ArchiveEntry entry{QString::fromUtf8(info.name), QByteArray(qsizetype(info.size), '\0'),
-                           info.comp_method == ZIP_CM_DEFLATE};
-        zip_file_t *file = zip_fopen_index(archive, zip_uint64_t(i), 0);
-        zip_fread(file, entry.content.data(), info.size);
-        zip_fclose(file);
-        entries << entry;
-    }
-    zip_close(archive);
-    return entries;
-}
-
 inline QByteArray payload(const QString &hash)
 {
     QFile file(PathHelper::getBaseFilePath(hash));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Every history row, newest first.
+// Every history row, newest first, and the one with this hash.
 inline QList<HistoryModel> historyRows()
 {
     return DBKeeper::getAllHistoryAtCategory(Category::history, 1000);
+}
+
+inline std::optional<HistoryModel> rowWithHash(const QString &hash)
+{
+    for (const HistoryModel &row : historyRows()) {
+        if (row.hash() == hash)
+            return row;
+    }
+    return std::nullopt;
+}
+
+// The size of a stored thumbnail (Base64 JPEG).
+inline QSize thumbnailSize(const QString &base64)
+{
+    return QImage::fromData(QByteArray::fromBase64(base64.toLatin1()), "JPEG").size();
 }
 
 // The same pixels, compared as premultiplied 32-bit ARGB (what is drawn on screen).

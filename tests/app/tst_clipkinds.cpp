@@ -1,47 +1,24 @@
 // Clip kinds: type names and display names, the text abstract, the image thumbnail and the
 // TIFF payload of image clips.
 #include "CaptureTestSupport.h"
+#include "ClipboardPrograms.h"
 #include "app/ClipImage.h"
 #include "app/ClipKinds.h"
 
-#include <QBuffer>
 #include <QColorSpace>
-#include <QtEndian>
 #include <QtTest>
+
+using namespace CaptureTest;
 
 namespace {
 
-// The value of one tag of the first directory of a TIFF file; -1 when it is missing.
-qint64 tiffTag(const QByteArray &tiff, quint16 wanted)
+// Whether a little-endian TIFF (as written on this machine) holds this one-value SHORT tag:
+// tag, type 3, count 1, value, as a directory entry stores it.
+bool hasTiffTag(const QByteArray &tiff, quint16 tag, quint16 value)
 {
-    if (tiff.size() < 8)
-        return -1;
-    const bool little = tiff.startsWith("II");
-    const auto *data = reinterpret_cast<const uchar *>(tiff.constData());
-    const auto u16 = [&](qsizetype at) { return little ? qFromLittleEndian<quint16>(data + at) : qFromBigEndian<quint16>(data + at); };
-    const auto u32 = [&](qsizetype at) { return little ? qFromLittleEndian<quint32>(data + at) : qFromBigEndian<quint32>(data + at); };
-    const qsizetype directory = u32(4);
-    const int count = u16(directory);
-    for (int i = 0; i < count; ++i) {
-        const qsizetype entry = directory + 2 + i * 12;
-        if (u16(entry) == wanted)
-            return u16(entry + 2) == 3 ? u16(entry + 8) : u32(entry + 8);
-    }
-    return -1;
-}
-
-QByteArray png(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
-QSize thumbnailSize(const QString &base64)
-{
-    return QImage::fromData(QByteArray::fromBase64(base64.toLatin1()), "JPEG").size();
+    const char entry[] = {char(tag & 0xff), char(tag >> 8), 3, 0, 1, 0, 0, 0,
+                          char(value & 0xff), char(value >> 8)};
+    return tiff.startsWith("II*") && tiff.contains(QByteArrayView(entry, sizeof entry));
 }
 
 } // namespace
@@ -62,8 +39,6 @@ private slots:
                  QStringLiteral("text_large"));
         QCOMPARE(Utils::typeFromString(QStringLiteral("https://a")), QStringLiteral("text_url_http"));
         QCOMPARE(Utils::typeFromString(QStringLiteral("HTTP://a")), QStringLiteral("text_txt"));
-        QCOMPARE(Utils::typeFromString(QStringLiteral("ftp://a")), QStringLiteral("text_txt"));
-        QCOMPARE(Utils::typeFromString(QStringLiteral("mailto:a@b")), QStringLiteral("text_txt"));
         // Length counts UTF-16 code units: 2049 characters outside the BMP are 4098 units.
         QString wide;
         for (int i = 0; i < 2049; ++i)
@@ -74,7 +49,6 @@ private slots:
     void namesAndComponentsOfTypes()
     {
         QCOMPARE(Utils::nameOfCategory(QStringLiteral("image_data+zip")), QStringLiteral("图片内容"));
-        QCOMPARE(Utils::nameOfCategory(QStringLiteral("file_pdf+zip")), QStringLiteral("未知分类"));
         QCOMPARE(Utils::nameOfCategory(std::nullopt), QStringLiteral("未知分类"));
         QCOMPARE(Utils::contentTypeList(QStringLiteral("text_url_http")),
                  QStringList({QStringLiteral("text"), QStringLiteral("url"), QStringLiteral("http")}));
@@ -123,7 +97,6 @@ private slots:
         QTest::addColumn<QSize>("image");
         QTest::addColumn<QSize>("thumbnail");
         QTest::newRow("wide") << QSize(1000, 100) << QSize(120, 12);
-        QTest::newRow("landscape") << QSize(300, 200) << QSize(60, 40);
         QTest::newRow("panorama") << QSize(200, 50) << QSize(120, 30);
         QTest::newRow("tall, both truncated") << QSize(100, 1000) << QSize(3, 39);
         QTest::newRow("tiny") << QSize(1, 1) << QSize(40, 40);
@@ -134,7 +107,7 @@ private slots:
     {
         QFETCH(QSize, image);
         QFETCH(QSize, thumbnail);
-        const QImage source = CaptureTest::gradientImage(image.width(), image.height());
+        const QImage source = gradientImage(image.width(), image.height());
         QCOMPARE(thumbnailSize(imageThumbnail(source)), thumbnail);
         // The stored payload gives the same thumbnail.
         QCOMPARE(thumbnailSize(imageThumbnail(clipTiffData(source))), thumbnail);
@@ -142,15 +115,21 @@ private slots:
         QVERIFY(imageThumbnail(QByteArray("not an image")).isEmpty());
     }
 
-    void tiffIsLzwAndKeepsThePixels()
+    // A clip written back to the clipboard is offered as this TIFF and as PNG; reading either
+    // back gives the same TIFF bytes, so the clip keeps its hash.
+    void tiffIsLzwAndSurvivesTheClipboardRoundTrip()
     {
         for (const bool translucent : {false, true}) {
-            const QImage image = CaptureTest::gradientImage(64, 48, translucent);
+            const QImage image = gradientImage(64, 48, translucent);
             const QByteArray tiff = clipTiffData(image);
             QCOMPARE(Utils::typeFromImageData(tiff), QStringLiteral("tiff"));
-            QCOMPARE(tiffTag(tiff, 259), 5); // Compression: LZW
-            QCOMPARE(tiffTag(tiff, 277), translucent ? 4 : 3); // Samples per pixel
-            QVERIFY(CaptureTest::samePixels(QImage::fromData(tiff, "TIFF"), image));
+            QVERIFY(hasTiffTag(tiff, 259, 5)); // Compression: LZW
+            QVERIFY(hasTiffTag(tiff, 277, translucent ? 4 : 3)); // Samples per pixel
+            const QImage fromTiff = QImage::fromData(tiff, "TIFF");
+            QVERIFY(samePixels(fromTiff, image));
+            QCOMPARE(clipTiffData(fromTiff), tiff);
+            QCOMPARE(clipTiffData(QImage::fromData(imageBytes(fromTiff), "PNG")), tiff);
+            QCOMPARE(clipTiffData(QImage::fromData(tiff)), tiff);
         }
         QVERIFY(clipTiffData(QImage()).isEmpty());
     }
@@ -159,7 +138,7 @@ private slots:
     // the layout or the metadata that a decoder happened to produce.
     void tiffDependsOnPixelsOnly()
     {
-        const QImage image = CaptureTest::gradientImage(50, 30);
+        const QImage image = gradientImage(50, 30);
         const QByteArray reference = clipTiffData(image);
 
         QImage described = image;
@@ -168,24 +147,10 @@ private slots:
         described.setColorSpace(QColorSpace::DisplayP3);
         described.setText(QStringLiteral("Description"), QStringLiteral("screenshot"));
         QCOMPARE(clipTiffData(described), reference);
-        QCOMPARE(clipTiffData(image.convertToFormat(QImage::Format_ARGB32)), reference);
-        QCOMPARE(clipTiffData(image.convertToFormat(QImage::Format_ARGB32_Premultiplied)), reference);
-        QCOMPARE(clipTiffData(image.convertToFormat(QImage::Format_RGB888)), reference);
-        QCOMPARE(clipTiffData(image.convertToFormat(QImage::Format_RGBA8888)), reference);
-        QVERIFY(clipTiffData(CaptureTest::gradientImage(50, 30, true)) != reference);
-    }
-
-    // A clip written back to the clipboard is offered as this TIFF and as PNG; reading either
-    // back gives the same TIFF bytes, so the clip keeps its hash.
-    void tiffSurvivesTheClipboardRoundTrip()
-    {
-        for (const bool translucent : {false, true}) {
-            const QByteArray tiff = clipTiffData(CaptureTest::gradientImage(70, 20, translucent));
-            const QImage fromTiff = QImage::fromData(tiff, "TIFF");
-            QCOMPARE(clipTiffData(fromTiff), tiff);
-            QCOMPARE(clipTiffData(QImage::fromData(png(fromTiff), "PNG")), tiff);
-            QCOMPARE(clipTiffData(QImage::fromData(tiff)), tiff);
-        }
+        for (const QImage::Format format : {QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied,
+                                            QImage::Format_RGB888, QImage::Format_RGBA8888})
+            QCOMPARE(clipTiffData(image.convertToFormat(format)), reference);
+        QVERIFY(clipTiffData(gradientImage(50, 30, true)) != reference);
     }
 };
 

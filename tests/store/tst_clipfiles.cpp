@@ -1,11 +1,10 @@
 // Payload files in a real data folder: writing, archives, preview links and deletion.
 #include "TestDirs.h"
+#include "ZipReading.h"
 #include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
 #include "support/Md5.h"
-
-#include <zip.h>
 
 #include <QDir>
 #include <QtTest>
@@ -27,34 +26,6 @@ ino_t inodeOf(const QString &path)
 {
     struct stat info {};
     return stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
-}
-
-// The names and contents of the entries of a zip archive, and whether each is deflated.
-struct ArchiveEntry {
-    QString name;
-    QByteArray content;
-    bool deflated = false;
-};
-
-QList<ArchiveEntry> readArchive(const QString &path)
-{
-    QList<ArchiveEntry> entries;
-    int error = 0;
-    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
-    if (!archive)
-        return entries;
-    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
-        zip_stat_t info;
-        zip_stat_index(archive, zip_uint64_t(i), 0, &info);
-        ArchiveEntry entry{QString::fromUtf8(info.name), QByteArray(qsizetype(info.size), '\0'),
-                           info.comp_method == ZIP_CM_DEFLATE};
-        zip_file_t *file = zip_fopen_index(archive, zip_uint64_t(i), 0);
-        zip_fread(file, entry.content.data(), info.size);
-        zip_fclose(file);
-        entries << entry;
-    }
-    zip_close(archive);
-    return entries;
 }
 
 } // namespace

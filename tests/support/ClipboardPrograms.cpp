@@ -1,0 +1,63 @@
+#include "ClipboardPrograms.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QTest>
+
+ClipboardPrograms::~ClipboardPrograms()
+{
+    for (const std::unique_ptr<QProcess> &process : m_processes) {
+        if (process->state() == QProcess::NotRunning)
+            continue;
+        process->terminate();
+        if (!process->waitForFinished(5000)) {
+            process->kill();
+            process->waitForFinished(5000);
+        }
+    }
+}
+
+QProcess &ClipboardPrograms::start(const QString &program, const QStringList &args,
+                                   const QProcessEnvironment &environment)
+{
+    m_processes.push_back(std::make_unique<QProcess>());
+    QProcess &process = *m_processes.back();
+    process.setProcessEnvironment(environment);
+    // xclip -quiet reports every selection request; the errors of other programs are worth seeing.
+    if (program == QLatin1String("xclip"))
+        process.setStandardErrorFile(QProcess::nullDevice());
+    else
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, args);
+    return process;
+}
+
+bool ClipboardPrograms::copy(const QByteArray &bytes, const QString &type, int timeoutMs)
+{
+    QProcess &xclip = start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                                                      QStringLiteral("clipboard"), QStringLiteral("-t"), type,
+                                                      QStringLiteral("-i")});
+    if (!xclip.waitForStarted(timeoutMs))
+        return false;
+    xclip.write(bytes);
+    xclip.closeWriteChannel();
+    return true;
+}
+
+QByteArray ClipboardPrograms::paste(const QString &type, int timeoutMs)
+{
+    QProcess &xclip = start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
+                                                      QStringLiteral("clipboard"), QStringLiteral("-t"), type});
+    if (!QTest::qWaitFor([&] { return xclip.state() == QProcess::NotRunning; }, timeoutMs))
+        return {};
+    return xclip.readAllStandardOutput();
+}
+
+QByteArray imageBytes(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
