@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <zip.h>
 
@@ -51,16 +52,21 @@ QList<Entry> pluginEntries(const QByteArray &folder, const QByteArray &bundleId,
     return entries;
 }
 
+bool writeFiles(const QString &folder, const QList<Entry> &files)
+{
+    for (const Entry &entry : files) {
+        QFile file(folder + QLatin1Char('/') + QString::fromUtf8(entry.name));
+        if (!QDir().mkpath(QFileInfo(file).path()) || !file.open(QIODevice::WriteOnly)
+            || file.write(entry.content) != entry.content.size())
+            return false;
+    }
+    return true;
+}
+
 bool writePluginFolder(const QString &root, const QString &folderName, const QByteArray &info,
                        const QByteArray &mainLua)
 {
-    const QString folder = root + QLatin1Char('/') + folderName;
-    if (!QDir().mkpath(folder))
-        return false;
-    QFile infoFile(folder + QStringLiteral("/info.lua"));
-    QFile mainFile(folder + QStringLiteral("/main.lua"));
-    return infoFile.open(QIODevice::WriteOnly) && infoFile.write(info) == info.size()
-           && mainFile.open(QIODevice::WriteOnly) && mainFile.write(mainLua) == mainLua.size();
+    return writeFiles(root + QLatin1Char('/') + folderName, {{"info.lua", info}, {"main.lua", mainLua}});
 }
 
 } // namespace PackageBuilder

@@ -21,6 +21,8 @@ QList<Entry> pluginEntries(const QByteArray &folder, const QByteArray &bundleId,
                            const QByteArray &mainLua, bool folderEntries = true);
 QByteArray infoLua(const QByteArray &bundleId, const QByteArray &name, const QByteArray &version = "1.0");
 
+// Writes each entry as a file under folder, creating the missing parents.
+bool writeFiles(const QString &folder, const QList<Entry> &files);
 // Writes info.lua and main.lua into <root>/<folderName>.
 bool writePluginFolder(const QString &root, const QString &folderName, const QByteArray &infoLua,
                        const QByteArray &mainLua);
