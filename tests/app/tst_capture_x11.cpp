@@ -3,7 +3,7 @@
 #include "CaptureTestSupport.h"
 #include "ClipboardPrograms.h"
 #include "TestDirs.h"
-#include "XvfbServer.h"
+#include "X11TestMain.h"
 #include "app/ClipController.h"
 #include "app/ClipImage.h"
 #include "app/ClipKinds.h"
@@ -12,12 +12,10 @@
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
 
-#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QUuid>
 #include <QtTest>
 
-#include <cstdio>
 
 using namespace CaptureTest;
 
@@ -179,18 +177,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    // The test brings its own X server; without one it fails rather than skipping.
-    XvfbServer xvfb;
-    if (!xvfb.start()) {
-        std::fprintf(stderr, "FAIL: cannot start Xvfb; install it with scripts/install-deps.sh\n");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QGuiApplication app(argc, argv);
-    TestCaptureX11 test;
-    return QTest::qExec(&test, argc, argv);
-}
+QUILLET_XVFB_TEST_MAIN(TestCaptureX11)
 
 #include "tst_capture_x11.moc"

@@ -2,7 +2,7 @@
 // of a private X server, the clipboard monitor captures it and the history shows the result.
 #include "ClipboardPrograms.h"
 #include "TestDirs.h"
-#include "XvfbServer.h"
+#include "X11TestMain.h"
 #include "app/CaptureSetup.h"
 #include "app/CaptureTestSupport.h"
 #include "app/ClipController.h"
@@ -14,7 +14,6 @@
 #include "store/Utils.h"
 #include "support/Md5.h"
 
-#include <QGuiApplication>
 #include <QtTest>
 
 namespace {
@@ -121,18 +120,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    // The private X server comes first: the application connects to it at creation.
-    XvfbServer xvfb;
-    if (!xvfb.start()) {
-        qCritical("cannot start Xvfb");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QGuiApplication app(argc, argv);
-    TestPrivacyX11 test;
-    return QTest::qExec(&test, argc, argv);
-}
+QUILLET_XVFB_TEST_MAIN(TestPrivacyX11)
 
 #include "tst_privacy_x11.moc"
