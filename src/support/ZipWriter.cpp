@@ -48,14 +48,15 @@ std::optional<QByteArray> deflateRaw(QByteArrayView input, int level)
     return output;
 }
 
-// Data that a quick look shows to be incompressible is stored in deflate's uncompressed
+// Data that a quick look shows to be (nearly) incompressible is stored in deflate's uncompressed
 // blocks; large payloads get the fastest level, small ones the usual one.
 int levelFor(QByteArrayView content)
 {
     if (content.size() > kSampleSize) {
         const QByteArrayView sample = content.first(kSampleSize);
         const std::optional<QByteArray> packed = deflateRaw(sample, Z_BEST_SPEED);
-        if (!packed || packed->size() > sample.size() * 95 / 100)
+        // Saving less than a tenth is not worth deflate's time on megabytes of data.
+        if (!packed || packed->size() > sample.size() * 9 / 10)
             return Z_NO_COMPRESSION;
     }
     return content.size() > kLargePayload ? Z_BEST_SPEED : Z_DEFAULT_COMPRESSION;
