@@ -5,6 +5,7 @@
 #include "support/Log.h"
 #include "support/ZipWriter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -155,9 +156,28 @@ void ClipFileManager::deleteFilesWithHashArray(const QStringList &hashes)
     for (const QString &hash : hashes) {
         if (!isPlainName(hash) || DBKeeper::historyExist(hash))
             continue;
+        removePreviewLinksOf(PathHelper::getBaseFilePath(hash));
         QFile::remove(PathHelper::getBaseFilePath(hash));
         QFile::remove(PathHelper::getZipsFilePath(hash));
         QFile::remove(PathHelper::getPreviewsFilePath(hash));
+    }
+}
+
+// A file clip's preview is named by its file name, not its hash; as a hard link it would keep
+// the deleted clip's bytes on disk, so every preview that is the same file goes with it.
+void ClipFileManager::removePreviewLinksOf(const QString &payload)
+{
+    struct stat payloadStat {};
+    if (stat(QFile::encodeName(payload).constData(), &payloadStat) != 0 || payloadStat.st_nlink < 2)
+        return;
+    const QDir previews(PathHelper::getPreviewsFilePath());
+    const QStringList names = previews.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        const QByteArray path = QFile::encodeName(previews.filePath(name));
+        struct stat previewStat {};
+        if (lstat(path.constData(), &previewStat) == 0 && previewStat.st_ino == payloadStat.st_ino
+            && previewStat.st_dev == payloadStat.st_dev)
+            unlink(path.constData());
     }
 }
 

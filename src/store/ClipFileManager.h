@@ -41,4 +41,5 @@ public:
 
 private:
     ClipFileManager() = default;
+    static void removePreviewLinksOf(const QString &payload);
 };

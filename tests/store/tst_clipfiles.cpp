@@ -110,9 +110,15 @@ private slots:
         QVERIFY(QFile::exists(PathHelper::getBaseFilePath(history.hash())));
         QVERIFY(QFile::exists(PathHelper::getZipsFilePath(history.hash())));
 
+        // A preview named by the file name is a second name of the payload: it goes too.
+        history.file_name = QStringLiteral("secret notes.txt");
+        const QString preview = files().makePreviewLink(history);
+        QVERIFY(QFile::exists(preview));
+
         files().deleteFilesWithHashArray(DBKeeper::removeAllData());
         QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(history.hash())));
         QVERIFY(!QFile::exists(PathHelper::getZipsFilePath(history.hash())));
+        QVERIFY(!QFile::exists(preview));
     }
 
     void previewLinkSharesThePayloadAndIsRemadeAfterItChanges()
