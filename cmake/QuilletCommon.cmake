@@ -27,3 +27,13 @@ function(quillet_add_test name)
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${T_ENV}")
 endfunction()
+
+# `cmake --build build --target format` rewrites the sources in the repository's style.
+find_program(CLANG_FORMAT clang-format)
+if(CLANG_FORMAT)
+  add_custom_target(format
+    COMMAND sh -c "git ls-files -z -- '*.cpp' '*.h' | xargs -0 '${CLANG_FORMAT}' -i"
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    COMMENT "Formatting sources with clang-format"
+    VERBATIM)
+endif()
