@@ -9,7 +9,7 @@
 #include "platform/MemoryPasteboard.h"
 #include "platform/X11Pasteboard.h"
 #include "store/DBKeeper.h"
-#include "store/Database.h"
+#include "support/Database.h"
 #include "store/PathHelper.h"
 #include "support/Md5.h"
 #include "support/ZipWriter.h"

@@ -2,7 +2,7 @@
 // instead fills the database of a data folder for the idle measurements of idle_usage.sh.
 #include "menu/MenuController.h"
 #include "store/DBObject.h"
-#include "store/Database.h"
+#include "support/Database.h"
 
 #include <benchmark/benchmark.h>
 

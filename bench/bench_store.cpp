@@ -1,6 +1,6 @@
 // History store speed: list queries as the history grows, single-clip writes, schema set-up.
 #include "store/DBKeeper.h"
-#include "store/Database.h"
+#include "support/Database.h"
 #include "store/HistorySchema.h"
 #include "store/PathHelper.h"
 

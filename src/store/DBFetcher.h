@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/Database.h"
+#include "support/Database.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "store/DBKeeper.h"
 
-#include "store/Database.h"
+#include "support/Database.h"
 
 #include <algorithm>
 

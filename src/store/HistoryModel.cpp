@@ -1,7 +1,7 @@
 #include "store/HistoryModel.h"
 
 #include "platform/HostInfo.h"
-#include "store/Database.h"
+#include "support/Database.h"
 #include "support/Clock.h"
 #include "support/Log.h"
 

@@ -1,6 +1,6 @@
 #include "store/HistorySchema.h"
 
-#include "store/Database.h"
+#include "support/Database.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 // Store queries: lists, sync selections, column updates, deletions, retention and clearing.
 #include "TestDirs.h"
 #include "store/DBKeeper.h"
-#include "store/Database.h"
+#include "support/Database.h"
 
 #include <QElapsedTimer>
 #include <QThread>

@@ -2,7 +2,7 @@
 #include "TestDirs.h"
 #include "platform/HostInfo.h"
 #include "store/DBKeeper.h"
-#include "store/Database.h"
+#include "support/Database.h"
 #include "store/HistoryModel.h"
 #include "support/Clock.h"
 

@@ -1,7 +1,7 @@
 // Schema set-up on real database files: fresh layout, upgrades of older layouts, clean-up.
 #include "TestDirs.h"
 #include "store/DBKeeper.h"
-#include "store/Database.h"
+#include "support/Database.h"
 #include "store/DBFetcher.h"
 #include "store/HistorySchema.h"
 

@@ -1,4 +1,4 @@
-#include "store/Database.h"
+#include "support/Database.h"
 
 #include "support/Log.h"
 
