@@ -5,7 +5,7 @@
 #include "ClipboardPrograms.h"
 #include "TestDirs.h"
 #include "XvfbServer.h"
-#include "app/ClipController.h"
+#include "capture/ClipController.h"
 #include "platform/MemoryPasteboard.h"
 #include "platform/X11Pasteboard.h"
 #include "store/DBKeeper.h"

@@ -1,7 +1,7 @@
 #include "menu/ClipEditing.h"
 
-#include "app/ClipActions.h"
-#include "app/ClipKinds.h"
+#include "capture/ClipActions.h"
+#include "capture/ClipKinds.h"
 #include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
 #include "support/Log.h"

@@ -2,7 +2,7 @@
 // un-secret, delete and the commands.
 #include "menu/MenuController.h"
 
-#include "app/ClipActions.h"
+#include "capture/ClipActions.h"
 #include "menu/ClipEditing.h"
 #include "platform/RecentlyUsed.h"
 #include "store/ClipFileManager.h"

@@ -1,6 +1,6 @@
 #include "menu/MenuController.h"
 
-#include "app/ClipActions.h"
+#include "capture/ClipActions.h"
 #include "menu/ClipMenu.h"
 #include "menu/MenuImages.h"
 #include "store/ClipUserDefaults.h"
@@ -49,8 +49,8 @@ QIcon thumbnailOf(const QString &content)
 
 MenuController &MenuController::sharedInstance()
 {
-    static MenuController *controller = new MenuController;
-    return *controller;
+    static auto *instance = new MenuController;
+    return *instance;
 }
 
 MenuController::MenuController()

@@ -33,8 +33,8 @@ bool isPlainName(const QString &name)
 
 ClipFileManager &ClipFileManager::sharedInstance()
 {
-    static ClipFileManager manager;
-    return manager;
+    static auto *instance = new ClipFileManager;
+    return *instance;
 }
 
 bool ClipFileManager::isExist(const QString &path) const

@@ -1,4 +1,4 @@
-#include "app/ClipKinds.h"
+#include "capture/ClipKinds.h"
 
 #include <QFileInfo>
 #include <QHash>

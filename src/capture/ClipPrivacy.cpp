@@ -1,6 +1,6 @@
-#include "app/ClipPrivacy.h"
+#include "capture/ClipPrivacy.h"
 
-#include "app/ClipKinds.h"
+#include "capture/ClipKinds.h"
 
 std::optional<int> ClipPrivacy::advancedAnswer(const QString &, const QString &, const QString &)
 {

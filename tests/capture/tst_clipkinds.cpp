@@ -2,8 +2,8 @@
 // TIFF payload of image clips.
 #include "CaptureTestSupport.h"
 #include "ClipboardPrograms.h"
-#include "app/ClipImage.h"
-#include "app/ClipKinds.h"
+#include "capture/ClipImage.h"
+#include "capture/ClipKinds.h"
 
 #include <QColorSpace>
 #include <QtTest>

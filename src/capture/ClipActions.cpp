@@ -1,4 +1,4 @@
-#include "app/ClipActions.h"
+#include "capture/ClipActions.h"
 
 #include "platform/KeyInjector.h"
 #include "platform/Pasteboard.h"

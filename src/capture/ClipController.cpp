@@ -1,7 +1,7 @@
-#include "app/ClipController.h"
+#include "capture/ClipController.h"
 
-#include "app/ClipImage.h"
-#include "app/ClipKinds.h"
+#include "capture/ClipImage.h"
+#include "capture/ClipKinds.h"
 #include "platform/Pasteboard.h"
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
@@ -36,7 +36,7 @@ int pollIntervalMs()
 
 ClipController &ClipController::sharedInstance()
 {
-    static ClipController *instance = new ClipController(Pasteboard::general());
+    static auto *instance = new ClipController(Pasteboard::general());
     return *instance;
 }
 
