@@ -35,7 +35,12 @@ public:
     // previews/NAME as a hard link to files/HASH, made anew when it no longer is one.
     QString makePreviewLink(const HistoryModel &history);
 
-    // Removes files/, zips/ and previews/ HASH of every hash that no row uses any more.
+    // previews/HASH.png, a PNG copy of an image clip's payload for programs that take pictures
+    // as files; empty when the payload is missing or no image.
+    QString sharedImageCopy(const QString &md5);
+
+    // Removes files/, zips/ and previews/ HASH (and HASH.png) of every hash that no row uses
+    // any more.
     void deleteFilesWithHashArray(const QStringList &hashes);
     void deleteZipfileWithName(const QString &md5);
 

@@ -21,6 +21,7 @@ inline constexpr char newversion[] = "newversion";
 inline constexpr char homepage[] = "homepage";
 inline constexpr char developerPage[] = "developerPage";
 inline constexpr char categories[] = "categories";
+inline constexpr char terminalClasses[] = "terminalClasses";
 } // namespace SettingsKeys
 
 namespace SettingsDefaults {
