@@ -98,8 +98,8 @@ void PluginManager::publishListings()
 PluginManager::PluginDict PluginManager::listing(bool userOnly) const
 {
     QMutexLocker lock(&m_listingMutex);
-    if (!m_loaded)
-        m_firstLoad.wait(&m_listingMutex, QDeadlineTimer(kFirstLoadWaitMs));
+    const QDeadlineTimer firstLoad(kFirstLoadWaitMs);
+    while (!m_loaded && m_firstLoad.wait(&m_listingMutex, firstLoad)) { }
     return userOnly ? m_userPlugins : m_allPlugins;
 }
 
