@@ -53,15 +53,15 @@ ClipController::ClipController(Pasteboard &pasteboard, QObject *parent)
     // The content at start is captured at the first turn of the event loop, once the
     // program has set the hooks and privacy rules, not after a whole interval.
     changeReported();
+    const auto logout = [this](const QVariant &) {
+        // The store and the pasteboard belong to the main thread.
+        if (QThread::currentThread() == thread())
+            userLogout();
+        else
+            dispatchMain(this, [this] { userLogout(); });
+    };
     NotificationCenter::sharedInstance().addObserver(QLatin1String(Notifications::USER_LOGOUTED), this,
-                                                     [this](const QVariant &) {
-                                                         // The store and the pasteboard belong to the main
-                                                         // thread.
-                                                         if (QThread::currentThread() == thread())
-                                                             userLogout();
-                                                         else
-                                                             dispatchMain(this, [this] { userLogout(); });
-                                                     });
+                                                     logout);
 }
 
 ClipController::~ClipController()
