@@ -12,6 +12,7 @@
 #include "support/Md5.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
+#include "support/PayloadLimit.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -154,7 +155,7 @@ std::optional<HistoryModel> ClipController::fileClip(const QString &path)
         qCDebug(lcCapture) << "not a file:" << path;
         return std::nullopt;
     }
-    if (info.size() > ClipKinds::kMaxFileSize) {
+    if (info.size() > kMaxPayloadBytes) {
         qCDebug(lcCapture) << "file too large:" << path << info.size();
         return std::nullopt;
     }
@@ -164,7 +165,7 @@ std::optional<HistoryModel> ClipController::fileClip(const QString &path)
         return std::nullopt;
     }
     const QString extension = fileExtension(path);
-    const ClipPrivacy::Decision decision = m_privacy->decide(ClipKinds::fileFamily, extension, path);
+    const ClipPrivacy::Decision decision = m_privacy->decide(ClipFamily::File, extension, path);
     if (decision == ClipPrivacy::Decision::Drop)
         return std::nullopt;
 
@@ -189,7 +190,7 @@ std::optional<HistoryModel> ClipController::imageClip(const QImage &image)
         return std::nullopt;
     }
     const ClipPrivacy::Decision decision =
-        m_privacy->decide(ClipKinds::imageFamily, QStringLiteral("data"), QStringLiteral("image data"));
+        m_privacy->decide(ClipFamily::Image, QStringLiteral("data"), QStringLiteral("image data"));
     if (decision == ClipPrivacy::Decision::Drop)
         return std::nullopt;
 
@@ -212,7 +213,7 @@ std::optional<HistoryModel> ClipController::textClip(const QString &string)
     if (text.isEmpty())
         return std::nullopt;
     const QByteArray bytes = text.toUtf8();
-    const ClipPrivacy::Decision decision = m_privacy->decide(ClipKinds::textFamily, QString(), text);
+    const ClipPrivacy::Decision decision = m_privacy->decide(ClipFamily::Text, QString(), text);
     if (decision == ClipPrivacy::Decision::Drop)
         return std::nullopt;
 
