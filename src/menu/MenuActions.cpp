@@ -30,8 +30,7 @@ void MenuController::clickIteam(const HistoryModel &clip)
 
 void MenuController::plugin(const MenuPlugin &plugin, const HistoryModel &clip)
 {
-    if (!m_platform.pasteboard || !m_platform.keyInjector
-        || ClipActions::clipFamily(clip) != QLatin1String("text"))
+    if (!m_platform.pasteboard || !m_platform.keyInjector || clip.family() != ClipFamily::Text)
         return;
     // The result is pasted when the plugin answers; the menu goes on meanwhile. No result (also
     // a plugin past its time limit) clears the clipboard, so the paste inserts nothing.
@@ -60,19 +59,23 @@ void MenuController::shareClicked(const ShareService &service, const HistoryMode
 {
     if (!m_platform.sharing || !ClipActions::hasPayloadName(clip))
         return;
-    const QString family = ClipActions::clipFamily(clip);
     ShareItem item;
-    if (family == QLatin1String("text")) {
+    switch (clip.family()) {
+    case ClipFamily::Text:
         item.text = ClipFileManager::sharedInstance().getStringWithMd5(clip.hash()).value_or(QString());
-    } else if (family == QLatin1String("image")) {
+        break;
+    case ClipFamily::Image: {
         // Programs take pictures as files; the payload has no extension, so a PNG copy goes.
         // It lies with the clip's previews, which deleting the clip (or signing out) removes.
         item.filePath = ClipFileManager::sharedInstance().sharedImageCopy(clip.hash());
         if (item.filePath.isEmpty())
             return;
-    } else if (family == QLatin1String("file")) {
+        break;
+    }
+    case ClipFamily::File:
         item.filePath = ClipFileManager::sharedInstance().makePreviewLink(clip);
-    } else {
+        break;
+    case ClipFamily::Other:
         return;
     }
     if (!m_platform.sharing->perform(service.id, item))

@@ -24,14 +24,6 @@ bool typeHasZip(const QStringList &extras)
     return extras.contains(QStringLiteral("zip"));
 }
 
-// Hashes also arrive from the sync service; one that is not a plain file name would reach
-// outside the data folder, so it names no file at all.
-bool isPlainName(const QString &name)
-{
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".")
-           && name != QLatin1String("..");
-}
-
 } // namespace
 
 ClipFileManager &ClipFileManager::sharedInstance()
@@ -47,7 +39,7 @@ bool ClipFileManager::isExist(const QString &path) const
 
 void ClipFileManager::saveData(const QByteArray &bytes, const QString &md5)
 {
-    if (!isPlainName(md5))
+    if (!PathHelper::isPlainFileName(md5))
         return;
     const QString path = PathHelper::getBaseFilePath(md5);
     if (QFileInfo::exists(path))
@@ -60,7 +52,7 @@ void ClipFileManager::saveData(const QByteArray &bytes, const QString &md5)
 void ClipFileManager::saveClipData(const QByteArray &bytes, HistoryModel &history)
 {
     const QString hash = history.hash();
-    if (!isPlainName(hash))
+    if (!PathHelper::isPlainFileName(hash))
         return;
     const QStringList components = history.typeName().split(QLatin1Char('+'));
     saveData(bytes, hash);
@@ -77,7 +69,7 @@ void ClipFileManager::saveClipData(const QByteArray &bytes, HistoryModel &histor
 bool ClipFileManager::saveClipFile(const QString &path, HistoryModel &history)
 {
     const QString hash = history.hash();
-    if (!isPlainName(hash))
+    if (!PathHelper::isPlainFileName(hash))
         return false;
     const QString target = PathHelper::getBaseFilePath(hash);
     if (QFileInfo::exists(target) || !QFile::copy(path, target))
@@ -110,7 +102,7 @@ std::optional<QString> ClipFileManager::getStringWithMd5(const QString &md5) con
 
 std::optional<QByteArray> ClipFileManager::getDataWithMd5(const QString &md5) const
 {
-    if (!isPlainName(md5))
+    if (!PathHelper::isPlainFileName(md5))
         return std::nullopt;
     QFile file(PathHelper::getBaseFilePath(md5));
     if (!file.open(QIODevice::ReadOnly))
@@ -130,7 +122,7 @@ QString ClipFileManager::makePreviewLink(const HistoryModel &history)
 {
     const QString hash = history.hash();
     const QString name = history.file_name.value_or(hash);
-    if (!isPlainName(hash) || !isPlainName(QFileInfo(name).fileName()))
+    if (!PathHelper::isPlainFileName(hash) || !PathHelper::isPlainFileName(QFileInfo(name).fileName()))
         return PathHelper::getPreviewsFilePath(hash);
     const QString source = PathHelper::getBaseFilePath(hash);
     // A file name never names a folder outside previews/.
@@ -157,7 +149,7 @@ QString ClipFileManager::makePreviewLink(const HistoryModel &history)
 void ClipFileManager::deleteFilesWithHashArray(const QStringList &hashes)
 {
     for (const QString &hash : hashes) {
-        if (!isPlainName(hash) || DBKeeper::historyExist(hash))
+        if (!PathHelper::isPlainFileName(hash) || DBKeeper::historyExist(hash))
             continue;
         removePreviewLinksOf(PathHelper::getBaseFilePath(hash));
         QFile::remove(PathHelper::getBaseFilePath(hash));
@@ -169,7 +161,7 @@ void ClipFileManager::deleteFilesWithHashArray(const QStringList &hashes)
 
 QString ClipFileManager::sharedImageCopy(const QString &md5)
 {
-    if (!isPlainName(md5))
+    if (!PathHelper::isPlainFileName(md5))
         return {};
     const QString path = PathHelper::getPreviewsFilePath(md5 + QLatin1String(kSharedCopySuffix));
     if (QFileInfo::exists(path))
@@ -204,7 +196,7 @@ void ClipFileManager::removePreviewLinksOf(const QString &payload)
 
 void ClipFileManager::deleteZipfileWithName(const QString &md5)
 {
-    if (!isPlainName(md5))
+    if (!PathHelper::isPlainFileName(md5))
         return;
     QFile::remove(PathHelper::getZipsFilePath(md5));
     QFile::remove(PathHelper::getPreviewsFilePath(md5));

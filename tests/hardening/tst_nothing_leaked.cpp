@@ -60,7 +60,7 @@ private slots:
 
         // Deleting the clip removes the decoded copy that was handed to the sharing service.
         const HistoryModel deleted = ClipFixtures::image(ClipFixtures::encodedImage("TIFF"), 10);
-        menus.shareClicked(m_sharing.servicesFor(u"image"_s).first(), deleted);
+        menus.shareClicked(m_sharing.servicesFor(ShareKind::File).first(), deleted);
         const QString copy = sharedPath();
         QVERIFY(QImage(copy).size() == QSize(16, 8));
         QVERIFY(copy.startsWith(QDir(m_dirs.dataPath()).canonicalPath())
@@ -70,7 +70,7 @@ private slots:
 
         // So does signing out, which wipes the local history.
         const HistoryModel kept = ClipFixtures::image(ClipFixtures::encodedImage("PNG", Qt::blue), 11);
-        menus.shareClicked(m_sharing.servicesFor(u"image"_s).first(), kept);
+        menus.shareClicked(m_sharing.servicesFor(ShareKind::File).first(), kept);
         QVERIFY(QFileInfo::exists(sharedPath()));
         configure().userLogoutProcess();
         QVERIFY(!QFileInfo::exists(sharedPath()));

@@ -250,14 +250,13 @@ private slots:
         using Decision = ClipPrivacy::Decision;
         PrivacyCapture rules;
         const auto text = [&](const char *content) {
-            return rules.decide(QStringLiteral("text"), QString(), QString::fromUtf8(content));
+            return rules.decide(ClipFamily::Text, QString(), QString::fromUtf8(content));
         };
         const auto image = [&] {
-            return rules.decide(QStringLiteral("image"), QStringLiteral("data"),
-                                QStringLiteral("image data"));
+            return rules.decide(ClipFamily::Image, QStringLiteral("data"), QStringLiteral("image data"));
         };
         const auto file = [&] {
-            return rules.decide(QStringLiteral("file"), QStringLiteral("pdf"), QStringLiteral("/a.pdf"));
+            return rules.decide(ClipFamily::File, QStringLiteral("pdf"), QStringLiteral("/a.pdf"));
         };
 
         // The simple rules: keywords for texts, never for images, the switch for files.
