@@ -49,12 +49,17 @@ work=$(mktemp -d)
 start_app "$work/data"
 start_rss=$(rss_mib "$app")
 DISPLAY="$display" xclip -selection clipboard -t image/png -i "$work/large.png"
-# Captured once a payload file has been written.
-for _ in $(seq 1 300); do
-  if [ -n "$(ls -A "$work/data/files" 2>/dev/null)" ]; then break; fi
+# Captured once the payload's archive, the last file a capture writes, is there.
+captured=no
+for _ in $(seq 1 600); do
+  if [ -n "$(ls -A "$work/data/zips" 2>/dev/null)" ]; then captured=yes; break; fi
   sleep 0.1
 done
 sleep "$((seconds < 10 ? seconds : 10))"
 image_rss=$(rss_mib "$app")
 stop_app
+if [ "$captured" != yes ]; then
+  echo "large image: not captured within 60 s" >&2
+  exit 1
+fi
 echo "large image: resident memory $start_rss MiB at start, $image_rss MiB idling after capturing one 3000x3000 image"
