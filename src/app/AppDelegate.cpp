@@ -40,8 +40,8 @@ void AppDelegate::applicationDidFinishLaunching()
     // that cannot be written) is shown once, as a message of the tray item.
     NotificationCenter::sharedInstance().addObserver(
         QLatin1String(Notifications::HISTORY_STORE_ALERT), this, [](const QVariant &message) {
-            StatusBarController::sharedInstance().trayItem().showMessage(QStringLiteral("Quillet"), message.toString(),
-                                                                         QSystemTrayIcon::Warning);
+            StatusBarController::sharedInstance().trayItem().showMessage(
+                QStringLiteral("Quillet"), message.toString(), QSystemTrayIcon::Warning);
         });
     // 1. Code without a window opens URLs through this object.
     ClipAppHelper::sharedInstance().setDelegate([self = QPointer<AppDelegate>(this)](const QUrl &url) {

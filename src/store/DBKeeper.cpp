@@ -224,9 +224,10 @@ QStringList cleanupDatabase(const QString &category)
     if (count < kKeptPerCategory + 1)
         return {};
     // The boundary is the timestamp of the 60th newest row; rows that share it all stay.
-    return collectAndDelete("timestamp < (select min(timestamp) from (select timestamp from history where category "
-                            "is ? order by timestamp desc limit 60)) and category is ?",
-                            {category, category});
+    return collectAndDelete(
+        "timestamp < (select min(timestamp) from (select timestamp from history where category "
+        "is ? order by timestamp desc limit 60)) and category is ?",
+        {category, category});
 }
 
 QStringList clearAllHistory()

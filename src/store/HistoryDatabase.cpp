@@ -27,7 +27,8 @@ using State = HistoryDatabase::State;
 void tellUser(const QString &message)
 {
     qCWarning(lcStore).noquote() << message;
-    NotificationCenter::sharedInstance().postOnMain(QLatin1String(Notifications::HISTORY_STORE_ALERT), message);
+    NotificationCenter::sharedInstance().postOnMain(QLatin1String(Notifications::HISTORY_STORE_ALERT),
+                                                    message);
 }
 
 QString notRecorded(const QString &problem)
@@ -107,7 +108,9 @@ State open()
     const QString path = DBFetcher::databasePath(); // creates the data folder
     PrivateFiles::tightenDataFolder();
     if (!canWriteIn(folder) || !createPrivately(path)) {
-        tellUser(notRecorded(QStringLiteral("无法写入数据文件夹 %1。请检查它的权限，然后重新启动 Quillet；在此之前，").arg(folder)));
+        tellUser(notRecorded(
+            QStringLiteral("无法写入数据文件夹 %1。请检查它的权限，然后重新启动 Quillet；在此之前，")
+                .arg(folder)));
         return State::Unavailable;
     }
 

@@ -13,8 +13,8 @@
 namespace HistoryDatabase {
 
 enum class State {
-    Ready,       // the database was sound, or is new
-    Replaced,    // a damaged file was moved aside and a fresh history started
+    Ready, // the database was sound, or is new
+    Replaced, // a damaged file was moved aside and a fresh history started
     Unavailable, // the history cannot be kept: nothing is read or written until the next start
 };
 

@@ -50,9 +50,10 @@ QString quoted(QString name)
 // Whether two rows of the table share a hash and a category; none when the question failed.
 std::optional<bool> hasDuplicateKeys(Database &db, const QString &table)
 {
-    const QByteArray sql = QStringLiteral("select 1 from %1 group by file_hash, category having count(*) > 1 limit 1")
-                               .arg(table)
-                               .toUtf8();
+    const QByteArray sql =
+        QStringLiteral("select 1 from %1 group by file_hash, category having count(*) > 1 limit 1")
+            .arg(table)
+            .toUtf8();
     SqlQuery rows = db.query(sql.constData());
     const bool found = rows.next();
     if (rows.failed())
@@ -71,14 +72,17 @@ bool createUniqueIndex(Database &db, const QString &table)
         qCWarning(lcStore) << "rows share a hash; the history keeps them without its unique index";
         return true;
     }
-    return run(db, QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS History_file_hash_category ON %1(file_hash, category);")
-                       .arg(table));
+    return run(db,
+               QStringLiteral(
+                   "CREATE UNIQUE INDEX IF NOT EXISTS History_file_hash_category ON %1(file_hash, category);")
+                   .arg(table));
 }
 
 bool createNewTable(Database &db)
 {
     return run(db, QString::fromLatin1(kCreateTable).arg(kHistory))
-           && run(db, QStringLiteral("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category);"));
+           && run(db, QStringLiteral(
+                          "CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category);"));
 }
 
 // A later start of an older version found no `History` beside the orphaned `History2` and made
@@ -96,11 +100,13 @@ bool mergeLeftover(Database &db)
         qCWarning(lcStore) << "a table History2 that holds no clips is left alone";
         return true;
     }
-    const QString category = hasColumn(db, kHistory2, QStringLiteral("category")) ? QStringLiteral("History2.category")
-                                                                                 : QStringLiteral("'history'");
+    const QString category = hasColumn(db, kHistory2, QStringLiteral("category"))
+                                 ? QStringLiteral("History2.category")
+                                 : QStringLiteral("'history'");
     const QString columns = shared.join(QStringLiteral(", "));
-    return run(db, QStringLiteral("INSERT INTO History (%1) SELECT %1 FROM History2 WHERE NOT EXISTS (SELECT 1 FROM "
-                                  "History AS kept WHERE kept.file_hash = History2.file_hash AND kept.category = %2)")
+    return run(db, QStringLiteral(
+                       "INSERT INTO History (%1) SELECT %1 FROM History2 WHERE NOT EXISTS (SELECT 1 FROM "
+                       "History AS kept WHERE kept.file_hash = History2.file_hash AND kept.category = %2)")
                        .arg(columns, category))
            && run(db, QStringLiteral("DROP TABLE History2;")) && createUniqueIndex(db, kHistory);
 }
@@ -125,7 +131,8 @@ bool cleanUpAtStart(Database &db)
 {
     // The MD5 of empty input: rows of empty clips are dropped.
     return run(db, QStringLiteral("delete FROM History where content is null;"))
-           && run(db, QStringLiteral("delete FROM History where file_hash is 'd41d8cd98f00b204e9800998ecf8427e';"));
+           && run(db, QStringLiteral(
+                          "delete FROM History where file_hash is 'd41d8cd98f00b204e9800998ecf8427e';"));
 }
 
 bool addCategory(Database &db, const HistorySchema::StepHook &afterStep)
@@ -139,7 +146,8 @@ bool addCategory(Database &db, const HistorySchema::StepHook &afterStep)
     };
     return step(QString::fromLatin1(kCreateTableWithoutCategory).arg(kHistory2), "created")
            && step(QStringLiteral("INSERT INTO History2 SELECT * FROM History;"), "copied")
-           && step(QStringLiteral("alter table History2 add category TEXT NOT NULL DEFAULT 'history'"), "category added")
+           && step(QStringLiteral("alter table History2 add category TEXT NOT NULL DEFAULT 'history'"),
+                   "category added")
            && createUniqueIndex(db, kHistory2) && step(QStringLiteral("DROP TABLE History;"), "dropped")
            && step(QStringLiteral("ALTER TABLE History2 RENAME TO History;"), "renamed");
 }
@@ -159,7 +167,9 @@ bool upgrade(Database &db, const HistorySchema::StepHook &afterStep)
 // bound while nobody is signed in; this index serves those ordered queries.
 bool createListIndex(Database &db)
 {
-    return run(db, QStringLiteral("CREATE INDEX IF NOT EXISTS History_category_timeStamp ON History(category, timeStamp)"));
+    return run(db,
+               QStringLiteral(
+                   "CREATE INDEX IF NOT EXISTS History_category_timeStamp ON History(category, timeStamp)"));
 }
 
 } // namespace
@@ -174,8 +184,9 @@ bool setUp(Database &db, const StepHook &afterStep)
         if (!transaction.isActive())
             return false;
         existing = db.hasTable(kHistory) || db.hasTable(kHistory2);
-        const bool ready = existing ? recoverInterruptedRebuild(db) && cleanUpAtStart(db) && upgrade(db, afterStep)
-                                    : createNewTable(db);
+        const bool ready = existing
+                               ? recoverInterruptedRebuild(db) && cleanUpAtStart(db) && upgrade(db, afterStep)
+                               : createNewTable(db);
         if (!ready || !createListIndex(db) || !transaction.commit())
             return false;
     }

@@ -22,7 +22,7 @@ constexpr mode_t kPermissionBits = 07777;
 // Opens the entry without following a link and sets its mode when it differs.
 void restrictEntry(const QByteArray &path, bool folder)
 {
-    struct stat info {};
+    struct stat info = {};
     if (lstat(path.constData(), &info) != 0 || S_ISLNK(info.st_mode))
         return;
     const mode_t wanted = S_ISDIR(info.st_mode) ? kFolderMode : kFileMode;
@@ -37,7 +37,7 @@ void restrictEntry(const QByteArray &path, bool folder)
             qCWarning(lcStore) << "cannot restrict" << path;
         return;
     }
-    struct stat opened {};
+    struct stat opened = {};
     if (fstat(fd, &opened) == 0 && (S_ISDIR(opened.st_mode) || S_ISREG(opened.st_mode))
         && fchmod(fd, S_ISDIR(opened.st_mode) ? kFolderMode : kFileMode) != 0)
         qCWarning(lcStore) << "cannot restrict" << path;
@@ -74,7 +74,7 @@ bool makeFolder(const QString &path)
 void restrict(const QString &path)
 {
     const QByteArray encoded = QFile::encodeName(path);
-    struct stat info {};
+    struct stat info = {};
     if (lstat(encoded.constData(), &info) == 0)
         restrictEntry(encoded, S_ISDIR(info.st_mode));
 }
@@ -87,7 +87,8 @@ void tightenDataFolder()
     if (chmod(QFile::encodeName(data).constData(), kFolderMode) != 0 && errno != ENOENT)
         qCWarning(lcStore) << "cannot restrict the data folder" << data;
     const QDir dir(data);
-    const QStringList databaseFiles = dir.entryList({QStringLiteral("clipDB.sqlite*")}, QDir::Files | QDir::Hidden);
+    const QStringList databaseFiles =
+        dir.entryList({QStringLiteral("clipDB.sqlite*")}, QDir::Files | QDir::Hidden);
     for (const QString &name : databaseFiles)
         restrict(dir.filePath(name));
     for (const char *subfolder : {"files", "zips", "previews"}) {

@@ -84,8 +84,9 @@ double SqlQuery::real(int column) const
 
 Database::Database(const QString &path, Access access)
 {
-    const int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
-                      | SQLITE_OPEN_NOMUTEX;
+    const int flags =
+        (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
+        | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr) != SQLITE_OK) {
         qCWarning(lcStore) << "cannot open database" << path << (m_db ? sqlite3_errmsg(m_db) : "");
         sqlite3_close(m_db);

@@ -68,7 +68,7 @@ class Database final
 public:
     enum class Access {
         ReadWrite, // created when missing, in write-ahead-log mode
-        ReadOnly,  // opened as it is, for looking at a file that must not change
+        ReadOnly, // opened as it is, for looking at a file that must not change
     };
 
     explicit Database(const QString &path, Access access = Access::ReadWrite);

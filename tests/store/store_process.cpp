@@ -39,8 +39,9 @@ int start(const QStringList &texts)
 {
     QObject receiver;
     QStringList alerts;
-    NotificationCenter::sharedInstance().addObserver(QLatin1String(Notifications::HISTORY_STORE_ALERT), &receiver,
-                                                     [&](const QVariant &message) { alerts << message.toString(); });
+    NotificationCenter::sharedInstance().addObserver(
+        QLatin1String(Notifications::HISTORY_STORE_ALERT), &receiver,
+        [&](const QVariant &message) { alerts << message.toString(); });
     const HistoryDatabase::State state = HistoryDatabase::prepare();
     MemoryPasteboard clipboard;
     ClipController capture(clipboard);

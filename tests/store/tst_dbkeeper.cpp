@@ -272,7 +272,8 @@ private slots:
         capture->start();
         int clears = 0;
         while (capturing) {
-            const QStringList hashes = ++clears % 4 == 0 ? DBKeeper::removeAllData() : DBKeeper::clearAllHistory();
+            const QStringList hashes =
+                ++clears % 4 == 0 ? DBKeeper::removeAllData() : DBKeeper::clearAllHistory();
             ClipFileManager::sharedInstance().deleteFilesWithHashArray(hashes);
         }
         capture->wait();

@@ -84,13 +84,14 @@ void createFullTable(Database &db, const char *table, bool uniqueIndex)
     if (QLatin1String(table) != QLatin1String("History"))
         QVERIFY(db.exec(QStringLiteral("ALTER TABLE History RENAME TO %1").arg(QLatin1String(table))));
     if (uniqueIndex)
-        QVERIFY(db.exec(QStringLiteral("CREATE UNIQUE INDEX History_file_hash_category ON %1(file_hash, category)")
-                            .arg(QLatin1String(table))));
+        QVERIFY(db.exec(
+            QStringLiteral("CREATE UNIQUE INDEX History_file_hash_category ON %1(file_hash, category)")
+                .arg(QLatin1String(table))));
 }
 
 mode_t modeOf(const QString &path)
 {
-    struct stat info {};
+    struct stat info = {};
     return lstat(QFile::encodeName(path).constData(), &info) == 0 ? (info.st_mode & 07777) : 0;
 }
 
@@ -239,7 +240,8 @@ private slots:
     void upgradeKilledMidwayLosesNoRows()
     {
         QFETCH(QByteArray, step);
-        const QString path = m_scratch.filePath(QStringLiteral("killed-%1.sqlite").arg(QString::fromLatin1(step)));
+        const QString path =
+            m_scratch.filePath(QStringLiteral("killed-%1.sqlite").arg(QString::fromLatin1(step)));
         {
             Database db(path);
             createOldLayout(db, 12);
@@ -248,7 +250,8 @@ private slots:
         }
 
         QProcess upgrade;
-        upgrade.start(QStringLiteral(STORE_PROCESS), {QStringLiteral("upgrade"), path, QString::fromLatin1(step)});
+        upgrade.start(QStringLiteral(STORE_PROCESS),
+                      {QStringLiteral("upgrade"), path, QString::fromLatin1(step)});
         QByteArray output;
         while (!output.contains("stopped") && upgrade.waitForReadyRead(20000))
             output += upgrade.readAllStandardOutput();
@@ -260,7 +263,8 @@ private slots:
         Database db(path);
         QVERIFY(HistorySchema::setUp(db));
         QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
-        QCOMPARE(contents(db), (QStringList{QStringLiteral("aaa"), QStringLiteral("bbb"), QStringLiteral("ccc")}));
+        QCOMPARE(contents(db),
+                 (QStringList{QStringLiteral("aaa"), QStringLiteral("bbb"), QStringLiteral("ccc")}));
         QVERIFY(!db.hasTable(QStringLiteral("History2")));
         QVERIFY(indexNames(db).contains(QStringLiteral("History_file_hash_category")));
     }
@@ -295,7 +299,8 @@ private slots:
             insertClip(db, "History", QStringLiteral("new"), QStringLiteral("h3"));
             insertClip(db, "History", QStringLiteral("recaptured"), QStringLiteral("h2"));
             QVERIFY(HistorySchema::setUp(db));
-            QCOMPARE(contents(db), (QStringList{QStringLiteral("new"), QStringLiteral("old one"), QStringLiteral("recaptured")}));
+            QCOMPARE(contents(db), (QStringList{QStringLiteral("new"), QStringLiteral("old one"),
+                                                QStringLiteral("recaptured")}));
             QVERIFY(!db.hasTable(QStringLiteral("History2")));
             QVERIFY(indexNames(db).contains(QStringLiteral("History_file_hash_category")));
         }
@@ -317,8 +322,9 @@ private slots:
         // A row the new layout refuses (no hash) makes the copy fail; without the transaction,
         // the old table would be dropped all the same.
         Database db(scratchFile("refused.sqlite"));
-        QVERIFY(db.exec("CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, deviceName "
-                        "TEXT, file_hash TEXT, type TEXT)"));
+        QVERIFY(db.exec(
+            "CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, deviceName "
+            "TEXT, file_hash TEXT, type TEXT)"));
         insertClip(db, "History", QStringLiteral("kept"), QStringLiteral("h1"));
         QVERIFY(db.exec("insert into History (content) values ('no hash')"));
 
@@ -356,7 +362,8 @@ private slots:
                 QVERIFY(db.exec("PRAGMA journal_mode=DELETE"));
                 createOldLayout(db, 15);
                 for (int i = 0; i < 300; ++i)
-                    insertClip(db, "History", QStringLiteral("clip %1").arg(i), QStringLiteral("hash %1").arg(i));
+                    insertClip(db, "History", QStringLiteral("clip %1").arg(i),
+                               QStringLiteral("hash %1").arg(i));
             }
             // The table's first page is overwritten.
             QFile file(path);
@@ -369,12 +376,15 @@ private slots:
         const QByteArray damagedBytes = original.readAll();
         original.close();
 
-        const StoreRun first = startStore(data.path(), config.path(), {QStringLiteral("one"), QStringLiteral("two")});
+        const StoreRun first =
+            startStore(data.path(), config.path(), {QStringLiteral("one"), QStringLiteral("two")});
         QCOMPARE(first.state, 1);
         QCOMPARE(first.rows, 2);
         QCOMPARE(first.alerts.size(), 1);
-        const QStringList aside = QDir(data.path()).entryList({QStringLiteral("clipDB.sqlite.damaged-*")}, QDir::Files);
-        const QRegularExpression dated(QStringLiteral("^clipDB\\.sqlite\\.damaged-\\d{8}-\\d{6}(-wal|-shm)?$"));
+        const QStringList aside =
+            QDir(data.path()).entryList({QStringLiteral("clipDB.sqlite.damaged-*")}, QDir::Files);
+        const QRegularExpression dated(
+            QStringLiteral("^clipDB\\.sqlite\\.damaged-\\d{8}-\\d{6}(-wal|-shm)?$"));
         QVERIFY(!aside.isEmpty());
         for (const QString &name : aside)
             QVERIFY2(dated.match(name).hasMatch(), qPrintable(name));
@@ -427,7 +437,8 @@ private slots:
         QFile archive(data.filePath(QStringLiteral("zips/0123")));
         QVERIFY(archive.open(QIODevice::WriteOnly));
         archive.close();
-        for (const QString &path : {data.path(), data.filePath(QStringLiteral("files")), data.filePath(QStringLiteral("zips"))})
+        for (const QString &path :
+             {data.path(), data.filePath(QStringLiteral("files")), data.filePath(QStringLiteral("zips"))})
             QVERIFY(chmod(QFile::encodeName(path).constData(), 0755) == 0);
         for (const QString &path : {payload.fileName(), archive.fileName()})
             QVERIFY(chmod(QFile::encodeName(path).constData(), 0644) == 0);
