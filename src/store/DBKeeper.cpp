@@ -2,6 +2,7 @@
 
 #include "support/Database.h"
 #include "support/Log.h"
+#include "support/PayloadLimit.h"
 
 #include <algorithm>
 
@@ -15,11 +16,11 @@ QList<HistoryModel> readRecords(SqlQuery &rows)
     return records;
 }
 
-std::optional<HistoryModel> firstRecord(const char *sql)
+std::optional<HistoryModel> firstRecord(const char *sql, SqlParams params = {})
 {
     std::optional<HistoryModel> record;
     DBObject::inDatabase([&](Database &db) {
-        SqlQuery rows = db.query(sql);
+        SqlQuery rows = db.query(sql, params);
         if (rows.next())
             record = HistoryModel::getObjectFrom(rows);
     });
@@ -91,14 +92,16 @@ QList<HistoryModel> getAllHistoryAtCategory(const QString &category, uint count)
 
 std::optional<HistoryModel> getUnProcessHistory()
 {
-    return firstRecord("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
-                       "secert = 0 and category = 'history' order by timeStamp desc limit 1");
+    return firstRecord("select * from History where change_timestamp > 0 and file_size <= ? and "
+                       "secert = 0 and category = 'history' order by timeStamp desc limit 1",
+                       {kMaxPayloadBytes});
 }
 
 std::optional<HistoryModel> getUnProcessFavourite()
 {
-    return firstRecord("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
-                       "secert = 0 and category = 'favourite' order by timeStamp desc limit 1");
+    return firstRecord("select * from History where change_timestamp > 0 and file_size <= ? and "
+                       "secert = 0 and category = 'favourite' order by timeStamp desc limit 1",
+                       {kMaxPayloadBytes});
 }
 
 std::optional<HistoryModel> getFileProcessHistory()

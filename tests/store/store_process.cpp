@@ -6,7 +6,7 @@
 //   store_process start TEXT...
 //       opens the store, copies each TEXT to an in-memory clipboard and captures it, then
 //       prints "state=N", one "alert=MESSAGE" per message for the user, and "rows=N"
-#include "app/ClipController.h"
+#include "capture/ClipController.h"
 #include "platform/MemoryPasteboard.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryDatabase.h"

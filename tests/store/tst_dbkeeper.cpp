@@ -1,7 +1,7 @@
 // Store queries: lists, sync selections, column updates, deletions, retention and clearing,
 // also while the capture writes.
 #include "TestDirs.h"
-#include "app/ClipController.h"
+#include "capture/ClipController.h"
 #include "platform/MemoryPasteboard.h"
 #include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
