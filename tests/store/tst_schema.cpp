@@ -361,9 +361,11 @@ private slots:
                 Database db(path);
                 QVERIFY(db.exec("PRAGMA journal_mode=DELETE"));
                 createOldLayout(db, 15);
+                QVERIFY(db.exec("BEGIN"));
                 for (int i = 0; i < 300; ++i)
                     insertClip(db, "History", QStringLiteral("clip %1").arg(i),
                                QStringLiteral("hash %1").arg(i));
+                QVERIFY(db.exec("COMMIT"));
             }
             // The table's first page is overwritten.
             QFile file(path);
