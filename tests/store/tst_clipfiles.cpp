@@ -6,7 +6,6 @@
 #include "store/DBFetcher.h"
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
-#include "store/PrivateFiles.h"
 #include "support/Md5.h"
 
 #include <QDir>
@@ -205,24 +204,6 @@ private slots:
                  QString(database + QStringLiteral("-wal")), QString(database + QStringLiteral("-shm"))})
             QVERIFY2(modeOf(path) == 0600, qPrintable(path + QStringLiteral(" %1").arg(modeOf(path), 0, 8)));
         QCOMPARE(modeOf(userFile), mode_t(0755));
-    }
-
-    void tighteningSkipsLinksOutOfTheDataFolder()
-    {
-        QTemporaryDir outside;
-        const QString target = outside.filePath(QStringLiteral("someone else's"));
-        writeFile(target, "not ours", 0644);
-        const QString link = PathHelper::getBaseFilePath(QStringLiteral("link"));
-        QVERIFY(QFile::link(target, link));
-        const QString payload = PathHelper::getPreviewsFilePath(QStringLiteral("loose"));
-        writeFile(payload, "left readable by an earlier version", 0644);
-        QVERIFY(chmod(QFile::encodeName(PathHelper::dataFolder()).constData(), 0755) == 0);
-
-        PrivateFiles::tightenDataFolder();
-        QCOMPARE(modeOf(PathHelper::dataFolder()), mode_t(0700));
-        QCOMPARE(modeOf(payload), mode_t(0600));
-        QCOMPARE(modeOf(target), mode_t(0644));
-        QVERIFY(QFile::remove(link));
     }
 
     void foldersAreRecreatedOnDemand()

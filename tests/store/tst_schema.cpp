@@ -290,12 +290,7 @@ private slots:
             createFullTable(db, "History2", true);
             insertClip(db, "History2", QStringLiteral("old one"), QStringLiteral("h1"));
             insertClip(db, "History2", QStringLiteral("old two"), QStringLiteral("h2"));
-            QVERIFY(db.exec(QString::fromLatin1(
-                "CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, deviceName TEXT, "
-                "file_hash TEXT NOT NULL, type TEXT, history_id INTEGER NOT NULL DEFAULT 0, file_id INTEGER NOT NULL "
-                "DEFAULT 0 , file_ready INTEGER NOT NULL DEFAULT 0, file_name TEXT, change_timestamp INTEGER NOT NULL "
-                "DEFAULT 0, local_file_ok INTEGER NOT NULL DEFAULT 0, file_size REAL NOT NULL DEFAULT 0, secert INTEGER "
-                "NOT NULL DEFAULT 0, category TEXT NOT NULL DEFAULT 'history', favourite INTEGER NOT NULL DEFAULT 0)")));
+            createFullTable(db, "History", false);
             insertClip(db, "History", QStringLiteral("new"), QStringLiteral("h3"));
             insertClip(db, "History", QStringLiteral("recaptured"), QStringLiteral("h2"));
             QVERIFY(HistorySchema::setUp(db));
@@ -427,31 +422,32 @@ private slots:
         QVERIFY2(run.logLines < 5, qPrintable(QString::number(run.logLines)));
     }
 
+    // What an earlier version left readable is tightened at start; a link to a file outside the
+    // data folder leaves that file alone.
     void startTightensAnExistingDataFolder()
     {
         QTemporaryDir data;
         QTemporaryDir config;
+        QTemporaryDir outside;
         QVERIFY(QDir(data.path()).mkpath(QStringLiteral("files")));
-        QVERIFY(QDir(data.path()).mkpath(QStringLiteral("zips")));
-        QFile payload(data.filePath(QStringLiteral("files/0123")));
-        QVERIFY(payload.open(QIODevice::WriteOnly));
-        payload.close();
-        QFile archive(data.filePath(QStringLiteral("zips/0123")));
-        QVERIFY(archive.open(QIODevice::WriteOnly));
-        archive.close();
-        for (const QString &path :
-             {data.path(), data.filePath(QStringLiteral("files")), data.filePath(QStringLiteral("zips"))})
-            QVERIFY(chmod(QFile::encodeName(path).constData(), 0755) == 0);
-        for (const QString &path : {payload.fileName(), archive.fileName()})
+        const QString payload = data.filePath(QStringLiteral("files/0123"));
+        const QString foreign = outside.filePath(QStringLiteral("theirs"));
+        for (const QString &path : {payload, foreign}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.close();
             QVERIFY(chmod(QFile::encodeName(path).constData(), 0644) == 0);
+        }
+        QVERIFY(QFile::link(foreign, data.filePath(QStringLiteral("files/link"))));
+        for (const QString &folder : {data.path(), data.filePath(QStringLiteral("files"))})
+            QVERIFY(chmod(QFile::encodeName(folder).constData(), 0755) == 0);
 
         QCOMPARE(startStore(data.path(), config.path(), {}).state, 0);
         QCOMPARE(modeOf(data.path()), mode_t(0700));
         QCOMPARE(modeOf(data.filePath(QStringLiteral("files"))), mode_t(0700));
-        QCOMPARE(modeOf(data.filePath(QStringLiteral("zips"))), mode_t(0700));
-        QCOMPARE(modeOf(payload.fileName()), mode_t(0600));
-        QCOMPARE(modeOf(archive.fileName()), mode_t(0600));
+        QCOMPARE(modeOf(payload), mode_t(0600));
         QCOMPARE(modeOf(data.filePath(QStringLiteral("clipDB.sqlite"))), mode_t(0600));
+        QCOMPARE(modeOf(foreign), mode_t(0644));
     }
 };
 
