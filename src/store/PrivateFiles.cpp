@@ -84,7 +84,7 @@ void tightenDataFolder()
     const QString data = PathHelper::dataFolder();
     // The data folder itself may be a link the user made to a folder elsewhere; that folder is
     // theirs to protect, and is restricted like ours.
-    if (chmod(QFile::encodeName(data).constData(), kFolderMode) != 0 && errno != ENOENT)
+    if (chmod(QFile::encodeName(data).constData(), kFolderMode) != 0 && errno != ENOENT && errno != ENOTDIR)
         qCWarning(lcStore) << "cannot restrict the data folder" << data;
     const QDir dir(data);
     const QStringList databaseFiles =
