@@ -63,6 +63,8 @@ private slots:
         menus.shareClicked(m_sharing.servicesFor(ShareKind::File).first(), deleted);
         const QString copy = sharedPath();
         QVERIFY(QImage(copy).size() == QSize(16, 8));
+        QCOMPARE(QFileInfo(copy).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+                 QFileDevice::Permissions());
         QVERIFY(copy.startsWith(QDir(m_dirs.dataPath()).canonicalPath())
                 || copy.startsWith(m_dirs.dataPath()));
         menus.deleteClip(deleted);
