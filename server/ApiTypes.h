@@ -7,11 +7,11 @@
 // One request to the sync service, independent of the HTTP library that carried it.
 struct ApiRequest {
     QString method;
-    QString endpoint;               // e.g. "/push/"
-    QHash<QString, QString> query;  // decoded query pairs (first value of each key)
+    QString endpoint; // e.g. "/push/"
+    QHash<QString, QString> query; // decoded query pairs (first value of each key)
     QByteArray body;
     QString remoteAddress;
-    QString baseUrl;                // e.g. "https://host:port/api"
+    QString baseUrl; // e.g. "https://host:port/api"
     // The upload form: text fields and the file part.
     QHash<QString, QByteArray> formFields;
     std::optional<QByteArray> formFile;

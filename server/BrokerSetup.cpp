@@ -24,8 +24,7 @@ BrokerSetup::BrokerSetup(QString dir, QByteArray userKey, QString servicePasswor
     : m_dir(std::move(dir))
     , m_userKey(std::move(userKey))
     , m_servicePassword(std::move(servicePassword))
-{
-}
+{ }
 
 QString BrokerSetup::configPath() const
 {
@@ -42,11 +41,11 @@ QString BrokerSetup::mqttPasswordFor(qint64 userId) const
 QString BrokerSetup::passwordLine(const QString &user, const QString &password)
 {
     const QByteArray salt = QByteArray::fromHex(Secrets::randomHex(12).toLatin1());
-    const QByteArray hash = QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha512, password.toUtf8(), salt,
-                                                               kPbkdf2Iterations, 64);
+    const QByteArray hash = QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha512, password.toUtf8(),
+                                                               salt, kPbkdf2Iterations, 64);
     return user + QStringLiteral(":$7$") + QString::number(kPbkdf2Iterations) + QLatin1Char('$')
-        + QString::fromLatin1(salt.toBase64()) + QLatin1Char('$') + QString::fromLatin1(hash.toBase64())
-        + QLatin1Char('\n');
+           + QString::fromLatin1(salt.toBase64()) + QLatin1Char('$') + QString::fromLatin1(hash.toBase64())
+           + QLatin1Char('\n');
 }
 
 bool BrokerSetup::writeFile(const QString &name, const QByteArray &content) const
@@ -57,19 +56,21 @@ bool BrokerSetup::writeFile(const QString &name, const QByteArray &content) cons
     file.write(content);
     if (!file.commit())
         return false;
-    return QFile::setPermissions(m_dir + QLatin1Char('/') + name, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return QFile::setPermissions(m_dir + QLatin1Char('/') + name,
+                                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 bool BrokerSetup::write(const QString &bindHost, int port, const QList<qint64> &userIds) const
 {
     std::lock_guard lock(g_passwdMutex);
-    QString conf = QStringLiteral("# Written by quillet-sync-server at every start; change config.json instead.\n"
-                                  "per_listener_settings false\n"
-                                  "allow_anonymous false\n"
-                                  "persistence false\n"
-                                  "log_dest stderr\n"
-                                  "log_type error\n"
-                                  "log_type warning\n");
+    QString conf =
+        QStringLiteral("# Written by quillet-sync-server at every start; change config.json instead.\n"
+                       "per_listener_settings false\n"
+                       "allow_anonymous false\n"
+                       "persistence false\n"
+                       "log_dest stderr\n"
+                       "log_type error\n"
+                       "log_type warning\n");
     conf += QStringLiteral("password_file ") + m_dir + QStringLiteral("/passwd\n");
     conf += QStringLiteral("acl_file ") + m_dir + QStringLiteral("/acl\n");
     conf += QStringLiteral("pid_file ") + m_dir + QStringLiteral("/mosquitto.pid\n");
@@ -77,19 +78,21 @@ bool BrokerSetup::write(const QString &bindHost, int port, const QList<qint64> &
     // could no longer read these files; it keeps the user that starts it instead.
     if (const passwd *pw = getpwuid(geteuid()))
         conf += QStringLiteral("user ") + QString::fromLocal8Bit(pw->pw_name) + QLatin1Char('\n');
-    conf += QStringLiteral("listener ") + QString::number(port) + QLatin1Char(' ') + bindHost + QLatin1Char('\n');
+    conf +=
+        QStringLiteral("listener ") + QString::number(port) + QLatin1Char(' ') + bindHost + QLatin1Char('\n');
 
     const QString acl = QStringLiteral("# Devices read their user's topic; only the service publishes.\n"
                                        "pattern read user_id_%u\n"
                                        "user ")
-        + QLatin1String(kServiceUser) + QStringLiteral("\ntopic write #\n");
+                        + QLatin1String(kServiceUser) + QStringLiteral("\ntopic write #\n");
 
     QString passwd = passwordLine(QLatin1String(kServiceUser), m_servicePassword);
     for (qint64 id : userIds)
         passwd += passwordLine(QString::number(id), mqttPasswordFor(id));
 
-    return writeFile(QStringLiteral("passwd"), passwd.toUtf8()) && writeFile(QStringLiteral("acl"), acl.toUtf8())
-        && writeFile(QStringLiteral("mosquitto.conf"), conf.toUtf8());
+    return writeFile(QStringLiteral("passwd"), passwd.toUtf8())
+           && writeFile(QStringLiteral("acl"), acl.toUtf8())
+           && writeFile(QStringLiteral("mosquitto.conf"), conf.toUtf8());
 }
 
 bool BrokerSetup::addUser(qint64 userId) const

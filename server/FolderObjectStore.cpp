@@ -10,8 +10,7 @@
 
 FolderObjectStore::FolderObjectStore(const QString &root)
     : m_root(QDir(root).absolutePath())
-{
-}
+{ }
 
 std::optional<QString> FolderObjectStore::pathOf(const QString &key) const
 {

@@ -93,8 +93,8 @@ HttpFront::HttpFront(const ServerConfig &config, SyncService &service)
         if (!m_config.publicUrl.isEmpty())
             request.baseUrl = m_config.publicUrl;
         else if (validHost.match(host).hasMatch())
-            request.baseUrl = (m_config.tlsEnabled() ? QStringLiteral("https://") : QStringLiteral("http://")) + host
-                + QStringLiteral("/api");
+            request.baseUrl = (m_config.tlsEnabled() ? QStringLiteral("https://") : QStringLiteral("http://"))
+                              + host + QStringLiteral("/api");
         else
             request.baseUrl = apiUrl(m_config.port);
         if (req.is_multipart_form_data()) {
@@ -102,7 +102,8 @@ HttpFront::HttpFront(const ServerConfig &config, SyncService &service)
                 if (name == "file")
                     request.formFile = QByteArray(part.content.data(), qsizetype(part.content.size()));
                 else
-                    request.formFields.insert(fromStd(name), QByteArray(part.content.data(), qsizetype(part.content.size())));
+                    request.formFields.insert(
+                        fromStd(name), QByteArray(part.content.data(), qsizetype(part.content.size())));
             }
         } else {
             request.body = QByteArray(req.body.data(), qsizetype(req.body.size()));
@@ -121,9 +122,8 @@ HttpFront::HttpFront(const ServerConfig &config, SyncService &service)
         if (res.body.empty())
             setJsonError(res, res.status);
     });
-    server.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
-        setJsonError(res, 500);
-    });
+    server.set_exception_handler(
+        [](const httplib::Request &, httplib::Response &res, std::exception_ptr) { setJsonError(res, 500); });
     server.set_logger([](const httplib::Request &req, const httplib::Response &res) {
         // The path and the names of the query keys; secret values never reach the log.
         qCInfo(lcServer).noquote() << fromStd(req.remote_addr) << fromStd(req.method) << fromStd(req.path)
@@ -147,7 +147,8 @@ QString HttpFront::scrubbedQuery(const QList<std::pair<QString, QString>> &pairs
                                    QStringLiteral("count")};
     QStringList out;
     for (const auto &[key, value] : pairs)
-        out << key.left(40) + (shown.contains(key) ? QLatin1Char('=') + value.left(64) : QStringLiteral("=***"));
+        out << key.left(40)
+                   + (shown.contains(key) ? QLatin1Char('=') + value.left(64) : QStringLiteral("=***"));
     return out.join(QLatin1Char('&'));
 }
 
@@ -177,5 +178,5 @@ QString HttpFront::apiUrl(int boundPort) const
     if (host == QLatin1String("0.0.0.0") || host == QLatin1String("::"))
         host = QStringLiteral("127.0.0.1");
     return (m_config.tlsEnabled() ? QStringLiteral("https://") : QStringLiteral("http://")) + host
-        + QLatin1Char(':') + QString::number(boundPort) + QStringLiteral("/api");
+           + QLatin1Char(':') + QString::number(boundPort) + QStringLiteral("/api");
 }

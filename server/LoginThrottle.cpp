@@ -9,8 +9,7 @@ constexpr qint64 kForgetAfterSeconds = 3600;
 
 LoginThrottle::LoginThrottle(int freeFailures)
     : m_freeFailures(qMax(1, freeFailures))
-{
-}
+{ }
 
 qint64 LoginThrottle::waitSeconds(const QString &address, qint64 now)
 {

@@ -10,13 +10,13 @@
 Mailer::Mailer(QString outboxDir, QString sendmailCommand)
     : m_outbox(std::move(outboxDir))
     , m_sendmail(std::move(sendmailCommand))
-{
-}
+{ }
 
 bool Mailer::send(const QString &to, const QString &subject, const QString &body) const
 {
     const QString message = QStringLiteral("To: ") + to + QStringLiteral("\nSubject: ") + subject
-        + QStringLiteral("\nContent-Type: text/plain; charset=utf-8\n\n") + body + QLatin1Char('\n');
+                            + QStringLiteral("\nContent-Type: text/plain; charset=utf-8\n\n") + body
+                            + QLatin1Char('\n');
     if (!m_sendmail.isEmpty()) {
         QStringList arguments = QProcess::splitCommand(m_sendmail);
         if (arguments.isEmpty())
@@ -28,13 +28,13 @@ bool Mailer::send(const QString &to, const QString &subject, const QString &body
         process.write(message.toUtf8());
         process.closeWriteChannel();
         const bool ok = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
-            && process.exitCode() == 0;
+                        && process.exitCode() == 0;
         if (!ok)
             qCWarning(lcServer) << "the sendmail command failed";
         return ok;
     }
     const QString name = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss-"))
-        + Secrets::randomHex(4) + QStringLiteral(".eml");
+                         + Secrets::randomHex(4) + QStringLiteral(".eml");
     QSaveFile file(m_outbox + QLatin1Char('/') + name);
     if (!file.open(QIODevice::WriteOnly))
         return false;

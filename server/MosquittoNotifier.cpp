@@ -6,7 +6,8 @@
 
 #include <mosquitto.h>
 
-MosquittoNotifier::MosquittoNotifier(const QString &host, int port, const QString &user, const QString &password)
+MosquittoNotifier::MosquittoNotifier(const QString &host, int port, const QString &user,
+                                     const QString &password)
     : m_host(host)
     , m_port(port)
 {
@@ -61,7 +62,8 @@ bool MosquittoNotifier::start()
 bool MosquittoNotifier::waitConnected(int timeoutMs)
 {
     std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_connected.load(); });
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [this] { return m_connected.load(); });
 }
 
 QString MosquittoNotifier::topicFor(qint64 userId)
@@ -73,11 +75,11 @@ void MosquittoNotifier::publish(qint64 userId, const QString &protocol, const QJ
 {
     if (!m_client)
         return;
-    const QByteArray payload = QJsonDocument(QJsonObject{{QStringLiteral("protocol"), protocol},
-                                                         {QStringLiteral("data"), data}})
-                                   .toJson(QJsonDocument::Compact);
-    const int rc = mosquitto_publish(m_client, nullptr, topicFor(userId).toUtf8().constData(), int(payload.size()),
-                                     payload.constData(), 1, false);
+    const QByteArray payload =
+        QJsonDocument(QJsonObject{{QStringLiteral("protocol"), protocol}, {QStringLiteral("data"), data}})
+            .toJson(QJsonDocument::Compact);
+    const int rc = mosquitto_publish(m_client, nullptr, topicFor(userId).toUtf8().constData(),
+                                     int(payload.size()), payload.constData(), 1, false);
     if (rc != MOSQ_ERR_SUCCESS)
         qCWarning(lcServer) << "cannot publish a notice:" << mosquitto_strerror(rc);
 }

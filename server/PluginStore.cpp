@@ -16,8 +16,7 @@ const QRegularExpression &packageName()
 
 PluginStore::PluginStore(QString dir)
     : m_dir(std::move(dir))
-{
-}
+{ }
 
 QJsonObject PluginStore::listing(const QString &filesUrl) const
 {
@@ -40,7 +39,9 @@ QJsonObject PluginStore::listing(const QString &filesUrl) const
         urls.insert(bundleId, QString(filesUrl + name));
         dict.insert(bundleId, entry);
     }
-    return {{QStringLiteral("code"), 0}, {QStringLiteral("plugin_url"), urls}, {QStringLiteral("plugin_dict"), dict}};
+    return {{QStringLiteral("code"), 0},
+            {QStringLiteral("plugin_url"), urls},
+            {QStringLiteral("plugin_dict"), dict}};
 }
 
 std::optional<QByteArray> PluginStore::package(const QString &fileName) const

@@ -26,14 +26,15 @@ std::optional<qint64> wholeNumber(const QJsonValue &value, qint64 min, qint64 ma
 namespace {
 
 // A string key: absent or null leaves `out` empty; another type or an over-long text fails.
-bool readString(const QJsonObject &o, const char *key, int maxChars, std::optional<QString> *out, QString *error)
+bool readString(const QJsonObject &o, const char *key, int maxChars, std::optional<QString> *out,
+                QString *error)
 {
     const QJsonValue value = o.value(QLatin1String(key));
     if (value.isUndefined() || value.isNull())
         return true;
     if (!value.isString() || value.toString().size() > maxChars) {
-        *error = QLatin1String(key) + QStringLiteral(" must be a string of at most ") + QString::number(maxChars)
-            + QStringLiteral(" characters");
+        *error = QLatin1String(key) + QStringLiteral(" must be a string of at most ")
+                 + QString::number(maxChars) + QStringLiteral(" characters");
         return false;
     }
     *out = value.toString();
@@ -49,7 +50,7 @@ bool readNumber(const QJsonObject &o, const char *key, qint64 min, qint64 max, s
     *out = wholeNumber(value, min, max);
     if (!*out) {
         *error = QLatin1String(key) + QStringLiteral(" must be a number between ") + QString::number(min)
-            + QStringLiteral(" and ") + QString::number(max);
+                 + QStringLiteral(" and ") + QString::number(max);
         return false;
     }
     return true;

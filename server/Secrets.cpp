@@ -29,7 +29,7 @@ bool verifyPassword(const QByteArray &secret, const QString &stored)
         return false;
     return crypto_pwhash_str_verify(hash.constData(), secret.constData(),
                                     static_cast<unsigned long long>(secret.size()))
-        == 0;
+           == 0;
 }
 
 QString randomHex(int bytes)

@@ -76,8 +76,10 @@ void ServerConfig::readSettings(const QJsonObject &o)
     tokenLifetimeSeconds = o.value(QStringLiteral("token_lifetime_seconds")).toInteger(tokenLifetimeSeconds);
     uploadPolicySeconds = o.value(QStringLiteral("upload_policy_seconds")).toInteger(uploadPolicySeconds);
     argon2Ops = static_cast<quint64>(o.value(QStringLiteral("argon2_ops")).toInteger(qint64(argon2Ops)));
-    argon2MemKib = static_cast<quint64>(o.value(QStringLiteral("argon2_mem_kib")).toInteger(qint64(argon2MemKib)));
-    loginFailuresBeforeDelay = o.value(QStringLiteral("login_failures_before_delay")).toInt(loginFailuresBeforeDelay);
+    argon2MemKib =
+        static_cast<quint64>(o.value(QStringLiteral("argon2_mem_kib")).toInteger(qint64(argon2MemKib)));
+    loginFailuresBeforeDelay =
+        o.value(QStringLiteral("login_failures_before_delay")).toInt(loginFailuresBeforeDelay);
     maxPullRecords = o.value(QStringLiteral("max_pull_records")).toInt(maxPullRecords);
     sendmail = o.value(QStringLiteral("sendmail")).toString(sendmail);
     homepage = o.value(QStringLiteral("homepage")).toString(homepage);
@@ -121,7 +123,8 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, Q
         *error = QStringLiteral("cannot create ") + config.dataDir;
         return std::nullopt;
     }
-    QFile::setPermissions(config.dataDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(config.dataDir,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString settingsPath = config.dataDir + QStringLiteral("/config.json");
     if (QFile::exists(settingsPath)) {
         const auto object = readObject(settingsPath, error);
@@ -130,7 +133,8 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, Q
         config.readSettings(*object);
     }
     // Written back every time, so a self-hoster sees every setting with its current value.
-    if (!writeObject(settingsPath, config.settingsObject(), QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+    if (!writeObject(settingsPath, config.settingsObject(),
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         *error = QStringLiteral("cannot write ") + settingsPath;
         return std::nullopt;
     }
@@ -150,8 +154,7 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, Q
             changed = true;
         }
     }
-    if (changed
-        && !writeObject(secretsPath, secrets, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+    if (changed && !writeObject(secretsPath, secrets, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         *error = QStringLiteral("cannot write ") + secretsPath;
         return std::nullopt;
     }
@@ -159,7 +162,8 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, Q
     config.mqttUserKey = secrets.value(QStringLiteral("mqtt_user_key")).toString().toLatin1();
     config.mqttServicePassword = secrets.value(QStringLiteral("mqtt_service_password")).toString();
 
-    for (const QString &dir : {config.objectsDir(), config.pluginsDir(), config.outboxDir(), config.brokerDir()}) {
+    for (const QString &dir :
+         {config.objectsDir(), config.pluginsDir(), config.outboxDir(), config.brokerDir()}) {
         if (!QDir().mkpath(dir)) {
             *error = QStringLiteral("cannot create ") + dir;
             return std::nullopt;

@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr const char *kRecordColumns
-    = "history_id, file_id, file_hash, content, timestamp, device_name, type, file_name, file_ready, "
-      "file_size, favourite";
+constexpr const char *kRecordColumns =
+    "history_id, file_id, file_hash, content, timestamp, device_name, type, file_name, file_ready, "
+    "file_size, favourite";
 
 // Commits on `commit()`, rolls back when left without it.
 class Transaction final
@@ -192,7 +192,7 @@ bool SqliteStorage::setPasswordHash(const QString &email, const QString &passwor
         return false;
     const qint64 userId = row.int64(0);
     return m_db.exec("update users set password_hash = ? where id = ?", {passwordHash, userId})
-        && m_db.exec("delete from tokens where user_id = ?", {userId}) && transaction.commit();
+           && m_db.exec("delete from tokens where user_id = ?", {userId}) && transaction.commit();
 }
 
 std::optional<StoredRecord> SqliteStorage::createOrMerge(qint64 userId, const QString &device,
@@ -205,14 +205,14 @@ std::optional<StoredRecord> SqliteStorage::createOrMerge(qint64 userId, const QS
         // The same clip from another device (or again): one record, newest capture time, the
         // later favourite decision.
         const qint64 timestamp = qMax(existing->timestamp, in.timestamp.value_or(0));
-        const qint64 favourite = qAbs(in.favourite.value_or(0)) > qAbs(existing->favourite) ? *in.favourite
-                                                                                            : existing->favourite;
+        const qint64 favourite =
+            qAbs(in.favourite.value_or(0)) > qAbs(existing->favourite) ? *in.favourite : existing->favourite;
         const bool ok = m_db.exec(
             "update records set content = coalesce(?, content), timestamp = ?, device_name = coalesce(?, device_name), "
             "type = coalesce(?, type), file_name = coalesce(?, file_name), favourite = ?, seq = ?, changed_by = ? "
             "where history_id = ? and user_id = ?",
-            {sqlValue(in.content), timestamp, sqlValue(in.deviceName), sqlValue(in.type), sqlValue(in.fileName),
-             favourite, seq, device, existing->historyId, userId});
+            {sqlValue(in.content), timestamp, sqlValue(in.deviceName), sqlValue(in.type),
+             sqlValue(in.fileName), favourite, seq, device, existing->historyId, userId});
         if (!ok)
             return std::nullopt;
     } else {
@@ -226,8 +226,8 @@ std::optional<StoredRecord> SqliteStorage::createOrMerge(qint64 userId, const QS
             "insert into records (user_id, file_hash, file_id, content, timestamp, device_name, type, file_name, "
             "favourite, seq, changed_by) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
             {userId, in.fileHash, fileId, in.content.value_or(QString()), in.timestamp.value_or(0),
-             in.deviceName.value_or(QString()), in.type.value_or(QStringLiteral("text_txt")), sqlValue(in.fileName),
-             in.favourite.value_or(0), seq, device});
+             in.deviceName.value_or(QString()), in.type.value_or(QStringLiteral("text_txt")),
+             sqlValue(in.fileName), in.favourite.value_or(0), seq, device});
         if (!ok)
             return std::nullopt;
     }
@@ -237,7 +237,8 @@ std::optional<StoredRecord> SqliteStorage::createOrMerge(qint64 userId, const QS
     return stored;
 }
 
-std::optional<StoredRecord> SqliteStorage::update(qint64 userId, const QString &device, const IncomingRecord &in)
+std::optional<StoredRecord> SqliteStorage::update(qint64 userId, const QString &device,
+                                                  const IncomingRecord &in)
 {
     std::lock_guard lock(m_mutex);
     Transaction transaction(m_db);
@@ -246,8 +247,8 @@ std::optional<StoredRecord> SqliteStorage::update(qint64 userId, const QString &
         return std::nullopt;
     const qint64 seq = nextSeq(userId);
     const qint64 timestamp = qMax(existing->timestamp, in.timestamp.value_or(0));
-    const qint64 favourite = qAbs(in.favourite.value_or(0)) > qAbs(existing->favourite) ? *in.favourite
-                                                                                        : existing->favourite;
+    const qint64 favourite =
+        qAbs(in.favourite.value_or(0)) > qAbs(existing->favourite) ? *in.favourite : existing->favourite;
     const bool ok = m_db.exec(
         "update records set timestamp = ?, device_name = coalesce(?, device_name), type = coalesce(?, type), "
         "file_name = coalesce(?, file_name), favourite = ?, seq = ?, changed_by = ? where history_id = ? and user_id = ?",
@@ -292,8 +293,8 @@ ClearResult SqliteStorage::clear(qint64 userId, const QString &device, qint64 no
     std::lock_guard lock(m_mutex);
     Transaction transaction(m_db);
     ClearResult result;
-    SqlQuery rows = m_db.query("select file_hash, file_ready from records where user_id = ? and favourite <= 0",
-                               {userId});
+    SqlQuery rows = m_db.query(
+        "select file_hash, file_ready from records where user_id = ? and favourite <= 0", {userId});
     QList<QString> keys;
     while (rows.next()) {
         ++result.count;
@@ -315,8 +316,8 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
     std::lock_guard lock(m_mutex);
     Transaction transaction(m_db);
     PullResult result;
-    static const std::string recordsSql
-        = selectSql("user_id = ? and seq > ? and changed_by <> ? order by seq limit ?").replace(7, 0, "seq, ");
+    static const std::string recordsSql =
+        selectSql("user_id = ? and seq > ? and changed_by <> ? order by seq limit ?").replace(7, 0, "seq, ");
     SqlQuery rows = m_db.query(recordsSql.c_str(), {userId, cursor, device, qint64(limit) + 1});
     qint64 lastSeq = 0;
     while (rows.next()) {
@@ -363,8 +364,9 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
 void SqliteStorage::writeFavourite(qint64 userId, const QString &device, qint64 historyId, qint64 favourite)
 {
     const qint64 seq = nextSeq(userId);
-    m_db.exec("update records set favourite = ?, seq = ?, changed_by = ? where history_id = ? and user_id = ?",
-              {favourite, seq, device, historyId, userId});
+    m_db.exec(
+        "update records set favourite = ?, seq = ?, changed_by = ? where history_id = ? and user_id = ?",
+        {favourite, seq, device, historyId, userId});
 }
 
 std::optional<StoredRecord> SqliteStorage::setFavourite(qint64 userId, const QString &device,

@@ -24,7 +24,8 @@ public:
 
     std::optional<StoredRecord> createOrMerge(qint64 userId, const QString &device,
                                               const IncomingRecord &record) override;
-    std::optional<StoredRecord> update(qint64 userId, const QString &device, const IncomingRecord &record) override;
+    std::optional<StoredRecord> update(qint64 userId, const QString &device,
+                                       const IncomingRecord &record) override;
     std::optional<StoredRecord> find(qint64 userId, qint64 historyId) override;
     std::optional<StoredRecord> findByHash(qint64 userId, const QString &fileHash) override;
     std::optional<StoredRecord> remove(qint64 userId, const QString &device, qint64 historyId) override;

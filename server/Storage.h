@@ -47,9 +47,9 @@ struct PullResult {
 };
 
 struct FavouriteReconciliation {
-    QList<qint64> deleted;                        // history ids the device holds that are gone
-    QList<std::pair<qint64, qint64>> withdrawn;   // history id, negative favourite time
-    QList<StoredRecord> records;                  // favourites the device lacks or holds older
+    QList<qint64> deleted; // history ids the device holds that are gone
+    QList<std::pair<qint64, qint64>> withdrawn; // history id, negative favourite time
+    QList<StoredRecord> records; // favourites the device lacks or holds older
 };
 
 // Where the payload of a user's clip lives in the object store.
@@ -87,7 +87,8 @@ public:
     virtual std::optional<StoredRecord> createOrMerge(qint64 userId, const QString &device,
                                                       const IncomingRecord &record) = 0;
     // Updates the record with record.historyId; none when the user has no such record.
-    virtual std::optional<StoredRecord> update(qint64 userId, const QString &device, const IncomingRecord &record) = 0;
+    virtual std::optional<StoredRecord> update(qint64 userId, const QString &device,
+                                               const IncomingRecord &record) = 0;
     virtual std::optional<StoredRecord> find(qint64 userId, qint64 historyId) = 0;
     virtual std::optional<StoredRecord> findByHash(qint64 userId, const QString &fileHash) = 0;
     // Removes the record; answers it, or none when the user has no such record.
@@ -105,6 +106,7 @@ public:
 
     // Files: marks the record's payload stored; none when the user has no record with that
     // hash and file id.
-    virtual std::optional<StoredRecord> markFileReady(qint64 userId, const QString &device, const QString &fileHash,
-                                                      qint64 fileId, qint64 size) = 0;
+    virtual std::optional<StoredRecord> markFileReady(qint64 userId, const QString &device,
+                                                      const QString &fileHash, qint64 fileId,
+                                                      qint64 size) = 0;
 };

@@ -56,7 +56,8 @@ bool isDeviceToken(const QString &text)
 
 bool isEmail(const QString &text)
 {
-    static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9._%+-]{1,64}@[A-Za-z0-9.-]{1,180}\\.[A-Za-z]{2,24}$"));
+    static const QRegularExpression re(
+        QStringLiteral("^[A-Za-z0-9._%+-]{1,64}@[A-Za-z0-9.-]{1,180}\\.[A-Za-z]{2,24}$"));
     return text.size() <= 254 && re.match(text).hasMatch();
 }
 
@@ -80,8 +81,8 @@ std::optional<qint64> queryId(const ApiRequest &request, const QString &key)
 
 } // namespace
 
-SyncService::SyncService(const ServerConfig &config, SyncStorage &storage, ObjectStore &objects, Notifier &notifier,
-                         const BrokerSetup *broker, Clock clock)
+SyncService::SyncService(const ServerConfig &config, SyncStorage &storage, ObjectStore &objects,
+                         Notifier &notifier, const BrokerSetup *broker, Clock clock)
     : m_config(config)
     , m_storage(storage)
     , m_objects(objects)
@@ -93,8 +94,7 @@ SyncService::SyncService(const ServerConfig &config, SyncStorage &storage, Objec
     , m_throttle(config.loginFailuresBeforeDelay)
     , m_mailer(config.outboxDir(), config.sendmail)
     , m_plugins(config.pluginsDir())
-{
-}
+{ }
 
 qint64 SyncService::now() const
 {
@@ -125,10 +125,13 @@ ApiReply SyncService::handle(const ApiRequest &request)
     if (e == QLatin1String("/upload/") && post)
         return upload(request);
 
-    static const QStringList signedInEndpoints{
-        QStringLiteral("/push/"), QStringLiteral("/pull/"), QStringLiteral("/get_favourite/"),
-        QStringLiteral("/set_favourite/"), QStringLiteral("/get_upload_token/"), QStringLiteral("/download_file/"),
-        QStringLiteral("/clear_history/")};
+    static const QStringList signedInEndpoints{QStringLiteral("/push/"),
+                                               QStringLiteral("/pull/"),
+                                               QStringLiteral("/get_favourite/"),
+                                               QStringLiteral("/set_favourite/"),
+                                               QStringLiteral("/get_upload_token/"),
+                                               QStringLiteral("/download_file/"),
+                                               QStringLiteral("/clear_history/")};
     if (!signedInEndpoints.contains(e))
         return refuse(404, QStringLiteral("no such endpoint"));
     const auto caller = authenticate(request);
@@ -183,7 +186,8 @@ std::optional<QJsonObject> SyncService::jsonBody(const ApiRequest &request, ApiR
 QJsonObject SyncService::signedIn(qint64 userId, const QString &device)
 {
     const QString token = Secrets::randomHex(32);
-    if (!m_storage.addToken(Secrets::tokenDigest(token), userId, device, now() + m_config.tokenLifetimeSeconds))
+    if (!m_storage.addToken(Secrets::tokenDigest(token), userId, device,
+                            now() + m_config.tokenLifetimeSeconds))
         return {};
     QJsonObject reply{{QStringLiteral("token"), token}, {QStringLiteral("user_id"), userId}};
     if (m_broker) {
@@ -201,9 +205,8 @@ ApiReply SyncService::init(const ApiRequest &request)
     // The client reads "token_expire" only from a successful HTTP reply, so this refusal is 200.
     if (!token.isEmpty() && !authenticate(request))
         return json({{QStringLiteral("code"), 1}, {QStringLiteral("token_expire"), 1}});
-    return ok({{QStringLiteral("data"),
-                QJsonObject{{QStringLiteral("homepage"), m_config.homepage},
-                            {QStringLiteral("developer"), m_config.developerPage}}}});
+    return ok({{QStringLiteral("data"), QJsonObject{{QStringLiteral("homepage"), m_config.homepage},
+                                                    {QStringLiteral("developer"), m_config.developerPage}}}});
 }
 
 ApiReply SyncService::login(const ApiRequest &request)
@@ -222,7 +225,8 @@ ApiReply SyncService::login(const ApiRequest &request)
         m_hashSlots.acquire();
         // An unknown address costs the same time as a wrong password.
         static const QString unknownUserHash = Secrets::hashPassword("unknown", m_hashCost);
-        valid = Secrets::verifyPassword(digest.toLatin1(), user ? user->passwordHash : unknownUserHash) && user;
+        valid =
+            Secrets::verifyPassword(digest.toLatin1(), user ? user->passwordHash : unknownUserHash) && user;
         m_hashSlots.release();
     }
     if (!valid) {
@@ -269,12 +273,13 @@ ApiReply SyncService::forgetPassword(const ApiRequest &request)
         return refuse(400, QStringLiteral("user_email malformed"));
     if (!m_storage.findUser(email))
         return protocolCode(1002);
-    const QString body = QStringLiteral(
-                             "Someone asked to reset the password of the Quillet sync account %1 on %2.\n\n"
-                             "This server is run by its own administrator. To choose a new password, ask them to run\n"
-                             "    quillet-sync-server --data-dir DATA_FOLDER --set-password %1\n"
-                             "on the server. If you did not ask for this, ignore this mail.")
-                             .arg(email, request.baseUrl);
+    const QString body =
+        QStringLiteral(
+            "Someone asked to reset the password of the Quillet sync account %1 on %2.\n\n"
+            "This server is run by its own administrator. To choose a new password, ask them to run\n"
+            "    quillet-sync-server --data-dir DATA_FOLDER --set-password %1\n"
+            "on the server. If you did not ask for this, ignore this mail.")
+            .arg(email, request.baseUrl);
     if (!m_mailer.send(email, QStringLiteral("Quillet: password reset"), body))
         return refuse(500, QStringLiteral("cannot send the mail"));
     return ok();
@@ -334,7 +339,8 @@ ApiReply SyncService::push(const ApiRequest &request, const Caller &caller)
 
 ApiReply SyncService::pull(const ApiRequest &request, const Caller &caller)
 {
-    const QString cursorText = request.query.value(QStringLiteral("last_request_timestamp"), QStringLiteral("0"));
+    const QString cursorText =
+        request.query.value(QStringLiteral("last_request_timestamp"), QStringLiteral("0"));
     if (cursorText.size() > 18 || !matches(QStringLiteral("[0-9]+"), cursorText))
         return refuse(400, QStringLiteral("last_request_timestamp malformed"));
     int limit = m_config.maxPullRecords;
@@ -350,7 +356,8 @@ ApiReply SyncService::pull(const ApiRequest &request, const Caller &caller)
         histories.append(RecordJson::toJson(record));
     QJsonArray actions;
     for (qint64 id : result.deletedHistoryIds)
-        actions.append(QJsonObject{{QStringLiteral("action"), QStringLiteral("del")}, {QStringLiteral("history_id"), id}});
+        actions.append(QJsonObject{{QStringLiteral("action"), QStringLiteral("del")},
+                                   {QStringLiteral("history_id"), id}});
     QJsonObject reply{{QStringLiteral("request_timestamp"), result.cursor},
                       {QStringLiteral("histories"), histories},
                       {QStringLiteral("action"), actions}};
@@ -372,10 +379,12 @@ ApiReply SyncService::getFavourite(const ApiRequest &request, const Caller &call
     const QJsonObject map = favourites.toObject();
     for (auto it = map.begin(); it != map.end(); ++it) {
         const bool idOk = it.key().size() <= 10 && matches(QStringLiteral("[0-9]+"), it.key());
-        const auto favourite = RecordJson::wholeNumber(it.value().toObject().value(QStringLiteral("favourite")),
-                                                       -RecordJson::kMaxTime, RecordJson::kMaxTime);
+        const auto favourite =
+            RecordJson::wholeNumber(it.value().toObject().value(QStringLiteral("favourite")),
+                                    -RecordJson::kMaxTime, RecordJson::kMaxTime);
         if (!idOk || !it.value().isObject() || !favourite)
-            return refuse(400, QStringLiteral("favourites entries must be {\"<history id>\": {\"favourite\": time}}"));
+            return refuse(
+                400, QStringLiteral("favourites entries must be {\"<history id>\": {\"favourite\": time}}"));
         held.append({it.key().toLongLong(), *favourite});
     }
     const FavouriteReconciliation result = m_storage.reconcile(caller.userId, caller.device, held);
@@ -384,7 +393,8 @@ ApiReply SyncService::getFavourite(const ApiRequest &request, const Caller &call
         deleted.append(QJsonObject{{QStringLiteral("history_id"), id}});
     QJsonArray withdrawn;
     for (const auto &[id, favourite] : result.withdrawn)
-        withdrawn.append(QJsonObject{{QStringLiteral("history_id"), id}, {QStringLiteral("favourite"), favourite}});
+        withdrawn.append(
+            QJsonObject{{QStringLiteral("history_id"), id}, {QStringLiteral("favourite"), favourite}});
     QJsonArray histories;
     for (const StoredRecord &record : result.records)
         histories.append(RecordJson::toJson(record));
@@ -404,8 +414,8 @@ ApiReply SyncService::setFavourite(const ApiRequest &request, const Caller &call
     if (!record)
         return refuse(400, error);
     // A clip the account no longer has: the device removes it.
-    const auto stored = m_storage.setFavourite(caller.userId, caller.device, record->fileHash,
-                                               record->favourite.value_or(0));
+    const auto stored =
+        m_storage.setFavourite(caller.userId, caller.device, record->fileHash, record->favourite.value_or(0));
     if (!stored)
         return protocolCode(-4);
     return ok({{QStringLiteral("history"), RecordJson::toJson(*stored)}});
@@ -451,8 +461,9 @@ ApiReply SyncService::clearHistory(const Caller &caller)
     const ClearResult result = m_storage.clear(caller.userId, caller.device, time);
     for (const QString &key : result.objectKeys)
         m_objects.remove(key);
-    m_notifier.publish(caller.userId, QStringLiteral("history_clear"),
-                       {{QStringLiteral("device_token"), caller.device}, {QStringLiteral("timestamp"), time}});
+    m_notifier.publish(
+        caller.userId, QStringLiteral("history_clear"),
+        {{QStringLiteral("device_token"), caller.device}, {QStringLiteral("timestamp"), time}});
     return ok({{QStringLiteral("count"), result.count}});
 }
 
@@ -464,12 +475,12 @@ ApiReply SyncService::upload(const ApiRequest &request)
     }
     if (!request.formFile)
         return refuse(400, QStringLiteral("form field missing: file"));
-    const auto verdict = m_policy.verify(QString::fromUtf8(request.formFields.value(QStringLiteral("key"))),
-                                         request.formFields.value(QStringLiteral("policy")),
-                                         request.formFields.value(QStringLiteral("callback")),
-                                         QString::fromUtf8(request.formFields.value(QStringLiteral("OSSAccessKeyID"))),
-                                         request.formFields.value(QStringLiteral("signature")),
-                                         request.formFile->size(), now());
+    const auto verdict = m_policy.verify(
+        QString::fromUtf8(request.formFields.value(QStringLiteral("key"))),
+        request.formFields.value(QStringLiteral("policy")),
+        request.formFields.value(QStringLiteral("callback")),
+        QString::fromUtf8(request.formFields.value(QStringLiteral("OSSAccessKeyID"))),
+        request.formFields.value(QStringLiteral("signature")), request.formFile->size(), now());
     if (const auto *refusal = std::get_if<UploadRefusal>(&verdict))
         return refuse(refusal->httpStatus, refusal->reason);
     const UploadGrant grant = std::get<UploadGrant>(verdict);
@@ -497,9 +508,10 @@ ApiReply SyncService::upload(const ApiRequest &request)
 
 ApiReply SyncService::checkVersion() const
 {
-    return ok({{QStringLiteral("data"), QJsonObject{{QStringLiteral("version"), m_config.latestVersion},
-                                                    {QStringLiteral("update_info"), m_config.updateInfo},
-                                                    {QStringLiteral("download_url"), m_config.downloadUrl}}}});
+    return ok(
+        {{QStringLiteral("data"), QJsonObject{{QStringLiteral("version"), m_config.latestVersion},
+                                              {QStringLiteral("update_info"), m_config.updateInfo},
+                                              {QStringLiteral("download_url"), m_config.downloadUrl}}}});
 }
 
 ApiReply SyncService::plugins(const ApiRequest &request) const

@@ -30,8 +30,7 @@ QByteArray encodeObject(const QJsonObject &object)
 UploadPolicy::UploadPolicy(QByteArray key, qint64 lifetimeSeconds)
     : m_key(std::move(key))
     , m_lifetime(lifetimeSeconds)
-{
-}
+{ }
 
 QString UploadPolicy::dirFor(qint64 userId)
 {
@@ -67,12 +66,12 @@ QJsonObject UploadPolicy::issue(const UploadGrant &grant, qint64 now) const
     };
 }
 
-std::variant<UploadGrant, UploadRefusal> UploadPolicy::verify(const QString &key, const QByteArray &policy,
-                                                              const QByteArray &callback, const QString &accessId,
-                                                              const QByteArray &signature, qint64 fileSize,
-                                                              qint64 now) const
+std::variant<UploadGrant, UploadRefusal>
+UploadPolicy::verify(const QString &key, const QByteArray &policy, const QByteArray &callback,
+                     const QString &accessId, const QByteArray &signature, qint64 fileSize, qint64 now) const
 {
-    if (accessId != QLatin1String(kAccessId) || !Secrets::equalConstantTime(sign(policy, callback), signature))
+    if (accessId != QLatin1String(kAccessId)
+        || !Secrets::equalConstantTime(sign(policy, callback), signature))
         return UploadRefusal{403, QStringLiteral("signature does not match")};
     const auto policyObject = decodeObject(policy);
     const auto callbackObject = decodeObject(callback);
@@ -82,7 +81,8 @@ std::variant<UploadGrant, UploadRefusal> UploadPolicy::verify(const QString &key
     UploadGrant grant;
     grant.expires = policyObject->value(QStringLiteral("expiration")).toInteger();
     grant.dir = policyObject->value(QStringLiteral("dir")).toString();
-    grant.maxSize = qMin<qint64>(policyObject->value(QStringLiteral("max_size")).toInteger(), kMaxPayloadBytes);
+    grant.maxSize =
+        qMin<qint64>(policyObject->value(QStringLiteral("max_size")).toInteger(), kMaxPayloadBytes);
     grant.userId = callbackObject->value(QStringLiteral("user_id")).toInteger();
     grant.fileId = callbackObject->value(QStringLiteral("file_id")).toInteger();
     grant.fileHash = callbackObject->value(QStringLiteral("file_hash")).toString();

@@ -39,7 +39,8 @@ public:
     // file's size against the signed policy.
     std::variant<UploadGrant, UploadRefusal> verify(const QString &key, const QByteArray &policy,
                                                     const QByteArray &callback, const QString &accessId,
-                                                    const QByteArray &signature, qint64 fileSize, qint64 now) const;
+                                                    const QByteArray &signature, qint64 fileSize,
+                                                    qint64 now) const;
 
     static QString dirFor(qint64 userId);
 

@@ -38,7 +38,8 @@ QString defaultDataDir()
     const QString env = qEnvironmentVariable("QUILLET_SERVER_DIR");
     if (!env.isEmpty())
         return env;
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/quillet-server");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+           + QStringLiteral("/quillet-server");
 }
 
 int setPassword(SyncStorage &storage, const ServerConfig &config, const QString &email)
@@ -49,8 +50,8 @@ int setPassword(SyncStorage &storage, const ServerConfig &config, const QString 
     if (password.isEmpty())
         return 1;
     // Devices send the MD5 of the password; the stored hash is made from that value.
-    const QString hash = Secrets::hashPassword(md5_hex(password).toLatin1(),
-                                               {config.argon2Ops, config.argon2MemKib * 1024});
+    const QString hash =
+        Secrets::hashPassword(md5_hex(password).toLatin1(), {config.argon2Ops, config.argon2MemKib * 1024});
     if (hash.isEmpty() || !storage.setPasswordHash(email.toLower(), hash)) {
         std::fputs("no such user\n", stderr);
         return 1;
@@ -81,21 +82,24 @@ int main(int argc, char **argv)
                                            QStringLiteral("dir"), defaultDataDir());
     const QCommandLineOption hostOption(QStringLiteral("host"), QStringLiteral("Address to listen on."),
                                         QStringLiteral("host"));
-    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("HTTP port (0: any free port)."),
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("HTTP port (0: any free port)."),
                                         QStringLiteral("port"), qEnvironmentVariable("QUILLET_SERVER_PORT"));
     const QCommandLineOption mqttPortOption(QStringLiteral("mqtt-port"), QStringLiteral("Broker port."),
-                                            QStringLiteral("port"), qEnvironmentVariable("QUILLET_SERVER_MQTT_PORT"));
-    const QCommandLineOption certOption(QStringLiteral("tls-cert"), QStringLiteral("Certificate (PEM) for HTTPS."),
-                                        QStringLiteral("file"));
-    const QCommandLineOption keyOption(QStringLiteral("tls-key"), QStringLiteral("Private key (PEM) for HTTPS."),
-                                       QStringLiteral("file"));
-    const QCommandLineOption setupOption(QStringLiteral("setup-only"),
-                                         QStringLiteral("Write the configuration and the broker's files, then exit."));
-    const QCommandLineOption passwordOption(QStringLiteral("set-password"),
-                                            QStringLiteral("Set a user's password (read from standard input)."),
-                                            QStringLiteral("email"));
-    parser.addOptions({dataDirOption, hostOption, portOption, mqttPortOption, certOption, keyOption, setupOption,
-                       passwordOption});
+                                            QStringLiteral("port"),
+                                            qEnvironmentVariable("QUILLET_SERVER_MQTT_PORT"));
+    const QCommandLineOption certOption(
+        QStringLiteral("tls-cert"), QStringLiteral("Certificate (PEM) for HTTPS."), QStringLiteral("file"));
+    const QCommandLineOption keyOption(
+        QStringLiteral("tls-key"), QStringLiteral("Private key (PEM) for HTTPS."), QStringLiteral("file"));
+    const QCommandLineOption setupOption(
+        QStringLiteral("setup-only"),
+        QStringLiteral("Write the configuration and the broker's files, then exit."));
+    const QCommandLineOption passwordOption(
+        QStringLiteral("set-password"), QStringLiteral("Set a user's password (read from standard input)."),
+        QStringLiteral("email"));
+    parser.addOptions({dataDirOption, hostOption, portOption, mqttPortOption, certOption, keyOption,
+                       setupOption, passwordOption});
     parser.process(app);
 
     if (!Secrets::initialise()) {
@@ -168,7 +172,8 @@ int main(int argc, char **argv)
                 qCWarning(lcServer) << "waiting for the broker at" << config.mqttHost << config.mqttPort;
         }
         if (!stopping)
-            printLine(QStringLiteral("mqtt: ") + config.mqttHost + QLatin1Char(':') + QString::number(config.mqttPort));
+            printLine(QStringLiteral("mqtt: ") + config.mqttHost + QLatin1Char(':')
+                      + QString::number(config.mqttPort));
     });
 
     printLine(QStringLiteral("api: ") + front.apiUrl(port));
