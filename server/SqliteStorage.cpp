@@ -318,7 +318,11 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
     PullResult result;
     static const std::string recordsSql =
         selectSql("user_id = ? and seq > ? and changed_by <> ? order by seq limit ?").replace(7, 0, "seq, ");
-    SqlQuery rows = m_db.query(recordsSql.c_str(), {userId, cursor, device, qint64(limit) + 1});
+    // A pull from 0 is a device that holds nothing (a new installation, perhaps with the token
+    // of an earlier one): it gets every record, its own included, and no deletions or clears.
+    const bool full = cursor == 0;
+    SqlQuery rows =
+        m_db.query(recordsSql.c_str(), {userId, cursor, full ? QString() : device, qint64(limit) + 1});
     qint64 lastSeq = 0;
     bool truncated = false;
     while (rows.next()) {
@@ -348,6 +352,10 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
     } else {
         SqlQuery seq = m_db.query("select seq from users where id = ?", {userId});
         result.cursor = seq.next() ? seq.int64(0) : cursor;
+    }
+    if (full) {
+        transaction.commit();
+        return result;
     }
     SqlQuery deletions = m_db.query(
         "select history_id from deletions where user_id = ? and seq > ? and seq <= ? and changed_by <> ? order by seq",

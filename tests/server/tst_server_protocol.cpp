@@ -111,8 +111,17 @@ void TestServerProtocol::accounts()
 
 void TestServerProtocol::pushAndPullWithCursor()
 {
-    const qint64 start = m_b->pull(0).json.value(QStringLiteral("request_timestamp")).toInteger();
+    // A device that holds nothing (cursor 0) gets every record, its own included.
+    const QJsonObject first =
+        m_b->pushRecord(SyncClient::textRecord(QStringLiteral("first of all"), 1690000000))
+            .json.value(QStringLiteral("history"))
+            .toObject();
+    const HttpReply full = m_b->pull(0);
+    QCOMPARE(full.json.value(QStringLiteral("histories")).toArray().size(), 1);
+    QCOMPARE(full.json.value(QStringLiteral("histories")).toArray().first().toObject(), first);
+    const qint64 start = full.json.value(QStringLiteral("request_timestamp")).toInteger();
     const qint64 startA = m_a->pull(0).json.value(QStringLiteral("request_timestamp")).toInteger();
+    QVERIFY(start > 0);
 
     QList<QJsonObject> pushed;
     for (int i = 0; i < 3; ++i) {
