@@ -15,7 +15,7 @@ struct General {
 // Lives as long as the process: the capture keeps a reference to the pasteboard until exit.
 General &general()
 {
-    static General *instance = new General;
+    static auto *instance = new General;
     return *instance;
 }
 
@@ -35,4 +35,26 @@ void Pasteboard::setGeneral(std::unique_ptr<Pasteboard> pasteboard)
     General &slot = ::general();
     QMutexLocker lock(&slot.mutex);
     slot.pasteboard = std::move(pasteboard);
+}
+
+int Pasteboard::addChangeHandler(ChangeHandler handler)
+{
+    const int id = m_nextHandlerId++;
+    m_changeHandlers.emplace(id, std::move(handler));
+    return id;
+}
+
+void Pasteboard::removeChangeHandler(int id)
+{
+    m_changeHandlers.erase(id);
+}
+
+void Pasteboard::reportChange()
+{
+    // A copy, so that a handler may add or remove handlers.
+    const std::map<int, ChangeHandler> handlers = m_changeHandlers;
+    for (const auto &[id, handler] : handlers) {
+        if (handler)
+            handler();
+    }
 }

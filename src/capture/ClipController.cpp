@@ -1,7 +1,7 @@
-#include "app/ClipController.h"
+#include "capture/ClipController.h"
 
-#include "app/ClipImage.h"
-#include "app/ClipKinds.h"
+#include "capture/ClipImage.h"
+#include "capture/ClipKinds.h"
 #include "platform/Pasteboard.h"
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
@@ -12,6 +12,7 @@
 #include "support/Md5.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
+#include "support/PayloadLimit.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -36,7 +37,7 @@ int pollIntervalMs()
 
 ClipController &ClipController::sharedInstance()
 {
-    static ClipController *instance = new ClipController(Pasteboard::general());
+    static auto *instance = new ClipController(Pasteboard::general());
     return *instance;
 }
 
@@ -49,18 +50,24 @@ ClipController::ClipController(Pasteboard &pasteboard, QObject *parent)
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &ClipController::seekClipboard);
     startClipObserver();
-    NotificationCenter::sharedInstance().addObserver(
-        QLatin1String(Notifications::USER_LOGOUTED), this, [this](const QVariant &) {
-            // The store and the pasteboard belong to the main thread.
-            if (QThread::currentThread() == thread())
-                userLogout();
-            else
-                dispatchMain(this, [this] { userLogout(); });
-        });
+    m_changeHandler = m_pasteboard.addChangeHandler([this] { changeReported(); });
+    // The content at start is captured at the first turn of the event loop, once the
+    // program has set the hooks and privacy rules, not after a whole interval.
+    changeReported();
+    const auto logout = [this](const QVariant &) {
+        // The store and the pasteboard belong to the main thread.
+        if (QThread::currentThread() == thread())
+            userLogout();
+        else
+            dispatchMain(this, [this] { userLogout(); });
+    };
+    NotificationCenter::sharedInstance().addObserver(QLatin1String(Notifications::USER_LOGOUTED), this,
+                                                     logout);
 }
 
 ClipController::~ClipController()
 {
+    m_pasteboard.removeChangeHandler(m_changeHandler);
     NotificationCenter::sharedInstance().removeObserver(this);
 }
 
@@ -74,6 +81,28 @@ void ClipController::startClipObserver()
     m_timer.stop();
     m_timer.setInterval(pollIntervalMs());
     m_timer.start();
+}
+
+// A change is reported from inside the code that made it: the X11 event handling, or this
+// program's own write of a clip in a menu action (paste-back). The poll is queued to run right
+// after that code has returned, on the main thread, instead of inside it.
+//
+// Copies that come faster than a capture runs: X11 keeps no history of the clipboard; once a
+// program has taken the clipboard, the content of the one before can no longer be read. So
+// the poll reads the newest content at each reported change; notices that arrive before the
+// queued poll runs share that one poll, which captures what is there then. Reading each
+// change's own content in order cannot be done here. It is also what is wanted when a program
+// replaces its own offer several times within a few milliseconds: one clip, of what it offers
+// last. Copies 0.1 s apart are each read long before the next arrives, so none is lost.
+void ClipController::changeReported()
+{
+    if (m_pollQueued)
+        return;
+    m_pollQueued = true;
+    dispatchMain(this, [this] {
+        m_pollQueued = false;
+        seekClipboard();
+    });
 }
 
 void ClipController::seekClipboard()
@@ -126,7 +155,7 @@ std::optional<HistoryModel> ClipController::fileClip(const QString &path)
         qCDebug(lcCapture) << "not a file:" << path;
         return std::nullopt;
     }
-    if (info.size() > ClipKinds::kMaxFileSize) {
+    if (info.size() > kMaxPayloadBytes) {
         qCDebug(lcCapture) << "file too large:" << path << info.size();
         return std::nullopt;
     }
@@ -136,7 +165,7 @@ std::optional<HistoryModel> ClipController::fileClip(const QString &path)
         return std::nullopt;
     }
     const QString extension = fileExtension(path);
-    const ClipPrivacy::Decision decision = m_privacy->decide(ClipKinds::fileFamily, extension, path);
+    const ClipPrivacy::Decision decision = m_privacy->decide(ClipFamily::File, extension, path);
     if (decision == ClipPrivacy::Decision::Drop)
         return std::nullopt;
 
@@ -161,7 +190,7 @@ std::optional<HistoryModel> ClipController::imageClip(const QImage &image)
         return std::nullopt;
     }
     const ClipPrivacy::Decision decision =
-        m_privacy->decide(ClipKinds::imageFamily, QStringLiteral("data"), QStringLiteral("image data"));
+        m_privacy->decide(ClipFamily::Image, QStringLiteral("data"), QStringLiteral("image data"));
     if (decision == ClipPrivacy::Decision::Drop)
         return std::nullopt;
 
@@ -184,7 +213,7 @@ std::optional<HistoryModel> ClipController::textClip(const QString &string)
     if (text.isEmpty())
         return std::nullopt;
     const QByteArray bytes = text.toUtf8();
-    const ClipPrivacy::Decision decision = m_privacy->decide(ClipKinds::textFamily, QString(), text);
+    const ClipPrivacy::Decision decision = m_privacy->decide(ClipFamily::Text, QString(), text);
     if (decision == ClipPrivacy::Decision::Drop)
         return std::nullopt;
 
