@@ -174,13 +174,23 @@ bool SqliteStorage::addToken(const QString &digest, qint64 userId, const QString
                      {digest, userId, device, expires});
 }
 
-std::optional<qint64> SqliteStorage::userForToken(const QString &digest, qint64 now)
+std::optional<qint64> SqliteStorage::userForToken(const QString &digest, qint64 now, qint64 renewUntil)
 {
+    constexpr qint64 kRenewStep = 24 * 3600;
     std::lock_guard lock(m_mutex);
-    SqlQuery row = m_db.query("select user_id from tokens where digest = ? and expires > ?", {digest, now});
-    if (!row.next())
-        return std::nullopt;
-    return row.int64(0);
+    qint64 userId = 0;
+    qint64 expires = 0;
+    {
+        SqlQuery row =
+            m_db.query("select user_id, expires from tokens where digest = ? and expires > ?", {digest, now});
+        if (!row.next())
+            return std::nullopt;
+        userId = row.int64(0);
+        expires = row.int64(1);
+    }
+    if (renewUntil - expires > kRenewStep)
+        m_db.exec("update tokens set expires = ? where digest = ?", {renewUntil, digest});
+    return userId;
 }
 
 bool SqliteStorage::setPasswordHash(const QString &email, const QString &passwordHash)
