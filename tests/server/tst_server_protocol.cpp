@@ -395,7 +395,11 @@ void TestServerProtocol::deleteAndClear()
     }));
     const HttpReply afterClear = m_b->pull(beforeClear);
     QVERIFY(afterClear.json.value(QStringLiteral("clear_all_ts")).toInteger() > 0);
-    const QJsonArray left = counter.pull(0).json.value(QStringLiteral("histories")).toArray();
+    const HttpReply fullPull = counter.pull(0);
+    // A device that holds nothing has nothing to delete.
+    QVERIFY(!fullPull.json.contains(QStringLiteral("clear_all_ts")));
+    QVERIFY(fullPull.json.value(QStringLiteral("action")).toArray().isEmpty());
+    const QJsonArray left = fullPull.json.value(QStringLiteral("histories")).toArray();
     QVERIFY(!left.isEmpty());
     for (const QJsonValue &v : left)
         QVERIFY(v.toObject().value(QStringLiteral("favourite")).toInteger() > 0);
