@@ -299,7 +299,8 @@ ClearResult SqliteStorage::clear(qint64 userId, const QString &device, qint64 no
 PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 cursor, int limit)
 {
     std::lock_guard lock(m_mutex);
-    WriteTransaction transaction(m_db);
+    // A read transaction: one consistent view of the records, deletions and clears.
+    m_db.exec("BEGIN");
     PullResult result;
     static const std::string recordsSql =
         selectSql("user_id = ? and seq > ? and changed_by <> ? order by seq limit ?").replace(7, 0, "seq, ");
@@ -339,7 +340,7 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
         result.cursor = seq.next() ? seq.int64(0) : cursor;
     }
     if (full) {
-        transaction.commit();
+        m_db.exec("COMMIT");
         return result;
     }
     SqlQuery deletions = m_db.query(
@@ -352,7 +353,7 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
         {userId, cursor, result.cursor, device});
     if (clears.next() && !clears.isNull(0))
         result.clearTime = clears.int64(0);
-    transaction.commit();
+    m_db.exec("COMMIT");
     return result;
 }
 
