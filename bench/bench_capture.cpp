@@ -5,10 +5,11 @@
 #include "ClipboardPrograms.h"
 #include "TestDirs.h"
 #include "XvfbServer.h"
-#include "app/ClipController.h"
+#include "capture/ClipController.h"
 #include "platform/MemoryPasteboard.h"
 #include "platform/X11Pasteboard.h"
 #include "store/DBKeeper.h"
+#include "support/PayloadLimit.h"
 #include "support/Database.h"
 #include "store/PathHelper.h"
 #include "support/Md5.h"
@@ -28,7 +29,7 @@
 namespace {
 
 constexpr qint64 kHistoryRows = 10000;
-constexpr qint64 kFileSize = 5767168;
+constexpr qint64 kFileSize = kMaxPayloadBytes;
 
 QTemporaryDir *g_files = nullptr;
 qint64 g_serial = 0;

@@ -1,9 +1,9 @@
 #include "app/AppDelegate.h"
 
 #include "app/CaptureSetup.h"
-#include "app/ClipAppHelper.h"
-#include "app/ClipController.h"
-#include "app/ShortcutController.h"
+#include "platform/ClipAppHelper.h"
+#include "capture/ClipController.h"
+#include "capture/ShortcutController.h"
 #include "menu/MenuController.h"
 #include "menu/StatusBarController.h"
 #include "platform/DesktopSharing.h"
@@ -11,7 +11,7 @@
 #include "platform/X11HotKeyRegistrar.h"
 #include "platform/X11KeyInjector.h"
 #include "plugins/AdvancePrivacyManager.h"
-#include "plugins/PluginMenuSource.h"
+#include "menu/PluginMenuSource.h"
 #include "store/ConfigureManager.h"
 #include "support/Log.h"
 #include "ui/SettingWindowController.h"
@@ -30,7 +30,11 @@ AppDelegate::AppDelegate(QObject *parent)
     connect(&m_versionCheck, &QTimer::timeout, this, &AppDelegate::startCheckVersion);
 }
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate()
+{
+    // The hot key's registrar goes with this object.
+    ShortcutController::sharedInstance().stop();
+}
 
 void AppDelegate::applicationDidFinishLaunching()
 {
@@ -52,7 +56,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // 6. The privacy script, loaded before the first capture consults it.
     AdvancePrivacyManager::sharedInstance();
     // 7. The global hot key.
-    m_shortcuts = std::make_unique<ShortcutController>(*m_hotKeys, [] { MenuController::sharedInstance().showMenu(); });
+    ShortcutController::sharedInstance().start(*m_hotKeys, [] { MenuController::sharedInstance().showMenu(); });
     // 8. The clipboard monitor; its first poll captures what the clipboard holds now.
     ClipController &capture = CaptureSetup::start();
     capture.setMenuRebuild([] { MenuController::sharedInstance().buildMenu(); });
@@ -60,6 +64,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // The sign-in and settings items open the settings window, at their pane or as it was.
     MenuController::sharedInstance().setSettingsWindow([](std::optional<int> pane) {
         SettingWindowController &settings = SettingWindowController::sharedInstance();
+        settings.setMenuRebuilder([] { MenuController::sharedInstance().buildMenu(); });
         settings.showWindow();
         if (pane)
             settings.showPanel(*pane);

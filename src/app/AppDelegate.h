@@ -7,7 +7,6 @@
 #include <memory>
 
 class DesktopSharing;
-class ShortcutController;
 class SleepWatcher;
 class StatusBarController;
 class X11HotKeyRegistrar;
@@ -47,6 +46,5 @@ private:
     std::unique_ptr<X11KeyInjector> m_keyInjector;
     std::unique_ptr<X11HotKeyRegistrar> m_hotKeys;
     std::unique_ptr<DesktopSharing> m_sharing;
-    std::unique_ptr<ShortcutController> m_shortcuts;
     QTimer m_versionCheck;
 };

@@ -1,8 +1,8 @@
 #include "app/CaptureSetup.h"
 
-#include "app/ClipController.h"
+#include "capture/ClipController.h"
 #include "platform/X11Pasteboard.h"
-#include "plugins/PrivacyCapture.h"
+#include "app/PrivacyCapture.h"
 
 namespace CaptureSetup {
 

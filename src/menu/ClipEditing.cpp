@@ -1,9 +1,10 @@
 #include "menu/ClipEditing.h"
 
-#include "app/ClipActions.h"
-#include "app/ClipKinds.h"
+#include "capture/ClipActions.h"
+#include "capture/ClipKinds.h"
 #include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
+#include "store/PathHelper.h"
 #include "support/Log.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
@@ -55,7 +56,7 @@ std::optional<QString> saveFile(const HistoryModel &clip, const QString &folder)
     // File names also arrive from other devices; only the last component is used, so the
     // copy cannot land outside the folder.
     const QString name = QFileInfo(clip.file_name.value_or(QString())).fileName();
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    if (!PathHelper::isPlainFileName(name))
         return std::nullopt;
     const QString link = ClipFileManager::sharedInstance().makePreviewLink(clip);
     const QString target = folder + QLatin1Char('/') + name;
@@ -91,11 +92,15 @@ std::optional<QString> saveToFolder(const HistoryModel &clip, const QString &fol
 {
     if (!ClipActions::hasPayloadName(clip) || folder.isEmpty() || !QDir().mkpath(folder))
         return std::nullopt;
-    const QString family = ClipActions::clipFamily(clip);
-    if (family == QLatin1String("image"))
+    switch (clip.family()) {
+    case ClipFamily::Image:
         return saveImage(clip, folder);
-    if (family == QLatin1String("file"))
+    case ClipFamily::File:
         return saveFile(clip, folder);
+    case ClipFamily::Text:
+    case ClipFamily::Other:
+        break;
+    }
     return std::nullopt;
 }
 

@@ -2,7 +2,7 @@
 // un-secret, delete and the commands.
 #include "menu/MenuController.h"
 
-#include "app/ClipActions.h"
+#include "capture/ClipActions.h"
 #include "menu/ClipEditing.h"
 #include "platform/RecentlyUsed.h"
 #include "store/ClipFileManager.h"
@@ -51,11 +51,12 @@ void MenuController::shareClicked(const ShareService &service, const HistoryMode
 {
     if (!m_platform.sharing || !ClipActions::hasPayloadName(clip))
         return;
-    const QString family = ClipActions::clipFamily(clip);
     ShareItem item;
-    if (family == QLatin1String("text")) {
+    switch (clip.family()) {
+    case ClipFamily::Text:
         item.text = ClipFileManager::sharedInstance().getStringWithMd5(clip.hash()).value_or(QString());
-    } else if (family == QLatin1String("image")) {
+        break;
+    case ClipFamily::Image: {
         // Programs take pictures as files; the payload has no extension, so a PNG copy goes.
         QImage image;
         const std::optional<QByteArray> bytes = ClipFileManager::sharedInstance().getDataWithMd5(clip.hash());
@@ -64,9 +65,12 @@ void MenuController::shareClicked(const ShareService &service, const HistoryMode
         item.filePath = PathHelper::getTmpDir(clip.hash() + QStringLiteral(".png"));
         if (!QFileInfo::exists(item.filePath) && !image.save(item.filePath, "PNG"))
             return;
-    } else if (family == QLatin1String("file")) {
+        break;
+    }
+    case ClipFamily::File:
         item.filePath = ClipFileManager::sharedInstance().makePreviewLink(clip);
-    } else {
+        break;
+    case ClipFamily::Other:
         return;
     }
     if (!m_platform.sharing->perform(service.id, item))

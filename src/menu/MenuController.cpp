@@ -1,6 +1,6 @@
 #include "menu/MenuController.h"
 
-#include "app/ClipActions.h"
+#include "capture/ClipActions.h"
 #include "menu/ClipMenu.h"
 #include "menu/MenuImages.h"
 #include "store/ClipUserDefaults.h"
@@ -13,6 +13,7 @@
 #include "support/MainQueue.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
+#include "support/PayloadLimit.h"
 
 #include <QCursor>
 #include <QFileInfo>
@@ -26,8 +27,21 @@ namespace {
 
 constexpr qsizetype kShortTitleLimit = 26;
 constexpr qsizetype kAbstractLength = 20;
-// Payloads above 5.5 MiB are not uploaded; their image items say so.
-constexpr double kUploadLimitMiB = 5.5;
+
+// Texts are shared as texts; pictures and files as the files that hold them.
+std::optional<ShareKind> shareKindOf(ClipFamily family)
+{
+    switch (family) {
+    case ClipFamily::Text:
+        return ShareKind::Text;
+    case ClipFamily::Image:
+    case ClipFamily::File:
+        return ShareKind::File;
+    case ClipFamily::Other:
+        break;
+    }
+    return std::nullopt;
+}
 
 // Menu texts treat "&" as the mark of a mnemonic; clip texts are shown as they are.
 QString escaped(const QString &title)
@@ -49,8 +63,8 @@ QIcon thumbnailOf(const QString &content)
 
 MenuController &MenuController::sharedInstance()
 {
-    static MenuController *controller = new MenuController;
-    return *controller;
+    static auto *instance = new MenuController;
+    return *instance;
 }
 
 MenuController::MenuController()
@@ -117,29 +131,33 @@ void MenuController::addClipItems(ClipMenu *menu, const QList<HistoryModel> &rec
             continue;
         const QString content = *record.content;
         const QString key = position < keys.size() ? keys[position] : QString();
-        const QString family = ClipActions::clipFamily(record);
         QString title;
         QIcon icon;
         QString toolTip = content;
         bool known = true;
-        if (family == QLatin1String("image")) {
+        switch (record.family()) {
+        case ClipFamily::Image:
             title = QStringLiteral("<图片>");
             icon = thumbnailOf(content);
             toolTip.clear();
-            if (record.file_size.value_or(0) / 1024.0 / 1024.0 > kUploadLimitMiB)
+            if (record.file_size.value_or(0) > kMaxPayloadBytes)
                 title = QStringLiteral("<图片>(大于5M，无法上传)");
-        } else if (family == QLatin1String("text")) {
+            break;
+        case ClipFamily::Text:
             title = reasonablySizedVersionOfString(content);
             if (record.isSecret()) {
                 title = QStringLiteral("[*机密*] ") + title;
                 icon = menuImage("important");
             }
-        } else if (family == QLatin1String("file")) {
+            break;
+        case ClipFamily::File:
             title = QStringLiteral("[文件] ") + reasonablySizedVersionOfString(content);
             icon = menuImage("file_icon");
-        } else {
+            break;
+        case ClipFamily::Other:
             title = QStringLiteral("未知类型，请更新客户端");
             known = false;
+            break;
         }
         // The key is shown in the item's shortcut column; a disabled item cannot be chosen.
         const bool showKey = known && !key.isEmpty();
@@ -234,8 +252,10 @@ QMenu *MenuController::subMenu(const HistoryModel &clip, QWidget *parent)
 
 bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
 {
-    const QString family = ClipActions::clipFamily(clip);
-    if (family == QLatin1String("text")) {
+    const ClipFamily family = clip.family();
+    if (family == ClipFamily::Other)
+        return false;
+    if (family == ClipFamily::Text) {
         QList<MenuPlugin> installed = m_plugins.list ? m_plugins.list() : QList<MenuPlugin>();
         std::stable_sort(installed.begin(), installed.end(),
                          [](const MenuPlugin &a, const MenuPlugin &b) { return a.name < b.name; });
@@ -245,10 +265,8 @@ bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
             connect(item, &QAction::triggered, this, [this, entry, clip] { plugin(entry, clip); });
         }
         menu->addAction(QStringLiteral("插件列表"))->setEnabled(false);
-    } else if (family == QLatin1String("image") || family == QLatin1String("file")) {
-        connect(menu->addAction(QStringLiteral("保存到下载文件夹")), &QAction::triggered, this, [this, clip] { save(clip); });
     } else {
-        return false;
+        connect(menu->addAction(QStringLiteral("保存到下载文件夹")), &QAction::triggered, this, [this, clip] { save(clip); });
     }
     menu->addSeparator();
     const QString favouriteTitle = clip.isFavourite() ? QStringLiteral("取消收藏") : QStringLiteral("收藏");
@@ -273,7 +291,8 @@ QMenu *MenuController::share(const HistoryModel &clip, QWidget *parent)
     if (!m_platform.sharing || !ClipActions::hasPayloadName(clip)
         || !QFileInfo::exists(PathHelper::getBaseFilePath(clip.hash())))
         return menu;
-    const QList<ShareService> services = m_platform.sharing->servicesFor(ClipActions::clipFamily(clip));
+    const std::optional<ShareKind> kind = shareKindOf(clip.family());
+    const QList<ShareService> services = kind ? m_platform.sharing->servicesFor(*kind) : QList<ShareService>();
     for (const ShareService &service : services) {
         connect(menu->addAction(service.icon, escaped(service.title)), &QAction::triggered, this,
                 [this, service, clip] { shareClicked(service, clip); });

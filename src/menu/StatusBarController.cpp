@@ -19,8 +19,8 @@ constexpr int kSpinnerSize = 15;
 
 StatusBarController &StatusBarController::sharedInstance()
 {
-    static StatusBarController *controller = new StatusBarController;
-    return *controller;
+    static auto *instance = new StatusBarController;
+    return *instance;
 }
 
 StatusBarController::StatusBarController()
@@ -32,7 +32,7 @@ StatusBarController::StatusBarController()
     m_trayItem.setContextMenu(menus.mainMenu());
     connect(&m_trayItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::MiddleClick)
-            test();
+            showMenuAtPointer();
     });
     m_spinner.setInterval(kSpinnerInterval);
     connect(&m_spinner, &QTimer::timeout, this, &StatusBarController::showSpinnerFrame);
@@ -40,7 +40,7 @@ StatusBarController::StatusBarController()
     m_trayItem.show();
 }
 
-void StatusBarController::test()
+void StatusBarController::showMenuAtPointer()
 {
     MenuController::sharedInstance().showMenu();
 }

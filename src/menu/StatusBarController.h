@@ -24,7 +24,8 @@ public:
     void stopLoading();
     bool isLoading() const { return m_spinner.isActive(); }
 
-    void test();
+    // A left or middle click on the tray item opens the menu at the pointer, as the hot key does.
+    void showMenuAtPointer();
     void quitAction();
 
 private:

@@ -34,13 +34,10 @@ bool hasFileManager()
 
 } // namespace
 
-QList<ShareService> DesktopSharing::servicesFor(const QString &family)
+QList<ShareService> DesktopSharing::servicesFor(ShareKind kind)
 {
-    const bool isText = family == QLatin1String("text");
-    const bool isFile = family == QLatin1String("image") || family == QLatin1String("file");
+    const bool isFile = kind == ShareKind::File;
     QList<ShareService> services;
-    if (!isText && !isFile)
-        return services;
     if (hasProgram("xdg-email"))
         services.append({kMail, QStringLiteral("邮件"), QIcon::fromTheme(QStringLiteral("mail-send"))});
     if (isFile && hasProgram("xdg-open"))

@@ -8,6 +8,6 @@
 class DesktopSharing final : public SharingServices
 {
 public:
-    QList<ShareService> servicesFor(const QString &family) override;
+    QList<ShareService> servicesFor(ShareKind kind) override;
     bool perform(const QString &serviceId, const ShareItem &item) override;
 };

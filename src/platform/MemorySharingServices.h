@@ -13,12 +13,7 @@ public:
     {
     }
 
-    QList<ShareService> servicesFor(const QString &family) override
-    {
-        if (family == QLatin1String("text") || family == QLatin1String("image") || family == QLatin1String("file"))
-            return m_services;
-        return {};
-    }
+    QList<ShareService> servicesFor(ShareKind) override { return m_services; }
     bool perform(const QString &serviceId, const ShareItem &item) override
     {
         m_performed.append({serviceId, item});

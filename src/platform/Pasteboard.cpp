@@ -15,7 +15,7 @@ struct General {
 // Lives as long as the process: the capture keeps a reference to the pasteboard until exit.
 General &general()
 {
-    static General *instance = new General;
+    static auto *instance = new General;
     return *instance;
 }
 

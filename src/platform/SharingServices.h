@@ -11,6 +11,9 @@ struct ShareService {
     QIcon icon;
 };
 
+// What a service is asked to share: a text, or a local file.
+enum class ShareKind { Text, File };
+
 // What is shared: the text of a text clip, or a local file (an image clip's picture, a file clip).
 struct ShareItem {
     QString text;
@@ -23,9 +26,8 @@ class SharingServices
 public:
     virtual ~SharingServices() = default;
 
-    // The services that can share a clip of the family "text", "image" or "file", in the order
-    // they are offered; none for other families.
-    virtual QList<ShareService> servicesFor(const QString &family) = 0;
+    // The services that can share a text or a file, in the order they are offered.
+    virtual QList<ShareService> servicesFor(ShareKind kind) = 0;
     // False when the service is unknown or could not be started.
     virtual bool perform(const QString &serviceId, const ShareItem &item) = 0;
 };

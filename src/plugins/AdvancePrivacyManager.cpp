@@ -94,8 +94,8 @@ void AdvancePrivacyManager::StateCloser::operator()(lua_State *state) const
 
 AdvancePrivacyManager &AdvancePrivacyManager::sharedInstance()
 {
-    static AdvancePrivacyManager manager;
-    return manager;
+    static auto *instance = new AdvancePrivacyManager;
+    return *instance;
 }
 
 AdvancePrivacyManager::AdvancePrivacyManager()

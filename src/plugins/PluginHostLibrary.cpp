@@ -1,6 +1,6 @@
 #include "plugins/PluginHostLibrary.h"
 
-#include "app/ClipAppHelper.h"
+#include "platform/ClipAppHelper.h"
 #include "support/Log.h"
 
 #include <QString>

@@ -49,7 +49,7 @@ void setPaths(PluginRegistry *registry, const QString &root, const QString &extr
 PluginManager &PluginManager::sharedInstance()
 {
     // Never destroyed: the queue's thread and the Lua states live until the process ends.
-    static PluginManager *instance = new PluginManager;
+    static auto *instance = new PluginManager;
     return *instance;
 }
 

@@ -1,5 +1,7 @@
 #include "plugins/PrivacyRules.h"
 
+#include "store/ConfigureManager.h"
+#include "store/Utils.h"
 #include "support/Log.h"
 
 #include <unicode/uregex.h>
@@ -51,6 +53,14 @@ bool containsKeyword(const QString &pattern, const QString &text)
         return false;
     }
     return found;
+}
+
+bool isSecret(const QString &text)
+{
+    if (!Utils::isNeedAnalyseSecert())
+        return false;
+    // Read anew for every clip, so a change of the keyword lists counts from the next capture.
+    return containsKeyword(ConfigureManager::sharedInstance().keyWordsRegPattern(), text);
 }
 
 } // namespace PrivacyRules

@@ -14,4 +14,8 @@ inline constexpr qsizetype kMaxAnalysedLength = 4096;
 // finds nothing.
 bool containsKeyword(const QString &pattern, const QString &text);
 
+// Keyword analysis of a text clip: true when analysis is on and the text holds one of the
+// stored keywords.
+bool isSecret(const QString &text);
+
 } // namespace PrivacyRules

@@ -21,20 +21,12 @@ bool typeHasZip(const QStringList &extras)
     return extras.contains(QStringLiteral("zip"));
 }
 
-// Hashes also arrive from the sync service; one that is not a plain file name would reach
-// outside the data folder, so it names no file at all.
-bool isPlainName(const QString &name)
-{
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".")
-           && name != QLatin1String("..");
-}
-
 } // namespace
 
 ClipFileManager &ClipFileManager::sharedInstance()
 {
-    static ClipFileManager manager;
-    return manager;
+    static auto *instance = new ClipFileManager;
+    return *instance;
 }
 
 bool ClipFileManager::isExist(const QString &path) const
@@ -44,7 +36,7 @@ bool ClipFileManager::isExist(const QString &path) const
 
 void ClipFileManager::saveData(const QByteArray &bytes, const QString &md5)
 {
-    if (!isPlainName(md5))
+    if (!PathHelper::isPlainFileName(md5))
         return;
     const QString path = PathHelper::getBaseFilePath(md5);
     if (QFileInfo::exists(path))
@@ -57,7 +49,7 @@ void ClipFileManager::saveData(const QByteArray &bytes, const QString &md5)
 void ClipFileManager::saveClipData(const QByteArray &bytes, HistoryModel &history)
 {
     const QString hash = history.hash();
-    if (!isPlainName(hash))
+    if (!PathHelper::isPlainFileName(hash))
         return;
     const QStringList components = history.typeName().split(QLatin1Char('+'));
     saveData(bytes, hash);
@@ -74,7 +66,7 @@ void ClipFileManager::saveClipData(const QByteArray &bytes, HistoryModel &histor
 bool ClipFileManager::saveClipFile(const QString &path, HistoryModel &history)
 {
     const QString hash = history.hash();
-    if (!isPlainName(hash))
+    if (!PathHelper::isPlainFileName(hash))
         return false;
     const QString target = PathHelper::getBaseFilePath(hash);
     if (QFileInfo::exists(target) || !QFile::copy(path, target))
@@ -107,7 +99,7 @@ std::optional<QString> ClipFileManager::getStringWithMd5(const QString &md5) con
 
 std::optional<QByteArray> ClipFileManager::getDataWithMd5(const QString &md5) const
 {
-    if (!isPlainName(md5))
+    if (!PathHelper::isPlainFileName(md5))
         return std::nullopt;
     QFile file(PathHelper::getBaseFilePath(md5));
     if (!file.open(QIODevice::ReadOnly))
@@ -127,7 +119,7 @@ QString ClipFileManager::makePreviewLink(const HistoryModel &history)
 {
     const QString hash = history.hash();
     const QString name = history.file_name.value_or(hash);
-    if (!isPlainName(hash) || !isPlainName(QFileInfo(name).fileName()))
+    if (!PathHelper::isPlainFileName(hash) || !PathHelper::isPlainFileName(QFileInfo(name).fileName()))
         return PathHelper::getPreviewsFilePath(hash);
     const QString source = PathHelper::getBaseFilePath(hash);
     // A file name never names a folder outside previews/.
@@ -154,7 +146,7 @@ QString ClipFileManager::makePreviewLink(const HistoryModel &history)
 void ClipFileManager::deleteFilesWithHashArray(const QStringList &hashes)
 {
     for (const QString &hash : hashes) {
-        if (!isPlainName(hash) || DBKeeper::historyExist(hash))
+        if (!PathHelper::isPlainFileName(hash) || DBKeeper::historyExist(hash))
             continue;
         removePreviewLinksOf(PathHelper::getBaseFilePath(hash));
         QFile::remove(PathHelper::getBaseFilePath(hash));
@@ -183,7 +175,7 @@ void ClipFileManager::removePreviewLinksOf(const QString &payload)
 
 void ClipFileManager::deleteZipfileWithName(const QString &md5)
 {
-    if (!isPlainName(md5))
+    if (!PathHelper::isPlainFileName(md5))
         return;
     QFile::remove(PathHelper::getZipsFilePath(md5));
     QFile::remove(PathHelper::getPreviewsFilePath(md5));

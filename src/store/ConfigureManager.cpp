@@ -35,8 +35,8 @@ QStringList storedKeyWords()
 
 ConfigureManager &ConfigureManager::sharedInstance()
 {
-    static ConfigureManager manager;
-    return manager;
+    static auto *instance = new ConfigureManager;
+    return *instance;
 }
 
 ConfigureManager::ConfigureManager()

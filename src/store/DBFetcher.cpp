@@ -4,8 +4,8 @@
 
 DBFetcher &DBFetcher::sharedInstance()
 {
-    static DBFetcher fetcher;
-    return fetcher;
+    static auto *instance = new DBFetcher;
+    return *instance;
 }
 
 QString DBFetcher::databasePath()

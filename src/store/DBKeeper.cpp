@@ -1,6 +1,7 @@
 #include "store/DBKeeper.h"
 
 #include "support/Database.h"
+#include "support/PayloadLimit.h"
 
 #include <algorithm>
 
@@ -14,11 +15,11 @@ QList<HistoryModel> readRecords(SqlQuery &rows)
     return records;
 }
 
-std::optional<HistoryModel> firstRecord(const char *sql)
+std::optional<HistoryModel> firstRecord(const char *sql, SqlParams params = {})
 {
     std::optional<HistoryModel> record;
     DBObject::inDatabase([&](Database &db) {
-        SqlQuery rows = db.query(sql);
+        SqlQuery rows = db.query(sql, params);
         if (rows.next())
             record = HistoryModel::getObjectFrom(rows);
     });
@@ -69,14 +70,16 @@ QList<HistoryModel> getAllHistoryAtCategory(const QString &category, uint count)
 
 std::optional<HistoryModel> getUnProcessHistory()
 {
-    return firstRecord("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
-                       "secert = 0 and category = 'history' order by timeStamp desc limit 1");
+    return firstRecord("select * from History where change_timestamp > 0 and file_size <= ? and "
+                       "secert = 0 and category = 'history' order by timeStamp desc limit 1",
+                       {kMaxPayloadBytes});
 }
 
 std::optional<HistoryModel> getUnProcessFavourite()
 {
-    return firstRecord("select * from History where change_timestamp > 0 and file_size <= 5767168 and "
-                       "secert = 0 and category = 'favourite' order by timeStamp desc limit 1");
+    return firstRecord("select * from History where change_timestamp > 0 and file_size <= ? and "
+                       "secert = 0 and category = 'favourite' order by timeStamp desc limit 1",
+                       {kMaxPayloadBytes});
 }
 
 std::optional<HistoryModel> getFileProcessHistory()

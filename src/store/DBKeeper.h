@@ -17,7 +17,6 @@ namespace DBKeeper {
 
 inline constexpr int kMaxListCount = 30;
 inline constexpr int kKeptPerCategory = 60;
-inline constexpr qint64 kMaxPushedFileSize = 5767168;
 
 QList<HistoryModel> getAllHistory();
 QList<HistoryModel> getAllFavourites();

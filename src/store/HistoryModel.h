@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/ClipFamily.h"
 #include "store/DBObject.h"
 
 #include <QJsonObject>
@@ -45,6 +46,7 @@ public:
     QString hash() const { return file_hash.value_or(QString()); }
     QString categoryName() const { return category.value_or(QString()); }
     QString typeName() const { return type.value_or(QString()); }
+    ClipFamily family() const { return clipFamilyOfType(typeName()); }
     bool isSecret() const { return secert.value_or(false); }
     bool isFavourite() const { return favourite.value_or(0) > 0; }
 

@@ -36,4 +36,10 @@ QString getPluginsPackageCachePath(const QString &name) { return inFolder(QStrin
 QString getTmpDir(const QString &name) { return inFolder(QStringLiteral("tmp"), name); }
 QString getDataFilePath(const QString &name) { return inFolder(QStringLiteral("datas"), name); }
 
+bool isPlainFileName(const QString &name)
+{
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".")
+           && name != QLatin1String("..");
+}
+
 } // namespace PathHelper

@@ -15,4 +15,8 @@ QString getPluginsBaseDir();
 QString getPluginsPackageCachePath(const QString &name = {});
 QString getTmpDir(const QString &name = {});
 QString getDataFilePath(const QString &name = {});
+
+// True when the name is one plain file name: not empty, no "/", not "." or "..". Hashes and
+// file names also arrive from other devices; one that fails this names no file of ours.
+bool isPlainFileName(const QString &name);
 } // namespace PathHelper

@@ -1,9 +1,7 @@
 #include "store/Utils.h"
 
 #include "BuildInfo.h"
-#include "plugins/PrivacyRules.h"
 #include "store/ClipUserDefaults.h"
-#include "store/ConfigureManager.h"
 #include "store/SettingsKeys.h"
 
 #include <QStringList>
@@ -42,14 +40,6 @@ bool isFileAsSecert() { return readSwitch(SettingsKeys::fileAsSecert, true); }
 void setFileAsSecert(bool on) { writeSwitch(SettingsKeys::fileAsSecert, on); }
 bool isAdvancePrivacy() { return readSwitch(SettingsKeys::advancePrivacy, false); }
 void setAdvancePrivacy(bool on) { writeSwitch(SettingsKeys::advancePrivacy, on); }
-
-bool isSecret(const QString &text)
-{
-    if (!isNeedAnalyseSecert())
-        return false;
-    // Read anew for every clip, so a change of the keyword lists counts from the next capture.
-    return PrivacyRules::containsKeyword(ConfigureManager::sharedInstance().keyWordsRegPattern(), text);
-}
 
 QString appVersion()
 {

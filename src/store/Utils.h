@@ -12,8 +12,6 @@ bool isFileAsSecert();
 void setFileAsSecert(bool on);
 bool isAdvancePrivacy();
 void setAdvancePrivacy(bool on);
-// Keyword analysis of a text clip: true when analysis is on and the text holds a keyword.
-bool isSecret(const QString &text);
 
 // The running program's version, e.g. "0.1.0".
 QString appVersion();

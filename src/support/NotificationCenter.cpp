@@ -6,8 +6,8 @@
 
 NotificationCenter &NotificationCenter::sharedInstance()
 {
-    static NotificationCenter center;
-    return center;
+    static auto *instance = new NotificationCenter;
+    return *instance;
 }
 
 void NotificationCenter::addObserver(const QString &name, QObject *context, Handler handler)

@@ -2,5 +2,5 @@
 
 #include <QtGlobal>
 
-// The largest clip payload that travels to and from the sync service, in bytes (5.5 MiB).
+// The largest payload Quillet captures, pushes or uploads: 5.5 MiB.
 inline constexpr qint64 kMaxPayloadBytes = 5767168;

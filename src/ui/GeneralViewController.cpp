@@ -1,8 +1,8 @@
 #include "ui/GeneralViewController.h"
 
-#include "app/ClipController.h"
-#include "app/NMLoginItems.h"
-#include "app/ShortcutController.h"
+#include "capture/ClipController.h"
+#include "platform/NMLoginItems.h"
+#include "capture/ShortcutController.h"
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
 #include "ui/ClearHistoryFlow.h"
@@ -45,15 +45,15 @@ GeneralViewController::GeneralViewController(QWidget *parent)
     // once, an emptied recorder switches the hot key off.
     // Without the program's hot-key controller (the pane shown on its own) the recorder
     // shows the stored combination and records nothing.
-    if (ShortcutController *shortcuts = ShortcutController::sharedInstance()) {
-        m_shortcutView->setShortcut(shortcuts->shortcut());
+    if (ShortcutController &shortcuts = ShortcutController::sharedInstance(); shortcuts.isStarted()) {
+        m_shortcutView->setShortcut(shortcuts.shortcut());
         connect(m_shortcutView, &ShortcutRecorder::shortcutRecorded, this, [](const KeyCombination &shortcut) {
-            if (ShortcutController *controller = ShortcutController::sharedInstance())
-                controller->setShortcut(shortcut);
+            if (ShortcutController &controller = ShortcutController::sharedInstance(); controller.isStarted())
+                controller.setShortcut(shortcut);
         });
         connect(m_shortcutView, &ShortcutRecorder::shortcutCleared, this, [] {
-            if (ShortcutController *controller = ShortcutController::sharedInstance())
-                controller->shortcutOff();
+            if (ShortcutController &controller = ShortcutController::sharedInstance(); controller.isStarted())
+                controller.shortcutOff();
         });
     } else {
         std::optional<KeyCombination> stored;

@@ -1,6 +1,6 @@
 #include "ui/PrivacyViewController.h"
 
-#include "plugins/ScriptEditWindowController.h"
+#include "ui/ScriptEditWindowController.h"
 #include "store/ConfigureManager.h"
 #include "store/Utils.h"
 #include "ui/Sheets.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugins/ScriptEditWindowController.h"
+#include "ui/ScriptEditWindowController.h"
 
 #include <QPointer>
 #include <QStringList>

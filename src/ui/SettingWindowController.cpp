@@ -1,6 +1,5 @@
 #include "ui/SettingWindowController.h"
 
-#include "menu/MenuController.h"
 #include "store/ConfigureManager.h"
 #include "support/MainQueue.h"
 #include "support/NotificationCenter.h"
@@ -100,7 +99,8 @@ void SettingWindowController::changeViewControllerAtIndex(int index)
 void SettingWindowController::reloadController()
 {
     changeViewControllerAtIndex(m_sideBar->selectedRow());
-    dispatchMain(this, [] { MenuController::sharedInstance().buildMenu(); });
+    if (m_rebuildMenu)
+        dispatchMain(this, m_rebuildMenu);
 }
 
 QWidget *SettingWindowController::createPane(int index)

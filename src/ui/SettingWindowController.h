@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
+
 class SettingSideBar;
 
 // The settings window: a sidebar of four rows (general, account, privacy, about) and the
@@ -28,6 +30,8 @@ public:
     // Shows the selected row's pane again and rebuilds the status menu: the account state
     // changed.
     void reloadController();
+    // How the window has the status menu rebuilt; the application installs it at start-up.
+    void setMenuRebuilder(std::function<void()> rebuild) { m_rebuildMenu = std::move(rebuild); }
 
     SettingSideBar *sideBar() const { return m_sideBar; }
     QWidget *panelView() const { return m_panelView; }
@@ -42,4 +46,5 @@ private:
     QWidget *m_panelView = nullptr;
     QPointer<QWidget> m_currentViewController;
     bool m_placed = false;
+    std::function<void()> m_rebuildMenu;
 };

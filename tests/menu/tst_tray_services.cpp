@@ -4,8 +4,8 @@
 #include "TestDirs.h"
 
 #include "app/AppDelegate.h"
-#include "app/NMLoginItems.h"
-#include "app/ShortcutController.h"
+#include "platform/NMLoginItems.h"
+#include "capture/ShortcutController.h"
 #include "platform/HotKeyTranslation.h"
 #include "platform/LogindSleepWatcher.h"
 #include "platform/MemoryHotKeyRegistrar.h"
@@ -81,9 +81,10 @@ private Q_SLOTS:
     {
         MemoryHotKeyRegistrar registrar;
         int shown = 0;
+        ShortcutController &controller = ShortcutController::sharedInstance();
         {
             // First start: the default is registered and stored.
-            ShortcutController controller(registrar, [&shown] { ++shown; });
+            controller.start(registrar, [&shown] { ++shown; });
             QCOMPARE(registrar.registered(), std::vector<KeyCombination>{kCommandShiftV});
             QCOMPARE(ClipUserDefaults::intValue(kKeyCode, 0), 9);
             QCOMPARE(ClipUserDefaults::intValue(kModifierFlags, 0), 1179648);
@@ -97,29 +98,32 @@ private Q_SLOTS:
         }
         // One stored key alone is ignored: the default comes back.
         ClipUserDefaults::remove(kModifierFlags);
-        ShortcutController controller(registrar, [] {});
+        controller.start(registrar, [] {});
         QCOMPARE(registrar.registered(), std::vector<KeyCombination>{kCommandShiftV});
         QCOMPARE(ClipUserDefaults::intValue(kKeyCode, 0), 9);
+        controller.stop();
     }
 
     void switchedOffStaysOffAfterRestart()
     {
         MemoryHotKeyRegistrar registrar;
+        ShortcutController &controller = ShortcutController::sharedInstance();
         {
-            ShortcutController controller(registrar, [] {});
+            controller.start(registrar, [] {});
             controller.shortcutOff();
             QVERIFY(registrar.registered().empty());
             QVERIFY(!controller.shortcut());
         }
         QCOMPARE(ClipUserDefaults::intValue(kKeyCode, 0), -8192);
         QCOMPARE(ClipUserDefaults::intValue(kModifierFlags, 0), -8192);
-        ShortcutController restarted(registrar, [] {});
+        controller.start(registrar, [] {});
         QVERIFY(registrar.registered().empty());
 
         // The marker written as its unsigned bits is the same marker.
         ClipUserDefaults::setValue(kKeyCode, 0xFFFFE000U);
         ClipUserDefaults::setValue(kModifierFlags, 0);
         QVERIFY(ShortcutController::isShortcutOff());
+        controller.stop();
     }
 
     void storedCombinationsTranslateToX11()

@@ -3,7 +3,7 @@
 
 #include "PackageBuilder.h"
 #include "TestDirs.h"
-#include "app/ClipAppHelper.h"
+#include "platform/ClipAppHelper.h"
 #include "plugins/PluginManager.h"
 #include "plugins/PluginPacker.h"
 

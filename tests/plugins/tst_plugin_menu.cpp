@@ -7,7 +7,7 @@
 
 #include "menu/MenuController.h"
 #include "platform/MemoryKeyInjector.h"
-#include "plugins/PluginMenuSource.h"
+#include "menu/PluginMenuSource.h"
 
 #include <QAction>
 #include <QMenu>

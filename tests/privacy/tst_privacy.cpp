@@ -2,7 +2,7 @@
 // analysis of texts, and the advanced privacy script in real Lua states.
 #include "TestDirs.h"
 #include "plugins/AdvancePrivacyManager.h"
-#include "plugins/PrivacyCapture.h"
+#include "app/PrivacyCapture.h"
 #include "plugins/PrivacyRules.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
@@ -84,7 +84,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(bool, secret);
-        QCOMPARE(Utils::isSecret(text), secret);
+        QCOMPARE(PrivacyRules::isSecret(text), secret);
     }
 
     void customListLimitAndEdits()
@@ -108,21 +108,21 @@ private slots:
 
         m_configure->setKeyWord(QStringLiteral("暗号"), 24);
         QCOMPARE(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).last(), QStringLiteral("暗号"));
-        QVERIFY(Utils::isSecret(QStringLiteral("今天的暗号")));
+        QVERIFY(PrivacyRules::isSecret(QStringLiteral("今天的暗号")));
 
         // An emptied list is stored as an empty array, leaving the system keywords alone.
         clearCustomKeyWords();
         QVERIFY(ClipUserDefaults::contains(key(SettingsKeys::userKeyWords)));
         QVERIFY(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).isEmpty());
         QCOMPARE(m_configure->keyWordsRegPattern(), m_configure->sysKeyWords().join(QLatin1Char('|')));
-        QVERIFY(!Utils::isSecret(QStringLiteral("今天的暗号")));
+        QVERIFY(!PrivacyRules::isSecret(QStringLiteral("今天的暗号")));
 
         // A keyword that breaks the pattern stops all matches until it is mended.
         QVERIFY(m_configure->addNewWord(QStringLiteral("(")));
-        QVERIFY(!Utils::isSecret(QStringLiteral("我的密码是123")));
+        QVERIFY(!PrivacyRules::isSecret(QStringLiteral("我的密码是123")));
         m_configure->setKeyWord(QStringLiteral("\\("), 0);
-        QVERIFY(Utils::isSecret(QStringLiteral("我的密码是123")));
-        QVERIFY(Utils::isSecret(QStringLiteral("f(x)")));
+        QVERIFY(PrivacyRules::isSecret(QStringLiteral("我的密码是123")));
+        QVERIFY(PrivacyRules::isSecret(QStringLiteral("f(x)")));
         clearCustomKeyWords();
     }
 
@@ -236,12 +236,12 @@ private slots:
         using Decision = ClipPrivacy::Decision;
         PrivacyCapture rules;
         const auto text = [&](const char *content) {
-            return rules.decide(QStringLiteral("text"), QString(), QString::fromUtf8(content));
+            return rules.decide(ClipFamily::Text, QString(), QString::fromUtf8(content));
         };
         const auto image = [&] {
-            return rules.decide(QStringLiteral("image"), QStringLiteral("data"), QStringLiteral("image data"));
+            return rules.decide(ClipFamily::Image, QStringLiteral("data"), QStringLiteral("image data"));
         };
-        const auto file = [&] { return rules.decide(QStringLiteral("file"), QStringLiteral("pdf"), QStringLiteral("/a.pdf")); };
+        const auto file = [&] { return rules.decide(ClipFamily::File, QStringLiteral("pdf"), QStringLiteral("/a.pdf")); };
 
         // The simple rules: keywords for texts, never for images, the switch for files.
         QCOMPARE(text("我的密码是123"), Decision::Secret);

@@ -2,7 +2,7 @@
 // real X server (a private Xvfb) and saved as PNG files in the build folder for review.
 #include "TestDirs.h"
 #include "X11TestMain.h"
-#include "plugins/ScriptEditWindowController.h"
+#include "ui/ScriptEditWindowController.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "ui/PrivacyViewController.h"

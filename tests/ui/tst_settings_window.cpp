@@ -3,18 +3,19 @@
 // script's editor, the account pane's two forms and the about pane.
 #include "SettingsTestHelpers.h"
 #include "TestDirs.h"
-#include "app/ClipController.h"
-#include "app/NMLoginItems.h"
-#include "app/ShortcutController.h"
+#include "capture/ClipController.h"
+#include "platform/NMLoginItems.h"
+#include "capture/ShortcutController.h"
 #include "platform/MemoryHotKeyRegistrar.h"
 #include "plugins/AdvancePrivacyManager.h"
-#include "plugins/ScriptEditWindowController.h"
+#include "ui/ScriptEditWindowController.h"
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
+#include "plugins/PrivacyRules.h"
 #include "store/Utils.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
@@ -115,10 +116,10 @@ private:
     QTemporaryDir m_xdgConfig;
     UrlCatcher m_urls;
     MemoryHotKeyRegistrar m_hotKeys;
-    std::unique_ptr<ShortcutController> m_shortcuts;
     int m_dataChanged = 0;
 
     static SettingWindowController &window() { return SettingWindowController::sharedInstance(); }
+    static ShortcutController &shortcuts() { return ShortcutController::sharedInstance(); }
 
     template<typename Pane>
     static Pane *showPane(int index)
@@ -149,7 +150,7 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_xdgConfig.path()));
         QDesktopServices::setUrlHandler(u"http"_s, &m_urls, "openUrl");
         QDesktopServices::setUrlHandler(u"https"_s, &m_urls, "openUrl");
-        m_shortcuts = std::make_unique<ShortcutController>(m_hotKeys, [] {});
+        shortcuts().start(m_hotKeys, [] {});
         NotificationCenter::sharedInstance().addObserver(key(Notifications::DATA_CHANGED), this,
                                                          [this](const QVariant &) { ++m_dataChanged; });
         window().showWindow();
@@ -161,7 +162,7 @@ private slots:
         QDesktopServices::unsetUrlHandler(u"http"_s);
         QDesktopServices::unsetUrlHandler(u"https"_s);
         window().hide();
-        m_shortcuts.reset();
+        shortcuts().stop();
     }
 
     void sidebarShowsFourRowsAndAFreshPaneEachTime()
@@ -258,7 +259,7 @@ private slots:
 
     void shortcutRecorderReplacesAndSwitchesOffTheHotKey()
     {
-        m_shortcuts->setShortcut(ShortcutController::defaultShortcut());
+        shortcuts().setShortcut(ShortcutController::defaultShortcut());
         ShortcutRecorder *recorder = generalPane()->shortcutView();
         QCOMPARE(recorder->text(), u"Shift+Super+V"_s);
 
@@ -279,16 +280,16 @@ private slots:
         click(field);
         QTest::keyClick(field, Qt::Key_Escape);
         QVERIFY(!recorder->isRecording());
-        QCOMPARE(m_shortcuts->shortcut(), std::optional<KeyCombination>(recorded));
+        QCOMPARE(shortcuts().shortcut(), std::optional<KeyCombination>(recorded));
         click(field);
         QTest::keyClick(field, Qt::Key_Exclam, Qt::MetaModifier | Qt::ShiftModifier);
-        QCOMPARE(m_shortcuts->shortcut()->keyCode, 18u);
+        QCOMPARE(shortcuts().shortcut()->keyCode, 18u);
 
         clickNamed<QToolButton>(recorder, "shortcutClearButton");
         QVERIFY(m_hotKeys.registered().empty());
         QVERIFY(ShortcutController::isShortcutOff());
         QVERIFY(!generalPane()->shortcutView()->shortcut());
-        m_shortcuts->setShortcut(ShortcutController::defaultShortcut());
+        shortcuts().setShortcut(ShortcutController::defaultShortcut());
     }
 
     void startAtLoginFollowsTheCheckbox()
@@ -421,7 +422,7 @@ private slots:
         QTest::keyClicks(editor, u"salary"_s);
         QTest::keyClick(editor, Qt::Key_Return);
         QTRY_COMPARE(configure.customKeyWords(), QStringList{u"salary"_s});
-        QVERIFY(Utils::isSecret(u"my Salary slip"_s));
+        QVERIFY(PrivacyRules::isSecret(u"my Salary slip"_s));
 
         // Emptying a cell keeps the old word.
         table->item(0, 0)->setText(QString());

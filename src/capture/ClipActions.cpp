@@ -1,30 +1,24 @@
-#include "app/ClipActions.h"
+#include "capture/ClipActions.h"
 
 #include "platform/KeyInjector.h"
 #include "platform/Pasteboard.h"
 #include "store/ClipFileManager.h"
+#include "store/PathHelper.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
 
 namespace ClipActions {
 
-QString clipFamily(const HistoryModel &clip)
-{
-    return clip.typeName().section(QLatin1Char('+'), 0, 0).section(QLatin1Char('_'), 0, 0);
-}
-
 bool hasPayloadName(const HistoryModel &clip)
 {
-    const QString hash = clip.hash();
-    return !hash.isEmpty() && !hash.contains(QLatin1Char('/')) && hash != QLatin1String(".")
-           && hash != QLatin1String("..");
+    return PathHelper::isPlainFileName(clip.hash());
 }
 
 void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip, const TextTransform &transform)
 {
     ClipFileManager &files = ClipFileManager::sharedInstance();
-    const QString family = clipFamily(clip);
-    if (family == QLatin1String("text")) {
+    switch (clip.family()) {
+    case ClipFamily::Text: {
         std::optional<QString> text = files.getStringWithMd5(clip.hash());
         if (text && transform)
             text = transform(*text);
@@ -32,7 +26,7 @@ void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip, const Tex
         pasteboard.writeString(text.value_or(QString()));
         return;
     }
-    if (family == QLatin1String("image")) {
+    case ClipFamily::Image: {
         const std::optional<QByteArray> tiff = files.getDataWithMd5(clip.hash());
         if (tiff && !tiff->isEmpty())
             pasteboard.writeImage(*tiff);
@@ -40,13 +34,16 @@ void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip, const Tex
             pasteboard.writeString(QString());
         return;
     }
-    if (family == QLatin1String("file")) {
+    case ClipFamily::File: {
         const QString link = files.makePreviewLink(clip);
         if (files.isExist(link))
             pasteboard.writeFilePath(link);
         else
             pasteboard.writeString(QString());
         return;
+    }
+    case ClipFamily::Other:
+        break;
     }
     qCDebug(lcCapture) << "nothing to paste for the type" << clip.typeName();
     pasteboard.writeString(QString());

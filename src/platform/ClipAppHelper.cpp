@@ -1,11 +1,11 @@
-#include "app/ClipAppHelper.h"
+#include "platform/ClipAppHelper.h"
 
 #include "support/MainQueue.h"
 
 ClipAppHelper &ClipAppHelper::sharedInstance()
 {
-    static ClipAppHelper instance;
-    return instance;
+    static auto *instance = new ClipAppHelper;
+    return *instance;
 }
 
 void ClipAppHelper::setDelegate(Delegate delegate)

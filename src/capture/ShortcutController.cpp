@@ -1,12 +1,10 @@
-#include "app/ShortcutController.h"
+#include "capture/ShortcutController.h"
 
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
 #include "support/Log.h"
 
 namespace {
-
-ShortcutController *g_instance = nullptr;
 
 QString keyCodeKey()
 {
@@ -29,28 +27,30 @@ qint32 storedInt32(const QString &key)
 
 } // namespace
 
-ShortcutController::ShortcutController(HotKeyRegistrar &registrar, std::function<void()> action)
-    : m_registrar(registrar)
-    , m_action(std::move(action))
+ShortcutController &ShortcutController::sharedInstance()
 {
-    if (!g_instance)
-        g_instance = this;
+    static auto *instance = new ShortcutController;
+    return *instance;
+}
+
+void ShortcutController::start(HotKeyRegistrar &registrar, std::function<void()> action)
+{
+    stop();
+    m_registrar = &registrar;
+    m_action = std::move(action);
     if (isShortcutOff())
         setShortcut(std::nullopt);
     else
         setShortcut(storedShortcut().value_or(defaultShortcut()));
 }
 
-ShortcutController::~ShortcutController()
+void ShortcutController::stop()
 {
-    m_registrar.unregisterAll();
-    if (g_instance == this)
-        g_instance = nullptr;
-}
-
-ShortcutController *ShortcutController::sharedInstance()
-{
-    return g_instance;
+    if (m_registrar)
+        m_registrar->unregisterAll();
+    m_registrar = nullptr;
+    m_action = nullptr;
+    m_shortcut.reset();
 }
 
 KeyCombination ShortcutController::defaultShortcut()
@@ -61,11 +61,12 @@ KeyCombination ShortcutController::defaultShortcut()
 void ShortcutController::setShortcut(const std::optional<KeyCombination> &combination)
 {
     m_shortcut = combination;
-    m_registrar.unregisterAll();
+    if (m_registrar)
+        m_registrar->unregisterAll();
     if (!combination)
         return;
     saveShortcut();
-    if (!m_registrar.registerHotKey(*combination, m_action))
+    if (m_registrar && !m_registrar->registerHotKey(*combination, m_action))
         qCInfo(lcApp) << "the hot key could not be registered" << combination->keyCode << combination->modifierFlags;
 }
 

@@ -2,8 +2,9 @@
 // TIFF payload of image clips.
 #include "CaptureTestSupport.h"
 #include "ClipboardPrograms.h"
-#include "app/ClipImage.h"
-#include "app/ClipKinds.h"
+#include "capture/ClipImage.h"
+#include "capture/ClipKinds.h"
+#include "store/ClipFamily.h"
 
 #include <QColorSpace>
 #include <QtTest>
@@ -57,8 +58,9 @@ private slots:
         const std::optional<QStringList> none = Utils::externTypeList(QStringLiteral("text_txt"));
         QVERIFY(none && none->isEmpty());
         QVERIFY(!Utils::externTypeList(std::nullopt));
-        QVERIFY(isKnownClipFamily(QStringLiteral("file_JPG+zip")));
-        QVERIFY(!isKnownClipFamily(QStringLiteral("video_mp4")));
+        QCOMPARE(clipFamilyOfType(QStringLiteral("file_JPG+zip")), ClipFamily::File);
+        QCOMPARE(clipFamilyOfType(QStringLiteral("image_data+zip")), ClipFamily::Image);
+        QCOMPARE(clipFamilyOfType(QStringLiteral("video_mp4")), ClipFamily::Other);
     }
 
     void fileExtensions()

@@ -10,24 +10,28 @@
 // The global hot key that pops the status menu up at the pointer. The combination is kept in
 // the settings ("keyCode", "modifierFlags"); both hold -8192 while the hot key is off. On
 // first start the default Command-Shift-V (Super+Shift+V here) is registered and stored.
-// At most one hot key is registered at any time. Main thread only.
+// At most one hot key is registered at any time. The application starts it with the desktop's
+// registrar; until then, and after stop(), nothing is registered. Main thread only.
 class ShortcutController final
 {
     Q_DISABLE_COPY_MOVE(ShortcutController)
 
 public:
-    // Registers the stored combination (or the default, or nothing while off) at once.
-    ShortcutController(HotKeyRegistrar &registrar, std::function<void()> action);
-    ~ShortcutController();
+    static ShortcutController &sharedInstance();
 
-    // The controller made at start-up, for the settings window; none before and after.
-    static ShortcutController *sharedInstance();
+    // Registers the stored combination (or the default, or nothing while off) at once, with
+    // the registrar that reports presses to the action.
+    void start(HotKeyRegistrar &registrar, std::function<void()> action);
+    // Drops the registration and forgets the registrar.
+    void stop();
+    bool isStarted() const { return m_registrar != nullptr; }
 
     static KeyCombination defaultShortcut();
 
     std::optional<KeyCombination> shortcut() const { return m_shortcut; }
     // Drops every registration, then stores and registers the combination (a combination the
-    // desktop refuses is still stored). None switches the hot key off for now only.
+    // desktop refuses is still stored; before start() it is only stored). None switches the hot
+    // key off for now only.
     void setShortcut(const std::optional<KeyCombination> &combination);
     void saveShortcut() const;
     // Switches the hot key off and remembers that across restarts.
@@ -37,7 +41,9 @@ public:
     static bool isShortcutOff();
 
 private:
-    HotKeyRegistrar &m_registrar;
+    ShortcutController() = default;
+
+    HotKeyRegistrar *m_registrar = nullptr;
     std::function<void()> m_action;
     std::optional<KeyCombination> m_shortcut;
 };

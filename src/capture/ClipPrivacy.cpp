@@ -1,6 +1,6 @@
-#include "app/ClipPrivacy.h"
+#include "capture/ClipPrivacy.h"
 
-#include "app/ClipKinds.h"
+#include "capture/ClipKinds.h"
 
 std::optional<int> ClipPrivacy::advancedAnswer(const QString &, const QString &, const QString &)
 {
@@ -17,18 +17,24 @@ bool ClipPrivacy::isFileSecret()
     return false;
 }
 
-ClipPrivacy::Decision ClipPrivacy::decide(const QString &family, const QString &extension,
-                                          const QString &content)
+ClipPrivacy::Decision ClipPrivacy::decide(ClipFamily family, const QString &extension, const QString &content)
 {
-    if (const std::optional<int> answer = advancedAnswer(family, extension, content)) {
+    if (const std::optional<int> answer = advancedAnswer(clipFamilyName(family), extension, content)) {
         if (*answer == -1)
             return Decision::Drop;
         return *answer == 1 ? Decision::Secret : Decision::Ordinary;
     }
     bool secret = false;
-    if (family == ClipKinds::textFamily)
+    switch (family) {
+    case ClipFamily::Text:
         secret = isSecretText(content);
-    else if (family == ClipKinds::fileFamily)
+        break;
+    case ClipFamily::File:
         secret = isFileSecret();
+        break;
+    case ClipFamily::Image:
+    case ClipFamily::Other:
+        break;
+    }
     return secret ? Decision::Secret : Decision::Ordinary;
 }

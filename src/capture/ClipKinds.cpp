@@ -1,4 +1,6 @@
-#include "app/ClipKinds.h"
+#include "capture/ClipKinds.h"
+
+#include "store/ClipFamily.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -96,16 +98,6 @@ std::optional<QString> typeFromImageData(const QByteArray &bytes)
 
 } // namespace Utils
 
-QStringList clipFamilies()
-{
-    return {ClipKinds::textFamily, ClipKinds::imageFamily, ClipKinds::fileFamily};
-}
-
-bool isKnownClipFamily(const QString &type)
-{
-    return clipFamilies().contains(type.section(QLatin1Char('_'), 0, 0));
-}
-
 QString textAbstract(const QString &text)
 {
     // Walks the text only as far as the abstract needs, so a long text costs no more than a
@@ -151,5 +143,5 @@ QString fileExtension(const QString &path)
 
 QString fileClipType(const QString &extension)
 {
-    return QStringLiteral("%1_%2+%3").arg(ClipKinds::fileFamily, extension, QStringLiteral("zip"));
+    return QStringLiteral("%1_%2+%3").arg(clipFamilyName(ClipFamily::File), extension, QStringLiteral("zip"));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/ClipFamily.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -29,7 +31,7 @@ public:
 
     // The advanced answer when there is one; otherwise the keyword rules for texts, the file
     // switch for files, and never secret for images.
-    Decision decide(const QString &family, const QString &extension, const QString &content);
+    Decision decide(ClipFamily family, const QString &extension, const QString &content);
 
     Q_DISABLE_COPY_MOVE(ClipPrivacy)
 };

@@ -15,12 +15,7 @@ namespace ClipKinds {
 inline constexpr qsizetype kMaxShortTextLength = 4096;
 // The text abstract holds at most this many UTF-16 code units.
 inline constexpr qsizetype kAbstractLength = 30;
-// Files larger than this are not captured, and payloads larger than this are not pushed.
-inline constexpr qint64 kMaxFileSize = 5767168;
 
-inline const QString textFamily = QStringLiteral("text");
-inline const QString imageFamily = QStringLiteral("image");
-inline const QString fileFamily = QStringLiteral("file");
 inline const QString imageClipType = QStringLiteral("image_data+zip");
 inline const QString unknownExtension = QStringLiteral("unknow");
 } // namespace ClipKinds
@@ -39,11 +34,6 @@ std::optional<QStringList> externTypeList(const std::optional<QString> &type);
 // the byte names none.
 std::optional<QString> typeFromImageData(const QByteArray &bytes);
 } // namespace Utils
-
-// The families this program knows, in order: text, image, file.
-QStringList clipFamilies();
-// True when the type's first "_" component is a known family.
-bool isKnownClipFamily(const QString &type);
 
 // The short display text of a text clip: its lines joined directly, each run of spaces made
 // one space, at most 30 code units (never ending inside a surrogate pair).

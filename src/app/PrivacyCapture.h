@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ClipPrivacy.h"
+#include "capture/ClipPrivacy.h"
 
 // The privacy rules as the capture asks them: in the advanced mode the privacy script answers
 // for every clip; otherwise the keyword analysis judges texts and "fileAsSecert" files.

@@ -1,6 +1,7 @@
-#include "plugins/PrivacyCapture.h"
+#include "app/PrivacyCapture.h"
 
 #include "plugins/AdvancePrivacyManager.h"
+#include "plugins/PrivacyRules.h"
 #include "store/Utils.h"
 
 std::optional<int> PrivacyCapture::advancedAnswer(const QString &family, const QString &extension,
@@ -14,7 +15,7 @@ std::optional<int> PrivacyCapture::advancedAnswer(const QString &family, const Q
 
 bool PrivacyCapture::isSecretText(const QString &text)
 {
-    return Utils::isSecret(text);
+    return PrivacyRules::isSecret(text);
 }
 
 bool PrivacyCapture::isFileSecret()

@@ -1,4 +1,4 @@
-#include "plugins/PluginMenuSource.h"
+#include "menu/PluginMenuSource.h"
 
 #include "plugins/PluginManager.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ClipPrivacy.h"
+#include "capture/ClipPrivacy.h"
 #include "store/HistoryModel.h"
 
 #include <QImage>

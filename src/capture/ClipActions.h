@@ -15,9 +15,6 @@ class Pasteboard;
 // copy, so a pasted clip moves to the top of the history.
 namespace ClipActions {
 
-// The family of the clip's type: "text", "image", "file", or another word for kinds this
-// program does not know.
-QString clipFamily(const HistoryModel &clip);
 // True when the clip's hash can name a payload file (it is a plain file name).
 bool hasPayloadName(const HistoryModel &clip);
 

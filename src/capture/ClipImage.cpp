@@ -1,4 +1,4 @@
-#include "app/ClipImage.h"
+#include "capture/ClipImage.h"
 
 #include <QBuffer>
 #include <QImageWriter>

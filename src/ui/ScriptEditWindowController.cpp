@@ -1,4 +1,4 @@
-#include "plugins/ScriptEditWindowController.h"
+#include "ui/ScriptEditWindowController.h"
 
 #include "plugins/AdvancePrivacyManager.h"
 #include "ui/LuaHighlighter.h"

@@ -1,7 +1,7 @@
-#include "app/ClipController.h"
+#include "capture/ClipController.h"
 
-#include "app/ClipImage.h"
-#include "app/ClipKinds.h"
+#include "capture/ClipImage.h"
+#include "capture/ClipKinds.h"
 #include "platform/Pasteboard.h"
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
@@ -12,6 +12,7 @@
 #include "support/Md5.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
+#include "support/PayloadLimit.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -36,7 +37,7 @@ int pollIntervalMs()
 
 ClipController &ClipController::sharedInstance()
 {
-    static ClipController *instance = new ClipController(Pasteboard::general());
+    static auto *instance = new ClipController(Pasteboard::general());
     return *instance;
 }
 
@@ -126,7 +127,7 @@ std::optional<HistoryModel> ClipController::fileClip(const QString &path)
         qCDebug(lcCapture) << "not a file:" << path;
         return std::nullopt;
     }
-    if (info.size() > ClipKinds::kMaxFileSize) {
+    if (info.size() > kMaxPayloadBytes) {
         qCDebug(lcCapture) << "file too large:" << path << info.size();
         return std::nullopt;
     }
@@ -136,7 +137,7 @@ std::optional<HistoryModel> ClipController::fileClip(const QString &path)
         return std::nullopt;
     }
     const QString extension = fileExtension(path);
-    const ClipPrivacy::Decision decision = m_privacy->decide(ClipKinds::fileFamily, extension, path);
+    const ClipPrivacy::Decision decision = m_privacy->decide(ClipFamily::File, extension, path);
     if (decision == ClipPrivacy::Decision::Drop)
         return std::nullopt;
 
@@ -161,7 +162,7 @@ std::optional<HistoryModel> ClipController::imageClip(const QImage &image)
         return std::nullopt;
     }
     const ClipPrivacy::Decision decision =
-        m_privacy->decide(ClipKinds::imageFamily, QStringLiteral("data"), QStringLiteral("image data"));
+        m_privacy->decide(ClipFamily::Image, QStringLiteral("data"), QStringLiteral("image data"));
     if (decision == ClipPrivacy::Decision::Drop)
         return std::nullopt;
 
@@ -184,7 +185,7 @@ std::optional<HistoryModel> ClipController::textClip(const QString &string)
     if (text.isEmpty())
         return std::nullopt;
     const QByteArray bytes = text.toUtf8();
-    const ClipPrivacy::Decision decision = m_privacy->decide(ClipKinds::textFamily, QString(), text);
+    const ClipPrivacy::Decision decision = m_privacy->decide(ClipFamily::Text, QString(), text);
     if (decision == ClipPrivacy::Decision::Drop)
         return std::nullopt;
 

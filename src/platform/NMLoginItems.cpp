@@ -1,4 +1,4 @@
-#include "app/NMLoginItems.h"
+#include "platform/NMLoginItems.h"
 
 #include "support/Log.h"
 

@@ -1,8 +1,8 @@
 // The capture pipeline on an in-memory clipboard, with the real store in temporary folders.
 #include "CaptureTestSupport.h"
 #include "TestDirs.h"
-#include "app/ClipController.h"
-#include "app/ClipImage.h"
+#include "capture/ClipController.h"
+#include "capture/ClipImage.h"
 #include "platform/MemoryPasteboard.h"
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
