@@ -43,7 +43,8 @@ QNetworkRequest RequestTransport::makeRequest(const QUrl &url)
         m_lastCAFile = caFile;
     }
     if (!caFile.isEmpty() && url.scheme() == QLatin1String("https")) {
-        const QList<QSslCertificate> authorities = QSslCertificate::fromPath(caFile, QSsl::Pem);
+        const QList<QSslCertificate> authorities =
+            QSslCertificate::fromPath(caFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
         if (authorities.isEmpty())
             qCWarning(lcSync) << "no certificate could be read from the CA file" << caFile;
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();

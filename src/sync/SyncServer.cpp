@@ -4,6 +4,7 @@
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
 
+#include <QSslCertificate>
 #include <QUrl>
 
 namespace {
@@ -68,21 +69,33 @@ bool setStoredAddress(const QString &typed)
     return true;
 }
 
-QString caFile()
+bool isCAFileFromEnvironment()
 {
-    const QString fromEnvironment = qEnvironmentVariable("QUILLET_CA_FILE");
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
+    return !qEnvironmentVariable("QUILLET_CA_FILE").isEmpty();
+}
+
+QString storedCAFile()
+{
     return ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::syncCAFile)).value_or(QString());
 }
 
-void setStoredCAFile(const QString &path)
+QString caFile()
+{
+    return isCAFileFromEnvironment() ? qEnvironmentVariable("QUILLET_CA_FILE") : storedCAFile();
+}
+
+bool setStoredCAFile(const QString &path)
 {
     const QString key = QLatin1String(SettingsKeys::syncCAFile);
-    if (path.isEmpty())
+    const QString trimmed = path.trimmed();
+    if (trimmed.isEmpty()) {
         ClipUserDefaults::remove(key);
-    else
-        ClipUserDefaults::setValue(key, path);
+        return true;
+    }
+    if (QSslCertificate::fromPath(trimmed, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString).isEmpty())
+        return false;
+    ClipUserDefaults::setValue(key, trimmed);
+    return true;
 }
 
 } // namespace SyncServer

@@ -23,6 +23,11 @@ bool setStoredAddress(const QString &typed);
 
 // A PEM file of certificate authorities trusted besides the system's; empty for none.
 QString caFile();
-void setStoredCAFile(const QString &path);
+// True when $QUILLET_CA_FILE decides the CA file.
+bool isCAFileFromEnvironment();
+QString storedCAFile();
+// Stores the CA file (an empty path removes it). False, storing nothing, when the file holds
+// no PEM certificate.
+bool setStoredCAFile(const QString &path);
 
 } // namespace SyncServer

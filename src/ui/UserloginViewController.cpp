@@ -36,6 +36,7 @@ UserloginViewController::UserloginViewController(QWidget *parent)
     : QWidget(parent)
     , m_selectPopUpButton(new QComboBox(this))
     , m_serverField(new QLineEdit(this))
+    , m_caFileField(new QLineEdit(this))
     , m_nameField(new QLineEdit(this))
     , m_pwdField(new QLineEdit(this))
     , m_loginButton(new QPushButton(this))
@@ -46,6 +47,7 @@ UserloginViewController::UserloginViewController(QWidget *parent)
     setObjectName(QStringLiteral("UserloginViewController"));
     m_selectPopUpButton->setObjectName(QStringLiteral("selectPopUpButton"));
     m_serverField->setObjectName(QStringLiteral("serverField"));
+    m_caFileField->setObjectName(QStringLiteral("caFileField"));
     m_nameField->setObjectName(QStringLiteral("nameField"));
     m_pwdField->setObjectName(QStringLiteral("pwdField"));
     m_loginButton->setObjectName(QStringLiteral("loginButton"));
@@ -63,6 +65,16 @@ UserloginViewController::UserloginViewController(QWidget *parent)
         m_serverField->setToolTip(
             QStringLiteral("同步服务的地址，例如 https://sync.example.org；留空则使用默认服务"));
     }
+    m_caFileField->setPlaceholderText(QStringLiteral("系统证书"));
+    if (SyncServer::isCAFileFromEnvironment()) {
+        m_caFileField->setText(SyncServer::caFile());
+        m_caFileField->setEnabled(false);
+        m_caFileField->setToolTip(QStringLiteral("由环境变量 QUILLET_CA_FILE 指定"));
+    } else {
+        m_caFileField->setText(SyncServer::storedCAFile());
+        m_caFileField->setToolTip(
+            QStringLiteral("自建服务使用自己的 CA 时，填写该 CA 证书（PEM）文件的路径"));
+    }
     m_nameField->setPlaceholderText(QStringLiteral("邮箱"));
     m_pwdField->setPlaceholderText(QStringLiteral("密码"));
     m_pwdField->setEchoMode(QLineEdit::Password);
@@ -76,6 +88,7 @@ UserloginViewController::UserloginViewController(QWidget *parent)
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("服务器："), m_serverField);
+    form->addRow(QStringLiteral("CA 证书："), m_caFileField);
     form->addRow(QString(), m_selectPopUpButton);
     form->addRow(QStringLiteral("邮箱："), m_nameField);
     form->addRow(QStringLiteral("密码："), m_pwdField);
@@ -116,17 +129,22 @@ bool UserloginViewController::isValidEmail(const QString &email)
     return pattern.match(email).hasMatch();
 }
 
-bool UserloginViewController::acceptServerAddress()
+bool UserloginViewController::acceptServiceSettings()
 {
-    if (!m_serverField->isEnabled())
-        return true;
-    if (SyncServer::setStoredAddress(m_serverField->text()))
-        return true;
-    Sheets::beginSheet(this,
-                       {QStringLiteral("服务器地址格式存在问题，请输入以 http:// 或 https:// 开头的地址"),
-                        QString(),
-                        {kConfirm}});
-    return false;
+    if (m_serverField->isEnabled() && !SyncServer::setStoredAddress(m_serverField->text())) {
+        Sheets::beginSheet(this,
+                           {QStringLiteral("服务器地址格式存在问题，请输入以 http:// 或 https:// 开头的地址"),
+                            QString(),
+                            {kConfirm}});
+        return false;
+    }
+    if (m_caFileField->isEnabled() && !SyncServer::setStoredCAFile(m_caFileField->text())) {
+        Sheets::beginSheet(
+            this,
+            {QStringLiteral("无法读取 CA 证书文件，请填写 PEM 格式证书文件的路径"), QString(), {kConfirm}});
+        return false;
+    }
+    return true;
 }
 
 void UserloginViewController::login()
@@ -136,7 +154,7 @@ void UserloginViewController::login()
         return;
     if (mode != FindPassword && m_pwdField->text().isEmpty())
         return;
-    if (!acceptServerAddress())
+    if (!acceptServiceSettings())
         return;
     const QString email = m_nameField->text().remove(QLatin1Char(' '));
     if (!isValidEmail(email)) {

@@ -149,6 +149,18 @@ private slots:
         window().showPanel(0);
         window().showPanel(1);
         QCOMPARE(loginPane()->serverField()->text(), u"https://sync.example.org/api"_s);
+
+        // The CA file must hold a PEM certificate.
+        pane = freshForm();
+        QTemporaryFile notACertificate;
+        QVERIFY(notACertificate.open());
+        notACertificate.write("not a certificate\n");
+        notACertificate.flush();
+        pane->caFileField()->setText(notACertificate.fileName());
+        submit(pane, 0, u"anna@example.org"_s, u"pw"_s);
+        QVERIFY(answerAlert(u"无法读取 CA 证书文件，请填写 PEM 格式证书文件的路径"_s, u"确认"_s));
+        QVERIFY(!ClipUserDefaults::contains(QLatin1String(SettingsKeys::syncCAFile)));
+        pane->caFileField()->clear();
     }
 
     void registerSignOutAndSignIn()

@@ -34,7 +34,7 @@ bool saveShot(QWidget *window, const QString &name)
     QCoreApplication::processEvents();
     QTest::qWait(0);
     const QImage shot = window->screen()->grabWindow(window->winId()).toImage();
-    if (shot.isNull() || shot.width() < 100 || shot.height() < 100)
+    if (shot.isNull() || shot.width() < 100 || shot.height() < 60)
         return false;
     // A blank window would be one colour; a drawn pane has many.
     QSet<QRgb> colours;
