@@ -73,6 +73,8 @@ HttpFront::HttpFront(const ServerConfig &config, SyncService &service)
     server.set_payload_max_length(size_t(kMaxPayloadBytes + 256 * 1024));
     server.set_read_timeout(10);
     server.set_keep_alive_timeout(5);
+    server.set_tcp_nodelay(true);
+    server.set_keep_alive_max_count(1000);
 
     const auto handler = [this](const httplib::Request &req, httplib::Response &res) {
         const auto pairs = queryPairs(req.target);

@@ -320,9 +320,12 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
         selectSql("user_id = ? and seq > ? and changed_by <> ? order by seq limit ?").replace(7, 0, "seq, ");
     SqlQuery rows = m_db.query(recordsSql.c_str(), {userId, cursor, device, qint64(limit) + 1});
     qint64 lastSeq = 0;
+    bool truncated = false;
     while (rows.next()) {
-        if (result.records.size() == limit)
+        if (result.records.size() == limit) {
+            truncated = true;
             break;
+        }
         // Column 0 is the change sequence; the record's columns follow it.
         lastSeq = rows.int64(0);
         StoredRecord r;
@@ -339,7 +342,6 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
         r.favourite = rows.int64(11);
         result.records.append(r);
     }
-    const bool truncated = result.records.size() == limit && rows.next();
     if (truncated) {
         // A page: the next pull continues after the last record handed out.
         result.cursor = lastSeq;

@@ -6,9 +6,18 @@
 #include <QTcpServer>
 #include <QtDebug>
 
+#include <signal.h>
+#include <sys/prctl.h>
+
 namespace {
 constexpr int kStartTimeoutMs = 20000;
+
+// A test that crashes takes its service and broker with it.
+void endWithParent(QProcess &process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 }
+} // namespace
 
 ServerHarness::ServerHarness() = default;
 
@@ -70,6 +79,7 @@ bool ServerHarness::start(const Options &options)
         return false;
     }
     m_broker = std::make_unique<QProcess>();
+    endWithParent(*m_broker);
     m_broker->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_broker->start(QStringLiteral("mosquitto"),
                     {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("broker/mosquitto.conf"))});
@@ -81,6 +91,7 @@ bool ServerHarness::start(const Options &options)
 bool ServerHarness::startService()
 {
     m_service = std::make_unique<QProcess>();
+    endWithParent(*m_service);
     m_service->setStandardErrorFile(m_dir.filePath(QStringLiteral("service.log")), QIODevice::Append);
     QStringList arguments{QStringLiteral("--data-dir"),  m_dir.path(),
                           QStringLiteral("--port"),      QStringLiteral("0"),

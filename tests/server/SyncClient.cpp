@@ -11,8 +11,10 @@ namespace {
 HttpReply toReply(const httplib::Result &result)
 {
     HttpReply reply;
-    if (!result)
+    if (!result) {
+        reply.body = QByteArray::fromStdString(httplib::to_string(result.error()));
         return reply;
+    }
     reply.status = result->status;
     reply.body = QByteArray::fromStdString(result->body);
     reply.json = QJsonDocument::fromJson(reply.body).object();
@@ -24,6 +26,8 @@ std::unique_ptr<httplib::Client> makeClient(const QString &origin, const QString
     auto client = std::make_unique<httplib::Client>(origin.toStdString());
     client->set_connection_timeout(5);
     client->set_read_timeout(20);
+    client->set_tcp_nodelay(true);
+    client->set_keep_alive(true);
     if (!caFile.isEmpty()) {
         client->set_ca_cert_path(caFile.toStdString().c_str());
         client->enable_server_certificate_verification(true);
