@@ -1,14 +1,14 @@
 #include "app/CaptureSetup.h"
 
+#include "app/PrivacyCapture.h"
 #include "capture/ClipController.h"
 #include "platform/X11Pasteboard.h"
-#include "app/PrivacyCapture.h"
 
 namespace CaptureSetup {
 
 ClipController &start()
 {
-    static ClipController &controller = [] () -> ClipController & {
+    static ClipController &controller = []() -> ClipController & {
         Pasteboard::setGeneral(std::make_unique<X11Pasteboard>());
         ClipController &monitor = ClipController::sharedInstance();
         monitor.setPrivacy(std::make_unique<PrivacyCapture>());

@@ -14,10 +14,12 @@
 
 class Pasteboard;
 
-// The clipboard monitor. A timer polls the pasteboard's change counter; when it moves, the
-// new content is captured: a file, an image or a text becomes a clip whose payload goes to
-// the data folder and whose history row is stored or moved to the top and marked for the
-// push. Everything runs on the main thread.
+// The clipboard monitor. When the pasteboard's change counter moves, the new content is
+// captured: a file, an image or a text becomes a clip whose payload goes to the data folder
+// and whose history row is stored or moved to the top and marked for the push. The counter
+// is looked at as soon as the pasteboard reports a change, and on every tick of a timer, for
+// desktops that report nothing; a tick after a reported change finds nothing new. Everything
+// runs on the main thread.
 class ClipController final : public QObject
 {
     Q_OBJECT
@@ -27,15 +29,16 @@ public:
     // The monitor of the general pasteboard, created on first use and never destroyed.
     static ClipController &sharedInstance();
 
-    // Starts polling at once (the first poll captures what the pasteboard holds) and wipes
-    // the history when the user signs out.
+    // Starts the timer and listens to the pasteboard's change reports. The first poll runs as
+    // soon as the event loop turns and captures what the pasteboard holds. Wipes the history
+    // when the user signs out.
     explicit ClipController(Pasteboard &pasteboard, QObject *parent = nullptr);
     ~ClipController() override;
 
     // (Re)starts the polling timer with the interval of "CLIP_MONITOR_SPEED".
     void startClipObserver();
     // One poll: captures when the change counter moved (or nothing was seen yet) and then
-    // queues a rebuild of the menu.
+    // queues a rebuild of the menu. Run by the timer and after each reported change.
     void seekClipboard();
     // Captures the current pasteboard content now. True when a clip was stored or moved to
     // the top; false when the content was empty, unreadable, too large or dropped.
@@ -64,7 +67,11 @@ private:
     std::optional<HistoryModel> textClip(const QString &text);
     void store(HistoryModel &record);
 
+    void changeReported();
+
     Pasteboard &m_pasteboard;
+    int m_changeHandler = 0;
+    bool m_pollQueued = false;
     QTimer m_timer;
     qint64 m_lastChangedCount = 0;
     QString m_currentClipHash;

@@ -81,4 +81,6 @@ void MemoryPasteboard::writeFilePath(const QString &path)
 void MemoryPasteboard::changed()
 {
     ++m_changeCount;
+    if (m_reportsChanges)
+        reportChange();
 }

@@ -5,7 +5,8 @@
 #include <QStringList>
 
 // A clipboard held in memory, for tests of the logic above the platform layer. Every change
-// of the content counts as a new copy, as on the desktop.
+// of the content counts as a new copy, as on the desktop, and is reported to the change
+// handlers unless reporting is turned off (a desktop that announces nothing).
 class MemoryPasteboard final : public Pasteboard
 {
 public:
@@ -30,6 +31,8 @@ public:
     void setContent(const QStringList &filePaths, const std::optional<QImage> &image,
                     const std::optional<QString> &text);
     void setSecretHint(bool secret) { m_secretHint = secret; }
+    // Off: changes only move the counter, as on a desktop that announces no changes.
+    void setReportsChanges(bool reports) { m_reportsChanges = reports; }
     void clear();
 
     // The bytes of the last writeImage, as the desktop would offer them.
@@ -46,4 +49,5 @@ private:
     QByteArray m_tiff;
     QByteArray m_png;
     bool m_secretHint = false;
+    bool m_reportsChanges = true;
 };

@@ -4,11 +4,16 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
 // The desktop clipboard as the capture and paste-back see it. The change counter rises on
-// every change of the content and is never 0 once something was copied.
+// every change of the content and is never 0 once something was copied. A clipboard that
+// learns of its changes (the X server announces each new owner) also calls the change
+// handlers, on the main thread, right after the counter rose; one that learns of nothing
+// never calls them, and its counter is found moved by the next poll.
 class Pasteboard
 {
 public:
@@ -20,6 +25,12 @@ public:
     static void setGeneral(std::unique_ptr<Pasteboard> pasteboard);
 
     virtual qint64 changeCount() = 0;
+
+    // Called after each reported change; the returned id removes the handler again.
+    using ChangeHandler = std::function<void()>;
+    int addChangeHandler(ChangeHandler handler);
+    void removeChangeHandler(int id);
+
     // True when the clipboard offers no data at all.
     virtual bool isEmpty() = 0;
 
@@ -42,4 +53,11 @@ protected:
     Pasteboard() = default;
     Pasteboard(const Pasteboard &) = default;
     Pasteboard &operator=(const Pasteboard &) = default;
+
+    // For the clipboards that learn of changes: calls every change handler.
+    void reportChange();
+
+private:
+    std::map<int, ChangeHandler> m_changeHandlers;
+    int m_nextHandlerId = 1;
 };

@@ -52,7 +52,12 @@ X11Pasteboard::X11Pasteboard(QObject *parent)
 {
     if (!isEmpty())
         m_changeCount = 1;
-    connect(m_clipboard, &QClipboard::dataChanged, this, [this] { ++m_changeCount; });
+    connect(m_clipboard, &QClipboard::changed, this, [this](QClipboard::Mode mode) {
+        if (mode != QClipboard::Clipboard)
+            return;
+        ++m_changeCount;
+        reportChange();
+    });
 }
 
 const QMimeData *X11Pasteboard::content() const

@@ -8,8 +8,10 @@ class QClipboard;
 class QMimeData;
 
 // The X11 CLIPBOARD selection through QClipboard (xcb). The change counter counts the
-// clipboard's change notices; it starts at 1 when the clipboard holds something, so that the
-// first poll captures it. Needs a QGuiApplication on the xcb platform.
+// clipboard's change notices (XFixes selection notices for other programs' copies, and this
+// program's own writes), and each notice calls the change handlers at once; the counter
+// starts at 1 when the clipboard holds something, so that the first poll captures it. Needs
+// a QGuiApplication on the xcb platform.
 class X11Pasteboard final : public QObject, public Pasteboard
 {
     Q_OBJECT

@@ -75,8 +75,16 @@ private:
         m_now += 1;
         m_controller->seekClipboard();
     }
-    void copyText(const QString &text) { m_clipboard->setString(text); poll(); }
-    void copyFile(const QString &path) { m_clipboard->setFilePaths({path}); poll(); }
+    void copyText(const QString &text)
+    {
+        m_clipboard->setString(text);
+        poll();
+    }
+    void copyFile(const QString &path)
+    {
+        m_clipboard->setFilePaths({path});
+        poll();
+    }
 
     static void saveFavourite(const QString &text)
     {
@@ -166,6 +174,43 @@ private slots:
         ClipUserDefaults::remove(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED));
     }
 
+    // A reported change is captured at the next turn of the event loop, without waiting for
+    // the timer (10 s here), and the content at start right after the start; the timer's tick
+    // then finds nothing new. Changes reported before that turn share one capture, of the
+    // newest content. Without reports, the timer alone captures.
+    void reportedChangesAndTheTimer()
+    {
+        const auto top = [] { return historyRows().value(0).hash(); };
+        ClipUserDefaults::setValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), 10);
+        m_clipboard->setString(QStringLiteral("there at start"));
+        startController();
+        QCOMPARE(m_controller->pollInterval(), 10000);
+        QCOMPARE(m_historyRuns, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_historyRuns, 1, 5000);
+        QCOMPARE(top(), md5_hex(QStringLiteral("there at start")));
+
+        m_now += 1;
+        m_clipboard->setString(QStringLiteral("first"));
+        m_clipboard->setString(QStringLiteral("second"));
+        m_clipboard->setString(QStringLiteral("third"));
+        QCOMPARE(m_historyRuns, 1); // not inside the copying code
+        QTRY_COMPARE_WITH_TIMEOUT(m_historyRuns, 2, 5000);
+        QCOMPARE(top(), md5_hex(QStringLiteral("third")));
+        QCOMPARE(historyRows().size(), 2);
+        m_controller->seekClipboard(); // the timer's tick
+        QCoreApplication::processEvents();
+        QCOMPARE(m_historyRuns, 2);
+
+        m_clipboard->setReportsChanges(false);
+        ClipUserDefaults::setValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), 0.1);
+        m_controller->startClipObserver();
+        m_now += 1;
+        m_clipboard->setString(QStringLiteral("found by the timer"));
+        QTRY_COMPARE(m_historyRuns, 3);
+        QCOMPARE(top(), md5_hex(QStringLiteral("found by the timer")));
+        ClipUserDefaults::remove(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED));
+    }
+
     // Content already stored is only re-timestamped and moved to the top, keeping its own
     // fields; content kept only as a favourite gets a history row.
     void storedContentMovesToTopWithoutNewRow()
@@ -200,9 +245,7 @@ private slots:
         QTest::addColumn<QString>("type");
         QTest::addColumn<bool>("crowded"); // among other files, an image and a text
         const auto row = [](const char *tag, const QString &name, qsizetype size, const QString &type,
-                            bool crowded) {
-            QTest::newRow(tag) << name << size << type << crowded;
-        };
+                            bool crowded) { QTest::newRow(tag) << name << size << type << crowded; };
         row("extension", QStringLiteral("report.pdf"), 3000, QStringLiteral("file_pdf+zip"), false);
         row("no extension", QStringLiteral("README"), 7, QStringLiteral("file_unknow+zip"), false);
         row("at the size limit", QStringLiteral("limit.bin"), 5767168, QStringLiteral("file_bin+zip"), false);
@@ -246,8 +289,9 @@ private slots:
         // A pipe would block the capture forever.
         const QString fifo = m_files.filePath(QStringLiteral("pipe"));
         QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        QStringList paths{m_files.filePath(QStringLiteral("folder")), m_files.filePath(QStringLiteral("missing.txt")),
-                          fifo, makeFile(QStringLiteral("big.bin"), QByteArray(5767169, 'b')),
+        QStringList paths{m_files.filePath(QStringLiteral("folder")),
+                          m_files.filePath(QStringLiteral("missing.txt")), fifo,
+                          makeFile(QStringLiteral("big.bin"), QByteArray(5767169, 'b')),
                           // Exists and is a regular file, but reading it fails (even for root).
                           QStringLiteral("/proc/self/mem")};
         if (geteuid() != 0) {
@@ -324,8 +368,8 @@ private slots:
         copyText(QStringLiteral("current"));
         int changes = 0;
         QObject observer;
-        NotificationCenter::sharedInstance().addObserver(QLatin1String(Notifications::DATA_CHANGED), &observer,
-                                                         [&](const QVariant &) { ++changes; });
+        NotificationCenter::sharedInstance().addObserver(QLatin1String(Notifications::DATA_CHANGED),
+                                                         &observer, [&](const QVariant &) { ++changes; });
 
         NotificationCenter::sharedInstance().post(QLatin1String(Notifications::USER_LOGOUTED));
 

@@ -1,9 +1,12 @@
 // Capture from the real X11 clipboard of a private X server: xclip copies as another program
-// would, the clipboard monitor stores the clip in a temporary data folder.
+// would, the clipboard monitor stores the clip in a temporary data folder. The monitor's timer
+// is set to 10 s and restarted before each copy whose capture must come from the X server's
+// change notice: every such wait ends well before the timer could fire.
 #include "CaptureTestSupport.h"
 #include "ClipboardPrograms.h"
 #include "TestDirs.h"
 #include "X11TestMain.h"
+#include "capture/ClipActions.h"
 #include "capture/ClipController.h"
 #include "capture/ClipImage.h"
 #include "capture/ClipKinds.h"
@@ -16,17 +19,47 @@
 #include <QUuid>
 #include <QtTest>
 
-
 using namespace CaptureTest;
 
 namespace {
 
 constexpr int kWaitMs = 20000;
+// Half the monitor's interval: a capture seen within this time of a timer restart was made
+// on the change notice.
+constexpr int kBeforeTheTimerMs = 5000;
+constexpr double kIntervalSeconds = 10;
 
 QString uniqueText(const char *what)
 {
     return QString::fromLatin1(what) + QLatin1Char(' ') + QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
+
+void setInterval(double seconds)
+{
+    ClipUserDefaults::setValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), seconds);
+}
+
+// The real clipboard on a desktop that announces no changes: everything is read from the X11
+// clipboard, but no change is ever reported.
+class SilentPasteboard final : public Pasteboard
+{
+public:
+    explicit SilentPasteboard(Pasteboard &real)
+        : m_real(real)
+    { }
+    qint64 changeCount() override { return m_real.changeCount(); }
+    bool isEmpty() override { return m_real.isEmpty(); }
+    std::optional<QString> firstFilePath() override { return m_real.firstFilePath(); }
+    std::optional<QImage> firstImage() override { return m_real.firstImage(); }
+    std::optional<QString> string() override { return m_real.string(); }
+    bool isMarkedSecretByPasswordManager() override { return m_real.isMarkedSecretByPasswordManager(); }
+    void writeString(const QString &text) override { m_real.writeString(text); }
+    void writeImage(const QByteArray &tiff) override { m_real.writeImage(tiff); }
+    void writeFilePath(const QString &path) override { m_real.writeFilePath(path); }
+
+private:
+    Pasteboard &m_real;
+};
 
 } // namespace
 
@@ -40,11 +73,38 @@ private:
     std::unique_ptr<X11Pasteboard> m_pasteboard;
     std::unique_ptr<ClipController> m_capture;
     std::unique_ptr<ClipboardPrograms> m_programs;
+    int m_captures = 0; // clips stored or moved to the top
+    qint64 m_now = QDateTime::currentSecsSinceEpoch();
 
+    // The monitor, on this pasteboard, with the interval set now.
+    std::unique_ptr<ClipController> startMonitor(Pasteboard &pasteboard)
+    {
+        auto monitor = std::make_unique<ClipController>(pasteboard);
+        // Several captures fall into one second; a clock that ticks at each one orders them.
+        monitor->setClock([this] { return ++m_now; });
+        monitor->setHistoryProcess([this] { ++m_captures; });
+        return monitor;
+    }
+
+    // Copies in another program and waits for the capture, which must come before the timer.
     bool copyAndWaitForCapture(const QByteArray &bytes, const QString &type, const QString &hash)
     {
+        m_capture->startClipObserver();
         return m_programs->copy(bytes, type)
-               && QTest::qWaitFor([&] { return m_capture->currentClipHash() == hash; }, kWaitMs);
+               && QTest::qWaitFor([&] { return m_capture->currentClipHash() == hash; }, kBeforeTheTimerMs);
+    }
+    bool copyTextAndWaitForCapture(const QString &text)
+    {
+        return copyAndWaitForCapture(text.toUtf8(), QStringLiteral("UTF8_STRING"), md5_hex(text));
+    }
+
+    // Copies in another program and waits only until the X server has told this process that
+    // the other program owns the clipboard.
+    bool copyAndWaitForOwnership(const QString &text)
+    {
+        const qint64 count = m_pasteboard->changeCount();
+        return m_programs->copy(text.toUtf8(), QStringLiteral("UTF8_STRING"))
+               && QTest::qWaitFor([&] { return m_pasteboard->changeCount() > count; }, kWaitMs);
     }
 
 private slots:
@@ -52,13 +112,11 @@ private slots:
     {
         QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty(),
                  "xclip is missing: run scripts/install-deps.sh");
-        ClipUserDefaults::setValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), 0.1);
+        setInterval(kIntervalSeconds);
         m_programs = std::make_unique<ClipboardPrograms>();
         m_pasteboard = std::make_unique<X11Pasteboard>();
-        m_capture = std::make_unique<ClipController>(*m_pasteboard);
-        // Several captures fall into one second; a clock that ticks at each one orders them.
-        m_capture->setClock([now = QDateTime::currentSecsSinceEpoch()]() mutable { return ++now; });
-        QCOMPARE(m_capture->pollInterval(), 100);
+        m_capture = startMonitor(*m_pasteboard);
+        QCOMPARE(m_capture->pollInterval(), 10000);
     }
 
     void cleanupTestCase()
@@ -67,17 +125,87 @@ private slots:
         m_programs.reset();
     }
 
-    void textFromAnotherProgram()
+    // Captured on the change notice, once: the timer's next tick finds nothing new.
+    void textFromAnotherProgramAtTheCopy()
     {
         const QString text = uniqueText("copied by xclip\n  second line");
         const QString hash = md5_hex(text);
-        QVERIFY(copyAndWaitForCapture(text.toUtf8(), QStringLiteral("UTF8_STRING"), hash));
+        const int captures = m_captures;
+        QVERIFY(copyTextAndWaitForCapture(text));
         const std::optional<HistoryModel> row = rowWithHash(hash);
         QVERIFY(row);
         QCOMPARE(row->typeName(), QStringLiteral("text_txt"));
         QCOMPARE(row->content.value_or(QString()), textAbstract(text));
         QCOMPARE(payload(hash), text.toUtf8());
         QCOMPARE(historyRows().first().hash(), hash);
+        m_capture->seekClipboard();
+        QCoreApplication::processEvents();
+        QCOMPARE(m_captures, captures + 1);
+    }
+
+    // Copies one after another are each recorded, in order. When copies come faster than the
+    // capture, what another program offered before the newest copy may be gone (X11 keeps no
+    // history), but the newest is recorded and the rest keep their order.
+    void burstOfCopies()
+    {
+        QStringList texts;
+        for (int i = 0; i < 8; ++i) {
+            texts.prepend(uniqueText("burst"));
+            QVERIFY(copyTextAndWaitForCapture(texts.first()));
+        }
+        QStringList top;
+        const QList<HistoryModel> rows = historyRows();
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            top << rows.value(i).hash();
+        QStringList expected;
+        for (const QString &text : std::as_const(texts))
+            expected << md5_hex(text);
+        QCOMPARE(top, expected);
+
+        // Each copy follows as soon as the one before owns the clipboard.
+        m_capture->startClipObserver();
+        const int captures = m_captures;
+        QStringList fast;
+        for (int i = 0; i < 6; ++i) {
+            fast << uniqueText("fast");
+            QVERIFY(copyAndWaitForOwnership(fast.last()));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(m_capture->currentClipHash(), md5_hex(fast.last()), kBeforeTheTimerMs);
+        QVERIFY(m_captures - captures <= fast.size());
+        // The recorded ones, oldest first, are a subsequence of the copies.
+        QStringList recorded;
+        for (const HistoryModel &row : historyRows()) {
+            if (recorded.contains(row.hash()) || expected.contains(row.hash()))
+                break;
+            recorded.prepend(row.hash());
+        }
+        qsizetype next = 0;
+        for (const QString &hash : std::as_const(recorded)) {
+            while (next < fast.size() && md5_hex(fast.at(next)) != hash)
+                ++next;
+            QVERIFY2(next < fast.size(), "a recorded copy out of order or not copied");
+            ++next;
+        }
+        QCOMPARE(recorded.last(), md5_hex(fast.last()));
+    }
+
+    // Writing a clip back (paste-back) is a change like any other: the clip moves to the top,
+    // without a second row, and other programs can paste it.
+    void pasteBackMovesTheClipToTheTop()
+    {
+        const QString text = uniqueText("pasted back");
+        QVERIFY(copyTextAndWaitForCapture(text));
+        QVERIFY(copyTextAndWaitForCapture(uniqueText("copied after")));
+        const qsizetype rows = historyRows().size();
+        const int captures = m_captures;
+
+        m_capture->startClipObserver();
+        ClipActions::sendToClipboard(*m_pasteboard, *rowWithHash(md5_hex(text)));
+        QTRY_COMPARE_WITH_TIMEOUT(m_capture->currentClipHash(), md5_hex(text), kBeforeTheTimerMs);
+        QCOMPARE(historyRows().size(), rows);
+        QCOMPARE(historyRows().first().hash(), md5_hex(text));
+        QCOMPARE(m_captures, captures + 1);
+        QCOMPARE(m_programs->paste(QStringLiteral("UTF8_STRING")), text.toUtf8());
     }
 
     void fileFromAnotherProgram_data()
@@ -87,11 +215,12 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("kind");
         QTest::newRow("uri-list, after a comment and a web address")
-            << QStringLiteral("text/uri-list") << QStringLiteral("# a comment\r\nhttps://example.org/page\r\n%1\r\n")
+            << QStringLiteral("text/uri-list")
+            << QStringLiteral("# a comment\r\nhttps://example.org/page\r\n%1\r\n")
             << QStringLiteral("my notes.md") << QStringLiteral("file_md+zip");
-        QTest::newRow("gnome-copied-files") << QStringLiteral("x-special/gnome-copied-files")
-                                            << QStringLiteral("copy\n%1") << QStringLiteral("copied")
-                                            << QStringLiteral("file_unknow+zip");
+        QTest::newRow("gnome-copied-files")
+            << QStringLiteral("x-special/gnome-copied-files") << QStringLiteral("copy\n%1")
+            << QStringLiteral("copied") << QStringLiteral("file_unknow+zip");
     }
     void fileFromAnotherProgram()
     {
@@ -122,10 +251,12 @@ private slots:
     {
         const QImage image = gradientImage(321, 123, true);
         QVERIFY(m_programs->copy(imageBytes(image), QStringLiteral("image/png")));
-        QVERIFY(QTest::qWaitFor([&] {
-            const std::optional<HistoryModel> row = rowWithHash(m_capture->currentClipHash());
-            return row && row->typeName() == QStringLiteral("image_data+zip");
-        }, kWaitMs));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const std::optional<HistoryModel> row = rowWithHash(m_capture->currentClipHash());
+                return row && row->typeName() == QStringLiteral("image_data+zip");
+            },
+            kWaitMs));
         const QString hash = m_capture->currentClipHash();
         const QByteArray tiff = payload(hash);
         QCOMPARE(md5_hex(tiff), hash);
@@ -136,14 +267,14 @@ private slots:
 
         // Something else in between, so that each step below must be captured anew.
         const QString between = uniqueText("between");
-        QVERIFY(copyAndWaitForCapture(between.toUtf8(), QStringLiteral("UTF8_STRING"), md5_hex(between)));
+        QVERIFY(copyTextAndWaitForCapture(between));
         m_pasteboard->writeImage(tiff);
         QVERIFY(QTest::qWaitFor([&] { return m_capture->currentClipHash() == hash; }, kWaitMs));
         QCOMPARE(m_programs->paste(QStringLiteral("image/tiff")), tiff);
         const QByteArray offeredPng = m_programs->paste(QStringLiteral("image/png"));
         QVERIFY(samePixels(QImage::fromData(offeredPng, "PNG"), image));
 
-        QVERIFY(copyAndWaitForCapture(between.toUtf8(), QStringLiteral("UTF8_STRING"), md5_hex(between)));
+        QVERIFY(copyTextAndWaitForCapture(between));
         QVERIFY(copyAndWaitForCapture(offeredPng, QStringLiteral("image/png"), hash));
         QCOMPARE(historyRows().size(), rows + 1);
         QCOMPARE(historyRows().first().hash(), hash);
@@ -158,13 +289,34 @@ private slots:
         QVERIFY(!X11Pasteboard::firstLocalFileOfGnomeCopiedFiles("file:///tmp/only-the-action-line"));
     }
 
-    // The program itself, started as the README says, on this test's data folder and settings;
-    // this process's monitor stops first, so that only the program can store the clip.
-    void programCapturesWithinAPoll()
+    // Without change notices (a desktop that announces none), the timer alone captures.
+    void timerAloneWithoutChangeNotices()
     {
         m_capture.reset();
+        setInterval(0.2);
+        SilentPasteboard silent(*m_pasteboard);
+        const std::unique_ptr<ClipController> monitor = startMonitor(silent);
+        QCOMPARE(monitor->pollInterval(), 200);
+        const QString text = uniqueText("found by the timer");
+        QVERIFY(m_programs->copy(text.toUtf8(), QStringLiteral("UTF8_STRING")));
+        QTRY_COMPARE_WITH_TIMEOUT(monitor->currentClipHash(), md5_hex(text), kWaitMs);
+        QCOMPARE(historyRows().first().hash(), md5_hex(text));
+        setInterval(kIntervalSeconds);
+    }
+
+    // The program itself, started as the README says, on this test's data folder and settings:
+    // what the clipboard holds at start is recorded right after the start, and a copy at the
+    // copy. The program's timer cannot be restarted from here, so its interval is a minute.
+    void programCapturesAtStartAndAtTheCopy()
+    {
+        m_capture.reset();
+        setInterval(60);
+        const QString atStart = uniqueText("there when the program starts");
+        QVERIFY(copyAndWaitForOwnership(atStart));
         QProcess &program = m_programs->start(QStringLiteral(QUILLET_PROGRAM), {});
         QVERIFY(program.waitForStarted(kWaitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(rowWithHash(md5_hex(atStart)).has_value(), kWaitMs);
+
         const QString text = uniqueText("seen by the program");
         const QString hash = md5_hex(text);
         QVERIFY(m_programs->copy(text.toUtf8(), QStringLiteral("UTF8_STRING")));
@@ -174,6 +326,7 @@ private slots:
         QCOMPARE(program.state(), QProcess::Running);
         program.terminate();
         QVERIFY(program.waitForFinished(kWaitMs));
+        setInterval(kIntervalSeconds);
     }
 };
 
