@@ -1,21 +1,22 @@
 #include "app/AppDelegate.h"
 
 #include "app/CaptureSetup.h"
-#include "platform/ClipAppHelper.h"
 #include "capture/ClipController.h"
 #include "capture/ShortcutController.h"
 #include "menu/MenuController.h"
+#include "menu/PluginMenuSource.h"
 #include "menu/StatusBarController.h"
+#include "platform/ClipAppHelper.h"
 #include "platform/DesktopSharing.h"
 #include "platform/LogindSleepWatcher.h"
 #include "platform/X11HotKeyRegistrar.h"
 #include "platform/X11KeyInjector.h"
 #include "plugins/AdvancePrivacyManager.h"
-#include "menu/PluginMenuSource.h"
 #include "store/ConfigureManager.h"
 #include "support/Log.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
+#include "sync/AccountRequests.h"
 #include "ui/SettingWindowController.h"
 
 #include <QDesktopServices>
@@ -65,15 +66,20 @@ void AppDelegate::applicationDidFinishLaunching()
     // 6. The privacy script, loaded before the first capture consults it.
     AdvancePrivacyManager::sharedInstance();
     // 7. The global hot key.
-    ShortcutController::sharedInstance().start(*m_hotKeys, [] { MenuController::sharedInstance().showMenu(); });
+    ShortcutController::sharedInstance().start(*m_hotKeys,
+                                               [] { MenuController::sharedInstance().showMenu(); });
     // 8. The clipboard monitor; its first poll captures what the clipboard holds now.
     ClipController &capture = CaptureSetup::start();
     capture.setMenuRebuild([] { MenuController::sharedInstance().buildMenu(); });
-    MenuController::sharedInstance().setPlatform({&capture.pasteboard(), m_keyInjector.get(), m_sharing.get()});
+    MenuController::sharedInstance().setPlatform(
+        {&capture.pasteboard(), m_keyInjector.get(), m_sharing.get()});
     // The sign-in and settings items open the settings window, at their pane or as it was.
+    // Signing in or out, from the account pane or when the service reports the token expired,
+    // rebuilds the menu through the settings window, open or not.
+    SettingWindowController::sharedInstance().setMenuRebuilder(
+        [] { MenuController::sharedInstance().buildMenu(); });
     MenuController::sharedInstance().setSettingsWindow([](std::optional<int> pane) {
         SettingWindowController &settings = SettingWindowController::sharedInstance();
-        settings.setMenuRebuilder([] { MenuController::sharedInstance().buildMenu(); });
         settings.showWindow();
         if (pane)
             settings.showPanel(*pane);
@@ -95,8 +101,15 @@ void AppDelegate::regSystemNotifications()
 
 void AppDelegate::initRequest()
 {
-    // The device-init request is sent here, storing "homepage" and "developerPage" from a
-    // reply with code 0, once the account requests land.
+    // An expired token signs out while the reply is read; a successful reply names the pages
+    // of the about pane and of the plugin window. Nothing is shown either way.
+    m_initRequest = std::make_shared<InitRequestManager>();
+    m_initRequest->request(
+        [](const RequestResult &result, int, const std::optional<RequestError> &error) {
+            if (!error && result && RequestManager::replyCode(*result) == 0)
+                InitRequestManager::storePages(*result);
+        },
+        this);
 }
 
 void AppDelegate::checkVersion()
@@ -112,7 +125,8 @@ void AppDelegate::startCheckVersion()
 
 void AppDelegate::receiveWakeNotif()
 {
-    qCInfo(lcApp) << "receiveSleepNote:" << "didWake";
+    qCInfo(lcApp) << "receiveSleepNote:"
+                  << "didWake";
     // The MQTT client reconnects here once it lands.
     initRequest();
     checkVersion();
@@ -120,7 +134,8 @@ void AppDelegate::receiveWakeNotif()
 
 void AppDelegate::receiveSleepNotif()
 {
-    qCInfo(lcApp) << "receiveSleepNote:" << "willSleep";
+    qCInfo(lcApp) << "receiveSleepNote:"
+                  << "willSleep";
     // The MQTT client closes its connection here once it lands.
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 class DesktopSharing;
+class InitRequestManager;
 class SleepWatcher;
 class StatusBarController;
 class X11HotKeyRegistrar;
@@ -47,4 +48,6 @@ private:
     std::unique_ptr<X11HotKeyRegistrar> m_hotKeys;
     std::unique_ptr<DesktopSharing> m_sharing;
     QTimer m_versionCheck;
+    // The latest device announcement; a new one replaces it at every start and wake.
+    std::shared_ptr<InitRequestManager> m_initRequest;
 };

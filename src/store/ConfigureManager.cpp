@@ -109,13 +109,16 @@ void ConfigureManager::userLogoutProcess()
 {
     ClipFileManager::sharedInstance().deleteFilesWithHashArray(DBKeeper::removeAllData());
     ClipUserDefaults::remove(QLatin1String(SettingsKeys::categories));
+    // The broker credentials belong to the signed-out user.
+    ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttUserName));
+    ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttPassword));
 }
 
 QStringList ConfigureManager::sysKeyWords() const
 {
-    return {QStringLiteral("密码"),     QStringLiteral("用户名"),   QStringLiteral("卡号"),
-            QStringLiteral("账户"),     QStringLiteral("账号"),     QStringLiteral("银行卡"),
-            QStringLiteral("验证码"),   QStringLiteral("password"), QStringLiteral("account"),
+    return {QStringLiteral("密码"),    QStringLiteral("用户名"),   QStringLiteral("卡号"),
+            QStringLiteral("账户"),    QStringLiteral("账号"),     QStringLiteral("银行卡"),
+            QStringLiteral("验证码"),  QStringLiteral("password"), QStringLiteral("account"),
             QStringLiteral("username")};
 }
 

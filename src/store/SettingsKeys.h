@@ -21,7 +21,14 @@ inline constexpr char newversion[] = "newversion";
 inline constexpr char homepage[] = "homepage";
 inline constexpr char developerPage[] = "developerPage";
 inline constexpr char categories[] = "categories";
+// Window classes of the terminal emulators that paste with Control+Shift+V.
 inline constexpr char terminalClasses[] = "terminalClasses";
+// The per-user broker credentials our sync service adds to its sign-in replies.
+inline constexpr char mqttUserName[] = "mqttUserName";
+inline constexpr char mqttPassword[] = "mqttPassword";
+// A self-hosted sync service: its base URL and the CA file its certificate is checked against.
+inline constexpr char syncServerURL[] = "syncServerURL";
+inline constexpr char syncCAFile[] = "syncCAFile";
 } // namespace SettingsKeys
 
 namespace SettingsDefaults {

@@ -1,39 +1,94 @@
 #include "ui/UserloginViewController.h"
 
+#include "BuildInfo.h"
+#include "support/Md5.h"
+#include "sync/AccountRequests.h"
+#include "sync/SyncServer.h"
+#include "ui/Sheets.h"
+
 #include <QComboBox>
 #include <QEvent>
 #include <QFormLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
+
+namespace {
+
+const QString kConfirm = QStringLiteral("确认");
+const QString kUnderstood = QStringLiteral("知道了");
+
+bool succeeded(const RequestResult &result, const std::optional<RequestError> &error)
+{
+    return !error && result && RequestManager::replyCode(*result) == 0;
+}
+
+bool hasCode(const RequestResult &result, qint64 code)
+{
+    return result && RequestManager::replyCode(*result) == code;
+}
+
+} // namespace
 
 UserloginViewController::UserloginViewController(QWidget *parent)
     : QWidget(parent)
     , m_selectPopUpButton(new QComboBox(this))
+    , m_serverField(new QLineEdit(this))
+    , m_caFileField(new QLineEdit(this))
     , m_nameField(new QLineEdit(this))
     , m_pwdField(new QLineEdit(this))
     , m_loginButton(new QPushButton(this))
+    , m_login(std::make_shared<LoginRequestManager>())
+    , m_regis(std::make_shared<RegisterRequestManager>())
+    , m_findPwdManager(std::make_shared<FindPwdRequestManager>())
 {
     setObjectName(QStringLiteral("UserloginViewController"));
     m_selectPopUpButton->setObjectName(QStringLiteral("selectPopUpButton"));
+    m_serverField->setObjectName(QStringLiteral("serverField"));
+    m_caFileField->setObjectName(QStringLiteral("caFileField"));
     m_nameField->setObjectName(QStringLiteral("nameField"));
     m_pwdField->setObjectName(QStringLiteral("pwdField"));
     m_loginButton->setObjectName(QStringLiteral("loginButton"));
 
-    m_selectPopUpButton->addItems({QStringLiteral("登录"), QStringLiteral("注册"), QStringLiteral("找回密码")});
+    m_selectPopUpButton->addItems(
+        {QStringLiteral("登录"), QStringLiteral("注册"), QStringLiteral("找回密码")});
+    // A self-hoster types the address once; the environment, when it names one, decides.
+    m_serverField->setPlaceholderText(QLatin1String(BuildInfo::apiUrl));
+    if (SyncServer::isAddressFromEnvironment()) {
+        m_serverField->setText(SyncServer::baseURL());
+        m_serverField->setEnabled(false);
+        m_serverField->setToolTip(QStringLiteral("由环境变量 QUILLET_API_URL 指定"));
+    } else {
+        m_serverField->setText(SyncServer::storedAddress());
+        m_serverField->setToolTip(
+            QStringLiteral("同步服务的地址，例如 https://sync.example.org；留空则使用默认服务"));
+    }
+    m_caFileField->setPlaceholderText(QStringLiteral("系统证书"));
+    if (SyncServer::isCAFileFromEnvironment()) {
+        m_caFileField->setText(SyncServer::caFile());
+        m_caFileField->setEnabled(false);
+        m_caFileField->setToolTip(QStringLiteral("由环境变量 QUILLET_CA_FILE 指定"));
+    } else {
+        m_caFileField->setText(SyncServer::storedCAFile());
+        m_caFileField->setToolTip(
+            QStringLiteral("自建服务使用自己的 CA 时，填写该 CA 证书（PEM）文件的路径"));
+    }
     m_nameField->setPlaceholderText(QStringLiteral("邮箱"));
     m_pwdField->setPlaceholderText(QStringLiteral("密码"));
     m_pwdField->setEchoMode(QLineEdit::Password);
     m_nameField->installEventFilter(this);
     m_pwdField->installEventFilter(this);
-    m_loginButton->setEnabled(false);
-    m_loginButton->setToolTip(QStringLiteral("同步服务暂不可用"));
-    connect(m_selectPopUpButton, &QComboBox::currentIndexChanged, this, &UserloginViewController::modeChanged);
+    connect(m_selectPopUpButton, &QComboBox::currentIndexChanged, this,
+            &UserloginViewController::modeChanged);
+    connect(m_loginButton, &QPushButton::clicked, this, &UserloginViewController::login);
     m_selectPopUpButton->setCurrentIndex(SignIn);
     modeChanged(SignIn);
 
     auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("服务器："), m_serverField);
+    form->addRow(QStringLiteral("CA 证书："), m_caFileField);
     form->addRow(QString(), m_selectPopUpButton);
     form->addRow(QStringLiteral("邮箱："), m_nameField);
     form->addRow(QStringLiteral("密码："), m_pwdField);
@@ -46,12 +101,155 @@ UserloginViewController::UserloginViewController(QWidget *parent)
     layout->addStretch();
 }
 
+UserloginViewController::~UserloginViewController() = default;
+
 void UserloginViewController::modeChanged(int mode)
 {
-    static const QString titles[] = {QStringLiteral("登录"), QStringLiteral("注册"), QStringLiteral("发送重置邮件")};
-    m_loginButton->setText(titles[mode >= SignIn && mode <= FindPassword ? mode : SignIn]);
-    // Asking for a new password needs only the address.
-    m_pwdField->setVisible(mode != FindPassword);
+    switch (mode) {
+    case Register:
+        m_loginButton->setText(QStringLiteral("点击注册"));
+        m_pwdField->setEnabled(true);
+        break;
+    case FindPassword:
+        m_loginButton->setText(QStringLiteral("找回密码"));
+        m_pwdField->setEnabled(false);
+        m_nameField->setFocus();
+        break;
+    default:
+        m_loginButton->setText(QStringLiteral("点击登录"));
+        m_pwdField->setEnabled(true);
+        break;
+    }
+}
+
+bool UserloginViewController::isValidEmail(const QString &email)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[A-Z0-9._%+-]+@[A-Z0-9.-]+\\.[A-Z]{2,4}$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return pattern.match(email).hasMatch();
+}
+
+bool UserloginViewController::acceptServiceSettings()
+{
+    if (m_serverField->isEnabled() && !SyncServer::setStoredAddress(m_serverField->text())) {
+        Sheets::beginSheet(this,
+                           {QStringLiteral("服务器地址格式存在问题，请输入以 http:// 或 https:// 开头的地址"),
+                            QString(),
+                            {kConfirm}});
+        return false;
+    }
+    if (m_caFileField->isEnabled() && !SyncServer::setStoredCAFile(m_caFileField->text())) {
+        Sheets::beginSheet(
+            this,
+            {QStringLiteral("无法读取 CA 证书文件，请填写 PEM 格式证书文件的路径"), QString(), {kConfirm}});
+        return false;
+    }
+    return true;
+}
+
+void UserloginViewController::login()
+{
+    const int mode = m_selectPopUpButton->currentIndex();
+    if (m_nameField->text().isEmpty())
+        return;
+    if (mode != FindPassword && m_pwdField->text().isEmpty())
+        return;
+    if (!acceptServiceSettings())
+        return;
+    const QString email = m_nameField->text().remove(QLatin1Char(' '));
+    if (!isValidEmail(email)) {
+        Sheets::beginSheet(this,
+                           {QStringLiteral("邮箱格式存在问题，请输入正确的邮箱"), QString(), {kConfirm}});
+        return;
+    }
+    switch (mode) {
+    case Register:
+        registerAccount(email);
+        break;
+    case FindPassword:
+        findPassword(email);
+        break;
+    default:
+        signIn(email);
+        break;
+    }
+}
+
+void UserloginViewController::signIn(const QString &email)
+{
+    m_loginButton->setEnabled(false);
+    m_login->setUser(email);
+    m_login->setPasswd(m_pwdField->text());
+    m_login->request(
+        [this, email](const RequestResult &result, int, const std::optional<RequestError> &error) {
+            m_loginButton->setEnabled(true);
+            // On success the account is stored; its sign-in notice makes the window show the
+            // signed-in pane and rebuild the status menu.
+            if (succeeded(result, error))
+                return;
+            Sheets::beginSheet(this, {QStringLiteral("用户名或密码错误"),
+                                      QStringLiteral("确认下面邮箱？\n%1").arg(email),
+                                      {kConfirm}});
+        },
+        this);
+}
+
+void UserloginViewController::registerAccount(const QString &email)
+{
+    const QString passwordHash = md5_hex(m_pwdField->text());
+    Sheets::beginSheet(
+        this,
+        {QStringLiteral("确认邮箱：%1").arg(email),
+         QStringLiteral("邮箱将用于您找回密码等其他服务，请您务必谨慎填写。"),
+         {QStringLiteral("确认注册"), QStringLiteral("取消")}},
+        [this, email, passwordHash](int returnCode) {
+            if (returnCode != Sheets::FirstButtonReturn)
+                return;
+            m_loginButton->setEnabled(false);
+            m_regis->setUsername(email);
+            m_regis->setPwdHash(passwordHash);
+            m_regis->request(
+                [this, email](const RequestResult &result, int, const std::optional<RequestError> &) {
+                    m_loginButton->setEnabled(true);
+                    if (hasCode(result, AccountCodes::emailTaken))
+                        Sheets::beginSheet(this, {QStringLiteral("邮箱：%1已注册，请更换其他邮箱").arg(email),
+                                                  QString(),
+                                                  {kUnderstood}});
+                },
+                this);
+        });
+}
+
+void UserloginViewController::findPassword(const QString &email)
+{
+    Sheets::beginSheet(
+        this,
+        {QStringLiteral("确认邮箱：%1").arg(email),
+         QStringLiteral("将向此邮箱发送验证邮件，请确认邮箱是否正确？"),
+         {kConfirm, QStringLiteral("取消")}},
+        [this, email](int returnCode) {
+            if (returnCode != Sheets::FirstButtonReturn)
+                return;
+            m_loginButton->setEnabled(false);
+            m_findPwdManager->setUserEmail(email);
+            m_findPwdManager->request(
+                [this, email](const RequestResult &result, int, const std::optional<RequestError> &error) {
+                    m_loginButton->setEnabled(true);
+                    if (succeeded(result, error)) {
+                        Sheets::beginSheet(
+                            this, {QStringLiteral("发送成功"),
+                                   QStringLiteral("已发送邮件到 %1, "
+                                                  "请到邮箱查收，注意：某些邮件服务器会错将Quillet邮件"
+                                                  "当作垃圾邮件，请注意查看垃圾邮箱。")
+                                       .arg(email),
+                                   {QStringLiteral("好的")}});
+                    } else if (hasCode(result, AccountCodes::emailUnknown)) {
+                        Sheets::beginSheet(
+                            this, {QStringLiteral("邮箱：%1不存在").arg(email), QString(), {kUnderstood}});
+                    }
+                },
+                this);
+        });
 }
 
 bool UserloginViewController::eventFilter(QObject *watched, QEvent *event)
@@ -63,7 +261,7 @@ bool UserloginViewController::eventFilter(QObject *watched, QEvent *event)
     if (keyEvent->key() != Qt::Key_Tab && !back)
         return QWidget::eventFilter(watched, event);
     QLineEdit *next = watched == m_nameField ? m_pwdField : m_nameField;
-    if (!next->isVisible())
+    if (!next->isEnabled())
         next = static_cast<QLineEdit *>(watched);
     next->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
     next->selectAll();

@@ -2,14 +2,20 @@
 
 #include <QWidget>
 
+#include <memory>
+
+class FindPwdRequestManager;
+class LoginRequestManager;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
+class RegisterRequestManager;
 
-// The account pane of a signed-out user: the form to sign in, register or ask for a new
-// password. Tab and Shift-Tab move between the fields and select the whole text of the
-// field they reach. The requests behind the main button join with the account service;
-// until then the button stays disabled.
+// The account pane of a signed-out user: the sync service's address and the CA file of its
+// certificate (for a self-hosted service), and the form to sign in,
+// register or ask for a password-reset mail. Tab and Shift-Tab move between the e-mail and
+// password fields and select the whole text of the field they reach. The main button stays
+// disabled while its request is under way.
 class UserloginViewController final : public QWidget
 {
     Q_OBJECT
@@ -19,20 +25,38 @@ public:
     enum Mode { SignIn = 0, Register = 1, FindPassword = 2 };
 
     explicit UserloginViewController(QWidget *parent = nullptr);
+    ~UserloginViewController() override;
 
     QComboBox *selectPopUpButton() const { return m_selectPopUpButton; }
+    QLineEdit *serverField() const { return m_serverField; }
+    QLineEdit *caFileField() const { return m_caFileField; }
     QLineEdit *nameField() const { return m_nameField; }
     QLineEdit *pwdField() const { return m_pwdField; }
     QPushButton *loginButton() const { return m_loginButton; }
+
+    // The main button: checks the fields, then signs in, registers or asks for the mail.
+    void login();
+
+    // The e-mail check of the form, ignoring case.
+    static bool isValidEmail(const QString &email);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void modeChanged(int mode);
+    bool acceptServiceSettings();
+    void signIn(const QString &email);
+    void registerAccount(const QString &email);
+    void findPassword(const QString &email);
 
     QComboBox *m_selectPopUpButton = nullptr;
+    QLineEdit *m_serverField = nullptr;
+    QLineEdit *m_caFileField = nullptr;
     QLineEdit *m_nameField = nullptr;
     QLineEdit *m_pwdField = nullptr;
     QPushButton *m_loginButton = nullptr;
+    std::shared_ptr<LoginRequestManager> m_login;
+    std::shared_ptr<RegisterRequestManager> m_regis;
+    std::shared_ptr<FindPwdRequestManager> m_findPwdManager;
 };

@@ -1,6 +1,8 @@
 // The whole program under a private X server with a tray host: text copied with xclip is
 // captured, the hot key opens the menu, and choosing a clip by its key pastes it into the
-// window the user was typing in. A screenshot of the open menu is kept in the build folder.
+// window the user was typing in; at start the program announces the device to the sync service.
+// A screenshot of the open menu is kept in the build folder.
+#include "RecordingHttpServer.h"
 #include "TestDirs.h"
 #include "X11TestMain.h"
 
@@ -21,7 +23,7 @@ namespace {
 bool copyWithXclip(QProcess &xclip, const QString &text)
 {
     xclip.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard"),
-                                           QStringLiteral("-loops"), QStringLiteral("1")});
+                                          QStringLiteral("-loops"), QStringLiteral("1")});
     if (!xclip.waitForStarted())
         return false;
     xclip.write(text.toUtf8());
@@ -43,7 +45,7 @@ int visibleWindows()
 {
     QProcess search;
     search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                              QStringLiteral("--classname"), QStringLiteral("quillet")});
+                                             QStringLiteral("--classname"), QStringLiteral("quillet")});
     search.waitForFinished(10000);
     const QByteArray ids = search.readAllStandardOutput().trimmed();
     return ids.isEmpty() ? 0 : int(ids.count('\n')) + 1;
@@ -59,6 +61,7 @@ private:
     TestDirs m_dirs;
     QProcess m_tray;
     QProcess m_quillet;
+    RecordingHttpServer m_service;
 
 private Q_SLOTS:
     void initTestCase()
@@ -67,22 +70,36 @@ private Q_SLOTS:
             if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
                 QSKIP("a tool of this test is not installed (trayer, xclip, xdotool)");
         }
-        m_tray.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                                                 QStringLiteral("right"), QStringLiteral("--height"), QStringLiteral("32"),
-                                                 QStringLiteral("--width"), QStringLiteral("10")});
+        m_tray.start(QStringLiteral("trayer"),
+                     {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                      QStringLiteral("right"), QStringLiteral("--height"), QStringLiteral("32"),
+                      QStringLiteral("--width"), QStringLiteral("10")});
         QVERIFY(m_tray.waitForStarted());
+        m_service.setReply(200, "{\"code\":0,\"data\":{\"homepage\":\"https://quillet.example.org/\"}}");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QUILLET_API_URL"), m_service.origin() + QStringLiteral("/api"));
+        m_quillet.setProcessEnvironment(environment);
         m_quillet.setProcessChannelMode(QProcess::ForwardedChannels);
         m_quillet.start(QStringLiteral(QUILLET_PROGRAM), {});
         QVERIFY(m_quillet.waitForStarted());
         // The hot key is registered before the clipboard monitor starts; the monitor stores the
         // start-up content, so a first capture also says that the hot key is in place.
-        QTRY_VERIFY_WITH_TIMEOUT(ClipUserDefaults::intValue(QLatin1String(SettingsKeys::keyCode), 0) == 9, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(ClipUserDefaults::intValue(QLatin1String(SettingsKeys::keyCode), 0) == 9,
+                                 60000);
     }
 
     void cleanupTestCase()
     {
         stop(m_quillet);
         stop(m_tray);
+    }
+
+    void announcesTheDeviceAtStart()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!m_service.requestLines().isEmpty(), 30000);
+        QVERIFY(m_service.requestLines().first().startsWith("GET /api/init/?device_type=linux_"));
+        QTRY_COMPARE_WITH_TIMEOUT(ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::homepage)),
+                                  QStringLiteral("https://quillet.example.org/"), 30000);
     }
 
     void secondInstanceRefusesToStart()
@@ -122,7 +139,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(), closed, 30000);
         // The clip was written back to the clipboard, where other programs find it too.
         QProcess reader;
-        reader.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+        reader.start(QStringLiteral("xclip"),
+                     {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
         QVERIFY(reader.waitForFinished(10000));
         QCOMPARE(reader.readAllStandardOutput(), QByteArray("first clip from xclip"));
         stop(first);

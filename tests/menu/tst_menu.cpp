@@ -6,7 +6,6 @@
 
 #include "menu/ClipMenu.h"
 #include "menu/MenuController.h"
-#include "menu/StatusBarController.h"
 #include "platform/MemoryKeyInjector.h"
 #include "platform/MemorySharingServices.h"
 #include "store/ClipUserDefaults.h"
@@ -328,17 +327,6 @@ private Q_SLOTS:
         menus().unlockSecert(storedRow(clip.hash(), Category::history));
         QVERIFY(!storedRow(clip.hash(), Category::history).isSecret());
         QTRY_COMPARE(texts(menus().mainMenu()).at(1), u"was secret\t1"_s);
-    }
-
-    void spinnerTurnsWhileTransfersRun()
-    {
-        StatusBarController &status = StatusBarController::sharedInstance();
-        QCOMPARE(status.trayItem().contextMenu(), menus().mainMenu());
-        QVERIFY(!status.trayItem().icon().isNull());
-        status.setProgress(0.25, true);
-        QVERIFY(status.isLoading());
-        status.setProgress(1.0, true);
-        QVERIFY(!status.isLoading());
     }
 
     void sharingHandsTheFullText()

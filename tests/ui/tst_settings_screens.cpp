@@ -2,11 +2,18 @@
 // real X server (a private Xvfb) and saved as PNG files in the build folder for review.
 #include "TestDirs.h"
 #include "X11TestMain.h"
-#include "ui/ScriptEditWindowController.h"
+#include "store/ConfigureManager.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "ui/PrivacyViewController.h"
+#include "ui/ScriptEditWindowController.h"
 #include "ui/SettingWindowController.h"
+#include "ui/UserInfoViewController.h"
+#include "ui/UserloginViewController.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTcpServer>
 
 #include <QCheckBox>
 #include <QDir>
@@ -27,7 +34,7 @@ bool saveShot(QWidget *window, const QString &name)
     QCoreApplication::processEvents();
     QTest::qWait(0);
     const QImage shot = window->screen()->grabWindow(window->winId()).toImage();
-    if (shot.isNull() || shot.width() < 100 || shot.height() < 100)
+    if (shot.isNull() || shot.width() < 100 || shot.height() < 60)
         return false;
     // A blank window would be one colour; a drawn pane has many.
     QSet<QRgb> colours;
@@ -53,7 +60,8 @@ private:
     static PrivacyViewController *privacyPane()
     {
         SettingWindowController::sharedInstance().showPanel(2);
-        return qobject_cast<PrivacyViewController *>(SettingWindowController::sharedInstance().currentViewController());
+        return qobject_cast<PrivacyViewController *>(
+            SettingWindowController::sharedInstance().currentViewController());
     }
 
 private slots:
@@ -77,7 +85,8 @@ private slots:
         QFETCH(int, pane);
         SettingWindowController &window = SettingWindowController::sharedInstance();
         window.showPanel(pane);
-        QVERIFY(saveShot(&window, QStringLiteral("settings-") + QString::fromLatin1(QTest::currentDataTag())));
+        QVERIFY(
+            saveShot(&window, QStringLiteral("settings-") + QString::fromLatin1(QTest::currentDataTag())));
     }
 
     void scriptEditor()
@@ -97,10 +106,68 @@ private slots:
         QVERIFY(privacy);
         privacy->advancePrivacyButton()->click();
         QMessageBox *sheet = nullptr;
-        QTRY_VERIFY((sheet = SettingWindowController::sharedInstance().findChild<QMessageBox *>()) != nullptr);
+        QTRY_VERIFY((sheet = SettingWindowController::sharedInstance().findChild<QMessageBox *>())
+                    != nullptr);
         QVERIFY(saveShot(sheet, QStringLiteral("settings-advanced-sheet")));
         sheet->buttons().first()->click();
         QTRY_VERIFY(!Utils::isAdvancePrivacy());
+    }
+
+    // The account pane in each of its states, and each sheet it shows.
+    void accountPaneStates()
+    {
+        SettingWindowController &window = SettingWindowController::sharedInstance();
+        window.showPanel(0);
+        window.showPanel(1);
+        auto *pane = qobject_cast<UserloginViewController *>(window.currentViewController());
+        QVERIFY(pane);
+        // Nobody listens on this port: signing in fails as a wrong password would.
+        int closedPort = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            closedPort = probe.serverPort();
+        }
+        pane->serverField()->setText(QStringLiteral("http://127.0.0.1:%1").arg(closedPort));
+        pane->nameField()->setText(QStringLiteral("anna@example.org"));
+        pane->pwdField()->setText(QStringLiteral("secret"));
+        const char *modes[] = {"account-sign-in", "account-register", "account-reset"};
+        for (int mode : {2, 1, 0}) {
+            pane->selectPopUpButton()->setCurrentIndex(mode);
+            QVERIFY(saveShot(&window, QStringLiteral("settings-") + QLatin1String(modes[mode])));
+        }
+
+        const auto shootSheet = [&](int mode, const QString &email, const QString &name) {
+            pane->selectPopUpButton()->setCurrentIndex(mode);
+            pane->nameField()->setText(email);
+            QTest::mouseClick(pane->loginButton(), Qt::LeftButton);
+            QMessageBox *sheet = nullptr;
+            if (!QTest::qWaitFor([&] { return (sheet = window.findChild<QMessageBox *>()) != nullptr; },
+                                 10000))
+                return false;
+            const bool saved = saveShot(sheet, name);
+            sheet->buttons().last()->click();
+            return saved
+                   && QTest::qWaitFor([&] { return window.findChild<QMessageBox *>() == nullptr; }, 10000);
+        };
+        QVERIFY(shootSheet(0, QStringLiteral("anna@example.museum"),
+                           QStringLiteral("settings-account-email-sheet")));
+        QVERIFY(shootSheet(1, QStringLiteral("anna@example.org"),
+                           QStringLiteral("settings-account-register-sheet")));
+        QVERIFY(shootSheet(2, QStringLiteral("anna@example.org"),
+                           QStringLiteral("settings-account-reset-sheet")));
+        QVERIFY(shootSheet(0, QStringLiteral("anna@example.org"),
+                           QStringLiteral("settings-account-failed-sheet")));
+        pane->serverField()->setText(QStringLiteral("sync.example.org"));
+        QVERIFY(shootSheet(0, QStringLiteral("anna@example.org"),
+                           QStringLiteral("settings-account-address-sheet")));
+
+        ConfigureManager::sharedInstance().setLoginUserEmail(QStringLiteral("anna@example.org"));
+        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("token"));
+        QTRY_VERIFY(qobject_cast<UserInfoViewController *>(window.currentViewController()));
+        QVERIFY(saveShot(&window, QStringLiteral("settings-account-signed-in")));
+        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        QTRY_VERIFY(qobject_cast<UserloginViewController *>(window.currentViewController()));
     }
 };
 

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds and runs the Quillet sync service on this machine: the mosquitto broker and
+# quillet-sync-server, in the foreground until interrupted (Ctrl+C stops both).
+#
+#   QUILLET_SERVER_DIR        data folder (default: $XDG_DATA_HOME/quillet-server)
+#   QUILLET_SERVER_PORT       HTTP(S) port (default: 8888)
+#   QUILLET_SERVER_MQTT_PORT  broker port (default: 1883)
+# Further arguments go to quillet-sync-server, e.g. --tls-cert FILE --tls-key FILE or --host 0.0.0.0.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+export QUILLET_SERVER_DIR="${QUILLET_SERVER_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/quillet-server}"
+export QUILLET_SERVER_PORT="${QUILLET_SERVER_PORT:-8888}"
+export QUILLET_SERVER_MQTT_PORT="${QUILLET_SERVER_MQTT_PORT:-1883}"
+
+scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2 --target quillet-sync-server
+server=build/server/quillet-sync-server
+
+# The first run writes config.json, secrets.json and the broker's files into the data folder.
+"$server" --setup-only "$@" >/dev/null
+
+mosquitto -c "$QUILLET_SERVER_DIR/broker/mosquitto.conf" &
+broker=$!
+"$server" "$@" &
+service=$!
+
+stop() {
+  kill "$service" "$broker" 2>/dev/null || true
+  wait "$service" "$broker" 2>/dev/null || true
+}
+trap stop INT TERM EXIT
+# Ends when either of the two ends; the trap then stops the other.
+wait -n "$service" "$broker" || true

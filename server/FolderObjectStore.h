@@ -1,0 +1,24 @@
+#pragma once
+
+#include "ObjectStore.h"
+
+// Objects as files of a folder: "<root>/<user id>/<file hash>". A write goes to a temporary file
+// in the same folder, is flushed to disk and then renamed over the key, so a crash at any moment
+// leaves either the old object, the new one, or nothing.
+class FolderObjectStore final : public ObjectStore
+{
+public:
+    explicit FolderObjectStore(const QString &root);
+
+    // Removes temporary files that an interrupted write left behind.
+    void removeLeftovers();
+
+    bool put(const QString &key, const QByteArray &bytes) override;
+    std::optional<QByteArray> get(const QString &key) override;
+    bool remove(const QString &key) override;
+
+private:
+    std::optional<QString> pathOf(const QString &key) const;
+
+    QString m_root;
+};

@@ -1,0 +1,85 @@
+#include "MosquittoNotifier.h"
+
+#include "ServerLog.h"
+
+#include <QJsonDocument>
+
+#include <mosquitto.h>
+
+MosquittoNotifier::MosquittoNotifier(const QString &host, int port, const QString &user,
+                                     const QString &password)
+    : m_host(host)
+    , m_port(port)
+{
+    mosquitto_lib_init();
+    m_client = mosquitto_new("quillet-sync-server", true, this);
+    if (!m_client)
+        return;
+    mosquitto_username_pw_set(m_client, user.toUtf8().constData(), password.toUtf8().constData());
+    mosquitto_connect_callback_set(m_client, &MosquittoNotifier::onConnect);
+    mosquitto_disconnect_callback_set(m_client, &MosquittoNotifier::onDisconnect);
+    mosquitto_reconnect_delay_set(m_client, 1, 5, false);
+}
+
+MosquittoNotifier::~MosquittoNotifier()
+{
+    if (m_client) {
+        mosquitto_disconnect(m_client);
+        mosquitto_loop_stop(m_client, true);
+        mosquitto_destroy(m_client);
+    }
+    mosquitto_lib_cleanup();
+}
+
+void MosquittoNotifier::onConnect(mosquitto *, void *self, int rc)
+{
+    auto *notifier = static_cast<MosquittoNotifier *>(self);
+    {
+        std::lock_guard lock(notifier->m_mutex);
+        notifier->m_connected = rc == 0;
+    }
+    notifier->m_changed.notify_all();
+    if (rc != 0)
+        qCWarning(lcServer) << "the broker refused the service:" << mosquitto_connack_string(rc);
+}
+
+void MosquittoNotifier::onDisconnect(mosquitto *, void *self, int)
+{
+    auto *notifier = static_cast<MosquittoNotifier *>(self);
+    std::lock_guard lock(notifier->m_mutex);
+    notifier->m_connected = false;
+}
+
+bool MosquittoNotifier::start()
+{
+    if (!m_client)
+        return false;
+    if (mosquitto_connect_async(m_client, m_host.toUtf8().constData(), m_port, 30) != MOSQ_ERR_SUCCESS)
+        qCInfo(lcServer) << "broker not reachable yet; retrying";
+    return mosquitto_loop_start(m_client) == MOSQ_ERR_SUCCESS;
+}
+
+bool MosquittoNotifier::waitConnected(int timeoutMs)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [this] { return m_connected.load(); });
+}
+
+QString MosquittoNotifier::topicFor(qint64 userId)
+{
+    return QStringLiteral("user_id_") + QString::number(userId);
+}
+
+void MosquittoNotifier::publish(qint64 userId, const QString &protocol, const QJsonObject &data)
+{
+    if (!m_client)
+        return;
+    const QByteArray payload =
+        QJsonDocument(QJsonObject{{QStringLiteral("protocol"), protocol}, {QStringLiteral("data"), data}})
+            .toJson(QJsonDocument::Compact);
+    const int rc = mosquitto_publish(m_client, nullptr, topicFor(userId).toUtf8().constData(),
+                                     int(payload.size()), payload.constData(), 1, false);
+    if (rc != MOSQ_ERR_SUCCESS)
+        qCWarning(lcServer) << "cannot publish a notice:" << mosquitto_strerror(rc);
+}

@@ -1,0 +1,529 @@
+#include "SyncService.h"
+
+#include "BrokerSetup.h"
+#include "Notifier.h"
+#include "ObjectStore.h"
+#include "RecordJson.h"
+#include "ServerLog.h"
+#include "Storage.h"
+
+#include "support/PayloadLimit.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+namespace {
+
+ApiReply json(const QJsonObject &object, int status = 200)
+{
+    return {status, QJsonDocument(object).toJson(QJsonDocument::Compact)};
+}
+
+// A refusal: "code" carries the HTTP status, so it is never 0.
+ApiReply refuse(int status, const QString &message)
+{
+    return json({{QStringLiteral("code"), status}, {QStringLiteral("msg"), message}}, status);
+}
+
+ApiReply ok(QJsonObject object = {})
+{
+    object.insert(QStringLiteral("code"), 0);
+    return json(object);
+}
+
+ApiReply protocolCode(int code)
+{
+    return json({{QStringLiteral("code"), code}});
+}
+
+ApiReply unauthorised()
+{
+    return json({{QStringLiteral("code"), 401}, {QStringLiteral("token_expire"), 1}}, 401);
+}
+
+bool matches(const QString &pattern, const QString &text)
+{
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(text).hasMatch();
+}
+
+bool isDeviceToken(const QString &text)
+{
+    static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9_.-]{1,128}$"));
+    return re.match(text).hasMatch();
+}
+
+bool isEmail(const QString &text)
+{
+    static const QRegularExpression re(
+        QStringLiteral("^[A-Za-z0-9._%+-]{1,64}@[A-Za-z0-9.-]{1,180}\\.[A-Za-z]{2,24}$"));
+    return text.size() <= 254 && re.match(text).hasMatch();
+}
+
+bool isPasswordDigest(const QString &text)
+{
+    static const QRegularExpression re(QStringLiteral("^[0-9a-fA-F]{32}$"));
+    return re.match(text).hasMatch();
+}
+
+// A decimal id in a query; none when absent or not a positive id.
+std::optional<qint64> queryId(const ApiRequest &request, const QString &key)
+{
+    const QString text = request.query.value(key);
+    if (text.isEmpty() || text.size() > 10 || !matches(QStringLiteral("[0-9]+"), text))
+        return std::nullopt;
+    const qint64 value = text.toLongLong();
+    if (value <= 0 || value > RecordJson::kMaxId)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+SyncService::SyncService(const ServerConfig &config, SyncStorage &storage, ObjectStore &objects,
+                         Notifier &notifier, const BrokerSetup *broker, Clock clock)
+    : m_config(config)
+    , m_storage(storage)
+    , m_objects(objects)
+    , m_notifier(notifier)
+    , m_broker(broker)
+    , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentSecsSinceEpoch(); }))
+    , m_hashCost{config.argon2Ops, config.argon2MemKib * 1024}
+    , m_policy(config.signingKey, config.uploadPolicySeconds)
+    , m_throttle(config.loginFailuresBeforeDelay)
+    , m_mailer(config.outboxDir(), config.sendmail)
+    , m_plugins(config.pluginsDir())
+{ }
+
+qint64 SyncService::now() const
+{
+    return m_clock();
+}
+
+ApiReply SyncService::handle(const ApiRequest &request)
+{
+    const QString &e = request.endpoint;
+    const bool get = request.method == QLatin1String("GET");
+    const bool post = request.method == QLatin1String("POST");
+
+    // Endpoints that need no sign-in.
+    if (e == QLatin1String("/init/") && get)
+        return init(request);
+    if (e == QLatin1String("/login/") && get)
+        return login(request);
+    if (e == QLatin1String("/register/") && get)
+        return registerUser(request);
+    if (e == QLatin1String("/forget_pwd/") && get)
+        return forgetPassword(request);
+    if (e == QLatin1String("/check_version/") && get)
+        return checkVersion();
+    if (e == QLatin1String("/plugins/") && get)
+        return plugins(request);
+    if (e.startsWith(QLatin1String("/plugin_files/")) && get)
+        return pluginFile(request);
+    if (e == QLatin1String("/upload/") && post)
+        return upload(request);
+
+    static const QStringList signedInEndpoints{QStringLiteral("/push/"),
+                                               QStringLiteral("/pull/"),
+                                               QStringLiteral("/get_favourite/"),
+                                               QStringLiteral("/set_favourite/"),
+                                               QStringLiteral("/get_upload_token/"),
+                                               QStringLiteral("/download_file/"),
+                                               QStringLiteral("/clear_history/")};
+    if (!signedInEndpoints.contains(e))
+        return refuse(404, QStringLiteral("no such endpoint"));
+    const auto caller = authenticate(request);
+    if (!caller)
+        return unauthorised();
+    if (!isDeviceToken(caller->device))
+        return refuse(400, QStringLiteral("device_token is missing or malformed"));
+
+    if (e == QLatin1String("/push/"))
+        return push(request, *caller);
+    if (e == QLatin1String("/pull/") && get)
+        return pull(request, *caller);
+    if (e == QLatin1String("/get_favourite/") && post)
+        return getFavourite(request, *caller);
+    if (e == QLatin1String("/set_favourite/") && post)
+        return setFavourite(request, *caller);
+    if (e == QLatin1String("/get_upload_token/") && get)
+        return uploadToken(request, *caller);
+    if (e == QLatin1String("/download_file/") && get)
+        return downloadFile(request, *caller);
+    if (e == QLatin1String("/clear_history/") && get)
+        return clearHistory(*caller);
+    return refuse(405, QStringLiteral("method not allowed"));
+}
+
+std::optional<SyncService::Caller> SyncService::authenticate(const ApiRequest &request)
+{
+    const QString token = request.query.value(QStringLiteral("user_token"));
+    if (!matches(QStringLiteral("[0-9a-f]{64}"), token))
+        return std::nullopt;
+    const auto userId =
+        m_storage.userForToken(Secrets::tokenDigest(token), now(), now() + m_config.tokenLifetimeSeconds);
+    if (!userId)
+        return std::nullopt;
+    return Caller{*userId, request.query.value(QStringLiteral("device_token"))};
+}
+
+std::optional<QJsonObject> SyncService::jsonBody(const ApiRequest &request, ApiReply *refusal) const
+{
+    if (request.body.size() > kMaxJsonBody) {
+        *refusal = refuse(413, QStringLiteral("body too large"));
+        return std::nullopt;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(request.body, &error);
+    if (!document.isObject()) {
+        *refusal = refuse(400, QStringLiteral("body must be a JSON object"));
+        return std::nullopt;
+    }
+    return document.object();
+}
+
+QJsonObject SyncService::signedIn(qint64 userId, const QString &device)
+{
+    const QString token = Secrets::randomHex(32);
+    if (!m_storage.addToken(Secrets::tokenDigest(token), userId, device,
+                            now() + m_config.tokenLifetimeSeconds))
+        return {};
+    QJsonObject reply{{QStringLiteral("token"), token}, {QStringLiteral("user_id"), userId}};
+    if (m_broker) {
+        reply.insert(QStringLiteral("mqtt_username"), QString::number(userId));
+        reply.insert(QStringLiteral("mqtt_password"), m_broker->mqttPasswordFor(userId));
+    }
+    return reply;
+}
+
+ApiReply SyncService::init(const ApiRequest &request)
+{
+    if (request.query.value(QStringLiteral("device_name")).size() > RecordJson::kMaxDeviceNameChars)
+        return refuse(400, QStringLiteral("device_name too long"));
+    const QString token = request.query.value(QStringLiteral("user_token"));
+    // The client reads "token_expire" only from a successful HTTP reply, so this refusal is 200.
+    if (!token.isEmpty() && !authenticate(request))
+        return json({{QStringLiteral("code"), 1}, {QStringLiteral("token_expire"), 1}});
+    return ok({{QStringLiteral("data"), QJsonObject{{QStringLiteral("homepage"), m_config.homepage},
+                                                    {QStringLiteral("developer"), m_config.developerPage}}}});
+}
+
+ApiReply SyncService::login(const ApiRequest &request)
+{
+    const QString email = request.query.value(QStringLiteral("username")).toLower();
+    const QString digest = request.query.value(QStringLiteral("pwd_hash")).toLower();
+    const QString device = request.query.value(QStringLiteral("device_token"));
+    if (!isEmail(email) || !isPasswordDigest(digest) || !isDeviceToken(device))
+        return refuse(400, QStringLiteral("username, pwd_hash or device_token malformed"));
+    if (const qint64 wait = m_throttle.waitSeconds(request.remoteAddress, now()); wait > 0)
+        return json({{QStringLiteral("code"), 429}, {QStringLiteral("retry_after"), wait}}, 429);
+
+    const auto user = m_storage.findUser(email);
+    bool valid = false;
+    {
+        m_hashSlots.acquire();
+        // An unknown address costs the same time as a wrong password.
+        static const QString unknownUserHash = Secrets::hashPassword("unknown", m_hashCost);
+        valid =
+            Secrets::verifyPassword(digest.toLatin1(), user ? user->passwordHash : unknownUserHash) && user;
+        m_hashSlots.release();
+    }
+    if (!valid) {
+        m_throttle.recordFailure(request.remoteAddress, now());
+        return refuse(401, QStringLiteral("wrong user name or password"));
+    }
+    m_throttle.recordSuccess(request.remoteAddress);
+    const QJsonObject reply = signedIn(user->id, device);
+    if (reply.isEmpty())
+        return refuse(500, QStringLiteral("cannot sign in"));
+    return ok(reply);
+}
+
+ApiReply SyncService::registerUser(const ApiRequest &request)
+{
+    const QString email = request.query.value(QStringLiteral("username")).toLower();
+    const QString digest = request.query.value(QStringLiteral("pwd_hash")).toLower();
+    const QString device = request.query.value(QStringLiteral("device_token"));
+    if (!isEmail(email) || !isPasswordDigest(digest) || !isDeviceToken(device))
+        return refuse(400, QStringLiteral("username, pwd_hash or device_token malformed"));
+    if (m_storage.findUser(email))
+        return protocolCode(1001);
+    m_hashSlots.acquire();
+    const QString hash = Secrets::hashPassword(digest.toLatin1(), m_hashCost);
+    m_hashSlots.release();
+    if (hash.isEmpty())
+        return refuse(500, QStringLiteral("cannot hash the password"));
+    const auto userId = m_storage.createUser(email, hash);
+    if (!userId)
+        return protocolCode(1001);
+    if (m_broker && !m_broker->addUser(*userId))
+        qCWarning(lcServer) << "the broker did not reload its users; new users connect after its restart";
+    qCInfo(lcServer) << "registered user" << *userId;
+    const QJsonObject reply = signedIn(*userId, device);
+    if (reply.isEmpty())
+        return refuse(500, QStringLiteral("cannot sign in"));
+    return ok(reply);
+}
+
+ApiReply SyncService::forgetPassword(const ApiRequest &request)
+{
+    const QString email = request.query.value(QStringLiteral("user_email")).toLower();
+    if (!isEmail(email))
+        return refuse(400, QStringLiteral("user_email malformed"));
+    if (!m_storage.findUser(email))
+        return protocolCode(1002);
+    const QString body =
+        QStringLiteral(
+            "Someone asked to reset the password of the Quillet sync account %1 on %2.\n\n"
+            "This server is run by its own administrator. To choose a new password, ask them to run\n"
+            "    quillet-sync-server --data-dir DATA_FOLDER --set-password %1\n"
+            "on the server. If you did not ask for this, ignore this mail.")
+            .arg(email, request.baseUrl);
+    if (!m_mailer.send(email, QStringLiteral("Quillet: password reset"), body))
+        return refuse(500, QStringLiteral("cannot send the mail"));
+    return ok();
+}
+
+ApiReply SyncService::push(const ApiRequest &request, const Caller &caller)
+{
+    if (request.method == QLatin1String("GET")) {
+        const auto historyId = queryId(request, QStringLiteral("history_id"));
+        const QString hash = request.query.value(QStringLiteral("file_hash"));
+        if (!historyId || !RecordJson::isFileHash(hash))
+            return refuse(400, QStringLiteral("history_id or file_hash malformed"));
+        const auto record = m_storage.find(caller.userId, *historyId);
+        if (!record || record->fileHash != hash)
+            return refuse(404, QStringLiteral("no such record"));
+        return ok({{QStringLiteral("history"), RecordJson::toJson(*record)}});
+    }
+    if (request.method == QLatin1String("DELETE")) {
+        const auto historyId = queryId(request, QStringLiteral("history_id"));
+        if (!historyId)
+            return refuse(400, QStringLiteral("history_id malformed"));
+        // Deleting what is already gone succeeds: the clip is not in the account either way.
+        if (const auto removed = m_storage.remove(caller.userId, caller.device, *historyId)) {
+            if (removed->fileReady)
+                m_objects.remove(objectKey(caller.userId, removed->fileHash));
+            m_notifier.publish(caller.userId, QStringLiteral("history_delete"),
+                               {{QStringLiteral("device_token"), caller.device},
+                                {QStringLiteral("file_hash"), removed->fileHash}});
+        }
+        return ok();
+    }
+    const bool isPost = request.method == QLatin1String("POST");
+    if (!isPost && request.method != QLatin1String("PUT"))
+        return refuse(405, QStringLiteral("method not allowed"));
+
+    ApiReply refusal;
+    const auto body = jsonBody(request, &refusal);
+    if (!body)
+        return refusal;
+    QString error;
+    const auto record = RecordJson::parse(body->value(QStringLiteral("history")), &error);
+    if (!record)
+        return refuse(400, error);
+    if (isPost) {
+        const auto stored = m_storage.createOrMerge(caller.userId, caller.device, *record);
+        if (!stored)
+            return refuse(500, QStringLiteral("cannot store the record"));
+        return ok({{QStringLiteral("history"), RecordJson::toJson(*stored)}});
+    }
+    if (!record->historyId || *record->historyId <= 0)
+        return refuse(400, QStringLiteral("history_id missing"));
+    // An unknown record tells the device to treat its clip as local only.
+    if (!m_storage.update(caller.userId, caller.device, *record))
+        return protocolCode(-10);
+    return ok();
+}
+
+ApiReply SyncService::pull(const ApiRequest &request, const Caller &caller)
+{
+    const QString cursorText =
+        request.query.value(QStringLiteral("last_request_timestamp"), QStringLiteral("0"));
+    if (cursorText.size() > 18 || !matches(QStringLiteral("[0-9]+"), cursorText))
+        return refuse(400, QStringLiteral("last_request_timestamp malformed"));
+    int limit = m_config.maxPullRecords;
+    if (request.query.contains(QStringLiteral("count"))) {
+        const QString countText = request.query.value(QStringLiteral("count"));
+        if (countText.size() > 9 || !matches(QStringLiteral("[0-9]+"), countText) || countText.toInt() <= 0)
+            return refuse(400, QStringLiteral("count malformed"));
+        limit = qMin(limit, countText.toInt());
+    }
+    const PullResult result = m_storage.pull(caller.userId, caller.device, cursorText.toLongLong(), limit);
+    QJsonArray histories;
+    for (const StoredRecord &record : result.records)
+        histories.append(RecordJson::toJson(record));
+    QJsonArray actions;
+    for (qint64 id : result.deletedHistoryIds)
+        actions.append(QJsonObject{{QStringLiteral("action"), QStringLiteral("del")},
+                                   {QStringLiteral("history_id"), id}});
+    QJsonObject reply{{QStringLiteral("request_timestamp"), result.cursor},
+                      {QStringLiteral("histories"), histories},
+                      {QStringLiteral("action"), actions}};
+    if (result.clearTime)
+        reply.insert(QStringLiteral("clear_all_ts"), *result.clearTime);
+    return ok(reply);
+}
+
+ApiReply SyncService::getFavourite(const ApiRequest &request, const Caller &caller)
+{
+    ApiReply refusal;
+    const auto body = jsonBody(request, &refusal);
+    if (!body)
+        return refusal;
+    const QJsonValue favourites = body->value(QStringLiteral("favourites"));
+    if (!favourites.isObject() || favourites.toObject().size() > 100000)
+        return refuse(400, QStringLiteral("favourites must be an object"));
+    QList<std::pair<qint64, qint64>> held;
+    const QJsonObject map = favourites.toObject();
+    for (auto it = map.begin(); it != map.end(); ++it) {
+        const bool idOk = it.key().size() <= 10 && matches(QStringLiteral("[0-9]+"), it.key());
+        const auto favourite =
+            RecordJson::wholeNumber(it.value().toObject().value(QStringLiteral("favourite")),
+                                    -RecordJson::kMaxTime, RecordJson::kMaxTime);
+        if (!idOk || !it.value().isObject() || !favourite)
+            return refuse(
+                400, QStringLiteral("favourites entries must be {\"<history id>\": {\"favourite\": time}}"));
+        held.append({it.key().toLongLong(), *favourite});
+    }
+    const FavouriteReconciliation result = m_storage.reconcile(caller.userId, caller.device, held);
+    QJsonArray deleted;
+    for (qint64 id : result.deleted)
+        deleted.append(QJsonObject{{QStringLiteral("history_id"), id}});
+    QJsonArray withdrawn;
+    for (const auto &[id, favourite] : result.withdrawn)
+        withdrawn.append(
+            QJsonObject{{QStringLiteral("history_id"), id}, {QStringLiteral("favourite"), favourite}});
+    QJsonArray histories;
+    for (const StoredRecord &record : result.records)
+        histories.append(RecordJson::toJson(record));
+    return ok({{QStringLiteral("delfavourites"), deleted},
+               {QStringLiteral("unfavourites"), withdrawn},
+               {QStringLiteral("histories"), histories}});
+}
+
+ApiReply SyncService::setFavourite(const ApiRequest &request, const Caller &caller)
+{
+    ApiReply refusal;
+    const auto body = jsonBody(request, &refusal);
+    if (!body)
+        return refusal;
+    QString error;
+    const auto record = RecordJson::parse(body->value(QStringLiteral("history")), &error);
+    if (!record)
+        return refuse(400, error);
+    // A clip the account no longer has: the device removes it.
+    const auto stored =
+        m_storage.setFavourite(caller.userId, caller.device, record->fileHash, record->favourite.value_or(0));
+    if (!stored)
+        return protocolCode(-4);
+    return ok({{QStringLiteral("history"), RecordJson::toJson(*stored)}});
+}
+
+ApiReply SyncService::uploadToken(const ApiRequest &request, const Caller &caller)
+{
+    const QString hash = request.query.value(QStringLiteral("file_hash"));
+    const auto fileId = queryId(request, QStringLiteral("file_id"));
+    if (!RecordJson::isFileHash(hash) || !fileId)
+        return refuse(400, QStringLiteral("file_hash or file_id malformed"));
+    const auto record = m_storage.findByHash(caller.userId, hash);
+    if (!record || record->fileId != *fileId)
+        return refuse(404, QStringLiteral("no such file"));
+    UploadGrant grant;
+    grant.userId = caller.userId;
+    grant.fileHash = hash;
+    grant.fileId = *fileId;
+    grant.deviceToken = caller.device;
+    QJsonObject reply = m_policy.issue(grant, now());
+    reply.insert(QStringLiteral("host"), QString(request.baseUrl + QStringLiteral("/upload/")));
+    return ok(reply);
+}
+
+ApiReply SyncService::downloadFile(const ApiRequest &request, const Caller &caller)
+{
+    const QString hash = request.query.value(QStringLiteral("file_hash"));
+    const auto fileId = queryId(request, QStringLiteral("file_id"));
+    if (!RecordJson::isFileHash(hash) || !fileId)
+        return refuse(400, QStringLiteral("file_hash or file_id malformed"));
+    const auto record = m_storage.findByHash(caller.userId, hash);
+    if (!record || record->fileId != *fileId || !record->fileReady)
+        return refuse(404, QStringLiteral("no such file"));
+    auto bytes = m_objects.get(objectKey(caller.userId, hash));
+    if (!bytes)
+        return refuse(404, QStringLiteral("no such file"));
+    return {200, std::move(*bytes), "application/octet-stream"};
+}
+
+ApiReply SyncService::clearHistory(const Caller &caller)
+{
+    const qint64 time = now();
+    const ClearResult result = m_storage.clear(caller.userId, caller.device, time);
+    for (const QString &key : result.objectKeys)
+        m_objects.remove(key);
+    m_notifier.publish(
+        caller.userId, QStringLiteral("history_clear"),
+        {{QStringLiteral("device_token"), caller.device}, {QStringLiteral("timestamp"), time}});
+    return ok({{QStringLiteral("count"), result.count}});
+}
+
+ApiReply SyncService::upload(const ApiRequest &request)
+{
+    for (const char *field : {"key", "policy", "callback", "OSSAccessKeyID", "signature"}) {
+        if (!request.formFields.contains(QLatin1String(field)))
+            return refuse(400, QStringLiteral("form field missing: ") + QLatin1String(field));
+    }
+    if (!request.formFile)
+        return refuse(400, QStringLiteral("form field missing: file"));
+    const auto verdict = m_policy.verify(
+        QString::fromUtf8(request.formFields.value(QStringLiteral("key"))),
+        request.formFields.value(QStringLiteral("policy")),
+        request.formFields.value(QStringLiteral("callback")),
+        QString::fromUtf8(request.formFields.value(QStringLiteral("OSSAccessKeyID"))),
+        request.formFields.value(QStringLiteral("signature")), request.formFile->size(), now());
+    if (const auto *refusal = std::get_if<UploadRefusal>(&verdict))
+        return refuse(refusal->httpStatus, refusal->reason);
+    const UploadGrant grant = std::get<UploadGrant>(verdict);
+    const auto record = m_storage.findByHash(grant.userId, grant.fileHash);
+    if (!record || record->fileId != grant.fileId)
+        return refuse(404, QStringLiteral("no such file"));
+    const QString key = objectKey(grant.userId, grant.fileHash);
+    if (!m_objects.put(key, *request.formFile))
+        return refuse(500, QStringLiteral("cannot store the file"));
+    const auto ready = m_storage.markFileReady(grant.userId, grant.deviceToken, grant.fileHash, grant.fileId,
+                                               request.formFile->size());
+    if (!ready) {
+        // The record went away while the file was written.
+        m_objects.remove(key);
+        return refuse(404, QStringLiteral("no such file"));
+    }
+    m_notifier.publish(grant.userId, QStringLiteral("history_upload_file"),
+                       {{QStringLiteral("device_token"), grant.deviceToken},
+                        {QStringLiteral("file_hash"), grant.fileHash},
+                        {QStringLiteral("history_id"), ready->historyId},
+                        {QStringLiteral("file_id"), ready->fileId}});
+    const int status = request.formFields.value(QStringLiteral("success_action_status")).toInt();
+    return json({{QStringLiteral("code"), 0}}, status == 201 ? 201 : 200);
+}
+
+ApiReply SyncService::checkVersion() const
+{
+    return ok(
+        {{QStringLiteral("data"), QJsonObject{{QStringLiteral("version"), m_config.latestVersion},
+                                              {QStringLiteral("update_info"), m_config.updateInfo},
+                                              {QStringLiteral("download_url"), m_config.downloadUrl}}}});
+}
+
+ApiReply SyncService::plugins(const ApiRequest &request) const
+{
+    return json(m_plugins.listing(request.baseUrl + QStringLiteral("/plugin_files/")));
+}
+
+ApiReply SyncService::pluginFile(const ApiRequest &request) const
+{
+    auto bytes = m_plugins.package(request.endpoint.mid(int(qstrlen("/plugin_files/"))));
+    if (!bytes)
+        return refuse(404, QStringLiteral("no such package"));
+    return {200, std::move(*bytes), "application/octet-stream"};
+}

@@ -1,0 +1,187 @@
+// quillet-sync-server: the self-hostable sync service of Quillet.
+
+#include "BrokerSetup.h"
+#include "FolderObjectStore.h"
+#include "HttpFront.h"
+#include "MosquittoNotifier.h"
+#include "Secrets.h"
+#include "ServerConfig.h"
+#include "ServerLog.h"
+#include "SqliteStorage.h"
+#include "SyncService.h"
+
+#include "support/Md5.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QTextStream>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <thread>
+
+namespace {
+
+void printLine(const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+QString defaultDataDir()
+{
+    const QString env = qEnvironmentVariable("QUILLET_SERVER_DIR");
+    if (!env.isEmpty())
+        return env;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+           + QStringLiteral("/quillet-server");
+}
+
+int setPassword(SyncStorage &storage, const ServerConfig &config, const QString &email)
+{
+    QTextStream in(stdin);
+    std::fputs("New password: ", stderr);
+    const QString password = in.readLine();
+    if (password.isEmpty())
+        return 1;
+    // Devices send the MD5 of the password; the stored hash is made from that value.
+    const QString hash =
+        Secrets::hashPassword(md5_hex(password).toLatin1(), {config.argon2Ops, config.argon2MemKib * 1024});
+    if (hash.isEmpty() || !storage.setPasswordHash(email.toLower(), hash)) {
+        std::fputs("no such user\n", stderr);
+        return 1;
+    }
+    std::fputs("password changed; the user's devices must sign in again\n", stderr);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // SIGINT and SIGTERM are taken by a thread of their own (below), in every thread.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillet-sync-server"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("The Quillet sync service."));
+    parser.addHelpOption();
+    const QCommandLineOption dataDirOption(QStringLiteral("data-dir"), QStringLiteral("Data folder."),
+                                           QStringLiteral("dir"), defaultDataDir());
+    const QCommandLineOption hostOption(QStringLiteral("host"), QStringLiteral("Address to listen on."),
+                                        QStringLiteral("host"));
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("HTTP port (0: any free port)."),
+                                        QStringLiteral("port"), qEnvironmentVariable("QUILLET_SERVER_PORT"));
+    const QCommandLineOption mqttPortOption(QStringLiteral("mqtt-port"), QStringLiteral("Broker port."),
+                                            QStringLiteral("port"),
+                                            qEnvironmentVariable("QUILLET_SERVER_MQTT_PORT"));
+    const QCommandLineOption certOption(
+        QStringLiteral("tls-cert"), QStringLiteral("Certificate (PEM) for HTTPS."), QStringLiteral("file"));
+    const QCommandLineOption keyOption(
+        QStringLiteral("tls-key"), QStringLiteral("Private key (PEM) for HTTPS."), QStringLiteral("file"));
+    const QCommandLineOption setupOption(
+        QStringLiteral("setup-only"),
+        QStringLiteral("Write the configuration and the broker's files, then exit."));
+    const QCommandLineOption passwordOption(
+        QStringLiteral("set-password"), QStringLiteral("Set a user's password (read from standard input)."),
+        QStringLiteral("email"));
+    parser.addOptions({dataDirOption, hostOption, portOption, mqttPortOption, certOption, keyOption,
+                       setupOption, passwordOption});
+    parser.process(app);
+
+    if (!Secrets::initialise()) {
+        qCCritical(lcServer) << "libsodium cannot be initialised";
+        return 1;
+    }
+    QString error;
+    auto loaded = ServerConfig::loadOrCreate(parser.value(dataDirOption), &error);
+    if (!loaded) {
+        qCCritical(lcServer).noquote() << error;
+        return 1;
+    }
+    ServerConfig config = *loaded;
+    if (parser.isSet(hostOption))
+        config.listenHost = parser.value(hostOption);
+    if (!parser.value(portOption).isEmpty())
+        config.port = parser.value(portOption).toInt();
+    if (!parser.value(mqttPortOption).isEmpty())
+        config.mqttPort = parser.value(mqttPortOption).toInt();
+    if (parser.isSet(certOption))
+        config.tlsCert = parser.value(certOption);
+    if (parser.isSet(keyOption))
+        config.tlsKey = parser.value(keyOption);
+
+    SqliteStorage storage(config.databasePath());
+    if (!storage.isOpen()) {
+        qCCritical(lcServer) << "cannot open the database in" << config.dataDir;
+        return 1;
+    }
+    if (parser.isSet(passwordOption))
+        return setPassword(storage, config, parser.value(passwordOption));
+
+    BrokerSetup broker(config.brokerDir(), config.mqttUserKey, config.mqttServicePassword);
+    if (!broker.write(config.mqttBind, config.mqttPort, storage.userIds())) {
+        qCCritical(lcServer) << "cannot write the broker's configuration";
+        return 1;
+    }
+    if (parser.isSet(setupOption)) {
+        printLine(QStringLiteral("broker: ") + broker.configPath());
+        return 0;
+    }
+
+    FolderObjectStore objects(config.objectsDir());
+    objects.removeLeftovers();
+    MosquittoNotifier notifier(config.mqttHost, config.mqttPort, QLatin1String(BrokerSetup::kServiceUser),
+                               config.mqttServicePassword);
+    SyncService service(config, storage, objects, notifier, &broker);
+    HttpFront front(config, service);
+    if (!front.isValid()) {
+        qCCritical(lcServer) << "cannot use the TLS certificate or key";
+        return 1;
+    }
+    const int port = front.bind();
+    if (port <= 0) {
+        qCCritical(lcServer) << "cannot listen on" << config.listenHost << config.port;
+        return 1;
+    }
+
+    std::thread signalWaiter([&front, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        front.stop();
+    });
+    notifier.start();
+    std::atomic<bool> stopping{false};
+    std::thread brokerWatcher([&notifier, &config, &stopping] {
+        // The broker may start after the service; its line is printed once the service is in.
+        for (int waited = 1; !stopping && !notifier.waitConnected(1000); ++waited) {
+            if (waited % 10 == 0)
+                qCWarning(lcServer) << "waiting for the broker at" << config.mqttHost << config.mqttPort;
+        }
+        if (!stopping)
+            printLine(QStringLiteral("mqtt: ") + config.mqttHost + QLatin1Char(':')
+                      + QString::number(config.mqttPort));
+    });
+
+    printLine(QStringLiteral("api: ") + front.apiUrl(port));
+    const bool served = front.serve();
+    // Unblocks the signal thread when serving ended for another reason.
+    pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    signalWaiter.join();
+    stopping = true;
+    brokerWatcher.join();
+    return served ? 0 : 1;
+}

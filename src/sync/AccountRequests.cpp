@@ -1,0 +1,162 @@
+#include "sync/AccountRequests.h"
+
+#include "store/ClipUserDefaults.h"
+#include "store/ConfigureManager.h"
+#include "store/SettingsKeys.h"
+#include "support/Md5.h"
+#include "sync/SyncIdentity.h"
+
+#include <QUrl>
+
+#include <cctype>
+
+namespace {
+
+// A successful sign-in or registration. The token comes last: setting it announces the
+// sign-in on the main thread, where the account pane and the broker client read the e-mail,
+// the id and the broker credentials at once, so those must be stored by then. A reply without
+// a token is no sign-in.
+RequestResult signIn(const QByteArray &body, const QString &email)
+{
+    RequestResult reply = RequestManager::jsonObject(body);
+    if (!reply || RequestManager::replyCode(*reply) != 0)
+        return reply;
+    const QString token = reply->value(QStringLiteral("token")).toString();
+    if (token.isEmpty())
+        return std::nullopt;
+    const QString mqttUser = reply->value(QStringLiteral("mqtt_username")).toString();
+    const QString mqttPassword = reply->value(QStringLiteral("mqtt_password")).toString();
+    if (!mqttUser.isEmpty() && !mqttPassword.isEmpty()) {
+        ClipUserDefaults::setValue(QLatin1String(SettingsKeys::mqttUserName), mqttUser);
+        ClipUserDefaults::setValue(QLatin1String(SettingsKeys::mqttPassword), mqttPassword);
+    } else {
+        // A service without per-user credentials: the broker client uses its fixed pair.
+        ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttUserName));
+        ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttPassword));
+    }
+    ConfigureManager &account = ConfigureManager::sharedInstance();
+    account.setLoginUserId(QString::number(reply->value(QStringLiteral("user_id")).toInteger()));
+    account.setLoginUserEmail(email);
+    account.setLoginUserToken(token);
+    return reply;
+}
+
+// An e-mail address goes into the query as typed, except for what a query would misread: "+"
+// (a space), "%" (an escape) and anything else outside letters, digits and "@._-".
+QString emailValue(const QString &email)
+{
+    QString out;
+    for (const char c : email.toUtf8()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || byte == '@' || byte == '.' || byte == '_' || byte == '-')
+            out += QLatin1Char(char(byte));
+        else
+            out += QLatin1Char('%') + QStringLiteral("%1").arg(uint(byte), 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return out;
+}
+
+QString deviceNamePair()
+{
+    return QStringLiteral("&device_name=") + urlencode(localDeviceName());
+}
+
+bool isWebPage(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    return url.isValid() && !url.host().isEmpty()
+           && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
+} // namespace
+
+InitRequestManager::InitRequestManager()
+    : m_device_name(urlencode(localDeviceName()))
+{ }
+
+QString InitRequestManager::methodURL() const
+{
+    return baseURL() + QStringLiteral("/init/");
+}
+
+QString InitRequestManager::combinURL() const
+{
+    QString url = RequestManager::combinURL() + QStringLiteral("&device_name=") + m_device_name;
+    if (ConfigureManager::sharedInstance().isLogined())
+        url += tokenPair();
+    return url;
+}
+
+RequestResult InitRequestManager::parse(const QByteArray &body)
+{
+    RequestResult reply = jsonObject(body);
+    if (reply && replyCode(*reply) != 0 && reply->value(QStringLiteral("token_expire")).toInteger() == 1)
+        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+    return reply;
+}
+
+void InitRequestManager::storePages(const QJsonObject &reply)
+{
+    const QJsonObject data = reply.value(QStringLiteral("data")).toObject();
+    const std::pair<const char *, const char *> pages[] = {{"homepage", SettingsKeys::homepage},
+                                                           {"developer", SettingsKeys::developerPage}};
+    for (const auto &[field, key] : pages) {
+        const QString page = data.value(QLatin1String(field)).toString();
+        if (isWebPage(page))
+            ClipUserDefaults::setValue(QLatin1String(key), page);
+        else
+            ClipUserDefaults::remove(QLatin1String(key));
+    }
+}
+
+QString LoginRequestManager::password_hash() const
+{
+    return md5_hex(m_passwd);
+}
+
+QString LoginRequestManager::methodURL() const
+{
+    return baseURL() + QStringLiteral("/login/");
+}
+
+QString LoginRequestManager::combinURL() const
+{
+    return RequestManager::combinURL() + deviceNamePair() + QStringLiteral("&username=") + emailValue(m_user)
+           + QStringLiteral("&pwd_hash=") + password_hash();
+}
+
+RequestResult LoginRequestManager::parse(const QByteArray &body)
+{
+    return signIn(body, m_user);
+}
+
+QString RegisterRequestManager::methodURL() const
+{
+    return baseURL() + QStringLiteral("/register/");
+}
+
+QString RegisterRequestManager::combinURL() const
+{
+    return RequestManager::combinURL() + deviceNamePair() + QStringLiteral("&username=")
+           + emailValue(m_username) + QStringLiteral("&pwd_hash=") + m_pwd_hash;
+}
+
+RequestResult RegisterRequestManager::parse(const QByteArray &body)
+{
+    return signIn(body, m_username);
+}
+
+QString FindPwdRequestManager::methodURL() const
+{
+    return baseURL() + QStringLiteral("/forget_pwd/");
+}
+
+QString FindPwdRequestManager::combinURL() const
+{
+    return RequestManager::combinURL() + QStringLiteral("&user_email=") + emailValue(m_user_email);
+}
+
+RequestResult FindPwdRequestManager::parse(const QByteArray &body)
+{
+    return jsonObject(body);
+}

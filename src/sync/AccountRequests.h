@@ -1,0 +1,91 @@
+#pragma once
+
+#include "sync/RequestManager.h"
+
+// The four requests a device makes without a signed-in user: announcing itself, signing in,
+// registering and asking for a password-reset mail. Each parse() returns the whole reply so
+// that the caller reads its "code".
+
+// "/init/": sent at start and at every wake. A reply that reports the token expired signs out.
+class InitRequestManager final : public RequestManager
+{
+public:
+    InitRequestManager();
+
+    // The escaped device name sent with the request.
+    QString device_name() const { return m_device_name; }
+    void setDeviceName(const QString &escapedName) { m_device_name = escapedName; }
+
+    QString methodURL() const override;
+    QString combinURL() const override;
+    bool isContinueRequest() const override { return true; }
+    RequestResult parse(const QByteArray &body) override;
+
+    // Keeps the pages of a successful reply as "homepage" and "developerPage"; a page that is
+    // missing or not an http(s) URL leaves the built-in default in place.
+    static void storePages(const QJsonObject &reply);
+
+private:
+    QString m_device_name;
+};
+
+// "/login/": a successful reply stores the account (and the broker credentials) and signs in.
+class LoginRequestManager final : public RequestManager
+{
+public:
+    QString user() const { return m_user; }
+    void setUser(const QString &email) { m_user = email; }
+    void setPasswd(const QString &password) { m_passwd = password; }
+    // The unsalted MD5 of the password, which the protocol carries.
+    QString password_hash() const;
+
+    QString methodURL() const override;
+    QString combinURL() const override;
+    bool isContinueRequest() const override { return true; }
+    RequestResult parse(const QByteArray &body) override;
+
+private:
+    QString m_user;
+    QString m_passwd;
+};
+
+// "/register/": creates the account; a successful reply signs in as login's does.
+class RegisterRequestManager final : public RequestManager
+{
+public:
+    QString username() const { return m_username; }
+    void setUsername(const QString &email) { m_username = email; }
+    QString pwd_hash() const { return m_pwd_hash; }
+    void setPwdHash(const QString &hash) { m_pwd_hash = hash; }
+
+    QString methodURL() const override;
+    QString combinURL() const override;
+    bool isContinueRequest() const override { return true; }
+    RequestResult parse(const QByteArray &body) override;
+
+private:
+    QString m_username;
+    QString m_pwd_hash;
+};
+
+// "/forget_pwd/": asks the service to mail a password reset.
+class FindPwdRequestManager : public RequestManager
+{
+public:
+    QString user_email() const { return m_user_email; }
+    void setUserEmail(const QString &email) { m_user_email = email; }
+
+    QString methodURL() const override;
+    QString combinURL() const override;
+    bool isContinueRequest() const override { return true; }
+    RequestResult parse(const QByteArray &body) override;
+
+private:
+    QString m_user_email;
+};
+
+// Reply codes the account pane acts on.
+namespace AccountCodes {
+inline constexpr int emailTaken = 1001;
+inline constexpr int emailUnknown = 1002;
+} // namespace AccountCodes

@@ -1,0 +1,44 @@
+#include "sync/ClipRequests.h"
+
+RequestResult ClipRequestManager::parse(const QByteArray &body)
+{
+    RequestResult reply = jsonObject(body);
+    if (reply && replyCode(*reply) != 0)
+        return std::nullopt;
+    return reply;
+}
+
+QString PullClipsManager::methodURL() const
+{
+    return baseURL() + QStringLiteral("/pull/");
+}
+
+QString PullClipsManager::combinURL() const
+{
+    QString url = RequestManager::combinURL() + tokenPair() + QStringLiteral("&last_request_timestamp=")
+                  + m_last_request_timestamp;
+    if (m_limit != 0)
+        url += QStringLiteral("&count=") + QString::number(m_limit);
+    return url;
+}
+
+QString PushClipsManager::methodURL() const
+{
+    return baseURL() + QStringLiteral("/push/");
+}
+
+QString PushClipsManager::combinURL() const
+{
+    QString url = RequestManager::combinURL() + tokenPair();
+    if (httpMethod() == QLatin1String("GET"))
+        url += QStringLiteral("&history_id=") + m_history_id + QStringLiteral("&file_hash=") + m_file_hash;
+    else if (httpMethod() == QLatin1String("DELETE"))
+        url += QStringLiteral("&history_id=") + m_history_id;
+    return url;
+}
+
+void PushClipsManager::genPostData()
+{
+    const bool carriesBody = httpMethod() == QLatin1String("POST") || httpMethod() == QLatin1String("PUT");
+    setHttpBodyData(carriesBody ? std::optional<QByteArray>(m_body) : std::nullopt);
+}

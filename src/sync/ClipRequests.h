@@ -1,0 +1,49 @@
+#pragma once
+
+#include "sync/RequestManager.h"
+
+// The requests that move clips: the common base of pulling and pushing them. Until the pull
+// and push services read their replies into the history, parse() hands over a successful reply.
+class ClipRequestManager : public RequestManager
+{
+public:
+    RequestResult parse(const QByteArray &body) override;
+};
+
+// "/pull/": the clips other devices pushed since the last pull.
+class PullClipsManager : public ClipRequestManager
+{
+public:
+    QString last_request_timestamp() const { return m_last_request_timestamp; }
+    void setLastRequestTimestamp(const QString &timestamp) { m_last_request_timestamp = timestamp; }
+    // At most this many records; 0 leaves the number to the service.
+    int limit() const { return m_limit; }
+    void setLimit(int limit) { m_limit = limit; }
+
+    QString methodURL() const override;
+    QString combinURL() const override;
+
+private:
+    QString m_last_request_timestamp = QStringLiteral("0");
+    int m_limit = 0;
+};
+
+// "/push/": POST adds a clip, PUT changes one, GET asks for a clip's file, DELETE removes one.
+class PushClipsManager : public ClipRequestManager
+{
+public:
+    void setMethod(const QString &method) { setHttpMethod(method); }
+    void setHistoryId(const QString &historyId) { m_history_id = historyId; }
+    void setFileHash(const QString &fileHash) { m_file_hash = fileHash; }
+    // The JSON body of POST and PUT.
+    void setBody(const QByteArray &json) { m_body = json; }
+
+    QString methodURL() const override;
+    QString combinURL() const override;
+    void genPostData() override;
+
+private:
+    QString m_history_id;
+    QString m_file_hash;
+    QByteArray m_body;
+};

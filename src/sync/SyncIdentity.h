@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// The identity values every request to the sync service carries, and the escaping of the
+// values that need it. Safe from any thread.
+
+// This installation's device identity: the stored "deviceToken", else the MD5 of the machine
+// id, else of a random UUID; made once per process and stored for every later run.
+QString currentDeviceToken();
+// The same, uncached, reading the machine id from machineIdPath (tests use their own file).
+QString makeDeviceToken(const QString &machineIdPath);
+// "linux_" and the kernel release as major.minor.patch, zeros for what cannot be read.
+QString deviceTypeString();
+// Builds "linux_X.Y.Z" from a kernel release such as "6.1.0-18-amd64".
+QString deviceTypeFromKernelRelease(const QString &release);
+// The program's version and build number joined by "_".
+QString appVersionString();
+// The computer's name as its user knows it.
+QString localDeviceName();
+// Form-style escaping of a query value: letters, digits and "-._~" stay, a space becomes "+",
+// every other UTF-8 byte becomes "%XX".
+QString urlencode(const QString &text);

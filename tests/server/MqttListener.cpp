@@ -1,0 +1,126 @@
+#include "MqttListener.h"
+
+#include <QJsonDocument>
+
+#include <mosquitto.h>
+
+#include <atomic>
+#include <chrono>
+#include <unistd.h>
+
+namespace {
+std::atomic<int> g_counter{0};
+constexpr auto kWait = std::chrono::seconds(10);
+} // namespace
+
+MqttListener::MqttListener()
+{
+    mosquitto_lib_init();
+    const QByteArray id =
+        "quillet-test-" + QByteArray::number(g_counter++) + "-" + QByteArray::number(qint64(getpid()));
+    m_client = mosquitto_new(id.constData(), true, this);
+    mosquitto_connect_callback_set(m_client, &MqttListener::onConnect);
+    mosquitto_subscribe_callback_set(m_client, &MqttListener::onSubscribe);
+    mosquitto_message_callback_set(m_client, &MqttListener::onMessage);
+    mosquitto_publish_callback_set(m_client, &MqttListener::onPublish);
+}
+
+MqttListener::~MqttListener()
+{
+    mosquitto_disconnect(m_client);
+    mosquitto_loop_stop(m_client, true);
+    mosquitto_destroy(m_client);
+}
+
+void MqttListener::onConnect(mosquitto *, void *self, int rc)
+{
+    auto *listener = static_cast<MqttListener *>(self);
+    std::lock_guard lock(listener->m_mutex);
+    listener->m_connack = rc;
+    listener->m_changed.notify_all();
+}
+
+void MqttListener::onSubscribe(mosquitto *, void *self, int, int count, const int *granted)
+{
+    auto *listener = static_cast<MqttListener *>(self);
+    std::lock_guard lock(listener->m_mutex);
+    listener->m_granted.append(count > 0 ? granted[0] : 128);
+    listener->m_changed.notify_all();
+}
+
+void MqttListener::onMessage(mosquitto *, void *self, const mosquitto_message *message)
+{
+    auto *listener = static_cast<MqttListener *>(self);
+    const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
+    std::lock_guard lock(listener->m_mutex);
+    listener->m_messages.append(
+        {QString::fromUtf8(message->topic), QJsonDocument::fromJson(payload).object()});
+    listener->m_changed.notify_all();
+}
+
+void MqttListener::onPublish(mosquitto *, void *self, int)
+{
+    auto *listener = static_cast<MqttListener *>(self);
+    std::lock_guard lock(listener->m_mutex);
+    ++listener->m_published;
+    listener->m_changed.notify_all();
+}
+
+int MqttListener::connect(int port, const QString &user, const QString &password)
+{
+    mosquitto_username_pw_set(m_client, user.toUtf8().constData(), password.toUtf8().constData());
+    if (mosquitto_connect(m_client, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS)
+        return -1;
+    mosquitto_loop_start(m_client);
+    std::unique_lock lock(m_mutex);
+    m_changed.wait_for(lock, kWait, [this] { return m_connack != -1; });
+    return m_connack;
+}
+
+int MqttListener::subscribe(const QString &topic)
+{
+    int before = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        before = int(m_granted.size());
+    }
+    if (mosquitto_subscribe(m_client, nullptr, topic.toUtf8().constData(), 1) != MOSQ_ERR_SUCCESS)
+        return -1;
+    std::unique_lock lock(m_mutex);
+    if (!m_changed.wait_for(lock, kWait, [&] { return m_granted.size() > before; }))
+        return -1;
+    return m_granted.last();
+}
+
+bool MqttListener::waitFor(const std::function<bool(const Message &)> &match, int timeoutMs)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        for (const Message &m : m_messages) {
+            if (match(m))
+                return true;
+        }
+        return false;
+    });
+}
+
+QList<MqttListener::Message> MqttListener::messages()
+{
+    std::lock_guard lock(m_mutex);
+    return m_messages;
+}
+
+bool MqttListener::publish(const QString &topic, const QByteArray &payload)
+{
+    int before = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        before = m_published;
+    }
+    if (mosquitto_publish(m_client, nullptr, topic.toUtf8().constData(), int(payload.size()),
+                          payload.constData(), 1, false)
+        != MOSQ_ERR_SUCCESS)
+        return false;
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, kWait, [&] { return m_published > before; });
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+struct mosquitto;
+
+// A device's notice subscription: a libmosquitto client that connects with the given broker
+// credentials, subscribes to topics and keeps every message it receives.
+class MqttListener final
+{
+public:
+    struct Message {
+        QString topic;
+        QJsonObject json;
+    };
+
+    MqttListener();
+    ~MqttListener();
+    MqttListener(const MqttListener &) = delete;
+    MqttListener &operator=(const MqttListener &) = delete;
+
+    // Connects and waits for the broker's answer: 0 when accepted, else the refusal code
+    // (-1 when there was no answer at all).
+    int connect(int port, const QString &user, const QString &password);
+    // Subscribes (QoS 1) and waits for the acknowledgement; answers the granted QoS (128: refused).
+    int subscribe(const QString &topic);
+    // Waits until a received message satisfies `match`; false after `timeoutMs`.
+    bool waitFor(const std::function<bool(const Message &)> &match, int timeoutMs = 5000);
+    QList<Message> messages();
+    // Publishes as this client; true when the broker acknowledged it (acknowledged is not delivered).
+    bool publish(const QString &topic, const QByteArray &payload);
+
+private:
+    static void onConnect(mosquitto *, void *self, int rc);
+    static void onSubscribe(mosquitto *, void *self, int mid, int count, const int *granted);
+    static void onMessage(mosquitto *, void *self, const struct mosquitto_message *message);
+    static void onPublish(mosquitto *, void *self, int mid);
+
+    mosquitto *m_client = nullptr;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_connack = -1;
+    QList<int> m_granted;
+    int m_published = 0;
+    QList<Message> m_messages;
+};

@@ -1,0 +1,154 @@
+#include "ServerHarness.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTcpServer>
+#include <QtDebug>
+
+#include <signal.h>
+#include <sys/prctl.h>
+
+namespace {
+constexpr int kStartTimeoutMs = 20000;
+
+// A test that crashes takes its service and broker with it.
+void endWithParent(QProcess &process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+} // namespace
+
+ServerHarness::ServerHarness() = default;
+
+ServerHarness::~ServerHarness()
+{
+    stop();
+}
+
+QString ServerHarness::program()
+{
+    return QStringLiteral(QUILLET_SYNC_SERVER);
+}
+
+int ServerHarness::freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+QString ServerHarness::origin() const
+{
+    return m_apiUrl.chopped(4);
+}
+
+qint64 ServerHarness::servicePid() const
+{
+    return m_service ? m_service->processId() : 0;
+}
+
+QByteArray ServerHarness::serviceLog()
+{
+    QFile file(m_dir.filePath(QStringLiteral("service.log")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool ServerHarness::start(const Options &options)
+{
+    m_options = options;
+    m_mqttPort = freePort();
+    QJsonObject config = options.config;
+    if (!config.contains(QStringLiteral("argon2_mem_kib"))) {
+        // Cheap password hashing keeps the suite fast; the algorithm is the same.
+        config.insert(QStringLiteral("argon2_mem_kib"), 8192);
+        config.insert(QStringLiteral("argon2_ops"), 1);
+    }
+    QFile file(m_dir.filePath(QStringLiteral("config.json")));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QJsonDocument(config).toJson());
+    file.close();
+
+    QProcess setup;
+    setup.start(program(), {QStringLiteral("--data-dir"), m_dir.path(), QStringLiteral("--mqtt-port"),
+                            QString::number(m_mqttPort), QStringLiteral("--setup-only")});
+    if (!setup.waitForFinished(kStartTimeoutMs) || setup.exitCode() != 0) {
+        qWarning() << "setup failed:" << setup.readAllStandardError();
+        return false;
+    }
+    m_broker = std::make_unique<QProcess>();
+    endWithParent(*m_broker);
+    m_broker->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_broker->start(QStringLiteral("mosquitto"),
+                    {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("broker/mosquitto.conf"))});
+    if (!m_broker->waitForStarted(kStartTimeoutMs))
+        return false;
+    return startService();
+}
+
+bool ServerHarness::startService()
+{
+    m_service = std::make_unique<QProcess>();
+    endWithParent(*m_service);
+    m_service->setStandardErrorFile(m_dir.filePath(QStringLiteral("service.log")), QIODevice::Append);
+    QStringList arguments{QStringLiteral("--data-dir"),  m_dir.path(),
+                          QStringLiteral("--port"),      QStringLiteral("0"),
+                          QStringLiteral("--mqtt-port"), QString::number(m_mqttPort)};
+    if (!m_options.tlsCert.isEmpty())
+        arguments << QStringLiteral("--tls-cert") << m_options.tlsCert << QStringLiteral("--tls-key")
+                  << m_options.tlsKey;
+    m_service->start(program(), arguments);
+    QByteArray out;
+    bool api = false;
+    bool mqtt = false;
+    const QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!(api && mqtt) && !deadline.hasExpired() && m_service->state() != QProcess::NotRunning) {
+        m_service->waitForReadyRead(200);
+        out += m_service->readAllStandardOutput();
+        for (const QByteArray &line : out.split('\n')) {
+            if (line.startsWith("api: ")) {
+                m_apiUrl = QString::fromUtf8(line.mid(5)).trimmed();
+                api = true;
+            }
+            if (line.startsWith("mqtt: "))
+                mqtt = true;
+        }
+    }
+    if (!(api && mqtt)) {
+        qWarning() << "the service did not start:" << out << serviceLog();
+        return false;
+    }
+    return true;
+}
+
+bool ServerHarness::restartService()
+{
+    if (m_service) {
+        m_service->terminate();
+        m_service->waitForFinished(kStartTimeoutMs);
+    }
+    return startService();
+}
+
+void ServerHarness::killService()
+{
+    if (!m_service)
+        return;
+    m_service->kill();
+    m_service->waitForFinished(kStartTimeoutMs);
+}
+
+void ServerHarness::stop()
+{
+    for (auto *process : {m_service.get(), m_broker.get()}) {
+        if (process && process->state() != QProcess::NotRunning) {
+            process->terminate();
+            if (!process->waitForFinished(5000)) {
+                process->kill();
+                process->waitForFinished(5000);
+            }
+        }
+    }
+}

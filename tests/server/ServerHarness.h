@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A real quillet-sync-server process and the real mosquitto broker it configures, both on
+// 127.0.0.1 with free ports, over a temporary data folder. Both are stopped with the harness.
+class ServerHarness final
+{
+public:
+    struct Options {
+        QJsonObject config; // settings written into config.json before the first start
+        QString tlsCert;
+        QString tlsKey;
+    };
+
+    ServerHarness();
+    ~ServerHarness();
+
+    // Writes the configuration, starts the broker and the service and waits for both lines
+    // "api: URL" and "mqtt: HOST:PORT". False (with the logs printed) when either fails.
+    bool start(const Options &options = {});
+    // Starts the service again over the same data folder and broker.
+    bool restartService();
+    // Ends the service at once, as a crash would (SIGKILL).
+    void killService();
+    void stop();
+
+    QString dataDir() const { return m_dir.path(); }
+    QString apiUrl() const { return m_apiUrl; }
+    // "http://127.0.0.1:PORT" or "https://..." without the "/api" path.
+    QString origin() const;
+    int mqttPort() const { return m_mqttPort; }
+    // Everything the service wrote to its diagnostic log so far.
+    QByteArray serviceLog();
+    qint64 servicePid() const;
+
+    static int freePort();
+    static QString program();
+
+private:
+    bool startService();
+
+    QTemporaryDir m_dir;
+    Options m_options;
+    std::unique_ptr<QProcess> m_broker;
+    std::unique_ptr<QProcess> m_service;
+    QString m_apiUrl;
+    int m_mqttPort = 0;
+};

@@ -1,0 +1,161 @@
+#include "SyncClient.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QUrl>
+
+#include <httplib.h>
+
+namespace {
+
+HttpReply toReply(const httplib::Result &result)
+{
+    HttpReply reply;
+    if (!result) {
+        reply.body = QByteArray::fromStdString(httplib::to_string(result.error()));
+        return reply;
+    }
+    reply.status = result->status;
+    reply.body = QByteArray::fromStdString(result->body);
+    reply.json = QJsonDocument::fromJson(reply.body).object();
+    return reply;
+}
+
+std::unique_ptr<httplib::Client> makeClient(const QString &origin, const QString &caFile)
+{
+    auto client = std::make_unique<httplib::Client>(origin.toStdString());
+    client->set_connection_timeout(5);
+    client->set_read_timeout(20);
+    client->set_tcp_nodelay(true);
+    client->set_keep_alive(true);
+    if (!caFile.isEmpty()) {
+        client->set_ca_cert_path(caFile.toStdString().c_str());
+        client->enable_server_certificate_verification(true);
+    }
+    return client;
+}
+
+} // namespace
+
+SyncClient::SyncClient(const QString &origin, const QString &deviceToken, const QString &caFile)
+    : m_client(makeClient(origin, caFile))
+    , m_device(deviceToken)
+    , m_caFile(caFile)
+{ }
+
+SyncClient::~SyncClient() = default;
+
+QString SyncClient::md5Hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+QJsonObject SyncClient::textRecord(const QString &text, qint64 timestamp)
+{
+    return {{QStringLiteral("content"), text.left(100)},
+            {QStringLiteral("timestamp"), timestamp},
+            {QStringLiteral("device_name"), QStringLiteral("test device")},
+            {QStringLiteral("file_hash"), md5Hex(text.toUtf8())},
+            {QStringLiteral("type"), QStringLiteral("text_txt")},
+            {QStringLiteral("favourite"), 0}};
+}
+
+QString SyncClient::path(const QString &endpoint, const QString &extra, bool signedIn) const
+{
+    QString p = QStringLiteral("/api") + endpoint + QStringLiteral("?device_type=linux_6.1.0&device_token=")
+                + m_device + QStringLiteral("&version=0.1.0_1");
+    if (signedIn)
+        p += QStringLiteral("&user_token=") + m_token;
+    return p + extra;
+}
+
+HttpReply SyncClient::get(const QString &endpoint, const QString &extra, bool signedIn)
+{
+    return toReply(m_client->Get(path(endpoint, extra, signedIn).toStdString()));
+}
+
+HttpReply SyncClient::post(const QString &endpoint, const QByteArray &body, const QString &extra)
+{
+    return toReply(
+        m_client->Post(path(endpoint, extra, true).toStdString(), body.toStdString(), "text/plain"));
+}
+
+HttpReply SyncClient::post(const QString &endpoint, const QJsonObject &body, const QString &extra)
+{
+    return post(endpoint, QJsonDocument(body).toJson(QJsonDocument::Compact), extra);
+}
+
+HttpReply SyncClient::put(const QString &endpoint, const QJsonObject &body)
+{
+    return toReply(m_client->Put(path(endpoint, {}, true).toStdString(),
+                                 QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(),
+                                 "text/plain"));
+}
+
+HttpReply SyncClient::del(const QString &endpoint, const QString &extra)
+{
+    return toReply(m_client->Delete(path(endpoint, extra, true).toStdString()));
+}
+
+HttpReply SyncClient::accountRequest(const QString &endpoint, const QString &email, const QString &password)
+{
+    const QString extra = QStringLiteral("&device_name=Test+machine&username=") + email
+                          + QStringLiteral("&pwd_hash=") + md5Hex(password.toUtf8());
+    HttpReply reply = get(endpoint, extra, false);
+    if (reply.status == 200 && reply.code() == 0) {
+        m_token = reply.json.value(QStringLiteral("token")).toString();
+        m_userId = reply.json.value(QStringLiteral("user_id")).toInteger();
+        m_mqttUser = reply.json.value(QStringLiteral("mqtt_username")).toString();
+        m_mqttPassword = reply.json.value(QStringLiteral("mqtt_password")).toString();
+    }
+    return reply;
+}
+
+HttpReply SyncClient::registerUser(const QString &email, const QString &password)
+{
+    return accountRequest(QStringLiteral("/register/"), email, password);
+}
+
+HttpReply SyncClient::login(const QString &email, const QString &password)
+{
+    return accountRequest(QStringLiteral("/login/"), email, password);
+}
+
+HttpReply SyncClient::postForm(const QString &url, const QList<std::pair<QString, QByteArray>> &fields,
+                               const QByteArray &file)
+{
+    const QUrl target(url);
+    auto client = makeClient(target.scheme() + QStringLiteral("://") + target.authority(), m_caFile);
+    httplib::MultipartFormDataItems items;
+    for (const auto &[name, value] : fields)
+        items.push_back({name.toStdString(), value.toStdString(), "", ""});
+    items.push_back({"file", file.toStdString(), "payload", "application/octet-stream"});
+    return toReply(client->Post(target.path().toStdString(), items));
+}
+
+HttpReply SyncClient::upload(const QString &fileHash, qint64 fileId, const QByteArray &payload)
+{
+    const HttpReply grant =
+        get(QStringLiteral("/get_upload_token/"),
+            QStringLiteral("&file_hash=") + fileHash + QStringLiteral("&file_id=") + QString::number(fileId));
+    if (grant.status != 200 || grant.code() != 0)
+        return grant;
+    const auto value = [&grant](const char *key) {
+        return grant.json.value(QLatin1String(key)).toString().toUtf8();
+    };
+    return postForm(grant.json.value(QStringLiteral("host")).toString(),
+                    {{QStringLiteral("key"), value("dir") + '/' + fileHash.toUtf8()},
+                     {QStringLiteral("policy"), value("policy")},
+                     {QStringLiteral("success_action_status"), "200"},
+                     {QStringLiteral("callback"), value("callback")},
+                     {QStringLiteral("OSSAccessKeyID"), value("accessid")},
+                     {QStringLiteral("signature"), value("signature")}},
+                    payload);
+}
+
+HttpReply SyncClient::download(const QString &fileHash, qint64 fileId)
+{
+    return get(QStringLiteral("/download_file/"), QStringLiteral("&file_hash=") + fileHash
+                                                      + QStringLiteral("&file_id=")
+                                                      + QString::number(fileId));
+}

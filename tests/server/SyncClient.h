@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+#include <memory>
+
+namespace httplib {
+class Client;
+}
+
+struct HttpReply {
+    int status = -1; // -1: no HTTP reply at all
+    QByteArray body;
+    QJsonObject json;
+    int code() const { return json.value(QStringLiteral("code")).toInt(-999); }
+};
+
+// One device talking to the sync service the way the client does: the common query pairs
+// (device type, device token, version), the sign-in token and JSON bodies without a
+// Content-Type of their own.
+class SyncClient final
+{
+public:
+    SyncClient(const QString &origin, const QString &deviceToken, const QString &caFile = {});
+    ~SyncClient();
+
+    QString deviceToken() const { return m_device; }
+    QString userToken() const { return m_token; }
+    void setUserToken(const QString &token) { m_token = token; }
+    qint64 userId() const { return m_userId; }
+    QString mqttUser() const { return m_mqttUser; }
+    QString mqttPassword() const { return m_mqttPassword; }
+
+    // Registers or signs in; on success keeps the token, user id and broker credentials.
+    HttpReply registerUser(const QString &email, const QString &password);
+    HttpReply login(const QString &email, const QString &password);
+
+    // A request to an "/api" endpoint; `extra` is appended to the common pairs (and the sign-in
+    // token when `signedIn`).
+    HttpReply get(const QString &endpoint, const QString &extra = {}, bool signedIn = true);
+    HttpReply post(const QString &endpoint, const QByteArray &body, const QString &extra = {});
+    HttpReply post(const QString &endpoint, const QJsonObject &body, const QString &extra = {});
+    HttpReply put(const QString &endpoint, const QJsonObject &body);
+    HttpReply del(const QString &endpoint, const QString &extra);
+    // A multipart form POST to a full URL (the upload host).
+    HttpReply postForm(const QString &url, const QList<std::pair<QString, QByteArray>> &fields,
+                       const QByteArray &file);
+
+    // Shorthands of the protocol.
+    HttpReply pushRecord(const QJsonObject &record)
+    {
+        return post(QStringLiteral("/push/"), QJsonObject{{QStringLiteral("history"), record}});
+    }
+    HttpReply pull(qint64 cursor)
+    {
+        return get(QStringLiteral("/pull/"),
+                   QStringLiteral("&last_request_timestamp=") + QString::number(cursor));
+    }
+    // Asks for upload credentials and posts the payload with them.
+    HttpReply upload(const QString &fileHash, qint64 fileId, const QByteArray &payload);
+    HttpReply download(const QString &fileHash, qint64 fileId);
+
+    static QString md5Hex(const QByteArray &bytes);
+    static QJsonObject textRecord(const QString &text, qint64 timestamp);
+
+private:
+    QString path(const QString &endpoint, const QString &extra, bool signedIn) const;
+    HttpReply accountRequest(const QString &endpoint, const QString &email, const QString &password);
+
+    std::unique_ptr<httplib::Client> m_client;
+    QString m_device;
+    QString m_token;
+    qint64 m_userId = 0;
+    QString m_mqttUser;
+    QString m_mqttPassword;
+    QString m_caFile;
+};

@@ -1,0 +1,314 @@
+// The signed upload form: forged, expired, out-of-folder and oversized forms are refused and
+// store nothing; a service killed in the middle of an upload keeps everything committed and
+// nothing half-written.
+
+#include "ServerHarness.h"
+#include "SyncClient.h"
+
+#include "support/PayloadLimit.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMessageAuthenticationCode>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+using Form = QList<std::pair<QString, QByteArray>>;
+
+QByteArray fieldOf(const Form &form, const QString &name)
+{
+    for (const auto &[key, value] : form) {
+        if (key == name)
+            return value;
+    }
+    return {};
+}
+
+Form withField(Form form, const QString &name, const QByteArray &value)
+{
+    for (auto &[key, old] : form) {
+        if (key == name)
+            old = value;
+    }
+    return form;
+}
+
+Form withoutField(Form form, const QString &name)
+{
+    form.removeIf([&](const auto &pair) { return pair.first == name; });
+    return form;
+}
+
+} // namespace
+
+class TestServerUploads final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void forgedFormsAreRefused();
+    void expiredPolicyIsRefused();
+    void keysOutsideTheFolderAreRefused();
+    void sizeLimit();
+    void killDuringUploadKeepsStoreWhole();
+
+private:
+    struct Clip {
+        QJsonObject record;
+        QByteArray payload;
+        QString hash() const { return record.value(QStringLiteral("file_hash")).toString(); }
+        qint64 fileId() const { return record.value(QStringLiteral("file_id")).toInteger(); }
+    };
+    Clip pushClip(const QByteArray &payload);
+    // A correct form for the clip, as the service grants it.
+    Form grantedForm(const Clip &clip, QString *host);
+    Form signedForm(const Clip &clip, qint64 expiration);
+    void verifyNotStored(const Clip &clip);
+    QString objectPath(const Clip &clip) const;
+
+    ServerHarness m_server;
+    std::unique_ptr<SyncClient> m_device;
+    std::unique_ptr<SyncClient> m_other;
+    int m_counter = 0;
+};
+
+void TestServerUploads::initTestCase()
+{
+    QVERIFY(m_server.start());
+    m_device = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("uploader"));
+    m_other = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("reader"));
+    QCOMPARE(m_device->registerUser(QStringLiteral("up@example.org"), QStringLiteral("pw")).code(), 0);
+    QCOMPARE(m_other->login(QStringLiteral("up@example.org"), QStringLiteral("pw")).code(), 0);
+}
+
+TestServerUploads::Clip TestServerUploads::pushClip(const QByteArray &payload)
+{
+    Clip clip;
+    clip.payload = payload;
+    ++m_counter;
+    QJsonObject record =
+        SyncClient::textRecord(QStringLiteral("clip %1").arg(m_counter), 1700000000 + m_counter);
+    record.insert(QStringLiteral("file_hash"), SyncClient::md5Hex(payload));
+    clip.record = m_device->pushRecord(record).json.value(QStringLiteral("history")).toObject();
+    return clip;
+}
+
+Form TestServerUploads::grantedForm(const Clip &clip, QString *host)
+{
+    const HttpReply grant = m_device->get(QStringLiteral("/get_upload_token/"),
+                                          QStringLiteral("&file_hash=") + clip.hash()
+                                              + QStringLiteral("&file_id=") + QString::number(clip.fileId()));
+    const auto value = [&grant](const char *key) {
+        return grant.json.value(QLatin1String(key)).toString().toUtf8();
+    };
+    *host = grant.json.value(QStringLiteral("host")).toString();
+    return {{QStringLiteral("key"), value("dir") + '/' + clip.hash().toUtf8()},
+            {QStringLiteral("policy"), value("policy")},
+            {QStringLiteral("success_action_status"), "200"},
+            {QStringLiteral("callback"), value("callback")},
+            {QStringLiteral("OSSAccessKeyID"), value("accessid")},
+            {QStringLiteral("signature"), value("signature")}};
+}
+
+// A form signed with the service's own key (read from its data folder) for any expiry.
+Form TestServerUploads::signedForm(const Clip &clip, qint64 expiration)
+{
+    QString host;
+    Form form = grantedForm(clip, &host);
+    QFile secrets(m_server.dataDir() + QStringLiteral("/secrets.json"));
+    if (!secrets.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray key = QJsonDocument::fromJson(secrets.readAll())
+                               .object()
+                               .value(QStringLiteral("signing_key"))
+                               .toString()
+                               .toUtf8();
+    QJsonObject policy =
+        QJsonDocument::fromJson(QByteArray::fromBase64(fieldOf(form, QStringLiteral("policy")))).object();
+    policy.insert(QStringLiteral("expiration"), expiration);
+    const QByteArray encoded = QJsonDocument(policy).toJson(QJsonDocument::Compact).toBase64();
+    const QByteArray signature =
+        QMessageAuthenticationCode::hash(encoded + '\n' + fieldOf(form, QStringLiteral("callback")), key,
+                                         QCryptographicHash::Sha256)
+            .toBase64();
+    return withField(withField(form, QStringLiteral("policy"), encoded), QStringLiteral("signature"),
+                     signature);
+}
+
+QString TestServerUploads::objectPath(const Clip &clip) const
+{
+    return m_server.dataDir() + QStringLiteral("/objects/") + QString::number(m_device->userId())
+           + QLatin1Char('/') + clip.hash();
+}
+
+void TestServerUploads::verifyNotStored(const Clip &clip)
+{
+    QVERIFY(!QFile::exists(objectPath(clip)));
+    const HttpReply got =
+        m_other->get(QStringLiteral("/push/"),
+                     QStringLiteral("&history_id=")
+                         + QString::number(clip.record.value(QStringLiteral("history_id")).toInteger())
+                         + QStringLiteral("&file_hash=") + clip.hash());
+    QCOMPARE(got.json.value(QStringLiteral("history")).toObject().value(QStringLiteral("file_ready")).toInt(),
+             0);
+    QCOMPARE(m_other->download(clip.hash(), clip.fileId()).status, 404);
+}
+
+void TestServerUploads::forgedFormsAreRefused()
+{
+    const Clip clip = pushClip("forged target");
+    QString host;
+    const Form form = grantedForm(clip, &host);
+
+    QByteArray signature = fieldOf(form, QStringLiteral("signature"));
+    signature[3] = signature[3] == 'A' ? 'B' : 'A';
+    QCOMPARE(m_device->postForm(host, withField(form, QStringLiteral("signature"), signature), clip.payload)
+                 .status,
+             403);
+
+    // A policy widened by the sender no longer matches its signature.
+    QJsonObject policy =
+        QJsonDocument::fromJson(QByteArray::fromBase64(fieldOf(form, QStringLiteral("policy")))).object();
+    policy.insert(QStringLiteral("max_size"), 1LL << 40);
+    const QByteArray widened = QJsonDocument(policy).toJson(QJsonDocument::Compact).toBase64();
+    QCOMPARE(
+        m_device->postForm(host, withField(form, QStringLiteral("policy"), widened), clip.payload).status,
+        403);
+    QCOMPARE(
+        m_device->postForm(host, withField(form, QStringLiteral("OSSAccessKeyID"), "someone"), clip.payload)
+            .status,
+        403);
+    for (const QString &name : {QStringLiteral("key"), QStringLiteral("policy"), QStringLiteral("signature"),
+                                QStringLiteral("callback")}) {
+        const HttpReply missing = m_device->postForm(host, withoutField(form, name), clip.payload);
+        QCOMPARE(missing.status, 400);
+        QVERIFY(missing.code() != 0);
+    }
+    verifyNotStored(clip);
+    // The untouched form is accepted.
+    QCOMPARE(m_device->postForm(host, form, clip.payload).status, 200);
+    QVERIFY(QFile::exists(objectPath(clip)));
+}
+
+void TestServerUploads::expiredPolicyIsRefused()
+{
+    const Clip clip = pushClip("expiry target");
+    QString host;
+    grantedForm(clip, &host);
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const HttpReply expired = m_device->postForm(host, signedForm(clip, now - 5), clip.payload);
+    QCOMPARE(expired.status, 403);
+    verifyNotStored(clip);
+    // The same form with a future expiry is good: only the expiry made the difference.
+    QCOMPARE(m_device->postForm(host, signedForm(clip, now + 60), clip.payload).status, 200);
+}
+
+void TestServerUploads::keysOutsideTheFolderAreRefused()
+{
+    const Clip clip = pushClip("folder target");
+    const Clip elsewhere = pushClip("another clip");
+    QString host;
+    const Form form = grantedForm(clip, &host);
+    const QByteArray dir = "users/" + QByteArray::number(m_device->userId());
+    const QByteArray hash = clip.hash().toUtf8();
+    const QList<QByteArray> keys{"users/999/" + hash,
+                                 dir + "/../999/" + hash,
+                                 dir + "/sub/" + hash,
+                                 dir + '/' + elsewhere.hash().toUtf8(),
+                                 hash,
+                                 "/" + dir + '/' + hash};
+    for (const QByteArray &key : keys)
+        QCOMPARE(m_device->postForm(host, withField(form, QStringLiteral("key"), key), clip.payload).status,
+                 403);
+    verifyNotStored(clip);
+    verifyNotStored(elsewhere);
+}
+
+void TestServerUploads::sizeLimit()
+{
+    QByteArray largest(int(kMaxPayloadBytes), 'x');
+    const Clip atLimit = pushClip(largest);
+    QString host;
+    QCOMPARE(m_device->postForm(host, grantedForm(atLimit, &host), atLimit.payload).status, 200);
+    QCOMPARE(QFileInfo(objectPath(atLimit)).size(), kMaxPayloadBytes);
+
+    largest.append('y');
+    const Clip over = pushClip(largest);
+    const HttpReply refused = m_device->postForm(host, grantedForm(over, &host), over.payload);
+    QCOMPARE(refused.status, 413);
+    verifyNotStored(over);
+    // Far beyond the limit the service stops reading before the body is in.
+    const HttpReply huge =
+        m_device->postForm(host, grantedForm(over, &host), QByteArray(8 * 1024 * 1024, 'z'));
+    QVERIFY(huge.status == 413 || huge.status == -1);
+    verifyNotStored(over);
+}
+
+void TestServerUploads::killDuringUploadKeepsStoreWhole()
+{
+    QByteArray committedBytes(200 * 1024, 'c');
+    const Clip committed = pushClip(committedBytes);
+    QString host;
+    QCOMPARE(m_device->postForm(host, grantedForm(committed, &host), committed.payload).status, 200);
+
+    QByteArray interruptedBytes(3 * 1024 * 1024, 'i');
+    const Clip interrupted = pushClip(interruptedBytes);
+    const Form form = grantedForm(interrupted, &host);
+
+    // The form, sent by hand so that the service gets only half of it.
+    const QByteArray boundary = "----quilletboundary";
+    QByteArray body;
+    for (const auto &[name, value] : form)
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name.toUtf8() + "\"\r\n\r\n"
+                + value + "\r\n";
+    body += "--" + boundary
+            + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"payload\"\r\n"
+              "Content-Type: application/octet-stream\r\n\r\n"
+            + interrupted.payload + "\r\n--" + boundary + "--\r\n";
+    const QUrl url(host);
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(url.port()));
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write("POST " + url.path().toUtf8()
+                 + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; boundary=" + boundary
+                 + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n");
+    socket.write(body.left(body.size() / 2));
+    while (socket.bytesToWrite() > 0)
+        QVERIFY(socket.waitForBytesWritten(5000));
+
+    m_server.killService();
+    // A write cut off inside the object store leaves its temporary file behind.
+    const QString leftover = objectPath(interrupted) + QStringLiteral(".Ab12Cd");
+    QFile partial(leftover);
+    QVERIFY(partial.open(QIODevice::WriteOnly));
+    partial.write(interruptedBytes.left(1000));
+    partial.close();
+
+    QVERIFY(m_server.restartService());
+    m_device = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("uploader"));
+    m_device->login(QStringLiteral("up@example.org"), QStringLiteral("pw"));
+    const QString otherToken = m_other->userToken();
+    m_other = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("reader"));
+    m_other->setUserToken(otherToken);
+
+    QVERIFY(!QFile::exists(leftover));
+    verifyNotStored(interrupted);
+    const HttpReply kept = m_other->download(committed.hash(), committed.fileId());
+    QCOMPARE(kept.status, 200);
+    QCOMPARE(kept.body, committed.payload);
+    // Every record is still there, and the interrupted upload can simply be repeated.
+    QCOMPARE(m_other->pull(0).json.value(QStringLiteral("histories")).toArray().size(), m_counter);
+    const Form again = grantedForm(interrupted, &host);
+    QCOMPARE(m_device->postForm(host, again, interrupted.payload).status, 200);
+    QCOMPARE(m_other->download(interrupted.hash(), interrupted.fileId()).body, interrupted.payload);
+}
+
+QTEST_GUILESS_MAIN(TestServerUploads)
+#include "tst_server_uploads.moc"

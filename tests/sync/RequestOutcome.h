@@ -1,0 +1,38 @@
+#pragma once
+
+#include "sync/RequestManager.h"
+
+#include <QCoreApplication>
+#include <QTest>
+#include <QThread>
+
+#include <memory>
+
+// What a request's completion received, and how often and where it ran.
+struct RequestOutcome {
+    int calls = 0;
+    bool onMainThread = true;
+    RequestResult result;
+    int statusCode = 0;
+    std::optional<RequestError> error;
+
+    qint64 code() const { return result ? RequestManager::replyCode(*result) : -1; }
+};
+
+// Sends the request and waits (up to 20 s) for its completion; then lets queued work run once
+// more, so that a second completion would be counted.
+inline RequestOutcome sendAndWait(const std::shared_ptr<RequestManager> &request)
+{
+    auto outcome = std::make_shared<RequestOutcome>();
+    request->request(
+        [outcome](const RequestResult &result, int statusCode, const std::optional<RequestError> &error) {
+            ++outcome->calls;
+            outcome->onMainThread = outcome->onMainThread && QThread::currentThread() == qApp->thread();
+            outcome->result = result;
+            outcome->statusCode = statusCode;
+            outcome->error = error;
+        });
+    (void)QTest::qWaitFor([&] { return outcome->calls > 0; }, 20000);
+    QCoreApplication::processEvents();
+    return *outcome;
+}

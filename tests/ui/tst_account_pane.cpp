@@ -1,0 +1,265 @@
+// The account pane driven through its widgets against the real quillet-sync-server on
+// 127.0.0.1: the modes, the checks before any request, signing in, registering, asking for a
+// password-reset mail and signing out, with every sheet the pane shows.
+#include "ServerHarness.h"
+#include "SettingsTestHelpers.h"
+#include "TestDirs.h"
+#include "store/ClipUserDefaults.h"
+#include "store/ConfigureManager.h"
+#include "store/DBKeeper.h"
+#include "store/HistoryModel.h"
+#include "store/SettingsKeys.h"
+#include "sync/SyncServer.h"
+#include "ui/SettingWindowController.h"
+#include "ui/UserInfoViewController.h"
+#include "ui/UserloginViewController.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace SettingsTestHelpers;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+SettingWindowController &window()
+{
+    return SettingWindowController::sharedInstance();
+}
+
+UserloginViewController *loginPane()
+{
+    return qobject_cast<UserloginViewController *>(window().currentViewController());
+}
+
+UserInfoViewController *infoPane()
+{
+    return qobject_cast<UserInfoViewController *>(window().currentViewController());
+}
+
+// Fills the form and presses the main button.
+void submit(UserloginViewController *pane, int mode, const QString &email, const QString &password = {})
+{
+    pane->selectPopUpButton()->setCurrentIndex(mode);
+    pane->nameField()->setText(email);
+    if (pane->pwdField()->isEnabled())
+        pane->pwdField()->setText(password);
+    QTest::mouseClick(pane->loginButton(), Qt::LeftButton);
+}
+
+bool anyAlertOpen()
+{
+    const QList<QWidget *> widgets = QApplication::topLevelWidgets();
+    for (QWidget *widget : widgets) {
+        if (qobject_cast<QMessageBox *>(widget) && widget->isVisible())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class TestAccountPane final : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestDirs m_dirs;
+    ServerHarness m_server;
+    int m_menuBuilds = 0;
+
+    // The sign-in form, fresh, pointing at the test's service through the address field.
+    UserloginViewController *freshForm()
+    {
+        window().showPanel(0);
+        window().showPanel(1);
+        UserloginViewController *pane = loginPane();
+        if (pane)
+            pane->serverField()->setText(m_server.origin());
+        return pane;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qunsetenv("QUILLET_API_URL");
+        QVERIFY(m_server.start());
+        window().setMenuRebuilder([this] { ++m_menuBuilds; });
+        window().showWindow();
+    }
+
+    void cleanup()
+    {
+        if (ConfigureManager::sharedInstance().isLogined())
+            ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        QTRY_VERIFY(loginPane());
+    }
+
+    void modesSetTheButtonAndThePasswordField()
+    {
+        UserloginViewController *pane = freshForm();
+        QVERIFY(pane);
+        QCOMPARE(pane->selectPopUpButton()->currentIndex(), 0);
+        QCOMPARE(pane->loginButton()->text(), u"点击登录"_s);
+        QVERIFY(pane->loginButton()->isEnabled());
+        pane->selectPopUpButton()->setCurrentIndex(1);
+        QCOMPARE(pane->loginButton()->text(), u"点击注册"_s);
+        QVERIFY(pane->pwdField()->isEnabled());
+        pane->selectPopUpButton()->setCurrentIndex(2);
+        QCOMPARE(pane->loginButton()->text(), u"找回密码"_s);
+        QVERIFY(!pane->pwdField()->isEnabled());
+        QTRY_VERIFY(pane->nameField()->hasFocus());
+        pane->selectPopUpButton()->setCurrentIndex(0);
+        QVERIFY(pane->pwdField()->isEnabled());
+
+        QVERIFY(UserloginViewController::isValidEmail(u"Anna.B+c%d@mail-1.example.ORG"_s));
+        QVERIFY(!UserloginViewController::isValidEmail(u"anna@example.museum"_s));
+        QVERIFY(!UserloginViewController::isValidEmail(u"anna@localhost"_s));
+    }
+
+    void checksComeBeforeAnyRequest()
+    {
+        UserloginViewController *pane = freshForm();
+        // An empty address, or an empty password outside reset mode: nothing happens.
+        submit(pane, 0, QString(), u"pw"_s);
+        submit(pane, 0, u"anna@example.org"_s, QString());
+        submit(pane, 1, u"anna@example.org"_s, QString());
+        QVERIFY(!anyAlertOpen());
+        QVERIFY(pane->loginButton()->isEnabled());
+
+        submit(pane, 0, u"anna@example.museum"_s, u"pw"_s);
+        QVERIFY(answerAlert(u"邮箱格式存在问题，请输入正确的邮箱"_s, u"确认"_s));
+
+        // The service's address must be an http(s) URL; a good one is kept in the settings.
+        pane->serverField()->setText(u"sync.example.org"_s);
+        submit(pane, 0, u"anna@example.org"_s, u"pw"_s);
+        QMessageBox *box = waitForAlert(u"服务器地址格式存在问题，请输入以 http:// 或 https:// 开头的地址"_s);
+        QVERIFY(box);
+        QCOMPARE(alertButtonTitles(box), QStringList{u"确认"_s});
+        alertButton(box, u"确认"_s)->click();
+        QCOMPARE(SyncServer::baseURL(), m_server.apiUrl());
+        pane->serverField()->setText(u"https://sync.example.org"_s);
+        submit(pane, 0, u"anna@example.museum"_s, u"pw"_s);
+        QVERIFY(answerAlert(u"邮箱格式存在问题，请输入正确的邮箱"_s, u"确认"_s));
+        QCOMPARE(ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::syncServerURL)),
+                 u"https://sync.example.org/api"_s);
+        window().showPanel(0);
+        window().showPanel(1);
+        QCOMPARE(loginPane()->serverField()->text(), u"https://sync.example.org/api"_s);
+
+        // The CA file must hold a PEM certificate.
+        pane = freshForm();
+        QTemporaryFile notACertificate;
+        QVERIFY(notACertificate.open());
+        notACertificate.write("not a certificate\n");
+        notACertificate.flush();
+        pane->caFileField()->setText(notACertificate.fileName());
+        submit(pane, 0, u"anna@example.org"_s, u"pw"_s);
+        QVERIFY(answerAlert(u"无法读取 CA 证书文件，请填写 PEM 格式证书文件的路径"_s, u"确认"_s));
+        QVERIFY(!ClipUserDefaults::contains(QLatin1String(SettingsKeys::syncCAFile)));
+        pane->caFileField()->clear();
+    }
+
+    void registerSignOutAndSignIn()
+    {
+        UserloginViewController *pane = freshForm();
+        // Spaces in the address are dropped; cancelling the confirmation sends nothing.
+        submit(pane, 1, u" anna @example.org "_s, u"pw-1"_s);
+        QMessageBox *confirm = waitForAlert(u"确认邮箱：anna@example.org"_s);
+        QVERIFY(confirm);
+        QCOMPARE(confirm->informativeText(), u"邮箱将用于您找回密码等其他服务，请您务必谨慎填写。"_s);
+        QCOMPARE(alertButtonTitles(confirm), (QStringList{u"确认注册"_s, u"取消"_s}));
+        alertButton(confirm, u"取消"_s)->click();
+        QVERIFY(pane->loginButton()->isEnabled());
+        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+
+        const int buildsBefore = m_menuBuilds;
+        QTest::mouseClick(pane->loginButton(), Qt::LeftButton);
+        QVERIFY(answerAlert(u"确认邮箱：anna@example.org"_s, u"确认注册"_s));
+        QVERIFY(!pane->loginButton()->isEnabled());
+        QTRY_VERIFY(infoPane());
+        QCOMPARE(infoPane()->userName()->text(), u"当前用户：anna@example.org"_s);
+        QVERIFY(m_menuBuilds > buildsBefore);
+        QVERIFY(ClipUserDefaults::contains(QLatin1String(SettingsKeys::mqttPassword)));
+
+        // Signing out wipes the local history and shows the form again.
+        HistoryModel clip;
+        clip.content = u"kept until sign-out"_s;
+        clip.file_hash = u"0123456789abcdef0123456789abcdef"_s;
+        clip.save();
+        QTest::mouseClick(infoPane()->logoutButton(), Qt::LeftButton);
+        QTRY_VERIFY(loginPane());
+        QCOMPARE(DBKeeper::getAllHistory().size(), 0);
+        QVERIFY(!ClipUserDefaults::contains(QLatin1String(SettingsKeys::mqttPassword)));
+
+        // The address is taken now.
+        pane = freshForm();
+        submit(pane, 1, u"anna@example.org"_s, u"pw-2"_s);
+        QVERIFY(answerAlert(u"确认邮箱：anna@example.org"_s, u"确认注册"_s));
+        QMessageBox *taken = waitForAlert(u"邮箱：anna@example.org已注册，请更换其他邮箱"_s);
+        QVERIFY(taken);
+        QCOMPARE(alertButtonTitles(taken), QStringList{u"知道了"_s});
+        QVERIFY(pane->loginButton()->isEnabled());
+        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+        taken->close();
+
+        // Signing in with the first password.
+        submit(pane, 0, u"anna@example.org"_s, u"pw-1"_s);
+        QVERIFY(!pane->loginButton()->isEnabled());
+        QTRY_VERIFY(infoPane());
+        QCOMPARE(ConfigureManager::sharedInstance().loginUserEmail(), u"anna@example.org"_s);
+    }
+
+    // A wrong password and a service that cannot be reached look the same to the user.
+    void signInFailuresShareOneSheet()
+    {
+        UserloginViewController *pane = freshForm();
+        submit(pane, 0, u"anna@example.org"_s, u"wrong"_s);
+        QMessageBox *box = waitForAlert(u"用户名或密码错误"_s);
+        QVERIFY(box);
+        QCOMPARE(box->informativeText(), u"确认下面邮箱？\nanna@example.org"_s);
+        QCOMPARE(alertButtonTitles(box), QStringList{u"确认"_s});
+        QVERIFY(pane->loginButton()->isEnabled());
+        box->close();
+
+        pane->serverField()->setText(u"http://127.0.0.1:%1"_s.arg(ServerHarness::freePort()));
+        submit(pane, 0, u"anna@example.org"_s, u"pw-1"_s);
+        box = waitForAlert(u"用户名或密码错误"_s);
+        QVERIFY(box);
+        QCOMPARE(box->informativeText(), u"确认下面邮箱？\nanna@example.org"_s);
+        QVERIFY(pane->loginButton()->isEnabled());
+        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+        box->close();
+    }
+
+    void passwordResetMail()
+    {
+        UserloginViewController *pane = freshForm();
+        // The password field may stay empty here.
+        submit(pane, 2, u"nobody@example.org"_s);
+        QMessageBox *confirm = waitForAlert(u"确认邮箱：nobody@example.org"_s);
+        QVERIFY(confirm);
+        QCOMPARE(confirm->informativeText(), u"将向此邮箱发送验证邮件，请确认邮箱是否正确？"_s);
+        QCOMPARE(alertButtonTitles(confirm), (QStringList{u"确认"_s, u"取消"_s}));
+        alertButton(confirm, u"确认"_s)->click();
+        QVERIFY(answerAlert(u"邮箱：nobody@example.org不存在"_s, u"知道了"_s));
+        QTRY_VERIFY(pane->loginButton()->isEnabled());
+
+        submit(pane, 2, u"anna@example.org"_s);
+        QVERIFY(answerAlert(u"确认邮箱：anna@example.org"_s, u"确认"_s));
+        QMessageBox *sent = waitForAlert(u"发送成功"_s);
+        QVERIFY(sent);
+        QCOMPARE(
+            sent->informativeText(),
+            u"已发送邮件到 anna@example.org, 请到邮箱查收，注意：某些邮件服务器会错将Quillet邮件当作垃圾邮件，请注意查看垃圾邮箱。"_s);
+        QCOMPARE(alertButtonTitles(sent), QStringList{u"好的"_s});
+        sent->close();
+        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+    }
+};
+
+QTEST_MAIN(TestAccountPane)
+#include "tst_account_pane.moc"
