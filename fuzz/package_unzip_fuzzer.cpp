@@ -1,7 +1,7 @@
 // libFuzzer target for package_unzip: any bytes as a ".cpk" archive. Besides the sanitizers'
 // checks, it asserts that extraction never writes outside its destination folder.
 
-#include "plugins/package.h"
+#include "plugins/PluginFiles.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -21,9 +21,9 @@ out=build-fuzz
 mkdir -p "$out/corpus"
 clang++ -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address -fno-omit-frame-pointer \
   -Isrc fuzz/package_unzip_fuzzer.cpp \
-  src/plugins/package.cpp src/plugins/PluginRuntime.cpp \
-  src/support/Log.cpp src/support/LuaDeadline.cpp src/support/Md5.cpp \
-  $(pkg-config --cflags --libs Qt6Core libzip lua5.2) \
+  src/plugins/PluginFiles.cpp \
+  src/support/Log.cpp \
+  $(pkg-config --cflags --libs Qt6Core libzip) \
   -o "$out/package_unzip_fuzzer"
 
 # Seeds: a well-formed package, one without folder entries, and one with a hostile name.

@@ -1,6 +1,8 @@
-// Registries, records and the Lua side of the plugin file module (declared in package.h).
+// Registries, records and the Lua side of the plugin file module.
 
-#include "plugins/package.h"
+#include "plugins/PluginRegistry.h"
+
+#include "plugins/PluginFiles.h"
 
 #include "support/Log.h"
 #include "support/LuaDeadline.h"
@@ -18,7 +20,6 @@ void (*plugin_state_hook)(lua_State *state) = nullptr;
 
 namespace {
 
-constexpr char kPluginSuffix[] = ".cplugin";
 
 // "<folder><file>" for a folder that ends in "/", else "<folder>/<file>".
 bool folder_file(char *out, std::size_t capacity, const char *folder, const char *file)
@@ -128,34 +129,6 @@ void free_records(PluginRegistry *registry)
 
 } // namespace
 
-void copy_field(char *field, std::size_t capacity, const char *src, std::size_t length)
-{
-    if (capacity == 0)
-        return;
-    const char *end = static_cast<const char *>(std::memchr(src, '\0', length));
-    if (end)
-        length = static_cast<std::size_t>(end - src);
-    if (length >= capacity) {
-        length = capacity - 1;
-        // Step back over continuation bytes so the cut falls before a character's first byte.
-        while (length > 0 && (static_cast<unsigned char>(src[length]) & 0xC0) == 0x80)
-            --length;
-    }
-    std::memcpy(field, src, length);
-    field[length] = '\0';
-}
-
-int join_path(char *out, std::size_t capacity, const char *a, const char *b)
-{
-    const int written = std::snprintf(out, capacity, "%s/%s", a, b);
-    if (written < 0 || static_cast<std::size_t>(written) >= capacity) {
-        if (capacity > 0)
-            out[0] = '\0';
-        return 1;
-    }
-    return 0;
-}
-
 PluginRegistry *plugin_registry_new()
 {
     return new PluginRegistry{};
@@ -181,7 +154,7 @@ int plugin_registry_scan(PluginRegistry *registry)
         return 0;
     int skipped = 0;
     while (const dirent *entry = readdir(dir)) {
-        if (!has_suffix(entry->d_name, kPluginSuffix))
+        if (!has_suffix(entry->d_name, kPluginFolderSuffix))
             continue;
         char path[kPluginPathCapacity];
         int is_folder = 0;
