@@ -10,6 +10,9 @@
 #include "store/PathHelper.h"
 #include "store/Utils.h"
 #include "support/Log.h"
+#include "sync/ClipRequests.h"
+#include "sync/HistoryService.h"
+#include "sync/PushClipsManager.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -91,23 +94,37 @@ void MenuController::save(const HistoryModel &clip)
 void MenuController::unlockSecert(const HistoryModel &clip)
 {
     ClipEditing::unlockSecret(clip);
-    // The history service, which may now push the clip, is started here once the push lands.
+    // Its change mark from the capture is still set, so the history service may now push it.
+    HistoryService::sharedInstance().process();
     scheduleBuild();
 }
 
 void MenuController::deleteClip(const HistoryModel &clip)
 {
-    // A signed-in deletion of a clip the service knows goes through the service first once
-    // the push lands; until then every deletion is the local one.
-    ClipEditing::deleteLocally(clip);
-    scheduleBuild();
+    // Signed in, a clip the service knows is deleted there first and here once it confirms;
+    // otherwise every row of the clip goes at once.
+    if (!ConfigureManager::sharedInstance().isLogined() || clip.history_id.value_or(0) == 0) {
+        ClipEditing::deleteLocally(clip);
+        scheduleBuild();
+        return;
+    }
+    PushClipsManager::sharedInstance().Del(
+        clip,
+        [this](const std::optional<QJsonObject> &, const std::optional<RequestError> &) { scheduleBuild(); });
 }
 
 void MenuController::push()
 {
     if (m_isRefresh || !ConfigureManager::sharedInstance().isLogined())
         return;
-    // The pull of remote clips starts here (setting isRefresh until it completes) once it lands.
+    m_isRefresh = true;
+    auto pull = std::make_shared<PullClipsManager>();
+    pull->request(
+        [this](const RequestResult &, int, const std::optional<RequestError> &) {
+            buildMenu();
+            m_isRefresh = false;
+        },
+        this);
 }
 
 void MenuController::syncFavourite()

@@ -232,7 +232,7 @@ private slots:
                  base + QStringLiteral("/pull/") + c
                      + QStringLiteral("&user_token=tok&last_request_timestamp=1700000000&count=20"));
 
-        auto push = make<PushClipsManager>();
+        auto push = make<PushClipsRequest>();
         push->setHistoryId(QStringLiteral("7"));
         push->setFileHash(QStringLiteral("abc"));
         push->setMethod(QStringLiteral("GET"));

@@ -1,0 +1,312 @@
+// The push and pull lanes against the real quillet-sync-server on 127.0.0.1. A second device of
+// the same user is played by a plain protocol client with its own device token.
+#include "RequestOutcome.h"
+#include "ServerHarness.h"
+#include "SyncClient.h"
+#include "TestDirs.h"
+#include "store/ClipUserDefaults.h"
+#include "store/ConfigureManager.h"
+#include "store/DBKeeper.h"
+#include "store/HistoryModel.h"
+#include "store/SettingsKeys.h"
+#include "support/Md5.h"
+#include "support/PayloadLimit.h"
+#include "sync/AccountRequests.h"
+#include "sync/ClipRequests.h"
+#include "sync/HistoryService.h"
+#include "sync/PushClipsManager.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QtTest>
+
+namespace {
+
+const QString kPassword = QStringLiteral("secret password");
+
+// A text clip with a change mark, as a capture leaves it.
+HistoryModel capturedText(const QString &text, qint64 timestamp, bool secret = false, double size = 0)
+{
+    HistoryModel clip;
+    clip.content = text;
+    clip.file_hash = md5_hex(text);
+    clip.type = QStringLiteral("text_txt");
+    clip.timestamp = timestamp;
+    clip.local_file_ok = 1;
+    clip.file_size = size > 0 ? size : double(text.toUtf8().size());
+    clip.save();
+    if (secret)
+        clip.signSecert(true);
+    clip.increase_change_count();
+    clip.fetch();
+    return clip;
+}
+
+HistoryModel stored(const QString &text)
+{
+    HistoryModel clip;
+    clip.file_hash = md5_hex(text);
+    clip.category = Category::history;
+    clip.fetch();
+    return clip;
+}
+
+bool pushDrained()
+{
+    return !HistoryService::sharedInstance().isRunning() && !DBKeeper::getUnProcessHistory();
+}
+
+struct PostOutcome {
+    int calls = 0;
+    std::optional<QJsonObject> result;
+    std::optional<RequestError> error;
+};
+
+PostOutcome postAndWait(const HistoryModel &record)
+{
+    auto outcome = std::make_shared<PostOutcome>();
+    PushClipsManager::sharedInstance().Post(record, [outcome](const auto &result, const auto &error) {
+        ++outcome->calls;
+        outcome->result = result;
+        outcome->error = error;
+    });
+    (void)QTest::qWaitFor([&] { return outcome->calls > 0; }, 20000);
+    return *outcome;
+}
+
+QStringList pulledHashes(const HttpReply &reply)
+{
+    QStringList hashes;
+    for (const QJsonValue &record : reply.json.value(QStringLiteral("histories")).toArray())
+        hashes << record.toObject().value(QStringLiteral("file_hash")).toString();
+    return hashes;
+}
+
+} // namespace
+
+class TestSyncPushPull final : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestDirs m_dirs;
+    ServerHarness m_server;
+    std::unique_ptr<SyncClient> m_other;
+    int m_users = 0;
+    qint64 m_otherCursor = 0;
+
+    // Everything the service keeps on disk: its database and the log of its database.
+    QByteArray serverStorage()
+    {
+        QByteArray bytes;
+        for (const QString &name : {QStringLiteral("sync.sqlite"), QStringLiteral("sync.sqlite-wal")}) {
+            QFile file(m_server.dataDir() + QLatin1Char('/') + name);
+            if (file.open(QIODevice::ReadOnly))
+                bytes += file.readAll();
+        }
+        return bytes;
+    }
+
+    // What the other device receives since its last pull.
+    HttpReply otherPull()
+    {
+        const HttpReply reply = m_other->pull(m_otherCursor);
+        m_otherCursor = reply.json.value(QStringLiteral("request_timestamp")).toInteger(m_otherCursor);
+        return reply;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_server.start()); }
+
+    // A fresh account for every case, this device signed in, the other device too.
+    void init()
+    {
+        qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
+        const QString email = QStringLiteral("push%1@example.org").arg(++m_users);
+        auto registration = std::make_shared<RegisterRequestManager>();
+        registration->setUsername(email);
+        registration->setPwdHash(md5_hex(kPassword));
+        QCOMPARE(sendAndWait(registration).code(), 0);
+        QVERIFY(ConfigureManager::sharedInstance().isLogined());
+        m_other = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("other-device"));
+        QCOMPARE(m_other->login(email, kPassword).code(), 0);
+        m_otherCursor = 0;
+        ClipUserDefaults::remove(QLatin1String(SettingsKeys::lastPullRequestTime));
+    }
+
+    void cleanup()
+    {
+        QVERIFY(QTest::qWaitFor([] { return !HistoryService::sharedInstance().isRunning(); }, 20000));
+        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        QCoreApplication::processEvents();
+    }
+
+    void pushesNewestFirstAndNeverSecrets()
+    {
+        const qint64 t = 1700000000;
+        capturedText(QStringLiteral("oldest"), t);
+        capturedText(QStringLiteral("middle"), t + 1);
+        capturedText(QStringLiteral("newest"), t + 2);
+        capturedText(QStringLiteral("my password 123"), t + 3, true);
+        capturedText(QStringLiteral("huge clip"), t + 4, false, double(kMaxPayloadBytes + 1));
+
+        HistoryService::sharedInstance().process();
+        QVERIFY(QTest::qWaitFor(pushDrained, 20000));
+
+        // One request at a time, newest first: the service numbered them in that order.
+        const int newest = stored(QStringLiteral("newest")).history_id.value_or(0);
+        const int middle = stored(QStringLiteral("middle")).history_id.value_or(0);
+        const int oldest = stored(QStringLiteral("oldest")).history_id.value_or(0);
+        QVERIFY(newest > 0);
+        QVERIFY(newest < middle && middle < oldest);
+        QCOMPARE(stored(QStringLiteral("newest")).change_timestamp.value_or(-1), 0.0);
+
+        const QStringList seen = pulledHashes(otherPull());
+        QCOMPARE(seen.size(), 3);
+        QVERIFY(seen.contains(md5_hex(QStringLiteral("newest"))));
+
+        // Neither the secret clip nor the oversized one was sent: nothing of them is stored.
+        const QByteArray storage = serverStorage();
+        QVERIFY(!storage.isEmpty());
+        QVERIFY(!storage.contains(md5_hex(QStringLiteral("my password 123")).toLatin1()));
+        QVERIFY(!storage.contains("my password 123"));
+        QVERIFY(!storage.contains(md5_hex(QStringLiteral("huge clip")).toLatin1()));
+        QVERIFY(stored(QStringLiteral("my password 123")).change_timestamp.value_or(0) > 0);
+
+        // Asked directly, the push manager refuses a secret clip as well.
+        const PostOutcome secret = postAndWait(stored(QStringLiteral("my password 123")));
+        QCOMPARE(secret.calls, 1);
+        QVERIFY(!secret.result && !secret.error);
+        QVERIFY(!serverStorage().contains(md5_hex(QStringLiteral("my password 123")).toLatin1()));
+    }
+
+    void sizeLimit()
+    {
+        HistoryModel atLimit =
+            capturedText(QStringLiteral("at limit"), 1700000100, false, double(kMaxPayloadBytes));
+        HistoryModel overLimit =
+            capturedText(QStringLiteral("over limit"), 1700000101, false, double(kMaxPayloadBytes + 1));
+        const PostOutcome sent = postAndWait(atLimit);
+        QVERIFY(!sent.error);
+        QVERIFY(sent.result && sent.result->value(QStringLiteral("history_id")).toInt() > 0);
+        QVERIFY(stored(QStringLiteral("at limit")).history_id.value_or(0) > 0);
+
+        const PostOutcome refused = postAndWait(overLimit);
+        QCOMPARE(refused.calls, 1);
+        QVERIFY(!refused.result && !refused.error);
+        QCOMPARE(pulledHashes(otherPull()), QStringList{md5_hex(QStringLiteral("at limit"))});
+    }
+
+    void secondPostOfSameClipCompletesAtOnce()
+    {
+        const HistoryModel clip = capturedText(QStringLiteral("twice"), 1700000200);
+        auto first = std::make_shared<PostOutcome>();
+        PushClipsManager::sharedInstance().Post(clip, [first](const auto &result, const auto &error) {
+            ++first->calls;
+            first->result = result;
+            first->error = error;
+        });
+        QVERIFY(PushClipsManager::sharedInstance().isPosting(clip.hash()));
+        const PostOutcome second = postAndWait(clip);
+        QVERIFY(!second.result && !second.error);
+        QVERIFY(QTest::qWaitFor([&] { return first->calls == 1; }, 20000));
+        QVERIFY(first->result);
+    }
+
+    void rowChangedDuringPushIsPushedAgain()
+    {
+        const HistoryModel clip = capturedText(QStringLiteral("edited"), 1700000300);
+        HistoryService::sharedInstance().process();
+        QVERIFY(HistoryService::sharedInstance().isRunning());
+        // Captured again while the POST is under way: a new change mark.
+        QTest::qWait(2);
+        HistoryModel again = stored(QStringLiteral("edited"));
+        again.increase_change_count();
+        QVERIFY(QTest::qWaitFor(pushDrained, 20000));
+        const HistoryModel after = stored(QStringLiteral("edited"));
+        QVERIFY(after.history_id.value_or(0) > 0);
+        QCOMPARE(after.change_timestamp.value_or(-1), 0.0);
+        // The second push was a PUT of the same record: the service still holds one clip.
+        QCOMPARE(pulledHashes(otherPull()), QStringList{clip.hash()});
+    }
+
+    void failedPushIsRetriedAtTheNextCapture()
+    {
+        m_server.killService();
+        capturedText(QStringLiteral("while down"), 1700000400);
+        HistoryService::sharedInstance().process();
+        QVERIFY(QTest::qWaitFor([] { return !HistoryService::sharedInstance().isRunning(); }, 40000));
+        QVERIFY(stored(QStringLiteral("while down")).change_timestamp.value_or(0) > 0);
+        QCOMPARE(stored(QStringLiteral("while down")).history_id.value_or(0), 0);
+
+        QVERIFY(m_server.restartService());
+        qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
+        m_other = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("other-device"));
+        QCOMPARE(m_other->login(QStringLiteral("push%1@example.org").arg(m_users), kPassword).code(), 0);
+        capturedText(QStringLiteral("back up"), 1700000401);
+        HistoryService::sharedInstance().process();
+        QVERIFY(QTest::qWaitFor(pushDrained, 20000));
+        QStringList seen = pulledHashes(otherPull());
+        seen.sort();
+        QStringList expected{md5_hex(QStringLiteral("while down")), md5_hex(QStringLiteral("back up"))};
+        expected.sort();
+        QCOMPARE(seen, expected);
+    }
+
+    void pullMergesDeletesAndMovesTheCursor()
+    {
+        // The other device pushes a clip and uploads its payload.
+        const QString text = QStringLiteral("from the other device");
+        const HttpReply pushed = m_other->pushRecord(SyncClient::textRecord(text, 1700000500));
+        QCOMPARE(pushed.code(), 0);
+        const QJsonObject remote = pushed.json.value(QStringLiteral("history")).toObject();
+        const qint64 historyId = remote.value(QStringLiteral("history_id")).toInteger();
+        QCOMPARE(
+            m_other->upload(md5_hex(text), remote.value(QStringLiteral("file_id")).toInteger(), text.toUtf8())
+                .status,
+            200);
+        // And one without a payload, which has nothing to offer here yet.
+        QCOMPARE(m_other->pushRecord(SyncClient::textRecord(QStringLiteral("no payload"), 1700000501)).code(),
+                 0);
+
+        QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
+        const HistoryModel merged = stored(text);
+        QCOMPARE(merged.history_id.value_or(0), int(historyId));
+        QCOMPARE(merged.file_ready.value_or(0), 1);
+        QCOMPARE(merged.local_file_ok.value_or(1), 0);
+        QCOMPARE(merged.change_timestamp.value_or(-1), 0.0);
+        QVERIFY(!stored(QStringLiteral("no payload")).isExist());
+        const QString cursor = ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::lastPullRequestTime))
+                                   .value_or(QString());
+        QVERIFY(cursor.toLongLong() > 0);
+        QCOMPARE(std::make_shared<PullClipsManager>()->last_request_timestamp(), cursor);
+
+        // A clip the other device deletes disappears here at the next pull.
+        QCOMPARE(
+            m_other->del(QStringLiteral("/push/"), QStringLiteral("&history_id=%1").arg(historyId)).code(),
+            0);
+        QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
+        QVERIFY(!stored(text).isExist());
+    }
+
+    void deleteGoesThroughTheService()
+    {
+        capturedText(QStringLiteral("to delete"), 1700000600);
+        HistoryService::sharedInstance().process();
+        QVERIFY(QTest::qWaitFor(pushDrained, 20000));
+        QCOMPARE(pulledHashes(otherPull()).size(), 1);
+        int calls = 0;
+        PushClipsManager::sharedInstance().Del(stored(QStringLiteral("to delete")),
+                                               [&](const auto &, const auto &error) {
+                                                   QVERIFY(!error);
+                                                   ++calls;
+                                               });
+        QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
+        QVERIFY(!stored(QStringLiteral("to delete")).isExist());
+        const HttpReply after = otherPull();
+        QCOMPARE(after.json.value(QStringLiteral("action")).toArray().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSyncPushPull)
+#include "tst_sync_push_pull.moc"
