@@ -11,8 +11,11 @@
 #include "store/Utils.h"
 #include "support/Log.h"
 #include "sync/ClipRequests.h"
+#include "sync/FavouriteService.h"
 #include "sync/HistoryService.h"
 #include "sync/PushClipsManager.h"
+#include "sync/ServiceRequests.h"
+#include "sync/SetFavouriteRequestManager.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -45,9 +48,24 @@ void MenuController::plugin(const MenuPlugin &plugin, const HistoryModel &clip)
 
 void MenuController::favourite(const HistoryModel &clip)
 {
-    ClipEditing::toggleFavourite(clip, QDateTime::currentSecsSinceEpoch());
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (clip.isFavourite() && ConfigureManager::sharedInstance().isLogined()) {
+        // Signed in, the removal goes to the service, and the rows change when it answers.
+        HistoryModel record = clip;
+        const std::optional<qint64> remembered = record.favourite;
+        record.favourite = -now;
+        SetFavouriteRequestManager::sharedInstance().setFavourite(
+            record, [this](const std::optional<QJsonObject> &, const std::optional<RequestError> &) {
+                scheduleBuild();
+            });
+        record.favourite = remembered;
+        record.category = Category::history;
+        record.save();
+    } else {
+        ClipEditing::toggleFavourite(clip, now);
+    }
     scheduleBuild();
-    // The favourite service pushes the changed favourite row once the push lands.
+    FavouriteService::sharedInstance().process();
 }
 
 void MenuController::shareClicked(const ShareService &service, const HistoryModel &clip)
@@ -131,7 +149,14 @@ void MenuController::syncFavourite()
 {
     if (m_isSyncFavourite || !ConfigureManager::sharedInstance().isLogined())
         return;
-    // The favourites pull starts here (setting isSyncFavourite until it completes) once it lands.
+    m_isSyncFavourite = true;
+    auto reconcile = std::make_shared<GetFavouriteRequestManager>();
+    reconcile->request(
+        [this](const RequestResult &, int, const std::optional<RequestError> &) {
+            buildFavouriteMenu();
+            m_isSyncFavourite = false;
+        },
+        this);
 }
 
 void MenuController::login()

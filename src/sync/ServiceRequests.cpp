@@ -18,7 +18,7 @@ QString GetFavouriteRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/get_favourite/");
 }
 
-QString SetFavouriteRequestManager::methodURL() const
+QString SetFavouriteRequest::methodURL() const
 {
     return baseURL() + QStringLiteral("/set_favourite/");
 }

@@ -13,8 +13,11 @@
 #include "support/PayloadLimit.h"
 #include "sync/AccountRequests.h"
 #include "sync/ClipRequests.h"
+#include "sync/FavouriteService.h"
 #include "sync/HistoryService.h"
 #include "sync/PushClipsManager.h"
+#include "sync/ServiceRequests.h"
+#include "sync/SetFavouriteRequestManager.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -49,6 +52,32 @@ HistoryModel stored(const QString &text)
     clip.category = Category::history;
     clip.fetch();
     return clip;
+}
+
+HistoryModel storedFavourite(const QString &text)
+{
+    HistoryModel clip;
+    clip.file_hash = md5_hex(text);
+    clip.category = Category::favourite;
+    clip.fetch();
+    return clip;
+}
+
+// Marks the clip as the menu does: a favourite row waiting for its push, the history row too.
+void markFavourite(const QString &text, qint64 when)
+{
+    HistoryModel record = stored(text);
+    record.category = Category::favourite;
+    record.favourite = when;
+    record.save();
+    record.increase_change_count();
+    record.category = Category::history;
+    record.save();
+}
+
+bool favouritesDrained()
+{
+    return !FavouriteService::sharedInstance().isRunning() && !DBKeeper::getUnProcessFavourite();
 }
 
 bool pushDrained()
@@ -137,6 +166,7 @@ private slots:
     void cleanup()
     {
         QVERIFY(QTest::qWaitFor([] { return !HistoryService::sharedInstance().isRunning(); }, 20000));
+        QVERIFY(QTest::qWaitFor([] { return !FavouriteService::sharedInstance().isRunning(); }, 20000));
         ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
         QCoreApplication::processEvents();
     }
@@ -305,6 +335,88 @@ private slots:
         QVERIFY(!stored(QStringLiteral("to delete")).isExist());
         const HttpReply after = otherPull();
         QCOMPARE(after.json.value(QStringLiteral("action")).toArray().size(), 1);
+    }
+
+    void favouritesReconcileByTimeBothWays()
+    {
+        const qint64 t = 1700000700;
+        capturedText(QStringLiteral("liked"), t);
+        capturedText(QStringLiteral("liked elsewhere"), t + 1);
+        HistoryService::sharedInstance().process();
+        QVERIFY(QTest::qWaitFor(pushDrained, 20000));
+
+        // Marked here: the favourite lane sends the mark.
+        markFavourite(QStringLiteral("liked"), t + 100);
+        FavouriteService::sharedInstance().process();
+        QVERIFY(QTest::qWaitFor(favouritesDrained, 20000));
+        const HttpReply onService = m_other->post(QStringLiteral("/get_favourite/"),
+                                                  QJsonObject{{QStringLiteral("favourites"), QJsonObject()}});
+        const QJsonArray favourites = onService.json.value(QStringLiteral("histories")).toArray();
+        QCOMPARE(favourites.size(), 1);
+        QCOMPARE(favourites.at(0).toObject().value(QStringLiteral("favourite")).toInteger(), t + 100);
+
+        // Marked on the other device: it arrives here at the next reconciliation.
+        QJsonObject other = SyncClient::textRecord(QStringLiteral("liked elsewhere"), t + 1);
+        other.insert(QStringLiteral("history_id"),
+                     stored(QStringLiteral("liked elsewhere")).history_id.value_or(0));
+        other.insert(QStringLiteral("favourite"), t + 200);
+        QCOMPARE(
+            m_other->post(QStringLiteral("/set_favourite/"), QJsonObject{{QStringLiteral("history"), other}})
+                .code(),
+            0);
+        QVERIFY(sendAndWait(std::make_shared<GetFavouriteRequestManager>()).result);
+        QCOMPARE(storedFavourite(QStringLiteral("liked elsewhere")).favourite.value_or(0), t + 200);
+        QCOMPARE(stored(QStringLiteral("liked elsewhere")).favourite.value_or(0), t + 200);
+        QCOMPARE(storedFavourite(QStringLiteral("liked")).favourite.value_or(0), t + 100);
+
+        // Unmarked on the other device later than it was marked here: the mark goes here too.
+        QJsonObject withdrawn = SyncClient::textRecord(QStringLiteral("liked"), t);
+        withdrawn.insert(QStringLiteral("history_id"),
+                         stored(QStringLiteral("liked")).history_id.value_or(0));
+        withdrawn.insert(QStringLiteral("favourite"), -(t + 300));
+        QCOMPARE(
+            m_other
+                ->post(QStringLiteral("/set_favourite/"), QJsonObject{{QStringLiteral("history"), withdrawn}})
+                .code(),
+            0);
+        QVERIFY(sendAndWait(std::make_shared<GetFavouriteRequestManager>()).result);
+        QVERIFY(!storedFavourite(QStringLiteral("liked")).isExist());
+        QCOMPARE(stored(QStringLiteral("liked")).favourite.value_or(-1), 0);
+    }
+
+    void unmarkingGoesThroughTheService()
+    {
+        const qint64 t = 1700000800;
+        capturedText(QStringLiteral("unliked"), t);
+        HistoryService::sharedInstance().process();
+        QVERIFY(QTest::qWaitFor(pushDrained, 20000));
+        markFavourite(QStringLiteral("unliked"), t + 10);
+        FavouriteService::sharedInstance().process();
+        QVERIFY(QTest::qWaitFor(favouritesDrained, 20000));
+
+        // As the menu unmarks while signed in: the record goes out with minus the time.
+        HistoryModel record = stored(QStringLiteral("unliked"));
+        record.favourite = -(t + 20);
+        int calls = 0;
+        SetFavouriteRequestManager::sharedInstance().setFavourite(record,
+                                                                  [&](const auto &result, const auto &error) {
+                                                                      QVERIFY(result && !error);
+                                                                      ++calls;
+                                                                  });
+        QVERIFY(storedFavourite(QStringLiteral("unliked")).isExist());
+        QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
+        QVERIFY(!storedFavourite(QStringLiteral("unliked")).isExist());
+        QCOMPARE(stored(QStringLiteral("unliked")).favourite.value_or(-1), 0);
+
+        // A clip the service does not have is removed here entirely.
+        HistoryModel unknown = capturedText(QStringLiteral("unknown there"), t + 30);
+        unknown.history_id = 999999;
+        unknown.favourite = t + 40;
+        calls = 0;
+        SetFavouriteRequestManager::sharedInstance().setFavourite(
+            unknown, [&](const auto &, const auto &) { ++calls; });
+        QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
+        QVERIFY(!stored(QStringLiteral("unknown there")).isExist());
     }
 };
 

@@ -251,7 +251,7 @@ private slots:
         }
 
         auto getFavourite = make<GetFavouriteRequestManager>();
-        auto setFavourite = make<SetFavouriteRequestManager>();
+        auto setFavourite = make<SetFavouriteRequest>();
         QCOMPARE(getFavourite->httpMethod(), QStringLiteral("POST"));
         QCOMPARE(getFavourite->combinURL(),
                  base + QStringLiteral("/get_favourite/") + c + QStringLiteral("&user_token=tok"));
