@@ -3,6 +3,7 @@
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "support/MainQueue.h"
+#include "sync/FileService.h"
 #include "sync/PushClipsManager.h"
 #include "sync/SetFavouriteRequestManager.h"
 
@@ -23,6 +24,7 @@ void FavouriteService::process()
     const std::optional<HistoryModel> record = DBKeeper::getUnProcessFavourite();
     if (!record || record->family() == ClipFamily::Other) {
         m_lane.setIsRunning(false);
+        FileService::sharedInstance().process();
         return;
     }
     auto done = [this, record = *record](const std::optional<QJsonObject> &,

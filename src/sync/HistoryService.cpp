@@ -3,6 +3,7 @@
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "support/MainQueue.h"
+#include "sync/FileService.h"
 #include "sync/PushClipsManager.h"
 
 HistoryService &HistoryService::sharedInstance()
@@ -22,6 +23,7 @@ void HistoryService::process()
     const std::optional<HistoryModel> record = DBKeeper::getUnProcessHistory();
     if (!record || record->family() == ClipFamily::Other) {
         m_lane.setIsRunning(false);
+        FileService::sharedInstance().process();
         return;
     }
     auto done = [this, record = *record](const std::optional<QJsonObject> &,

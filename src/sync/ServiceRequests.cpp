@@ -34,7 +34,7 @@ QString GetUploadTokenManager::methodURL() const
     return baseURL() + QStringLiteral("/get_upload_token/");
 }
 
-QString DownloadFileManager::methodURL() const
+QString DownloadFileRequest::methodURL() const
 {
     return baseURL() + QStringLiteral("/download_file/");
 }

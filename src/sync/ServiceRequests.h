@@ -62,7 +62,7 @@ public:
 };
 
 // "/download_file/": where a clip's file can be fetched.
-class DownloadFileManager final : public FileRequestManager
+class DownloadFileRequest final : public FileRequestManager
 {
 public:
     QString methodURL() const override;

@@ -4,17 +4,24 @@
 #include "ServerHarness.h"
 #include "SyncClient.h"
 #include "TestDirs.h"
+#include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryModel.h"
+#include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
 #include "support/PayloadLimit.h"
+#include "support/ZipWriter.h"
 #include "sync/AccountRequests.h"
 #include "sync/ClipRequests.h"
 #include "sync/FavouriteService.h"
+#include "sync/FileService.h"
 #include "sync/HistoryService.h"
+#include "sync/ProgressManager.h"
 #include "sync/PushClipsManager.h"
 #include "sync/ServiceRequests.h"
 #include "sync/SetFavouriteRequestManager.h"
@@ -78,6 +85,17 @@ void markFavourite(const QString &text, qint64 when)
 bool favouritesDrained()
 {
     return !FavouriteService::sharedInstance().isRunning() && !DBKeeper::getUnProcessFavourite();
+}
+
+bool filesDrained()
+{
+    return !FileService::sharedInstance().isRunning() && !DBKeeper::getFileProcessHistory();
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool pushDrained()
@@ -167,6 +185,7 @@ private slots:
     {
         QVERIFY(QTest::qWaitFor([] { return !HistoryService::sharedInstance().isRunning(); }, 20000));
         QVERIFY(QTest::qWaitFor([] { return !FavouriteService::sharedInstance().isRunning(); }, 20000));
+        QVERIFY(QTest::qWaitFor([] { return !FileService::sharedInstance().isRunning(); }, 20000));
         ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
         QCoreApplication::processEvents();
     }
@@ -303,7 +322,11 @@ private slots:
         const HistoryModel merged = stored(text);
         QCOMPARE(merged.history_id.value_or(0), int(historyId));
         QCOMPARE(merged.file_ready.value_or(0), 1);
-        QCOMPARE(merged.local_file_ok.value_or(1), 0);
+        // The pull ends with the push cycle, which hands over to the file lane: it fetches the
+        // payload.
+        QVERIFY(QTest::qWaitFor(filesDrained, 20000));
+        QCOMPARE(stored(text).local_file_ok.value_or(0), 1);
+        QCOMPARE(fileBytes(PathHelper::getBaseFilePath(md5_hex(text))), text.toUtf8());
         QCOMPARE(merged.change_timestamp.value_or(-1), 0.0);
         QVERIFY(!stored(QStringLiteral("no payload")).isExist());
         const QString cursor = ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::lastPullRequestTime))
@@ -416,6 +439,104 @@ private slots:
             unknown, [&](const auto &, const auto &) { ++calls; });
         QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
         QVERIFY(!stored(QStringLiteral("unknown there")).isExist());
+    }
+
+    void payloadUploadedAfterThePush()
+    {
+        const QString text = QStringLiteral("a payload that travels ").repeated(50);
+        HistoryModel clip = capturedText(text, 1700000900);
+        ClipFileManager::sharedInstance().saveData(text.toUtf8(), clip.hash());
+        HistoryService::sharedInstance().process();
+        QVERIFY(QTest::qWaitFor([] { return pushDrained() && filesDrained(); }, 20000));
+        const HistoryModel after = stored(text);
+        QCOMPARE(after.file_ready.value_or(0), 1);
+        const HttpReply downloaded = m_other->download(clip.hash(), after.file_id.value_or(0));
+        QCOMPARE(downloaded.status, 200);
+        QCOMPARE(downloaded.body, text.toUtf8());
+    }
+
+    void payloadsDownloadedWithProgressAndNotices()
+    {
+        QObject observer;
+        QList<float> fractions;
+        ProgressManager::sharedInstance().registerGlobalProgress(
+            &observer, [&](float fraction, bool) { fractions << fraction; });
+        int done = 0;
+        int allDone = 0;
+        auto &center = NotificationCenter::sharedInstance();
+        center.addObserver(QLatin1String(Notifications::FILE_DOWNLOAD_DONE), &observer,
+                           [&](const QVariant &) { ++done; });
+        center.addObserver(QLatin1String(Notifications::ALL_FILE_DOWNLOAD_DONE), &observer,
+                           [&](const QVariant &) {
+                               QCOMPARE(done, 2);
+                               ++allDone;
+                           });
+
+        // The other device offers a text and a zipped image.
+        const QByteArray textPayload = QByteArray("downloaded text ").repeated(4000);
+        const QString textHash = md5_hex(textPayload);
+        QJsonObject textRecord = SyncClient::textRecord(QString::fromUtf8(textPayload), 1700001000);
+        const HttpReply textPushed = m_other->pushRecord(textRecord);
+        QCOMPARE(
+            m_other
+                ->upload(textHash,
+                         textPushed.json[QStringLiteral("history")][QStringLiteral("file_id")].toInteger(),
+                         textPayload)
+                .status,
+            200);
+
+        const QByteArray image = QByteArray("II*\0 not really an image ").repeated(300);
+        const QString imageHash = md5_hex(image);
+        QTemporaryDir scratch;
+        const QString archive = scratch.filePath(QStringLiteral("a.zip"));
+        QVERIFY(ZipWriter::writeSingleEntry(archive, imageHash, image));
+        QJsonObject imageRecord{{QStringLiteral("content"), QStringLiteral("thumb")},
+                                {QStringLiteral("timestamp"), 1700001001},
+                                {QStringLiteral("file_hash"), imageHash},
+                                {QStringLiteral("type"), QStringLiteral("image_data+zip")},
+                                {QStringLiteral("favourite"), 0}};
+        const HttpReply imagePushed = m_other->pushRecord(imageRecord);
+        QCOMPARE(
+            m_other
+                ->upload(imageHash,
+                         imagePushed.json[QStringLiteral("history")][QStringLiteral("file_id")].toInteger(),
+                         fileBytes(archive))
+                .status,
+            200);
+
+        QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
+        QVERIFY(QTest::qWaitFor([&] { return allDone == 1 && filesDrained(); }, 20000));
+        QCOMPARE(fileBytes(PathHelper::getBaseFilePath(textHash)), textPayload);
+        QCOMPARE(fileBytes(PathHelper::getBaseFilePath(imageHash)), image);
+        QVERIFY(QFileInfo::exists(PathHelper::getZipsFilePath(imageHash)));
+        QCOMPARE(stored(QString::fromUtf8(textPayload)).local_file_ok.value_or(0), 1);
+        QVERIFY(!fractions.isEmpty());
+        QCOMPARE(fractions.last(), 1.0f);
+        QCOMPARE(done, 2);
+    }
+
+    void payloadThatDoesNotMatchItsHashIsDiscarded()
+    {
+        const QString claimed = QStringLiteral("what the record says");
+        const QString hash = md5_hex(claimed);
+        const HttpReply pushed = m_other->pushRecord(SyncClient::textRecord(claimed, 1700001100));
+        const HttpReply uploaded = m_other->upload(
+            hash, pushed.json[QStringLiteral("history")][QStringLiteral("file_id")].toInteger(),
+            "other bytes");
+        if (uploaded.status != 200)
+            QSKIP("the service checks uploads itself");
+        QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
+        FileService::sharedInstance().process();
+        QVERIFY(QTest::qWaitFor([] { return !FileService::sharedInstance().isRunning(); }, 20000));
+        QVERIFY(!QFileInfo::exists(PathHelper::getBaseFilePath(hash)));
+        QCOMPARE(QDir(PathHelper::getBaseFilePath())
+                     .entryList(QDir::Files | QDir::Hidden)
+                     .filter(QStringLiteral(".download")),
+                 QStringList());
+        const HistoryModel row = stored(claimed);
+        QVERIFY(row.isExist());
+        QCOMPARE(row.local_file_ok.value_or(1), 0);
+        QCOMPARE(row.file_ready.value_or(0), 1);
     }
 };
 

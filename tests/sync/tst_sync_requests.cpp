@@ -258,7 +258,7 @@ private slots:
         QCOMPARE(setFavourite->combinURL(),
                  base + QStringLiteral("/set_favourite/") + c + QStringLiteral("&user_token=tok"));
         auto upload = make<GetUploadTokenManager>();
-        auto download = make<DownloadFileManager>();
+        auto download = make<DownloadFileRequest>();
         for (FileRequestManager *file : {static_cast<FileRequestManager *>(upload.get()),
                                          static_cast<FileRequestManager *>(download.get())}) {
             file->setFileHash(QStringLiteral("abc"));
