@@ -11,6 +11,12 @@
 #include "store/PathHelper.h"
 #include "store/Utils.h"
 #include "support/Log.h"
+#include "sync/ClipRequests.h"
+#include "sync/FavouriteService.h"
+#include "sync/HistoryService.h"
+#include "sync/PushClipsManager.h"
+#include "sync/ServiceRequests.h"
+#include "sync/SetFavouriteRequestManager.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -50,9 +56,24 @@ void MenuController::plugin(const MenuPlugin &plugin, const HistoryModel &clip)
 
 void MenuController::favourite(const HistoryModel &clip)
 {
-    ClipEditing::toggleFavourite(clip, QDateTime::currentSecsSinceEpoch());
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (clip.isFavourite() && ConfigureManager::sharedInstance().isLogined()) {
+        // Signed in, the removal goes to the service, and the rows change when it answers.
+        HistoryModel record = clip;
+        const std::optional<qint64> remembered = record.favourite;
+        record.favourite = -now;
+        SetFavouriteRequestManager::sharedInstance().setFavourite(
+            record, [this](const std::optional<QJsonObject> &, const std::optional<RequestError> &) {
+                scheduleBuild();
+            });
+        record.favourite = remembered;
+        record.category = Category::history;
+        record.save();
+    } else {
+        ClipEditing::toggleFavourite(clip, now);
+    }
     scheduleBuild();
-    // The favourite service pushes the changed favourite row once the push lands.
+    FavouriteService::sharedInstance().process();
 }
 
 void MenuController::shareClicked(const ShareService &service, const HistoryModel &clip)
@@ -96,30 +117,51 @@ void MenuController::save(const HistoryModel &clip)
 void MenuController::unlockSecert(const HistoryModel &clip)
 {
     ClipEditing::unlockSecret(clip);
-    // The history service, which may now push the clip, is started here once the push lands.
+    // Its change mark from the capture is still set, so the history service may now push it.
+    HistoryService::sharedInstance().process();
     scheduleBuild();
 }
 
 void MenuController::deleteClip(const HistoryModel &clip)
 {
-    // A signed-in deletion of a clip the service knows goes through the service first once
-    // the push lands; until then every deletion is the local one.
-    ClipEditing::deleteLocally(clip);
-    scheduleBuild();
+    // Signed in, a clip the service knows is deleted there first and here once it confirms;
+    // otherwise every row of the clip goes at once.
+    if (!ConfigureManager::sharedInstance().isLogined() || clip.history_id.value_or(0) == 0) {
+        ClipEditing::deleteLocally(clip);
+        scheduleBuild();
+        return;
+    }
+    PushClipsManager::sharedInstance().Del(
+        clip,
+        [this](const std::optional<QJsonObject> &, const std::optional<RequestError> &) { scheduleBuild(); });
 }
 
 void MenuController::push()
 {
     if (m_isRefresh || !ConfigureManager::sharedInstance().isLogined())
         return;
-    // The pull of remote clips starts here (setting isRefresh until it completes) once it lands.
+    m_isRefresh = true;
+    auto pull = std::make_shared<PullClipsManager>();
+    pull->request(
+        [this](const RequestResult &, int, const std::optional<RequestError> &) {
+            buildMenu();
+            m_isRefresh = false;
+        },
+        this);
 }
 
 void MenuController::syncFavourite()
 {
     if (m_isSyncFavourite || !ConfigureManager::sharedInstance().isLogined())
         return;
-    // The favourites pull starts here (setting isSyncFavourite until it completes) once it lands.
+    m_isSyncFavourite = true;
+    auto reconcile = std::make_shared<GetFavouriteRequestManager>();
+    reconcile->request(
+        [this](const RequestResult &, int, const std::optional<RequestError> &) {
+            buildFavouriteMenu();
+            m_isSyncFavourite = false;
+        },
+        this);
 }
 
 void MenuController::login()

@@ -2,6 +2,7 @@
 
 #include "menu/MenuController.h"
 #include "menu/MenuImages.h"
+#include "sync/ProgressManager.h"
 
 #include <QCoreApplication>
 #include <QMenu>
@@ -36,7 +37,9 @@ StatusBarController::StatusBarController()
     });
     m_spinner.setInterval(kSpinnerInterval);
     connect(&m_spinner, &QTimer::timeout, this, &StatusBarController::showSpinnerFrame);
-    // The file transfers report their overall progress to setProgress once they land.
+    // The file transfers report their overall progress here: busy until all units are done.
+    ProgressManager::sharedInstance().registerGlobalProgress(
+        this, [this](float fraction, bool animated) { setProgress(double(fraction), animated); });
     m_trayItem.show();
 }
 

@@ -22,12 +22,12 @@ QString PullClipsManager::combinURL() const
     return url;
 }
 
-QString PushClipsManager::methodURL() const
+QString PushClipsRequest::methodURL() const
 {
     return baseURL() + QStringLiteral("/push/");
 }
 
-QString PushClipsManager::combinURL() const
+QString PushClipsRequest::combinURL() const
 {
     QString url = RequestManager::combinURL() + tokenPair();
     if (httpMethod() == QLatin1String("GET"))
@@ -37,7 +37,7 @@ QString PushClipsManager::combinURL() const
     return url;
 }
 
-void PushClipsManager::genPostData()
+void PushClipsRequest::genPostData()
 {
     const bool carriesBody = httpMethod() == QLatin1String("POST") || httpMethod() == QLatin1String("PUT");
     setHttpBodyData(carriesBody ? std::optional<QByteArray>(m_body) : std::nullopt);

@@ -10,10 +10,15 @@ public:
     RequestResult parse(const QByteArray &body) override;
 };
 
-// "/pull/": the clips other devices pushed since the last pull.
+// "/pull/": the clips other devices pushed since the last pull. Its parse() merges them into
+// the history by file hash, applies the deletions and the clear-all the service reports, trims
+// the history and starts the push of what is pending here.
 class PullClipsManager : public ClipRequestManager
 {
 public:
+    // The cursor starts from the stored "lastPullRequestTime".
+    PullClipsManager();
+
     QString last_request_timestamp() const { return m_last_request_timestamp; }
     void setLastRequestTimestamp(const QString &timestamp) { m_last_request_timestamp = timestamp; }
     // At most this many records; 0 leaves the number to the service.
@@ -22,14 +27,15 @@ public:
 
     QString methodURL() const override;
     QString combinURL() const override;
+    RequestResult parse(const QByteArray &body) override;
 
 private:
     QString m_last_request_timestamp = QStringLiteral("0");
     int m_limit = 0;
 };
 
-// "/push/": POST adds a clip, PUT changes one, GET asks for a clip's file, DELETE removes one.
-class PushClipsManager : public ClipRequestManager
+// "/push/" URLs: POST adds a clip, PUT changes one, GET asks for a clip's file, DELETE removes one.
+class PushClipsRequest final : public ClipRequestManager
 {
 public:
     void setMethod(const QString &method) { setHttpMethod(method); }

@@ -15,12 +15,12 @@ constexpr int kTransferTimeoutMs = 30000;
 
 RequestTransport &RequestTransport::sharedInstance()
 {
-    static auto *instance = new RequestTransport;
+    static auto *instance = new RequestTransport(QStringLiteral("data manager"));
     return *instance;
 }
 
-RequestTransport::RequestTransport()
-    : m_queue(new SerialQueue(QStringLiteral("data manager")))
+RequestTransport::RequestTransport(const QString &queueName)
+    : m_queue(new SerialQueue(queueName))
 {
     m_queue->sync([this] { m_network = new QNetworkAccessManager(m_queue->context()); });
 }

@@ -5,14 +5,16 @@
 class QNetworkAccessManager;
 class SerialQueue;
 
-// The one HTTP client of the request layer: a QNetworkAccessManager living on the serial queue
-// "data manager", where every reply is handled and parsed, one at a time.
+// An HTTP client living on its own serial queue, where every reply is handled one at a time.
+// The request layer's shared one runs on "data manager"; the push, favourite and file
+// managers each keep one of their own, made once and never destroyed.
 class RequestTransport final
 {
     Q_DISABLE_COPY_MOVE(RequestTransport)
 
 public:
     static RequestTransport &sharedInstance();
+    explicit RequestTransport(const QString &queueName);
 
     SerialQueue &queue() { return *m_queue; }
     // Only on the queue's thread.
@@ -22,8 +24,6 @@ public:
     QNetworkRequest makeRequest(const QUrl &url);
 
 private:
-    RequestTransport();
-
     SerialQueue *m_queue = nullptr;
     QNetworkAccessManager *m_network = nullptr;
     QString m_lastCAFile;

@@ -18,7 +18,7 @@ QString GetFavouriteRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/get_favourite/");
 }
 
-QString SetFavouriteRequestManager::methodURL() const
+QString SetFavouriteRequest::methodURL() const
 {
     return baseURL() + QStringLiteral("/set_favourite/");
 }
@@ -34,7 +34,7 @@ QString GetUploadTokenManager::methodURL() const
     return baseURL() + QStringLiteral("/get_upload_token/");
 }
 
-QString DownloadFileManager::methodURL() const
+QString DownloadFileRequest::methodURL() const
 {
     return baseURL() + QStringLiteral("/download_file/");
 }

@@ -22,15 +22,20 @@ protected:
     FavouriteRequestManager() { setHttpMethod(QStringLiteral("POST")); }
 };
 
-// "/get_favourite/": the favourite marks of the clips on the service.
+// "/get_favourite/": reconciles the favourites of this device with the service's. The body
+// names every synced favourite here with its mark; parse() takes the service's later
+// decisions (removed clips, withdrawn marks, favourites this device lacks) and then starts the
+// favourite lane.
 class GetFavouriteRequestManager final : public FavouriteRequestManager
 {
 public:
     QString methodURL() const override;
+    void genPostData() override;
+    RequestResult parse(const QByteArray &body) override;
 };
 
-// "/set_favourite/": marks or unmarks clips as favourites on the service.
-class SetFavouriteRequestManager final : public FavouriteRequestManager
+// "/set_favourite/" URL: marks or unmarks a clip as a favourite on the service.
+class SetFavouriteRequest final : public FavouriteRequestManager
 {
 public:
     QString methodURL() const override;
@@ -57,7 +62,7 @@ public:
 };
 
 // "/download_file/": where a clip's file can be fetched.
-class DownloadFileManager final : public FileRequestManager
+class DownloadFileRequest final : public FileRequestManager
 {
 public:
     QString methodURL() const override;

@@ -232,7 +232,7 @@ private slots:
                  base + QStringLiteral("/pull/") + c
                      + QStringLiteral("&user_token=tok&last_request_timestamp=1700000000&count=20"));
 
-        auto push = make<PushClipsManager>();
+        auto push = make<PushClipsRequest>();
         push->setHistoryId(QStringLiteral("7"));
         push->setFileHash(QStringLiteral("abc"));
         push->setMethod(QStringLiteral("GET"));
@@ -251,14 +251,14 @@ private slots:
         }
 
         auto getFavourite = make<GetFavouriteRequestManager>();
-        auto setFavourite = make<SetFavouriteRequestManager>();
+        auto setFavourite = make<SetFavouriteRequest>();
         QCOMPARE(getFavourite->httpMethod(), QStringLiteral("POST"));
         QCOMPARE(getFavourite->combinURL(),
                  base + QStringLiteral("/get_favourite/") + c + QStringLiteral("&user_token=tok"));
         QCOMPARE(setFavourite->combinURL(),
                  base + QStringLiteral("/set_favourite/") + c + QStringLiteral("&user_token=tok"));
         auto upload = make<GetUploadTokenManager>();
-        auto download = make<DownloadFileManager>();
+        auto download = make<DownloadFileRequest>();
         for (FileRequestManager *file : {static_cast<FileRequestManager *>(upload.get()),
                                          static_cast<FileRequestManager *>(download.get())}) {
             file->setFileHash(QStringLiteral("abc"));

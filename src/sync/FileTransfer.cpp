@@ -1,0 +1,266 @@
+#include "sync/FileTransfer.h"
+
+#include "plugins/package.h"
+#include "store/ConfigureManager.h"
+#include "store/DBKeeper.h"
+#include "store/PathHelper.h"
+#include "support/Log.h"
+#include "support/MainQueue.h"
+#include "support/Md5.h"
+#include "support/PayloadLimit.h"
+#include "support/SerialQueue.h"
+#include "sync/ProgressManager.h"
+#include "sync/ReplyChecks.h"
+#include "sync/RequestTransport.h"
+#include "sync/ServiceRequests.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QHttpMultiPart>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTemporaryFile>
+
+namespace {
+
+RequestError transferError()
+{
+    return RequestError{QLatin1String(kDownloadErrorDomain), -1, QString()};
+}
+
+void callOnMain(const ClipCallback &callback, std::optional<QJsonObject> result,
+                std::optional<RequestError> error)
+{
+    dispatchMain([callback, result = std::move(result), error = std::move(error)] {
+        if (callback)
+            callback(result, error);
+    });
+}
+
+void textPart(QHttpMultiPart &form, const char *name, const QByteArray &value)
+{
+    QHttpPart part;
+    part.setHeader(QNetworkRequest::ContentDispositionHeader,
+                   QStringLiteral("form-data; name=\"%1\"").arg(QLatin1String(name)));
+    part.setBody(value);
+    form.append(part);
+}
+
+// 401 ends the sign-in; 404 means the service no longer has the clip, which becomes local only.
+void actOnStatus(int status, const QString &hash)
+{
+    if (status == 401)
+        dispatchMain([] { ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt); });
+    else if (status == 404)
+        DBKeeper::setLocalHistoryOnly(hash);
+}
+
+// Unpacks the single payload of a downloaded archive through the package extraction (which
+// refuses names that leave its folder) and returns the extracted file, if it holds one.
+std::optional<QString> unpackPayload(const QString &archive, const QString &folder)
+{
+    remove_tree(QFile::encodeName(folder).constData());
+    if (!QDir().mkpath(folder))
+        return std::nullopt;
+    if (package_unzip(QFile::encodeName(archive).constData(), QFile::encodeName(folder).constData()) != 0)
+        return std::nullopt;
+    QDirIterator entries(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    if (!entries.hasNext())
+        return std::nullopt;
+    return entries.next();
+}
+
+// Makes the finished download the clip's payload when its bytes are the clip's: the hash is
+// the clip's identity. False, leaving nothing behind, otherwise.
+bool installDownload(QTemporaryFile &download, const QString &hash, bool zipped)
+{
+    download.flush();
+    const QString payload = PathHelper::getBaseFilePath(hash);
+    if (!zipped) {
+        if (md5_hex_of_file(download.fileName()) != hash.toLower())
+            return false;
+        QFile::remove(payload);
+        if (!download.rename(payload))
+            return false;
+        download.setAutoRemove(false);
+        return true;
+    }
+    const QString folder = PathHelper::getTmpDir(QStringLiteral("download-") + hash);
+    const std::optional<QString> entry = unpackPayload(download.fileName(), folder);
+    bool installed = false;
+    if (entry && md5_hex_of_file(*entry) == hash.toLower()) {
+        QFile::remove(payload);
+        installed = QFile::rename(*entry, payload);
+    }
+    remove_tree(QFile::encodeName(folder).constData());
+    if (installed) {
+        const QString archive = PathHelper::getZipsFilePath(hash);
+        QFile::remove(archive);
+        if (download.rename(archive))
+            download.setAutoRemove(false);
+    }
+    return installed;
+}
+
+} // namespace
+
+bool isZippedPayload(const HistoryModel &record)
+{
+    return record.typeName().split(QLatin1Char('+')).contains(QLatin1String("zip"));
+}
+
+UploadFileManager &UploadFileManager::sharedInstance()
+{
+    static auto *instance = new UploadFileManager;
+    return *instance;
+}
+
+UploadFileManager::UploadFileManager()
+    : m_transport(new RequestTransport(QStringLiteral("upload manager")))
+{ }
+
+void UploadFileManager::upload(const HistoryModel &record, ClipCallback callback)
+{
+    const bool tooLarge = float(record.file_size.value_or(0)) > float(kMaxPayloadBytes);
+    if (!ConfigureManager::sharedInstance().isLogined() || tooLarge || record.isSecret()
+        || !isClipHash(record.hash())) {
+        callOnMain(callback, std::nullopt, transferError());
+        return;
+    }
+    auto token = std::make_shared<GetUploadTokenManager>();
+    token->setFileHash(record.hash());
+    token->setFileId(QString::number(record.file_id.value_or(0)));
+    token->request([this, record, callback](const RequestResult &result, int status,
+                                            const std::optional<RequestError> &error) {
+        if (result && !error) {
+            postForm(record, *result, callback);
+            return;
+        }
+        actOnStatus(status, record.hash());
+        callOnMain(callback, std::nullopt, transferError());
+    });
+}
+
+void UploadFileManager::postForm(const HistoryModel &record, const QJsonObject &credentials,
+                                 const ClipCallback &callback)
+{
+    const QString hash = record.hash();
+    const QString path =
+        isZippedPayload(record) ? PathHelper::getZipsFilePath(hash) : PathHelper::getBaseFilePath(hash);
+    const QUrl host(credentials.value(QStringLiteral("host")).toString());
+    if (host.scheme() != QLatin1String("https") && host.scheme() != QLatin1String("http")) {
+        callOnMain(callback, std::nullopt, transferError());
+        return;
+    }
+    auto text = [&](const char *key) { return credentials.value(QLatin1String(key)).toString().toUtf8(); };
+    const QByteArray key = text("dir") + '/' + hash.toUtf8();
+    const QByteArray policy = text("policy"), back = text("callback"), access = text("accessid"),
+                     signature = text("signature");
+    m_transport->queue().async([this, hash, path, host, key, policy, back, access, signature, callback] {
+        auto *file = new QFile(path);
+        if (!file->open(QIODevice::ReadOnly)) {
+            delete file;
+            callOnMain(callback, std::nullopt, transferError());
+            return;
+        }
+        auto *form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+        textPart(*form, "key", key);
+        textPart(*form, "policy", policy);
+        textPart(*form, "success_action_status", "200");
+        textPart(*form, "callback", back);
+        textPart(*form, "OSSAccessKeyID", access);
+        textPart(*form, "signature", signature);
+        QHttpPart filePart;
+        filePart.setHeader(QNetworkRequest::ContentDispositionHeader,
+                           QStringLiteral("form-data; name=\"file\"; filename=\"%1\"").arg(hash));
+        filePart.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
+        filePart.setBodyDevice(file);
+        file->setParent(form);
+        form->append(filePart);
+        QNetworkReply *reply = m_transport->network().post(m_transport->makeRequest(host), form);
+        form->setParent(reply);
+        QObject::connect(reply, &QNetworkReply::finished, reply, [reply, hash, callback] {
+            reply->deleteLater();
+            if (reply->error() != QNetworkReply::NoError) {
+                qCInfo(lcSync) << "upload failed:" << reply->error();
+                callOnMain(callback, std::nullopt,
+                           RequestError{QStringLiteral("QNetworkReply"), int(reply->error()),
+                                        QStringLiteral("upload failed")});
+                return;
+            }
+            DBKeeper::setRemoteFileReady(1, hash);
+            callOnMain(callback, RequestManager::jsonObject(reply->readAll()), std::nullopt);
+        });
+    });
+}
+
+DownloadFileManager &DownloadFileManager::sharedInstance()
+{
+    static auto *instance = new DownloadFileManager;
+    return *instance;
+}
+
+DownloadFileManager::DownloadFileManager()
+    : m_transport(new RequestTransport(QStringLiteral("download manager")))
+{ }
+
+void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallback callback)
+{
+    const QString hash = record.hash();
+    if (!ConfigureManager::sharedInstance().isLogined() || !isClipHash(hash)) {
+        callOnMain(callback, std::nullopt, transferError());
+        return;
+    }
+    if (QFileInfo::exists(PathHelper::getBaseFilePath(hash))) {
+        DBKeeper::setLocalFileOkWithHash(hash);
+        callOnMain(callback, std::nullopt, std::nullopt);
+        return;
+    }
+    const bool zipped = isZippedPayload(record);
+    QFile::remove(PathHelper::getZipsFilePath(hash));
+    auto request = std::make_shared<DownloadFileRequest>();
+    request->setFileHash(hash);
+    request->setFileId(QString::number(record.file_id.value_or(0)));
+    const QUrl url = QUrl::fromEncoded(request->combinURL().toUtf8(), QUrl::TolerantMode);
+    m_transport->queue().async([this, url, hash, zipped, callback] {
+        const QString folder = zipped ? PathHelper::getZipsFilePath() : PathHelper::getBaseFilePath();
+        QDir().mkpath(folder);
+        auto *download = new QTemporaryFile(folder + QStringLiteral("/.download-XXXXXX"));
+        if (!download->open()) {
+            delete download;
+            callOnMain(callback, std::nullopt, transferError());
+            return;
+        }
+        QNetworkRequest get = m_transport->makeRequest(url);
+        get.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+        QNetworkReply *reply = m_transport->network().get(get);
+        download->setParent(reply);
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, download] {
+            if (download->write(reply->readAll()) < 0)
+                reply->abort();
+        });
+        QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                         [hash](qint64 received, qint64 total) {
+                             ProgressManager::sharedInstance().progress(received, total, hash);
+                         });
+        QObject::connect(reply, &QNetworkReply::finished, reply, [reply, download, hash, zipped, callback] {
+            reply->deleteLater();
+            const QVariant statusValue = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+            const int status = statusValue.isValid() ? statusValue.toInt() : RequestManager::kNoResponse;
+            actOnStatus(status, hash);
+            bool complete = reply->error() == QNetworkReply::NoError && status == 200;
+            if (complete && download->write(reply->readAll()) < 0)
+                complete = false;
+            // The temporary file goes with the reply unless it became the payload.
+            if (!complete || !installDownload(*download, hash, zipped)) {
+                qCInfo(lcSync) << "download discarded:" << status << reply->error();
+                callOnMain(callback, std::nullopt, transferError());
+                return;
+            }
+            DBKeeper::setLocalFileOkWithHash(hash);
+            callOnMain(callback, std::nullopt, std::nullopt);
+        });
+    });
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "store/HistoryModel.h"
+#include "sync/PushClipsManager.h"
+
+class RequestTransport;
+
+// Errors of the file transfers.
+inline constexpr char kDownloadErrorDomain[] = "com.quillet.download";
+
+// Uploads a clip's payload with the signed form the service hands out ("/get_upload_token/"),
+// streamed from disk on the "upload manager" queue. 401 signs the user out, 404 makes the clip
+// local only. Callbacks run on the main thread exactly once.
+class UploadFileManager final
+{
+    Q_DISABLE_COPY_MOVE(UploadFileManager)
+
+public:
+    static UploadFileManager &sharedInstance();
+    void upload(const HistoryModel &record, ClipCallback callback);
+
+private:
+    UploadFileManager();
+    void postForm(const HistoryModel &record, const QJsonObject &credentials, const ClipCallback &callback);
+
+    RequestTransport *m_transport = nullptr;
+};
+
+// Fetches a clip's payload ("/download_file/") on the "download manager" queue, streamed to a
+// temporary file beside its destination. Only a complete reply whose bytes hash to the clip's
+// hash becomes the payload (a zipped payload is unpacked through the package extraction
+// first); anything else is discarded and the row stays pending.
+class DownloadFileManager final
+{
+    Q_DISABLE_COPY_MOVE(DownloadFileManager)
+
+public:
+    static DownloadFileManager &sharedInstance();
+    void downloadHistory(const HistoryModel &record, ClipCallback callback);
+
+private:
+    DownloadFileManager();
+
+    RequestTransport *m_transport = nullptr;
+};
+
+// A payload travels zipped when its type names "zip" among its "+" parts.
+bool isZippedPayload(const HistoryModel &record);

@@ -1,0 +1,113 @@
+#include "store/ClipFileManager.h"
+#include "store/ClipUserDefaults.h"
+#include "store/DBKeeper.h"
+#include "store/SettingsKeys.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
+#include "sync/ClipRequests.h"
+#include "sync/HistoryService.h"
+#include "sync/ReplyChecks.h"
+
+#include <QJsonArray>
+
+#include <cstdlib>
+
+namespace {
+
+// Merges one record of the reply into the history row of its hash, or adds it.
+void mergeRecord(const QJsonObject &element)
+{
+    const std::optional<HistoryModel> remote = HistoryModel::fromJson(element);
+    if (!remote || !isClipHash(remote->hash()))
+        return;
+    HistoryModel local;
+    local.file_hash = remote->hash();
+    local.category = Category::history;
+    if (local.isExist()) {
+        local.fetch();
+        local.file_id = remote->file_id;
+        local.file_ready = remote->file_ready;
+        local.history_id = remote->history_id;
+        local.device_name = remote->device_name;
+        if (!remote->file_name.value_or(QString()).isEmpty())
+            local.file_name = remote->file_name;
+        if (remote->timestamp.value_or(0) > local.timestamp.value_or(0))
+            local.timestamp = remote->timestamp;
+        const qint64 remoteFavourite = remote->favourite.value_or(0);
+        if (std::llabs(remoteFavourite) > std::llabs(local.favourite.value_or(0))) {
+            if (remoteFavourite < 0) {
+                local.favourite = 0;
+                DBKeeper::deleteClipItem(local.hash(), Category::favourite);
+            } else {
+                local.favourite = remoteFavourite;
+            }
+        }
+    } else {
+        // A new row carries no change mark, so it is never pushed back.
+        local = HistoryModel();
+        local.category = Category::history;
+        local.content = remote->content;
+        local.file_hash = remote->file_hash;
+        local.timestamp = remote->timestamp;
+        local.type = remote->type;
+        local.file_ready = remote->file_ready;
+        local.file_id = remote->file_id;
+        local.history_id = remote->history_id;
+        local.device_name = remote->device_name;
+        local.favourite = remote->favourite;
+        local.file_name = remote->file_name;
+        local.local_file_ok = 0;
+    }
+    local.save();
+    DBKeeper::updateHistoryID(local.history_id.value_or(0), local.file_id.value_or(0), local.hash());
+}
+
+void applyDeletions(const QJsonArray &actions)
+{
+    for (const QJsonValue &value : actions) {
+        const QJsonObject action = value.toObject();
+        if (action.value(QStringLiteral("action")).toString().toLower() != QLatin1String("del"))
+            continue;
+        const std::optional<QString> hash =
+            DBKeeper::deleteHistoryWithId(action.value(QStringLiteral("history_id")).toVariant());
+        if (hash && isClipHash(*hash))
+            ClipFileManager::sharedInstance().deleteFilesWithHashArray({*hash});
+    }
+}
+
+void applyClearAll(double clearedAt)
+{
+    const QStringList hashes = DBKeeper::clearHistoryLessThan(clearedAt);
+    ClipFileManager::sharedInstance().deleteFilesWithHashArray(hashes);
+    NotificationCenter::sharedInstance().postOnMain(QLatin1String(Notifications::history_delete));
+}
+
+} // namespace
+
+PullClipsManager::PullClipsManager()
+    : m_last_request_timestamp(ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::lastPullRequestTime))
+                                   .value_or(QLatin1String(SettingsDefaults::lastPullRequestTime)))
+{ }
+
+RequestResult PullClipsManager::parse(const QByteArray &body)
+{
+    const RequestResult reply = jsonObject(body);
+    if (reply && replyCode(*reply) != 0)
+        return std::nullopt;
+    if (reply) {
+        const qint64 cursor = reply->value(QStringLiteral("request_timestamp")).toInteger(0);
+        if (cursor != 0)
+            ClipUserDefaults::setValue(QLatin1String(SettingsKeys::lastPullRequestTime),
+                                       QString::number(cursor));
+        const QJsonArray histories = reply->value(QStringLiteral("histories")).toArray();
+        for (const QJsonValue &element : histories)
+            mergeRecord(element.toObject());
+        applyDeletions(reply->value(QStringLiteral("action")).toArray());
+        if (reply->contains(QStringLiteral("clear_all_ts")))
+            applyClearAll(reply->value(QStringLiteral("clear_all_ts")).toDouble());
+    }
+    ClipFileManager::sharedInstance().deleteFilesWithHashArray(DBKeeper::cleanupDatabase(Category::history));
+    DBKeeper::removeInvalidDatas();
+    HistoryService::sharedInstance().process();
+    return reply;
+}

@@ -1,0 +1,196 @@
+#include "sync/PushClipsManager.h"
+
+#include "store/ClipFileManager.h"
+#include "store/ConfigureManager.h"
+#include "store/DBKeeper.h"
+#include "support/MainQueue.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
+#include "support/PayloadLimit.h"
+#include "sync/ClipRequests.h"
+#include "sync/RequestTransport.h"
+#include "sync/TransportCall.h"
+
+#include <QJsonDocument>
+
+#include <cstdlib>
+
+namespace {
+
+void callOnMain(const ClipCallback &callback, std::optional<QJsonObject> result,
+                std::optional<RequestError> error)
+{
+    dispatchMain([callback, result = std::move(result), error = std::move(error)] {
+        if (callback)
+            callback(result, error);
+    });
+}
+
+QString pushURL(const QString &method, const HistoryModel &record)
+{
+    auto request = std::make_shared<PushClipsRequest>();
+    request->setMethod(method);
+    request->setHistoryId(QString::number(record.history_id.value_or(0)));
+    request->setFileHash(record.hash());
+    return request->combinURL();
+}
+
+QByteArray body(const QJsonObject &history)
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("history"), history}}).toJson(QJsonDocument::Compact);
+}
+
+bool tooLarge(const HistoryModel &record)
+{
+    return float(record.file_size.value_or(0)) > float(kMaxPayloadBytes);
+}
+
+} // namespace
+
+void deleteClipEverywhereLocally(const QString &hash)
+{
+    DBKeeper::deleteClipItem(hash);
+    ClipFileManager::sharedInstance().deleteFilesWithHashArray({hash});
+    NotificationCenter::sharedInstance().postOnMain(QLatin1String(Notifications::DATA_CHANGED));
+}
+
+PushClipsManager &PushClipsManager::sharedInstance()
+{
+    static auto *instance = new PushClipsManager;
+    return *instance;
+}
+
+PushClipsManager::PushClipsManager()
+    : m_transport(new RequestTransport(QStringLiteral("push manager")))
+{ }
+
+bool PushClipsManager::isPosting(const QString &hash) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_postingTasks.contains(hash);
+}
+
+bool PushClipsManager::isDeleting(const QString &hash) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_deletingTasks.contains(hash);
+}
+
+void PushClipsManager::Post(const HistoryModel &record, ClipCallback callback)
+{
+    // A secret clip never leaves this computer, whoever asks.
+    if (!ConfigureManager::sharedInstance().isLogined() || tooLarge(record) || record.isSecret()) {
+        callOnMain(callback, std::nullopt, std::nullopt);
+        return;
+    }
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_postingTasks.contains(record.hash())) {
+            lock.unlock();
+            callOnMain(callback, std::nullopt, std::nullopt);
+            return;
+        }
+        m_postingTasks.insert(record.hash(), record);
+    }
+    sendOnTransport(*m_transport, pushURL(QStringLiteral("POST"), record), "POST", body(record.toJson()),
+                    [this, record, callback](const TransportReply &reply) {
+                        {
+                            QMutexLocker lock(&m_mutex);
+                            m_postingTasks.remove(record.hash());
+                        }
+                        postReplied(record, reply.error ? QByteArray() : reply.body, callback);
+                    });
+}
+
+void PushClipsManager::postReplied(HistoryModel local, const QByteArray &bytes, const ClipCallback &callback)
+{
+    const std::optional<QJsonObject> reply = RequestManager::jsonObject(bytes);
+    const std::optional<HistoryModel> remote =
+        reply ? HistoryModel::fromJson(reply->value(QStringLiteral("history"))) : std::nullopt;
+    if (!reply || RequestManager::replyCode(*reply) != 0 || !remote) {
+        const int code = reply ? int(RequestManager::replyCode(*reply)) : 0;
+        const QString details =
+            reply ? QString::fromUtf8(QJsonDocument(*reply).toJson(QJsonDocument::Compact)) : QString();
+        callOnMain(callback, std::nullopt, RequestError{QLatin1String(kServerErrorDomain), code, details});
+        return;
+    }
+    local.history_id = remote->history_id;
+    local.file_ready = remote->file_ready;
+    local.file_id = remote->file_id;
+    local.device_name = remote->device_name;
+    const qint64 remoteFavourite = remote->favourite.value_or(0);
+    if (std::llabs(remoteFavourite) > std::llabs(local.favourite.value_or(0))) {
+        if (remoteFavourite < 1) {
+            local.favourite = 0;
+            DBKeeper::deleteClipItem(local.hash(), Category::favourite);
+        } else {
+            local.favourite = remoteFavourite;
+        }
+    }
+    local.save();
+    DBKeeper::updateHistoryID(remote->history_id.value_or(0), remote->file_id.value_or(0), local.hash());
+    DBKeeper::setRemoteFileReady(remote->file_ready.value_or(0), local.hash());
+    callOnMain(callback, remote->toJson(), std::nullopt);
+}
+
+void PushClipsManager::Put(const HistoryModel &record, ClipCallback callback)
+{
+    if (!ConfigureManager::sharedInstance().isLogined() || !record.history_id || record.isSecret()) {
+        callOnMain(callback, std::nullopt, std::nullopt);
+        return;
+    }
+    QJsonObject history = record.toJson();
+    history.remove(QStringLiteral("content"));
+    sendOnTransport(*m_transport, pushURL(QStringLiteral("PUT"), record), "PUT", body(history),
+                    [record, callback](const TransportReply &reply) {
+                        const std::optional<QJsonObject> decoded = RequestManager::jsonObject(reply.body);
+                        if (decoded && RequestManager::replyCode(*decoded) == -10)
+                            DBKeeper::setLocalHistoryOnly(record.hash());
+                        callOnMain(callback, decoded, reply.error);
+                    });
+}
+
+void PushClipsManager::Get(const HistoryModel &record, ClipCallback callback)
+{
+    if (!ConfigureManager::sharedInstance().isLogined() || !record.history_id) {
+        callOnMain(callback, std::nullopt, std::nullopt);
+        return;
+    }
+    sendOnTransport(*m_transport, pushURL(QStringLiteral("GET"), record), "GET", std::nullopt,
+                    [callback](const TransportReply &reply) {
+                        callOnMain(callback, RequestManager::jsonObject(reply.body), reply.error);
+                    });
+}
+
+void PushClipsManager::Del(const HistoryModel &record, ClipCallback callback)
+{
+    const QString hash = record.hash();
+    if (!ConfigureManager::sharedInstance().isLogined() || record.history_id.value_or(0) == 0) {
+        dispatchMain([hash, callback] {
+            deleteClipEverywhereLocally(hash);
+            if (callback)
+                callback(std::nullopt, std::nullopt);
+        });
+        return;
+    }
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_deletingTasks.contains(hash)) {
+            lock.unlock();
+            callOnMain(callback, std::nullopt, std::nullopt);
+            return;
+        }
+        m_deletingTasks.insert(hash, record);
+    }
+    sendOnTransport(*m_transport, pushURL(QStringLiteral("DELETE"), record), "DELETE", std::nullopt,
+                    [this, hash, callback](const TransportReply &reply) {
+                        {
+                            QMutexLocker lock(&m_mutex);
+                            m_deletingTasks.remove(hash);
+                        }
+                        const std::optional<QJsonObject> decoded = RequestManager::jsonObject(reply.body);
+                        if (!reply.error && decoded && RequestManager::replyCode(*decoded) == 0)
+                            deleteClipEverywhereLocally(hash);
+                        callOnMain(callback, decoded, reply.error);
+                    });
+}

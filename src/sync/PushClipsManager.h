@@ -1,0 +1,53 @@
+#pragma once
+
+#include "store/HistoryModel.h"
+#include "sync/RequestManager.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QMutex>
+
+#include <functional>
+#include <optional>
+
+class RequestTransport;
+
+// Receives the decoded reply (when there is one to hand over) and the error; none means done.
+using ClipCallback =
+    std::function<void(const std::optional<QJsonObject> &result, const std::optional<RequestError> &error)>;
+
+// Sends single clips to the service: POST creates one, PUT updates one the service knows, GET
+// fetches one back and DELETE removes one. Replies are handled on the "push manager" queue,
+// where the store is updated; every callback runs on the main thread exactly once.
+class PushClipsManager final
+{
+    Q_DISABLE_COPY_MOVE(PushClipsManager)
+
+public:
+    static constexpr char kServerErrorDomain[] = "server orrer";
+
+    static PushClipsManager &sharedInstance();
+
+    void Post(const HistoryModel &record, ClipCallback callback);
+    void Put(const HistoryModel &record, ClipCallback callback);
+    void Get(const HistoryModel &record, ClipCallback callback);
+    void Del(const HistoryModel &record, ClipCallback callback);
+
+    // True while a POST, respectively a DELETE, of the clip with this hash is in flight.
+    bool isPosting(const QString &hash) const;
+    bool isDeleting(const QString &hash) const;
+
+private:
+    PushClipsManager();
+
+    void postReplied(HistoryModel local, const QByteArray &body, const ClipCallback &callback);
+
+    RequestTransport *m_transport = nullptr;
+    mutable QMutex m_mutex;
+    QHash<QString, HistoryModel> m_postingTasks;
+    QHash<QString, HistoryModel> m_deletingTasks;
+};
+
+// Deletes every row of the clip and its payload files, then announces DATA_CHANGED on the
+// main thread.
+void deleteClipEverywhereLocally(const QString &hash);

@@ -1,0 +1,116 @@
+#include "sync/SetFavouriteRequestManager.h"
+
+#include "store/ConfigureManager.h"
+#include "store/DBKeeper.h"
+#include "support/MainQueue.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
+#include "support/PayloadLimit.h"
+#include "sync/RequestTransport.h"
+#include "sync/ServiceRequests.h"
+#include "sync/TransportCall.h"
+
+#include <QJsonDocument>
+
+#include <cstdlib>
+
+namespace {
+
+void callOnMain(const ClipCallback &callback, std::optional<QJsonObject> result,
+                std::optional<RequestError> error)
+{
+    dispatchMain([callback, result = std::move(result), error = std::move(error)] {
+        if (callback)
+            callback(result, error);
+    });
+}
+
+void announceChange()
+{
+    NotificationCenter::sharedInstance().postOnMain(QLatin1String(Notifications::DATA_CHANGED));
+}
+
+// The service's record wins when its decision is at least as late as ours.
+void takeRemote(const HistoryModel &sent, const HistoryModel &remote)
+{
+    HistoryModel local;
+    local.file_hash = sent.file_hash;
+    local.category = sent.category;
+    if (!local.isExist())
+        return;
+    local.fetch();
+    local.history_id = remote.history_id;
+    local.file_ready = remote.file_ready;
+    local.file_id = remote.file_id;
+    const qint64 remoteFavourite = remote.favourite.value_or(0);
+    if (std::llabs(remoteFavourite) >= std::llabs(local.favourite.value_or(0))) {
+        if (remoteFavourite < 0) {
+            local.favourite = 0;
+            DBKeeper::deleteClipItem(local.hash(), Category::favourite);
+        } else {
+            local.favourite = remoteFavourite;
+        }
+    }
+    DBKeeper::setFavourite(local.favourite.value_or(0), local.hash());
+    if (local.categoryName() != Category::favourite)
+        local.save();
+    announceChange();
+}
+
+} // namespace
+
+SetFavouriteRequestManager &SetFavouriteRequestManager::sharedInstance()
+{
+    static auto *instance = new SetFavouriteRequestManager;
+    return *instance;
+}
+
+SetFavouriteRequestManager::SetFavouriteRequestManager()
+    : m_transport(new RequestTransport(QStringLiteral("set favourite")))
+{ }
+
+bool SetFavouriteRequestManager::isSending(const QString &hash) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_favouriteTask.contains(hash);
+}
+
+void SetFavouriteRequestManager::setFavourite(const HistoryModel &record, ClipCallback callback)
+{
+    const bool tooLarge = float(record.file_size.value_or(0)) > float(kMaxPayloadBytes);
+    if (!ConfigureManager::sharedInstance().isLogined() || tooLarge || record.isSecret()) {
+        callOnMain(callback, std::nullopt, std::nullopt);
+        return;
+    }
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_favouriteTask.contains(record.hash())) {
+            lock.unlock();
+            callOnMain(callback, std::nullopt, std::nullopt);
+            return;
+        }
+        m_favouriteTask.insert(record.hash(), record);
+    }
+    const QString url = std::make_shared<SetFavouriteRequest>()->combinURL();
+    const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("history"), record.toJson()}})
+                                .toJson(QJsonDocument::Compact);
+    sendOnTransport(*m_transport, url, "POST", body, [this, record, callback](const TransportReply &reply) {
+        {
+            QMutexLocker lock(&m_mutex);
+            m_favouriteTask.remove(record.hash());
+        }
+        const std::optional<QJsonObject> decoded = RequestManager::jsonObject(reply.body);
+        const std::optional<HistoryModel> remote =
+            decoded ? HistoryModel::fromJson(decoded->value(QStringLiteral("history"))) : std::nullopt;
+        if (!reply.error && decoded && RequestManager::replyCode(*decoded) == 0 && remote) {
+            takeRemote(record, *remote);
+            callOnMain(callback, remote->toJson(), std::nullopt);
+            return;
+        }
+        if (decoded && RequestManager::replyCode(*decoded) == -4) {
+            DBKeeper::deleteClipItem(record.hash());
+            announceChange();
+        }
+        callOnMain(callback, std::nullopt, reply.error);
+    });
+}

@@ -1,0 +1,34 @@
+#include "sync/TransportCall.h"
+
+#include "support/Log.h"
+#include "support/SerialQueue.h"
+#include "sync/RequestTransport.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+void sendOnTransport(RequestTransport &transport, const QString &url, const QByteArray &method,
+                     std::optional<QByteArray> body, std::function<void(const TransportReply &)> done)
+{
+    const QUrl target = QUrl::fromEncoded(url.toUtf8(), QUrl::TolerantMode);
+    transport.queue().async([&transport, target, method, body = std::move(body), done = std::move(done)] {
+        const QNetworkRequest request = transport.makeRequest(target);
+        QNetworkReply *reply = body ? transport.network().sendCustomRequest(request, method, *body)
+                                    : transport.network().sendCustomRequest(request, method);
+        QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done] {
+            reply->deleteLater();
+            TransportReply outcome;
+            const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+            if (status.isValid())
+                outcome.statusCode = status.toInt();
+            outcome.body = reply->readAll();
+            if (reply->error() != QNetworkReply::NoError) {
+                qCInfo(lcSync) << "request failed:" << reply->url().path() << outcome.statusCode
+                               << reply->error();
+                outcome.error = RequestError{QStringLiteral("QNetworkReply"), int(reply->error()),
+                                             QStringLiteral("request to %1 failed").arg(reply->url().path())};
+            }
+            done(outcome);
+        });
+    });
+}

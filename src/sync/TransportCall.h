@@ -1,0 +1,24 @@
+#pragma once
+
+#include "sync/RequestManager.h"
+
+#include <QByteArray>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+class RequestTransport;
+
+// What one HTTP exchange produced: the status (-999 without a response), the body and, for a
+// transport failure or a status outside 200-299, the error.
+struct TransportReply {
+    int statusCode = RequestManager::kNoResponse;
+    QByteArray body;
+    std::optional<RequestError> error;
+};
+
+// Sends one request on the transport's queue and hands the reply to done on that queue. The
+// URL's query carries the sign-in token, so only its path ever reaches the log.
+void sendOnTransport(RequestTransport &transport, const QString &url, const QByteArray &method,
+                     std::optional<QByteArray> body, std::function<void(const TransportReply &)> done);

@@ -1,0 +1,91 @@
+// The status menu's sync commands against the real quillet-sync-server (offscreen): a sign-in
+// pulls the clips of the other devices, the history sync runs one pull at a time, and deleting
+// a pushed clip goes through the service.
+#include "RequestOutcome.h"
+#include "ServerHarness.h"
+#include "SyncClient.h"
+#include "TestDirs.h"
+#include "menu/MenuController.h"
+#include "store/ConfigureManager.h"
+#include "store/HistoryModel.h"
+#include "support/Md5.h"
+#include "sync/AccountRequests.h"
+#include "sync/FileService.h"
+#include "sync/HistoryService.h"
+
+#include <QJsonArray>
+#include <QtTest>
+
+namespace {
+
+HistoryModel stored(const QByteArray &payload)
+{
+    HistoryModel clip;
+    clip.file_hash = md5_hex(payload);
+    clip.category = Category::history;
+    clip.fetch();
+    return clip;
+}
+
+} // namespace
+
+class TestMenuSync final : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestDirs m_dirs;
+    ServerHarness m_server;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_server.start());
+        qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
+        (void)MenuController::sharedInstance();
+    }
+
+    void signInPullsAndSyncRunsOnce()
+    {
+        // The other device of the account has a clip with its payload on the service.
+        SyncClient other(m_server.origin(), QStringLiteral("other-device"));
+        QCOMPARE(other.registerUser(QStringLiteral("menu@example.org"), QStringLiteral("pw")).code(), 0);
+        const QByteArray payload("copied on the other computer");
+        const HttpReply pushed =
+            other.pushRecord(SyncClient::textRecord(QString::fromUtf8(payload), 1700002000));
+        QCOMPARE(other
+                     .upload(md5_hex(payload),
+                             pushed.json[QStringLiteral("history")][QStringLiteral("file_id")].toInteger(),
+                             payload)
+                     .status,
+                 200);
+
+        // Signing in here pulls it (USER_LOGINED), and the file lane fetches its payload.
+        auto login = std::make_shared<LoginRequestManager>();
+        login->setUser(QStringLiteral("menu@example.org"));
+        login->setPasswd(QStringLiteral("pw"));
+        QCOMPARE(sendAndWait(login).code(), 0);
+        QVERIFY(QTest::qWaitFor([&] { return stored(payload).local_file_ok.value_or(0) == 1; }, 20000));
+        QVERIFY(QTest::qWaitFor([] { return !MenuController::sharedInstance().isRefresh(); }, 20000));
+
+        // The history sync: a second choice while the first runs starts nothing.
+        MenuController &menus = MenuController::sharedInstance();
+        menus.push();
+        QVERIFY(menus.isRefresh());
+        menus.push();
+        QVERIFY(QTest::qWaitFor([&] { return !menus.isRefresh(); }, 20000));
+
+        // Deleting the clip here deletes it on the service; the other device learns of it.
+        const qint64 cursor = other.pull(0).json.value(QStringLiteral("request_timestamp")).toInteger();
+        menus.deleteClip(stored(payload));
+        QVERIFY(QTest::qWaitFor([&] { return !stored(payload).isExist(); }, 20000));
+        const HttpReply after = other.pull(cursor);
+        QCOMPARE(after.json.value(QStringLiteral("action")).toArray().size(), 1);
+
+        QVERIFY(QTest::qWaitFor([] { return !FileService::sharedInstance().isRunning(); }, 20000));
+        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+    }
+};
+
+QTEST_MAIN(TestMenuSync)
+#include "tst_menu_sync.moc"
