@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
     QTextDocument document;
     // Latin text in a sans face; the Chinese button names fall back to the CJK font.
     QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPointSizeF(10.5);
+    font.setPointSizeF(10);
     document.setDefaultFont(font);
     document.setMarkdown(QString::fromUtf8(source.readAll()));
 
@@ -35,7 +35,8 @@ int main(int argc, char *argv[])
     writer.setTitle(QStringLiteral("Quillet plugins: getting started"));
     writer.setCreator(QStringLiteral("Quillet"));
     writer.setPageSize(QPageSize(QPageSize::A4));
-    writer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
+    // QTextDocument::print adds margins of its own (2 cm) around the text.
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
     writer.setResolution(300);
     document.print(&writer);
     QFile written(args.at(2));

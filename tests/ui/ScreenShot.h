@@ -25,5 +25,6 @@ inline bool saveWindowShot(QWidget *window, const QString &folder, const QString
         for (int x = 0; x < shot.width(); x += 4)
             colours.insert(shot.pixel(x, y));
     }
-    return colours.size() >= 8 && QDir().mkpath(folder) && shot.save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+    return colours.size() >= 8 && QDir().mkpath(folder)
+           && shot.save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
 }

@@ -29,7 +29,8 @@ QJsonObject entry(const char *name, const char *desc, const char *version, const
 
 bool shoot(const QString &name)
 {
-    return saveWindowShot(&PluginWindowController::sharedInstance(), QStringLiteral(QUILLET_SCREENSHOT_DIR), name);
+    return saveWindowShot(&PluginWindowController::sharedInstance(), QStringLiteral(QUILLET_SCREENSHOT_DIR),
+                          name);
 }
 
 } // namespace
@@ -55,8 +56,9 @@ private slots:
         qputenv("QUILLET_API_URL", QStringLiteral("http://127.0.0.1:%1/api").arg(closedPort).toUtf8());
 
         const QString package = m_files.filePath(QStringLiteral("reverse.cpk"));
-        QVERIFY(PackageBuilder::writeZip(package, PackageBuilder::pluginEntries("reverse.cplugin", "org.example.reverse",
-                                                                                "倒序", "function main(t) return t:reverse() end")));
+        QVERIFY(PackageBuilder::writeZip(
+            package, PackageBuilder::pluginEntries("reverse.cplugin", "org.example.reverse", "倒序",
+                                                   "function main(t) return t:reverse() end")));
         bool installed = false;
         PluginManager::sharedInstance().installPlugin(QUrl::fromLocalFile(package), nullptr,
                                                       [&](bool ok) { installed = ok; });
@@ -67,10 +69,12 @@ private slots:
              {QStringLiteral("plugin_url"), QJsonObject{{QStringLiteral("org.example.base64"),
                                                          QStringLiteral("http://127.0.0.1:1/base64.cpk")}}},
              {QStringLiteral("plugin_dict"),
-              QJsonObject{{QStringLiteral("a"), entry("Base64 编码", "把剪贴内容编码为 Base64", "1.3", "org.example.base64")},
-                          {QStringLiteral("b"), entry("Markdown 表格", "把制表符分隔的文字变成 Markdown 表格", "0.9",
-                                                      "org.example.mdtable")},
-                          {QStringLiteral("c"), entry("倒序", "already installed", "2.0", "org.example.reverse")}}}}));
+              QJsonObject{{QStringLiteral("a"),
+                           entry("Base64 编码", "把剪贴内容编码为 Base64", "1.3", "org.example.base64")},
+                          {QStringLiteral("b"), entry("Markdown 表格", "把制表符分隔的文字变成 Markdown 表格",
+                                                      "0.9", "org.example.mdtable")},
+                          {QStringLiteral("c"),
+                           entry("倒序", "already installed", "2.0", "org.example.reverse")}}}}));
         PluginWindowController::sharedInstance().showWindow();
     }
 
