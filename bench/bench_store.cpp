@@ -81,6 +81,21 @@ void BM_schemaSetUpWithVacuumAt10k(benchmark::State &state)
 }
 BENCHMARK(BM_schemaSetUpWithVacuumAt10k)->Unit(benchmark::kMillisecond);
 
+// The check of the database file at every start, before the schema set-up.
+void BM_quickCheckAt10k(benchmark::State &state)
+{
+    ensureRows(10000);
+    QTemporaryDir folder;
+    const QString copy = folder.filePath(QStringLiteral("copy.sqlite"));
+    DBObject::inDatabase([&](Database &db) { db.exec("VACUUM INTO ?", {copy}); });
+    for (auto _ : state) {
+        Database db(copy, Database::Access::ReadOnly);
+        SqlQuery rows = db.query("PRAGMA quick_check");
+        benchmark::DoNotOptimize(rows.next());
+    }
+}
+BENCHMARK(BM_quickCheckAt10k)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char **argv)

@@ -174,13 +174,23 @@ bool SqliteStorage::addToken(const QString &digest, qint64 userId, const QString
                      {digest, userId, device, expires});
 }
 
-std::optional<qint64> SqliteStorage::userForToken(const QString &digest, qint64 now)
+std::optional<qint64> SqliteStorage::userForToken(const QString &digest, qint64 now, qint64 renewUntil)
 {
+    constexpr qint64 kRenewStep = 24 * 3600;
     std::lock_guard lock(m_mutex);
-    SqlQuery row = m_db.query("select user_id from tokens where digest = ? and expires > ?", {digest, now});
-    if (!row.next())
-        return std::nullopt;
-    return row.int64(0);
+    qint64 userId = 0;
+    qint64 expires = 0;
+    {
+        SqlQuery row =
+            m_db.query("select user_id, expires from tokens where digest = ? and expires > ?", {digest, now});
+        if (!row.next())
+            return std::nullopt;
+        userId = row.int64(0);
+        expires = row.int64(1);
+    }
+    if (renewUntil - expires > kRenewStep)
+        m_db.exec("update tokens set expires = ? where digest = ?", {renewUntil, digest});
+    return userId;
 }
 
 bool SqliteStorage::setPasswordHash(const QString &email, const QString &passwordHash)
@@ -318,7 +328,11 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
     PullResult result;
     static const std::string recordsSql =
         selectSql("user_id = ? and seq > ? and changed_by <> ? order by seq limit ?").replace(7, 0, "seq, ");
-    SqlQuery rows = m_db.query(recordsSql.c_str(), {userId, cursor, device, qint64(limit) + 1});
+    // A pull from 0 is a device that holds nothing (a new installation, perhaps with the token
+    // of an earlier one): it gets every record, its own included, and no deletions or clears.
+    const bool full = cursor == 0;
+    SqlQuery rows =
+        m_db.query(recordsSql.c_str(), {userId, cursor, full ? QString() : device, qint64(limit) + 1});
     qint64 lastSeq = 0;
     bool truncated = false;
     while (rows.next()) {
@@ -348,6 +362,10 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
     } else {
         SqlQuery seq = m_db.query("select seq from users where id = ?", {userId});
         result.cursor = seq.next() ? seq.int64(0) : cursor;
+    }
+    if (full) {
+        transaction.commit();
+        return result;
     }
     SqlQuery deletions = m_db.query(
         "select history_id from deletions where user_id = ? and seq > ? and seq <= ? and changed_by <> ? order by seq",

@@ -19,7 +19,7 @@ public:
     std::optional<StoredUser> findUser(const QString &email) override;
     QList<qint64> userIds() override;
     bool addToken(const QString &digest, qint64 userId, const QString &device, qint64 expires) override;
-    std::optional<qint64> userForToken(const QString &digest, qint64 now) override;
+    std::optional<qint64> userForToken(const QString &digest, qint64 now, qint64 renewUntil) override;
     bool setPasswordHash(const QString &email, const QString &passwordHash) override;
 
     std::optional<StoredRecord> createOrMerge(qint64 userId, const QString &device,

@@ -79,7 +79,9 @@ public:
     virtual std::optional<StoredUser> findUser(const QString &email) = 0;
     virtual QList<qint64> userIds() = 0;
     virtual bool addToken(const QString &digest, qint64 userId, const QString &device, qint64 expires) = 0;
-    virtual std::optional<qint64> userForToken(const QString &digest, qint64 now) = 0;
+    // The user of a token that has not expired at `now`; a token in use has its expiry moved
+    // forward to `renewUntil` (at most once a day), so only idle sign-ins expire.
+    virtual std::optional<qint64> userForToken(const QString &digest, qint64 now, qint64 renewUntil) = 0;
     // Replaces a user's password hash and ends every sign-in of that user.
     virtual bool setPasswordHash(const QString &email, const QString &passwordHash) = 0;
 

@@ -162,7 +162,8 @@ std::optional<SyncService::Caller> SyncService::authenticate(const ApiRequest &r
     const QString token = request.query.value(QStringLiteral("user_token"));
     if (!matches(QStringLiteral("[0-9a-f]{64}"), token))
         return std::nullopt;
-    const auto userId = m_storage.userForToken(Secrets::tokenDigest(token), now());
+    const auto userId =
+        m_storage.userForToken(Secrets::tokenDigest(token), now(), now() + m_config.tokenLifetimeSeconds);
     if (!userId)
         return std::nullopt;
     return Caller{*userId, request.query.value(QStringLiteral("device_token"))};

@@ -14,6 +14,8 @@
 #include "plugins/AdvancePrivacyManager.h"
 #include "store/ConfigureManager.h"
 #include "support/Log.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
 #include "sync/AccountRequests.h"
 #include "ui/PluginWindowController.h"
 #include "ui/SettingWindowController.h"
@@ -40,6 +42,13 @@ AppDelegate::~AppDelegate()
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    // 0. A problem the store found at start (a damaged database moved aside, a data folder
+    // that cannot be written) is shown once, as a message of the tray item.
+    NotificationCenter::sharedInstance().addObserver(
+        QLatin1String(Notifications::HISTORY_STORE_ALERT), this, [](const QVariant &message) {
+            StatusBarController::sharedInstance().trayItem().showMessage(
+                QStringLiteral("Quillet"), message.toString(), QSystemTrayIcon::Warning);
+        });
     // 1. Code without a window opens URLs through this object.
     ClipAppHelper::sharedInstance().setDelegate([self = QPointer<AppDelegate>(this)](const QUrl &url) {
         if (self)

@@ -6,6 +6,7 @@
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/DBKeeper.h"
+#include "store/HistoryDatabase.h"
 #include "store/SettingsKeys.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
@@ -123,7 +124,8 @@ void ClipController::seekClipboard()
 
 bool ClipController::catchClipboard()
 {
-    if (m_pasteboard.isEmpty())
+    // Without a usable history (the user was told at start) nothing is recorded.
+    if (m_pasteboard.isEmpty() || !HistoryDatabase::isUsable())
         return false;
     // What a password manager marks as secret is never recorded, whatever the privacy rules say.
     if (m_pasteboard.isMarkedSecretByPasswordManager()) {
@@ -131,6 +133,9 @@ bool ClipController::catchClipboard()
         return false;
     }
 
+    // A clearing that runs meanwhile must not remove the payload written below before its row
+    // is stored.
+    const auto payloads = ClipFileManager::sharedInstance().lockPayloads();
     std::optional<HistoryModel> record;
     // A file URL wins over an image, an image over a text; only the first of each counts.
     if (const std::optional<QString> path = m_pasteboard.firstFilePath()) {

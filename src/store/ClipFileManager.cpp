@@ -2,6 +2,7 @@
 
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
+#include "store/PrivateFiles.h"
 #include "support/Log.h"
 #include "support/ZipWriter.h"
 
@@ -15,6 +16,8 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr mode_t kPrivateFileMode = 0600;
 
 bool typeHasZip(const QStringList &extras)
 {
@@ -42,7 +45,10 @@ void ClipFileManager::saveData(const QByteArray &bytes, const QString &md5)
     if (QFileInfo::exists(path))
         return;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    // The temporary file that becomes the payload is the owner's alone from the start.
+    const bool ok = file.open(QIODevice::WriteOnly) && fchmod(file.handle(), kPrivateFileMode) == 0
+                    && file.write(bytes) == bytes.size() && file.commit();
+    if (!ok)
         qCWarning(lcStore) << "cannot write payload" << path << file.errorString();
 }
 
@@ -57,6 +63,7 @@ void ClipFileManager::saveClipData(const QByteArray &bytes, HistoryModel &histor
         const QString archive = PathHelper::getZipsFilePath(hash);
         if (!ZipWriter::writeSingleEntry(archive, hash, bytes))
             qCWarning(lcStore) << "cannot write archive" << archive;
+        PrivateFiles::restrict(archive);
         history.file_size = fileSize(archive);
     } else {
         history.file_size = static_cast<double>(bytes.size());
@@ -71,6 +78,8 @@ bool ClipFileManager::saveClipFile(const QString &path, HistoryModel &history)
     const QString target = PathHelper::getBaseFilePath(hash);
     if (QFileInfo::exists(target) || !QFile::copy(path, target))
         return false;
+    // The copy took the permissions of the user's file; the payload is the owner's alone.
+    PrivateFiles::restrict(target);
 
     // The extras follow the first "+": "file_pdf+zip" keeps an archive.
     const QStringList extras = history.typeName().section(QLatin1Char('+'), 1).split(QLatin1Char('+'));
@@ -78,6 +87,7 @@ bool ClipFileManager::saveClipFile(const QString &path, HistoryModel &history)
         const QString archive = PathHelper::getZipsFilePath(hash);
         if (!ZipWriter::writeSingleEntryFromFile(archive, hash, path))
             return false;
+        PrivateFiles::restrict(archive);
         history.file_size = fileSize(archive);
         return true;
     }
@@ -143,10 +153,21 @@ QString ClipFileManager::makePreviewLink(const HistoryModel &history)
     return target;
 }
 
+std::unique_lock<std::recursive_mutex> ClipFileManager::lockPayloads()
+{
+    return std::unique_lock(m_payloadMutex);
+}
+
 void ClipFileManager::deleteFilesWithHashArray(const QStringList &hashes)
 {
     for (const QString &hash : hashes) {
-        if (!PathHelper::isPlainFileName(hash) || DBKeeper::historyExist(hash))
+        if (!PathHelper::isPlainFileName(hash))
+            continue;
+        // Whether a row still uses the hash, and the removal, happen under the payload lock: a
+        // capture storing the same clip now either has its row in place, so the files stay, or
+        // writes the payload anew after they are gone.
+        const auto payloads = lockPayloads();
+        if (DBKeeper::historyExist(hash))
             continue;
         removePreviewLinksOf(PathHelper::getBaseFilePath(hash));
         QFile::remove(PathHelper::getBaseFilePath(hash));

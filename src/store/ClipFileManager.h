@@ -6,11 +6,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <mutex>
 #include <optional>
 
 // Writes, reads, packs, links and deletes the payload files of clips. A payload is the file
 // files/HASH; kinds marked "+zip" also keep zips/HASH, an archive with one deflated entry
-// named by the hash, which is what travels to and from the service.
+// named by the hash, which is what travels to and from the service. Payloads and archives are
+// readable by their owner only.
 class ClipFileManager final
 {
     Q_DISABLE_COPY_MOVE(ClipFileManager)
@@ -35,11 +37,21 @@ public:
     // previews/NAME as a hard link to files/HASH, made anew when it no longer is one.
     QString makePreviewLink(const HistoryModel &history);
 
-    // Removes files/, zips/ and previews/ HASH of every hash that no row uses any more.
+    // Held while a payload file and the row that uses it must change together. The capture
+    // holds it from writing a clip's payload until its row is stored; deleteFilesWithHashArray
+    // holds it while it looks for rows of a hash and removes its files. So a clearing that runs
+    // while the same clip is captured never leaves a row without its payload. Recursive, so
+    // that work done under it may delete clips itself.
+    [[nodiscard]] std::unique_lock<std::recursive_mutex> lockPayloads();
+
+    // Removes files/, zips/ and previews/ HASH of every hash that no row uses any more. Call it
+    // after the rows are deleted (their transaction committed).
     void deleteFilesWithHashArray(const QStringList &hashes);
     void deleteZipfileWithName(const QString &md5);
 
 private:
     ClipFileManager() = default;
     static void removePreviewLinksOf(const QString &payload);
+
+    std::recursive_mutex m_payloadMutex;
 };

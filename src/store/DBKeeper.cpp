@@ -1,6 +1,7 @@
 #include "store/DBKeeper.h"
 
 #include "support/Database.h"
+#include "support/Log.h"
 #include "support/PayloadLimit.h"
 
 #include <algorithm>
@@ -26,12 +27,33 @@ std::optional<HistoryModel> firstRecord(const char *sql, SqlParams params = {})
     return record;
 }
 
-QStringList collectHashes(Database &db, const char *sql, SqlParams params = {})
+// Collects the hashes of the rows that `condition` selects and deletes those rows, in one write
+// transaction: the write lock is taken before the select, so no row can be written in between
+// and the list holds exactly the rows deleted (one entry per row). When any step fails,
+// nothing is deleted and the list is empty.
+QStringList collectAndDelete(const char *condition, SqlParams params = {})
 {
+    const std::string select = std::string("select file_hash from history where ") + condition;
+    const std::string remove = std::string("delete from history where ") + condition;
     QStringList hashes;
-    SqlQuery rows = db.query(sql, params);
-    while (rows.next())
-        hashes << rows.text(0).value_or(QString());
+    DBObject::inDatabase([&](Database &db) {
+        WriteTransaction transaction(db);
+        if (!transaction.isActive())
+            return;
+        QStringList collected;
+        {
+            SqlQuery rows = db.query(select.c_str(), params);
+            while (rows.next())
+                collected << rows.text(0).value_or(QString());
+            if (rows.failed())
+                return;
+        }
+        if (!db.exec(remove.c_str(), params) || !transaction.commit()) {
+            qCWarning(lcStore) << "rows not deleted:" << condition << db.lastError();
+            return;
+        }
+        hashes = collected;
+    });
     return hashes;
 }
 
@@ -183,17 +205,10 @@ std::optional<QString> deleteHistoryWithId(const QVariant &historyId)
     const qint64 id = historyId.toString().trimmed().toLongLong(&isNumber);
     if (!isNumber)
         return std::nullopt;
-    std::optional<QString> hash;
-    DBObject::inDatabase([&](Database &db) {
-        {
-            SqlQuery rows = db.query("select file_hash from history where history_id = ?", {id});
-            if (rows.next())
-                hash = rows.text(0);
-        }
-        if (hash)
-            db.exec("delete from history where history_id = ?", {id});
-    });
-    return hash;
+    const QStringList hashes = collectAndDelete("history_id = ?", {id});
+    if (hashes.isEmpty())
+        return std::nullopt;
+    return hashes.first();
 }
 
 void removeInvalidDatas()
@@ -203,57 +218,34 @@ void removeInvalidDatas()
 
 QStringList cleanupDatabase(const QString &category)
 {
-    QStringList hashes;
+    qint64 count = 0;
     DBObject::inDatabase([&](Database &db) {
-        qint64 count = 0;
-        {
-            SqlQuery rows = db.query("select count(history_id) from history where category is ?", {category});
-            if (rows.next())
-                count = rows.int64(0);
-        }
-        if (count < kKeptPerCategory + 1)
-            return;
-        hashes = collectHashes(db,
-                               "select file_hash from history where timestamp < (select min(timestamp) from "
-                               "(select timestamp from history where category is ? order by timestamp desc "
-                               "limit 60)) and category is ?",
-                               {category, category});
-        db.exec("delete from history where timestamp < (select min(timestamp) from (select timestamp from "
-                "history where category is ? order by timestamp desc limit 60)) and category is ?",
-                {category, category});
+        SqlQuery rows = db.query("select count(history_id) from history where category is ?", {category});
+        if (rows.next())
+            count = rows.int64(0);
     });
-    return hashes;
+    if (count < kKeptPerCategory + 1)
+        return {};
+    // The boundary is the timestamp of the 60th newest row; rows that share it all stay.
+    return collectAndDelete(
+        "timestamp < (select min(timestamp) from (select timestamp from history where category "
+        "is ? order by timestamp desc limit 60)) and category is ?",
+        {category, category});
 }
 
 QStringList clearAllHistory()
 {
-    QStringList hashes;
-    DBObject::inDatabase([&](Database &db) {
-        hashes = collectHashes(db, "select file_hash from history where favourite <= 0");
-        db.exec("delete from history where favourite <= 0");
-    });
-    return hashes;
+    return collectAndDelete("favourite <= 0");
 }
 
 QStringList clearHistoryLessThan(double timestamp)
 {
-    QStringList hashes;
-    DBObject::inDatabase([&](Database &db) {
-        hashes = collectHashes(db, "select file_hash from history where favourite <= 0 and timestamp < ?",
-                               {timestamp});
-        db.exec("delete from history where favourite <= 0 and timestamp < ?", {timestamp});
-    });
-    return hashes;
+    return collectAndDelete("favourite <= 0 and timestamp < ?", {timestamp});
 }
 
 QStringList removeAllData()
 {
-    QStringList hashes;
-    DBObject::inDatabase([&](Database &db) {
-        hashes = collectHashes(db, "select file_hash from history");
-        db.exec("delete from history");
-    });
-    return hashes;
+    return collectAndDelete("1");
 }
 
 } // namespace DBKeeper

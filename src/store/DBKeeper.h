@@ -12,7 +12,10 @@
 // The store's queries: lists of clips, the next clip for each sync service, updates of every
 // row of a hash, deletions, retention and clearing. Each call is one unit of work on the
 // connection pool. Deleting calls return the hashes of the deleted rows, so that the caller
-// can remove the payload files no row uses any more.
+// can then remove the payload files no row uses any more (ClipFileManager::
+// deleteFilesWithHashArray). Those that select rows by a condition collect the hashes and
+// delete the rows in one write transaction, so the list is exactly the rows deleted; when the
+// deletion fails, nothing is deleted and the list is empty.
 namespace DBKeeper {
 
 inline constexpr int kMaxListCount = 30;

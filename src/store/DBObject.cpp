@@ -1,12 +1,12 @@
 #include "store/DBObject.h"
 
-#include "store/HistorySchema.h"
-
-#include <mutex>
+#include "store/HistoryDatabase.h"
 
 void DBObject::inDatabase(const DBFetcher::Work &work)
 {
-    static std::once_flag schemaReady;
-    std::call_once(schemaReady, [] { DBFetcher::sharedInstance().inDatabase(HistorySchema::setUp); });
+    // Without a usable database nothing runs: reads find no rows and writes do nothing, as
+    // they would on a connection that failed, but without a failure logged for each.
+    if (!HistoryDatabase::isUsable())
+        return;
     DBFetcher::sharedInstance().inDatabase(work);
 }

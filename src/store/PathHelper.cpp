@@ -1,5 +1,7 @@
 #include "store/PathHelper.h"
 
+#include "store/PrivateFiles.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
@@ -8,9 +10,11 @@ namespace {
 QString inFolder(const QString &subfolder, const QString &name)
 {
     QString folder = PathHelper::dataFolder();
-    if (!subfolder.isEmpty())
+    PrivateFiles::makeFolder(folder);
+    if (!subfolder.isEmpty()) {
         folder += QLatin1Char('/') + subfolder;
-    QDir().mkpath(folder);
+        PrivateFiles::makeFolder(folder);
+    }
     return name.isEmpty() ? folder : folder + QLatin1Char('/') + name;
 }
 

@@ -3,8 +3,8 @@
 #include <QString>
 
 // Names the data folder and its subfolders. Every call creates the folder it names (and the
-// data folder), ignoring failures; the file named by the argument is never created.
-// The data folder is $QUILLET_DATA_DIR when set, else $XDG_DATA_HOME/Quillet.
+// data folder) readable by the owner only, ignoring failures; the file named by the argument is never
+// created. The data folder is $QUILLET_DATA_DIR when set, else $XDG_DATA_HOME/Quillet.
 namespace PathHelper {
 QString dataFolder();
 QString getBaseAppLibraryPath(const QString &name = {});

@@ -82,9 +82,11 @@ double SqlQuery::real(int column) const
     return isNull(column) ? 0.0 : sqlite3_column_double(m_statement, column);
 }
 
-Database::Database(const QString &path)
+Database::Database(const QString &path, Access access)
 {
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    const int flags =
+        (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
+        | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr) != SQLITE_OK) {
         qCWarning(lcStore) << "cannot open database" << path << (m_db ? sqlite3_errmsg(m_db) : "");
         sqlite3_close(m_db);
@@ -92,6 +94,8 @@ Database::Database(const QString &path)
         return;
     }
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    if (access == Access::ReadOnly)
+        return;
     // Write-ahead logging lets the menu read while a sync thread writes, and makes each of
     // the many small autocommit statements cheap; NORMAL sync keeps the file consistent on
     // a crash and loses at most the last commits on a power cut.
@@ -210,4 +214,38 @@ int Database::changes() const
 QString Database::lastError() const
 {
     return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("no connection");
+}
+
+bool Database::lastErrorIsDamage() const
+{
+    if (!m_db)
+        return false;
+    const int code = sqlite3_errcode(m_db) & 0xff;
+    return code == SQLITE_NOTADB || code == SQLITE_CORRUPT;
+}
+
+WriteTransaction::WriteTransaction(Database &db)
+    : m_db(db)
+    , m_active(db.exec("BEGIN IMMEDIATE"))
+{
+    if (!m_active)
+        qCWarning(lcStore) << "cannot begin a write transaction:" << db.lastError();
+}
+
+WriteTransaction::~WriteTransaction()
+{
+    if (m_active && !m_db.exec("ROLLBACK"))
+        qCWarning(lcStore) << "rollback failed:" << m_db.lastError();
+}
+
+bool WriteTransaction::commit()
+{
+    if (!m_active)
+        return false;
+    if (!m_db.exec("COMMIT")) {
+        qCWarning(lcStore) << "commit failed:" << m_db.lastError();
+        return false;
+    }
+    m_active = false;
+    return true;
 }

@@ -66,7 +66,12 @@ class Database final
     Q_DISABLE_COPY_MOVE(Database)
 
 public:
-    explicit Database(const QString &path);
+    enum class Access {
+        ReadWrite, // created when missing, in write-ahead-log mode
+        ReadOnly, // opened as it is, for looking at a file that must not change
+    };
+
+    explicit Database(const QString &path, Access access = Access::ReadWrite);
     ~Database();
 
     bool isOpen() const { return m_db != nullptr; }
@@ -83,6 +88,9 @@ public:
 
     int changes() const;
     QString lastError() const;
+    // True when the last call failed because the file is not a database or is damaged (as
+    // opposed to being busy, unreadable or on a full disk).
+    bool lastErrorIsDamage() const;
 
 private:
     sqlite3_stmt *prepare(const std::string &sql);
@@ -90,4 +98,24 @@ private:
 
     sqlite3 *m_db = nullptr;
     std::unordered_map<std::string, sqlite3_stmt *> m_statements;
+};
+
+// A write transaction on one connection: BEGIN IMMEDIATE takes the write lock at once (waiting
+// as any statement does), so what the transaction reads stays true until it commits. It is
+// rolled back on destruction unless commit() succeeded.
+class WriteTransaction final
+{
+    Q_DISABLE_COPY_MOVE(WriteTransaction)
+
+public:
+    explicit WriteTransaction(Database &db);
+    ~WriteTransaction();
+
+    // False when the transaction could not begin; then nothing should be run in it.
+    bool isActive() const { return m_active; }
+    bool commit();
+
+private:
+    Database &m_db;
+    bool m_active = false;
 };

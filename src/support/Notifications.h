@@ -9,4 +9,7 @@ inline constexpr char history_delete[] = "history_delete";
 inline constexpr char FILE_DOWNLOAD_DONE[] = "FILE_DOWNLOAD_DONE";
 inline constexpr char ALL_FILE_DOWNLOAD_DONE[] = "ALL_FILE_DOWNLOAD_DONE";
 inline constexpr char NOTIF_PLUGIN_CHANGED[] = "NOTIF_PLUGIN_CHANGED";
+// The history store found a problem at start that the user must hear of (a damaged database
+// moved aside, a data folder that cannot be written); the object is the message to show.
+inline constexpr char HISTORY_STORE_ALERT[] = "HISTORY_STORE_ALERT";
 } // namespace Notifications

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPointer>
 
 namespace {
 
@@ -115,8 +116,14 @@ void RequestManager::request(RequestCompletion completion, QObject *context)
     const QUrl url = QUrl::fromEncoded(combinURL().toUtf8(), QUrl::TolerantMode);
     const QByteArray method = httpMethod().toLatin1();
     const std::optional<QByteArray> body = httpBodyData();
+    // The reply is read on the queue after the caller may have let go of this object.
     std::shared_ptr<RequestManager> self = weak_from_this().lock();
-    Q_ASSERT_X(self, "RequestManager::request", "request objects are owned through std::shared_ptr");
+    if (!self) {
+        qCWarning(lcSync) << "a request object not owned through std::shared_ptr was not sent";
+        complete(completion, guard, hasContext, std::nullopt, kNoResponse,
+                 RequestError{QLatin1String(kClientErrorDomain), 0, QStringLiteral("request not owned")});
+        return;
+    }
 
     RequestTransport &transport = RequestTransport::sharedInstance();
     transport.queue().async([self, url, method, body, completion, guard, hasContext] {

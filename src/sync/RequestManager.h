@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QJsonObject>
-#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -25,6 +24,8 @@ using RequestCompletion = std::function<void(const RequestResult &result, int st
 // hooks: its path (methodURL), its query pairs (combinURL), its body (genPostData), whether it
 // may run (isContinueRequest) and how it reads the reply (parse). Request objects are owned
 // through std::shared_ptr: a request keeps its object alive until its completion has run.
+class QObject;
+
 class RequestManager : public std::enable_shared_from_this<RequestManager>
 {
     Q_DISABLE_COPY_MOVE(RequestManager)

@@ -7,8 +7,10 @@
 #include "support/Database.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
+#include <QProcess>
 #include <QTest>
 
 namespace {
@@ -47,6 +49,7 @@ private slots:
     void deleteAndClear();
     void versionPluginsAndPasswordMail();
     void expiredTokens();
+    void administratorSetsPassword();
     void logHoldsNoSecrets();
 
 private:
@@ -111,8 +114,17 @@ void TestServerProtocol::accounts()
 
 void TestServerProtocol::pushAndPullWithCursor()
 {
-    const qint64 start = m_b->pull(0).json.value(QStringLiteral("request_timestamp")).toInteger();
+    // A device that holds nothing (cursor 0) gets every record, its own included.
+    const QJsonObject first =
+        m_b->pushRecord(SyncClient::textRecord(QStringLiteral("first of all"), 1690000000))
+            .json.value(QStringLiteral("history"))
+            .toObject();
+    const HttpReply full = m_b->pull(0);
+    QCOMPARE(full.json.value(QStringLiteral("histories")).toArray().size(), 1);
+    QCOMPARE(full.json.value(QStringLiteral("histories")).toArray().first().toObject(), first);
+    const qint64 start = full.json.value(QStringLiteral("request_timestamp")).toInteger();
     const qint64 startA = m_a->pull(0).json.value(QStringLiteral("request_timestamp")).toInteger();
+    QVERIFY(start > 0);
 
     QList<QJsonObject> pushed;
     for (int i = 0; i < 3; ++i) {
@@ -383,7 +395,11 @@ void TestServerProtocol::deleteAndClear()
     }));
     const HttpReply afterClear = m_b->pull(beforeClear);
     QVERIFY(afterClear.json.value(QStringLiteral("clear_all_ts")).toInteger() > 0);
-    const QJsonArray left = counter.pull(0).json.value(QStringLiteral("histories")).toArray();
+    const HttpReply fullPull = counter.pull(0);
+    // A device that holds nothing has nothing to delete.
+    QVERIFY(!fullPull.json.contains(QStringLiteral("clear_all_ts")));
+    QVERIFY(fullPull.json.value(QStringLiteral("action")).toArray().isEmpty());
+    const QJsonArray left = fullPull.json.value(QStringLiteral("histories")).toArray();
     QVERIFY(!left.isEmpty());
     for (const QJsonValue &v : left)
         QVERIFY(v.toObject().value(QStringLiteral("favourite")).toInteger() > 0);
@@ -451,14 +467,21 @@ void TestServerProtocol::expiredTokens()
 {
     SyncClient c(m_server.origin(), QStringLiteral("deviceC0003"));
     QCOMPARE(c.login(kEmail, kPassword).code(), 0);
+    Database db(m_server.dataDir() + QStringLiteral("/sync.sqlite"));
+    const QString digest = QString::fromLatin1(
+        QCryptographicHash::hash(c.userToken().toUtf8(), QCryptographicHash::Sha256).toHex());
+    const auto expiry = [&db, &digest] {
+        SqlQuery row = db.query("select expires from tokens where digest = ?", {digest});
+        return row.next() ? row.int64(0) : -1;
+    };
+    // A token in use stays valid: its expiry moves forward.
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QVERIFY(db.exec("update tokens set expires = ? where digest = ?", {now + 100, digest}));
     QCOMPARE(c.pull(0).code(), 0);
-    {
-        Database db(m_server.dataDir() + QStringLiteral("/sync.sqlite"));
-        const QString digest = QString::fromLatin1(
-            QCryptographicHash::hash(c.userToken().toUtf8(), QCryptographicHash::Sha256).toHex());
-        QVERIFY(db.exec("update tokens set expires = 1 where digest = ?", {digest}));
-        QCOMPARE(db.changes(), 1);
-    }
+    QVERIFY(expiry() > now + 29 * 24 * 3600);
+
+    QVERIFY(db.exec("update tokens set expires = 1 where digest = ?", {digest}));
+    QCOMPARE(db.changes(), 1);
     const HttpReply init = c.get(QStringLiteral("/init/"), QStringLiteral("&device_name=C"));
     QCOMPARE(init.status, 200);
     QCOMPARE(init.json.value(QStringLiteral("token_expire")).toInt(), 1);
@@ -470,6 +493,28 @@ void TestServerProtocol::expiredTokens()
     QCOMPARE(c.pull(0).status, 401);
     // The other devices' sign-ins are untouched.
     QCOMPARE(m_a->pull(0).code(), 0);
+}
+
+void TestServerProtocol::administratorSetsPassword()
+{
+    const auto setPassword = [this](const QString &email) {
+        QProcess tool;
+        tool.start(ServerHarness::program(), {QStringLiteral("--data-dir"), m_server.dataDir(),
+                                              QStringLiteral("--set-password"), email});
+        tool.write("a new password\n");
+        tool.closeWriteChannel();
+        return tool.waitForFinished(20000) ? tool.exitCode() : -1;
+    };
+    QCOMPARE(setPassword(QStringLiteral("nobody@example.org")), 1);
+    QCOMPARE(setPassword(QStringLiteral("WALK@example.org")), 0);
+    m_secrets << SyncClient::md5Hex("a new password");
+
+    // Every sign-in of the user ends; the old password no longer works, the new one does.
+    QCOMPARE(m_a->pull(0).status, 401);
+    SyncClient d(m_server.origin(), QStringLiteral("deviceD0004"));
+    QCOMPARE(d.login(kEmail, kPassword).status, 401);
+    QCOMPARE(d.login(kEmail, QStringLiteral("a new password")).code(), 0);
+    QCOMPARE(d.pull(0).code(), 0);
 }
 
 void TestServerProtocol::logHoldsNoSecrets()

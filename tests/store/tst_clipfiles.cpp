@@ -1,7 +1,9 @@
-// Payload files in a real data folder: writing, archives, preview links and deletion.
+// Payload files in a real data folder: writing, archives, preview links, deletion, and
+// permissions that keep them the owner's alone.
 #include "TestDirs.h"
 #include "ZipReading.h"
 #include "store/ClipFileManager.h"
+#include "store/DBFetcher.h"
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
 #include "support/Md5.h"
@@ -26,6 +28,21 @@ ino_t inodeOf(const QString &path)
 {
     struct stat info {};
     return stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat info = {};
+    return lstat(QFile::encodeName(path).constData(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes, mode_t mode)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    QVERIFY(chmod(QFile::encodeName(path).constData(), mode) == 0);
 }
 
 } // namespace
@@ -155,6 +172,38 @@ private slots:
         clip.file_name = QStringLiteral("../../outside.txt");
         const QString link = files().makePreviewLink(clip);
         QVERIFY(link.startsWith(PathHelper::getPreviewsFilePath()));
+    }
+
+    void clipFilesAreTheOwnersAlone()
+    {
+        const mode_t previous = umask(022);
+        const QByteArray text("a password, copied by accident");
+        HistoryModel textClip = clipFor(text, QStringLiteral("text_txt"));
+        files().saveClipData(text, textClip);
+        textClip.save();
+        const QByteArray image(5000, 'i');
+        HistoryModel imageClip = clipFor(image, QStringLiteral("image_data+zip"));
+        files().saveClipData(image, imageClip);
+        QTemporaryDir userFolder;
+        const QString userFile = userFolder.filePath(QStringLiteral("private.pdf"));
+        writeFile(userFile, "a user's file", 0755);
+        HistoryModel fileClip = clipFor("a user's file", QStringLiteral("file_pdf+zip"));
+        fileClip.file_name = QStringLiteral("private.pdf");
+        QVERIFY(files().saveClipFile(userFile, fileClip));
+        const QString preview = files().makePreviewLink(fileClip);
+        umask(previous);
+
+        for (const QString &folder : {PathHelper::dataFolder(), PathHelper::getBaseFilePath(),
+                                      PathHelper::getZipsFilePath(), PathHelper::getPreviewsFilePath()})
+            QCOMPARE(modeOf(folder), mode_t(0700));
+        const QString database = DBFetcher::databasePath();
+        for (const QString &path : QStringList{
+                 PathHelper::getBaseFilePath(textClip.hash()), PathHelper::getBaseFilePath(imageClip.hash()),
+                 PathHelper::getZipsFilePath(imageClip.hash()), PathHelper::getBaseFilePath(fileClip.hash()),
+                 PathHelper::getZipsFilePath(fileClip.hash()), preview, database,
+                 QString(database + QStringLiteral("-wal")), QString(database + QStringLiteral("-shm"))})
+            QVERIFY2(modeOf(path) == 0600, qPrintable(path + QStringLiteral(" %1").arg(modeOf(path), 0, 8)));
+        QCOMPARE(modeOf(userFile), mode_t(0755));
     }
 
     void foldersAreRecreatedOnDemand()

@@ -1,8 +1,14 @@
-// Store queries: lists, sync selections, column updates, deletions, retention and clearing.
+// Store queries: lists, sync selections, column updates, deletions, retention and clearing,
+// also while the capture writes.
 #include "TestDirs.h"
+#include "capture/ClipController.h"
+#include "platform/MemoryPasteboard.h"
+#include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
+#include "store/PathHelper.h"
 #include "support/Database.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QtTest>
@@ -42,6 +48,17 @@ qint64 rowCount(const QString &category)
             count = rows.int64(0);
     });
     return count;
+}
+
+QStringList storedHashes()
+{
+    QStringList hashes;
+    DBObject::inDatabase([&](Database &db) {
+        SqlQuery rows = db.query("select distinct file_hash from History order by file_hash");
+        while (rows.next())
+            hashes << *rows.text(0);
+    });
+    return hashes;
 }
 
 } // namespace
@@ -235,6 +252,36 @@ private slots:
         b->wait();
         QVERIFY(written[0] > 0 && written[1] > 0);
         QCOMPARE(rowCount(Category::history), qint64(written[0] + written[1]));
+    }
+
+    // The capture stores clips on one thread (each twice, as when the same text is copied
+    // again) while the main thread clears the history, both through the real store on one
+    // database file. Afterwards every row has its payload and every payload has a row.
+    void clearingWhileCapturingKeepsRowsAndPayloadsTogether()
+    {
+        std::atomic<bool> capturing = true;
+        std::unique_ptr<QThread> capture(QThread::create([&] {
+            MemoryPasteboard clipboard;
+            ClipController controller(clipboard);
+            for (int i = 0; i < 600; ++i) {
+                clipboard.setString(QStringLiteral("clip %1").arg(i / 2));
+                controller.catchClipboard();
+            }
+            capturing = false;
+        }));
+        capture->start();
+        int clears = 0;
+        while (capturing) {
+            const QStringList hashes =
+                ++clears % 4 == 0 ? DBKeeper::removeAllData() : DBKeeper::clearAllHistory();
+            ClipFileManager::sharedInstance().deleteFilesWithHashArray(hashes);
+        }
+        capture->wait();
+
+        QStringList payloads = QDir(PathHelper::getBaseFilePath()).entryList(QDir::Files);
+        payloads.sort();
+        QVERIFY(clears > 10);
+        QCOMPARE(payloads, storedHashes());
     }
 };
 

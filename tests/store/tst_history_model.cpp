@@ -46,28 +46,6 @@ private:
 private slots:
     void init() { DBKeeper::removeAllData(); }
 
-    void newRecordStoresDefaults()
-    {
-        HistoryModel clip;
-        clip.content = QStringLiteral("hello");
-        clip.file_hash = QStringLiteral("h1");
-        clip.type = QStringLiteral("text_txt");
-        clip.save();
-
-        const QList<HistoryModel> rows = DBKeeper::getAllHistory();
-        QCOMPARE(rows.size(), 1);
-        const HistoryModel &stored = rows.first();
-        QCOMPARE(stored.timestamp, qint64(0));
-        QCOMPARE(stored.history_id, 0);
-        QCOMPARE(stored.file_id, 0);
-        QCOMPARE(stored.change_timestamp, 0.0);
-        QCOMPARE(stored.deviceName(), HostInfo::localizedName());
-        QCOMPARE(stored.category, Category::history);
-        QCOMPARE(stored.favourite, qint64(0));
-        QCOMPARE(stored.secert, false);
-        QVERIFY(!stored.file_name.has_value());
-    }
-
     void incompleteRecordsLeaveTheTableAsItWas()
     {
         HistoryModel noContent;

@@ -1,12 +1,19 @@
-// Schema set-up on real database files: fresh layout, upgrades of older layouts, clean-up.
+// Schema set-up on real database files: fresh layout, upgrades of older layouts, clean-up; an
+// upgrade killed midway, half-upgraded files, and starts on a damaged database or a data folder
+// that cannot be written (in a process of their own).
 #include "TestDirs.h"
-#include "store/DBKeeper.h"
-#include "support/Database.h"
 #include "store/DBFetcher.h"
+#include "store/DBKeeper.h"
 #include "store/HistorySchema.h"
+#include "support/Database.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -52,6 +59,72 @@ void createOldLayout(Database &db, int columns, bool nullableContent = false)
     if (nullableContent)
         chosen[0] = QStringLiteral("content TEXT");
     QVERIFY(db.exec(QStringLiteral("CREATE TABLE History (%1)").arg(chosen.join(QStringLiteral(", ")))));
+}
+
+void insertClip(Database &db, const char *table, const QString &content, const QString &hash)
+{
+    QVERIFY(db.exec(QStringLiteral("insert into %1 (content, file_hash, type) values (?, ?, 'text_txt')")
+                        .arg(QLatin1String(table)),
+                    {content, hash}));
+}
+
+QStringList contents(Database &db)
+{
+    QStringList found;
+    SqlQuery rows = db.query("select content from History where category = 'history' order by content");
+    while (rows.next())
+        found << *rows.text(0);
+    return found;
+}
+
+// Today's layout, as a rebuild or an older start made it, with the unique index when asked.
+void createFullTable(Database &db, const char *table, bool uniqueIndex)
+{
+    createOldLayout(db, 15);
+    if (QLatin1String(table) != QLatin1String("History"))
+        QVERIFY(db.exec(QStringLiteral("ALTER TABLE History RENAME TO %1").arg(QLatin1String(table))));
+    if (uniqueIndex)
+        QVERIFY(db.exec(
+            QStringLiteral("CREATE UNIQUE INDEX History_file_hash_category ON %1(file_hash, category)")
+                .arg(QLatin1String(table))));
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat info = {};
+    return lstat(QFile::encodeName(path).constData(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+struct StoreRun {
+    int state = -1;
+    QStringList alerts;
+    int rows = -1;
+    int logLines = 0;
+};
+
+// Starts the store in a process of its own on this data folder and captures the texts.
+StoreRun startStore(const QString &dataFolder, const QString &configFolder, const QStringList &texts)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUILLET_DATA_DIR"), dataFolder);
+    env.insert(QStringLiteral("QUILLET_CONFIG_DIR"), configFolder);
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(STORE_PROCESS), QStringList{QStringLiteral("start")} + texts);
+    StoreRun run;
+    if (!process.waitForFinished(20000) || process.exitCode() != 0)
+        return run;
+    const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        if (line.startsWith(QLatin1String("state=")))
+            run.state = line.mid(6).toInt();
+        else if (line.startsWith(QLatin1String("alert=")))
+            run.alerts << line.mid(6);
+        else if (line.startsWith(QLatin1String("rows=")))
+            run.rows = line.mid(5).toInt();
+    }
+    run.logLines = int(process.readAllStandardError().count('\n'));
+    return run;
 }
 
 } // namespace
@@ -152,7 +225,229 @@ private slots:
         QVERIFY(!db.exec("select 1"));
         SqlQuery rows = db.query("select 1");
         QVERIFY(!rows.next());
-        HistorySchema::setUp(db); // must not crash
+        QVERIFY(!HistorySchema::setUp(db));
+    }
+
+    // The rebuild that adds categories, killed with SIGKILL after each of its steps: the next
+    // start finds every row.
+    void upgradeKilledMidwayLosesNoRows_data()
+    {
+        QTest::addColumn<QByteArray>("step");
+        for (const char *step : {"created", "copied", "category added", "dropped", "renamed"})
+            QTest::newRow(step) << QByteArray(step);
+    }
+
+    void upgradeKilledMidwayLosesNoRows()
+    {
+        QFETCH(QByteArray, step);
+        const QString path =
+            m_scratch.filePath(QStringLiteral("killed-%1.sqlite").arg(QString::fromLatin1(step)));
+        {
+            Database db(path);
+            createOldLayout(db, 12);
+            for (const char *hash : {"aaa", "bbb", "ccc"})
+                insertClip(db, "History", QLatin1String(hash), QLatin1String(hash));
+        }
+
+        QProcess upgrade;
+        upgrade.start(QStringLiteral(STORE_PROCESS),
+                      {QStringLiteral("upgrade"), path, QString::fromLatin1(step)});
+        QByteArray output;
+        while (!output.contains("stopped") && upgrade.waitForReadyRead(20000))
+            output += upgrade.readAllStandardOutput();
+        QVERIFY2(output.contains("stopped"), output.constData());
+        upgrade.kill();
+        QVERIFY(upgrade.waitForFinished());
+        QCOMPARE(upgrade.exitStatus(), QProcess::CrashExit);
+
+        Database db(path);
+        QVERIFY(HistorySchema::setUp(db));
+        QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
+        QCOMPARE(contents(db),
+                 (QStringList{QStringLiteral("aaa"), QStringLiteral("bbb"), QStringLiteral("ccc")}));
+        QVERIFY(!db.hasTable(QStringLiteral("History2")));
+        QVERIFY(indexNames(db).contains(QStringLiteral("History_file_hash_category")));
+    }
+
+    // What an interrupted rebuild of an older version left behind is taken back at start.
+    void leftoverRebuildTableIsTakenBack()
+    {
+        // Killed between dropping the old table and renaming the new one.
+        {
+            Database db(scratchFile("only-history2.sqlite"));
+            createFullTable(db, "History2", true);
+            insertClip(db, "History2", QStringLiteral("old one"), QStringLiteral("h1"));
+            insertClip(db, "History2", QStringLiteral("old two"), QStringLiteral("h2"));
+            QVERIFY(HistorySchema::setUp(db));
+            QCOMPARE(contents(db), (QStringList{QStringLiteral("old one"), QStringLiteral("old two")}));
+            QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
+            QVERIFY(!db.hasTable(QStringLiteral("History2")));
+        }
+        // A later start made a new table beside it (without the index, whose name was taken)
+        // and captured into it, once the same clip as an orphaned row.
+        {
+            Database db(scratchFile("beside.sqlite"));
+            createFullTable(db, "History2", true);
+            insertClip(db, "History2", QStringLiteral("old one"), QStringLiteral("h1"));
+            insertClip(db, "History2", QStringLiteral("old two"), QStringLiteral("h2"));
+            createFullTable(db, "History", false);
+            insertClip(db, "History", QStringLiteral("new"), QStringLiteral("h3"));
+            insertClip(db, "History", QStringLiteral("recaptured"), QStringLiteral("h2"));
+            QVERIFY(HistorySchema::setUp(db));
+            QCOMPARE(contents(db), (QStringList{QStringLiteral("new"), QStringLiteral("old one"),
+                                                QStringLiteral("recaptured")}));
+            QVERIFY(!db.hasTable(QStringLiteral("History2")));
+            QVERIFY(indexNames(db).contains(QStringLiteral("History_file_hash_category")));
+        }
+        // Killed while copying: the old table still holds every row.
+        {
+            Database db(scratchFile("partial-copy.sqlite"));
+            createOldLayout(db, 13);
+            insertClip(db, "History", QStringLiteral("one"), QStringLiteral("h1"));
+            insertClip(db, "History", QStringLiteral("two"), QStringLiteral("h2"));
+            QVERIFY(db.exec("CREATE TABLE History2 AS SELECT * FROM History WHERE file_hash = 'h1'"));
+            QVERIFY(HistorySchema::setUp(db));
+            QCOMPARE(contents(db), (QStringList{QStringLiteral("one"), QStringLiteral("two")}));
+            QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
+        }
+    }
+
+    void failingUpgradeLeavesTheTableAsItWas()
+    {
+        // A row the new layout refuses (no hash) makes the copy fail; without the transaction,
+        // the old table would be dropped all the same.
+        Database db(scratchFile("refused.sqlite"));
+        QVERIFY(db.exec(
+            "CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, deviceName "
+            "TEXT, file_hash TEXT, type TEXT)"));
+        insertClip(db, "History", QStringLiteral("kept"), QStringLiteral("h1"));
+        QVERIFY(db.exec("insert into History (content) values ('no hash')"));
+
+        QVERIFY(!HistorySchema::setUp(db));
+        QCOMPARE(db.columns(QStringLiteral("History")).size(), 5);
+        QCOMPARE(count(db, "select count(*) from History"), 2);
+        QVERIFY(!db.hasTable(QStringLiteral("History2")));
+    }
+
+    // A database file that is not one, or fails the quick check, is moved aside with a dated
+    // name; a fresh history takes the new clips, and the user is told once.
+    void damagedDatabaseIsMovedAsideOnce_data()
+    {
+        QTest::addColumn<bool>("notADatabase");
+        QTest::newRow("not a database") << true;
+        QTest::newRow("fails the quick check") << false;
+    }
+
+    void damagedDatabaseIsMovedAsideOnce()
+    {
+        QFETCH(bool, notADatabase);
+        QTemporaryDir data;
+        QTemporaryDir config;
+        const QString path = data.filePath(QStringLiteral("clipDB.sqlite"));
+        if (notADatabase) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(8192, 'x'));
+            QFile wal(path + QStringLiteral("-wal"));
+            QVERIFY(wal.open(QIODevice::WriteOnly));
+            wal.write("not a log");
+        } else {
+            {
+                Database db(path);
+                QVERIFY(db.exec("PRAGMA journal_mode=DELETE"));
+                createOldLayout(db, 15);
+                QVERIFY(db.exec("BEGIN"));
+                for (int i = 0; i < 300; ++i)
+                    insertClip(db, "History", QStringLiteral("clip %1").arg(i),
+                               QStringLiteral("hash %1").arg(i));
+                QVERIFY(db.exec("COMMIT"));
+            }
+            // The table's first page is overwritten.
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek(4096));
+            file.write(QByteArray(4096, '\xff'));
+        }
+        QFile original(path);
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        const QByteArray damagedBytes = original.readAll();
+        original.close();
+
+        const StoreRun first =
+            startStore(data.path(), config.path(), {QStringLiteral("one"), QStringLiteral("two")});
+        QCOMPARE(first.state, 1);
+        QCOMPARE(first.rows, 2);
+        QCOMPARE(first.alerts.size(), 1);
+        const QStringList aside =
+            QDir(data.path()).entryList({QStringLiteral("clipDB.sqlite.damaged-*")}, QDir::Files);
+        const QRegularExpression dated(
+            QStringLiteral("^clipDB\\.sqlite\\.damaged-\\d{8}-\\d{6}(-wal|-shm)?$"));
+        QVERIFY(!aside.isEmpty());
+        for (const QString &name : aside)
+            QVERIFY2(dated.match(name).hasMatch(), qPrintable(name));
+        const QString moved = data.filePath(aside.first());
+        QCOMPARE(QFile::exists(moved + QStringLiteral("-wal")), notADatabase);
+        QVERIFY(first.alerts.first().contains(moved));
+        QVERIFY(first.alerts.first().contains(QStringLiteral("历史数据库已损坏")));
+        QFile kept(moved);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), damagedBytes);
+
+        const StoreRun second = startStore(data.path(), config.path(), {QStringLiteral("three")});
+        QCOMPARE(second.state, 0);
+        QVERIFY(second.alerts.isEmpty());
+        QCOMPARE(second.rows, 3);
+    }
+
+    // A data folder that cannot be made (here a file stands where its parent should be, which
+    // stops root too): the user is told once, nothing is recorded, and the log stays short.
+    void unwritableDataFolderIsReportedAndCaptureStops()
+    {
+        QTemporaryDir parent;
+        QTemporaryDir config;
+        QFile blocker(parent.filePath(QStringLiteral("blocker")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QString data = blocker.fileName() + QStringLiteral("/Quillet");
+        QStringList texts;
+        for (int i = 0; i < 20; ++i)
+            texts << QStringLiteral("text %1").arg(i);
+
+        const StoreRun run = startStore(data, config.path(), texts);
+        QCOMPARE(run.state, 2);
+        QCOMPARE(run.rows, 0);
+        QCOMPARE(run.alerts.size(), 1);
+        QVERIFY(run.alerts.first().contains(data));
+        QVERIFY(run.alerts.first().contains(QStringLiteral("无法写入数据文件夹")));
+        QVERIFY2(run.logLines < 5, qPrintable(QString::number(run.logLines)));
+    }
+
+    // What an earlier version left readable is tightened at start; a link to a file outside the
+    // data folder leaves that file alone.
+    void startTightensAnExistingDataFolder()
+    {
+        QTemporaryDir data;
+        QTemporaryDir config;
+        QTemporaryDir outside;
+        QVERIFY(QDir(data.path()).mkpath(QStringLiteral("files")));
+        const QString payload = data.filePath(QStringLiteral("files/0123"));
+        const QString foreign = outside.filePath(QStringLiteral("theirs"));
+        for (const QString &path : {payload, foreign}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.close();
+            QVERIFY(chmod(QFile::encodeName(path).constData(), 0644) == 0);
+        }
+        QVERIFY(QFile::link(foreign, data.filePath(QStringLiteral("files/link"))));
+        for (const QString &folder : {data.path(), data.filePath(QStringLiteral("files"))})
+            QVERIFY(chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+
+        QCOMPARE(startStore(data.path(), config.path(), {}).state, 0);
+        QCOMPARE(modeOf(data.path()), mode_t(0700));
+        QCOMPARE(modeOf(data.filePath(QStringLiteral("files"))), mode_t(0700));
+        QCOMPARE(modeOf(payload), mode_t(0600));
+        QCOMPARE(modeOf(data.filePath(QStringLiteral("clipDB.sqlite"))), mode_t(0600));
+        QCOMPARE(modeOf(foreign), mode_t(0644));
     }
 };
 

@@ -35,37 +35,6 @@ private slots:
         });
     }
 
-    void freshInstallationReadsDefaults()
-    {
-        QVERIFY(!QFile::exists(ClipUserDefaults::settingsPath()));
-        QVERIFY(ClipUserDefaults::settingsPath().startsWith(m_dirs.configPath()));
-        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
-        QVERIFY(Utils::isNeedAnalyseSecert());
-        QVERIFY(Utils::isFileAsSecert());
-        QVERIFY(!Utils::isAdvancePrivacy());
-        QCOMPARE(ClipUserDefaults::doubleValue(key(SettingsKeys::CLIP_MONITOR_SPEED), SettingsDefaults::clipMonitorSpeed), 0.6);
-        QCOMPARE(ClipUserDefaults::intValue(key(SettingsKeys::keyCode), SettingsDefaults::keyCode), 9);
-        QCOMPARE(ClipUserDefaults::intValue(key(SettingsKeys::modifierFlags), SettingsDefaults::modifierFlags), 1179648);
-        QVERIFY(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).isEmpty());
-        QVERIFY(!Utils::isNeedShowUpdate());
-    }
-
-    void switchesPersistAndFallBackWhenRemoved()
-    {
-        Utils::setAnalySecert(false);
-        QVERIFY(!Utils::isNeedAnalyseSecert());
-        ClipUserDefaults::remove(key(SettingsKeys::analyseSecert));
-        QVERIFY(Utils::isNeedAnalyseSecert());
-        Utils::setAdvancePrivacy(true);
-        QVERIFY(Utils::isAdvancePrivacy());
-        Utils::setAdvancePrivacy(false);
-
-        ClipUserDefaults::setValue(key(SettingsKeys::CLIP_MONITOR_SPEED), 0.25);
-        QCOMPARE(ClipUserDefaults::doubleValue(key(SettingsKeys::CLIP_MONITOR_SPEED), 0.6), 0.25);
-        ClipUserDefaults::setValue(key(SettingsKeys::userKeyWords), QStringList{QStringLiteral("一")});
-        QCOMPARE(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)), QStringList{QStringLiteral("一")});
-    }
-
     void tokenSetTwicePostsLoginTwice()
     {
         ConfigureManager::sharedInstance().setLoginUserEmail(QStringLiteral("me@example.org"));

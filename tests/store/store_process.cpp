@@ -1,0 +1,75 @@
+// The store in a process of its own, for tests that kill it midway or start it on a prepared
+// data folder ($QUILLET_DATA_DIR).
+//   store_process upgrade DATABASE STEP
+//       brings the schema of DATABASE up to date, stopping after STEP (printing "stopped")
+//       until the process is killed
+//   store_process start TEXT...
+//       opens the store, copies each TEXT to an in-memory clipboard and captures it, then
+//       prints "state=N", one "alert=MESSAGE" per message for the user, and "rows=N"
+#include "capture/ClipController.h"
+#include "platform/MemoryPasteboard.h"
+#include "store/DBKeeper.h"
+#include "store/HistoryDatabase.h"
+#include "store/HistorySchema.h"
+#include "support/Database.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <unistd.h>
+
+namespace {
+
+int upgrade(const QString &path, const QByteArray &stopAt)
+{
+    Database db(path);
+    const bool ready = HistorySchema::setUp(db, [&](const char *step) {
+        if (stopAt != step)
+            return;
+        QTextStream(stdout) << "stopped" << Qt::endl;
+        for (;;)
+            pause();
+    });
+    return ready ? 0 : 1;
+}
+
+int start(const QStringList &texts)
+{
+    QObject receiver;
+    QStringList alerts;
+    NotificationCenter::sharedInstance().addObserver(
+        QLatin1String(Notifications::HISTORY_STORE_ALERT), &receiver,
+        [&](const QVariant &message) { alerts << message.toString(); });
+    const HistoryDatabase::State state = HistoryDatabase::prepare();
+    MemoryPasteboard clipboard;
+    ClipController capture(clipboard);
+    for (const QString &text : texts) {
+        clipboard.setString(text);
+        capture.catchClipboard();
+    }
+    // The messages for the user arrive on the main thread's queue.
+    QCoreApplication::processEvents();
+
+    QTextStream out(stdout);
+    out << "state=" << int(state) << '\n';
+    for (const QString &alert : alerts)
+        out << "alert=" << alert << '\n';
+    out << "rows=" << DBKeeper::getAllHistory().size() << Qt::endl;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.size() == 3 && args[0] == QLatin1String("upgrade"))
+        return upgrade(args[1], args[2].toUtf8());
+    if (!args.isEmpty() && args[0] == QLatin1String("start"))
+        return start(args.mid(1));
+    QTextStream(stderr) << "usage: store_process upgrade DATABASE STEP | start TEXT...\n";
+    return 2;
+}
