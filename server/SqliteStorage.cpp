@@ -11,31 +11,6 @@ constexpr const char *kRecordColumns =
     "history_id, file_id, file_hash, content, timestamp, device_name, type, file_name, file_ready, "
     "file_size, favourite";
 
-// Commits on `commit()`, rolls back when left without it.
-class Transaction final
-{
-public:
-    explicit Transaction(Database &db)
-        : m_db(db)
-    {
-        m_db.exec("BEGIN");
-    }
-    ~Transaction()
-    {
-        if (!m_done)
-            m_db.exec("ROLLBACK");
-    }
-    bool commit()
-    {
-        m_done = m_db.exec("COMMIT");
-        return m_done;
-    }
-
-private:
-    Database &m_db;
-    bool m_done = false;
-};
-
 StoredRecord readRecord(const SqlQuery &row)
 {
     StoredRecord r;
@@ -132,7 +107,7 @@ std::optional<StoredRecord> SqliteStorage::selectByHash(qint64 userId, const QSt
 std::optional<qint64> SqliteStorage::createUser(const QString &email, const QString &passwordHash)
 {
     std::lock_guard lock(m_mutex);
-    Transaction transaction(m_db);
+    WriteTransaction transaction(m_db);
     SqlQuery existing = m_db.query("select id from users where email = ?", {email});
     if (existing.next())
         return std::nullopt;
@@ -196,7 +171,7 @@ std::optional<qint64> SqliteStorage::userForToken(const QString &digest, qint64 
 bool SqliteStorage::setPasswordHash(const QString &email, const QString &passwordHash)
 {
     std::lock_guard lock(m_mutex);
-    Transaction transaction(m_db);
+    WriteTransaction transaction(m_db);
     SqlQuery row = m_db.query("select id from users where email = ?", {email});
     if (!row.next())
         return false;
@@ -209,7 +184,7 @@ std::optional<StoredRecord> SqliteStorage::createOrMerge(qint64 userId, const QS
                                                          const IncomingRecord &in)
 {
     std::lock_guard lock(m_mutex);
-    Transaction transaction(m_db);
+    WriteTransaction transaction(m_db);
     const qint64 seq = nextSeq(userId);
     if (auto existing = selectByHash(userId, in.fileHash)) {
         // The same clip from another device (or again): one record, newest capture time, the
@@ -251,7 +226,7 @@ std::optional<StoredRecord> SqliteStorage::update(qint64 userId, const QString &
                                                   const IncomingRecord &in)
 {
     std::lock_guard lock(m_mutex);
-    Transaction transaction(m_db);
+    WriteTransaction transaction(m_db);
     const auto existing = selectById(userId, in.historyId.value_or(0));
     if (!existing || existing->fileHash != in.fileHash)
         return std::nullopt;
@@ -285,7 +260,7 @@ std::optional<StoredRecord> SqliteStorage::findByHash(qint64 userId, const QStri
 std::optional<StoredRecord> SqliteStorage::remove(qint64 userId, const QString &device, qint64 historyId)
 {
     std::lock_guard lock(m_mutex);
-    Transaction transaction(m_db);
+    WriteTransaction transaction(m_db);
     auto existing = selectById(userId, historyId);
     if (!existing)
         return std::nullopt;
@@ -301,7 +276,7 @@ std::optional<StoredRecord> SqliteStorage::remove(qint64 userId, const QString &
 ClearResult SqliteStorage::clear(qint64 userId, const QString &device, qint64 now)
 {
     std::lock_guard lock(m_mutex);
-    Transaction transaction(m_db);
+    WriteTransaction transaction(m_db);
     ClearResult result;
     SqlQuery rows = m_db.query(
         "select file_hash, file_ready from records where user_id = ? and favourite <= 0", {userId});
@@ -324,7 +299,8 @@ ClearResult SqliteStorage::clear(qint64 userId, const QString &device, qint64 no
 PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 cursor, int limit)
 {
     std::lock_guard lock(m_mutex);
-    Transaction transaction(m_db);
+    // A read transaction: one consistent view of the records, deletions and clears.
+    m_db.exec("BEGIN");
     PullResult result;
     static const std::string recordsSql =
         selectSql("user_id = ? and seq > ? and changed_by <> ? order by seq limit ?").replace(7, 0, "seq, ");
@@ -364,7 +340,7 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
         result.cursor = seq.next() ? seq.int64(0) : cursor;
     }
     if (full) {
-        transaction.commit();
+        m_db.exec("COMMIT");
         return result;
     }
     SqlQuery deletions = m_db.query(
@@ -377,7 +353,7 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
         {userId, cursor, result.cursor, device});
     if (clears.next() && !clears.isNull(0))
         result.clearTime = clears.int64(0);
-    transaction.commit();
+    m_db.exec("COMMIT");
     return result;
 }
 
@@ -393,7 +369,7 @@ std::optional<StoredRecord> SqliteStorage::setFavourite(qint64 userId, const QSt
                                                         const QString &fileHash, qint64 favourite)
 {
     std::lock_guard lock(m_mutex);
-    Transaction transaction(m_db);
+    WriteTransaction transaction(m_db);
     auto existing = selectByHash(userId, fileHash);
     if (!existing)
         return std::nullopt;
@@ -410,7 +386,7 @@ FavouriteReconciliation SqliteStorage::reconcile(qint64 userId, const QString &d
                                                  const QList<std::pair<qint64, qint64>> &held)
 {
     std::lock_guard lock(m_mutex);
-    Transaction transaction(m_db);
+    WriteTransaction transaction(m_db);
     FavouriteReconciliation result;
     QSet<qint64> current;
     for (const auto &[historyId, favourite] : held) {
@@ -444,7 +420,7 @@ std::optional<StoredRecord> SqliteStorage::markFileReady(qint64 userId, const QS
                                                          const QString &fileHash, qint64 fileId, qint64 size)
 {
     std::lock_guard lock(m_mutex);
-    Transaction transaction(m_db);
+    WriteTransaction transaction(m_db);
     auto existing = selectByHash(userId, fileHash);
     if (!existing || existing->fileId != fileId)
         return std::nullopt;
