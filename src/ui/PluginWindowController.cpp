@@ -10,6 +10,7 @@
 #include "sync/PluginStoreList.h"
 #include "sync/PluginStoreRefresh.h"
 #include "sync/ServiceRequests.h"
+#include "ui/PluginStoreTableViewCell.h"
 #include "ui/ProgressOverlay.h"
 
 #include <QCoreApplication>
@@ -218,14 +219,8 @@ void PluginWindowController::reloadStoreTableView()
     m_storeTableView->setRowCount(int(m_storeArray.size()));
     for (int row = 0; row < m_storeArray.size(); ++row) {
         fillRow(m_storeTableView, row, m_storeArray[row]);
-        auto *cell = new QWidget(m_storeTableView);
-        cell->setObjectName(QStringLiteral("id_opt"));
-        auto *cellLayout = new QHBoxLayout(cell);
-        cellLayout->setContentsMargins(4, 0, 4, 0);
-        auto *add = new QPushButton(QStringLiteral("添加"), cell);
-        add->setObjectName(QStringLiteral("addButton"));
-        cellLayout->addWidget(add);
-        connect(add, &QPushButton::clicked, this, [this, row] { optButtonClickect(row); });
+        auto *cell = new PluginStoreTableViewCell(m_storeTableView);
+        connect(cell->addButton(), &QPushButton::clicked, this, [this, row] { optButtonClickect(row); });
         m_storeTableView->setCellWidget(row, OptColumn, cell);
     }
 }
