@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtDebug>
 
 #include <signal.h>
@@ -58,8 +59,39 @@ QByteArray ServerHarness::serviceLog()
 bool ServerHarness::start(const Options &options)
 {
     m_options = options;
+    // The broker's port is chosen free, then let go before the broker binds it; another test
+    // running beside this one may take it in between. The broker then ends at once, and the
+    // set-up is tried again on another port.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (!startBroker())
+            return false;
+        if (brokerListens())
+            return startService();
+        qWarning() << "the broker could not listen on" << m_mqttPort << "; trying another port";
+    }
+    return false;
+}
+
+bool ServerHarness::brokerListens()
+{
+    const QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!deadline.hasExpired()) {
+        if (m_broker->state() == QProcess::NotRunning)
+            return false;
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(m_mqttPort));
+        // Connected, and still running: the listener is this broker's, not another test's.
+        if (probe.waitForConnected(200))
+            return !m_broker->waitForFinished(100);
+        m_broker->waitForFinished(50);
+    }
+    return false;
+}
+
+bool ServerHarness::startBroker()
+{
     m_mqttPort = freePort();
-    QJsonObject config = options.config;
+    QJsonObject config = m_options.config;
     if (!config.contains(QStringLiteral("argon2_mem_kib"))) {
         // Cheap password hashing keeps the suite fast; the algorithm is the same.
         config.insert(QStringLiteral("argon2_mem_kib"), 8192);
@@ -83,9 +115,7 @@ bool ServerHarness::start(const Options &options)
     m_broker->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_broker->start(QStringLiteral("mosquitto"),
                     {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("broker/mosquitto.conf"))});
-    if (!m_broker->waitForStarted(kStartTimeoutMs))
-        return false;
-    return startService();
+    return m_broker->waitForStarted(kStartTimeoutMs);
 }
 
 bool ServerHarness::startService()

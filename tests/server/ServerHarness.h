@@ -43,6 +43,8 @@ public:
     static QString program();
 
 private:
+    bool startBroker();
+    bool brokerListens();
     bool startService();
 
     QTemporaryDir m_dir;
