@@ -1,5 +1,6 @@
 // Status menu speed: rebuilding the menu from a large history. With "--fill ROWS FOLDER" it
-// instead fills the database of a data folder for the idle measurements of idle_usage.sh.
+// instead fills the database of a data folder, and with "--image SIDE FILE" it writes a PNG
+// photo-like test image of SIDE×SIDE pixels, for the measurements of idle_usage.sh.
 #include "menu/MenuController.h"
 #include "store/DBObject.h"
 #include "support/Database.h"
@@ -8,7 +9,9 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QImage>
 #include <QMenu>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <cstring>
@@ -53,10 +56,27 @@ void BM_buildMenu(benchmark::State &state)
 }
 BENCHMARK(BM_buildMenu)->Unit(benchmark::kMillisecond);
 
+// Smooth gradients with noise, as a photo has: nothing a compressor can fold away.
+bool writeImage(int side, const QString &path)
+{
+    QImage image(side, side, QImage::Format_RGB32);
+    QRandomGenerator noise(42);
+    for (int y = 0; y < side; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < side; ++x) {
+            const int n = int(noise.bounded(32));
+            line[x] = qRgb((x * 255 / side + n) & 255, (y * 255 / side + n) & 255, ((x + y) * 127 / side + n) & 255);
+        }
+    }
+    return image.save(path, "PNG");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (argc == 4 && std::strcmp(argv[1], "--image") == 0)
+        return writeImage(QByteArray(argv[2]).toInt(), QString::fromLocal8Bit(argv[3])) ? 0 : 1;
     if (argc == 4 && std::strcmp(argv[1], "--fill") == 0) {
         qputenv("QUILLET_DATA_DIR", argv[3]);
         fillHistory(QByteArray(argv[2]).toLongLong());

@@ -4,6 +4,7 @@
 #include "platform/SingleInstance.h"
 #include "store/PathHelper.h"
 #include "support/Log.h"
+#include "ui/InterfaceLanguage.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -19,6 +20,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Quillet"));
     QApplication::setApplicationVersion(QString::fromLatin1(BuildInfo::version));
     QApplication::setQuitOnLastWindowClosed(false);
+    InterfaceLanguage::installQtChinese();
 
     // A second Quillet on the same data folder would fight the first over the tray, the hot
     // key and the database.

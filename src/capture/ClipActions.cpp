@@ -3,7 +3,9 @@
 #include "platform/KeyInjector.h"
 #include "platform/Pasteboard.h"
 #include "store/ClipFileManager.h"
+#include "store/ClipUserDefaults.h"
 #include "store/PathHelper.h"
+#include "store/SettingsKeys.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
 
@@ -14,14 +16,12 @@ bool hasPayloadName(const HistoryModel &clip)
     return PathHelper::isPlainFileName(clip.hash());
 }
 
-void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip, const TextTransform &transform)
+void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip)
 {
     ClipFileManager &files = ClipFileManager::sharedInstance();
     switch (clip.family()) {
     case ClipFamily::Text: {
-        std::optional<QString> text = files.getStringWithMd5(clip.hash());
-        if (text && transform)
-            text = transform(*text);
+        const std::optional<QString> text = files.getStringWithMd5(clip.hash());
         // An empty string clears the clipboard: nothing is left for the paste to insert.
         pasteboard.writeString(text.value_or(QString()));
         return;
@@ -49,8 +49,38 @@ void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip, const Tex
     pasteboard.writeString(QString());
 }
 
+QStringList terminalClasses()
+{
+    const QString key = QLatin1String(SettingsKeys::terminalClasses);
+    if (ClipUserDefaults::contains(key))
+        return ClipUserDefaults::stringList(key);
+    // Either part of WM_CLASS of common terminal emulators.
+    return {QStringLiteral("gnome-terminal-server"),
+            QStringLiteral("gnome-terminal"),
+            QStringLiteral("kgx"),
+            QStringLiteral("konsole"),
+            QStringLiteral("xfce4-terminal"),
+            QStringLiteral("mate-terminal"),
+            QStringLiteral("lxterminal"),
+            QStringLiteral("qterminal"),
+            QStringLiteral("terminator"),
+            QStringLiteral("tilix"),
+            QStringLiteral("alacritty"),
+            QStringLiteral("kitty"),
+            QStringLiteral("org.wezfurlong.wezterm"),
+            QStringLiteral("foot"),
+            QStringLiteral("terminology"),
+            QStringLiteral("deepin-terminal"),
+            QStringLiteral("io.elementary.terminal"),
+            QStringLiteral("guake"),
+            QStringLiteral("tilda"),
+            QStringLiteral("sakura")};
+}
+
 void paste(KeyInjector &injector)
 {
+    // Read at every paste, so an edit of the settings file counts without a restart.
+    injector.setTerminalClasses(terminalClasses());
     dispatchMain([&injector] {
         if (!injector.postPasteKeystroke())
             qCInfo(lcCapture) << "the paste keystroke could not be posted";

@@ -18,14 +18,14 @@ namespace ClipActions {
 // True when the clip's hash can name a payload file (it is a plain file name).
 bool hasPayloadName(const HistoryModel &clip);
 
-// Turns a clip's text into a new text (a plugin); none or an empty text means no result.
-using TextTransform = std::function<std::optional<QString>(const QString &text)>;
-
 // Replaces the clipboard content by the clip's content, by its family: the full text of the
-// payload (through the transform when one is given), the TIFF bytes of an image, or the
-// clip's file under its own name. When there is nothing to write (no payload, no result of
-// the transform, an unknown family) the clipboard is left empty.
-void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip, const TextTransform &transform = {});
+// payload, the TIFF bytes of an image, or the clip's file under its own name. When there is
+// nothing to write (no payload, an unknown family) the clipboard is left empty.
+void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip);
+
+// The window classes that get Control+Shift+V: the settings' "terminalClasses" list when it is
+// there (an empty list sends Control+V everywhere), else a list of common terminal emulators.
+QStringList terminalClasses();
 
 // Queues the paste keystroke on the main thread, so that it is posted after the current menu
 // action has returned and the menu has released the keyboard.

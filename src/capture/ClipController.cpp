@@ -11,6 +11,7 @@
 #include "support/Log.h"
 #include "support/MainQueue.h"
 #include "support/Md5.h"
+#include "support/MemoryTrim.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
 #include "support/PayloadLimit.h"
@@ -137,18 +138,23 @@ bool ClipController::catchClipboard()
     // is stored.
     const auto payloads = ClipFileManager::sharedInstance().lockPayloads();
     std::optional<HistoryModel> record;
+    bool large = false;
     // A file URL wins over an image, an image over a text; only the first of each counts.
     if (const std::optional<QString> path = m_pasteboard.firstFilePath()) {
         record = fileClip(*path);
-    } else if (const std::optional<QImage> image = m_pasteboard.firstImage()) {
+    } else if (std::optional<QImage> image = m_pasteboard.firstImage()) {
+        large = std::size_t(image->sizeInBytes()) >= MemoryTrim::kLargeClipBytes;
         record = imageClip(*image);
+        image.reset(); // the decoded pixels go before the row is written
     } else if (const std::optional<QString> text = m_pasteboard.string()) {
         record = textClip(*text);
     }
-    if (!record)
-        return false;
-    store(*record);
-    return true;
+    if (record)
+        store(*record);
+    // The buffers of a large image are free by now; the allocator hands their pages back.
+    if (large)
+        MemoryTrim::returnFreedMemory();
+    return record.has_value();
 }
 
 std::optional<HistoryModel> ClipController::fileClip(const QString &path)

@@ -1,8 +1,11 @@
 #include "capture/ShortcutController.h"
 
+#include "platform/HotKeyTranslation.h"
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
 #include "support/Log.h"
+
+#include <limits>
 
 namespace {
 
@@ -17,12 +20,22 @@ QString modifierFlagsKey()
 }
 
 // A stored value as a 32-bit signed integer: the off marker -8192 may also have been written
-// as its unsigned bits 0xFFFFE000. An absent or unreadable value reads as 0.
-qint32 storedInt32(const QString &key)
+// as its unsigned bits 0xFFFFE000. None when the value is absent or does not parse as a whole
+// number of 32 bits (a damaged settings file).
+std::optional<qint32> storedInt32(const QString &key)
 {
     bool ok = false;
     const qlonglong value = ClipUserDefaults::value(key).toLongLong(&ok);
-    return ok ? static_cast<qint32>(static_cast<quint32>(value)) : 0;
+    if (!ok || value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<quint32>::max())
+        return std::nullopt;
+    return static_cast<qint32>(static_cast<quint32>(value));
+}
+
+// A global hot key without Command, Control or Option would swallow plain typing everywhere.
+bool hasModifier(const KeyCombination &combination)
+{
+    const unsigned modifiers = HotKeyTranslation::modifiersForFlags(combination.modifierFlags);
+    return (modifiers & ~unsigned(HotKeyTranslation::ShiftModifier)) != 0;
 }
 
 } // namespace
@@ -55,7 +68,8 @@ void ShortcutController::stop()
 
 KeyCombination ShortcutController::defaultShortcut()
 {
-    return {static_cast<unsigned>(SettingsDefaults::keyCode), static_cast<unsigned>(SettingsDefaults::modifierFlags)};
+    return {static_cast<unsigned>(SettingsDefaults::keyCode),
+            static_cast<unsigned>(SettingsDefaults::modifierFlags)};
 }
 
 void ShortcutController::setShortcut(const std::optional<KeyCombination> &combination)
@@ -66,8 +80,14 @@ void ShortcutController::setShortcut(const std::optional<KeyCombination> &combin
     if (!combination)
         return;
     saveShortcut();
+    if (!hasModifier(*combination)) {
+        qCWarning(lcApp) << "a hot key without a modifier is not registered" << combination->keyCode
+                         << combination->modifierFlags;
+        return;
+    }
     if (m_registrar && !m_registrar->registerHotKey(*combination, m_action))
-        qCInfo(lcApp) << "the hot key could not be registered" << combination->keyCode << combination->modifierFlags;
+        qCInfo(lcApp) << "the hot key could not be registered" << combination->keyCode
+                      << combination->modifierFlags;
 }
 
 void ShortcutController::saveShortcut() const
@@ -87,10 +107,11 @@ void ShortcutController::shortcutOff()
 
 std::optional<KeyCombination> ShortcutController::storedShortcut()
 {
-    if (!ClipUserDefaults::contains(keyCodeKey()) || !ClipUserDefaults::contains(modifierFlagsKey()))
+    const std::optional<qint32> keyCode = storedInt32(keyCodeKey());
+    const std::optional<qint32> modifierFlags = storedInt32(modifierFlagsKey());
+    if (!keyCode || !modifierFlags)
         return std::nullopt;
-    return KeyCombination{static_cast<unsigned>(storedInt32(keyCodeKey())),
-                          static_cast<unsigned>(storedInt32(modifierFlagsKey()))};
+    return KeyCombination{static_cast<unsigned>(*keyCode), static_cast<unsigned>(*modifierFlags)};
 }
 
 bool ShortcutController::isShortcutOff()

@@ -30,13 +30,15 @@ public:
 
     std::optional<KeyCombination> shortcut() const { return m_shortcut; }
     // Drops every registration, then stores and registers the combination (a combination the
-    // desktop refuses is still stored; before start() it is only stored). None switches the hot
-    // key off for now only.
+    // desktop refuses is still stored; before start() it is only stored). A combination without
+    // Command, Control or Option is never registered: it would swallow plain typing. None
+    // switches the hot key off for now only.
     void setShortcut(const std::optional<KeyCombination> &combination);
     void saveShortcut() const;
     // Switches the hot key off and remembers that across restarts.
     void shortcutOff();
-    // The stored combination when both keys are present.
+    // The stored combination when both keys are present and parse as numbers; otherwise the
+    // default applies.
     static std::optional<KeyCombination> storedShortcut();
     static bool isShortcutOff();
 

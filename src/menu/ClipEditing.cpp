@@ -10,6 +10,7 @@
 #include "support/Notifications.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,6 +31,20 @@ std::optional<QString> writeAtomically(const QString &path, const QByteArray &by
     return path;
 }
 
+// "图片 2026-12-06 22.30.15.jpg" from the time the clip was copied (now when unknown), with
+// " (2)", " (3)" … before the extension when that name is taken: a name a person can read, and
+// never a file of theirs replaced.
+QString readableImagePath(const HistoryModel &clip, const QString &folder, const QString &extension)
+{
+    const QDateTime copied =
+        clip.timestamp ? QDateTime::fromSecsSinceEpoch(*clip.timestamp) : QDateTime::currentDateTime();
+    const QString stem = QStringLiteral("图片 ") + copied.toString(QStringLiteral("yyyy-MM-dd HH.mm.ss"));
+    QString path = folder + QLatin1Char('/') + stem + QLatin1Char('.') + extension;
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = folder + QLatin1Char('/') + stem + QStringLiteral(" (%1).").arg(n) + extension;
+    return path;
+}
+
 std::optional<QString> saveImage(const HistoryModel &clip, const QString &folder)
 {
     const std::optional<QByteArray> bytes = ClipFileManager::sharedInstance().getDataWithMd5(clip.hash());
@@ -39,7 +54,7 @@ std::optional<QString> saveImage(const HistoryModel &clip, const QString &folder
     if (!format)
         return std::nullopt;
     if (*format != QLatin1String("tiff"))
-        return writeAtomically(folder + QLatin1Char('/') + clip.hash() + QLatin1Char('.') + *format, *bytes);
+        return writeAtomically(readableImagePath(clip, folder, *format), *bytes);
     QImage image;
     if (!image.loadFromData(*bytes, "TIFF"))
         return std::nullopt;
@@ -48,7 +63,7 @@ std::optional<QString> saveImage(const HistoryModel &clip, const QString &folder
     buffer.open(QIODevice::WriteOnly);
     if (!image.save(&buffer, "JPG", kJpegQuality))
         return std::nullopt;
-    return writeAtomically(folder + QLatin1Char('/') + clip.hash() + QStringLiteral(".jpg"), jpeg);
+    return writeAtomically(readableImagePath(clip, folder, QStringLiteral("jpg")), jpeg);
 }
 
 std::optional<QString> saveFile(const HistoryModel &clip, const QString &folder)

@@ -15,8 +15,9 @@ namespace ClipEditing {
 void toggleFavourite(const HistoryModel &clip, qint64 now);
 
 // Writes an image clip (a TIFF re-encoded as JPEG at quality 90, other formats as they are,
-// named by the hash) or a copy of a file clip (under its file name, never replacing a file)
-// into the folder. The new file's path, or none when nothing was written.
+// named by kind and the time it was copied, "图片 2026-12-06 22.30.15.jpg") or a copy of a file clip (under
+// its file name, never replacing a file) into the folder. The new file's path, or none when nothing was
+// written.
 std::optional<QString> saveToFolder(const HistoryModel &clip, const QString &folder);
 
 // Lifts the secret mark from every row of the clip.

@@ -4,6 +4,7 @@
 
 #include "capture/ClipActions.h"
 #include "menu/ClipEditing.h"
+#include "platform/Pasteboard.h"
 #include "platform/RecentlyUsed.h"
 #include "store/ClipFileManager.h"
 #include "store/ConfigureManager.h"
@@ -29,15 +30,22 @@ void MenuController::clickIteam(const HistoryModel &clip)
 
 void MenuController::plugin(const MenuPlugin &plugin, const HistoryModel &clip)
 {
-    if (!m_platform.pasteboard || !m_platform.keyInjector)
+    if (!m_platform.pasteboard || !m_platform.keyInjector || clip.family() != ClipFamily::Text)
         return;
-    ClipActions::TextTransform transform;
-    if (m_plugins.process)
-        transform = [this, plugin](const QString &text) { return m_plugins.process(plugin, text); };
-    else
-        transform = [](const QString &) { return std::optional<QString>(); };
-    ClipActions::sendToClipboard(*m_platform.pasteboard, clip, transform);
-    ClipActions::paste(*m_platform.keyInjector);
+    // The result is pasted when the plugin answers; the menu goes on meanwhile. No result (also
+    // a plugin past its time limit) clears the clipboard, so the paste inserts nothing.
+    const auto pasteResult = [this](std::optional<QString> result) {
+        if (!m_platform.pasteboard || !m_platform.keyInjector)
+            return;
+        m_platform.pasteboard->writeString(result.value_or(QString()));
+        ClipActions::paste(*m_platform.keyInjector);
+    };
+    const std::optional<QString> text = ClipFileManager::sharedInstance().getStringWithMd5(clip.hash());
+    if (!text || !m_plugins.process) {
+        pasteResult(std::nullopt);
+        return;
+    }
+    m_plugins.process(plugin, *text, this, pasteResult);
 }
 
 void MenuController::favourite(const HistoryModel &clip)
@@ -58,12 +66,9 @@ void MenuController::shareClicked(const ShareService &service, const HistoryMode
         break;
     case ClipFamily::Image: {
         // Programs take pictures as files; the payload has no extension, so a PNG copy goes.
-        QImage image;
-        const std::optional<QByteArray> bytes = ClipFileManager::sharedInstance().getDataWithMd5(clip.hash());
-        if (!bytes || !image.loadFromData(*bytes))
-            return;
-        item.filePath = PathHelper::getTmpDir(clip.hash() + QStringLiteral(".png"));
-        if (!QFileInfo::exists(item.filePath) && !image.save(item.filePath, "PNG"))
+        // It lies with the clip's previews, which deleting the clip (or signing out) removes.
+        item.filePath = ClipFileManager::sharedInstance().sharedImageCopy(clip.hash());
+        if (item.filePath.isEmpty())
             return;
         break;
     }

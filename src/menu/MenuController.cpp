@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QPixmap>
 #include <QStandardPaths>
+#include <QTextBoundaryFinder>
 
 #include <algorithm>
 
@@ -52,7 +53,8 @@ QString escaped(const QString &title)
 
 QIcon thumbnailOf(const QString &content)
 {
-    const auto decoded = QByteArray::fromBase64Encoding(content.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded =
+        QByteArray::fromBase64Encoding(content.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     QPixmap pixmap;
     if (!decoded || decoded.decoded.isEmpty() || !pixmap.loadFromData(decoded.decoded))
         return {};
@@ -99,21 +101,41 @@ QMenu *MenuController::favMenu() const
 const QStringList &MenuController::keyEquivalents()
 {
     static const QStringList keys = {
-        QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5"),
-        QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8"), QStringLiteral("9"), QStringLiteral("0"),
-        QStringLiteral("q"), QStringLiteral("w"), QStringLiteral("e"), QStringLiteral("r"), QStringLiteral("t"),
-        QStringLiteral("y"), QStringLiteral("u"), QStringLiteral("i"), QStringLiteral("o"), QStringLiteral("p"),
-        QStringLiteral("a"), QStringLiteral("s"), QStringLiteral("d"), QStringLiteral("f"), QStringLiteral("g"),
-        QStringLiteral("h"), QStringLiteral("j"), QStringLiteral("k"), QStringLiteral("l"), QStringLiteral(";"),
+        QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4"),
+        QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8"),
+        QStringLiteral("9"), QStringLiteral("0"), QStringLiteral("q"), QStringLiteral("w"),
+        QStringLiteral("e"), QStringLiteral("r"), QStringLiteral("t"), QStringLiteral("y"),
+        QStringLiteral("u"), QStringLiteral("i"), QStringLiteral("o"), QStringLiteral("p"),
+        QStringLiteral("a"), QStringLiteral("s"), QStringLiteral("d"), QStringLiteral("f"),
+        QStringLiteral("g"), QStringLiteral("h"), QStringLiteral("j"), QStringLiteral("k"),
+        QStringLiteral("l"), QStringLiteral(";"),
     };
     return keys;
 }
 
 QString MenuController::reasonablySizedVersionOfString(const QString &text)
 {
-    if (text.size() < kShortTitleLimit)
-        return text.trimmed();
-    return text.left(kAbstractLength).trimmed() + QStringLiteral(" …");
+    // One line: a tab would open the shortcut column, a line break a second line.
+    QString line = text;
+    for (QChar &c : line) {
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r')
+            || c == QLatin1Char('\v') || c == QLatin1Char('\f') || c == QChar::LineSeparator
+            || c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    }
+    // Lengths count characters as a reader sees them (grapheme clusters), so a cut never
+    // splits an emoji, a surrogate pair or a letter from its accent.
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, line);
+    qsizetype count = 0;
+    qsizetype abstractEnd = 0;
+    while (graphemes.toNextBoundary() != -1) {
+        ++count;
+        if (count == kAbstractLength)
+            abstractEnd = graphemes.position();
+        if (count >= kShortTitleLimit)
+            return line.left(abstractEnd).trimmed() + QStringLiteral(" …");
+    }
+    return line.trimmed();
 }
 
 void MenuController::clearMenu(QMenu *menu)
@@ -161,7 +183,8 @@ void MenuController::addClipItems(ClipMenu *menu, const QList<HistoryModel> &rec
         }
         // The key is shown in the item's shortcut column; a disabled item cannot be chosen.
         const bool showKey = known && !key.isEmpty();
-        QAction *item = menu->addAction(icon, showKey ? escaped(title) + QLatin1Char('\t') + key : escaped(title));
+        QAction *item =
+            menu->addAction(icon, showKey ? escaped(title) + QLatin1Char('\t') + key : escaped(title));
         item->setToolTip(toolTip);
         item->setData(QVariant::fromValue(record));
         if (!known) {
@@ -205,10 +228,13 @@ QMenu *MenuController::buildMenu()
         addCommand(m_mainMenu, QStringLiteral("登录/注册"), "user", &MenuController::login);
     addCommand(m_mainMenu, QStringLiteral("插件"), "ic_extension_18pt", &MenuController::plugins);
     if (Utils::isNeedShowUpdate()) {
-        const QString offered = ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::newversion)).value_or(QString());
-        addCommand(m_mainMenu, QStringLiteral("设置 (!新版本 %1)").arg(offered), "new-version", &MenuController::setting);
+        const QString offered =
+            ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::newversion)).value_or(QString());
+        addCommand(m_mainMenu, QStringLiteral("设置 (!新版本 %1)").arg(offered), "new-version",
+                   &MenuController::setting);
     } else {
-        addCommand(m_mainMenu, QStringLiteral("设置"), "ic_settings_applications_18pt", &MenuController::setting);
+        addCommand(m_mainMenu, QStringLiteral("设置"), "ic_settings_applications_18pt",
+                   &MenuController::setting);
     }
     addCommand(m_mainMenu, QStringLiteral("退出"), "ic_exit_to_app_18pt", &MenuController::quit);
     return m_mainMenu;
@@ -266,7 +292,8 @@ bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
         }
         menu->addAction(QStringLiteral("插件列表"))->setEnabled(false);
     } else {
-        connect(menu->addAction(QStringLiteral("保存到下载文件夹")), &QAction::triggered, this, [this, clip] { save(clip); });
+        connect(menu->addAction(QStringLiteral("保存到下载文件夹")), &QAction::triggered, this,
+                [this, clip] { save(clip); });
     }
     menu->addSeparator();
     const QString favouriteTitle = clip.isFavourite() ? QStringLiteral("取消收藏") : QStringLiteral("收藏");
@@ -275,28 +302,35 @@ bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
     menu->addMenu(share(clip, menu))->setText(QStringLiteral("分享"));
     menu->addSeparator();
     if (clip.isSecret()) {
-        const QString title = ConfigureManager::sharedInstance().isLogined() ? QStringLiteral("解除机密并上传")
-                                                                               : QStringLiteral("解除机密");
+        const QString title = ConfigureManager::sharedInstance().isLogined()
+                                  ? QStringLiteral("解除机密并上传")
+                                  : QStringLiteral("解除机密");
         connect(menu->addAction(menuImage("unlock"), title), &QAction::triggered, this,
                 [this, clip] { unlockSecert(clip); });
         menu->addSeparator();
     }
-    connect(menu->addAction(QStringLiteral("删除")), &QAction::triggered, this, [this, clip] { deleteClip(clip); });
+    connect(menu->addAction(QStringLiteral("删除")), &QAction::triggered, this,
+            [this, clip] { deleteClip(clip); });
     return true;
 }
 
 QMenu *MenuController::share(const HistoryModel &clip, QWidget *parent)
 {
     auto *menu = new QMenu(parent);
-    if (!m_platform.sharing || !ClipActions::hasPayloadName(clip)
-        || !QFileInfo::exists(PathHelper::getBaseFilePath(clip.hash())))
+    if (!ClipActions::hasPayloadName(clip) || !QFileInfo::exists(PathHelper::getBaseFilePath(clip.hash()))) {
+        menu->addAction(QStringLiteral("内容已不在本机，无法分享"))->setEnabled(false);
         return menu;
+    }
     const std::optional<ShareKind> kind = shareKindOf(clip.family());
-    const QList<ShareService> services = kind ? m_platform.sharing->servicesFor(*kind) : QList<ShareService>();
+    const QList<ShareService> services =
+        kind && m_platform.sharing ? m_platform.sharing->servicesFor(*kind) : QList<ShareService>();
     for (const ShareService &service : services) {
         connect(menu->addAction(service.icon, escaped(service.title)), &QAction::triggered, this,
                 [this, service, clip] { shareClicked(service, clip); });
     }
+    // Never an empty submenu: it would show as an item that opens nothing.
+    if (services.isEmpty())
+        menu->addAction(QStringLiteral("没有安装可用的分享服务"))->setEnabled(false);
     return menu;
 }
 

@@ -40,14 +40,20 @@ public:
     void setPluginSource(MenuPluginSource source) { m_plugins = std::move(source); }
     // The settings window, opened at a pane (1 account, 3 about) or at its current one, and
     // the plugin window. Until the windows exist their commands open nothing.
-    void setSettingsWindow(std::function<void(std::optional<int> pane)> show) { m_showSettings = std::move(show); }
+    void setSettingsWindow(std::function<void(std::optional<int> pane)> show)
+    {
+        m_showSettings = std::move(show);
+    }
     void setPluginWindow(std::function<void()> show) { m_showPlugins = std::move(show); }
     // Where "保存到下载文件夹" writes; the desktop's download folder unless set.
     void setDownloadsFolder(const QString &folder) { m_downloadsFolder = folder; }
     QString downloadsFolder() const;
     // Runs after a clip was saved to the downloads folder, with the new file's path; the
     // desktop's recently-used list unless set.
-    void setDownloadNotice(std::function<void(const QString &path)> notice) { m_downloadNotice = std::move(notice); }
+    void setDownloadNotice(std::function<void(const QString &path)> notice)
+    {
+        m_downloadNotice = std::move(notice);
+    }
 
     QMenu *mainMenu() const;
     QMenu *favMenu() const;
@@ -59,11 +65,14 @@ public:
     void scheduleBuild();
     // A new action submenu for the clip (the caller owns it), or none for an unknown family.
     QMenu *subMenu(const HistoryModel &clip, QWidget *parent = nullptr);
-    // A new sharing submenu for the clip; empty when its payload is gone.
+    // A new sharing submenu for the clip: the services for its family, or one disabled item that
+    // says why there is nothing to choose (no service installed, the payload gone).
     QMenu *share(const HistoryModel &clip, QWidget *parent = nullptr);
     // Pops the main menu up at the pointer and returns when it has closed.
     void showMenu();
 
+    // A menu title for a clip's text: on one line (tabs and line breaks as spaces) and, from 26
+    // characters on, its first 20 characters and " …"; cut between characters, never inside one.
     static QString reasonablySizedVersionOfString(const QString &text);
     // "1" … "0", "q" … "p", "a" … ";": the keys of the clips at positions 0 to 29.
     static const QStringList &keyEquivalents();
@@ -90,7 +99,8 @@ private:
     MenuController();
 
     void addClipItems(ClipMenu *menu, const QList<HistoryModel> &records);
-    QAction *addCommand(QMenu *menu, const QString &title, const char *image, void (MenuController::*action)());
+    QAction *addCommand(QMenu *menu, const QString &title, const char *image,
+                        void (MenuController::*action)());
     bool fillSubMenu(QMenu *menu, const HistoryModel &clip);
     void clearMenu(QMenu *menu);
 

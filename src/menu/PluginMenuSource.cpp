@@ -12,13 +12,16 @@ MenuPluginSource pluginMenuSource()
             entries << MenuPlugin{plugin.plugin_bundle_id(), plugin.plugin_name(), plugin.plugin_desc()};
         return entries;
     };
-    source.process = [](const MenuPlugin &entry, const QString &text) -> std::optional<QString> {
+    source.process = [](const MenuPlugin &entry, const QString &text, QObject *context,
+                        MenuPluginSource::Completion complete) {
         PluginManager &manager = PluginManager::sharedInstance();
         const PluginManager::PluginDict plugins = manager.listPlugins();
         const auto found = plugins.constFind(entry.identifier);
-        if (found == plugins.cend())
-            return std::nullopt;
-        return manager.processText(text, *found);
+        if (found == plugins.cend()) {
+            complete(std::nullopt);
+            return;
+        }
+        manager.processText(text, *found, context, std::move(complete));
     };
     return source;
 }

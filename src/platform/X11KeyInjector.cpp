@@ -5,6 +5,7 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
@@ -28,6 +29,36 @@ unsigned findKeyCodeTypingV(Display *display)
             found = static_cast<unsigned>(keyCode);
     }
     return found;
+}
+
+// Both parts of WM_CLASS (instance and class name) of the window that has the keyboard focus,
+// or of its nearest ancestor that has one; empty when there is none.
+QStringList focusedWindowClass(Display *display)
+{
+    Window window = None;
+    int revert = 0;
+    XGetInputFocus(display, &window, &revert);
+    const Window root = DefaultRootWindow(display);
+    while (window != None && window != PointerRoot && window != root) {
+        XClassHint hint{};
+        if (XGetClassHint(display, window, &hint) != 0) {
+            const QStringList names{QString::fromLocal8Bit(hint.res_name),
+                                    QString::fromLocal8Bit(hint.res_class)};
+            XFree(hint.res_name);
+            XFree(hint.res_class);
+            return names;
+        }
+        Window parent = None;
+        Window queryRoot = None;
+        Window *children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(display, window, &queryRoot, &parent, &children, &count) == 0)
+            break;
+        if (children)
+            XFree(children);
+        window = parent;
+    }
+    return {};
 }
 
 } // namespace
@@ -67,9 +98,14 @@ bool X11KeyInjector::postPasteKeystroke()
     const KeyCode control = XKeysymToKeycode(dpy, XK_Control_L);
     if (control == 0)
         return false;
+    const KeyCode shift = isTerminal(focusedWindowClass(dpy)) ? XKeysymToKeycode(dpy, XK_Shift_L) : 0;
     XTestFakeKeyEvent(dpy, control, True, CurrentTime);
+    if (shift != 0)
+        XTestFakeKeyEvent(dpy, shift, True, CurrentTime);
     XTestFakeKeyEvent(dpy, m_pasteKeyCode, True, CurrentTime);
     XTestFakeKeyEvent(dpy, m_pasteKeyCode, False, CurrentTime);
+    if (shift != 0)
+        XTestFakeKeyEvent(dpy, shift, False, CurrentTime);
     XTestFakeKeyEvent(dpy, control, False, CurrentTime);
     XFlush(dpy);
     return true;

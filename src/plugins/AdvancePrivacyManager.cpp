@@ -30,8 +30,10 @@ const QString kDefaultScriptPath = QStringLiteral(":/privacy.lua");
 lua_State *newState()
 {
     lua_State *state = luaL_newstate();
-    if (state)
+    if (state) {
         luaL_openlibs(state);
+        LuaDeadline::reserveHook(state);
+    }
     return state;
 }
 
@@ -41,7 +43,7 @@ QString errorText(lua_State *state)
 {
     if (const char *message = lua_tostring(state, -1))
         return QString::fromUtf8(message);
-    return QStringLiteral("(error object is a %1 value)")
+    return QStringLiteral("(错误值是 %1 类型，没有文字说明)")
         .arg(QString::fromLatin1(luaL_typename(state, -1)));
 }
 
@@ -145,8 +147,7 @@ void AdvancePrivacyManager::loadScript()
     lua_settop(state, 0);
     QString script = scriptContent();
     if (const std::optional<QString> error = testScript(script)) {
-        qCWarning(lcPrivacy) << "the stored privacy script fails its trial, the built-in one runs:"
-                             << *error;
+        qCWarning(lcPrivacy) << "the stored privacy script fails its trial, the built-in one runs:" << *error;
         script = defaultScript().value_or(QString());
     }
     if (!runChunk(state, script.toUtf8()))
@@ -157,7 +158,7 @@ void AdvancePrivacyManager::loadScript()
 std::optional<QString> AdvancePrivacyManager::testScript(const QString &script)
 {
     if (!m_testState)
-        return QStringLiteral("cannot create a Lua state");
+        return QStringLiteral("无法创建 Lua 运行环境");
     lua_State *state = m_testState.get();
     lua_settop(state, 0);
     if (script.isEmpty())
@@ -171,7 +172,8 @@ std::optional<QString> AdvancePrivacyManager::testScript(const QString &script)
     return error;
 }
 
-int AdvancePrivacyManager::saveOptionFrom(const QString &from, const QString &extension, const QString &content)
+int AdvancePrivacyManager::saveOptionFrom(const QString &from, const QString &extension,
+                                          const QString &content)
 {
     if (!m_state)
         return 0;

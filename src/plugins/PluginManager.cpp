@@ -18,14 +18,16 @@
 
 namespace {
 
+// How long the first listing waits for the first load of the registries.
+constexpr int kFirstLoadWaitMs = 3000;
+
 // A completion's target on the main thread: dropped when its context object is gone by then.
 // The guard is taken on the caller's thread, while the context is known to be alive.
 struct Completion {
     explicit Completion(QObject *context)
         : guard(context)
         , hasContext(context != nullptr)
-    {
-    }
+    { }
     void post(std::function<void()> fn) const
     {
         dispatchMain([guard = guard, hasContext = hasContext, fn = std::move(fn)] {
@@ -39,8 +41,9 @@ struct Completion {
 
 void setPaths(PluginRegistry *registry, const QString &root, const QString &extraction)
 {
-    if (!plugin_registry_set_paths(QFile::encodeName(root).constData(), QFile::encodeName(extraction).constData(),
-                                   registry))
+    if (plugin_registry_set_paths(QFile::encodeName(root).constData(),
+                                  QFile::encodeName(extraction).constData(), registry)
+        != 0)
         qCWarning(lcPlugins) << "cannot use plugin folder" << root;
 }
 
@@ -72,12 +75,38 @@ void PluginManager::loadRegistries()
     plugin_registry_scan(m_systemClipState);
     qCDebug(lcPlugins) << "loaded" << m_systemClipState->count << "system and" << m_clipState->count
                        << "user plugins";
+    publishListings();
+}
+
+void PluginManager::publishListings()
+{
+    PluginDict all;
+    PluginDict user;
+    for (const PluginRegistry *registry : {m_systemClipState, m_clipState}) {
+        for (std::int32_t i = 0; i < registry->count; ++i)
+            addPlugin(registry->records[i], all);
+    }
+    for (std::int32_t i = 0; i < m_clipState->count; ++i)
+        addPlugin(m_clipState->records[i], user);
+    const QMutexLocker lock(&m_listingMutex);
+    m_allPlugins = std::move(all);
+    m_userPlugins = std::move(user);
+    m_loaded = true;
+    m_firstLoad.wakeAll();
+}
+
+PluginManager::PluginDict PluginManager::listing(bool userOnly) const
+{
+    QMutexLocker lock(&m_listingMutex);
+    const QDeadlineTimer firstLoad(kFirstLoadWaitMs);
+    while (!m_loaded && m_firstLoad.wait(&m_listingMutex, firstLoad)) { }
+    return userOnly ? m_userPlugins : m_allPlugins;
 }
 
 QString PluginManager::systemPluginsFolder()
 {
-    const QString installed = QCoreApplication::applicationDirPath()
-                              + QStringLiteral("/" QUILLET_INSTALLED_PLUGINS_RELATIVE);
+    const QString installed =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/" QUILLET_INSTALLED_PLUGINS_RELATIVE);
     if (QFileInfo(installed).isDir())
         return QFileInfo(installed).canonicalFilePath();
     return QStringLiteral(QUILLET_SOURCE_PLUGINS_DIR);
@@ -98,24 +127,12 @@ void PluginManager::addPlugin(const PluginRecord *record, PluginDict &dict)
 
 PluginManager::PluginDict PluginManager::listPlugins()
 {
-    PluginDict dict;
-    m_queue->sync([&] {
-        for (const PluginRegistry *registry : {m_systemClipState, m_clipState}) {
-            for (std::int32_t i = 0; i < registry->count; ++i)
-                addPlugin(registry->records[i], dict);
-        }
-    });
-    return dict;
+    return listing(false);
 }
 
 PluginManager::PluginDict PluginManager::listUserPlugins()
 {
-    PluginDict dict;
-    m_queue->sync([&] {
-        for (std::int32_t i = 0; i < m_clipState->count; ++i)
-            addPlugin(m_clipState->records[i], dict);
-    });
-    return dict;
+    return listing(true);
 }
 
 QList<PluginObject> PluginManager::pluginsSortedByName()
@@ -167,18 +184,21 @@ std::optional<QString> PluginManager::processText(const QString &text, const Plu
 void PluginManager::processText(const QString &text, const PluginObject &plugin, QObject *context,
                                 std::function<void(std::optional<QString>)> complete)
 {
-    m_queue->async([this, utf8 = text.toUtf8(), plugin, target = Completion(context), complete = std::move(complete)] {
-        std::optional<QString> result = run(utf8, plugin);
-        if (complete)
-            target.post([complete, result] { complete(result); });
-    });
+    m_queue->async(
+        [this, utf8 = text.toUtf8(), plugin, target = Completion(context), complete = std::move(complete)] {
+            std::optional<QString> result = run(utf8, plugin);
+            if (complete)
+                target.post([complete, result] { complete(result); });
+        });
 }
 
-void PluginManager::installPlugin(const QUrl &packageUrl, QObject *context, std::function<void(bool)> complete)
+void PluginManager::installPlugin(const QUrl &packageUrl, QObject *context,
+                                  std::function<void(bool)> complete)
 {
     const QByteArray path = QFile::encodeName(packageUrl.toLocalFile());
     m_queue->async([this, path, target = Completion(context), complete = std::move(complete)] {
         const bool installed = !path.isEmpty() && plugin_install_package(path.constData(), m_clipState) == 0;
+        publishListings();
         if (!installed)
             qCWarning(lcPlugins) << "plugin package not installed:" << path;
         if (complete)
@@ -189,8 +209,9 @@ void PluginManager::installPlugin(const QUrl &packageUrl, QObject *context, std:
 void PluginManager::removePlugin(const PluginObject &plugin, QObject *context, std::function<void()> complete)
 {
     m_queue->async([this, plugin, target = Completion(context), complete = std::move(complete)] {
-        if (plugin.isInstalled())
-            plugin_remove(plugin.pluginPath().constData(), m_clipState);
+        if (plugin.isInstalled() && plugin_remove(plugin.pluginPath().constData(), m_clipState) != 0)
+            qCWarning(lcPlugins) << "plugin not removed:" << plugin.pluginPath();
+        publishListings();
         if (complete)
             target.post(complete);
     });

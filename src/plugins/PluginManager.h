@@ -4,9 +4,11 @@
 
 #include <QList>
 #include <QMap>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <QWaitCondition>
 
 #include <functional>
 #include <optional>
@@ -17,7 +19,9 @@ struct PluginRegistry;
 
 // Loads, lists, runs, installs and removes plugins. Two registries: the system plugins that ship
 // with Quillet (read-only) and the user's plugins in the data folder. Every registry operation
-// and every Lua call runs on the manager's own serial queue; the synchronous calls wait for it.
+// and every Lua call runs on the manager's own serial queue. The listings never wait for that
+// queue (a plugin stuck in a C call cannot hold up the menu): they answer the plugins as of the
+// last load, install or remove; only the very first listing waits, briefly, for the first load.
 class PluginManager final
 {
     Q_DISABLE_COPY_MOVE(PluginManager)
@@ -36,7 +40,8 @@ public:
     // submenu.
     QList<PluginObject> pluginsSortedByName();
 
-    // Runs the plugin's main on text and waits: the result, or none when the plugin is gone,
+    // Runs the plugin's main on text and waits for the plugin queue (so never on the menu's
+    // path; the menu uses the call below): the result, or none when the plugin is gone,
     // fails, runs past its time limit, returns no string or number, or returns invalid UTF-8.
     std::optional<QString> processText(const QString &text, const PluginObject &plugin);
     // The same without waiting; complete runs on the main thread unless context is gone by then.
@@ -45,7 +50,8 @@ public:
 
     // Installs a ".cpk" package file into the user registry. complete (on the main thread,
     // dropped when context is gone) learns whether the package was installed.
-    void installPlugin(const QUrl &packageUrl, QObject *context, std::function<void(bool installed)> complete);
+    void installPlugin(const QUrl &packageUrl, QObject *context,
+                       std::function<void(bool installed)> complete);
     // Deletes an installed user plugin's folder and reloads the user registry. System plugins
     // are never deleted. complete runs as above.
     void removePlugin(const PluginObject &plugin, QObject *context, std::function<void()> complete);
@@ -65,10 +71,19 @@ private:
     PluginManager();
 
     void loadRegistries();
+    // Takes the listings from the registries; on the plugin queue after every change of them.
+    void publishListings();
+    PluginDict listing(bool userOnly) const;
     PluginRecord *findRecord(const PluginObject &plugin) const;
     std::optional<QString> run(const QByteArray &text, const PluginObject &plugin) const;
 
     SerialQueue *m_queue = nullptr;
     PluginRegistry *m_clipState = nullptr;
     PluginRegistry *m_systemClipState = nullptr;
+
+    mutable QMutex m_listingMutex;
+    mutable QWaitCondition m_firstLoad;
+    bool m_loaded = false;
+    PluginDict m_allPlugins;
+    PluginDict m_userPlugins;
 };

@@ -21,7 +21,7 @@ bool fail(QString *error, const QString &reason)
 QString checkPlugin(const QString &folder)
 {
     PluginRecord *record = nullptr;
-    if (plugin_read_info(&record, QFile::encodeName(folder + QLatin1Char('/')).constData()) != 1)
+    if (plugin_read_info(&record, QFile::encodeName(folder + QLatin1Char('/')).constData()) != 0)
         return QStringLiteral("info.lua is missing, fails, or does not set plugin_name and plugin_bundle_id");
     plugin_record_free(record);
 
@@ -40,8 +40,8 @@ QString checkPlugin(const QString &folder)
 // entry before its contents. Links are skipped so a package never loops or reaches outside.
 bool addFolder(zip_t *archive, const QString &folder, const QString &prefix, QString *error)
 {
-    const QFileInfoList entries =
-        QDir(folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsLast);
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot,
+                                                             QDir::Name | QDir::DirsLast);
     for (const QFileInfo &entry : entries) {
         if (entry.isSymLink())
             continue;
@@ -53,11 +53,14 @@ bool addFolder(zip_t *archive, const QString &folder, const QString &prefix, QSt
                 return false;
             continue;
         }
-        zip_source_t *source = zip_source_file(archive, QFile::encodeName(entry.filePath()).constData(), 0, -1);
-        if (!source || zip_file_add(archive, name.constData(), source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0) {
+        zip_source_t *source =
+            zip_source_file(archive, QFile::encodeName(entry.filePath()).constData(), 0, -1);
+        if (!source
+            || zip_file_add(archive, name.constData(), source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0) {
             if (source)
                 zip_source_free(source);
-            return fail(error, entry.filePath() + QStringLiteral(": ") + QString::fromUtf8(zip_strerror(archive)));
+            return fail(error,
+                        entry.filePath() + QStringLiteral(": ") + QString::fromUtf8(zip_strerror(archive)));
         }
     }
     return true;
@@ -82,7 +85,8 @@ bool pack(const QString &pluginFolder, const QString &packagePath, QString *erro
         pluginName += QLatin1String(".cplugin");
 
     int errorCode = 0;
-    zip_t *archive = zip_open(QFile::encodeName(packagePath).constData(), ZIP_CREATE | ZIP_TRUNCATE, &errorCode);
+    zip_t *archive =
+        zip_open(QFile::encodeName(packagePath).constData(), ZIP_CREATE | ZIP_TRUNCATE, &errorCode);
     if (!archive) {
         zip_error_t zipError;
         zip_error_init_with_code(&zipError, errorCode);

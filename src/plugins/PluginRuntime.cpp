@@ -10,8 +10,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <dirent.h>
+#include <iterator>
 #include <sys/stat.h>
 
 void (*plugin_state_hook)(lua_State *state) = nullptr;
@@ -32,7 +32,7 @@ bool folder_file(char *out, std::size_t capacity, const char *folder, const char
         }
         return true;
     }
-    return join_path(out, capacity, folder, file);
+    return join_path(out, capacity, folder, file) == 0;
 }
 
 // Runs a file of a plugin in a protected call under the deadline; text chunks only, since a
@@ -95,6 +95,28 @@ int call_main(lua_State *state)
     return 1;
 }
 
+// The libraries of the state that reads a package's info.lua: values and text only. Nothing
+// that reaches files, programs or the loader (io, os, package, debug, dofile, loadfile, load,
+// loadstring, require) is there.
+void open_info_libraries(lua_State *state)
+{
+    static const luaL_Reg libraries[] = {
+        {"_G", luaopen_base},
+        {LUA_STRLIBNAME, luaopen_string},
+        {LUA_TABLIBNAME, luaopen_table},
+        {LUA_MATHLIBNAME, luaopen_math},
+        {LUA_BITLIBNAME, luaopen_bit32},
+    };
+    for (const luaL_Reg &library : libraries) {
+        luaL_requiref(state, library.name, library.func, 1);
+        lua_pop(state, 1);
+    }
+    for (const char *name : {"dofile", "loadfile", "load", "loadstring", "require"}) {
+        lua_pushnil(state);
+        lua_setglobal(state, name);
+    }
+}
+
 void free_records(PluginRegistry *registry)
 {
     for (std::int32_t i = 0; i < registry->count; ++i) {
@@ -123,15 +145,15 @@ void copy_field(char *field, std::size_t capacity, const char *src, std::size_t 
     field[length] = '\0';
 }
 
-bool join_path(char *out, std::size_t capacity, const char *a, const char *b)
+int join_path(char *out, std::size_t capacity, const char *a, const char *b)
 {
     const int written = std::snprintf(out, capacity, "%s/%s", a, b);
     if (written < 0 || static_cast<std::size_t>(written) >= capacity) {
         if (capacity > 0)
             out[0] = '\0';
-        return false;
+        return 1;
     }
-    return true;
+    return 0;
 }
 
 PluginRegistry *plugin_registry_new()
@@ -139,15 +161,15 @@ PluginRegistry *plugin_registry_new()
     return new PluginRegistry{};
 }
 
-bool plugin_registry_set_paths(const char *root, const char *extraction_folder, PluginRegistry *registry)
+int plugin_registry_set_paths(const char *root, const char *extraction_folder, PluginRegistry *registry)
 {
     if (!registry || !root || !extraction_folder || !*root || !*extraction_folder)
-        return false;
+        return 1;
     if (std::strlen(root) >= kPluginPathCapacity || std::strlen(extraction_folder) >= kPluginPathCapacity)
-        return false;
+        return 1;
     std::strcpy(registry->root, root);
     std::strcpy(registry->extraction_folder, extraction_folder);
-    return true;
+    return 0;
 }
 
 int plugin_registry_scan(PluginRegistry *registry)
@@ -163,8 +185,8 @@ int plugin_registry_scan(PluginRegistry *registry)
             continue;
         char path[kPluginPathCapacity];
         int is_folder = 0;
-        if (!join_path(path, sizeof path, registry->root, entry->d_name) || path_kind(path, &is_folder) != 0
-            || !is_folder)
+        if (join_path(path, sizeof path, registry->root, entry->d_name) != 0
+            || path_kind(path, &is_folder) != 0 || !is_folder)
             continue;
         if (registry->count >= kPluginRegistryCapacity) {
             ++skipped;
@@ -175,7 +197,7 @@ int plugin_registry_scan(PluginRegistry *registry)
         if (written < 0 || static_cast<std::size_t>(written) >= sizeof folder)
             continue;
         PluginRecord *record = nullptr;
-        if (plugin_read_info(&record, folder) == 1)
+        if (plugin_read_info(&record, folder) == 0)
             plugin_load_main(registry, record);
     }
     closedir(dir);
@@ -204,14 +226,15 @@ void plugin_registry_free(PluginRegistry *registry)
 int plugin_read_info(PluginRecord **out, const char *folder)
 {
     if (!out)
-        return 0;
+        return 1;
     *out = nullptr;
     if (!folder || std::strlen(folder) >= kPluginPathCapacity)
-        return 0;
+        return 1;
     char info_path[kPluginPathCapacity];
-    struct stat info_stat {};
+    struct stat info_stat {
+    };
     if (!folder_file(info_path, sizeof info_path, folder, "info.lua") || stat(info_path, &info_stat) != 0)
-        return 0;
+        return 1;
 
     auto *record = new PluginRecord{};
     std::strcpy(record->path, folder);
@@ -220,7 +243,7 @@ int plugin_read_info(PluginRecord **out, const char *folder)
     lua_State *scratch = luaL_newstate();
     lua_Integer present = 0;
     if (record->state && scratch) {
-        luaL_openlibs(scratch);
+        open_info_libraries(scratch);
         if (run_file(scratch, info_path)) {
             lua_pushcfunction(scratch, read_info_globals);
             lua_pushlightuserdata(scratch, record);
@@ -234,32 +257,34 @@ int plugin_read_info(PluginRecord **out, const char *folder)
     constexpr lua_Integer kRequired = (1 << 0) | (1 << 4); // plugin_name and plugin_bundle_id
     if ((present & kRequired) != kRequired) {
         plugin_record_free(record);
-        return 0;
+        return 1;
     }
     *out = record;
-    return 1;
+    return 0;
 }
 
 int plugin_load_main(PluginRegistry *registry, PluginRecord *record)
 {
     if (!record)
-        return 0;
+        return 1;
     if (!registry || registry->count >= kPluginRegistryCapacity) {
         plugin_record_free(record);
-        return 0;
+        return 1;
     }
     if (plugin_state_hook)
         plugin_state_hook(record->state);
     luaL_openlibs(record->state);
+    LuaDeadline::reserveHook(record->state);
     set_package_path(record->state, record->path);
 
     char main_path[kPluginPathCapacity];
-    if (!folder_file(main_path, sizeof main_path, record->path, "main.lua") || !run_file(record->state, main_path)) {
+    if (!folder_file(main_path, sizeof main_path, record->path, "main.lua")
+        || !run_file(record->state, main_path)) {
         plugin_record_free(record);
-        return 0;
+        return 1;
     }
     registry->records[registry->count++] = record;
-    return 1;
+    return 0;
 }
 
 const char *plugin_call_main(PluginRecord *record, const char *text, std::size_t *length)
@@ -303,7 +328,7 @@ void plugin_record_free(PluginRecord *record)
 int set_package_path(lua_State *state, const char *folder)
 {
     if (!state || !folder)
-        return 0;
+        return 1;
     lua_getglobal(state, "package");
     if (lua_istable(state, -1)) {
         lua_getfield(state, -1, "path");

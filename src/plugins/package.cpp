@@ -38,7 +38,8 @@ bool entry_name_is_safe(const char *name)
     const char *component = name;
     while (true) {
         const char *slash = std::strchr(component, '/');
-        const std::size_t length = slash ? static_cast<std::size_t>(slash - component) : std::strlen(component);
+        const std::size_t length =
+            slash ? static_cast<std::size_t>(slash - component) : std::strlen(component);
         if (length == 2 && component[0] == '.' && component[1] == '.')
             return false;
         if (!slash)
@@ -62,7 +63,8 @@ bool make_folders(const char *path, std::size_t keep)
         partial[i] = '\0';
         if (mkdir(partial, 0755) == 0)
             continue;
-        struct stat st {};
+        struct stat st {
+        };
         if (errno != EEXIST || lstat(partial, &st) != 0 || !S_ISDIR(st.st_mode)) {
             qCWarning(lcPlugins, "cannot create folder %s: %s", partial, std::strerror(errno));
             return false;
@@ -140,14 +142,15 @@ bool check_entries(zip_t *archive, zip_int64_t count, const char *destination)
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t entry;
         zip_stat_init(&entry);
-        if (zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &entry) != 0 || !(entry.valid & ZIP_STAT_NAME))
+        if (zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &entry) != 0
+            || !(entry.valid & ZIP_STAT_NAME))
             continue;
         if (!entry_name_is_safe(entry.name)) {
             qCWarning(lcPlugins, "package entry %s would leave the destination; refused", entry.name);
             return false;
         }
         char target[kPluginPathCapacity];
-        if (!join_path(target, sizeof target, destination, entry.name)) {
+        if (join_path(target, sizeof target, destination, entry.name) != 0) {
             qCWarning(lcPlugins, "package entry name too long: %s", entry.name);
             return false;
         }
@@ -163,22 +166,35 @@ bool check_entries(zip_t *archive, zip_int64_t count, const char *destination)
     return true;
 }
 
-// True when folder (with or without a trailing "/") lies directly in root.
+// Copies path without its trailing slashes ("/" stays "/"): "link/" would name what a link
+// points to, "link" names the link. False when it does not fit.
+bool strip_slashes(char *out, std::size_t capacity, const char *path)
+{
+    std::size_t length = std::strlen(path);
+    while (length > 1 && path[length - 1] == '/')
+        --length;
+    if (length >= capacity)
+        return false;
+    std::memcpy(out, path, length);
+    out[length] = '\0';
+    return true;
+}
+
+// True when folder (with or without a trailing "/") lies directly in root. Only the parent
+// is resolved: a symbolic link in root counts by where it lies, not by what it points to.
 bool is_in_root(const char *folder, const char *root)
 {
-    std::unique_ptr<char, decltype(&std::free)> real_folder(realpath(folder, nullptr), &std::free);
+    char path[kPluginPathCapacity];
+    if (!strip_slashes(path, sizeof path, folder))
+        return false;
+    char *slash = std::strrchr(path, '/');
+    if (!slash || !has_suffix(slash + 1, kPluginSuffix))
+        return false;
+    const char *parent = slash == path ? "/" : path;
+    *slash = '\0';
+    std::unique_ptr<char, decltype(&std::free)> real_parent(realpath(parent, nullptr), &std::free);
     std::unique_ptr<char, decltype(&std::free)> real_root(realpath(root, nullptr), &std::free);
-    if (!real_folder || !real_root)
-        return false;
-    const char *slash = std::strrchr(real_folder.get(), '/');
-    if (!slash)
-        return false;
-    const std::size_t parent_length = static_cast<std::size_t>(slash - real_folder.get());
-    const std::size_t root_length = std::strlen(real_root.get());
-    const bool same_parent = (parent_length == root_length
-                              && std::strncmp(real_folder.get(), real_root.get(), root_length) == 0)
-                             || (root_length == 1 && parent_length == 0);
-    return same_parent && has_suffix(slash + 1, kPluginSuffix);
+    return real_parent && real_root && std::strcmp(real_parent.get(), real_root.get()) == 0;
 }
 
 // Moves source to target. An existing target is first set aside and only deleted once the new
@@ -221,12 +237,14 @@ int remove_contents(int fd)
     while (const dirent *entry = readdir(dir)) {
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
             continue;
-        struct stat st {};
+        struct stat st {
+        };
         // Links are removed, never followed: deleting a plugin must not reach outside it.
         if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             result = -1;
         } else if (S_ISDIR(st.st_mode)) {
-            const int child = openat(dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int child =
+                openat(dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             result = child < 0 ? -1 : remove_contents(child);
             if (result == 0)
                 result = unlinkat(dirfd(dir), entry->d_name, AT_REMOVEDIR);
@@ -267,7 +285,7 @@ int package_unzip(const char *archive_path, const char *destination)
         if (zip_stat_index(archive.get(), index, 0, &entry) != 0 || !(entry.valid & ZIP_STAT_NAME))
             continue;
         char target[kPluginPathCapacity];
-        join_path(target, sizeof target, destination, entry.name);
+        join_path(target, sizeof target, destination, entry.name); // checked by check_entries
         qCDebug(lcPlugins, "unpack %s (%s, %llu bytes, %lld)", target, entry.name,
                 static_cast<unsigned long long>(entry.size), static_cast<long long>(entry.mtime));
         if (has_suffix(entry.name, "/")) {
@@ -290,23 +308,31 @@ int package_unzip(const char *archive_path, const char *destination)
     return 0;
 }
 
-int remove_tree(const char *folder)
+int remove_tree(const char *path)
 {
-    if (!folder)
+    char folder[kPluginPathCapacity];
+    if (!path || !strip_slashes(folder, sizeof folder, path))
         return -1;
-    const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat st {
+    };
+    if (lstat(folder, &st) != 0)
+        return -1;
+    // A link is removed itself; what it points to is never touched.
+    if (!S_ISDIR(st.st_mode))
+        return S_ISLNK(st.st_mode) && unlink(folder) == 0 ? 0 : -1;
+    const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    const int result = remove_contents(fd);
-    if (result != 0)
-        return result;
-    return rmdir(folder);
+    if (remove_contents(fd) != 0)
+        return -1;
+    return rmdir(folder) == 0 ? 0 : -1;
 }
 
 int path_kind(const char *path, int *is_folder)
 {
-    struct stat st {};
-    if (!path || stat(path, &st) != 0)
+    struct stat st {
+    };
+    if (!path || lstat(path, &st) != 0)
         return 1;
     if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)) {
         if (is_folder)
@@ -329,8 +355,8 @@ int find_cplugin_folder(const char *folder, char *out_path, std::size_t path_cap
         if (!has_suffix(entry->d_name, kPluginSuffix) || std::strlen(entry->d_name) >= name_capacity)
             continue;
         int is_folder = 0;
-        if (!join_path(out_path, path_capacity, folder, entry->d_name) || path_kind(out_path, &is_folder) != 0
-            || !is_folder)
+        if (join_path(out_path, path_capacity, folder, entry->d_name) != 0
+            || path_kind(out_path, &is_folder) != 0 || !is_folder)
             continue;
         std::strcpy(out_name, entry->d_name);
         result = 0;
@@ -346,30 +372,21 @@ bool has_suffix(const char *name, const char *suffix)
         return false;
     const std::size_t name_length = std::strlen(name);
     const std::size_t suffix_length = std::strlen(suffix);
-    return name_length >= suffix_length && std::memcmp(name + name_length - suffix_length, suffix, suffix_length) == 0;
+    return name_length >= suffix_length
+           && std::memcmp(name + name_length - suffix_length, suffix, suffix_length) == 0;
 }
 
-int plugin_install_package(const char *package_path, PluginRegistry *registry)
-{
-    int is_folder = 0;
-    if (!package_path || !registry || !registry->root[0] || !registry->extraction_folder[0]
-        || path_kind(package_path, &is_folder) != 0 || is_folder)
-        return 1;
-    mkdir(registry->extraction_folder, 0755);
-    mkdir(registry->root, 0755);
+namespace {
 
-    // Each package unpacks into a folder of its own, so leftovers of an earlier failed install
-    // can never be mistaken for this package's plugin.
-    char work[kPluginPathCapacity];
-    if (!join_path(work, sizeof work, registry->extraction_folder, "cpk-XXXXXX") || !mkdtemp(work)) {
-        qCWarning(lcPlugins, "cannot make an extraction folder in %s", registry->extraction_folder);
-        return 1;
-    }
+// Unpacks the package into work and moves its plugin folder into the registry's root.
+int install_from(const char *package_path, const char *work, PluginRegistry *registry)
+{
     if (package_unzip(package_path, work) != 0)
         return 1;
-
+    int is_folder = 0;
     char payload[kPluginPathCapacity];
-    if (!join_path(payload, sizeof payload, work, "Payload") || path_kind(payload, &is_folder) != 0 || !is_folder)
+    if (join_path(payload, sizeof payload, work, "Payload") != 0 || path_kind(payload, &is_folder) != 0
+        || !is_folder)
         return 1;
     char source[kPluginPathCapacity];
     char name[256];
@@ -380,34 +397,61 @@ int plugin_install_package(const char *package_path, PluginRegistry *registry)
     if (written < 0 || static_cast<std::size_t>(written) >= sizeof source_folder)
         return 1;
     PluginRecord *info = nullptr;
-    if (plugin_read_info(&info, source_folder) != 1)
+    if (plugin_read_info(&info, source_folder) != 0)
         return 1;
     const QByteArray folder_name = md5_hex(QByteArray(info->bundle_id)).toLatin1() + kPluginSuffix;
     plugin_record_free(info);
 
     char target[kPluginPathCapacity];
-    if (!join_path(target, sizeof target, registry->root, folder_name.constData()))
+    if (join_path(target, sizeof target, registry->root, folder_name.constData()) != 0)
         return 1;
-    qCDebug(lcPlugins, "src is %s \ntarget is %s\n", source, target);
-    if (!replace_folder(source, target))
+    qCDebug(lcPlugins, "install %s as %s", source, target);
+    return replace_folder(source, target) ? 0 : 1;
+}
+
+} // namespace
+
+int plugin_install_package(const char *package_path, PluginRegistry *registry)
+{
+    int is_folder = 0;
+    if (!package_path || !registry || !registry->root[0] || !registry->extraction_folder[0]
+        || path_kind(package_path, &is_folder) != 0 || is_folder)
         return 1;
-    qCDebug(lcPlugins, "remove dir %s\n", work);
-    remove_tree(work);
-    plugin_registry_reload(registry);
-    return 0;
+    mkdir(registry->extraction_folder, 0700);
+    mkdir(registry->root, 0755);
+
+    // Each package unpacks into a folder of its own, so leftovers of an earlier failed install
+    // can never be mistaken for this package's plugin; it goes whatever the outcome.
+    char work[kPluginPathCapacity];
+    if (join_path(work, sizeof work, registry->extraction_folder, "cpk-XXXXXX") != 0 || !mkdtemp(work)) {
+        qCWarning(lcPlugins, "cannot make an extraction folder in %s", registry->extraction_folder);
+        return 1;
+    }
+    const int result = install_from(package_path, work, registry);
+    if (remove_tree(work) != 0)
+        qCWarning(lcPlugins, "cannot remove the extraction folder %s", work);
+    if (result == 0)
+        plugin_registry_reload(registry);
+    return result;
 }
 
 int plugin_remove(const char *folder, PluginRegistry *registry)
 {
     if (!folder || !registry)
-        return 0;
-    int is_folder = 0;
-    if (path_kind(folder, &is_folder) == 0) {
-        if (!is_in_root(folder, registry->root))
+        return 1;
+    int result = 0;
+    char link_or_folder[kPluginPathCapacity];
+    struct stat st {
+    };
+    if (strip_slashes(link_or_folder, sizeof link_or_folder, folder) && lstat(link_or_folder, &st) == 0) {
+        if (!is_in_root(folder, registry->root)) {
             qCWarning(lcPlugins, "%s is not an installed plugin of %s; left alone", folder, registry->root);
-        else if (remove_tree(folder) != 0)
+            result = 1;
+        } else if (remove_tree(folder) != 0) {
             qCWarning(lcPlugins, "cannot remove plugin folder %s", folder);
+            result = 1;
+        }
     }
     plugin_registry_reload(registry);
-    return 0;
+    return result;
 }

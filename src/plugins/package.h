@@ -6,8 +6,10 @@
 struct lua_State;
 
 // The plugin file module: plain functions over plain structures with fixed-capacity,
-// zero-terminated text buffers. Operations answer 0 for success and 1 or -1 for failure unless
-// stated otherwise. None of them is thread-safe: PluginManager runs every call on its queue.
+// zero-terminated text buffers. Every function that answers an int answers 0 for success and a
+// non-zero value (1 or -1) for failure; the others answer a pointer (null for none), nothing,
+// or, for the predicate has_suffix, true or false. None of them is thread-safe: PluginManager
+// runs every call on its queue.
 //
 // A plugin is a folder whose name ends in ".cplugin" holding "info.lua" and "main.lua". A ".cpk"
 // package is a zip archive with the layout "Payload/<name>.cplugin/<files>".
@@ -45,20 +47,23 @@ extern void (*plugin_state_hook)(lua_State *state);
 // --- registries and records -------------------------------------------------------------------
 
 PluginRegistry *plugin_registry_new();
-// True when both paths were set; nothing is set when either is empty or too long for its field.
-bool plugin_registry_set_paths(const char *root, const char *extraction_folder, PluginRegistry *registry);
+// 0 when both paths were set; 1, setting nothing, when either is empty or too long for its field.
+int plugin_registry_set_paths(const char *root, const char *extraction_folder, PluginRegistry *registry);
 // Loads every "<root>/<name>.cplugin" folder; folders beyond the capacity are skipped and logged.
 int plugin_registry_scan(PluginRegistry *registry);
 // Frees every record and scans again: each plugin gets a fresh state.
 int plugin_registry_reload(PluginRegistry *registry);
 void plugin_registry_free(PluginRegistry *registry);
 
-// Reads "<folder>info.lua" (folder ends in "/") in a scratch state. Returns 1 and a new record
-// (with a fresh, still empty Lua state) in *out when the file ran and set both plugin_name and
-// plugin_bundle_id; 0 and no record otherwise.
+// Reads "<folder>info.lua" (folder ends in "/") in a scratch state that has only the base
+// (without loading of files or chunks), string, table, math and bit32 libraries: a package's
+// info.lua runs before the user has chosen anything, so it can neither touch files nor start
+// programs. Returns 0 and a new record (with a fresh, still empty Lua state) in *out when the
+// file ran and set both plugin_name and plugin_bundle_id; 1 and no record otherwise.
 int plugin_read_info(PluginRecord **out, const char *folder);
-// Opens the libraries in the record's state and runs its "main.lua". Returns 1 when the record
-// was appended to the registry, 0 when it was discarded (freed).
+// Opens the standard libraries in the record's state (debug.sethook and debug.gethook are
+// replaced: the time limit's hook is the host's) and runs its "main.lua". Returns 0 when the
+// record was appended to the registry, 1 when it was discarded (freed).
 int plugin_load_main(PluginRegistry *registry, PluginRecord *record);
 // Calls the plugin's global main with text. Returns the result when main returned a string or a
 // number, else nullptr (error, timeout, other value). The text belongs to the record's state and
@@ -66,6 +71,7 @@ int plugin_load_main(PluginRegistry *registry, PluginRecord *record);
 const char *plugin_call_main(PluginRecord *record, const char *text, std::size_t *length = nullptr);
 void plugin_record_free(PluginRecord *record);
 // Appends "<folder>?.lua" to the state's package.path so require finds the plugin's own modules.
+// 0 on success, 1 without a state or folder.
 int set_package_path(lua_State *state, const char *folder);
 
 // --- files and packages -----------------------------------------------------------------------
@@ -74,21 +80,25 @@ int set_package_path(lua_State *state, const char *folder);
 // name is absolute or holds a ".." component; returns 1 on any broken entry. Missing parent
 // folders are created.
 int package_unzip(const char *archive_path, const char *destination);
-// Deletes a folder and everything in it. 0 on success, -1 or the failing call's result otherwise.
+// Deletes a folder and everything in it. Symbolic links are removed, never followed, also when
+// folder itself is one. 0 on success, -1 otherwise.
 int remove_tree(const char *folder);
 // 0 for a folder (*is_folder = 1) or regular file (*is_folder = 0); 1 when the path does not
-// exist or cannot be examined; -1 for anything else. Symbolic links are not followed.
+// exist or cannot be examined; -1 for anything else, a symbolic link included: links are not
+// followed.
 int path_kind(const char *path, int *is_folder);
-// Finds the first folder inside folder whose name ends in ".cplugin". 0 when found (full path
+// Finds the first folder (not a link) inside folder whose name ends in ".cplugin". 0 when found (full path
 // and name written to the out buffers), 1 otherwise.
 int find_cplugin_folder(const char *folder, char *out_path, std::size_t path_capacity, char *out_name,
                         std::size_t name_capacity);
 bool has_suffix(const char *name, const char *suffix);
 // Installs a ".cpk" package into the registry's root, replacing the folder of the same bundle
-// id, and reloads the registry. 0 on success, 1 on failure.
+// id, and reloads the registry. 0 on success, 1 on failure. The package's extraction folder is
+// removed whatever the outcome.
 int plugin_install_package(const char *package_path, PluginRegistry *registry);
-// Deletes a plugin folder that lies directly in the registry's root, then reloads the registry.
-// Folders elsewhere are left alone. Always 0; a null folder does nothing.
+// Deletes a plugin folder that lies directly in the registry's root (a symbolic link there is
+// removed as a link; what it points to is never touched), then reloads the registry. Folders
+// elsewhere are left alone. 0 when the plugin is gone, 1 otherwise.
 int plugin_remove(const char *folder, PluginRegistry *registry);
 
 // --- helpers shared by the module's files -----------------------------------------------------
@@ -96,5 +106,5 @@ int plugin_remove(const char *folder, PluginRegistry *registry);
 // Copies src into a field of the given capacity, cutting an over-long value at a UTF-8
 // character boundary so the field always holds whole characters and its terminating zero.
 void copy_field(char *field, std::size_t capacity, const char *src, std::size_t length);
-// Joins "<a>/<b>" into out; false (and out left empty) when it does not fit.
-bool join_path(char *out, std::size_t capacity, const char *a, const char *b);
+// Joins "<a>/<b>" into out; 0 on success, 1 (and out left empty) when it does not fit.
+int join_path(char *out, std::size_t capacity, const char *a, const char *b);

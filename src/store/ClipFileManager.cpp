@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -17,6 +18,7 @@
 
 namespace {
 
+constexpr char kSharedCopySuffix[] = ".png";
 constexpr mode_t kPrivateFileMode = 0600;
 
 bool typeHasZip(const QStringList &extras)
@@ -173,7 +175,26 @@ void ClipFileManager::deleteFilesWithHashArray(const QStringList &hashes)
         QFile::remove(PathHelper::getBaseFilePath(hash));
         QFile::remove(PathHelper::getZipsFilePath(hash));
         QFile::remove(PathHelper::getPreviewsFilePath(hash));
+        QFile::remove(PathHelper::getPreviewsFilePath(hash + QLatin1String(kSharedCopySuffix)));
     }
+}
+
+QString ClipFileManager::sharedImageCopy(const QString &md5)
+{
+    if (!PathHelper::isPlainFileName(md5))
+        return {};
+    const QString path = PathHelper::getPreviewsFilePath(md5 + QLatin1String(kSharedCopySuffix));
+    if (QFileInfo::exists(path))
+        return path;
+    const std::optional<QByteArray> bytes = getDataWithMd5(md5);
+    QImage image;
+    if (!bytes || !image.loadFromData(*bytes))
+        return {};
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || fchmod(file.handle(), kPrivateFileMode) != 0
+        || !image.save(&file, "PNG") || !file.commit())
+        return {};
+    return path;
 }
 
 // A file clip's preview is named by its file name, not its hash; as a hard link it would keep

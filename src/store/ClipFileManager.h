@@ -37,6 +37,10 @@ public:
     // previews/NAME as a hard link to files/HASH, made anew when it no longer is one.
     QString makePreviewLink(const HistoryModel &history);
 
+    // previews/HASH.png, a PNG copy (owner-only, as every clip file) of an image clip's payload
+    // for programs that take pictures as files; empty when the payload is missing or no image.
+    QString sharedImageCopy(const QString &md5);
+
     // Held while a payload file and the row that uses it must change together. The capture
     // holds it from writing a clip's payload until its row is stored; deleteFilesWithHashArray
     // holds it while it looks for rows of a hash and removes its files. So a clearing that runs
@@ -44,8 +48,8 @@ public:
     // that work done under it may delete clips itself.
     [[nodiscard]] std::unique_lock<std::recursive_mutex> lockPayloads();
 
-    // Removes files/, zips/ and previews/ HASH of every hash that no row uses any more. Call it
-    // after the rows are deleted (their transaction committed).
+    // Removes files/, zips/ and previews/ HASH (and previews/HASH.png) of every hash that no row
+    // uses any more. Call it after the rows are deleted (their transaction committed).
     void deleteFilesWithHashArray(const QStringList &hashes);
     void deleteZipfileWithName(const QString &md5);
 

@@ -53,7 +53,16 @@ void remove(const QString &key)
 bool boolValue(const QString &key, bool fallback)
 {
     const QVariant stored = value(key);
-    return stored.isValid() ? stored.toBool() : fallback;
+    if (stored.typeId() == QMetaType::Bool)
+        return stored.toBool();
+    // The INI file holds text: only the spellings of a boolean count, anything else (a damaged
+    // file) reads as the default.
+    const QString text = stored.toString().trimmed().toLower();
+    if (text == QLatin1String("true") || text == QLatin1String("1"))
+        return true;
+    if (text == QLatin1String("false") || text == QLatin1String("0"))
+        return false;
+    return fallback;
 }
 
 double doubleValue(const QString &key, double fallback)

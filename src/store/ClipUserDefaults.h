@@ -16,7 +16,7 @@ QVariant value(const QString &key);
 void setValue(const QString &key, const QVariant &value);
 void remove(const QString &key);
 
-// Typed readers that return the fallback only when the key is absent.
+// Typed readers that return the fallback when the key is absent or its value does not parse.
 bool boolValue(const QString &key, bool fallback);
 double doubleValue(const QString &key, double fallback);
 int intValue(const QString &key, int fallback);

@@ -21,6 +21,8 @@ inline constexpr char newversion[] = "newversion";
 inline constexpr char homepage[] = "homepage";
 inline constexpr char developerPage[] = "developerPage";
 inline constexpr char categories[] = "categories";
+// Window classes of the terminal emulators that paste with Control+Shift+V.
+inline constexpr char terminalClasses[] = "terminalClasses";
 // The per-user broker credentials our sync service adds to its sign-in replies.
 inline constexpr char mqttUserName[] = "mqttUserName";
 inline constexpr char mqttPassword[] = "mqttPassword";

@@ -12,7 +12,8 @@ constexpr int kCheckEvery = 1000;
 void checkDeadline(lua_State *state, lua_Debug *)
 {
     lua_rawgetp(state, LUA_REGISTRYINDEX, &kDeadlineKey);
-    const auto *deadline = static_cast<const std::chrono::steady_clock::time_point *>(lua_touserdata(state, -1));
+    const auto *deadline =
+        static_cast<const std::chrono::steady_clock::time_point *>(lua_touserdata(state, -1));
     lua_pop(state, 1);
     if (deadline && std::chrono::steady_clock::now() > *deadline) {
         // From now on every instruction raises the error, so a script that catches it with
@@ -20,6 +21,11 @@ void checkDeadline(lua_State *state, lua_Debug *)
         lua_sethook(state, checkDeadline, LUA_MASKCOUNT, 1);
         luaL_error(state, "%s", LuaDeadline::timeoutMessage());
     }
+}
+
+int hookReserved(lua_State *state)
+{
+    return luaL_error(state, "the debug hook is reserved for the host's time limit");
 }
 
 } // namespace
@@ -42,5 +48,17 @@ LuaDeadline::~LuaDeadline()
 
 const char *LuaDeadline::timeoutMessage()
 {
-    return "script timed out";
+    return "脚本运行超时";
+}
+
+void LuaDeadline::reserveHook(lua_State *state)
+{
+    lua_getglobal(state, "debug");
+    if (lua_istable(state, -1)) {
+        for (const char *name : {"sethook", "gethook"}) {
+            lua_pushcfunction(state, hookReserved);
+            lua_setfield(state, -2, name);
+        }
+    }
+    lua_pop(state, 1);
 }

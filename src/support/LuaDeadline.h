@@ -4,9 +4,10 @@
 
 struct lua_State;
 
-// Stops Lua code that runs too long: while armed, the state's code raises the error
-// "script timed out" once the deadline has passed, so a script stuck in a loop cannot freeze
-// the thread that runs it. Disarmed (and the hook removed) when it goes out of scope.
+// Stops Lua code that runs too long: while armed, the state's code raises the timeout error
+// once the deadline has passed, so a script stuck in a loop cannot freeze the thread that runs
+// it. Disarmed (and the hook removed) when it goes out of scope. The hook only runs between Lua
+// instructions: a single call into C (a string pattern that backtracks badly) is not stopped.
 class LuaDeadline final
 {
 public:
@@ -18,7 +19,13 @@ public:
     LuaDeadline(const LuaDeadline &) = delete;
     LuaDeadline &operator=(const LuaDeadline &) = delete;
 
+    // The error raised when the deadline has passed; a user reads it in the script editor.
     static const char *timeoutMessage();
+
+    // Takes debug.sethook and debug.gethook away from the scripts of a state whose libraries
+    // are open, so a script can neither remove nor replace the deadline's hook: both raise an
+    // error instead. Call it once, after the libraries are opened.
+    static void reserveHook(lua_State *state);
 
 private:
     lua_State *m_state;

@@ -1,8 +1,9 @@
 #include "ui/PrivacyViewController.h"
 
-#include "ui/ScriptEditWindowController.h"
+#include "plugins/PrivacyRules.h"
 #include "store/ConfigureManager.h"
 #include "store/Utils.h"
+#include "ui/ScriptEditWindowController.h"
 #include "ui/Sheets.h"
 
 #include <QCheckBox>
@@ -29,7 +30,7 @@ QTableWidget *makeTable(QWidget *parent, const QString &name, const QString &tit
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(editable ? QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
-                                        | QAbstractItemView::SelectedClicked
+                                          | QAbstractItemView::SelectedClicked
                                     : QAbstractItemView::NoEditTriggers);
     return table;
 }
@@ -40,9 +41,10 @@ PrivacyViewController::PrivacyViewController(QWidget *parent)
     : QWidget(parent)
     , m_keyWords(ConfigureManager::sharedInstance().customKeyWords())
     , m_sysKeyWords(ConfigureManager::sharedInstance().sysKeyWords())
-    , m_tableView(makeTable(this, QStringLiteral("tableView"), QStringLiteral("自定义关键字"), kCustomTableTag, true))
-    , m_sysKeyWordsTableView(makeTable(this, QStringLiteral("sysKeyWordsTableView"), QStringLiteral("系统关键字"),
-                                       kSystemTableTag, false))
+    , m_tableView(
+          makeTable(this, QStringLiteral("tableView"), QStringLiteral("自定义关键字"), kCustomTableTag, true))
+    , m_sysKeyWordsTableView(makeTable(this, QStringLiteral("sysKeyWordsTableView"),
+                                       QStringLiteral("系统关键字"), kSystemTableTag, false))
     , m_addButton(new QPushButton(QStringLiteral("+"), this))
     , m_removeButton(new QPushButton(QStringLiteral("-"), this))
     , m_analySecertButton(new QCheckBox(QStringLiteral("根据关键字识别机密文本"), this))
@@ -104,7 +106,8 @@ void PrivacyViewController::addWord()
 {
     ConfigureManager &configure = ConfigureManager::sharedInstance();
     if (!configure.addNewWord(QStringLiteral("新关键字"))) {
-        Sheets::beginSheet(this, {QStringLiteral("超过最大数量"), QStringLiteral("关键字最多可以添加25"),
+        Sheets::beginSheet(this, {QStringLiteral("超过最大数量"),
+                                  QStringLiteral("关键字最多可以添加25"),
                                   {QStringLiteral("知道了")}});
         return;
     }
@@ -129,9 +132,18 @@ void PrivacyViewController::removeWord()
 void PrivacyViewController::wordEdited(QTableWidgetItem *item)
 {
     const QString word = item->text();
-    // An emptied cell is refused by the keyword list; the reload shows the old word again.
-    // It waits for the editor to let go of the item, which the reload replaces.
-    ConfigureManager::sharedInstance().setKeyWord(word, item->row());
+    // An emptied cell is refused by the keyword list, and a word that is no valid pattern by
+    // the pane (with a message); the reload shows the old word again. It waits for the editor
+    // to let go of the item, which the reload replaces.
+    if (!word.isEmpty() && !PrivacyRules::isValidKeyword(word)) {
+        Sheets::beginSheet(this, {QStringLiteral("关键字无效"),
+                                  QStringLiteral("“%1”不是有效的匹配规则（例如括号没有配对），没有保存。"
+                                                 "要匹配括号、点等符号本身，请在符号前加上 \\。")
+                                      .arg(word),
+                                  {QStringLiteral("知道了")}});
+    } else {
+        ConfigureManager::sharedInstance().setKeyWord(word, item->row());
+    }
     QMetaObject::invokeMethod(this, &PrivacyViewController::reloadKeyWords, Qt::QueuedConnection);
 }
 
@@ -144,7 +156,8 @@ void PrivacyViewController::advancePrivacyClicked(bool on)
     }
     const Sheets::Alert alert{
         QStringLiteral("确认开启高级隐私模式?"),
-        QStringLiteral("高级隐私模式需要lua编程或有编程基础的用户，开启后简单的关键字识别将不再使用，请谨慎选择."),
+        QStringLiteral(
+            "高级隐私模式需要lua编程或有编程基础的用户，开启后简单的关键字识别将不再使用，请谨慎选择."),
         {QStringLiteral("取消"), QStringLiteral("开启")},
         0};
     Sheets::beginSheet(this, alert, [this](int returnCode) {

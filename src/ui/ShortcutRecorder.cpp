@@ -10,15 +10,10 @@
 
 namespace {
 
-bool isFunctionKey(int key)
-{
-    return key >= Qt::Key_F1 && key <= Qt::Key_F12;
-}
-
 bool isModifierKey(int key)
 {
     return key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta
-        || key == Qt::Key_Super_L || key == Qt::Key_Super_R || key == Qt::Key_AltGr;
+           || key == Qt::Key_Super_L || key == Qt::Key_Super_R || key == Qt::Key_AltGr;
 }
 
 } // namespace
@@ -89,10 +84,11 @@ bool ShortcutRecorder::eventFilter(QObject *watched, QEvent *event)
         stopRecording();
         return true;
     }
-    // A combination without Control, Alt or Super would take a typing key from every program.
+    // A combination without Control, Alt or Super would take a key (a letter, or F5 from every
+    // browser) from every program; the hot key never registers one.
     const bool strongModifier = modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     const std::optional<unsigned> keyCode = KeyCodes::keyCodeForQtKey(key);
-    if (!keyCode || (!strongModifier && !isFunctionKey(key)))
+    if (!keyCode || !strongModifier)
         return true;
     m_shortcut = KeyCombination{*keyCode, KeyCodes::modifierFlagsForQt(modifiers)};
     stopRecording();

@@ -10,9 +10,9 @@ class QPushButton;
 class QToolButton;
 
 // Records a key combination for the global shortcut. Clicking the field starts recording;
-// the next key pressed with Control, Alt or Super (or a function key, with or without
-// modifiers) becomes the combination; Escape ends recording without a change. The clear
-// button empties the field, which switches the shortcut off.
+// the next key pressed with Control, Alt or Super becomes the combination (a key without one
+// of them, a function key included, is not recorded); Escape ends recording without a
+// change. The clear button empties the field, which switches the shortcut off.
 class ShortcutRecorder final : public QWidget
 {
     Q_OBJECT

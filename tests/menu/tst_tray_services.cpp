@@ -3,12 +3,10 @@
 // sleep watcher on a private D-Bus daemon.
 #include "TestDirs.h"
 
-#include "app/AppDelegate.h"
-#include "platform/NMLoginItems.h"
 #include "capture/ShortcutController.h"
-#include "platform/HotKeyTranslation.h"
 #include "platform/LogindSleepWatcher.h"
 #include "platform/MemoryHotKeyRegistrar.h"
+#include "platform/NMLoginItems.h"
 #include "platform/RecentlyUsed.h"
 #include "platform/SingleInstance.h"
 #include "store/ClipUserDefaults.h"
@@ -126,16 +124,6 @@ private Q_SLOTS:
         controller.stop();
     }
 
-    void storedCombinationsTranslateToX11()
-    {
-        const auto v = HotKeyTranslation::translate(kCommandShiftV);
-        QVERIFY(v);
-        QCOMPARE(v->keysym, std::uint32_t('v'));
-        QCOMPARE(v->modifiers, unsigned(HotKeyTranslation::SuperModifier | HotKeyTranslation::ShiftModifier));
-        QCOMPARE(HotKeyTranslation::modifiersForFlags(KeyCombination::Option | KeyCombination::Control),
-                 unsigned(HotKeyTranslation::AltModifier | HotKeyTranslation::ControlModifier));
-    }
-
     void loginItemsAddTwiceRemoveBoth()
     {
         const QString program = makeProgram(m_home.filePath(u"my programs/quillet"_s));
@@ -174,11 +162,16 @@ private Q_SLOTS:
         QXmlStreamReader reader(&file);
         QStringList entries; // each bookmark's address, then its type
         while (!reader.atEnd()) {
-            if (reader.readNext() == QXmlStreamReader::StartElement && (reader.name() == u"bookmark" || reader.name() == u"mime-type"))
-                entries << reader.attributes().value(reader.name() == u"bookmark" ? "href"_L1 : "type"_L1).toString();
+            if (reader.readNext() == QXmlStreamReader::StartElement
+                && (reader.name() == u"bookmark" || reader.name() == u"mime-type"))
+                entries << reader.attributes()
+                               .value(reader.name() == u"bookmark" ? "href"_L1 : "type"_L1)
+                               .toString();
         }
         QVERIFY(!reader.hasError());
-        const auto href = [](const QString &path) { return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded); };
+        const auto href = [](const QString &path) {
+            return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+        };
         QCOMPARE(entries, (QStringList{href(png), u"image/png"_s, href(jpg), u"image/jpeg"_s}));
 
         // A list that cannot be read is left as it is.
@@ -209,17 +202,6 @@ private Q_SLOTS:
         QVERIFY(crashed.tryAcquire());
     }
 
-    void wakeSchedulesTheVersionCheckAgain()
-    {
-        AppDelegate delegate;
-        delegate.regSystemNotifications();
-        QVERIFY(!delegate.isVersionCheckScheduled());
-        Q_EMIT delegate.sleepWatcher()->willSleep();
-        QVERIFY(!delegate.isVersionCheckScheduled());
-        Q_EMIT delegate.sleepWatcher()->didWake();
-        QVERIFY(delegate.isVersionCheckScheduled());
-    }
-
     void sleepAndWakeFromLogind()
     {
         if (QStandardPaths::findExecutable(u"dbus-daemon"_s).isEmpty())
@@ -237,7 +219,8 @@ private Q_SLOTS:
             QSignalSpy sleeping(&watcher, &SleepWatcher::willSleep);
             QSignalSpy woken(&watcher, &SleepWatcher::didWake);
             for (const bool start : {true, false}) {
-                QDBusMessage signal = QDBusMessage::createSignal(u"/org/freedesktop/login1"_s, u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s);
+                QDBusMessage signal = QDBusMessage::createSignal(
+                    u"/org/freedesktop/login1"_s, u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s);
                 QVERIFY(logind.send(signal << start));
             }
             QTRY_COMPARE_WITH_TIMEOUT(sleeping.count(), 1, 10000);

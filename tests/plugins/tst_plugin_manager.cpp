@@ -26,8 +26,8 @@ private:
     PluginObject install(const QString &bundleId, const QByteArray &name, const QByteArray &mainLua)
     {
         const QString archive = m_packages.path() + QStringLiteral("/p.cpk");
-        const QList<PackageBuilder::Entry> entries
-            = PackageBuilder::pluginEntries("x.cplugin", bundleId.toUtf8(), name, mainLua);
+        const QList<PackageBuilder::Entry> entries =
+            PackageBuilder::pluginEntries("x.cplugin", bundleId.toUtf8(), name, mainLua);
         if (!PackageBuilder::writeZip(archive, entries) || !installFile(archive))
             return {};
         return manager().listPlugins().value(bundleId);
@@ -68,7 +68,8 @@ private slots:
     {
         const PluginManager::PluginDict plugins = manager().listPlugins();
         QVERIFY(plugins.size() >= 6);
-        QCOMPARE(plugins.value(QStringLiteral("org.quillet.plugin.uppercase")).plugin_name(), QStringLiteral("转为大写"));
+        QCOMPARE(plugins.value(QStringLiteral("org.quillet.plugin.uppercase")).plugin_name(),
+                 QStringLiteral("转为大写"));
         QVERIFY(manager().listUserPlugins().isEmpty());
         QVERIFY(QDir(m_dirs.dataPath() + QStringLiteral("/plugins")).exists());
     }
@@ -79,10 +80,11 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
         const auto row = [](const char *name, const char *plugin, const char *input, const char *expected) {
-            QTest::newRow(name) << QString::fromUtf8(plugin) << QString::fromUtf8(input) << QString::fromUtf8(expected);
+            QTest::newRow(name) << QString::fromUtf8(plugin) << QString::fromUtf8(input)
+                                << QString::fromUtf8(expected);
         };
-        row("upper", "uppercase", "héllo World 中文", "HéLLO WORLD 中文");
-        row("lower", "lowercase", "HÉLLO World", "hÉllo world");
+        row("upper", "uppercase", "héllo World 中文", "HÉLLO WORLD 中文");
+        row("lower", "lowercase", "HÉLLO World", "héllo world");
         row("whitespace", "whitespace", " \t a \n\n b\u3000c\u00a0 ", "a b c");
         row("json", "jsonformat", "{\"b\":[1,2.5e3,{}],\"a\":\"x\\\"y\",\"c\":null}",
             "{\n  \"b\": [\n    1,\n    2.5e3,\n    {}\n  ],\n  \"a\": \"x\\\"y\",\n  \"c\": null\n}");
@@ -99,7 +101,8 @@ private slots:
         QFETCH(QString, plugin);
         QFETCH(QString, input);
         QFETCH(QString, expected);
-        QCOMPARE(run(QStringLiteral("org.quillet.plugin.") + plugin, input), std::optional<QString>(expected));
+        QCOMPARE(run(QStringLiteral("org.quillet.plugin.") + plugin, input),
+                 std::optional<QString>(expected));
     }
 
     void userPluginReplacesSystemPluginInListingOnly()
@@ -129,7 +132,8 @@ private slots:
 
         // The object listed before a reload (here by another install) still finds its plugin, in a
         // fresh state.
-        QVERIFY(install(QStringLiteral("test.other"), "Other", "function main() return 'o' end").isInstalled());
+        QVERIFY(
+            install(QStringLiteral("test.other"), "Other", "function main() return 'o' end").isInstalled());
         QCOMPARE(manager().processText({}, counter), std::optional<QString>(QStringLiteral("1")));
         remove(counter);
         QCOMPARE(manager().processText({}, counter), std::nullopt);
@@ -137,16 +141,19 @@ private slots:
 
     void asyncProcessingKeepsTheCallerFree()
     {
-        const PluginObject loop = install(QStringLiteral("test.loop"), "Loop",
-                                          "function main(t) if t == 'loop' then while true do end end return t:upper() end");
+        const PluginObject loop =
+            install(QStringLiteral("test.loop"), "Loop",
+                    "function main(t) if t == 'loop' then while true do end end return t:upper() end");
 
         auto gone = std::make_unique<QObject>();
         bool goneCalled = false;
-        manager().processText(QStringLiteral("x"), loop, gone.get(), [&](std::optional<QString>) { goneCalled = true; });
+        manager().processText(QStringLiteral("x"), loop, gone.get(),
+                              [&](std::optional<QString>) { goneCalled = true; });
         gone.reset();
 
         std::optional<std::optional<QString>> looped;
-        manager().processText(QStringLiteral("loop"), loop, this, [&](std::optional<QString> r) { looped = r; });
+        manager().processText(QStringLiteral("loop"), loop, this,
+                              [&](std::optional<QString> r) { looped = r; });
         std::optional<std::optional<QString>> after;
         manager().processText(QStringLiteral("ok"), loop, this, [&](std::optional<QString> r) { after = r; });
         QVERIFY(!looped.has_value()); // results arrive later, on the main thread
@@ -192,7 +199,8 @@ private slots:
                                                   "plugin_name = 'no id'", "function main() end"));
         QVERIFY(!PluginPacker::pack(m_packages.path() + QStringLiteral("/Bad"), archive, &error));
         QVERIFY(PackageBuilder::writePluginFolder(m_packages.path(), QStringLiteral("Bad"),
-                                                  PackageBuilder::infoLua("id", "Bad"), "function main( end"));
+                                                  PackageBuilder::infoLua("id", "Bad"),
+                                                  "function main( end"));
         QVERIFY(!PluginPacker::pack(m_packages.path() + QStringLiteral("/Bad"), archive, &error));
         QVERIFY(error.contains(QLatin1String("main.lua")));
     }

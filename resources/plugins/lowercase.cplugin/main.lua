@@ -1,4 +1,4 @@
--- Only ASCII letters change: other bytes belong to multi-byte UTF-8 characters.
+-- Letters of every script, not only ASCII: the host's app.lower follows Unicode's case rules.
 function main(text)
-    return (text:gsub("[A-Z]+", string.lower))
+    return app.lower(text)
 end

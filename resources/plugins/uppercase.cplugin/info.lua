@@ -1,5 +1,5 @@
 plugin_name = "转为大写"
-plugin_desc = "把文本中的英文字母转为大写"
-plugin_version = "1.0"
+plugin_desc = "把文本中的字母（各种文字）转为大写"
+plugin_version = "1.1"
 plugin_author = "Quillet"
 plugin_bundle_id = "org.quillet.plugin.uppercase"

@@ -1,4 +1,4 @@
--- Only ASCII letters change: other bytes belong to multi-byte UTF-8 characters.
+-- Letters of every script, not only ASCII: the host's app.upper follows Unicode's case rules.
 function main(text)
-    return (text:gsub("[a-z]+", string.upper))
+    return app.upper(text)
 end

@@ -1,0 +1,16 @@
+#include "support/MemoryTrim.h"
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+namespace MemoryTrim {
+
+void returnFreedMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+} // namespace MemoryTrim

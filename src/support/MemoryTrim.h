@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+
+// Hands memory that the program has freed back to the system. The allocator keeps freed heap
+// pages for reuse; after a large clip (a 3000×3000 image takes tens of MiB on its way through
+// decoding, normalising and encoding) that would leave the resident size of a program that
+// idles in the tray raised for good.
+namespace MemoryTrim {
+
+// Clips of at least this many bytes of pixels or payload count as large.
+inline constexpr std::size_t kLargeClipBytes = 4u * 1024 * 1024;
+
+// Returns the allocator's free pages to the system; a no-op where the C library cannot.
+void returnFreedMemory();
+
+} // namespace MemoryTrim

@@ -1,0 +1,243 @@
+// Plugins and scripts cannot take the program down: real Lua states, real packages and plugin
+// folders in temporary folders, the real plugin queue, status menu, store and capture.
+
+#include "TestDirs.h"
+#include "menu/ClipFixtures.h"
+#include "plugins/PackageBuilder.h"
+
+#include "capture/ClipController.h"
+#include "menu/MenuController.h"
+#include "menu/PluginMenuSource.h"
+#include "platform/MemoryKeyInjector.h"
+#include "platform/MemoryPasteboard.h"
+#include "plugins/AdvancePrivacyManager.h"
+#include "plugins/PluginManager.h"
+#include "plugins/package.h"
+#include "store/DBKeeper.h"
+#include "support/Md5.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using PackageBuilder::Entry;
+
+namespace {
+
+using Registry = std::unique_ptr<PluginRegistry, decltype(&plugin_registry_free)>;
+
+QByteArray path8(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+// A Lua string pattern that backtracks for ages inside one C call, where no hook runs.
+constexpr char kStuckInC[] =
+    "function main(text) return ((\"a\"):rep(40)):find((\"a*\"):rep(25) .. \"b\") end";
+
+} // namespace
+
+class TestPluginsContained final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString path(const QString &name) const { return m_work.path() + QLatin1Char('/') + name; }
+    QString root() const { return path(u"plugins"_s); }
+    QString extraction() const { return path(u"tmp"_s); }
+
+    Registry freshRegistry()
+    {
+        QDir(root()).removeRecursively();
+        QDir(extraction()).removeRecursively();
+        QDir().mkpath(root());
+        QDir().mkpath(extraction());
+        Registry registry(plugin_registry_new(), plugin_registry_free);
+        if (plugin_registry_set_paths(path8(root()).constData(), path8(extraction()).constData(),
+                                      registry.get())
+            != 0)
+            return Registry(nullptr, plugin_registry_free);
+        return registry;
+    }
+
+    // Loads one plugin folder with this main.lua into registry and answers its record.
+    PluginRecord *loadPlugin(PluginRegistry *registry, const QByteArray &mainLua)
+    {
+        if (!PackageBuilder::writePluginFolder(root(), u"p.cplugin"_s, PackageBuilder::infoLua("p", "P"),
+                                               mainLua)
+            || plugin_registry_reload(registry) != 0 || registry->count != 1)
+            return nullptr;
+        return registry->records[0];
+    }
+
+    int installPackage(const QList<Entry> &entries, PluginRegistry *registry)
+    {
+        const QString archive = path(u"p.cpk"_s);
+        if (!PackageBuilder::writeZip(archive, entries))
+            return -2;
+        return plugin_install_package(path8(archive).constData(), registry);
+    }
+
+    TestDirs m_dirs;
+    QTemporaryDir m_work;
+
+private slots:
+    // The time limit is the host's hook; a script can neither remove nor replace it.
+    void theDeadlineHoldsAgainstTheScript()
+    {
+        Registry registry = freshRegistry();
+        QVERIFY(registry);
+        const QByteArray escapes[] = {
+            "function main(t) debug.sethook() while true do end end",
+            "function main(t) pcall(debug.sethook) while true do end end",
+            "function main(t) pcall(debug.sethook, function() end, '', 0) while true do end end",
+            "function main(t) local co = coroutine.wrap(function() pcall(debug.sethook) while true do end end) co() end",
+            "function main(t) local h = debug.gethook() return tostring(h) end",
+        };
+        for (const QByteArray &mainLua : escapes) {
+            PluginRecord *record = loadPlugin(registry.get(), mainLua);
+            QVERIFY(record);
+            QVERIFY2(!plugin_call_main(record, "x"), mainLua.constData());
+        }
+        // Everything else of the debug library is still there.
+        PluginRecord *record =
+            loadPlugin(registry.get(), "function main(t) return type(debug.traceback) end");
+        QCOMPARE(QByteArray(plugin_call_main(record, "x")), QByteArray("function"));
+
+        // The privacy script is held to its time limit the same way.
+        AdvancePrivacyManager privacy;
+        const std::optional<QString> error =
+            privacy.testScript(u"function main() pcall(debug.sethook) while true do end end"_s);
+        QVERIFY(error && error->contains(u"脚本运行超时"_s));
+    }
+
+    // A plugin stuck in C holds the plugin queue; the menu and the capture go on.
+    void aPluginStuckInCLeavesMenuAndCaptureWorking()
+    {
+        PluginManager &manager = PluginManager::sharedInstance();
+        const QString archive = path(u"stuck.cpk"_s);
+        QVERIFY(PackageBuilder::writeZip(
+            archive, PackageBuilder::pluginEntries("s.cplugin", "test.stuck", "卡住", kStuckInC)));
+        std::optional<bool> installed;
+        manager.installPlugin(QUrl::fromLocalFile(archive), this, [&](bool ok) { installed = ok; });
+        QTRY_VERIFY_WITH_TIMEOUT(installed.has_value(), 10000);
+        QVERIFY(*installed);
+
+        MemoryPasteboard pasteboard;
+        MemoryKeyInjector injector;
+        MenuController &menus = MenuController::sharedInstance();
+        menus.setPlatform({&pasteboard, &injector, nullptr});
+        menus.setPluginSource(pluginMenuSource());
+        ClipFixtures::text(u"some text"_s, 10);
+        menus.buildMenu();
+        QMenu *actions = menus.mainMenu()->actions().at(1)->menu();
+        Q_EMIT actions->aboutToShow();
+        QAction *stuck = nullptr;
+        for (QAction *item : actions->actions()) {
+            if (item->text() == u"卡住"_s)
+                stuck = item;
+        }
+        QVERIFY(stuck);
+        stuck->trigger(); // returns at once; the plugin now holds the plugin queue
+
+        // The menu is rebuilt and lists the plugins, and the capture stores a new clip.
+        ClipFixtures::text(u"newer text"_s, 20);
+        menus.buildMenu();
+        QMenu *newer = menus.mainMenu()->actions().at(1)->menu();
+        Q_EMIT newer->aboutToShow();
+        bool listed = false;
+        for (const QAction *item : newer->actions())
+            listed = listed || item->text() == u"卡住"_s;
+        QVERIFY(listed);
+        QCOMPARE(manager.listUserPlugins().keys(), QStringList{u"test.stuck"_s});
+
+        ClipController capture(pasteboard);
+        pasteboard.writeString(u"copied while a plugin is stuck"_s);
+        QVERIFY(capture.catchClipboard());
+        QVERIFY(DBKeeper::historyExist(md5_hex(QByteArray("copied while a plugin is stuck"))));
+        QCOMPARE(injector.pasteCount(), 0); // the stuck plugin never pasted anything
+    }
+
+    // A failed install leaves nothing in the extraction folder; a link is never followed.
+    void installAndRemoveStayInsideTheirFolders()
+    {
+        Registry registry = freshRegistry();
+        QVERIFY(registry);
+        // (tst_plugin_package runs every kind of bad package; here one that fails late.)
+        QCOMPARE(installPackage({Entry{"Payload/a.cplugin/info.lua", "error('broken')"},
+                                 Entry{"Payload/a.cplugin/main.lua", ""}},
+                                registry.get()),
+                 1);
+        QVERIFY(QDir(extraction()).isEmpty());
+        const QList<Entry> good = PackageBuilder::pluginEntries("a.cplugin", "id.a", "A", "");
+        QCOMPARE(installPackage(good, registry.get()), 0);
+        QVERIFY(QDir(extraction()).isEmpty());
+        QCOMPARE(registry->count, 1);
+
+        // A plugin folder that is a link to the user's files: removing it removes the link only.
+        const QString precious = path(u"precious"_s);
+        QVERIFY(PackageBuilder::writeFiles(precious, {Entry{"info.lua", PackageBuilder::infoLua("id.l", "L")},
+                                                      Entry{"main.lua", ""}, Entry{"notes.txt", "keep me"}}));
+        const QString link = root() + u"/linked.cplugin"_s;
+        QVERIFY(QFile::link(precious, link));
+        int isFolder = 0;
+        QCOMPARE(path_kind(path8(link).constData(), &isFolder), -1);
+        QCOMPARE(path_kind(path8(precious).constData(), &isFolder), 0);
+        QCOMPARE(isFolder, 1);
+        QCOMPARE(plugin_remove(path8(link + u"/"_s).constData(), registry.get()), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(QFile::exists(precious + u"/notes.txt"_s));
+        QVERIFY(QFile::link(precious, link));
+        QCOMPARE(remove_tree(path8(link + u"/"_s).constData()), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(QFile::exists(precious + u"/notes.txt"_s));
+        // Folders outside the root are left alone, and saying so is a failure.
+        QCOMPARE(plugin_remove(path8(precious).constData(), registry.get()), 1);
+        QVERIFY(QFile::exists(precious + u"/notes.txt"_s));
+    }
+
+    // info.lua runs while a package is installed: it can neither touch files nor start
+    // programs. The plugin's own main.lua keeps the standard libraries.
+    void infoLuaOfAPackageIsConfined()
+    {
+        Registry registry = freshRegistry();
+        QVERIFY(registry);
+        const QByteArray marker = path8(path(u"marker"_s));
+        QByteArray info = PackageBuilder::infoLua("id.c", "C");
+        const QList<QByteArray> attempts = {"io.open('" + marker + "', 'w'):write('x')",
+                                            "os.execute('touch " + marker + "')",
+                                            "loadfile('/etc/hostname')()",
+                                            "dofile('/etc/hostname')",
+                                            "require('io').open('" + marker + "', 'w')",
+                                            "package.loadlib('liblua5.2.so.0', 'luaopen_io')",
+                                            "load('x = 1')()",
+                                            "loadstring('x = 1')()"};
+        for (const QByteArray &attempt : attempts)
+            info += "pcall(function() " + attempt + " end)\n";
+        info += "plugin_desc = type(io) .. type(os) .. type(require) .. type(loadfile) .. type(dofile)"
+                " .. type(load) .. type(string.upper) .. type(table.concat) .. type(math.floor)\n";
+        QCOMPARE(installPackage(
+                     {Entry{"Payload/c.cplugin/info.lua", info},
+                      Entry{"Payload/c.cplugin/main.lua",
+                            "function main() return type(io.open) .. type(os.execute) .. type(require) end"}},
+                     registry.get()),
+                 0);
+        QVERIFY(!QFile::exists(QString::fromUtf8(marker)));
+        QCOMPARE(registry->count, 1);
+        QCOMPARE(QByteArray(registry->records[0]->desc),
+                 QByteArray("nilnilnilnilnilnilfunctionfunctionfunction"));
+        QCOMPARE(QByteArray(plugin_call_main(registry->records[0], "")),
+                 QByteArray("functionfunctionfunction"));
+    }
+};
+
+QTEST_MAIN(TestPluginsContained)
+#include "tst_plugins_contained.moc"

@@ -1,0 +1,182 @@
+// What a user sees: the paste keystroke a terminal gets, menu titles, the case plugins, the
+// interface's language, the log, the share submenu and saved file names. A private X server
+// for the keystroke; the real store, settings file, status menu and plugin runtime.
+
+#include "TestDirs.h"
+#include "X11TestMain.h"
+#include "menu/ClipFixtures.h"
+
+#include "capture/ClipActions.h"
+#include "menu/MenuController.h"
+#include "platform/X11KeyInjector.h"
+#include "plugins/AdvancePrivacyManager.h"
+#include "plugins/PluginManager.h"
+#include "store/ClipUserDefaults.h"
+#include "store/SettingsKeys.h"
+#include "support/Log.h"
+#include "ui/InterfaceLanguage.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTemporaryDir>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A window that records the key presses it receives.
+class KeyRecorder final : public QWidget
+{
+public:
+    KeyRecorder() { setFocusPolicy(Qt::StrongFocus); }
+    QList<QKeyCombination> pressed;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() == Qt::Key_V)
+            pressed << event->keyCombination();
+    }
+};
+
+// One line of a menu item: the text before the shortcut column.
+QString titleOf(const QAction *item)
+{
+    return item->text().section(QLatin1Char('\t'), 0, 0);
+}
+
+} // namespace
+
+class TestWhatUserSees final : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestDirs m_dirs;
+    QTemporaryDir m_downloads;
+
+private Q_SLOTS:
+    // A terminal emulator, known by its window class, gets Control+Shift+V; other windows
+    // Control+V. The list of classes is a settings key.
+    void terminalsGetControlShiftV()
+    {
+        KeyRecorder window;
+        QVERIFY(X11Test::showFocused(window));
+        X11KeyInjector injector;
+        const QString key = QLatin1String(SettingsKeys::terminalClasses);
+
+        // This test's window class is its program name; listed, it counts as a terminal.
+        ClipUserDefaults::setValue(key,
+                                   QStringList{u"xterm"_s, QCoreApplication::applicationName().toUpper()});
+        ClipActions::paste(injector);
+        QTRY_COMPARE_WITH_TIMEOUT(window.pressed.size(), 1, 10000);
+        QCOMPARE(window.pressed.last(), QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_V));
+
+        ClipUserDefaults::setValue(key, QStringList{u"konsole"_s});
+        ClipActions::paste(injector);
+        QTRY_COMPARE_WITH_TIMEOUT(window.pressed.size(), 2, 10000);
+        QCOMPARE(window.pressed.last(), QKeyCombination(Qt::ControlModifier, Qt::Key_V));
+
+        // Without the key, a list of common terminals applies.
+        ClipUserDefaults::remove(key);
+        QVERIFY(ClipActions::terminalClasses().contains(u"konsole"_s));
+        QVERIFY(ClipActions::terminalClasses().contains(u"gnome-terminal-server"_s));
+    }
+
+    // Titles stay on one line and are cut between characters.
+    void menuTitlesAreOneLineOfWholeCharacters()
+    {
+        const auto title = &MenuController::reasonablySizedVersionOfString;
+        QCOMPARE(title(u"name\tvalue\r\nnext"_s), u"name value  next"_s);
+        const QString family = u"👨‍👩‍👧"_s; // one character of five code points
+        for (int prefix = 15; prefix < 21; ++prefix) {
+            const QString text = QString(prefix, QLatin1Char('x')) + family.repeated(12);
+            const QString shown = title(text);
+            QVERIFY(shown.endsWith(u" …"_s));
+            QVERIFY2(QStringView(shown).chopped(2).isValidUtf16(), qPrintable(shown));
+            const QString cut = shown.chopped(2).mid(prefix);
+            QCOMPARE(cut, family.repeated(20 - prefix));
+        }
+        QCOMPARE(title(u"😀"_s.repeated(25)), u"😀"_s.repeated(25));
+
+        MenuController &menus = MenuController::sharedInstance();
+        ClipFixtures::text(u"user\tpassword\nsecond line"_s, 10);
+        menus.buildMenu();
+        const QAction *item = menus.mainMenu()->actions().at(1);
+        QCOMPARE(item->text().count(QLatin1Char('\t')), 1);
+        QCOMPARE(titleOf(item), u"user password second line"_s);
+    }
+
+    // The shipped case plugins change the letters of every script.
+    void casePluginsKnowEveryScript()
+    {
+        PluginManager &manager = PluginManager::sharedInstance();
+        const PluginManager::PluginDict plugins = manager.listPlugins();
+        const QString text = u"straße Ελλάδα Ёлка ǅemal abc 汉字"_s;
+        QCOMPARE(manager.processText(text, plugins.value(u"org.quillet.plugin.uppercase"_s)),
+                 std::optional<QString>(u"STRASSE ΕΛΛΆΔΑ ЁЛКА ǄEMAL ABC 汉字"_s));
+        QCOMPARE(manager.processText(text, plugins.value(u"org.quillet.plugin.lowercase"_s)),
+                 std::optional<QString>(u"straße ελλάδα ёлка ǆemal abc 汉字"_s));
+    }
+
+    // The interface speaks Chinese: the script editor's time-out, and Qt's own texts.
+    void messagesAreChinese()
+    {
+        AdvancePrivacyManager privacy;
+        const std::optional<QString> error = privacy.testScript(u"function main() while true do end end"_s);
+        QVERIFY(error && error->contains(u"脚本运行超时"_s));
+        QVERIFY(!error->contains(u"timed out"_s));
+
+        QVERIFY(InterfaceLanguage::installQtChinese());
+        QLineEdit field;
+        std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+        QStringList texts;
+        for (const QAction *action : menu->actions())
+            texts << action->text();
+        QVERIFY2(texts.join(QString()).contains(u"复制"_s), qPrintable(texts.join(u", "_s)));
+    }
+
+    // Normal runs log from info up; debug lines come through the logging rules.
+    void debugLinesOnlyWhenAskedFor()
+    {
+        QVERIFY(qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"));
+        for (const QLoggingCategory *category :
+             {&lcApp(), &lcStore(), &lcCapture(), &lcPlugins(), &lcMenu()}) {
+            QVERIFY2(!category->isDebugEnabled(), category->categoryName());
+            QVERIFY(category->isInfoEnabled());
+        }
+        QLoggingCategory::setFilterRules(u"quillet.plugins.debug=true"_s);
+        QVERIFY(lcPlugins().isDebugEnabled());
+        QVERIFY(!lcStore().isDebugEnabled());
+        QLoggingCategory::setFilterRules(QString());
+    }
+
+    // The share submenu never opens empty; a saved image gets a name a person can read.
+    void shareSubmenuAndSavedNamesSpeakPlainly()
+    {
+        MenuController &menus = MenuController::sharedInstance();
+        menus.setPlatform({nullptr, nullptr, nullptr});
+        menus.setDownloadsFolder(m_downloads.path());
+        menus.setDownloadNotice([](const QString &) {});
+        const qint64 copied = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)).toSecsSinceEpoch();
+        const HistoryModel clip = ClipFixtures::image(ClipFixtures::encodedImage("TIFF"), copied);
+
+        std::unique_ptr<QMenu> share(menus.share(clip));
+        QCOMPARE(share->actions().size(), 1);
+        QCOMPARE(share->actions().first()->text(), u"没有安装可用的分享服务"_s);
+        QVERIFY(!share->actions().first()->isEnabled());
+
+        menus.save(clip);
+        menus.save(clip);
+        QVERIFY(QFileInfo::exists(m_downloads.filePath(u"图片 2026-03-04 05.06.07.jpg"_s)));
+        QVERIFY(QFileInfo::exists(m_downloads.filePath(u"图片 2026-03-04 05.06.07 (2).jpg"_s)));
+        QVERIFY(!QFileInfo::exists(m_downloads.filePath(clip.hash() + u".jpg"_s)));
+    }
+};
+
+QUILLET_XVFB_TEST_MAIN(TestWhatUserSees)
+#include "tst_what_user_sees.moc"
