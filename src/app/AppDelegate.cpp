@@ -17,6 +17,7 @@
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
 #include "sync/AccountRequests.h"
+#include "ui/PluginWindowController.h"
 #include "ui/SettingWindowController.h"
 
 #include <QDesktopServices>
@@ -84,6 +85,9 @@ void AppDelegate::applicationDidFinishLaunching()
         if (pane)
             settings.showPanel(*pane);
     });
+    // The plugins item opens the plugin window, which fetches the store's list and updates.
+    MenuController::sharedInstance().setPluginWindow(
+        [] { PluginWindowController::sharedInstance().showWindow(); });
     // 9. The first menu: the first use of the store opens the database and updates its schema.
     MenuController::sharedInstance().buildMenu();
     // 10. The version check, 10 seconds from now.

@@ -15,6 +15,8 @@
 #include <QScreen>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 using X11Test::stop;
 
 namespace {
@@ -145,6 +147,30 @@ private Q_SLOTS:
         QCOMPARE(reader.readAllStandardOutput(), QByteArray("first clip from xclip"));
         stop(first);
         stop(second);
+    }
+
+    // The menu's "插件" item (third from the bottom) opens the plugin window.
+    void pluginsItemOpensThePluginWindow()
+    {
+        const auto pluginWindowShown = [] {
+            return X11Test::xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                     QStringLiteral("--name"), QStringLiteral("^插件$")});
+        };
+        QVERIFY(!pluginWindowShown());
+        const int closed = visibleWindows();
+        QVERIFY(X11Test::xdotool({QStringLiteral("key"), QStringLiteral("super+shift+v")}));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWindows() > closed, 30000);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(X11Test::xdotool({QStringLiteral("key"), QStringLiteral("Up")}));
+        QVERIFY(X11Test::xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
+        QTRY_VERIFY_WITH_TIMEOUT(pluginWindowShown(), 30000);
+        // Opening it asked the service for the store's list.
+        const auto askedForList = [this] {
+            const QList<QByteArray> lines = m_service.requestLines();
+            return std::any_of(lines.cbegin(), lines.cend(),
+                               [](const QByteArray &line) { return line.startsWith("GET /api/plugins/?"); });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(askedForList(), 30000);
     }
 };
 

@@ -1,0 +1,212 @@
+#include "sync/ClipPluginPackageHelper.h"
+
+#include "plugins/PluginManager.h"
+#include "store/PathHelper.h"
+#include "support/Log.h"
+#include "support/MainQueue.h"
+#include "support/Md5.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
+#include "support/SerialQueue.h"
+#include "sync/SyncServer.h"
+
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QTemporaryFile>
+
+#include <memory>
+
+namespace {
+
+// A download that makes no progress for this long fails.
+constexpr int kTransferTimeoutMs = 30000;
+
+// Package URLs come from the service's reply: only web URLs with a host are fetched, so a
+// reply cannot make the client read a local file (file:, qrc:) as a package.
+bool isWebUrl(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty()
+           && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
+// The caller's completion on the main thread, dropped when its context is gone.
+ClipPluginPackageHelper::Completion guarded(QObject *context, ClipPluginPackageHelper::Completion complete)
+{
+    if (!complete)
+        return {};
+    if (!context)
+        return complete;
+    return [guard = QPointer<QObject>(context), complete = std::move(complete)](bool installed) {
+        if (guard)
+            complete(installed);
+    };
+}
+
+void callOnMain(const QList<ClipPluginPackageHelper::Completion> &waiting, bool installed)
+{
+    dispatchMain([waiting, installed] {
+        for (const auto &complete : waiting) {
+            if (complete)
+                complete(installed);
+        }
+    });
+}
+
+// Certificates are checked like every request to the service: the system's authorities, the
+// configured CA file, and the host name.
+QNetworkRequest makeRequest(const QUrl &url)
+{
+    QNetworkRequest request(url);
+    request.setTransferTimeout(kTransferTimeoutMs);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    const QString caFile = SyncServer::caFile();
+    if (!caFile.isEmpty() && url.scheme() == QLatin1String("https")) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates(
+            QSslCertificate::fromPath(caFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString));
+        tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        request.setSslConfiguration(tls);
+    }
+    return request;
+}
+
+} // namespace
+
+ClipPluginPackageHelper &ClipPluginPackageHelper::sharedInstance()
+{
+    static auto *instance = new ClipPluginPackageHelper;
+    return *instance;
+}
+
+ClipPluginPackageHelper::ClipPluginPackageHelper()
+    : m_queue(new SerialQueue(QStringLiteral("pluginpackage download manager")))
+{
+    m_queue->sync([this] { m_network = new QNetworkAccessManager(m_queue->context()); });
+}
+
+QNetworkAccessManager &ClipPluginPackageHelper::httpManager()
+{
+    Q_ASSERT(m_queue->isCurrent());
+    return *m_network;
+}
+
+QString ClipPluginPackageHelper::fileNameFromPlugin(const PluginObject &plugin)
+{
+    const QString joined = QStringLiteral("%1_%2").arg(plugin.plugin_bundle_id(), plugin.plugin_version());
+    return QStringLiteral("%1.cpk").arg(md5_hex(joined.toUtf8()));
+}
+
+QString ClipPluginPackageHelper::cachePathFor(const PluginObject &plugin)
+{
+    return PathHelper::getPluginsPackageCachePath(fileNameFromPlugin(plugin));
+}
+
+void ClipPluginPackageHelper::installPackageFromUrl(const QString &urlText, const PluginObject &plugin,
+                                                    QObject *context, Completion complete)
+{
+    complete = guarded(context, std::move(complete));
+    const QUrl url(urlText, QUrl::StrictMode);
+    if (!isWebUrl(url)) {
+        qCInfo(lcSync) << "plugin package URL refused for" << plugin.plugin_bundle_id();
+        callOnMain({complete}, false);
+        return;
+    }
+    const QString cachePath = cachePathFor(plugin);
+    if (QFile::exists(cachePath)) {
+        install(cachePath, {complete});
+        return;
+    }
+    m_queue->async([this, url, urlText, cachePath, complete] {
+        auto running = m_downloads.find(urlText);
+        if (running != m_downloads.end()) {
+            running->waiting.append(complete);
+            return;
+        }
+        startDownload(url, urlText, cachePath, complete);
+    });
+}
+
+void ClipPluginPackageHelper::startDownload(const QUrl &url, const QString &key, const QString &cachePath,
+                                            Completion complete)
+{
+    auto *file = new QTemporaryFile(
+        PathHelper::getPluginsPackageCachePath(QStringLiteral("download-XXXXXX.part")), m_queue->context());
+    if (!file->open()) {
+        qCWarning(lcSync) << "cannot create a download file in" << PathHelper::getPluginsPackageCachePath();
+        delete file;
+        callOnMain({complete}, false);
+        return;
+    }
+    Download download;
+    download.file = file;
+    download.cachePath = cachePath;
+    download.waiting.append(complete);
+    download.reply = m_network->get(makeRequest(url));
+    QNetworkReply *reply = download.reply;
+    m_downloads.insert(key, download);
+
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [this, key, reply] {
+        auto it = m_downloads.find(key);
+        if (it == m_downloads.end() || it->tooLarge)
+            return;
+        const QByteArray chunk = reply->readAll();
+        if (it->file->size() + chunk.size() > kMaxPackageBytes) {
+            it->tooLarge = true;
+            reply->abort();
+            return;
+        }
+        if (it->file->write(chunk) != chunk.size())
+            reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::finished, reply, [this, key] { finishDownload(key); });
+}
+
+void ClipPluginPackageHelper::finishDownload(const QString &key)
+{
+    const Download download = m_downloads.take(key);
+    download.reply->deleteLater();
+    std::unique_ptr<QTemporaryFile> file(download.file);
+    file->setParent(nullptr);
+    if (download.reply->error() != QNetworkReply::NoError || download.tooLarge) {
+        qCInfo(lcSync) << "plugin package download failed:" << download.reply->url().path()
+                       << download.reply->error() << (download.tooLarge ? "too large" : "");
+        callOnMain(download.waiting, false);
+        return;
+    }
+    const QByteArray rest = download.reply->readAll();
+    if (file->write(rest) != rest.size() || !file->flush()) {
+        callOnMain(download.waiting, false);
+        return;
+    }
+    // A package of the same name that arrived meanwhile is the same package.
+    QFile::remove(download.cachePath);
+    if (!file->rename(download.cachePath)) {
+        qCWarning(lcSync) << "cannot move the downloaded package to" << download.cachePath;
+        callOnMain(download.waiting, false);
+        return;
+    }
+    file->setAutoRemove(false);
+    file.reset();
+    install(download.cachePath, download.waiting);
+}
+
+void ClipPluginPackageHelper::install(const QString &cachePath, const QList<Completion> &waiting)
+{
+    PluginManager::sharedInstance().installPlugin(
+        QUrl::fromLocalFile(cachePath), nullptr, [cachePath, waiting](bool installed) {
+            if (!installed) {
+                // A package that cannot be installed is no use in the cache.
+                QFile::remove(cachePath);
+            }
+            NotificationCenter::sharedInstance().post(QLatin1String(Notifications::NOTIF_PLUGIN_CHANGED));
+            for (const auto &complete : waiting) {
+                if (complete)
+                    complete(installed);
+            }
+        });
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "plugins/PluginObject.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QObject;
+class QTemporaryFile;
+class SerialQueue;
+
+// Downloads plugin packages that the store offers, keeps them in the "plugin_cache" folder and
+// hands them to PluginManager's installer. Downloads run on the serial queue "pluginpackage
+// download manager", each into a temporary file of the cache folder that is renamed into place
+// once complete.
+class ClipPluginPackageHelper final
+{
+    Q_DISABLE_COPY_MOVE(ClipPluginPackageHelper)
+
+public:
+    // Receives true when the package was installed.
+    using Completion = std::function<void(bool installed)>;
+
+    // A package larger than this is refused while it downloads.
+    static constexpr qint64 kMaxPackageBytes = 32 * 1024 * 1024;
+
+    static ClipPluginPackageHelper &sharedInstance();
+
+    // md5_hex of "<bundle id>_<version>" followed by ".cpk".
+    static QString fileNameFromPlugin(const PluginObject &plugin);
+    // The cached package of plugin, whether or not it exists.
+    static QString cachePathFor(const PluginObject &plugin);
+
+    // Installs the store's plugin from the package at url: from the cache when it holds the
+    // package, else after a download. Only http and https URLs are fetched. A second call for a
+    // URL that is downloading waits for that download. complete runs on the main thread
+    // (dropped when context is gone by then). A cached package that does not install is
+    // deleted, so the next try downloads it again. NOTIF_PLUGIN_CHANGED is posted on the main
+    // thread after every install attempt.
+    void installPackageFromUrl(const QString &url, const PluginObject &plugin, QObject *context,
+                               Completion complete);
+
+    // The download client; only on the queue's thread.
+    QNetworkAccessManager &httpManager();
+    SerialQueue &queue() { return *m_queue; }
+
+private:
+    ClipPluginPackageHelper();
+
+    struct Download {
+        QNetworkReply *reply = nullptr;
+        QTemporaryFile *file = nullptr;
+        QString cachePath;
+        QList<Completion> waiting;
+        bool tooLarge = false;
+    };
+
+    void startDownload(const QUrl &url, const QString &key, const QString &cachePath, Completion complete);
+    void finishDownload(const QString &key);
+    static void install(const QString &cachePath, const QList<Completion> &waiting);
+
+    SerialQueue *m_queue = nullptr;
+    QNetworkAccessManager *m_network = nullptr;
+    QHash<QString, Download> m_downloads; // by the URL as given; only on the queue's thread
+};

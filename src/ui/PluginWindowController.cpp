@@ -1,0 +1,330 @@
+#include "ui/PluginWindowController.h"
+
+#include "platform/ClipAppHelper.h"
+#include "plugins/PluginManager.h"
+#include "store/ClipUserDefaults.h"
+#include "store/SettingsKeys.h"
+#include "support/NotificationCenter.h"
+#include "support/Notifications.h"
+#include "sync/ClipPluginPackageHelper.h"
+#include "sync/PluginStoreList.h"
+#include "sync/PluginStoreRefresh.h"
+#include "sync/ServiceRequests.h"
+#include "ui/PluginStoreTableViewCell.h"
+#include "ui/ProgressOverlay.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QScreen>
+#include <QSet>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+enum Column { NameColumn, VersionColumn, DescColumn, AuthorColumn, OptColumn };
+
+QTableWidget *makeTable(QWidget *parent, const QString &name, bool withOpt)
+{
+    QStringList headers{QStringLiteral("名称"), QStringLiteral("版本"), QStringLiteral("描述"),
+                        QStringLiteral("作者")};
+    if (withOpt)
+        headers << QString();
+    auto *table = new QTableWidget(0, int(headers.size()), parent);
+    table->setObjectName(name);
+    table->setHorizontalHeaderLabels(headers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->verticalHeader()->hide();
+    table->setWordWrap(false);
+    QHeaderView *header = table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setSectionResizeMode(DescColumn, QHeaderView::Stretch);
+    table->setColumnWidth(NameColumn, 140);
+    table->setColumnWidth(VersionColumn, 70);
+    table->setColumnWidth(AuthorColumn, 110);
+    if (withOpt)
+        table->setColumnWidth(OptColumn, 80);
+    return table;
+}
+
+void fillRow(QTableWidget *table, int row, const PluginObject &plugin)
+{
+    const QString texts[] = {plugin.plugin_name(), plugin.plugin_version(), plugin.plugin_desc(),
+                             plugin.plugin_author()};
+    for (int column = NameColumn; column <= AuthorColumn; ++column) {
+        auto *item = new QTableWidgetItem(texts[column]);
+        item->setToolTip(texts[column]);
+        table->setItem(row, column, item);
+    }
+}
+
+void postDataChanged()
+{
+    NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
+}
+
+} // namespace
+
+PluginWindowController &PluginWindowController::sharedInstance()
+{
+    // Lives as long as the process, like the other windows.
+    static auto *instance = new PluginWindowController;
+    return *instance;
+}
+
+PluginWindowController::PluginWindowController()
+    : QWidget(nullptr, Qt::Window)
+    , m_tabView(new QTabWidget(this))
+    , m_tableView(makeTable(this, QStringLiteral("tableView"), false))
+    , m_storeTableView(makeTable(this, QStringLiteral("storeTableView"), true))
+    , m_addButton(new QPushButton(QStringLiteral("从文件添加..."), this))
+    , m_removeButton(new QPushButton(QStringLiteral("删除"), this))
+    , m_helpButton(new QPushButton(QStringLiteral("开发插件"), this))
+    , m_gettingStartButton(new QPushButton(QStringLiteral("入门指南"), this))
+{
+    setObjectName(QStringLiteral("PluginWindowController"));
+    setWindowTitle(QStringLiteral("插件"));
+    setAttribute(Qt::WA_QuitOnClose, false);
+    resize(680, 420);
+
+    m_tabView->setObjectName(QStringLiteral("tabView"));
+    m_addButton->setObjectName(QStringLiteral("addButton"));
+    m_removeButton->setObjectName(QStringLiteral("removeButton"));
+    m_helpButton->setObjectName(QStringLiteral("helpButton"));
+    m_gettingStartButton->setObjectName(QStringLiteral("gettingStartButton"));
+    m_tableView->setProperty("tag", 1);
+
+    auto *installedPage = new QWidget(m_tabView);
+    auto *installedLayout = new QVBoxLayout(installedPage);
+    installedLayout->addWidget(m_tableView, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_addButton);
+    buttons->addWidget(m_removeButton);
+    buttons->addStretch();
+    buttons->addWidget(m_gettingStartButton);
+    buttons->addWidget(m_helpButton);
+    installedLayout->addLayout(buttons);
+    m_tabView->addTab(installedPage, QStringLiteral("已安装"));
+
+    auto *storePage = new QWidget(m_tabView);
+    auto *storeLayout = new QVBoxLayout(storePage);
+    storeLayout->addWidget(m_storeTableView, 1);
+    m_tabView->addTab(storePage, QStringLiteral("插件商店"));
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_tabView);
+
+    connect(m_addButton, &QPushButton::clicked, this, &PluginWindowController::addClicked);
+    connect(m_removeButton, &QPushButton::clicked, this, &PluginWindowController::removeClicked);
+    connect(m_helpButton, &QPushButton::clicked, this, &PluginWindowController::helpClicked);
+    connect(m_gettingStartButton, &QPushButton::clicked, this, &PluginWindowController::getingStart);
+    connect(m_tableView, &QTableWidget::itemSelectionChanged, this,
+            &PluginWindowController::updateRemoveButton);
+
+    windowDidLoad();
+}
+
+QFileDialog *PluginWindowController::openPanel() const
+{
+    return m_openPanel;
+}
+
+ProgressOverlay *PluginWindowController::overlay() const
+{
+    return m_overlay;
+}
+
+void PluginWindowController::windowDidLoad()
+{
+    m_storeRequestManager = std::make_shared<PluginListRequestManager>();
+    reloadInstalledTableView();
+    reloadStoreTableView();
+}
+
+void PluginWindowController::showWindow()
+{
+    if (!m_placed) {
+        m_placed = true;
+        if (const QScreen *screen = QGuiApplication::primaryScreen())
+            setGeometry(
+                QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+    }
+    show();
+    raise();
+    activateWindow();
+    requestRemoteData();
+}
+
+void PluginWindowController::requestRemoteData()
+{
+    PluginStoreRefresh::requestRemoteData(
+        m_storeRequestManager, this,
+        [this](bool stored) {
+            if (stored)
+                reloadStoreTableView();
+        },
+        [this] { pluginsChanged(); });
+}
+
+void PluginWindowController::pluginsChanged()
+{
+    reloadInstalledTableView();
+    reloadStoreTableView();
+}
+
+void PluginWindowController::reloadInstalledTableView()
+{
+    const PluginManager::PluginDict all = PluginManager::sharedInstance().listPlugins();
+    const PluginManager::PluginDict user = PluginManager::sharedInstance().listUserPlugins();
+    m_installed = all.values();
+    m_tableView->clearContents();
+    m_tableView->setRowCount(int(m_installed.size()));
+    for (int row = 0; row < m_installed.size(); ++row) {
+        fillRow(m_tableView, row, m_installed[row]);
+        // Shipped plugins are part of the program and cannot be removed.
+        const bool isUser = user.contains(m_installed[row].plugin_bundle_id());
+        m_tableView->item(row, NameColumn)->setData(Qt::UserRole, isUser);
+    }
+    updateRemoveButton();
+}
+
+void PluginWindowController::updateRemoveButton()
+{
+    const QList<QTableWidgetItem *> selected = m_tableView->selectedItems();
+    const int row = selected.isEmpty() ? -1 : selected.first()->row();
+    const QTableWidgetItem *name = row >= 0 ? m_tableView->item(row, NameColumn) : nullptr;
+    m_removeButton->setEnabled(name && name->data(Qt::UserRole).toBool());
+}
+
+void PluginWindowController::reloadStoreTableView()
+{
+    const std::optional<QJsonObject> list = PluginStoreList::load();
+    if (!list) {
+        m_storeArray.clear();
+        m_pluginURLDict.clear();
+    } else {
+        m_pluginURLDict = PluginStoreList::urls(*list);
+        m_storeArray = PluginStoreList::offered(*list, PluginManager::sharedInstance().listPlugins());
+    }
+    m_storeTableView->clearContents();
+    m_storeTableView->setRowCount(int(m_storeArray.size()));
+    for (int row = 0; row < m_storeArray.size(); ++row) {
+        fillRow(m_storeTableView, row, m_storeArray[row]);
+        auto *cell = new PluginStoreTableViewCell(m_storeTableView);
+        connect(cell->addButton(), &QPushButton::clicked, this, [this, row] { optButtonClickect(row); });
+        m_storeTableView->setCellWidget(row, OptColumn, cell);
+    }
+}
+
+void PluginWindowController::optButtonClickect(int row)
+{
+    if (row < 0 || row >= m_storeArray.size() || m_overlay)
+        return;
+    const PluginObject plugin = m_storeArray.at(row);
+    const QString url = m_pluginURLDict.value(plugin.plugin_bundle_id());
+    m_overlay = ProgressOverlay::showOn(this, QStringLiteral("添加中..."));
+    const auto done = [this](bool) {
+        if (m_overlay) {
+            m_overlay->setText(QStringLiteral("完成中..."));
+            m_overlay->dismiss();
+        }
+        pluginsChanged();
+        postDataChanged();
+    };
+    if (url.isEmpty()) {
+        // Nothing to install; the overlay closes the same way, after this turn of the loop.
+        QMetaObject::invokeMethod(
+            this, [done] { done(false); }, Qt::QueuedConnection);
+        return;
+    }
+    ClipPluginPackageHelper::sharedInstance().installPackageFromUrl(url, plugin, this, done);
+}
+
+void PluginWindowController::addClicked()
+{
+    if (m_openPanel) {
+        m_openPanel->raise();
+        return;
+    }
+    auto *panel = new QFileDialog(this);
+    m_openPanel = panel;
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setOption(QFileDialog::DontUseNativeDialog);
+    panel->setFileMode(QFileDialog::ExistingFile);
+    panel->setLabelText(QFileDialog::Accept, QStringLiteral("选择"));
+    panel->setWindowModality(Qt::WindowModal);
+    connect(panel, &QFileDialog::filesSelected, this, &PluginWindowController::installFiles);
+    panel->open();
+}
+
+void PluginWindowController::installFiles(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        PluginManager::sharedInstance().installPlugin(QUrl::fromLocalFile(path), this, [this](bool) {
+            postDataChanged();
+            pluginsChanged();
+        });
+    }
+}
+
+void PluginWindowController::removeClicked()
+{
+    const QList<QTableWidgetItem *> selected = m_tableView->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const int row = selected.first()->row();
+    if (row < 0 || row >= m_installed.size() || !m_removeButton->isEnabled())
+        return;
+    PluginManager::sharedInstance().removePlugin(m_installed.at(row), this, [this] {
+        postDataChanged();
+        pluginsChanged();
+    });
+}
+
+QUrl PluginWindowController::developerPage()
+{
+    // The stored page comes from the service; only a web page is opened.
+    const std::optional<QString> stored =
+        ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::developerPage));
+    if (stored && !stored->isEmpty()) {
+        const QUrl url(*stored, QUrl::StrictMode);
+        const QString scheme = url.scheme().toLower();
+        if (url.isValid() && !url.host().isEmpty()
+            && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
+            return url;
+    }
+    return QUrl(QString::fromLatin1(SettingsDefaults::developerPage));
+}
+
+void PluginWindowController::helpClicked()
+{
+    ClipAppHelper::sharedInstance().openURL(developerPage());
+}
+
+QString PluginWindowController::gettingStartPath()
+{
+    const QFileInfo installed(QCoreApplication::applicationDirPath()
+                              + QStringLiteral("/" QUILLET_INSTALLED_GUIDE_RELATIVE));
+    if (installed.isFile())
+        return installed.canonicalFilePath();
+    const QFileInfo built(QStringLiteral(QUILLET_BUILD_GUIDE_PATH));
+    if (!built.filePath().isEmpty() && built.isFile())
+        return built.absoluteFilePath();
+    return {};
+}
+
+void PluginWindowController::getingStart()
+{
+    const QString path = gettingStartPath();
+    if (!path.isEmpty())
+        ClipAppHelper::sharedInstance().openURL(QUrl::fromLocalFile(path));
+}
