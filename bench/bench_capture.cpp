@@ -9,10 +9,10 @@
 #include "platform/MemoryPasteboard.h"
 #include "platform/X11Pasteboard.h"
 #include "store/DBKeeper.h"
-#include "support/PayloadLimit.h"
-#include "support/Database.h"
 #include "store/PathHelper.h"
+#include "support/Database.h"
 #include "support/Md5.h"
+#include "support/PayloadLimit.h"
 #include "support/ZipWriter.h"
 
 #include <benchmark/benchmark.h>
@@ -42,9 +42,10 @@ void fillHistory()
         db.exec("BEGIN");
         for (qint64 i = 0; i < kHistoryRows; ++i) {
             const QString hash = QStringLiteral("%1").arg(i, 32, 16, QLatin1Char('0'));
-            db.exec("insert into History (content, timeStamp, deviceName, file_hash, type, local_file_ok, category) "
-                    "values (?, ?, 'bench', ?, 'text_txt', 1, 'history')",
-                    {QStringLiteral("clip number %1 with a short abstract").arg(i), i, hash});
+            db.exec(
+                "insert into History (content, timeStamp, deviceName, file_hash, type, local_file_ok, category) "
+                "values (?, ?, 'bench', ?, 'text_txt', 1, 'history')",
+                {QStringLiteral("clip number %1 with a short abstract").arg(i), i, hash});
         }
         db.exec("COMMIT");
     });
@@ -131,7 +132,8 @@ void BM_FileFloorMd5CopyDeflate(benchmark::State &state)
         state.ResumeTiming();
         const QString hash = md5_hex_of_file(path);
         QFile::copy(path, path + QStringLiteral(".copy"));
-        benchmark::DoNotOptimize(ZipWriter::writeSingleEntryFromFile(path + QStringLiteral(".zip"), hash, path));
+        benchmark::DoNotOptimize(
+            ZipWriter::writeSingleEntryFromFile(path + QStringLiteral(".zip"), hash, path));
     }
 }
 BENCHMARK(BM_FileFloorMd5CopyDeflate)->Unit(benchmark::kMillisecond);

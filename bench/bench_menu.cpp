@@ -27,12 +27,13 @@ void fillHistory(qint64 rows)
         db.exec("BEGIN");
         for (qint64 i = 0; i < rows + kFavourites; ++i) {
             const bool favourite = i >= rows;
-            db.exec("insert into History (content, timeStamp, deviceName, file_hash, type, local_file_ok, category, "
-                    "favourite) values (?, ?, 'bench', ?, 'text_txt', 1, ?, ?)",
-                    {QStringLiteral("clip number %1 with a short abstract").arg(i), 1700000000 + i,
-                     QStringLiteral("%1").arg(i, 32, 16, QLatin1Char('0')),
-                     favourite ? QStringLiteral("favourite") : QStringLiteral("history"),
-                     favourite ? qint64(1700000000) : qint64(0)});
+            db.exec(
+                "insert into History (content, timeStamp, deviceName, file_hash, type, local_file_ok, category, "
+                "favourite) values (?, ?, 'bench', ?, 'text_txt', 1, ?, ?)",
+                {QStringLiteral("clip number %1 with a short abstract").arg(i), 1700000000 + i,
+                 QStringLiteral("%1").arg(i, 32, 16, QLatin1Char('0')),
+                 favourite ? QStringLiteral("favourite") : QStringLiteral("history"),
+                 favourite ? qint64(1700000000) : qint64(0)});
         }
         db.exec("COMMIT");
     });
@@ -65,7 +66,8 @@ bool writeImage(int side, const QString &path)
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < side; ++x) {
             const int n = int(noise.bounded(32));
-            line[x] = qRgb((x * 255 / side + n) & 255, (y * 255 / side + n) & 255, ((x + y) * 127 / side + n) & 255);
+            line[x] = qRgb((x * 255 / side + n) & 255, (y * 255 / side + n) & 255,
+                           ((x + y) * 127 / side + n) & 255);
         }
     }
     return image.save(path, "PNG");

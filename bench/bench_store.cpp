@@ -1,8 +1,8 @@
 // History store speed: list queries as the history grows, single-clip writes, schema set-up.
 #include "store/DBKeeper.h"
-#include "support/Database.h"
 #include "store/HistorySchema.h"
 #include "store/PathHelper.h"
+#include "support/Database.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,10 +22,11 @@ void ensureRows(qint64 rows)
         db.exec("BEGIN");
         for (qint64 i = g_rows; i < rows; ++i) {
             const QString hash = QStringLiteral("%1").arg(i, 32, 16, QLatin1Char('0'));
-            db.exec("insert into History (content, timeStamp, deviceName, file_hash, type, local_file_ok, category) "
-                    "values (?, ?, 'bench', ?, 'text_txt', 1, ?)",
-                    {QStringLiteral("clip number %1 with a short abstract").arg(i), i, hash,
-                     i % 50 == 0 ? Category::favourite : Category::history});
+            db.exec(
+                "insert into History (content, timeStamp, deviceName, file_hash, type, local_file_ok, category) "
+                "values (?, ?, 'bench', ?, 'text_txt', 1, ?)",
+                {QStringLiteral("clip number %1 with a short abstract").arg(i), i, hash,
+                 i % 50 == 0 ? Category::favourite : Category::history});
         }
         db.exec("COMMIT");
     });
@@ -72,9 +73,7 @@ void BM_schemaSetUpWithVacuumAt10k(benchmark::State &state)
     ensureRows(10000);
     QTemporaryDir folder;
     const QString copy = folder.filePath(QStringLiteral("copy.sqlite"));
-    DBObject::inDatabase([&](Database &db) {
-        db.exec("VACUUM INTO ?", {copy});
-    });
+    DBObject::inDatabase([&](Database &db) { db.exec("VACUUM INTO ?", {copy}); });
     Database db(copy);
     for (auto _ : state)
         HistorySchema::setUp(db);

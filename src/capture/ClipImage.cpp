@@ -51,9 +51,9 @@ QByteArray resizeImage(const QImage &image, double width, double height)
 {
     if (image.isNull())
         return {};
-    const QImage bitmap = image.convertToFormat(QImage::Format_ARGB32)
-                              .scaled(wholePixels(width), wholePixels(height), Qt::IgnoreAspectRatio,
-                                      Qt::SmoothTransformation);
+    const QImage bitmap =
+        image.convertToFormat(QImage::Format_ARGB32)
+            .scaled(wholePixels(width), wholePixels(height), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::WriteOnly);

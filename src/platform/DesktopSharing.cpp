@@ -41,7 +41,8 @@ QList<ShareService> DesktopSharing::servicesFor(ShareKind kind)
     if (hasProgram("xdg-email"))
         services.append({kMail, QStringLiteral("邮件"), QIcon::fromTheme(QStringLiteral("mail-send"))});
     if (isFile && hasProgram("xdg-open"))
-        services.append({kOpen, QStringLiteral("用默认程序打开"), QIcon::fromTheme(QStringLiteral("document-open"))});
+        services.append(
+            {kOpen, QStringLiteral("用默认程序打开"), QIcon::fromTheme(QStringLiteral("document-open"))});
     if (isFile && hasFileManager())
         services.append({kFileManager, QStringLiteral("在文件管理器中显示"),
                          QIcon::fromTheme(QStringLiteral("system-file-manager"))});
@@ -61,7 +62,8 @@ bool DesktopSharing::perform(const QString &serviceId, const ShareItem &item)
     if (serviceId == kOpen)
         return QProcess::startDetached(QStringLiteral("xdg-open"), {item.filePath});
     if (serviceId == kFileManager) {
-        QDBusMessage call = QDBusMessage::createMethodCall(kFileManagerService, QStringLiteral("/org/freedesktop/FileManager1"),
+        QDBusMessage call = QDBusMessage::createMethodCall(kFileManagerService,
+                                                           QStringLiteral("/org/freedesktop/FileManager1"),
                                                            kFileManagerService, QStringLiteral("ShowItems"));
         call << QStringList{QUrl::fromLocalFile(item.filePath).toString()} << QString();
         return QDBusConnection::sessionBus().send(call);

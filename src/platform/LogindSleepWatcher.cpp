@@ -4,8 +4,7 @@
 
 LogindSleepWatcher::LogindSleepWatcher(QObject *parent)
     : LogindSleepWatcher(QDBusConnection::systemBus(), parent)
-{
-}
+{ }
 
 LogindSleepWatcher::LogindSleepWatcher(const QDBusConnection &bus, QObject *parent)
     : SleepWatcher(parent)

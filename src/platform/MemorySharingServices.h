@@ -10,8 +10,7 @@ class MemorySharingServices final : public SharingServices
 public:
     explicit MemorySharingServices(QList<ShareService> services = {})
         : m_services(std::move(services))
-    {
-    }
+    { }
 
     QList<ShareService> servicesFor(ShareKind) override { return m_services; }
     bool perform(const QString &serviceId, const ShareItem &item) override

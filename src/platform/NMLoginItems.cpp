@@ -94,7 +94,8 @@ namespace NMLoginItems {
 
 QString autostartFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+           + QStringLiteral("/autostart");
 }
 
 bool pathInLoginItems(const QString &path)

@@ -14,11 +14,12 @@
 
 namespace {
 
-const QByteArray kEmptyList = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                              "<xbel version=\"1.0\"\n"
-                              "      xmlns:bookmark=\"http://www.freedesktop.org/standards/desktop-bookmarks\"\n"
-                              "      xmlns:mime=\"http://www.freedesktop.org/standards/shared-mime-info\"\n"
-                              ">\n</xbel>\n";
+const QByteArray kEmptyList =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<xbel version=\"1.0\"\n"
+    "      xmlns:bookmark=\"http://www.freedesktop.org/standards/desktop-bookmarks\"\n"
+    "      xmlns:mime=\"http://www.freedesktop.org/standards/shared-mime-info\"\n"
+    ">\n</xbel>\n";
 
 QByteArray escaped(const QString &text)
 {
@@ -27,8 +28,10 @@ QByteArray escaped(const QString &text)
 
 QByteArray bookmarkFor(const QString &href, const QString &mimeType)
 {
-    const QByteArray now = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz000Z")).toUtf8();
-    return "  <bookmark href=\"" + escaped(href) + "\" added=\"" + now + "\" modified=\"" + now + "\" visited=\"" + now
+    const QByteArray now =
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz000Z")).toUtf8();
+    return "  <bookmark href=\"" + escaped(href) + "\" added=\"" + now + "\" modified=\"" + now
+           + "\" visited=\"" + now
            + "\">\n"
              "    <info>\n"
              "      <metadata owner=\"http://freedesktop.org\">\n"
@@ -65,7 +68,8 @@ namespace RecentlyUsed {
 
 QString defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/recently-used.xbel");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+           + QStringLiteral("/recently-used.xbel");
 }
 
 bool addFile(const QString &filePath, const QString &listPath)
@@ -86,7 +90,8 @@ bool addFile(const QString &filePath, const QString &listPath)
         qCWarning(lcPlatform) << "recently used list is not readable, left alone:" << listPath;
         return false;
     }
-    const QString href = QString::fromUtf8(QUrl::fromLocalFile(QFileInfo(filePath).absoluteFilePath()).toEncoded());
+    const QString href =
+        QString::fromUtf8(QUrl::fromLocalFile(QFileInfo(filePath).absoluteFilePath()).toEncoded());
     if (hrefs->contains(href))
         return true;
     const QString mimeType = QMimeDatabase().mimeTypeForFile(filePath).name();

@@ -12,8 +12,7 @@ class SleepWatcher : public QObject
 public:
     explicit SleepWatcher(QObject *parent = nullptr)
         : QObject(parent)
-    {
-    }
+    { }
 
 Q_SIGNALS:
     void willSleep();

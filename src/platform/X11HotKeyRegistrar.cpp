@@ -81,7 +81,8 @@ X11HotKeyRegistrar::~X11HotKeyRegistrar()
 bool X11HotKeyRegistrar::registerHotKey(const KeyCombination &combination, std::function<void()> action)
 {
     Display *display = qtX11Display();
-    const std::optional<HotKeyTranslation::X11Combination> translated = HotKeyTranslation::translate(combination);
+    const std::optional<HotKeyTranslation::X11Combination> translated =
+        HotKeyTranslation::translate(combination);
     if (!display || !translated)
         return false;
     const KeyCode keyCode = XKeysymToKeycode(display, translated->keysym);
@@ -100,7 +101,8 @@ bool X11HotKeyRegistrar::registerHotKey(const KeyCombination &combination, std::
 
     Grab grab{keyCode, modifiers, std::move(action)};
     if (g_grabFailed) {
-        qCInfo(lcPlatform) << "hot key is taken by another program" << combination.keyCode << combination.modifierFlags;
+        qCInfo(lcPlatform) << "hot key is taken by another program" << combination.keyCode
+                           << combination.modifierFlags;
         ungrab(grab);
         return false;
     }

@@ -48,8 +48,7 @@ public:
     QString luaVersion() const;
 
 private:
-    struct StateCloser
-    {
+    struct StateCloser {
         void operator()(lua_State *state) const;
     };
     using State = std::unique_ptr<lua_State, StateCloser>;

@@ -128,7 +128,8 @@ int plugin_remove(const char *folder, PluginRegistry *registry)
     char link_or_folder[kPluginPathCapacity];
     struct stat st {
     };
-    if (strip_slashes(link_or_folder, sizeof link_or_folder, folder) == 0 && lstat(link_or_folder, &st) == 0) {
+    if (strip_slashes(link_or_folder, sizeof link_or_folder, folder) == 0
+        && lstat(link_or_folder, &st) == 0) {
         if (!is_in_root(folder, registry->root)) {
             qCWarning(lcPlugins, "%s is not an installed plugin of %s; left alone", folder, registry->root);
             result = 1;

@@ -15,7 +15,10 @@ int main(int argc, char *argv[])
         err << "usage: quillet-pack-plugin PLUGIN_FOLDER OUTPUT.cpk\n"
                "Packs a plugin folder (info.lua, main.lua and its other Lua files) into a package\n"
                "that Quillet's plugin window installs.\n";
-        return args.size() == 2 && (args.at(1) == QLatin1String("--help") || args.at(1) == QLatin1String("-h")) ? 0 : 2;
+        return args.size() == 2
+                       && (args.at(1) == QLatin1String("--help") || args.at(1) == QLatin1String("-h"))
+                   ? 0
+                   : 2;
     }
     QString error;
     if (!PluginPacker::pack(args.at(1), args.at(2), &error)) {

@@ -20,7 +20,6 @@ void (*plugin_state_hook)(lua_State *state) = nullptr;
 
 namespace {
 
-
 // "<folder><file>" for a folder that ends in "/", else "<folder>/<file>".
 bool folder_file(char *out, std::size_t capacity, const char *folder, const char *file)
 {

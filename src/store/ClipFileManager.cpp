@@ -139,9 +139,11 @@ QString ClipFileManager::makePreviewLink(const HistoryModel &history)
     const QByteArray sourcePath = QFile::encodeName(source);
     const QByteArray targetPath = QFile::encodeName(target);
 
-    struct stat targetStat {};
+    struct stat targetStat {
+    };
     if (lstat(targetPath.constData(), &targetStat) == 0) {
-        struct stat sourceStat {};
+        struct stat sourceStat {
+        };
         const bool sameFile = stat(sourcePath.constData(), &sourceStat) == 0 && sourceStat.st_ino != 0
                               && targetStat.st_ino != 0 && sourceStat.st_ino == targetStat.st_ino
                               && sourceStat.st_dev == targetStat.st_dev
@@ -201,14 +203,16 @@ QString ClipFileManager::sharedImageCopy(const QString &md5)
 // the deleted clip's bytes on disk, so every preview that is the same file goes with it.
 void ClipFileManager::removePreviewLinksOf(const QString &payload)
 {
-    struct stat payloadStat {};
+    struct stat payloadStat {
+    };
     if (stat(QFile::encodeName(payload).constData(), &payloadStat) != 0 || payloadStat.st_nlink < 2)
         return;
     const QDir previews(PathHelper::getPreviewsFilePath());
     const QStringList names = previews.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : names) {
         const QByteArray path = QFile::encodeName(previews.filePath(name));
-        struct stat previewStat {};
+        struct stat previewStat {
+        };
         if (lstat(path.constData(), &previewStat) == 0 && previewStat.st_ino == payloadStat.st_ino
             && previewStat.st_dev == payloadStat.st_dev)
             unlink(path.constData());

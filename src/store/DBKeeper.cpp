@@ -129,8 +129,8 @@ std::optional<HistoryModel> getClipObjectWithHistoryID(qint64 historyId, const Q
 {
     std::optional<HistoryModel> record;
     DBObject::inDatabase([&](Database &db) {
-        SqlQuery rows = db.query("select * from History where history_id = ? and category is ?",
-                                 {historyId, category});
+        SqlQuery rows =
+            db.query("select * from History where history_id = ? and category is ?", {historyId, category});
         while (rows.next())
             record = HistoryModel::getObjectFrom(rows);
     });

@@ -9,9 +9,9 @@ class DBObject
 public:
     virtual ~DBObject() = default;
 
-    virtual void save() {}
-    virtual void fetch() {}
-    virtual void del() {}
+    virtual void save() { }
+    virtual void fetch() { }
+    virtual void del() { }
     virtual bool isExist() const { return false; }
 
     // Runs a unit of work on a pooled connection. The first call in the process opens the

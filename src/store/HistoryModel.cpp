@@ -1,8 +1,8 @@
 #include "store/HistoryModel.h"
 
 #include "platform/HostInfo.h"
-#include "support/Database.h"
 #include "support/Clock.h"
+#include "support/Database.h"
 #include "support/Log.h"
 
 #include <QJsonValue>
@@ -18,8 +18,7 @@ HistoryModel::HistoryModel()
     , secert(false)
     , category(Category::history)
     , favourite(0)
-{
-}
+{ }
 
 void HistoryModel::readRow(const SqlQuery &row, bool keepChangeMark)
 {
@@ -52,8 +51,7 @@ HistoryModel HistoryModel::getObjectFrom(const SqlQuery &row)
 
 namespace {
 
-template<typename T>
-void putNumber(QJsonObject &object, const char *key, const std::optional<T> &value)
+template<typename T> void putNumber(QJsonObject &object, const char *key, const std::optional<T> &value)
 {
     if (value)
         object.insert(QLatin1String(key), static_cast<double>(*value));
@@ -67,8 +65,7 @@ void putString(QJsonObject &object, const char *key, const std::optional<QString
 
 // A key that is missing leaves the field as it is; JSON null makes it absent. Numbers may
 // also arrive as strings of digits.
-template<typename T>
-void takeNumber(const QJsonObject &object, const char *key, std::optional<T> &field)
+template<typename T> void takeNumber(const QJsonObject &object, const char *key, std::optional<T> &field)
 {
     const auto it = object.constFind(QLatin1String(key));
     if (it == object.constEnd())
@@ -143,8 +140,9 @@ void HistoryModel::save()
     inDatabase([this](Database &db) {
         qint64 count = 0;
         {
-            SqlQuery rows = db.query("select count(file_hash) from History where file_hash = ? and category = ?;",
-                                     {sqlValue(file_hash), sqlValue(category)});
+            SqlQuery rows =
+                db.query("select count(file_hash) from History where file_hash = ? and category = ?;",
+                         {sqlValue(file_hash), sqlValue(category)});
             if (rows.next())
                 count = rows.int64(0);
         }
@@ -154,8 +152,8 @@ void HistoryModel::save()
                     "file_size = ?, favourite = ? where file_hash = ? and category = ?;",
                     {sqlValue(content), sqlValue(timestamp), deviceName(), sqlValue(file_hash),
                      sqlValue(type), sqlValue(history_id), sqlValue(file_id), sqlValue(file_ready),
-                     sqlValue(file_name), sqlValue(local_file_ok), sqlValue(file_size),
-                     sqlValue(favourite), sqlValue(file_hash), sqlValue(category)});
+                     sqlValue(file_name), sqlValue(local_file_ok), sqlValue(file_size), sqlValue(favourite),
+                     sqlValue(file_hash), sqlValue(category)});
             return;
         }
         const bool inserted = db.exec(
@@ -222,8 +220,9 @@ void HistoryModel::return_to_zero_change_count() const
     inDatabase([this](Database &db) {
         int stored = 0;
         {
-            SqlQuery rows = db.query("select change_timestamp from history where file_hash is ? and category is ?",
-                                     {sqlValue(file_hash), sqlValue(category)});
+            SqlQuery rows =
+                db.query("select change_timestamp from history where file_hash is ? and category is ?",
+                         {sqlValue(file_hash), sqlValue(category)});
             if (rows.next())
                 stored = rows.int32(0);
         }

@@ -34,12 +34,30 @@ qint64 leadingNumber(const QString &component)
 
 namespace Utils {
 
-bool isNeedAnalyseSecert() { return readSwitch(SettingsKeys::analyseSecert, true); }
-void setAnalySecert(bool on) { writeSwitch(SettingsKeys::analyseSecert, on); }
-bool isFileAsSecert() { return readSwitch(SettingsKeys::fileAsSecert, true); }
-void setFileAsSecert(bool on) { writeSwitch(SettingsKeys::fileAsSecert, on); }
-bool isAdvancePrivacy() { return readSwitch(SettingsKeys::advancePrivacy, false); }
-void setAdvancePrivacy(bool on) { writeSwitch(SettingsKeys::advancePrivacy, on); }
+bool isNeedAnalyseSecert()
+{
+    return readSwitch(SettingsKeys::analyseSecert, true);
+}
+void setAnalySecert(bool on)
+{
+    writeSwitch(SettingsKeys::analyseSecert, on);
+}
+bool isFileAsSecert()
+{
+    return readSwitch(SettingsKeys::fileAsSecert, true);
+}
+void setFileAsSecert(bool on)
+{
+    writeSwitch(SettingsKeys::fileAsSecert, on);
+}
+bool isAdvancePrivacy()
+{
+    return readSwitch(SettingsKeys::advancePrivacy, false);
+}
+void setAdvancePrivacy(bool on)
+{
+    writeSwitch(SettingsKeys::advancePrivacy, on);
+}
 
 QString appVersion()
 {
@@ -70,7 +88,8 @@ std::optional<QString> largeVersion(const QString &versionOne, const QString &ve
 
 bool isNeedShowUpdate()
 {
-    const QString offered = ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::newversion)).value_or(QString());
+    const QString offered =
+        ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::newversion)).value_or(QString());
     if (offered.isEmpty())
         return false;
     const std::optional<QString> larger = largeVersion(offered, appVersion());

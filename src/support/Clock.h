@@ -8,7 +8,10 @@
 // favourite decisions) are checked without sleeping.
 namespace Clock {
 double nowSeconds();
-inline qint64 nowWholeSeconds() { return static_cast<qint64>(nowSeconds()); }
+inline qint64 nowWholeSeconds()
+{
+    return static_cast<qint64>(nowSeconds());
+}
 // An empty function restores the real clock.
 void setSourceForTesting(std::function<double()> source);
 } // namespace Clock

@@ -13,14 +13,12 @@ constexpr int kBusyTimeoutMs = 2000;
 SqlQuery::SqlQuery(sqlite3_stmt *statement, bool failed)
     : m_statement(statement)
     , m_failed(failed)
-{
-}
+{ }
 
 SqlQuery::SqlQuery(SqlQuery &&other) noexcept
     : m_statement(std::exchange(other.m_statement, nullptr))
     , m_failed(other.m_failed)
-{
-}
+{ }
 
 SqlQuery::~SqlQuery()
 {
@@ -197,7 +195,8 @@ bool Database::hasTable(const QString &name)
 QStringList Database::columns(const QString &table)
 {
     QStringList names;
-    const QString sql = QStringLiteral("PRAGMA table_info(\"%1\")").arg(QString(table).replace(QLatin1Char('"'), QLatin1String("\"\"")));
+    const QString sql = QStringLiteral("PRAGMA table_info(\"%1\")")
+                            .arg(QString(table).replace(QLatin1Char('"'), QLatin1String("\"\"")));
     const QByteArray utf8 = sql.toUtf8();
     SqlQuery rows = query(utf8.constData());
     const int nameColumn = rows.columnIndex("name");

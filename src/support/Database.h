@@ -19,8 +19,7 @@ using SqlValue = std::variant<std::monostate, qint64, double, QString, QByteArra
 using SqlParams = std::initializer_list<SqlValue>;
 
 // Binds an optional as its value, or as NULL when absent.
-template<typename T>
-SqlValue sqlValue(const std::optional<T> &value)
+template<typename T> SqlValue sqlValue(const std::optional<T> &value)
 {
     if (!value)
         return std::monostate{};

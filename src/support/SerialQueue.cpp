@@ -29,5 +29,6 @@ void SerialQueue::sync(const std::function<void()> &fn)
         fn();
         return;
     }
-    QMetaObject::invokeMethod(m_context, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_context, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
 }

@@ -74,16 +74,16 @@ quint32 dosDate(const QDateTime &now)
     return quint32(((std::max(d.year(), 1980) - 1980) << 9) | (d.month() << 5) | d.day());
 }
 
-QByteArray entryHeader(bool central, const QByteArray &name, quint32 crc, quint32 packedSize,
-                       quint32 size, const QDateTime &now)
+QByteArray entryHeader(bool central, const QByteArray &name, quint32 crc, quint32 packedSize, quint32 size,
+                       const QDateTime &now)
 {
     QByteArray header;
     put32(header, central ? 0x02014b50 : 0x04034b50);
     if (central)
         put16(header, 0x0314); // made by: Unix, zip 2.0
-    put16(header, 20);          // needed to extract: deflate
-    put16(header, 0x0800);      // the name is UTF-8
-    put16(header, 8);           // deflate
+    put16(header, 20); // needed to extract: deflate
+    put16(header, 0x0800); // the name is UTF-8
+    put16(header, 8); // deflate
     put16(header, dosTime(now));
     put16(header, dosDate(now));
     put32(header, crc);
@@ -92,11 +92,11 @@ QByteArray entryHeader(bool central, const QByteArray &name, quint32 crc, quint3
     put16(header, quint32(name.size()));
     put16(header, 0); // extra field
     if (central) {
-        put16(header, 0);                 // comment
-        put16(header, 0);                 // disk
-        put16(header, 0);                 // internal attributes
-        put32(header, 0100644u << 16);    // regular file, rw-r--r--
-        put32(header, 0);                 // offset of the local header
+        put16(header, 0); // comment
+        put16(header, 0); // disk
+        put16(header, 0); // internal attributes
+        put32(header, 0100644u << 16); // regular file, rw-r--r--
+        put32(header, 0); // offset of the local header
     }
     header.append(name);
     return header;
@@ -118,8 +118,9 @@ bool writeSingleEntry(const QString &archivePath, const QString &entryName, cons
         return false;
 
     const QByteArray name = entryName.toUtf8();
-    const auto crc = quint32(crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef *>(content.constData()),
-                                     z_size_t(content.size())));
+    const auto crc =
+        quint32(crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef *>(content.constData()),
+                        z_size_t(content.size())));
     const auto packedSize = quint32(packed->size());
     const auto size = quint32(content.size());
     const QDateTime now = QDateTime::currentDateTime();
@@ -146,8 +147,7 @@ bool writeSingleEntry(const QString &archivePath, const QString &entryName, cons
     return written;
 }
 
-bool writeSingleEntryFromFile(const QString &archivePath, const QString &entryName,
-                              const QString &sourcePath)
+bool writeSingleEntryFromFile(const QString &archivePath, const QString &entryName, const QString &sourcePath)
 {
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly))

@@ -50,11 +50,12 @@ void clearLocalHistory(std::function<void(qint64 deleted)> done)
         ClipFileManager::sharedInstance().deleteFilesWithHashArray(hashes);
         *deleted = hashes.size();
     });
-    QObject::connect(worker, &QThread::finished, QCoreApplication::instance(), [worker, deleted, done = std::move(done)] {
-        worker->deleteLater();
-        NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
-        done(*deleted);
-    });
+    QObject::connect(
+        worker, &QThread::finished, QCoreApplication::instance(), [worker, deleted, done = std::move(done)] {
+            worker->deleteLater();
+            NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
+            done(*deleted);
+        });
     worker->start();
 }
 
@@ -69,7 +70,8 @@ void setServiceClear(ServiceClear clear)
 
 void confirm(QWidget *host)
 {
-    const Sheets::Alert alert{QStringLiteral("清空历史纪录?"), QStringLiteral("点击清空将会删除您的所有历史纪录(除收藏外)"),
+    const Sheets::Alert alert{QStringLiteral("清空历史纪录?"),
+                              QStringLiteral("点击清空将会删除您的所有历史纪录(除收藏外)"),
                               {QStringLiteral("清空历史纪录"), QStringLiteral("取消")}};
     QPointer<QWidget> guard(host);
     Sheets::beginSheet(host, alert, [guard](int returnCode) {

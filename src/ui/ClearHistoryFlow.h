@@ -16,7 +16,8 @@ namespace ClearHistoryFlow {
 // Clears the signed-in user's history on the service and calls done, on the main thread,
 // with the number of clips the service cleared, or none when it failed or refused. The
 // callback is dropped when context is gone.
-using ServiceClear = std::function<void(QObject *context, std::function<void(std::optional<qint64> count)> done)>;
+using ServiceClear =
+    std::function<void(QObject *context, std::function<void(std::optional<qint64> count)> done)>;
 // Installed by the sync part; while none is installed a signed-in clear fails and leaves
 // the local history as it is, so that it cannot diverge from the service's.
 void setServiceClear(ServiceClear clear);

@@ -1,8 +1,8 @@
 #include "ui/GeneralViewController.h"
 
 #include "capture/ClipController.h"
-#include "platform/NMLoginItems.h"
 #include "capture/ShortcutController.h"
+#include "platform/NMLoginItems.h"
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
 #include "ui/ClearHistoryFlow.h"
@@ -47,10 +47,12 @@ GeneralViewController::GeneralViewController(QWidget *parent)
     // shows the stored combination and records nothing.
     if (ShortcutController &shortcuts = ShortcutController::sharedInstance(); shortcuts.isStarted()) {
         m_shortcutView->setShortcut(shortcuts.shortcut());
-        connect(m_shortcutView, &ShortcutRecorder::shortcutRecorded, this, [](const KeyCombination &shortcut) {
-            if (ShortcutController &controller = ShortcutController::sharedInstance(); controller.isStarted())
-                controller.setShortcut(shortcut);
-        });
+        connect(m_shortcutView, &ShortcutRecorder::shortcutRecorded, this,
+                [](const KeyCombination &shortcut) {
+                    if (ShortcutController &controller = ShortcutController::sharedInstance();
+                        controller.isStarted())
+                        controller.setShortcut(shortcut);
+                });
         connect(m_shortcutView, &ShortcutRecorder::shortcutCleared, this, [] {
             if (ShortcutController &controller = ShortcutController::sharedInstance(); controller.isStarted())
                 controller.shortcutOff();

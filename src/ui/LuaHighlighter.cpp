@@ -17,11 +17,13 @@ int openingLevel(const QString &text, int from)
 
 LuaHighlighter::LuaHighlighter(QTextDocument *document)
     : QSyntaxHighlighter(document)
-    , m_keywords(QStringLiteral("\\b(and|break|do|else|elseif|end|false|for|function|goto|if|in|local|nil|not|or|"
-                                "repeat|return|then|true|until|while)\\b"))
-    , m_builtins(QStringLiteral("\\b(assert|error|ipairs|next|pairs|pcall|print|rawget|rawset|require|select|"
-                                "setmetatable|getmetatable|tonumber|tostring|type|xpcall|string|table|math|io|os|"
-                                "bit32|coroutine|debug|package)\\b"))
+    , m_keywords(
+          QStringLiteral("\\b(and|break|do|else|elseif|end|false|for|function|goto|if|in|local|nil|not|or|"
+                         "repeat|return|then|true|until|while)\\b"))
+    , m_builtins(
+          QStringLiteral("\\b(assert|error|ipairs|next|pairs|pcall|print|rawget|rawset|require|select|"
+                         "setmetatable|getmetatable|tonumber|tostring|type|xpcall|string|table|math|io|os|"
+                         "bit32|coroutine|debug|package)\\b"))
     , m_number(QStringLiteral("\\b(0[xX][0-9a-fA-F]+|\\d+\\.?\\d*([eE][-+]?\\d+)?)\\b"))
 {
     m_keywordFormat.setForeground(QColor(0xa6, 0x26, 0xa4));
@@ -48,9 +50,9 @@ int LuaHighlighter::closeLongBracket(const QString &text, int from, int level, c
 void LuaHighlighter::highlightBlock(const QString &text)
 {
     // Words first; strings and comments then paint over what lies inside them.
-    for (const auto &[expression, format] : {std::pair{&m_keywords, &m_keywordFormat},
-                                             std::pair{&m_builtins, &m_builtinFormat},
-                                             std::pair{&m_number, &m_numberFormat}}) {
+    for (const auto &[expression, format] :
+         {std::pair{&m_keywords, &m_keywordFormat}, std::pair{&m_builtins, &m_builtinFormat},
+          std::pair{&m_number, &m_numberFormat}}) {
         for (auto it = expression->globalMatch(text); it.hasNext();) {
             const QRegularExpressionMatch match = it.next();
             setFormat(int(match.capturedStart()), int(match.capturedLength()), *format);

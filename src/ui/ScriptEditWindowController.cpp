@@ -77,7 +77,8 @@ void ScriptEditWindowController::beginSheet()
 
 void ScriptEditWindowController::testClicked()
 {
-    const std::optional<QString> error = AdvancePrivacyManager::sharedInstance().testScript(m_textEditView->toPlainText());
+    const std::optional<QString> error =
+        AdvancePrivacyManager::sharedInstance().testScript(m_textEditView->toPlainText());
     m_errorLabelView->setText(error.value_or(QString()));
 }
 
@@ -91,9 +92,10 @@ void ScriptEditWindowController::doneClicked()
     AdvancePrivacyManager &privacy = AdvancePrivacyManager::sharedInstance();
     const QString script = m_textEditView->toPlainText();
     if (const std::optional<QString> error = privacy.testScript(script)) {
-        Sheets::beginSheet(this, {QStringLiteral("错啦!"),
-                                  QStringLiteral("不能正确运行! 这里有问题:%1\n可以再改改，或者点击取消!").arg(*error),
-                                  {QStringLiteral("我再改改")}});
+        Sheets::beginSheet(
+            this, {QStringLiteral("错啦!"),
+                   QStringLiteral("不能正确运行! 这里有问题:%1\n可以再改改，或者点击取消!").arg(*error),
+                   {QStringLiteral("我再改改")}});
         return;
     }
     privacy.setScriptContent(script);

@@ -44,11 +44,14 @@ SettingWindowController::SettingWindowController()
     layout->addWidget(m_sideBar);
     layout->addWidget(m_panelView, 1);
 
-    m_sideBar->addButton(QStringLiteral("常规"), QStringLiteral("work-white-32"), QStringLiteral("work-gray-32"));
+    m_sideBar->addButton(QStringLiteral("常规"), QStringLiteral("work-white-32"),
+                         QStringLiteral("work-gray-32"));
     m_sideBar->addButton(QStringLiteral("用户"), QStringLiteral("icon1-white"), QStringLiteral("icon1-gray"));
-    m_sideBar->addButton(QStringLiteral("隐私"), QStringLiteral("tab_privacy_white"), QStringLiteral("tab_privacy_gray"));
+    m_sideBar->addButton(QStringLiteral("隐私"), QStringLiteral("tab_privacy_white"),
+                         QStringLiteral("tab_privacy_gray"));
     m_sideBar->addButton(QStringLiteral("关于"), QStringLiteral("about-white"), QStringLiteral("about-gray"));
-    connect(m_sideBar, &SettingSideBar::rowSelected, this, &SettingWindowController::changeViewControllerAtIndex);
+    connect(m_sideBar, &SettingSideBar::rowSelected, this,
+            &SettingWindowController::changeViewControllerAtIndex);
     m_sideBar->selectRow(General);
     changeViewControllerAtIndex(General);
 
@@ -63,7 +66,8 @@ void SettingWindowController::showWindow()
     if (!m_placed) {
         m_placed = true;
         if (const QScreen *screen = QGuiApplication::primaryScreen())
-            setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+            setGeometry(
+                QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
     }
     show();
     raise();

@@ -24,8 +24,9 @@ QMessageBox *openAlert(QWidget *parent, const Sheets::Alert &alert, Qt::WindowMo
     for (const QString &title : titles)
         buttons.append(box->addButton(title, QMessageBox::ActionRole));
     box->setDefaultButton(buttons.first());
-    const int escape = alert.escapeButton >= 0 && alert.escapeButton < buttons.size() ? alert.escapeButton
-                                                                                       : int(buttons.size()) - 1;
+    const int escape = alert.escapeButton >= 0 && alert.escapeButton < buttons.size()
+                           ? alert.escapeButton
+                           : int(buttons.size()) - 1;
     box->setEscapeButton(buttons.at(escape));
 
     QPointer<QWidget> guard(parent);
@@ -34,7 +35,8 @@ QMessageBox *openAlert(QWidget *parent, const Sheets::Alert &alert, Qt::WindowMo
                      [box, buttons, escape, guard, hadParent, completion = std::move(completion)](int) {
                          if (!completion || (hadParent && !guard))
                              return;
-                         const auto clicked = buttons.indexOf(qobject_cast<QPushButton *>(box->clickedButton()));
+                         const auto clicked =
+                             buttons.indexOf(qobject_cast<QPushButton *>(box->clickedButton()));
                          completion(Sheets::FirstButtonReturn + int(clicked >= 0 ? clicked : escape));
                      });
     // show(), not open(): open() would force window modality on the application-modal alert.

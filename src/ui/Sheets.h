@@ -24,10 +24,12 @@ struct Alert {
     int escapeButton = -1;
 };
 
-QMessageBox *beginSheet(QWidget *parent, const Alert &alert, std::function<void(int returnCode)> completion = {});
+QMessageBox *beginSheet(QWidget *parent, const Alert &alert,
+                        std::function<void(int returnCode)> completion = {});
 
 // An informational alert that blocks the whole program's windows until it is closed, for
 // results that concern more than one window (the number of clips cleared).
-QMessageBox *runModal(QWidget *parent, const Alert &alert, std::function<void(int returnCode)> completion = {});
+QMessageBox *runModal(QWidget *parent, const Alert &alert,
+                      std::function<void(int returnCode)> completion = {});
 
 } // namespace Sheets

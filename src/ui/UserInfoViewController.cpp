@@ -15,7 +15,8 @@ UserInfoViewController::UserInfoViewController(QWidget *parent)
     setObjectName(QStringLiteral("UserInfoViewController"));
     m_userName->setObjectName(QStringLiteral("userName"));
     m_logoutButton->setObjectName(QStringLiteral("LogoutButton"));
-    m_userName->setText(QStringLiteral("当前用户：%1").arg(ConfigureManager::sharedInstance().loginUserEmail()));
+    m_userName->setText(
+        QStringLiteral("当前用户：%1").arg(ConfigureManager::sharedInstance().loginUserEmail()));
     connect(m_logoutButton, &QPushButton::clicked, this, &UserInfoViewController::loginout);
 
     auto *picture = new QLabel(this);

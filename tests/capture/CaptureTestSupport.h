@@ -42,7 +42,8 @@ inline QSize thumbnailSize(const QString &base64)
 inline bool samePixels(const QImage &a, const QImage &b)
 {
     return !a.isNull()
-           && a.convertToFormat(QImage::Format_ARGB32_Premultiplied) == b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+           && a.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                  == b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 // A test image with smooth gradients, and translucent pixels when asked.

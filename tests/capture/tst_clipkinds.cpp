@@ -17,7 +17,7 @@ namespace {
 // tag, type 3, count 1, value, as a directory entry stores it.
 bool hasTiffTag(const QByteArray &tiff, quint16 tag, quint16 value)
 {
-    const char entry[] = {char(tag & 0xff), char(tag >> 8), 3, 0, 1, 0, 0, 0,
+    const char entry[] = {char(tag & 0xff),   char(tag >> 8),  3, 0, 1, 0, 0, 0,
                           char(value & 0xff), char(value >> 8)};
     return tiff.startsWith("II*") && tiff.contains(QByteArrayView(entry, sizeof entry));
 }
@@ -76,8 +76,10 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("abstract");
-        QTest::newRow("lines joined, spaces collapsed") << QStringLiteral("a\n  b\nc") << QStringLiteral("a bc");
-        QTest::newRow("every terminator") << QStringLiteral("a\r\nb\rc\u0085d\u2028e\u2029f") << QStringLiteral("abcdef");
+        QTest::newRow("lines joined, spaces collapsed")
+            << QStringLiteral("a\n  b\nc") << QStringLiteral("a bc");
+        QTest::newRow("every terminator")
+            << QStringLiteral("a\r\nb\rc\u0085d\u2028e\u2029f") << QStringLiteral("abcdef");
         QTest::newRow("tabs stay") << QStringLiteral("a\t\tb") << QStringLiteral("a\t\tb");
         QTest::newRow("edge runs stay as one space") << QStringLiteral("   a   ") << QStringLiteral(" a ");
         QTest::newRow("space runs end with their line") << QStringLiteral("a \n b") << QStringLiteral("a  b");

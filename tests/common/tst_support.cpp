@@ -75,8 +75,8 @@ private slots:
     {
         lua_State *state = luaL_newstate();
         luaL_openlibs(state);
-        for (const char *script : {"while true do end",
-                                   "while true do pcall(function() while true do end end) end"}) {
+        for (const char *script :
+             {"while true do end", "while true do pcall(function() while true do end end) end"}) {
             QVERIFY(luaL_loadstring(state, script) == LUA_OK);
             LuaDeadline deadline(state, std::chrono::milliseconds(200));
             QCOMPARE(lua_pcall(state, 0, 0, 0), LUA_ERRRUN);

@@ -45,10 +45,13 @@ private Q_SLOTS:
 
     void hotKeyFiresWithAndWithoutNumLock()
     {
-        const auto press = [](const char *keys) { return xdotool({QStringLiteral("key"), QLatin1String(keys)}); };
+        const auto press = [](const char *keys) {
+            return xdotool({QStringLiteral("key"), QLatin1String(keys)});
+        };
         X11HotKeyRegistrar registrar;
         int pressed = 0;
-        QVERIFY(registrar.registerHotKey({9, KeyCombination::Command | KeyCombination::Shift}, [&pressed] { ++pressed; }));
+        QVERIFY(registrar.registerHotKey({9, KeyCombination::Command | KeyCombination::Shift},
+                                         [&pressed] { ++pressed; }));
         QVERIFY(press("super+shift+v"));
         QTRY_COMPARE_WITH_TIMEOUT(pressed, 1, 10000);
         QVERIFY(press("Num_Lock") && press("super+shift+v"));

@@ -6,8 +6,8 @@
 #include "menu/RecordingPasteboard.h"
 
 #include "menu/MenuController.h"
-#include "platform/MemoryKeyInjector.h"
 #include "menu/PluginMenuSource.h"
+#include "platform/MemoryKeyInjector.h"
 
 #include <QAction>
 #include <QMenu>

@@ -4,9 +4,9 @@
 #include "TestDirs.h"
 #include "X11TestMain.h"
 #include "app/CaptureSetup.h"
+#include "app/StoreSetup.h"
 #include "capture/CaptureTestSupport.h"
 #include "capture/ClipController.h"
-#include "app/StoreSetup.h"
 #include "platform/Pasteboard.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "store/ClipUserDefaults.h"
@@ -48,10 +48,12 @@ private:
                                          hint.isEmpty() ? QStringList{text} : QStringList{text, hint});
         if (!owner.waitForReadyRead(kWaitMs) || !owner.readAllStandardOutput().startsWith("ready"))
             return false;
-        return QTest::qWaitFor([&] {
-            const qint64 count = m_capture->pasteboard().changeCount();
-            return count > before && m_capture->lastChangedCount() == count;
-        }, kWaitMs);
+        return QTest::qWaitFor(
+            [&] {
+                const qint64 count = m_capture->pasteboard().changeCount();
+                return count > before && m_capture->lastChangedCount() == count;
+            },
+            kWaitMs);
     }
 
 private slots:
@@ -63,8 +65,8 @@ private slots:
 
     void cleanup()
     {
-        for (const char *name : {SettingsKeys::analyseSecert, SettingsKeys::advancePrivacy,
-                                 SettingsKeys::privacy_script})
+        for (const char *name :
+             {SettingsKeys::analyseSecert, SettingsKeys::advancePrivacy, SettingsKeys::privacy_script})
             ClipUserDefaults::remove(QLatin1String(name));
     }
 
@@ -81,11 +83,11 @@ private slots:
     void advancedScriptDecidesInsteadOfKeywords()
     {
         Utils::setAdvancePrivacy(true);
-        AdvancePrivacyManager::sharedInstance().setScriptContent(QStringLiteral(
-            "function main(from, extension, content)\n"
-            "  if from == 'text' and content:find('drop me', 1, true) then return -1 end\n"
-            "  if from == 'text' and content:find('keep me', 1, true) then return 1 end\n"
-            "  return 0\nend"));
+        AdvancePrivacyManager::sharedInstance().setScriptContent(
+            QStringLiteral("function main(from, extension, content)\n"
+                           "  if from == 'text' and content:find('drop me', 1, true) then return -1 end\n"
+                           "  if from == 'text' and content:find('keep me', 1, true) then return 1 end\n"
+                           "  return 0\nend"));
         const QString dropped = QStringLiteral("drop me: ordinary words");
         QVERIFY(copyAndWaitForCapture(dropped));
         QCOMPARE(storedAsSecret(dropped), std::nullopt);
@@ -107,7 +109,8 @@ private slots:
 
         // Whatever the rules say: a script that keeps every clip as a secret does not help.
         Utils::setAdvancePrivacy(true);
-        AdvancePrivacyManager::sharedInstance().setScriptContent(QStringLiteral("function main() return 1 end"));
+        AdvancePrivacyManager::sharedInstance().setScriptContent(
+            QStringLiteral("function main() return 1 end"));
         const QString other = QStringLiteral("another password from the vault");
         QVERIFY(copyAndWaitForCapture(other, QStringLiteral("secret")));
         QCOMPARE(storedAsSecret(other), std::nullopt);

@@ -26,7 +26,8 @@ HistoryModel clipFor(const QByteArray &bytes, const QString &type)
 
 ino_t inodeOf(const QString &path)
 {
-    struct stat info {};
+    struct stat info {
+    };
     return stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
 }
 
@@ -101,7 +102,8 @@ private slots:
 
         HistoryModel clip = clipFor(QByteArray(3000, 'p'), QStringLiteral("file_pdf+zip"));
         QVERIFY(files().saveClipFile(userFile, clip));
-        QCOMPARE(readArchive(PathHelper::getZipsFilePath(clip.hash())).first().content, QByteArray(3000, 'p'));
+        QCOMPARE(readArchive(PathHelper::getZipsFilePath(clip.hash())).first().content,
+                 QByteArray(3000, 'p'));
         QCOMPARE(clip.file_size, double(QFileInfo(PathHelper::getZipsFilePath(clip.hash())).size()));
 
         // The payload exists already: the copy fails and the file is left untouched.

@@ -166,15 +166,22 @@ private slots:
     void fileSelectionFindsPayloadOnOneSideOnly()
     {
         HistoryModel both = addClip(QStringLiteral("both"), 30);
-        both.file_id = 1; both.file_ready = 1; both.local_file_ok = 1; both.save();
+        both.file_id = 1;
+        both.file_ready = 1;
+        both.local_file_ok = 1;
+        both.save();
         HistoryModel neither = addClip(QStringLiteral("neither"), 20);
-        neither.file_id = 2; neither.save();
+        neither.file_id = 2;
+        neither.save();
         HistoryModel noFile = addClip(QStringLiteral("nofile"), 40);
-        noFile.local_file_ok = 1; noFile.save();
+        noFile.local_file_ok = 1;
+        noFile.save();
         QVERIFY(!DBKeeper::getFileProcessHistory());
 
         HistoryModel upload = addClip(QStringLiteral("upload"), 10);
-        upload.file_id = 3; upload.local_file_ok = 1; upload.save();
+        upload.file_id = 3;
+        upload.local_file_ok = 1;
+        upload.save();
         QCOMPARE(DBKeeper::getFileProcessHistory()->hash(), QStringLiteral("upload"));
     }
 
@@ -201,7 +208,12 @@ private slots:
         const QJsonObject favourites = DBKeeper::getSyncFavourite();
         QVERIFY(favourites.isEmpty()); // history id was dropped
         QVERIFY(DBKeeper::updateHistoryID(8, 0, QStringLiteral("h")));
-        QCOMPARE(DBKeeper::getSyncFavourite().value(QLatin1String("8")).toObject().value(QLatin1String("favourite")).toInt(), 9);
+        QCOMPARE(DBKeeper::getSyncFavourite()
+                     .value(QLatin1String("8"))
+                     .toObject()
+                     .value(QLatin1String("favourite"))
+                     .toInt(),
+                 9);
         QCOMPARE(DBKeeper::getClipObjectWithHistoryID(8, Category::favourite)->hash(), QStringLiteral("h"));
     }
 

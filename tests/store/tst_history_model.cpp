@@ -2,9 +2,9 @@
 #include "TestDirs.h"
 #include "platform/HostInfo.h"
 #include "store/DBKeeper.h"
-#include "support/Database.h"
 #include "store/HistoryModel.h"
 #include "support/Clock.h"
+#include "support/Database.h"
 
 #include <QJsonDocument>
 #include <QThread>
@@ -26,7 +26,8 @@ QVariant storedColumn(const QString &hash, const QString &category, const char *
 {
     QVariant value;
     DBObject::inDatabase([&](Database &db) {
-        const QByteArray sql = QByteArray("select ") + column + " from History where file_hash = ? and category = ?";
+        const QByteArray sql =
+            QByteArray("select ") + column + " from History where file_hash = ? and category = ?";
         SqlQuery rows = db.query(sql.constData(), {hash, category});
         if (rows.next())
             value = rows.isNull(0) ? QVariant() : QVariant(rows.text(0).value_or(QString()));
@@ -72,7 +73,8 @@ private slots:
         clip.save();
         clip.increase_change_count();
         clip.signSecert(true);
-        const QString markBefore = storedColumn(QStringLiteral("h3"), Category::history, "change_timestamp").toString();
+        const QString markBefore =
+            storedColumn(QStringLiteral("h3"), Category::history, "change_timestamp").toString();
 
         HistoryModel update = makeClip(QStringLiteral("h3"));
         update.history_id = 1;
@@ -83,9 +85,12 @@ private slots:
         update.secert = false;
         update.save();
 
-        QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "content").toString(), QStringLiteral("changed"));
-        QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "secert").toString(), QStringLiteral("1"));
-        QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "change_timestamp").toString(), markBefore);
+        QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "content").toString(),
+                 QStringLiteral("changed"));
+        QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "secert").toString(),
+                 QStringLiteral("1"));
+        QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "change_timestamp").toString(),
+                 markBefore);
     }
 
     void categoriesAreSeparateRowsButShareSecretMark()
@@ -98,7 +103,8 @@ private slots:
         QVERIFY(favourite.isExist());
 
         history.signSecert(true);
-        QCOMPARE(storedColumn(QStringLiteral("h5"), Category::favourite, "secert").toString(), QStringLiteral("1"));
+        QCOMPARE(storedColumn(QStringLiteral("h5"), Category::favourite, "secert").toString(),
+                 QStringLiteral("1"));
         QVERIFY(!history.secert.value()); // the record in memory is left as it was
 
         favourite.del();
@@ -174,19 +180,22 @@ private slots:
 
     void jsonInputIsLenient()
     {
-        const QJsonObject input = QJsonDocument::fromJson(
-            R"({"content":"c","file_hash":"abc","history_id":12,"favourite":-1700000000,
-                "file_name":null,"unknown":true,"secert":1,"category":"favourite"})").object();
+        const QJsonObject input =
+            QJsonDocument::fromJson(
+                R"({"content":"c","file_hash":"abc","history_id":12,"favourite":-1700000000,
+                "file_name":null,"unknown":true,"secert":1,"category":"favourite"})")
+                .object();
         const std::optional<HistoryModel> clip = HistoryModel::fromJson(input);
         QVERIFY(clip);
         QCOMPARE(clip->file_hash, QStringLiteral("abc"));
         QCOMPARE(clip->history_id, 12);
         QCOMPARE(clip->favourite, qint64(-1700000000));
         QVERIFY(!clip->file_name);
-        QCOMPARE(clip->secert, false);               // never taken from JSON
+        QCOMPARE(clip->secert, false); // never taken from JSON
         QCOMPARE(clip->category, Category::history); // never taken from JSON
 
-        const std::optional<HistoryModel> noHash = HistoryModel::fromJson(QJsonObject{{QLatin1String("content"), QLatin1String("x")}});
+        const std::optional<HistoryModel> noHash =
+            HistoryModel::fromJson(QJsonObject{{QLatin1String("content"), QLatin1String("x")}});
         QVERIFY(noHash && !noHash->file_hash);
         QVERIFY(!HistoryModel::fromJson(QJsonValue(QJsonArray())));
     }

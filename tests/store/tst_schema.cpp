@@ -18,11 +18,11 @@
 namespace {
 
 const QStringList kColumns = {
-    QStringLiteral("content"), QStringLiteral("timeStamp"), QStringLiteral("deviceName"),
-    QStringLiteral("file_hash"), QStringLiteral("type"), QStringLiteral("history_id"),
-    QStringLiteral("file_id"), QStringLiteral("file_ready"), QStringLiteral("file_name"),
+    QStringLiteral("content"),          QStringLiteral("timeStamp"),     QStringLiteral("deviceName"),
+    QStringLiteral("file_hash"),        QStringLiteral("type"),          QStringLiteral("history_id"),
+    QStringLiteral("file_id"),          QStringLiteral("file_ready"),    QStringLiteral("file_name"),
     QStringLiteral("change_timestamp"), QStringLiteral("local_file_ok"), QStringLiteral("file_size"),
-    QStringLiteral("secert"), QStringLiteral("category"), QStringLiteral("favourite")};
+    QStringLiteral("secert"),           QStringLiteral("category"),      QStringLiteral("favourite")};
 
 constexpr char kEmptyHash[] = "d41d8cd98f00b204e9800998ecf8427e";
 
@@ -46,15 +46,21 @@ qint64 count(Database &db, const char *sql)
 // databases also allowed NULL content.
 void createOldLayout(Database &db, int columns, bool nullableContent = false)
 {
-    static const QStringList definitions = {
-        QStringLiteral("content TEXT NOT NULL"), QStringLiteral("timeStamp REAL NOT NULL DEFAULT 0"),
-        QStringLiteral("deviceName TEXT"), QStringLiteral("file_hash TEXT NOT NULL"), QStringLiteral("type TEXT"),
-        QStringLiteral("history_id INTEGER NOT NULL DEFAULT 0"), QStringLiteral("file_id INTEGER NOT NULL DEFAULT 0"),
-        QStringLiteral("file_ready INTEGER NOT NULL DEFAULT 0"), QStringLiteral("file_name TEXT"),
-        QStringLiteral("change_timestamp INTEGER NOT NULL DEFAULT 0"),
-        QStringLiteral("local_file_ok INTEGER NOT NULL DEFAULT 0"), QStringLiteral("file_size REAL NOT NULL DEFAULT 0"),
-        QStringLiteral("secert INTEGER NOT NULL DEFAULT 0"), QStringLiteral("category TEXT NOT NULL DEFAULT 'history'"),
-        QStringLiteral("favourite INTEGER NOT NULL DEFAULT 0")};
+    static const QStringList definitions = {QStringLiteral("content TEXT NOT NULL"),
+                                            QStringLiteral("timeStamp REAL NOT NULL DEFAULT 0"),
+                                            QStringLiteral("deviceName TEXT"),
+                                            QStringLiteral("file_hash TEXT NOT NULL"),
+                                            QStringLiteral("type TEXT"),
+                                            QStringLiteral("history_id INTEGER NOT NULL DEFAULT 0"),
+                                            QStringLiteral("file_id INTEGER NOT NULL DEFAULT 0"),
+                                            QStringLiteral("file_ready INTEGER NOT NULL DEFAULT 0"),
+                                            QStringLiteral("file_name TEXT"),
+                                            QStringLiteral("change_timestamp INTEGER NOT NULL DEFAULT 0"),
+                                            QStringLiteral("local_file_ok INTEGER NOT NULL DEFAULT 0"),
+                                            QStringLiteral("file_size REAL NOT NULL DEFAULT 0"),
+                                            QStringLiteral("secert INTEGER NOT NULL DEFAULT 0"),
+                                            QStringLiteral("category TEXT NOT NULL DEFAULT 'history'"),
+                                            QStringLiteral("favourite INTEGER NOT NULL DEFAULT 0")};
     QStringList chosen = definitions.mid(0, columns);
     if (nullableContent)
         chosen[0] = QStringLiteral("content TEXT");
@@ -149,7 +155,8 @@ private slots:
             QVERIFY(indexNames(db).contains(QStringLiteral("History_file_hash_category")));
             QVERIFY(db.exec("insert into History (content, file_hash) values ('a', 'h1')"));
             QVERIFY(!db.exec("insert into History (content, file_hash) values ('b', 'h1')"));
-            QVERIFY(db.exec("insert into History (content, file_hash, category) values ('b', 'h1', 'favourite')"));
+            QVERIFY(db.exec(
+                "insert into History (content, file_hash, category) values ('b', 'h1', 'favourite')"));
         });
     }
 
@@ -157,7 +164,8 @@ private slots:
     {
         Database db(scratchFile("old12.sqlite"));
         createOldLayout(db, 12);
-        QVERIFY(db.exec("insert into History (content, timeStamp, file_hash, type) values ('one', 10, 'aaa', 'text_txt')"));
+        QVERIFY(db.exec(
+            "insert into History (content, timeStamp, file_hash, type) values ('one', 10, 'aaa', 'text_txt')"));
         QVERIFY(db.exec("insert into History (content, timeStamp, file_hash, type, history_id) "
                         "values ('two', 20, 'bbb', 'text_txt', 7)"));
 
@@ -165,7 +173,10 @@ private slots:
 
         QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
         QVERIFY(indexNames(db).contains(QStringLiteral("History_file_hash_category")));
-        QCOMPARE(count(db, "select count(*) from History where category = 'history' and secert = 0 and favourite = 0"), 2);
+        QCOMPARE(
+            count(db,
+                  "select count(*) from History where category = 'history' and secert = 0 and favourite = 0"),
+            2);
         QCOMPARE(count(db, "select history_id from History where file_hash = 'bbb'"), 7);
         QCOMPARE(count(db, "select count(*) from sqlite_master where name = 'History2'"), 0);
     }
@@ -175,14 +186,17 @@ private slots:
         Database db(scratchFile("nofav.sqlite"));
         createOldLayout(db, 14);
         QVERIFY(db.exec("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category);"));
-        QVERIFY(db.exec("insert into History (content, file_hash, secert, category) values ('x', 'ccc', 1, 'favourite')"));
+        QVERIFY(db.exec(
+            "insert into History (content, file_hash, secert, category) values ('x', 'ccc', 1, 'favourite')"));
 
         HistorySchema::setUp(db);
 
         QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
         QCOMPARE(count(db, "select count(*) from History where file_hash = 'ccc' and secert = 1 "
-                           "and category = 'favourite' and favourite = 0"), 1);
-        QVERIFY(!db.exec("insert into History (content, file_hash, category) values ('y', 'ccc', 'favourite')"));
+                           "and category = 'favourite' and favourite = 0"),
+                 1);
+        QVERIFY(
+            !db.exec("insert into History (content, file_hash, category) values ('y', 'ccc', 'favourite')"));
     }
 
     void duplicateHashesInOldLayoutKeepRowsWithoutUniqueIndex()

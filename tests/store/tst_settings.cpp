@@ -67,7 +67,8 @@ private slots:
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::categories)));
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
         QVERIFY(!ConfigureManager::sharedInstance().isLogined());
-        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserEmail)), QStringLiteral("me@example.org"));
+        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserEmail)),
+                 QStringLiteral("me@example.org"));
     }
 
     void versionComparison_data()
@@ -75,11 +76,21 @@ private slots:
         QTest::addColumn<QString>("one");
         QTest::addColumn<QString>("two");
         QTest::addColumn<QString>("larger");
-        QTest::newRow("same length") << "1.2.3" << "1.10.0" << "1.10.0";
-        QTest::newRow("trailing zero equal") << "1.2" << "1.2.0" << "";
-        QTest::newRow("extra component") << "1.2.1" << "1.2" << "1.2.1";
-        QTest::newRow("leading digits") << "2.0beta" << "1.9" << "2.0beta";
-        QTest::newRow("no digits counts as 0") << "1.x" << "1.0" << "";
+        QTest::newRow("same length") << "1.2.3"
+                                     << "1.10.0"
+                                     << "1.10.0";
+        QTest::newRow("trailing zero equal") << "1.2"
+                                             << "1.2.0"
+                                             << "";
+        QTest::newRow("extra component") << "1.2.1"
+                                         << "1.2"
+                                         << "1.2.1";
+        QTest::newRow("leading digits") << "2.0beta"
+                                        << "1.9"
+                                        << "2.0beta";
+        QTest::newRow("no digits counts as 0") << "1.x"
+                                               << "1.0"
+                                               << "";
     }
 
     void versionComparison()

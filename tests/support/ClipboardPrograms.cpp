@@ -34,9 +34,9 @@ QProcess &ClipboardPrograms::start(const QString &program, const QStringList &ar
 
 bool ClipboardPrograms::copy(const QByteArray &bytes, const QString &type, int timeoutMs)
 {
-    QProcess &xclip = start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                                                      QStringLiteral("clipboard"), QStringLiteral("-t"), type,
-                                                      QStringLiteral("-i")});
+    QProcess &xclip = start(QStringLiteral("xclip"),
+                            {QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                             QStringLiteral("clipboard"), QStringLiteral("-t"), type, QStringLiteral("-i")});
     if (!xclip.waitForStarted(timeoutMs))
         return false;
     xclip.write(bytes);
@@ -46,8 +46,9 @@ bool ClipboardPrograms::copy(const QByteArray &bytes, const QString &type, int t
 
 QByteArray ClipboardPrograms::paste(const QString &type, int timeoutMs)
 {
-    QProcess &xclip = start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
-                                                      QStringLiteral("clipboard"), QStringLiteral("-t"), type});
+    QProcess &xclip =
+        start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
+                                        QStringLiteral("clipboard"), QStringLiteral("-t"), type});
     if (!QTest::qWaitFor([&] { return xclip.state() == QProcess::NotRunning; }, timeoutMs))
         return {};
     return xclip.readAllStandardOutput();

@@ -21,7 +21,8 @@ inline bool showFocused(QWidget &window)
 {
     window.show();
     window.activateWindow();
-    return QTest::qWaitForWindowActive(&window, 10000) && QTest::qWaitFor([&] { return window.hasFocus(); }, 10000);
+    return QTest::qWaitForWindowActive(&window, 10000)
+           && QTest::qWaitFor([&] { return window.hasFocus(); }, 10000);
 }
 
 // Ends a program this test started, by its own handle.
@@ -38,16 +39,16 @@ inline void stop(QProcess &process)
 
 } // namespace X11Test
 
-#define QUILLET_XVFB_TEST_MAIN(TestClass)                                                        \
-    int main(int argc, char *argv[])                                                             \
-    {                                                                                            \
-        XvfbServer xvfb;                                                                         \
-        if (!xvfb.start()) {                                                                     \
-            qWarning("Xvfb could not be started");                                               \
-            return 1;                                                                            \
-        }                                                                                        \
-        qputenv("QT_QPA_PLATFORM", "xcb");                                                       \
-        QApplication app(argc, argv);                                                            \
-        TestClass test;                                                                          \
-        return QTest::qExec(&test, argc, argv);                                                  \
+#define QUILLET_XVFB_TEST_MAIN(TestClass)                                                                    \
+    int main(int argc, char *argv[])                                                                         \
+    {                                                                                                        \
+        XvfbServer xvfb;                                                                                     \
+        if (!xvfb.start()) {                                                                                 \
+            qWarning("Xvfb could not be started");                                                           \
+            return 1;                                                                                        \
+        }                                                                                                    \
+        qputenv("QT_QPA_PLATFORM", "xcb");                                                                   \
+        QApplication app(argc, argv);                                                                        \
+        TestClass test;                                                                                      \
+        return QTest::qExec(&test, argc, argv);                                                              \
     }

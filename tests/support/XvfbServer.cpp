@@ -12,10 +12,10 @@ bool XvfbServer::start()
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
         return false;
     // -displayfd 1: Xvfb picks a free display and writes its number to standard output.
-    m_process.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                              QStringLiteral("-screen"), QStringLiteral("0"),
-                                              QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                                              QStringLiteral("tcp"), QStringLiteral("-noreset")});
+    m_process.start(QStringLiteral("Xvfb"),
+                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                     QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                     QStringLiteral("tcp"), QStringLiteral("-noreset")});
     if (!m_process.waitForStarted(5000))
         return false;
     QByteArray number;

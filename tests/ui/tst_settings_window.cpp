@@ -4,18 +4,17 @@
 #include "SettingsTestHelpers.h"
 #include "TestDirs.h"
 #include "capture/ClipController.h"
-#include "platform/NMLoginItems.h"
 #include "capture/ShortcutController.h"
 #include "platform/MemoryHotKeyRegistrar.h"
+#include "platform/NMLoginItems.h"
 #include "plugins/AdvancePrivacyManager.h"
-#include "ui/ScriptEditWindowController.h"
+#include "plugins/PrivacyRules.h"
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
-#include "plugins/PrivacyRules.h"
 #include "store/Utils.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
@@ -24,6 +23,7 @@
 #include "ui/GeneralViewController.h"
 #include "ui/PrivacyViewController.h"
 #include "ui/ProgressOverlay.h"
+#include "ui/ScriptEditWindowController.h"
 #include "ui/SettingSideBar.h"
 #include "ui/SettingWindowController.h"
 #include "ui/ShortcutRecorder.h"
@@ -70,8 +70,7 @@ void click(QWidget *widget)
 }
 
 // Clicks the named button inside parent.
-template<typename Button = QPushButton>
-void clickNamed(QObject *parent, const char *name)
+template<typename Button = QPushButton> void clickNamed(QObject *parent, const char *name)
 {
     click(parent->findChild<Button *>(QLatin1String(name)));
 }
@@ -121,8 +120,7 @@ private:
     static SettingWindowController &window() { return SettingWindowController::sharedInstance(); }
     static ShortcutController &shortcuts() { return ShortcutController::sharedInstance(); }
 
-    template<typename Pane>
-    static Pane *showPane(int index)
+    template<typename Pane> static Pane *showPane(int index)
     {
         window().showPanel(index);
         return qobject_cast<Pane *>(window().currentViewController());
@@ -206,7 +204,8 @@ private slots:
 
         // An empty page counts as none; so does anything but a web address, which the desktop
         // would open as a local file or program.
-        for (const QString &page : {QString(), u"file:///tmp/evil.desktop"_s, u"/usr/bin/xterm"_s, u"smb://host/share"_s}) {
+        for (const QString &page :
+             {QString(), u"file:///tmp/evil.desktop"_s, u"/usr/bin/xterm"_s, u"smb://host/share"_s}) {
             ClipUserDefaults::setValue(key(SettingsKeys::homepage), page);
             QCOMPARE(AboutViewController::homepage(), fallback);
         }
@@ -222,7 +221,11 @@ private slots:
         const QString speedKey = key(SettingsKeys::CLIP_MONITOR_SPEED);
         // A stored interval between the marks leaves the slider at rest; none stored shows 0.6.
         // Showing the pane stores nothing.
-        struct Shown { double stored; int position; const char *label; };
+        struct Shown {
+            double stored;
+            int position;
+            const char *label;
+        };
         for (const Shown &shown : {Shown{0.25, GeneralViewController::kRestingSliderPosition, "0.25"},
                                    Shown{0, 100, "0.6"}, Shown{0.1, 0, "0.1"}}) {
             if (shown.stored > 0)
@@ -361,7 +364,8 @@ private slots:
         QVERIFY(confirmClear());
         QTRY_VERIFY(pending);
         const QList<ProgressOverlay *> overlays = window().findChildren<ProgressOverlay *>();
-        const auto overlay = std::find_if(overlays.begin(), overlays.end(), [](QWidget *o) { return o->isVisible(); });
+        const auto overlay =
+            std::find_if(overlays.begin(), overlays.end(), [](QWidget *o) { return o->isVisible(); });
         QVERIFY(overlay != overlays.end());
         QCOMPARE((*overlay)->text(), u"删除中..."_s);
         QCOMPARE((*overlay)->geometry(), window().rect());
@@ -478,8 +482,9 @@ private slots:
         clickBox(privacy->advancePrivacyButton());
         QMessageBox *sheet = waitForAlert(u"确认开启高级隐私模式?"_s);
         QVERIFY(sheet);
-        QCOMPARE(sheet->informativeText(),
-                 u"高级隐私模式需要lua编程或有编程基础的用户，开启后简单的关键字识别将不再使用，请谨慎选择."_s);
+        QCOMPARE(
+            sheet->informativeText(),
+            u"高级隐私模式需要lua编程或有编程基础的用户，开启后简单的关键字识别将不再使用，请谨慎选择."_s);
         QCOMPARE(alertButtonTitles(sheet), (QStringList{u"取消"_s, u"开启"_s}));
         alertButton(sheet, u"取消"_s)->click();
         QTRY_VERIFY(!privacy->advancePrivacyButton()->isChecked());
@@ -546,7 +551,8 @@ private slots:
         clickNamed(editor, "doneButton");
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().first().toInt(), 1);
-        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::privacy_script)), std::optional<QString>(script));
+        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::privacy_script)),
+                 std::optional<QString>(script));
         QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"top secret"_s), 1);
         QTRY_VERIFY(!privacy->controllerWindow());
 
