@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ ninja-build pkg-config
+  cmake g++ ninja-build pkg-config clang-format
   qt6-base-dev qt6-image-formats-plugins libqt6svg6 qt6-translations-l10n
   libsqlite3-dev libzip-dev zlib1g-dev liblua5.2-dev
   libmosquitto-dev mosquitto libicu-dev
