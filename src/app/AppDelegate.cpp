@@ -17,6 +17,7 @@
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
 #include "sync/AccountRequests.h"
+#include "sync/MqttManager.h"
 #include "ui/PluginWindowController.h"
 #include "ui/SettingWindowController.h"
 
@@ -56,9 +57,12 @@ void AppDelegate::applicationDidFinishLaunching()
     });
     // 2. Sleep and wake.
     regSystemNotifications();
-    // 3. A signed-in user's change notices: the MQTT client connects here once it lands.
+    // 3. A signed-in user's change notices; a later sign-in connects as well.
     if (ConfigureManager::sharedInstance().isLogined())
-        qCDebug(lcApp) << "signed in; change notices are not part of this build";
+        MqttManager::sharedInstance().connect();
+    NotificationCenter::sharedInstance().addObserver(
+        QLatin1String(Notifications::USER_LOGINED), this,
+        [](const QVariant &) { MqttManager::sharedInstance().connect(); });
     // 4. Device init, asynchronous; start-up never waits for the network.
     initRequest();
     // 5. The tray item, with the menu controller and its empty menus.
@@ -131,7 +135,7 @@ void AppDelegate::receiveWakeNotif()
 {
     qCInfo(lcApp) << "receiveSleepNote:"
                   << "didWake";
-    // The MQTT client reconnects here once it lands.
+    MqttManager::sharedInstance().connect();
     initRequest();
     checkVersion();
 }
@@ -140,7 +144,7 @@ void AppDelegate::receiveSleepNotif()
 {
     qCInfo(lcApp) << "receiveSleepNote:"
                   << "willSleep";
-    // The MQTT client closes its connection here once it lands.
+    MqttManager::sharedInstance().close();
 }
 
 void AppDelegate::openURL(const QUrl &url)

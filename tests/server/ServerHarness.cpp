@@ -110,6 +110,11 @@ bool ServerHarness::startBroker()
         qWarning() << "setup failed:" << setup.readAllStandardError();
         return false;
     }
+    return launchBroker();
+}
+
+bool ServerHarness::launchBroker()
+{
     m_broker = std::make_unique<QProcess>();
     endWithParent(*m_broker);
     m_broker->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -168,6 +173,15 @@ void ServerHarness::killService()
         return;
     m_service->kill();
     m_service->waitForFinished(kStartTimeoutMs);
+}
+
+bool ServerHarness::restartBroker()
+{
+    if (m_broker) {
+        m_broker->kill();
+        m_broker->waitForFinished(kStartTimeoutMs);
+    }
+    return launchBroker() && brokerListens();
 }
 
 void ServerHarness::stop()

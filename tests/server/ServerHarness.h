@@ -28,6 +28,9 @@ public:
     bool restartService();
     // Ends the service at once, as a crash would (SIGKILL).
     void killService();
+    // Ends the broker at once (SIGKILL) and starts it again on the same port; true once it
+    // listens again.
+    bool restartBroker();
     void stop();
 
     QString dataDir() const { return m_dir.path(); }
@@ -44,6 +47,7 @@ public:
 
 private:
     bool startBroker();
+    bool launchBroker();
     bool brokerListens();
     bool startService();
 

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QJsonObject>
+
+// What a change notice from another device does to the local history. Main thread only.
+namespace MqttNotices {
+
+// A clip deleted elsewhere: its history row and (when no other row uses them) its payload
+// files go; a favourite row of the clip stays.
+void applyDelete(const QJsonObject &data);
+// The history cleared elsewhere: every row that is not a favourite and is older than the clear.
+void applyClear(const QJsonObject &data);
+// A payload uploaded elsewhere: the known row becomes file-ready and the push lane (which hands
+// over to the file lane) starts; an unknown clip is fetched from the service first.
+void applyUploadFile(const QJsonObject &data);
+
+} // namespace MqttNotices
