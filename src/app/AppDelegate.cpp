@@ -14,6 +14,7 @@
 #include "plugins/AdvancePrivacyManager.h"
 #include "store/ConfigureManager.h"
 #include "support/Log.h"
+#include "support/MainQueue.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
 #include "sync/AccountRequests.h"
@@ -23,6 +24,10 @@
 
 #include <QDesktopServices>
 #include <QPointer>
+
+namespace {
+constexpr int kStoreAlertMilliseconds = 30000;
+} // namespace
 
 AppDelegate::AppDelegate(QObject *parent)
     : QObject(parent)
@@ -46,9 +51,13 @@ void AppDelegate::applicationDidFinishLaunching()
     // 0. A problem the store found at start (a damaged database moved aside, a data folder
     // that cannot be written) is shown once, as a message of the tray item.
     NotificationCenter::sharedInstance().addObserver(
-        QLatin1String(Notifications::HISTORY_STORE_ALERT), this, [](const QVariant &message) {
-            StatusBarController::sharedInstance().trayItem().showMessage(
-                QStringLiteral("Quillet"), message.toString(), QSystemTrayIcon::Warning);
+        QLatin1String(Notifications::HISTORY_STORE_ALERT), this, [this](const QVariant &message) {
+            // Shown once the event loop runs, when the tray host has taken the icon in, and
+            // long enough to be read: the history it speaks of is the user's.
+            dispatchMain(this, [text = message.toString()] {
+                StatusBarController::sharedInstance().trayItem().showMessage(
+                    QStringLiteral("Quillet"), text, QSystemTrayIcon::Warning, kStoreAlertMilliseconds);
+            });
         });
     // 1. Code without a window opens URLs through this object.
     ClipAppHelper::sharedInstance().setDelegate([self = QPointer<AppDelegate>(this)](const QUrl &url) {
