@@ -195,6 +195,35 @@ private slots:
         QCOMPARE(fileBytes(PathHelper::getBaseFilePath(md5_hex(text))), text.toUtf8());
     }
 
+    void uploadElsewhereCompletesAKnownClip()
+    {
+        // Pulled here before its payload was uploaded: known, not ready, no file id yet.
+        const QString text = QStringLiteral("pulled before its upload");
+        const HttpReply pushed = m_other->pushRecord(SyncClient::textRecord(text, 1700000060));
+        QCOMPARE(pushed.code(), 0);
+        const QJsonObject remote = pushed.json.value(QStringLiteral("history")).toObject();
+        HistoryModel known;
+        known.content = text;
+        known.file_hash = md5_hex(text);
+        known.type = QStringLiteral("text_txt");
+        known.timestamp = 1700000060;
+        known.history_id = int(remote.value(QStringLiteral("history_id")).toInteger());
+        known.file_id = 0;
+        known.file_ready = 0;
+        known.local_file_ok = 0;
+        known.save();
+
+        const qint64 fileId = remote.value(QStringLiteral("file_id")).toInteger();
+        QCOMPARE(m_other->upload(md5_hex(text), fileId, text.toUtf8()).status, 200);
+
+        QVERIFY(QTest::qWaitFor([&] { return row(text).local_file_ok.value_or(0) == 1; }, 10000));
+        const HistoryModel completed = row(text);
+        QCOMPARE(completed.history_id, known.history_id);
+        QCOMPARE(completed.file_id.value_or(0), int(fileId));
+        QCOMPARE(completed.file_ready.value_or(0), 1);
+        QCOMPARE(fileBytes(PathHelper::getBaseFilePath(md5_hex(text))), text.toUtf8());
+    }
+
     void reconnectsAndSubscribesAgainAfterTheBrokerRestarts()
     {
         holdClip(QStringLiteral("after the outage"), 1700000050);
