@@ -3,6 +3,7 @@
 #include "BuildInfo.h"
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
+#include "support/WebUrl.h"
 
 #include <QStringList>
 
@@ -94,6 +95,17 @@ bool isNeedShowUpdate()
         return false;
     const std::optional<QString> larger = largeVersion(offered, appVersion());
     return larger && *larger == offered && *larger != appVersion();
+}
+
+QUrl webPageSetting(const char *key, const char *fallback)
+{
+    const std::optional<QString> stored = ClipUserDefaults::stringValue(QLatin1String(key));
+    if (stored && !stored->isEmpty()) {
+        const QUrl url(*stored, QUrl::StrictMode);
+        if (isWebUrl(url))
+            return url;
+    }
+    return QUrl(QString::fromLatin1(fallback));
 }
 
 } // namespace Utils

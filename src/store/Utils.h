@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 
 #include <optional>
 
@@ -12,6 +13,10 @@ bool isFileAsSecert();
 void setFileAsSecert(bool on);
 bool isAdvancePrivacy();
 void setAdvancePrivacy(bool on);
+
+// The web page stored under key (it may come from the service), or fallback when none is
+// stored or the stored one is no http(s) URL with a host.
+QUrl webPageSetting(const char *key, const char *fallback);
 
 // The running program's version, e.g. "0.1.0".
 QString appVersion();

@@ -4,6 +4,7 @@
 #include "store/ConfigureManager.h"
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
+#include "support/WebUrl.h"
 #include "sync/SyncIdentity.h"
 
 #include <QUrl>
@@ -63,9 +64,7 @@ QString deviceNamePair()
 
 bool isWebPage(const QString &text)
 {
-    const QUrl url(text, QUrl::StrictMode);
-    return url.isValid() && !url.host().isEmpty()
-           && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+    return isWebUrl(QUrl(text, QUrl::StrictMode));
 }
 
 } // namespace

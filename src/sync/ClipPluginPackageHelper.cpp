@@ -8,6 +8,7 @@
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
 #include "support/SerialQueue.h"
+#include "support/WebUrl.h"
 #include "sync/SyncServer.h"
 
 #include <QFile>
@@ -24,15 +25,6 @@ namespace {
 
 // A download that makes no progress for this long fails.
 constexpr int kTransferTimeoutMs = 30000;
-
-// Package URLs come from the service's reply: only web URLs with a host are fetched, so a
-// reply cannot make the client read a local file (file:, qrc:) as a package.
-bool isWebUrl(const QUrl &url)
-{
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && !url.host().isEmpty()
-           && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
-}
 
 // The caller's completion on the main thread, dropped when its context is gone.
 ClipPluginPackageHelper::Completion guarded(QObject *context, ClipPluginPackageHelper::Completion complete)

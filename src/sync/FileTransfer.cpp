@@ -9,6 +9,7 @@
 #include "support/Md5.h"
 #include "support/PayloadLimit.h"
 #include "support/SerialQueue.h"
+#include "support/WebUrl.h"
 #include "sync/ProgressManager.h"
 #include "sync/ReplyChecks.h"
 #include "sync/RequestTransport.h"
@@ -150,7 +151,7 @@ void UploadFileManager::postForm(const HistoryModel &record, const QJsonObject &
     const QString path =
         isZippedPayload(record) ? PathHelper::getZipsFilePath(hash) : PathHelper::getBaseFilePath(hash);
     const QUrl host(credentials.value(QStringLiteral("host")).toString());
-    if (host.scheme() != QLatin1String("https") && host.scheme() != QLatin1String("http")) {
+    if (!isWebUrl(host)) {
         callOnMain(callback, std::nullopt, transferError());
         return;
     }

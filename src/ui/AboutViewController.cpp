@@ -53,18 +53,8 @@ AboutViewController::AboutViewController(QWidget *parent)
 
 QUrl AboutViewController::homepage()
 {
-    // The stored page comes from the service; only a web page is opened, since the desktop
-    // would also open (and for a .desktop file, run) a local file or another scheme.
-    const std::optional<QString> stored =
-        ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::homepage));
-    if (stored && !stored->isEmpty()) {
-        const QUrl url(*stored, QUrl::StrictMode);
-        const QString scheme = url.scheme().toLower();
-        if (url.isValid() && !url.host().isEmpty()
-            && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
-            return url;
-    }
-    return QUrl(QString::fromLatin1(SettingsDefaults::homepage));
+    // The stored page comes from the service.
+    return Utils::webPageSetting(SettingsKeys::homepage, SettingsDefaults::homepage);
 }
 
 void AboutViewController::openHomepage()

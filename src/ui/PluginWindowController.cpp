@@ -4,6 +4,7 @@
 #include "plugins/PluginManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
+#include "store/Utils.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
 #include "sync/ClipPluginPackageHelper.h"
@@ -292,17 +293,8 @@ void PluginWindowController::removeClicked()
 
 QUrl PluginWindowController::developerPage()
 {
-    // The stored page comes from the service; only a web page is opened.
-    const std::optional<QString> stored =
-        ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::developerPage));
-    if (stored && !stored->isEmpty()) {
-        const QUrl url(*stored, QUrl::StrictMode);
-        const QString scheme = url.scheme().toLower();
-        if (url.isValid() && !url.host().isEmpty()
-            && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
-            return url;
-    }
-    return QUrl(QString::fromLatin1(SettingsDefaults::developerPage));
+    // The stored page comes from the service.
+    return Utils::webPageSetting(SettingsKeys::developerPage, SettingsDefaults::developerPage);
 }
 
 void PluginWindowController::helpClicked()
