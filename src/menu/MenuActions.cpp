@@ -23,6 +23,20 @@
 #include <QFileInfo>
 #include <QImage>
 
+namespace {
+
+// The menu keeps its clips as they were when it was built; the sync lanes may have changed
+// them since (a push gives a clip its service id, a reconciliation its favourite mark). The
+// actions that depend on those fields work on the row as it is now.
+HistoryModel asStoredNow(const HistoryModel &clip)
+{
+    HistoryModel current = clip;
+    current.fetch();
+    return current;
+}
+
+} // namespace
+
 void MenuController::clickIteam(const HistoryModel &clip)
 {
     ClipActions::takeIntoHistory(clip);
@@ -54,8 +68,9 @@ void MenuController::plugin(const MenuPlugin &plugin, const HistoryModel &clip)
     m_plugins.process(plugin, *text, this, pasteResult);
 }
 
-void MenuController::favourite(const HistoryModel &clip)
+void MenuController::favourite(const HistoryModel &shown)
 {
+    const HistoryModel clip = asStoredNow(shown);
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     if (clip.isFavourite() && ConfigureManager::sharedInstance().isLogined()) {
         // Signed in, the removal goes to the service, and the rows change when it answers.
@@ -116,14 +131,15 @@ void MenuController::save(const HistoryModel &clip)
 
 void MenuController::unlockSecert(const HistoryModel &clip)
 {
-    ClipEditing::unlockSecret(clip);
+    ClipEditing::unlockSecret(asStoredNow(clip));
     // Its change mark from the capture is still set, so the history service may now push it.
     HistoryService::sharedInstance().process();
     scheduleBuild();
 }
 
-void MenuController::deleteClip(const HistoryModel &clip)
+void MenuController::deleteClip(const HistoryModel &shown)
 {
+    const HistoryModel clip = asStoredNow(shown);
     // Signed in, a clip the service knows is deleted there first and here once it confirms;
     // otherwise every row of the clip goes at once.
     if (!ConfigureManager::sharedInstance().isLogined() || clip.history_id.value_or(0) == 0) {

@@ -68,12 +68,16 @@ void StatusBarController::startLoading()
     m_frame = 0;
     m_spinner.start();
     showSpinnerFrame();
+    Q_EMIT loadingChanged(true);
 }
 
 void StatusBarController::stopLoading()
 {
+    if (!m_spinner.isActive())
+        return;
     m_spinner.stop();
     m_trayItem.setIcon(m_icon);
+    Q_EMIT loadingChanged(false);
 }
 
 void StatusBarController::showSpinnerFrame()

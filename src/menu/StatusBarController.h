@@ -28,6 +28,10 @@ public:
     void showMenuAtPointer();
     void quitAction();
 
+Q_SIGNALS:
+    // The spinner started (true) or stopped (false).
+    void loadingChanged(bool loading);
+
 private:
     StatusBarController();
     void showSpinnerFrame();

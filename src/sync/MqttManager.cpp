@@ -133,7 +133,11 @@ void MqttManager::onDisconnect(mosquitto *, void *self, int)
 void MqttManager::onSubscribe(mosquitto *, void *self, int, int count, const int *granted)
 {
     // 128 is the broker's refusal.
-    static_cast<MqttManager *>(self)->m_subscribed = count > 0 && granted[0] != 128;
+    auto *manager = static_cast<MqttManager *>(self);
+    const bool isGranted = count > 0 && granted[0] != 128;
+    if (isGranted && !manager->m_subscribed)
+        qCInfo(lcSync) << "receiving change notices";
+    manager->m_subscribed = isGranted;
 }
 
 void MqttManager::onMessage(mosquitto *, void *self, const mosquitto_message *message)

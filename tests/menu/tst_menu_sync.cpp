@@ -1,17 +1,20 @@
 // The status menu's sync commands against the real quillet-sync-server (offscreen): a sign-in
 // pulls the clips of the other devices, the history sync runs one pull at a time, and deleting
-// a pushed clip goes through the service.
+// a pushed clip goes through the service; the tray item shows transfers while they run.
 #include "RequestOutcome.h"
 #include "ServerHarness.h"
 #include "SyncClient.h"
 #include "TestDirs.h"
 #include "menu/MenuController.h"
+#include "menu/StatusBarController.h"
 #include "store/ConfigureManager.h"
 #include "store/HistoryModel.h"
+#include "support/MainQueue.h"
 #include "support/Md5.h"
 #include "sync/AccountRequests.h"
 #include "sync/FileService.h"
 #include "sync/HistoryService.h"
+#include "sync/ProgressManager.h"
 
 #include <QJsonArray>
 #include <QtTest>
@@ -42,7 +45,29 @@ private slots:
     {
         QVERIFY(m_server.start());
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
-        (void)MenuController::sharedInstance();
+        (void)StatusBarController::sharedInstance();
+    }
+
+    // The tray item's spinner turns while any transfer is short of complete, and stops at
+    // exactly 1.0: the last byte of a payload at the size limit still counts as busy.
+    void busyIndicatorStopsOnlyWhenTransfersAreComplete()
+    {
+        StatusBarController &tray = StatusBarController::sharedInstance();
+        QSignalSpy changes(&tray, &StatusBarController::loadingChanged);
+        constexpr qint64 total = 5767168;
+        bool handled = false;
+        for (const qint64 completed : {qint64(0), total / 2, total - 1}) {
+            ProgressManager::sharedInstance().progress(completed, total, {});
+            handled = false;
+            dispatchMain([&handled] { handled = true; });
+            QTRY_VERIFY(handled);
+            QVERIFY(tray.isLoading());
+        }
+        ProgressManager::sharedInstance().progress(total, total, {});
+        QTRY_VERIFY(!tray.isLoading());
+        QCOMPARE(changes.size(), 2);
+        QCOMPARE(changes.at(0).at(0).toBool(), true);
+        QCOMPARE(changes.at(1).at(0).toBool(), false);
     }
 
     void signInPullsAndSyncRunsOnce()
@@ -67,6 +92,7 @@ private slots:
         QCOMPARE(sendAndWait(login).code(), 0);
         QVERIFY(QTest::qWaitFor([&] { return stored(payload).local_file_ok.value_or(0) == 1; }, 20000));
         QVERIFY(QTest::qWaitFor([] { return !MenuController::sharedInstance().isRefresh(); }, 20000));
+        QTRY_VERIFY(!StatusBarController::sharedInstance().isLoading());
 
         // The history sync: a second choice while the first runs starts nothing.
         MenuController &menus = MenuController::sharedInstance();

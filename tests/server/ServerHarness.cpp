@@ -1,6 +1,8 @@
 #include "ServerHarness.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTcpServer>
@@ -195,4 +197,22 @@ void ServerHarness::stop()
             }
         }
     }
+}
+
+QByteArray ServerHarness::storedBytes() const
+{
+    QByteArray bytes;
+    const QDir data(m_dir.path());
+    for (const QString &name : {QStringLiteral("sync.sqlite"), QStringLiteral("sync.sqlite-wal")}) {
+        QFile file(data.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            bytes += file.readAll();
+    }
+    QDirIterator objects(data.filePath(QStringLiteral("objects")), QDir::Files, QDirIterator::Subdirectories);
+    while (objects.hasNext()) {
+        QFile file(objects.next());
+        if (file.open(QIODevice::ReadOnly))
+            bytes += file.readAll();
+    }
+    return bytes;
 }

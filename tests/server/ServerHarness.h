@@ -38,6 +38,8 @@ public:
     // "http://127.0.0.1:PORT" or "https://..." without the "/api" path.
     QString origin() const;
     int mqttPort() const { return m_mqttPort; }
+    // Every byte the service keeps about its users: its database files and stored objects.
+    QByteArray storedBytes() const;
     // Everything the service wrote to its diagnostic log so far.
     QByteArray serviceLog();
     qint64 servicePid() const;

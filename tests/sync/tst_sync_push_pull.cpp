@@ -143,17 +143,6 @@ private:
     qint64 m_otherCursor = 0;
 
     // Everything the service keeps on disk: its database and the log of its database.
-    QByteArray serverStorage()
-    {
-        QByteArray bytes;
-        for (const QString &name : {QStringLiteral("sync.sqlite"), QStringLiteral("sync.sqlite-wal")}) {
-            QFile file(m_server.dataDir() + QLatin1Char('/') + name);
-            if (file.open(QIODevice::ReadOnly))
-                bytes += file.readAll();
-        }
-        return bytes;
-    }
-
     // What the other device receives since its last pull.
     HttpReply otherPull()
     {
@@ -215,7 +204,7 @@ private slots:
         QVERIFY(seen.contains(md5_hex(QStringLiteral("newest"))));
 
         // Neither the secret clip nor the oversized one was sent: nothing of them is stored.
-        const QByteArray storage = serverStorage();
+        const QByteArray storage = m_server.storedBytes();
         QVERIFY(!storage.isEmpty());
         QVERIFY(!storage.contains(md5_hex(QStringLiteral("my password 123")).toLatin1()));
         QVERIFY(!storage.contains("my password 123"));
@@ -226,7 +215,7 @@ private slots:
         const PostOutcome secret = postAndWait(stored(QStringLiteral("my password 123")));
         QCOMPARE(secret.calls, 1);
         QVERIFY(!secret.result && !secret.error);
-        QVERIFY(!serverStorage().contains(md5_hex(QStringLiteral("my password 123")).toLatin1()));
+        QVERIFY(!m_server.storedBytes().contains(md5_hex(QStringLiteral("my password 123")).toLatin1()));
     }
 
     void sizeLimit()

@@ -1,0 +1,108 @@
+// From a copy on one computer to the payload file on the other: two quillet processes (own
+// folders, X servers and device tokens) signed in to one account on the real quillet-sync-server
+// and broker over loopback. This process copies a new text on A at random moments (xclip on A's
+// display), starts the clock when the text is offered, and stops it when B's files/HASH holds
+// the text. Measured at the default poll interval (0.6 s) and at 0.1 s.
+//
+// Usage: sync_latency [--copies N] [--quillet PATH]   (default 20 copies per interval)
+// Other work on the machine shows in the figures; compare figures of one run.
+#include "ClipboardPrograms.h"
+#include "QuilletDevice.h"
+#include "ServerHarness.h"
+#include "SyncClient.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto at = size_t(std::clamp(p * double(values.size() - 1), 0.0, double(values.size() - 1)));
+    return values[at];
+}
+
+QuilletDevice::Account accountOf(const SyncClient &client, const QString &email)
+{
+    return {client.userToken(), client.userId(), email, client.mqttUser(), client.mqttPassword()};
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    int copies = 20;
+    QString program = QStringLiteral(QUILLET_PROGRAM);
+    if (const qsizetype at = args.indexOf(QStringLiteral("--copies")); at > 0 && at + 1 < args.size())
+        copies = std::max(1, args.at(at + 1).toInt());
+    if (const qsizetype at = args.indexOf(QStringLiteral("--quillet")); at > 0 && at + 1 < args.size())
+        program = args.at(at + 1);
+
+    ServerHarness server;
+    if (!server.start())
+        return 1;
+    const QString email = QStringLiteral("latency@example.org");
+    const QString password = QStringLiteral("bench password");
+    SyncClient clientA(server.origin(), SyncClient::md5Hex("computer A"));
+    SyncClient clientB(server.origin(), SyncClient::md5Hex("computer B"));
+    if (clientA.registerUser(email, password).code() != 0 || clientB.login(email, password).code() != 0)
+        return 1;
+    const QuilletDevice::Service service{server.apiUrl(), server.mqttPort()};
+
+    int serial = 0;
+    for (const double poll : {0.6, 0.1}) {
+        QuilletDevice a(program, clientA.deviceToken());
+        QuilletDevice b(program, clientB.deviceToken());
+        if (!a.start(service, accountOf(clientA, email), poll)
+            || !b.start(service, accountOf(clientB, email), poll) || !a.waitForNotices()
+            || !b.waitForNotices()) {
+            std::fprintf(stderr, "the two computers did not start:\n%s\n%s\n", a.log().constData(),
+                         b.log().constData());
+            return 1;
+        }
+        ClipboardPrograms programs;
+        std::vector<double> latencies;
+        int missed = 0;
+        for (int i = 0; i < copies; ++i) {
+            QTest::qWait(int(QRandomGenerator::global()->bounded(300, 900)));
+            const QByteArray text = QByteArray("latency probe ") + QByteArray::number(++serial) + ' '
+                                    + QByteArray::number(QRandomGenerator::global()->generate64());
+            const QString path = b.dataPath() + QStringLiteral("/files/") + SyncClient::md5Hex(text);
+            QProcess &xclip = programs.start(QStringLiteral("xclip"),
+                                             {QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                                              QStringLiteral("clipboard"), QStringLiteral("-i")},
+                                             a.displayEnvironment());
+            if (!xclip.waitForStarted(10000))
+                return 1;
+            xclip.write(text);
+            xclip.closeWriteChannel();
+            QElapsedTimer clock;
+            clock.start();
+            if (!QTest::qWaitFor([&] { return QFile(path).size() == text.size(); }, 15000)) {
+                ++missed;
+                continue;
+            }
+            latencies.push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
+        std::printf(
+            "poll %.1f s: %zu/%d arrived; copy on A to payload on B p50 %.0f ms, p90 %.0f ms, max %.0f ms "
+            "(target p50 < %.0f ms)\n",
+            poll, latencies.size(), copies, percentile(latencies, 0.5), percentile(latencies, 0.9),
+            percentile(latencies, 1.0), poll * 1000 + 300);
+        if (missed > 0)
+            std::printf("  %d copies did not arrive within 15 s\n", missed);
+    }
+    return 0;
+}

@@ -1,0 +1,182 @@
+// Two computers signed in to one account: two quillet processes, each with its own folders, X
+// server and device token, against the real sync service and broker. What is copied on one
+// arrives on the other with its payload, byte for byte; a secret clip never leaves its
+// computer; a clip deleted from one computer's menu leaves the other.
+#include "ClipboardPrograms.h"
+#include "QuilletDevice.h"
+#include "ServerHarness.h"
+#include "SyncClient.h"
+
+#include <QImage>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int kTimeoutMs = 30000;
+
+QuilletDevice::Account accountOf(const SyncClient &client, const QString &email)
+{
+    return {client.userToken(), client.userId(), email, client.mqttUser(), client.mqttPassword()};
+}
+
+} // namespace
+
+class TestTwoDevices final : public QObject
+{
+    Q_OBJECT
+
+private:
+    ServerHarness m_server;
+    std::unique_ptr<QuilletDevice> m_a;
+    std::unique_ptr<QuilletDevice> m_b;
+    ClipboardPrograms m_programs;
+    QTemporaryDir m_files;
+
+    // Copies on one device, as another program there would, and waits until the device has
+    // stored it as a new clip; the clip's hash, or none.
+    QString copyWith(QuilletDevice &device, const QByteArray &bytes, const QString &type)
+    {
+        QProcess &xclip =
+            m_programs.start(QStringLiteral("xclip"),
+                             {QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                              QStringLiteral("clipboard"), QStringLiteral("-t"), type, QStringLiteral("-i")},
+                             device.displayEnvironment());
+        if (!xclip.waitForStarted(kTimeoutMs))
+            return {};
+        QStringList before;
+        for (const QuilletDevice::Row &row : device.rows())
+            before << row.hash;
+        xclip.write(bytes);
+        xclip.closeWriteChannel();
+        QString hash;
+        const bool stored = QTest::qWaitFor(
+            [&] {
+                for (const QuilletDevice::Row &row : device.rows()) {
+                    if (!before.contains(row.hash))
+                        hash = row.hash;
+                }
+                return !hash.isEmpty();
+            },
+            kTimeoutMs);
+        return stored ? hash : QString();
+    }
+
+    // The clip of this hash reached `to` with its kind and a payload equal to the sender's.
+    void verifyArrived(QuilletDevice &from, QuilletDevice &to, const QString &hash)
+    {
+        QTRY_VERIFY2_WITH_TIMEOUT(to.row(hash).localFileOk, qPrintable(hash), kTimeoutMs);
+        const QuilletDevice::Row sent = from.row(hash);
+        const QuilletDevice::Row received = to.row(hash);
+        QCOMPARE(received.type, sent.type);
+        QCOMPARE(received.category, sent.category);
+        QCOMPARE(received.content, sent.content);
+        QVERIFY(received.historyId > 0);
+        QCOMPARE(received.historyId, sent.historyId);
+        const QByteArray payload = from.payload(hash);
+        QVERIFY(!payload.isEmpty());
+        QCOMPARE(to.payload(hash), payload);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        for (const char *tool : {"Xvfb", "xclip", "xdotool", "mosquitto"}) {
+            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+                QSKIP("a program this test drives is not installed (Xvfb, xclip, xdotool, mosquitto)");
+        }
+        QVERIFY(m_server.start());
+        const QString email = QStringLiteral("two.computers@example.org");
+        const QString password = QStringLiteral("correct horse battery");
+        SyncClient clientA(m_server.origin(), SyncClient::md5Hex("computer A"));
+        SyncClient clientB(m_server.origin(), SyncClient::md5Hex("computer B"));
+        QCOMPARE(clientA.registerUser(email, password).code(), 0);
+        QCOMPARE(clientB.login(email, password).code(), 0);
+
+        const QuilletDevice::Service service{m_server.apiUrl(), m_server.mqttPort()};
+        m_a = std::make_unique<QuilletDevice>(QStringLiteral(QUILLET_PROGRAM), clientA.deviceToken());
+        m_b = std::make_unique<QuilletDevice>(QStringLiteral(QUILLET_PROGRAM), clientB.deviceToken());
+        QVERIFY(m_a->start(service, accountOf(clientA, email)));
+        QVERIFY(m_b->start(service, accountOf(clientB, email)));
+        QVERIFY2(m_a->waitForNotices(), m_a->log().constData());
+        QVERIFY2(m_b->waitForNotices(), m_b->log().constData());
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_a)
+            m_a->stop();
+        if (m_b)
+            m_b->stop();
+        QVERIFY(!m_server.serviceLog().contains("correct horse"));
+    }
+
+    void copiesArriveOnTheOtherComputerWithTheirPayloads()
+    {
+        // A secret first: it stays on A, while the clips after it travel.
+        const QString secret = copyWith(*m_a, "my password is swordfish", QStringLiteral("UTF8_STRING"));
+        QVERIFY(!secret.isEmpty());
+
+        const QString text = copyWith(*m_a, "a clip from computer A", QStringLiteral("UTF8_STRING"));
+        QVERIFY2(!text.isEmpty(), m_a->log().constData());
+        verifyArrived(*m_a, *m_b, text);
+
+        QImage image(96, 64, QImage::Format_RGB32);
+        image.fill(QColor(40, 120, 200));
+        image.setPixelColor(5, 7, Qt::red);
+        const QString picture = copyWith(*m_a, imageBytes(image), QStringLiteral("image/png"));
+        QVERIFY(!picture.isEmpty());
+        verifyArrived(*m_a, *m_b, picture);
+
+        QFile file(m_files.filePath(QStringLiteral("report.bin")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QByteArray bytes(200 * 1024, '\0');
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+        file.write(bytes);
+        file.close();
+        const QString copiedFile = copyWith(*m_a, QUrl::fromLocalFile(file.fileName()).toEncoded() + "\r\n",
+                                            QStringLiteral("text/uri-list"));
+        QVERIFY(!copiedFile.isEmpty());
+        // Copied files are secret until the user lifts the mark from the clip's submenu, whose
+        // last items are "解除机密并上传" and "删除".
+        QVERIFY(
+            m_a->pressKeys({QStringLiteral("super+shift+v"), QStringLiteral("Down"), QStringLiteral("Right"),
+                            QStringLiteral("Up"), QStringLiteral("Up"), QStringLiteral("Return")}));
+        verifyArrived(*m_a, *m_b, copiedFile);
+        QCOMPARE(m_b->payload(copiedFile), bytes);
+
+        // And the other way.
+        const QString reply = copyWith(*m_b, "an answer from computer B", QStringLiteral("UTF8_STRING"));
+        QVERIFY(!reply.isEmpty());
+        verifyArrived(*m_b, *m_a, reply);
+
+        // By now every later clip has passed: the secret reached neither B nor the service.
+        QVERIFY(m_b->row(secret).hash.isEmpty());
+        const QByteArray stored = m_server.storedBytes();
+        QVERIFY(!stored.contains("swordfish"));
+        QVERIFY(!stored.contains(secret.toLatin1()));
+    }
+
+    void aClipDeletedFromTheMenuLeavesTheOtherComputer()
+    {
+        const QString doomed = copyWith(*m_a, "a clip to delete", QStringLiteral("UTF8_STRING"));
+        QVERIFY(!doomed.isEmpty());
+        verifyArrived(*m_a, *m_b, doomed);
+
+        // The hot key opens A's menu; the newest clip's submenu ends with "删除".
+        QVERIFY(m_a->pressKeys({QStringLiteral("super+shift+v"), QStringLiteral("Down"),
+                                QStringLiteral("Right"), QStringLiteral("Up"), QStringLiteral("Return")}));
+        QTRY_VERIFY_WITH_TIMEOUT(m_a->row(doomed).hash.isEmpty(), kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(m_b->row(doomed).hash.isEmpty(), kTimeoutMs);
+        QVERIFY(m_b->payload(doomed).isEmpty());
+        // The clips before it stay: B holds all of A's clips but the secret.
+        QCOMPARE(m_b->rows().size(), m_a->rows().size() - 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTwoDevices)
+#include "tst_two_devices.moc"

@@ -1,0 +1,141 @@
+#include "QuilletDevice.h"
+
+#include "store/SettingsKeys.h"
+#include "support/Database.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTest>
+
+namespace {
+
+QuilletDevice::Row rowFrom(const SqlQuery &query)
+{
+    QuilletDevice::Row row;
+    row.content = query.text(0).value_or(QString());
+    row.hash = query.text(1).value_or(QString());
+    row.type = query.text(2).value_or(QString());
+    row.category = query.text(3).value_or(QString());
+    row.historyId = query.int64(4);
+    row.localFileOk = query.int64(5) != 0;
+    row.favourite = query.int32(6);
+    row.timeStamp = query.real(7);
+    return row;
+}
+
+constexpr char kRowColumns[] =
+    "SELECT content, file_hash, type, category, history_id, local_file_ok, favourite, timeStamp FROM History ";
+
+} // namespace
+
+QuilletDevice::QuilletDevice(const QString &program, const QString &deviceToken)
+    : m_program(program)
+    , m_deviceToken(deviceToken)
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    QObject::connect(&m_process, &QProcess::readyRead, [this] { m_log += m_process.readAll(); });
+}
+
+QuilletDevice::~QuilletDevice()
+{
+    stop();
+}
+
+bool QuilletDevice::start(const Service &service, const Account &account, double pollSeconds)
+{
+    {
+        QSettings settings(m_config.filePath(QStringLiteral("Quillet.conf")), QSettings::IniFormat);
+        settings.setValue(QLatin1String(SettingsKeys::deviceToken), m_deviceToken);
+        settings.setValue(QLatin1String(SettingsKeys::loginUserToken), account.userToken);
+        settings.setValue(QLatin1String(SettingsKeys::loginUserId), QString::number(account.userId));
+        settings.setValue(QLatin1String(SettingsKeys::loginUserEmail), account.email);
+        settings.setValue(QLatin1String(SettingsKeys::mqttUserName), account.mqttUser);
+        settings.setValue(QLatin1String(SettingsKeys::mqttPassword), account.mqttPassword);
+        settings.setValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), pollSeconds);
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            return false;
+    }
+    if (!m_display.start())
+        return false;
+    QProcessEnvironment environment = displayEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("QUILLET_DATA_DIR"), m_data.path());
+    environment.insert(QStringLiteral("QUILLET_CONFIG_DIR"), m_config.path());
+    environment.insert(QStringLiteral("QUILLET_API_URL"), service.apiUrl);
+    environment.insert(QStringLiteral("QUILLET_MQTT_HOST"), QStringLiteral("127.0.0.1"));
+    environment.insert(QStringLiteral("QUILLET_MQTT_PORT"), QString::number(service.mqttPort));
+    m_process.setProcessEnvironment(environment);
+    m_process.start(m_program, {});
+    return m_process.waitForStarted(10000);
+}
+
+void QuilletDevice::stop()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+    m_display.stop();
+}
+
+bool QuilletDevice::waitForNotices(int timeoutMs)
+{
+    return QTest::qWaitFor([this] { return log().contains("receiving change notices"); }, timeoutMs);
+}
+
+QProcessEnvironment QuilletDevice::displayEnvironment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), m_display.display());
+    return environment;
+}
+
+bool QuilletDevice::pressKeys(const QStringList &keys) const
+{
+    for (const QString &key : keys) {
+        QProcess xdotool;
+        xdotool.setProcessEnvironment(displayEnvironment());
+        xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("key"), key});
+        if (!xdotool.waitForFinished(10000) || xdotool.exitCode() != 0)
+            return false;
+        // A menu opens or moves between keys; give it time as a typing user would.
+        QTest::qWait(150);
+    }
+    return true;
+}
+
+QList<QuilletDevice::Row> QuilletDevice::rows() const
+{
+    Database db(m_data.filePath(QStringLiteral("clipDB.sqlite")), Database::Access::ReadOnly);
+    QList<Row> rows;
+    const QByteArray sql = QByteArray(kRowColumns) + "ORDER BY timeStamp DESC";
+    SqlQuery query = db.query(sql.constData());
+    while (query.next())
+        rows << rowFrom(query);
+    return rows;
+}
+
+QuilletDevice::Row QuilletDevice::row(const QString &hash) const
+{
+    Database db(m_data.filePath(QStringLiteral("clipDB.sqlite")), Database::Access::ReadOnly);
+    const QByteArray sql = QByteArray(kRowColumns) + "WHERE file_hash = ?";
+    SqlQuery query = db.query(sql.constData(), {hash});
+    return query.next() ? rowFrom(query) : Row{};
+}
+
+QByteArray QuilletDevice::payload(const QString &hash) const
+{
+    QFile file(QDir(m_data.path()).filePath(QStringLiteral("files/") + hash));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray QuilletDevice::log()
+{
+    m_log += m_process.readAll();
+    return m_log;
+}

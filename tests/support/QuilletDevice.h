@@ -1,0 +1,77 @@
+#pragma once
+
+#include "XvfbServer.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// One computer of a sync test: the quillet program with its own data and settings folders,
+// its own X server (its own clipboard and hot key) and its own "deviceToken", signed in with
+// the account values given and pointed at one sync service and broker. The process and its X
+// server end with this object.
+class QuilletDevice final
+{
+public:
+    struct Account {
+        QString userToken;
+        qint64 userId = 0;
+        QString email;
+        QString mqttUser;
+        QString mqttPassword;
+    };
+    struct Service {
+        QString apiUrl;
+        int mqttPort = 0;
+    };
+    // A row of the device's history, read from its database file.
+    struct Row {
+        QString content;
+        QString hash;
+        QString type;
+        QString category;
+        qint64 historyId = 0;
+        bool localFileOk = false;
+        int favourite = 0;
+        double timeStamp = 0;
+    };
+
+    QuilletDevice(const QString &program, const QString &deviceToken);
+    ~QuilletDevice();
+    Q_DISABLE_COPY_MOVE(QuilletDevice)
+
+    // Writes the settings (account, device token, poll interval in seconds) and starts the
+    // program on a fresh X server. False when either cannot start.
+    bool start(const Service &service, const Account &account, double pollSeconds = 0.6);
+    void stop();
+    // Waits until the program says that it receives the account's change notices.
+    bool waitForNotices(int timeoutMs = 30000);
+
+    QString deviceToken() const { return m_deviceToken; }
+    QString dataPath() const { return m_data.path(); }
+    // The environment in which other programs (xclip, xdotool) use this device's display.
+    QProcessEnvironment displayEnvironment() const;
+    // Presses keys on this device's display, as xdotool names them ("super+shift+v").
+    bool pressKeys(const QStringList &keys) const;
+
+    QList<Row> rows() const;
+    // The row of this hash, or an empty row (no hash) when there is none.
+    Row row(const QString &hash) const;
+    // files/HASH, the payload of a clip; empty when missing.
+    QByteArray payload(const QString &hash) const;
+    // Everything the program wrote to its standard output and error so far.
+    QByteArray log();
+
+private:
+    QString m_program;
+    QString m_deviceToken;
+    QTemporaryDir m_data;
+    QTemporaryDir m_config;
+    XvfbServer m_display;
+    QProcess m_process;
+    QByteArray m_log;
+};
