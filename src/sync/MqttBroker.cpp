@@ -58,7 +58,8 @@ QString storedAddress()
 Endpoint defaultEndpoint()
 {
     // A self-hosted service usually runs its broker on the same machine.
-    if (SyncServer::isAddressFromEnvironment() || SyncServer::normalizedAddress(SyncServer::storedAddress())) {
+    if (SyncServer::isAddressFromEnvironment()
+        || SyncServer::normalizedAddress(SyncServer::storedAddress())) {
         const QUrl service(SyncServer::baseURL());
         const bool tls = service.scheme() == QLatin1String("https");
         return {service.host(), standardPort(tls), tls};
@@ -83,9 +84,8 @@ std::optional<Endpoint> parseAddress(const QString &typed)
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts"))
-        || url.host().isEmpty() || url.port() < 1 || url.port() > 65535 || url.hasQuery()
-        || url.hasFragment() || !url.userInfo().isEmpty()
-        || !(url.path().isEmpty() || url.path() == QLatin1String("/")))
+        || url.host().isEmpty() || url.port() < 1 || url.port() > 65535 || url.hasQuery() || url.hasFragment()
+        || !url.userInfo().isEmpty() || !(url.path().isEmpty() || url.path() == QLatin1String("/")))
         return std::nullopt;
     return Endpoint{url.host(), url.port(), scheme == QLatin1String("mqtts")};
 }

@@ -101,8 +101,8 @@ void MqttManager::connect()
     const QByteArray user = setting(SettingsKeys::mqttUserName, kFallbackUser);
     const QByteArray password = setting(SettingsKeys::mqttPassword, kFallbackPassword);
     mosquitto_username_pw_set(m_client, user.constData(), password.constData());
-    const int rc =
-        mosquitto_connect_async(m_client, m_broker.host.toUtf8().constData(), m_broker.port, kKeepAliveSeconds);
+    const int rc = mosquitto_connect_async(m_client, m_broker.host.toUtf8().constData(), m_broker.port,
+                                           kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS)
         qCInfo(lcSync) << "notice broker not reached yet:" << mosquitto_strerror(rc);
     // The loop reconnects by itself, also after a first attempt that failed.
