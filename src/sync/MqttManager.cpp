@@ -155,8 +155,9 @@ void MqttManager::onConnect(mosquitto *, void *self, int rc)
         manager->m_connected = true;
         std::lock_guard lock(manager->m_logMutex);
         manager->m_lastReport.clear();
-    } else
+    } else {
         qCInfo(lcSync) << "notice broker refused the connection:" << mosquitto_connack_string(rc);
+    }
     // Whatever the answer, subscribe (a refused connection makes that fail quietly).
     dispatchMain(&manager->m_context, [manager] { manager->subscribe(); });
 }

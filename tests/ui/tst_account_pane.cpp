@@ -162,18 +162,13 @@ private slots:
         QVERIFY(!ClipUserDefaults::contains(QLatin1String(SettingsKeys::syncCAFile)));
         pane->caFileField()->clear();
 
-        // The broker's address needs an mqtt(s) scheme and a port; a good one is kept.
+        // The broker's address needs an mqtt(s) scheme and a port.
         pane->brokerField()->setText(u"mqtts://sync.example.org"_s);
         submit(pane, 0, u"anna@example.org"_s, u"pw"_s);
         QVERIFY(answerAlert(
             u"消息服务器地址格式存在问题，请输入 mqtt://主机:端口 或 mqtts://主机:端口 形式的地址"_s,
             u"确认"_s));
         QVERIFY(!ClipUserDefaults::contains(QLatin1String(SettingsKeys::mqttServerURL)));
-        pane->brokerField()->setText(u"MQTTS://Sync.Example.org:8883"_s);
-        submit(pane, 0, u"anna@example.museum"_s, u"pw"_s);
-        QVERIFY(answerAlert(u"邮箱格式存在问题，请输入正确的邮箱"_s, u"确认"_s));
-        QCOMPARE(pane->brokerField()->text(), u"mqtts://sync.example.org:8883"_s);
-        ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttServerURL));
     }
 
     void registerSignOutAndSignIn()
