@@ -5,7 +5,8 @@
 #   QUILLET_SERVER_DIR        data folder (default: $XDG_DATA_HOME/quillet-server)
 #   QUILLET_SERVER_PORT       HTTP(S) port (default: 8888)
 #   QUILLET_SERVER_MQTT_PORT  broker port (default: 1883)
-# Further arguments go to quillet-sync-server, e.g. --tls-cert FILE --tls-key FILE or --host 0.0.0.0.
+# Further arguments go to quillet-sync-server, e.g. --tls-cert FILE --tls-key FILE (HTTPS),
+# --mqtt-tls-port 8883 (a TLS listener of the broker, with the same certificate) or --host 0.0.0.0.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageAuthenticationCode>
 #include <QPasswordDigestor>
 #include <QSaveFile>
@@ -60,8 +61,31 @@ bool BrokerSetup::writeFile(const QString &name, const QByteArray &content) cons
                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
-bool BrokerSetup::write(const QString &bindHost, int port, const QList<qint64> &userIds) const
+QString BrokerSetup::listenerLines(const Listener &listener)
 {
+    QString lines = QStringLiteral("listener ") + QString::number(listener.port) + QLatin1Char(' ')
+                    + listener.bind + QLatin1Char('\n');
+    if (!listener.certFile.isEmpty()) {
+        // mosquitto does not start in this folder: the paths are made absolute.
+        lines += QStringLiteral("certfile ") + QFileInfo(listener.certFile).absoluteFilePath()
+                 + QStringLiteral("\nkeyfile ") + QFileInfo(listener.keyFile).absoluteFilePath()
+                 + QLatin1Char('\n');
+    }
+    return lines;
+}
+
+bool BrokerSetup::write(const Listener &plain, const std::optional<Listener> &tls,
+                        const QList<qint64> &userIds) const
+{
+    // A line break in a setting would add lines of its own to mosquitto.conf.
+    for (const Listener *listener : {&plain, tls ? &*tls : nullptr}) {
+        if (!listener)
+            continue;
+        for (const QString &value : {listener->bind, listener->certFile, listener->keyFile}) {
+            if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
+                return false;
+        }
+    }
     std::lock_guard lock(g_passwdMutex);
     QString conf =
         QStringLiteral("# Written by quillet-sync-server at every start; change config.json instead.\n"
@@ -78,8 +102,9 @@ bool BrokerSetup::write(const QString &bindHost, int port, const QList<qint64> &
     // could no longer read these files; it keeps the user that starts it instead.
     if (const passwd *pw = getpwuid(geteuid()))
         conf += QStringLiteral("user ") + QString::fromLocal8Bit(pw->pw_name) + QLatin1Char('\n');
-    conf +=
-        QStringLiteral("listener ") + QString::number(port) + QLatin1Char(' ') + bindHost + QLatin1Char('\n');
+    conf += listenerLines(plain);
+    if (tls)
+        conf += listenerLines(*tls);
 
     const QString acl = QStringLiteral("# Devices read their user's topic; only the service publishes.\n"
                                        "pattern read user_id_%u\n"

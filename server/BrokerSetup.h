@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 // The mosquitto broker's configuration, written by the service into "<data>/broker": the broker
 // accepts only known users; the service alone may publish; a user's devices (user name = the
 // user id) may read only their own topic "user_id_<id>". Each user's broker password is derived
@@ -13,17 +15,28 @@ class BrokerSetup final
 public:
     static constexpr const char *kServiceUser = "quillet-service";
 
+    struct Listener {
+        QString bind;
+        int port = 0;
+        // Certificate and key (PEM) of a TLS listener; empty for plain MQTT.
+        QString certFile;
+        QString keyFile;
+    };
+
     BrokerSetup(QString dir, QByteArray userKey, QString servicePassword);
 
     QString configPath() const;
     QString mqttPasswordFor(qint64 userId) const;
 
-    // Writes mosquitto.conf, acl and passwd (all users in `userIds`).
-    bool write(const QString &bindHost, int port, const QList<qint64> &userIds) const;
+    // Writes mosquitto.conf, acl and passwd (all users in `userIds`): the plain listener, which
+    // the service publishes through, and optionally a TLS listener for the devices. False when
+    // a file cannot be written or a value would not fit on one line of mosquitto.conf.
+    bool write(const Listener &plain, const std::optional<Listener> &tls, const QList<qint64> &userIds) const;
     // Adds a user to the password file and asks a running broker to reload it.
     bool addUser(qint64 userId) const;
 
 private:
+    static QString listenerLines(const Listener &listener);
     static QString passwordLine(const QString &user, const QString &password);
     bool writeFile(const QString &name, const QByteArray &content) const;
     bool reloadBroker() const;

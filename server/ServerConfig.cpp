@@ -73,6 +73,8 @@ void ServerConfig::readSettings(const QJsonObject &o)
     mqttHost = o.value(QStringLiteral("mqtt_host")).toString(mqttHost);
     mqttPort = o.value(QStringLiteral("mqtt_port")).toInt(mqttPort);
     mqttBind = o.value(QStringLiteral("mqtt_bind")).toString(mqttBind);
+    mqttTlsPort = o.value(QStringLiteral("mqtt_tls_port")).toInt(mqttTlsPort);
+    mqttTlsBind = o.value(QStringLiteral("mqtt_tls_bind")).toString(mqttTlsBind);
     tokenLifetimeSeconds = o.value(QStringLiteral("token_lifetime_seconds")).toInteger(tokenLifetimeSeconds);
     uploadPolicySeconds = o.value(QStringLiteral("upload_policy_seconds")).toInteger(uploadPolicySeconds);
     argon2Ops = static_cast<quint64>(o.value(QStringLiteral("argon2_ops")).toInteger(qint64(argon2Ops)));
@@ -100,6 +102,8 @@ QJsonObject ServerConfig::settingsObject() const
         {QStringLiteral("mqtt_host"), mqttHost},
         {QStringLiteral("mqtt_port"), mqttPort},
         {QStringLiteral("mqtt_bind"), mqttBind},
+        {QStringLiteral("mqtt_tls_port"), mqttTlsPort},
+        {QStringLiteral("mqtt_tls_bind"), mqttTlsBind},
         {QStringLiteral("token_lifetime_seconds"), tokenLifetimeSeconds},
         {QStringLiteral("upload_policy_seconds"), uploadPolicySeconds},
         {QStringLiteral("argon2_ops"), qint64(argon2Ops)},

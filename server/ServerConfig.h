@@ -23,6 +23,10 @@ struct ServerConfig {
     int mqttPort = 1883;
     // Address mosquitto listens on.
     QString mqttBind = QStringLiteral("127.0.0.1");
+    // A second, TLS listener of the broker for the devices (0: none), with the HTTPS
+    // certificate and key; it listens on mqttTlsBind, or on listenHost when that is empty.
+    int mqttTlsPort = 0;
+    QString mqttTlsBind;
 
     qint64 tokenLifetimeSeconds = 30LL * 24 * 3600;
     qint64 uploadPolicySeconds = 900;
@@ -51,6 +55,7 @@ struct ServerConfig {
     QString outboxDir() const;
     QString brokerDir() const;
     bool tlsEnabled() const { return !tlsCert.isEmpty() && !tlsKey.isEmpty(); }
+    QString brokerTlsBind() const { return mqttTlsBind.isEmpty() ? listenHost : mqttTlsBind; }
 
     // Reads config.json and secrets.json from `dataDir`, writing either with defaults (and fresh
     // random secrets) when it is missing. Fails with a message on an unreadable or invalid file.

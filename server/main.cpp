@@ -18,6 +18,7 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QUrl>
 
 #include <atomic>
 #include <csignal>
@@ -88,6 +89,10 @@ int main(int argc, char **argv)
     const QCommandLineOption mqttPortOption(QStringLiteral("mqtt-port"), QStringLiteral("Broker port."),
                                             QStringLiteral("port"),
                                             qEnvironmentVariable("QUILLET_SERVER_MQTT_PORT"));
+    const QCommandLineOption mqttTlsPortOption(
+        QStringLiteral("mqtt-tls-port"),
+        QStringLiteral("Port of the broker's TLS listener for the devices (needs --tls-cert and --tls-key)."),
+        QStringLiteral("port"));
     const QCommandLineOption certOption(
         QStringLiteral("tls-cert"), QStringLiteral("Certificate (PEM) for HTTPS."), QStringLiteral("file"));
     const QCommandLineOption keyOption(
@@ -98,8 +103,8 @@ int main(int argc, char **argv)
     const QCommandLineOption passwordOption(
         QStringLiteral("set-password"), QStringLiteral("Set a user's password (read from standard input)."),
         QStringLiteral("email"));
-    parser.addOptions({dataDirOption, hostOption, portOption, mqttPortOption, certOption, keyOption,
-                       setupOption, passwordOption});
+    parser.addOptions({dataDirOption, hostOption, portOption, mqttPortOption, mqttTlsPortOption, certOption,
+                       keyOption, setupOption, passwordOption});
     parser.process(app);
 
     if (!Secrets::initialise()) {
@@ -119,6 +124,8 @@ int main(int argc, char **argv)
         config.port = parser.value(portOption).toInt();
     if (!parser.value(mqttPortOption).isEmpty())
         config.mqttPort = parser.value(mqttPortOption).toInt();
+    if (parser.isSet(mqttTlsPortOption))
+        config.mqttTlsPort = parser.value(mqttTlsPortOption).toInt();
     if (parser.isSet(certOption))
         config.tlsCert = parser.value(certOption);
     if (parser.isSet(keyOption))
@@ -132,8 +139,17 @@ int main(int argc, char **argv)
     if (parser.isSet(passwordOption))
         return setPassword(storage, config, parser.value(passwordOption));
 
+    std::optional<BrokerSetup::Listener> tlsListener;
+    if (config.mqttTlsPort > 0) {
+        if (!config.tlsEnabled()) {
+            qCCritical(lcServer) << "the broker's TLS listener needs tls_cert and tls_key";
+            return 1;
+        }
+        tlsListener =
+            BrokerSetup::Listener{config.brokerTlsBind(), config.mqttTlsPort, config.tlsCert, config.tlsKey};
+    }
     BrokerSetup broker(config.brokerDir(), config.mqttUserKey, config.mqttServicePassword);
-    if (!broker.write(config.mqttBind, config.mqttPort, storage.userIds())) {
+    if (!broker.write({config.mqttBind, config.mqttPort, {}, {}}, tlsListener, storage.userIds())) {
         qCCritical(lcServer) << "cannot write the broker's configuration";
         return 1;
     }
@@ -165,15 +181,28 @@ int main(int argc, char **argv)
     });
     notifier.start();
     std::atomic<bool> stopping{false};
-    std::thread brokerWatcher([&notifier, &config, &stopping] {
+    // The devices reach the TLS listener under the service's own host name, which its
+    // certificate names.
+    QString devicesBroker;
+    if (tlsListener) {
+        QUrl address;
+        address.setScheme(QStringLiteral("mqtts"));
+        address.setHost(QUrl(front.apiUrl(port)).host());
+        address.setPort(config.mqttTlsPort);
+        devicesBroker = address.toString();
+    }
+    std::thread brokerWatcher([&notifier, &config, &stopping, &devicesBroker] {
         // The broker may start after the service; its line is printed once the service is in.
         for (int waited = 1; !stopping && !notifier.waitConnected(1000); ++waited) {
             if (waited % 10 == 0)
                 qCWarning(lcServer) << "waiting for the broker at" << config.mqttHost << config.mqttPort;
         }
-        if (!stopping)
-            printLine(QStringLiteral("mqtt: ") + config.mqttHost + QLatin1Char(':')
-                      + QString::number(config.mqttPort));
+        if (stopping)
+            return;
+        printLine(QStringLiteral("mqtt: ") + config.mqttHost + QLatin1Char(':')
+                  + QString::number(config.mqttPort));
+        if (!devicesBroker.isEmpty())
+            printLine(QStringLiteral("mqtt: ") + devicesBroker + QStringLiteral(" (TLS)"));
     });
 
     printLine(QStringLiteral("api: ") + front.apiUrl(port));

@@ -29,6 +29,8 @@ inline constexpr char mqttPassword[] = "mqttPassword";
 // A self-hosted sync service: its base URL and the CA file its certificate is checked against.
 inline constexpr char syncServerURL[] = "syncServerURL";
 inline constexpr char syncCAFile[] = "syncCAFile";
+// The notice broker of a self-hosted service, "mqtt://HOST:PORT" or "mqtts://HOST:PORT".
+inline constexpr char mqttServerURL[] = "mqttServerURL";
 } // namespace SettingsKeys
 
 namespace SettingsDefaults {

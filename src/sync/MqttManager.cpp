@@ -1,6 +1,5 @@
 #include "sync/MqttManager.h"
 
-#include "BuildInfo.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
 #include "store/SettingsKeys.h"
@@ -10,17 +9,21 @@
 #include "support/Notifications.h"
 #include "sync/MqttNotices.h"
 #include "sync/SyncIdentity.h"
+#include "sync/SyncServer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <mosquitto.h>
+#include <openssl/ssl.h>
 
 namespace {
 
 constexpr int kKeepAliveSeconds = 60;
 constexpr unsigned kReconnectSeconds = 1;
 constexpr int kQos = 1;
+// The system's authorities, besides those of the OpenSSL defaults.
+constexpr char kSystemCAPath[] = "/etc/ssl/certs";
 // Used when the service handed out no broker account of the user's own.
 constexpr char kFallbackUser[] = "pubclient";
 constexpr char kFallbackPassword[] = "3c9e5a17";
@@ -47,26 +50,33 @@ MqttManager::MqttManager()
         qCWarning(lcSync) << "cannot create the notice client";
         return;
     }
+    NotificationCenter::sharedInstance().addObserver(QLatin1String(Notifications::USER_LOGOUTED), &m_context,
+                                                     [](const QVariant &) { sharedInstance().close(); });
+}
+
+bool MqttManager::configureClient()
+{
+    // A fresh client each time: TLS, once set on a client, cannot be taken back for a plain broker.
+    if (mosquitto_reinitialise(m_client, currentDeviceToken().toUtf8().constData(), true, this)
+        != MOSQ_ERR_SUCCESS)
+        return false;
     mosquitto_reconnect_delay_set(m_client, kReconnectSeconds, kReconnectSeconds, false);
     mosquitto_connect_callback_set(m_client, &MqttManager::onConnect);
     mosquitto_disconnect_callback_set(m_client, &MqttManager::onDisconnect);
     mosquitto_subscribe_callback_set(m_client, &MqttManager::onSubscribe);
     mosquitto_message_callback_set(m_client, &MqttManager::onMessage);
-    NotificationCenter::sharedInstance().addObserver(QLatin1String(Notifications::USER_LOGOUTED), &m_context,
-                                                     [](const QVariant &) { sharedInstance().close(); });
-}
-
-QString MqttManager::brokerHost()
-{
-    const QString host = qEnvironmentVariable("QUILLET_MQTT_HOST");
-    return host.isEmpty() ? QString::fromUtf8(BuildInfo::mqttHost) : host;
-}
-
-int MqttManager::brokerPort()
-{
-    bool ok = false;
-    const int port = qEnvironmentVariableIntValue("QUILLET_MQTT_PORT", &ok);
-    return ok && port > 0 && port < 65536 ? port : BuildInfo::mqttPort;
+    mosquitto_log_callback_set(m_client, &MqttManager::onLog);
+    if (!m_broker.tls)
+        return true;
+    // Verified like the HTTPS service: the system's authorities and the configured CA file,
+    // the peer's chain and its host name.
+    const QByteArray caFile = m_caFile.toLocal8Bit();
+    return mosquitto_int_option(m_client, MOSQ_OPT_TLS_USE_OS_CERTS, 1) == MOSQ_ERR_SUCCESS
+           && mosquitto_tls_set(m_client, caFile.isEmpty() ? nullptr : caFile.constData(), kSystemCAPath,
+                                nullptr, nullptr, nullptr)
+                  == MOSQ_ERR_SUCCESS
+           && mosquitto_tls_opts_set(m_client, SSL_VERIFY_PEER, nullptr, nullptr) == MOSQ_ERR_SUCCESS
+           && mosquitto_tls_insecure_set(m_client, false) == MOSQ_ERR_SUCCESS;
 }
 
 void MqttManager::connect()
@@ -75,15 +85,40 @@ void MqttManager::connect()
         return;
     // A loop still trying an earlier connection starts over with the current account.
     stopLoop();
+    m_wanted = true;
+    m_broker = MqttBroker::current();
+    m_caFile = m_broker.tls ? SyncServer::caFile() : QString();
+    {
+        std::lock_guard lock(m_logMutex);
+        m_lastReport.clear();
+    }
+    if (!configureClient()) {
+        // Without its TLS set-up the client would send the account in the clear: no attempt.
+        qCWarning(lcSync).noquote() << "notice broker" << m_broker.address()
+                                    << "not tried: cannot set up TLS with the CA file" << m_caFile;
+        return;
+    }
     const QByteArray user = setting(SettingsKeys::mqttUserName, kFallbackUser);
     const QByteArray password = setting(SettingsKeys::mqttPassword, kFallbackPassword);
     mosquitto_username_pw_set(m_client, user.constData(), password.constData());
-    const int rc =
-        mosquitto_connect_async(m_client, brokerHost().toUtf8().constData(), brokerPort(), kKeepAliveSeconds);
+    const int rc = mosquitto_connect_async(m_client, m_broker.host.toUtf8().constData(), m_broker.port,
+                                           kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS)
         qCInfo(lcSync) << "notice broker not reached yet:" << mosquitto_strerror(rc);
     // The loop reconnects by itself, also after a first attempt that failed.
     m_loopRunning = mosquitto_loop_start(m_client) == MOSQ_ERR_SUCCESS;
+}
+
+void MqttManager::reconnectIfMoved()
+{
+    if (!m_client || !m_wanted)
+        return;
+    const MqttBroker::Endpoint broker = MqttBroker::current();
+    const QString caFile = broker.tls ? SyncServer::caFile() : QString();
+    if (broker == m_broker && caFile == m_caFile)
+        return;
+    stopLoop();
+    connect();
 }
 
 void MqttManager::subscribe()
@@ -99,6 +134,7 @@ void MqttManager::close()
 {
     if (!m_client)
         return;
+    m_wanted = false;
     stopLoop();
 }
 
@@ -115,10 +151,13 @@ void MqttManager::stopLoop()
 void MqttManager::onConnect(mosquitto *, void *self, int rc)
 {
     auto *manager = static_cast<MqttManager *>(self);
-    if (rc == 0)
+    if (rc == 0) {
         manager->m_connected = true;
-    else
+        std::lock_guard lock(manager->m_logMutex);
+        manager->m_lastReport.clear();
+    } else {
         qCInfo(lcSync) << "notice broker refused the connection:" << mosquitto_connack_string(rc);
+    }
     // Whatever the answer, subscribe (a refused connection makes that fail quietly).
     dispatchMain(&manager->m_context, [manager] { manager->subscribe(); });
 }
@@ -145,6 +184,23 @@ void MqttManager::onMessage(mosquitto *, void *self, const mosquitto_message *me
     auto *manager = static_cast<MqttManager *>(self);
     const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
     dispatchMain(&manager->m_context, [manager, payload] { manager->handleMessage(payload); });
+}
+
+void MqttManager::onLog(mosquitto *, void *self, int level, const char *text)
+{
+    // The library's errors (a refused certificate, an unreachable host) name no credentials.
+    if (!(level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING)))
+        return;
+    auto *manager = static_cast<MqttManager *>(self);
+    const QString report = QString::fromUtf8(text);
+    {
+        // The loop retries every second; the same failure is told once.
+        std::lock_guard lock(manager->m_logMutex);
+        if (report == manager->m_lastReport)
+            return;
+        manager->m_lastReport = report;
+    }
+    qCWarning(lcSync).noquote() << "notice broker" << manager->m_broker.address() << report;
 }
 
 void MqttManager::handleMessage(const QByteArray &payload)

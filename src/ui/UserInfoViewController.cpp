@@ -1,9 +1,13 @@
 #include "ui/UserInfoViewController.h"
 
 #include "store/ConfigureManager.h"
+#include "sync/MqttManager.h"
+#include "ui/BrokerAddressField.h"
 #include "ui/SettingImages.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -11,6 +15,8 @@ UserInfoViewController::UserInfoViewController(QWidget *parent)
     : QWidget(parent)
     , m_userName(new QLabel(this))
     , m_logoutButton(new QPushButton(QStringLiteral("退出登录"), this))
+    , m_brokerField(BrokerAddressField::create(this))
+    , m_brokerButton(new QPushButton(QStringLiteral("应用"), this))
 {
     setObjectName(QStringLiteral("UserInfoViewController"));
     m_userName->setObjectName(QStringLiteral("userName"));
@@ -18,6 +24,15 @@ UserInfoViewController::UserInfoViewController(QWidget *parent)
     m_userName->setText(
         QStringLiteral("当前用户：%1").arg(ConfigureManager::sharedInstance().loginUserEmail()));
     connect(m_logoutButton, &QPushButton::clicked, this, &UserInfoViewController::loginout);
+    m_brokerButton->setObjectName(QStringLiteral("brokerButton"));
+    m_brokerButton->setEnabled(m_brokerField->isEnabled());
+    connect(m_brokerButton, &QPushButton::clicked, this, &UserInfoViewController::applyBroker);
+    connect(m_brokerField, &QLineEdit::returnPressed, this, &UserInfoViewController::applyBroker);
+
+    auto *brokerRow = new QHBoxLayout;
+    brokerRow->addWidget(new QLabel(QStringLiteral("消息服务器："), this));
+    brokerRow->addWidget(m_brokerField, 1);
+    brokerRow->addWidget(m_brokerButton);
 
     auto *picture = new QLabel(this);
     picture->setPixmap(settingImage(QStringLiteral("icon1-gray")));
@@ -28,6 +43,13 @@ UserInfoViewController::UserInfoViewController(QWidget *parent)
     layout->addWidget(m_userName, 0, Qt::AlignHCenter);
     layout->addWidget(m_logoutButton, 0, Qt::AlignHCenter);
     layout->addStretch();
+    layout->addLayout(brokerRow);
+}
+
+void UserInfoViewController::applyBroker()
+{
+    if (BrokerAddressField::accept(this, m_brokerField))
+        MqttManager::sharedInstance().reconnectIfMoved();
 }
 
 void UserInfoViewController::loginout()

@@ -3,7 +3,9 @@
 #include "BuildInfo.h"
 #include "support/Md5.h"
 #include "sync/AccountRequests.h"
+#include "sync/MqttManager.h"
 #include "sync/SyncServer.h"
+#include "ui/BrokerAddressField.h"
 #include "ui/Sheets.h"
 
 #include <QComboBox>
@@ -36,6 +38,7 @@ UserloginViewController::UserloginViewController(QWidget *parent)
     : QWidget(parent)
     , m_selectPopUpButton(new QComboBox(this))
     , m_serverField(new QLineEdit(this))
+    , m_brokerField(BrokerAddressField::create(this))
     , m_caFileField(new QLineEdit(this))
     , m_nameField(new QLineEdit(this))
     , m_pwdField(new QLineEdit(this))
@@ -88,6 +91,7 @@ UserloginViewController::UserloginViewController(QWidget *parent)
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("服务器："), m_serverField);
+    form->addRow(QStringLiteral("消息服务器："), m_brokerField);
     form->addRow(QStringLiteral("CA 证书："), m_caFileField);
     form->addRow(QString(), m_selectPopUpButton);
     form->addRow(QStringLiteral("邮箱："), m_nameField);
@@ -138,12 +142,16 @@ bool UserloginViewController::acceptServiceSettings()
                             {kConfirm}});
         return false;
     }
+    if (!BrokerAddressField::accept(this, m_brokerField))
+        return false;
     if (m_caFileField->isEnabled() && !SyncServer::setStoredCAFile(m_caFileField->text())) {
         Sheets::beginSheet(
             this,
             {QStringLiteral("无法读取 CA 证书文件，请填写 PEM 格式证书文件的路径"), QString(), {kConfirm}});
         return false;
     }
+    // A notice connection kept while signed out (after a wake) follows a moved service or CA.
+    MqttManager::sharedInstance().reconnectIfMoved();
     return true;
 }
 

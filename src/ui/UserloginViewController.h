@@ -11,8 +11,8 @@ class QLineEdit;
 class QPushButton;
 class RegisterRequestManager;
 
-// The account pane of a signed-out user: the sync service's address and the CA file of its
-// certificate (for a self-hosted service), and the form to sign in,
+// The account pane of a signed-out user: the sync service's address, its notice broker's
+// address and the CA file of their certificates (for a self-hosted service), and the form to sign in,
 // register or ask for a password-reset mail. Tab and Shift-Tab move between the e-mail and
 // password fields and select the whole text of the field they reach. The main button stays
 // disabled while its request is under way.
@@ -29,6 +29,7 @@ public:
 
     QComboBox *selectPopUpButton() const { return m_selectPopUpButton; }
     QLineEdit *serverField() const { return m_serverField; }
+    QLineEdit *brokerField() const { return m_brokerField; }
     QLineEdit *caFileField() const { return m_caFileField; }
     QLineEdit *nameField() const { return m_nameField; }
     QLineEdit *pwdField() const { return m_pwdField; }
@@ -52,6 +53,7 @@ private:
 
     QComboBox *m_selectPopUpButton = nullptr;
     QLineEdit *m_serverField = nullptr;
+    QLineEdit *m_brokerField = nullptr;
     QLineEdit *m_caFileField = nullptr;
     QLineEdit *m_nameField = nullptr;
     QLineEdit *m_pwdField = nullptr;

@@ -58,6 +58,23 @@ QByteArray ServerHarness::serviceLog()
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+QByteArray ServerHarness::brokerLog()
+{
+    QFile file(m_dir.filePath(QStringLiteral("broker.log")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList ServerHarness::portArguments() const
+{
+    QStringList arguments{QStringLiteral("--mqtt-port"), QString::number(m_mqttPort)};
+    if (m_mqttTlsPort > 0)
+        arguments << QStringLiteral("--mqtt-tls-port") << QString::number(m_mqttTlsPort);
+    if (!m_options.tlsCert.isEmpty())
+        arguments << QStringLiteral("--tls-cert") << m_options.tlsCert << QStringLiteral("--tls-key")
+                  << m_options.tlsKey;
+    return arguments;
+}
+
 bool ServerHarness::start(const Options &options)
 {
     m_options = options;
@@ -93,6 +110,7 @@ bool ServerHarness::brokerListens()
 bool ServerHarness::startBroker()
 {
     m_mqttPort = freePort();
+    m_mqttTlsPort = m_options.brokerTls ? freePort() : 0;
     QJsonObject config = m_options.config;
     if (!config.contains(QStringLiteral("argon2_mem_kib"))) {
         // Cheap password hashing keeps the suite fast; the algorithm is the same.
@@ -106,8 +124,9 @@ bool ServerHarness::startBroker()
     file.close();
 
     QProcess setup;
-    setup.start(program(), {QStringLiteral("--data-dir"), m_dir.path(), QStringLiteral("--mqtt-port"),
-                            QString::number(m_mqttPort), QStringLiteral("--setup-only")});
+    setup.start(program(),
+                QStringList{QStringLiteral("--data-dir"), m_dir.path(), QStringLiteral("--setup-only")}
+                    + portArguments());
     if (!setup.waitForFinished(kStartTimeoutMs) || setup.exitCode() != 0) {
         qWarning() << "setup failed:" << setup.readAllStandardError();
         return false;
@@ -119,9 +138,14 @@ bool ServerHarness::launchBroker()
 {
     m_broker = std::make_unique<QProcess>();
     endWithParent(*m_broker);
-    m_broker->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_broker->start(QStringLiteral("mosquitto"),
-                    {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("broker/mosquitto.conf"))});
+    QStringList arguments{QStringLiteral("-c"), m_dir.filePath(QStringLiteral("broker/mosquitto.conf"))};
+    if (m_options.brokerLog) {
+        arguments << QStringLiteral("-v");
+        m_broker->setStandardErrorFile(m_dir.filePath(QStringLiteral("broker.log")), QIODevice::Append);
+    } else {
+        m_broker->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    }
+    m_broker->start(QStringLiteral("mosquitto"), arguments);
     return m_broker->waitForStarted(kStartTimeoutMs);
 }
 
@@ -130,13 +154,9 @@ bool ServerHarness::startService()
     m_service = std::make_unique<QProcess>();
     endWithParent(*m_service);
     m_service->setStandardErrorFile(m_dir.filePath(QStringLiteral("service.log")), QIODevice::Append);
-    QStringList arguments{QStringLiteral("--data-dir"),  m_dir.path(),
-                          QStringLiteral("--port"),      QStringLiteral("0"),
-                          QStringLiteral("--mqtt-port"), QString::number(m_mqttPort)};
-    if (!m_options.tlsCert.isEmpty())
-        arguments << QStringLiteral("--tls-cert") << m_options.tlsCert << QStringLiteral("--tls-key")
-                  << m_options.tlsKey;
-    m_service->start(program(), arguments);
+    m_service->start(program(), QStringList{QStringLiteral("--data-dir"), m_dir.path(),
+                                            QStringLiteral("--port"), QStringLiteral("0")}
+                                    + portArguments());
     QByteArray out;
     bool api = false;
     bool mqtt = false;
@@ -149,8 +169,10 @@ bool ServerHarness::startService()
                 m_apiUrl = QString::fromUtf8(line.mid(5)).trimmed();
                 api = true;
             }
+            // With a TLS listener, its own line follows, in the form the devices type.
             if (line.startsWith("mqtt: "))
-                mqtt = true;
+                mqtt = mqtt || m_mqttTlsPort == 0
+                       || line == "mqtt: mqtts://127.0.0.1:" + QByteArray::number(m_mqttTlsPort) + " (TLS)";
         }
     }
     if (!(api && mqtt)) {

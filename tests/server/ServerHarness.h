@@ -16,14 +16,20 @@ public:
         QJsonObject config; // settings written into config.json before the first start
         QString tlsCert;
         QString tlsKey;
+        // A second broker listener with TLS (tlsCert / tlsKey) on another free port.
+        bool brokerTls = false;
+        // The broker logs every connection (mosquitto -v) into brokerLog().
+        bool brokerLog = false;
     };
 
     ServerHarness();
     ~ServerHarness();
 
-    // Writes the configuration, starts the broker and the service and waits for both lines
-    // "api: URL" and "mqtt: HOST:PORT". False (with the logs printed) when either fails.
-    bool start(const Options &options = {});
+    // Writes the configuration, starts the broker and the service and waits for the lines
+    // "api: URL" and "mqtt: HOST:PORT" (and "mqtt: mqtts://..." with a TLS broker). False
+    // (with the logs printed) when either fails.
+    bool start(const Options &options);
+    bool start() { return start(Options()); }
     // Starts the service again over the same data folder and broker.
     bool restartService();
     // Ends the service at once, as a crash would (SIGKILL).
@@ -40,6 +46,9 @@ public:
     int mqttPort() const { return m_mqttPort; }
     // Every byte the service keeps about its users: its database files and stored objects.
     QByteArray storedBytes() const;
+    // The TLS listener's port; 0 without Options::brokerTls.
+    int mqttTlsPort() const { return m_mqttTlsPort; }
+    QByteArray brokerLog();
     // Everything the service wrote to its diagnostic log so far.
     QByteArray serviceLog();
     qint64 servicePid() const;
@@ -52,6 +61,7 @@ private:
     bool launchBroker();
     bool brokerListens();
     bool startService();
+    QStringList portArguments() const;
 
     QTemporaryDir m_dir;
     Options m_options;
@@ -59,4 +69,5 @@ private:
     std::unique_ptr<QProcess> m_service;
     QString m_apiUrl;
     int m_mqttPort = 0;
+    int m_mqttTlsPort = 0;
 };

@@ -161,6 +161,14 @@ private slots:
         QVERIFY(answerAlert(u"无法读取 CA 证书文件，请填写 PEM 格式证书文件的路径"_s, u"确认"_s));
         QVERIFY(!ClipUserDefaults::contains(QLatin1String(SettingsKeys::syncCAFile)));
         pane->caFileField()->clear();
+
+        // The broker's address needs an mqtt(s) scheme and a port.
+        pane->brokerField()->setText(u"mqtts://sync.example.org"_s);
+        submit(pane, 0, u"anna@example.org"_s, u"pw"_s);
+        QVERIFY(answerAlert(
+            u"消息服务器地址格式存在问题，请输入 mqtt://主机:端口 或 mqtts://主机:端口 形式的地址"_s,
+            u"确认"_s));
+        QVERIFY(!ClipUserDefaults::contains(QLatin1String(SettingsKeys::mqttServerURL)));
     }
 
     void registerSignOutAndSignIn()
@@ -184,6 +192,18 @@ private slots:
         QCOMPARE(infoPane()->userName()->text(), u"当前用户：anna@example.org"_s);
         QVERIFY(m_menuBuilds > buildsBefore);
         QVERIFY(ClipUserDefaults::contains(QLatin1String(SettingsKeys::mqttPassword)));
+
+        // The broker can move while signed in; a bad address is refused there too.
+        infoPane()->brokerField()->setText(u"mqtt://127.0.0.1:70000"_s);
+        QTest::mouseClick(infoPane()->brokerButton(), Qt::LeftButton);
+        QVERIFY(answerAlert(
+            u"消息服务器地址格式存在问题，请输入 mqtt://主机:端口 或 mqtts://主机:端口 形式的地址"_s,
+            u"确认"_s));
+        infoPane()->brokerField()->setText(u"mqtt://127.0.0.1:%1"_s.arg(m_server.mqttPort()));
+        QTest::mouseClick(infoPane()->brokerButton(), Qt::LeftButton);
+        QCOMPARE(ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::mqttServerURL)),
+                 u"mqtt://127.0.0.1:%1"_s.arg(m_server.mqttPort()));
+        ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttServerURL));
 
         // Signing out wipes the local history and shows the form again.
         HistoryModel clip;

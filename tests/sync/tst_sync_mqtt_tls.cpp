@@ -1,0 +1,133 @@
+// The notice broker's address and TLS, against the real quillet-sync-server with a TLS listener
+// on its real mosquitto broker (certificates made by openssl): notices arrive through a broker
+// the device trusts; a broker that fails the check never sees the device's account.
+#include "RequestOutcome.h"
+#include "ServerHarness.h"
+#include "SyncClient.h"
+#include "TestCertificates.h"
+#include "TestDirs.h"
+#include "store/HistoryModel.h"
+#include "support/Md5.h"
+#include "sync/AccountRequests.h"
+#include "sync/MqttBroker.h"
+#include "sync/MqttManager.h"
+#include "sync/SyncIdentity.h"
+#include "sync/SyncServer.h"
+
+#include <QtTest>
+
+class TestSyncMqttTls final : public QObject
+{
+    Q_OBJECT
+
+    TestDirs m_dirs;
+    TestCertificates m_pki;
+    ServerHarness m_server;
+
+    // Another device clears the history; true once the notice removed this device's clip.
+    bool clearElsewhereArrives(const QString &text)
+    {
+        HistoryModel clip;
+        clip.content = text;
+        clip.file_hash = md5_hex(text);
+        clip.timestamp = 1700000000;
+        clip.save();
+        SyncClient other(m_server.origin(), QStringLiteral("other-device"),
+                         m_pki.pem(QStringLiteral("ours")));
+        return other.login(QStringLiteral("tls@example.org"), QStringLiteral("pw")).code() == 0
+               && other.get(QStringLiteral("/clear_history/")).code() == 0
+               && QTest::qWaitFor([&] { return clip.fetch(), !clip.isExist(); }, 10000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_pki.makeAuthority(QStringLiteral("ours")) && m_pki.makeAuthority(QStringLiteral("theirs")));
+        QVERIFY(m_pki.makeServer(QStringLiteral("server"), QStringLiteral("ours"),
+                                 QStringLiteral("IP:127.0.0.1")));
+        ServerHarness::Options options;
+        options.tlsCert = m_pki.pem(QStringLiteral("server"));
+        options.tlsKey = m_pki.key(QStringLiteral("server"));
+        options.brokerTls = options.brokerLog = true;
+        QVERIFY(m_server.start(options));
+        qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
+        QVERIFY(SyncServer::setStoredCAFile(m_pki.pem(QStringLiteral("ours"))));
+        auto registration = std::make_shared<RegisterRequestManager>();
+        registration->setUsername(QStringLiteral("tls@example.org"));
+        registration->setPwdHash(md5_hex(QStringLiteral("pw")));
+        QCOMPARE(sendAndWait(registration).code(), 0);
+    }
+
+    void cleanup() { MqttManager::sharedInstance().close(); }
+
+    void addressesAreCheckedAndDefaultToTheServiceHost()
+    {
+        // Nothing stored: the service's host on the standard port, with TLS for an https service.
+        QCOMPARE(MqttBroker::current().address(), QStringLiteral("mqtts://127.0.0.1:8883"));
+        qputenv("QUILLET_API_URL", "http://sync.example.org:8888/api");
+        QCOMPARE(MqttBroker::current().address(), QStringLiteral("mqtt://sync.example.org:1883"));
+        qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
+
+        QVERIFY(MqttBroker::setStoredAddress(QStringLiteral(" MQTT://[::1]:1884/ ")));
+        QCOMPARE(MqttBroker::current(), (MqttBroker::Endpoint{QStringLiteral("::1"), 1884, false}));
+        for (const char *bad :
+             {"broker.example.org:1883", "https://b.example.org:8883", "mqtts://b.example.org",
+              "mqtt://b.example.org:0", "mqtt://b.example.org:65536", "mqtt://b.example.org:1/t",
+              "mqtt://user:pw@b.example.org:1883"})
+            QVERIFY2(!MqttBroker::setStoredAddress(QLatin1String(bad)), bad);
+        QCOMPARE(MqttBroker::storedAddress(), QStringLiteral("mqtt://[::1]:1884"));
+
+        // The environment wins; its TLS switch picks the standard TLS port.
+        qputenv("QUILLET_MQTT_HOST", "env.example.org");
+        qputenv("QUILLET_MQTT_TLS", "1");
+        QCOMPARE(MqttBroker::current().address(), QStringLiteral("mqtts://env.example.org:8883"));
+        qunsetenv("QUILLET_MQTT_HOST");
+    }
+
+    void trustedBrokerDeliversNoticesAndAMoveIsFollowed()
+    {
+        MqttManager &mqtt = MqttManager::sharedInstance();
+        QVERIFY(
+            MqttBroker::setStoredAddress(QStringLiteral("mqtts://127.0.0.1:%1").arg(m_server.mqttTlsPort())));
+        mqtt.connect();
+        QVERIFY(QTest::qWaitFor([&] { return mqtt.isSubscribed(); }, 10000));
+        QVERIFY(m_server.brokerLog().contains(currentDeviceToken().toUtf8()));
+        QVERIFY(clearElsewhereArrives(QStringLiteral("cleared over TLS")));
+
+        // Unchanged settings keep the connection; a moved broker is followed at once.
+        mqtt.reconnectIfMoved();
+        QVERIFY(mqtt.isSubscribed());
+        QVERIFY(MqttBroker::setStoredAddress(QStringLiteral("mqtt://127.0.0.1:%1").arg(m_server.mqttPort())));
+        mqtt.reconnectIfMoved();
+        QCOMPARE(mqtt.broker().port, m_server.mqttPort());
+        QVERIFY(QTest::qWaitFor([&] { return mqtt.isSubscribed(); }, 10000));
+        QVERIFY(clearElsewhereArrives(QStringLiteral("cleared over plain MQTT")));
+    }
+
+    void failedVerificationNeverSendsTheAccount_data()
+    {
+        QTest::addColumn<QString>("authority");
+        QTest::addColumn<QString>("host");
+        QTest::newRow("another authority") << QStringLiteral("theirs") << QStringLiteral("127.0.0.1");
+        QTest::newRow("another host name") << QStringLiteral("ours") << QStringLiteral("localhost");
+    }
+
+    void failedVerificationNeverSendsTheAccount()
+    {
+        QFETCH(QString, authority);
+        QFETCH(QString, host);
+        QVERIFY(SyncServer::setStoredCAFile(m_pki.pem(authority)));
+        QVERIFY(MqttBroker::setStoredAddress(
+            QStringLiteral("mqtts://%1:%2").arg(host).arg(m_server.mqttTlsPort())));
+        const qsizetype logStart = m_server.brokerLog().size();
+        MqttManager::sharedInstance().connect();
+        // The broker saw the handshake fail, and no CONNECT (which names this device) came.
+        QVERIFY(QTest::qWaitFor([&] { return m_server.brokerLog().mid(logStart).contains("OpenSSL Error"); },
+                                10000));
+        QVERIFY(!m_server.brokerLog().mid(logStart).contains(currentDeviceToken().toUtf8()));
+        QVERIFY(!MqttManager::sharedInstance().isConnected());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSyncMqttTls)
+#include "tst_sync_mqtt_tls.moc"
