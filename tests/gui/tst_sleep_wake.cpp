@@ -22,6 +22,9 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 using namespace Qt::StringLiterals;
 
 // logind's manager object, as far as sleep goes.
@@ -74,6 +77,8 @@ private slots:
         // The system bus of this process is a private dbus-daemon, set before its first use.
         const QString daemon = QStandardPaths::findExecutable(u"dbus-daemon"_s);
         QVERIFY2(!daemon.isEmpty(), "dbus-daemon is not installed (scripts/install-deps.sh)");
+        // A test that crashes takes its bus with it.
+        m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_bus.start(daemon, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
         QVERIFY(m_bus.waitForStarted());
         QVERIFY(m_bus.waitForReadyRead(10000));
