@@ -165,7 +165,6 @@ private slots:
             QMessageBox *sheet = waitForAlert(u"您当前的版本是最新版"_s);
             QVERIFY(sheet);
             QCOMPARE(alertButtonTitles(sheet), QStringList{u"知道了"_s});
-            QCOMPARE(sheet->windowModality(), Qt::WindowModal);
             QVERIFY(about->checkUpdate()->isEnabled());
             QCOMPARE(storedVersion(), offered);
             QTRY_COMPARE(m_menuBuilds, buildsBefore + 1);
@@ -188,7 +187,6 @@ private slots:
         QCOMPARE((*notes)->textFormat(), Qt::PlainText); // no link that the box would open
         QCOMPARE(alertButtonTitles(sheet), (QStringList{u"去下载"_s, u"取消"_s}));
         QCOMPARE(storedVersion(), newer);
-        QVERIFY(Utils::isNeedShowUpdate());
         alertButton(sheet, u"去下载"_s)->click();
         QTRY_COMPARE(m_urls.urls, QList<QUrl>{QUrl(u"https://127.0.0.1:8443/quillet.tar.xz"_s)});
 
