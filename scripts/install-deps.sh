@@ -10,7 +10,7 @@ packages=(
   libmosquitto-dev mosquitto libicu-dev
   libcpp-httplib-dev libssl-dev libsodium-dev openssl
   libx11-dev libxtst-dev
-  xvfb xclip xdotool fonts-wqy-microhei trayer
+  xvfb xclip xdotool fonts-wqy-microhei trayer dbus-daemon
   libbenchmark-dev
 )
 

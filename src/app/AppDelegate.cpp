@@ -19,6 +19,7 @@
 #include "support/Notifications.h"
 #include "sync/AccountRequests.h"
 #include "sync/MqttManager.h"
+#include "sync/ServiceRequests.h"
 #include "ui/PluginWindowController.h"
 #include "ui/SettingWindowController.h"
 
@@ -136,8 +137,14 @@ void AppDelegate::checkVersion()
 
 void AppDelegate::startCheckVersion()
 {
-    // The version request is sent here once it lands; a reply with code 0 stores
-    // "newversion" and queues a rebuild of the menu so that the settings item shows it.
+    // A reply with code 0 and a usable version stores "newversion"; the rebuilt menu's
+    // settings item then names it while it is newer than this build. Failures stay silent.
+    std::make_shared<CheckUpdateRequestManager>()->request(
+        [](const RequestResult &result, int, const std::optional<RequestError> &error) {
+            if (CheckUpdateRequestManager::storeOfferedVersion(result, error))
+                dispatchMain([] { MenuController::sharedInstance().buildMenu(); });
+        },
+        this);
 }
 
 void AppDelegate::receiveWakeNotif()

@@ -1,5 +1,10 @@
 #include "sync/ServiceRequests.h"
 
+#include "store/ClipUserDefaults.h"
+#include "store/SettingsKeys.h"
+
+#include <QRegularExpression>
+
 RequestResult ServiceRequestManager::parse(const QByteArray &body)
 {
     RequestResult reply = jsonObject(body);
@@ -49,6 +54,38 @@ QString CheckUpdateRequestManager::combinURL() const
     return RequestManager::combinURL();
 }
 
+RequestResult CheckUpdateRequestManager::parse(const QByteArray &body)
+{
+    return jsonObject(body);
+}
+
+std::optional<QString> CheckUpdateRequestManager::offeredVersion(const RequestResult &result,
+                                                                 const std::optional<RequestError> &error)
+{
+    if (error || !result || replyCode(*result) != 0)
+        return std::nullopt;
+    const QJsonValue value =
+        result->value(QStringLiteral("data")).toObject().value(QStringLiteral("version"));
+    if (!value.isString())
+        return std::nullopt;
+    // The version is shown in the menu's settings item and compared part by part.
+    static const QRegularExpression shape(QStringLiteral("^[0-9][0-9A-Za-z.+-]*$"));
+    const QString version = value.toString();
+    if (version.size() > kMaxVersionLength || !shape.match(version).hasMatch())
+        return std::nullopt;
+    return version;
+}
+
+std::optional<QString>
+CheckUpdateRequestManager::storeOfferedVersion(const RequestResult &result,
+                                               const std::optional<RequestError> &error)
+{
+    std::optional<QString> version = offeredVersion(result, error);
+    if (version)
+        ClipUserDefaults::setValue(QLatin1String(SettingsKeys::newversion), *version);
+    return version;
+}
+
 QString ClearHistoryRequestManager::methodURL() const
 {
     return baseURL() + QStringLiteral("/clear_history/");
@@ -57,6 +94,23 @@ QString ClearHistoryRequestManager::methodURL() const
 QString ClearHistoryRequestManager::combinURL() const
 {
     return RequestManager::combinURL() + tokenPair();
+}
+
+RequestResult ClearHistoryRequestManager::parse(const QByteArray &body)
+{
+    RequestResult reply = jsonObject(body);
+    if (!reply || replyCode(*reply) != 0)
+        return std::nullopt;
+    return reply;
+}
+
+std::optional<qint64> ClearHistoryRequestManager::clearedCount(const QJsonObject &reply)
+{
+    // toInteger() answers the fallback for anything but a whole number, fractions included.
+    const qint64 count = reply.value(QStringLiteral("count")).toInteger(-1);
+    if (count < 0)
+        return std::nullopt;
+    return count;
 }
 
 QString PluginListRequestManager::methodURL() const

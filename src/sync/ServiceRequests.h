@@ -3,8 +3,8 @@
 #include "sync/RequestManager.h"
 
 // The remaining endpoints: favourites, file transfer tokens, the version check, clearing the
-// history on the service and the plugin list. Until the services that use them read their
-// replies, parse() hands over a reply whose "code" is 0.
+// history on the service and the plugin list. Unless an endpoint reads its reply itself,
+// parse() hands over a reply whose "code" is 0.
 class ServiceRequestManager : public RequestManager
 {
 public:
@@ -68,21 +68,40 @@ public:
     QString methodURL() const override;
 };
 
-// "/check_version/": the newest version the service offers.
+// "/check_version/": the newest version the service offers. parse() returns the whole reply.
 class CheckUpdateRequestManager final : public ServiceRequestManager
 {
 public:
+    // Longer "version" values are no version: they would only fill the menu and the settings.
+    static constexpr qsizetype kMaxVersionLength = 32;
+
     QString methodURL() const override;
     QString combinURL() const override;
     bool isContinueRequest() const override { return true; }
+    RequestResult parse(const QByteArray &body) override;
+
+    // The version a reply offers: data["version"] when the reply came without error, its
+    // "code" is 0 and the version is a short dotted string of letters and digits that starts
+    // with a digit. None otherwise.
+    static std::optional<QString> offeredVersion(const RequestResult &result,
+                                                 const std::optional<RequestError> &error);
+    // Stores the offered version as "newversion" and returns it; nothing is stored when the
+    // reply offers none.
+    static std::optional<QString> storeOfferedVersion(const RequestResult &result,
+                                                      const std::optional<RequestError> &error);
 };
 
-// "/clear_history/": deletes the user's clips on the service.
+// "/clear_history/": deletes the user's clips on the service. parse() returns the reply only
+// when its "code" is 0.
 class ClearHistoryRequestManager final : public ServiceRequestManager
 {
 public:
     QString methodURL() const override;
     QString combinURL() const override;
+    RequestResult parse(const QByteArray &body) override;
+
+    // The reply's "count" when it is a whole number of clips (0 or more); none otherwise.
+    static std::optional<qint64> clearedCount(const QJsonObject &reply);
 };
 
 // "/plugins/": the plugins the service offers.

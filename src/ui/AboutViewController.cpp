@@ -3,7 +3,11 @@
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
+#include "support/WebUrl.h"
+#include "sync/ServiceRequests.h"
 #include "ui/SettingImages.h"
+#include "ui/SettingWindowController.h"
+#include "ui/Sheets.h"
 
 #include <QDesktopServices>
 #include <QLabel>
@@ -37,10 +41,8 @@ AboutViewController::AboutViewController(QWidget *parent)
     connect(m_homepageButton, &QPushButton::clicked, this, &AboutViewController::openHomepage);
     connect(m_versionLable, &QPushButton::clicked, this, &AboutViewController::openHomepage);
 
-    // The service's version check is not part of this build yet; the button stays out of
-    // sight until it has an action.
     m_checkUpdate->setObjectName(QStringLiteral("checkUpdate"));
-    m_checkUpdate->setVisible(false);
+    connect(m_checkUpdate, &QPushButton::clicked, this, &AboutViewController::check_update);
 
     auto *layout = new QVBoxLayout(this);
     layout->addStretch();
@@ -49,6 +51,9 @@ AboutViewController::AboutViewController(QWidget *parent)
     layout->addWidget(m_homepageButton, 0, Qt::AlignHCenter);
     layout->addWidget(m_checkUpdate, 0, Qt::AlignHCenter);
     layout->addStretch();
+
+    if (Utils::isNeedShowUpdate())
+        check_update();
 }
 
 QUrl AboutViewController::homepage()
@@ -60,4 +65,46 @@ QUrl AboutViewController::homepage()
 void AboutViewController::openHomepage()
 {
     QDesktopServices::openUrl(homepage());
+}
+
+void AboutViewController::check_update()
+{
+    m_checkUpdate->setEnabled(false);
+    // The completion is dropped when the pane has been replaced in the meantime.
+    std::make_shared<CheckUpdateRequestManager>()->request(
+        [this](const RequestResult &result, int, const std::optional<RequestError> &error) {
+            m_checkUpdate->setEnabled(true);
+            const std::optional<QString> offered =
+                CheckUpdateRequestManager::storeOfferedVersion(result, error);
+            if (!offered)
+                return;
+            // The menu's settings item follows the stored version; this pane stays as it is.
+            SettingWindowController::sharedInstance().rebuildMenu();
+            showVersionSheet(*offered, result->value(QStringLiteral("data")).toObject());
+        },
+        this);
+}
+
+void AboutViewController::showVersionSheet(const QString &offered, const QJsonObject &data)
+{
+    const QString running = Utils::appVersion();
+    const std::optional<QString> larger = Utils::largeVersion(running, offered);
+    if (!larger || *larger == running) {
+        Sheets::beginSheet(this, {QStringLiteral("您当前的版本是最新版"), {}, {QStringLiteral("知道了")}});
+        return;
+    }
+    const QString message = QStringLiteral("新版本：%1").arg(offered);
+    const QString updateInfo = data.value(QStringLiteral("update_info")).toString();
+    // The desktop opens whatever it is given, local files and programs included; only a web
+    // address is offered for download. Without one the sheet just names the new version.
+    const QUrl download(data.value(QStringLiteral("download_url")).toString(), QUrl::StrictMode);
+    if (!isWebUrl(download)) {
+        Sheets::beginSheet(this, {message, updateInfo, {QStringLiteral("知道了")}});
+        return;
+    }
+    Sheets::beginSheet(this, {message, updateInfo, {QStringLiteral("去下载"), QStringLiteral("取消")}},
+                       [download](int returnCode) {
+                           if (returnCode == Sheets::FirstButtonReturn)
+                               QDesktopServices::openUrl(download);
+                       });
 }

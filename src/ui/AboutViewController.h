@@ -1,12 +1,14 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QUrl>
 #include <QWidget>
 
 class QPushButton;
 
-// The about pane: the program's name and running version, and a link to its home page.
-// The version check of the service joins this pane as the check button's action.
+// The about pane: the program's name and running version, a link to its home page and the
+// check for a newer version on the service. The check runs at once when the pane opens while
+// a newer version is known.
 class AboutViewController final : public QWidget
 {
     Q_OBJECT
@@ -20,11 +22,17 @@ public:
     static QUrl homepage();
     // Opens the home page in the desktop's browser.
     void openHomepage();
+    // Asks the service for its newest version; the button stays disabled until the reply.
+    // A newer version is stored and offered in a sheet, an equal or older one reported as
+    // current; a failed request or a refusal shows nothing.
+    void check_update();
 
     QPushButton *versionLable() const { return m_versionLable; }
     QPushButton *checkUpdate() const { return m_checkUpdate; }
 
 private:
+    void showVersionSheet(const QString &offered, const QJsonObject &data);
+
     QPushButton *m_versionLable = nullptr;
     QPushButton *m_homepageButton = nullptr;
     QPushButton *m_checkUpdate = nullptr;

@@ -6,6 +6,7 @@
 #include "support/Log.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
+#include "sync/ServiceRequests.h"
 #include "ui/ProgressOverlay.h"
 #include "ui/Sheets.h"
 
@@ -18,9 +19,24 @@
 
 namespace {
 
+// The "/clear_history/" request: cleared when the reply came with "code" 0; a refusal, a reply
+// that is no JSON and a failed transfer all count as not cleared.
+void clearOnService(QObject *context, std::function<void(ClearHistoryFlow::ServiceOutcome)> done)
+{
+    std::make_shared<ClearHistoryRequestManager>()->request(
+        [done = std::move(done)](const RequestResult &result, int, const std::optional<RequestError> &error) {
+            if (error || !result) {
+                done({});
+                return;
+            }
+            done({true, ClearHistoryRequestManager::clearedCount(*result)});
+        },
+        context);
+}
+
 ClearHistoryFlow::ServiceClear &serviceClear()
 {
-    static ClearHistoryFlow::ServiceClear clear;
+    static ClearHistoryFlow::ServiceClear clear = clearOnService;
     return clear;
 }
 
@@ -65,7 +81,7 @@ namespace ClearHistoryFlow {
 
 void setServiceClear(ServiceClear clear)
 {
-    serviceClear() = std::move(clear);
+    serviceClear() = clear ? std::move(clear) : ServiceClear(clearOnService);
 }
 
 void confirm(QWidget *host)
@@ -94,20 +110,17 @@ void clear(QWidget *host)
         return;
     }
 
-    if (!serviceClear()) {
-        reportFailure(overlay, window);
-        return;
-    }
-    serviceClear()(window.data(), [window, overlay](std::optional<qint64> count) {
-        if (!count) {
+    serviceClear()(window.data(), [window, overlay](ServiceOutcome outcome) {
+        if (!outcome.cleared) {
             reportFailure(overlay, window);
             return;
         }
-        const qint64 cleared = *count;
-        clearLocalHistory([window, overlay, cleared](qint64) {
+        clearLocalHistory([window, overlay, reported = outcome.count](qint64 deleted) {
             if (overlay)
                 overlay->dismiss();
-            reportCount(window, cleared);
+            // The service cleared but named no usable number: the rows cleared here are
+            // the best count there is.
+            reportCount(window, reported.value_or(deleted));
         });
     });
 }

@@ -13,13 +13,18 @@ class QWidget;
 // locally only once the service has confirmed it.
 namespace ClearHistoryFlow {
 
+// What the service answered to a clear: whether it cleared the history, and the number of
+// clips it reports (none when its reply named no whole number).
+struct ServiceOutcome {
+    bool cleared = false;
+    std::optional<qint64> count;
+};
+
 // Clears the signed-in user's history on the service and calls done, on the main thread,
-// with the number of clips the service cleared, or none when it failed or refused. The
-// callback is dropped when context is gone.
-using ServiceClear =
-    std::function<void(QObject *context, std::function<void(std::optional<qint64> count)> done)>;
-// Installed by the sync part; while none is installed a signed-in clear fails and leaves
-// the local history as it is, so that it cannot diverge from the service's.
+// with the outcome. The callback is dropped when context is gone.
+using ServiceClear = std::function<void(QObject *context, std::function<void(ServiceOutcome)> done)>;
+// Replaces how the service is asked; an empty function restores the default, the
+// "/clear_history/" request to the sync service.
 void setServiceClear(ServiceClear clear);
 
 // Shows the confirmation sheet on host's window; its first button starts the clear.

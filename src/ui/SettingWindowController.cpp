@@ -103,6 +103,11 @@ void SettingWindowController::changeViewControllerAtIndex(int index)
 void SettingWindowController::reloadController()
 {
     changeViewControllerAtIndex(m_sideBar->selectedRow());
+    rebuildMenu();
+}
+
+void SettingWindowController::rebuildMenu()
+{
     if (m_rebuildMenu)
         dispatchMain(this, m_rebuildMenu);
 }

@@ -32,6 +32,8 @@ public:
     void reloadController();
     // How the window has the status menu rebuilt; the application installs it at start-up.
     void setMenuRebuilder(std::function<void()> rebuild) { m_rebuildMenu = std::move(rebuild); }
+    // Queues a rebuild of the status menu on the main thread; the shown pane stays.
+    void rebuildMenu();
 
     SettingSideBar *sideBar() const { return m_sideBar; }
     QWidget *panelView() const { return m_panelView; }

@@ -1,6 +1,7 @@
 #include "ui/Sheets.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QList>
 #include <QMessageBox>
 #include <QPointer>
@@ -16,8 +17,13 @@ QMessageBox *openAlert(QWidget *parent, const Sheets::Alert &alert, Qt::WindowMo
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(modality);
     box->setIcon(icon);
+    // Texts may carry values from a reply or from the user: never markup, never a link that
+    // the box would open by itself.
+    box->setTextFormat(Qt::PlainText);
     box->setText(alert.message);
     box->setInformativeText(alert.informativeText);
+    if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
 
     const QStringList titles = alert.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : alert.buttons;
     QList<QPushButton *> buttons;

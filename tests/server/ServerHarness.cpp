@@ -191,6 +191,22 @@ bool ServerHarness::restartService()
     return startService();
 }
 
+bool ServerHarness::restartService(const QJsonObject &settings)
+{
+    QFile file(m_dir.filePath(QStringLiteral("config.json")));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
+    file.close();
+    for (auto it = settings.begin(); it != settings.end(); ++it)
+        config.insert(it.key(), it.value());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(QJsonDocument(config).toJson());
+    file.close();
+    return restartService();
+}
+
 void ServerHarness::killService()
 {
     if (!m_service)

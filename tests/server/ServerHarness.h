@@ -32,6 +32,9 @@ public:
     bool start() { return start(Options()); }
     // Starts the service again over the same data folder and broker.
     bool restartService();
+    // As above, with these settings written over those of config.json first (the version it
+    // offers, its pages, ...).
+    bool restartService(const QJsonObject &settings);
     // Ends the service at once, as a crash would (SIGKILL).
     void killService();
     // Ends the broker at once (SIGKILL) and starts it again on the same port; true once it

@@ -1,0 +1,143 @@
+// Sleep and wake as the application follows them: a fake logind on a private system bus (a
+// real dbus-daemon) announces PrepareForSleep, and the application closes and reopens its
+// connection to the real broker, announces the device to the real quillet-sync-server again
+// and schedules the version check, whose reply puts the update hint into the status menu.
+#include "RequestOutcome.h"
+#include "ServerHarness.h"
+#include "TestDirs.h"
+#include "app/AppDelegate.h"
+#include "menu/MenuController.h"
+#include "platform/LogindSleepWatcher.h"
+#include "store/ClipUserDefaults.h"
+#include "store/ConfigureManager.h"
+#include "store/SettingsKeys.h"
+#include "store/Utils.h"
+#include "support/Md5.h"
+#include "sync/AccountRequests.h"
+#include "sync/MqttManager.h"
+
+#include <QDBusConnection>
+#include <QMenu>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+using namespace Qt::StringLiterals;
+
+// logind's manager object, as far as sleep goes.
+class FakeLogind final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+
+Q_SIGNALS:
+    void PrepareForSleep(bool start);
+};
+
+namespace {
+
+QString setting(const char *key)
+{
+    return ClipUserDefaults::stringValue(QLatin1String(key)).value_or(QString());
+}
+
+QStringList menuTitles()
+{
+    QStringList titles;
+    const QList<QAction *> actions = MenuController::sharedInstance().mainMenu()->actions();
+    for (const QAction *action : actions)
+        titles << action->text();
+    return titles;
+}
+
+bool connected()
+{
+    return MqttManager::sharedInstance().isConnected();
+}
+
+} // namespace
+
+class TestSleepWake final : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestDirs m_dirs;
+    ServerHarness m_server;
+    QProcess m_bus;
+    FakeLogind m_logind;
+    const QString m_newer = Utils::appVersion() + u".1"_s;
+
+private slots:
+    void initTestCase()
+    {
+        // The system bus of this process is a private dbus-daemon, set before its first use.
+        const QString daemon = QStandardPaths::findExecutable(u"dbus-daemon"_s);
+        QVERIFY2(!daemon.isEmpty(), "dbus-daemon is not installed (scripts/install-deps.sh)");
+        // A test that crashes takes its bus with it.
+        m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_bus.start(daemon, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
+        QVERIFY(m_bus.waitForStarted());
+        QVERIFY(m_bus.waitForReadyRead(10000));
+        const QByteArray address = m_bus.readLine().trimmed();
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+        QDBusConnection logind = QDBusConnection::connectToBus(QString::fromUtf8(address), u"logind"_s);
+        QVERIFY(logind.registerService(u"org.freedesktop.login1"_s));
+        QVERIFY(logind.registerObject(u"/org/freedesktop/login1"_s, &m_logind,
+                                      QDBusConnection::ExportAllSignals));
+
+        ServerHarness::Options options;
+        options.config = {{u"homepage"_s, u"http://127.0.0.1:1/woken/"_s}, {u"version"_s, m_newer}};
+        QVERIFY(m_server.start(options));
+        qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
+        qputenv("QUILLET_MQTT_HOST", "127.0.0.1");
+        qputenv("QUILLET_MQTT_PORT", QByteArray::number(m_server.mqttPort()));
+
+        auto registration = std::make_shared<RegisterRequestManager>();
+        registration->setUsername(u"sleeper@example.org"_s);
+        registration->setPwdHash(md5_hex(u"pw"_s));
+        QCOMPARE(sendAndWait(registration).code(), 0);
+        QVERIFY(ConfigureManager::sharedInstance().isLogined());
+    }
+
+    void cleanupTestCase()
+    {
+        MqttManager::sharedInstance().close();
+        QDBusConnection::disconnectFromBus(u"logind"_s);
+        m_bus.terminate();
+        m_bus.waitForFinished(5000);
+    }
+
+    void sleepClosesAndWakeRestartsTheServiceWork()
+    {
+        AppDelegate app;
+        app.regSystemNotifications();
+        auto *watcher = qobject_cast<LogindSleepWatcher *>(app.sleepWatcher());
+        QVERIFY(watcher && watcher->isListening());
+        MqttManager::sharedInstance().connect();
+        QTRY_VERIFY_WITH_TIMEOUT(connected(), 10000);
+        MenuController::sharedInstance().buildMenu();
+        QVERIFY(menuTitles().contains(u"设置"_s));
+
+        Q_EMIT m_logind.PrepareForSleep(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!connected(), 10000);
+        QVERIFY(!app.isVersionCheckScheduled());
+
+        ClipUserDefaults::remove(QLatin1String(SettingsKeys::homepage));
+        Q_EMIT m_logind.PrepareForSleep(false);
+        QTRY_VERIFY_WITH_TIMEOUT(connected(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(setting(SettingsKeys::homepage), u"http://127.0.0.1:1/woken/"_s, 10000);
+        QVERIFY(app.isVersionCheckScheduled());
+
+        // The check the timer starts: the offered version is kept and the menu names it.
+        app.startCheckVersion();
+        QTRY_COMPARE_WITH_TIMEOUT(setting(SettingsKeys::newversion), m_newer, 10000);
+        QTRY_VERIFY(menuTitles().contains(u"设置 (!新版本 %1)"_s.arg(m_newer)));
+    }
+};
+
+QTEST_MAIN(TestSleepWake)
+#include "tst_sleep_wake.moc"
