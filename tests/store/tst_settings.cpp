@@ -12,6 +12,8 @@
 
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 class TestSettings final : public QObject
 {
     Q_OBJECT
@@ -37,27 +39,27 @@ private slots:
 
     void tokenSetTwicePostsLoginTwice()
     {
-        ConfigureManager::sharedInstance().setLoginUserEmail(QStringLiteral("me@example.org"));
-        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("tok"));
-        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("tok"));
+        ConfigureManager::sharedInstance().setLoginUserEmail(u"me@example.org"_s);
+        ConfigureManager::sharedInstance().setLoginUserToken(u"tok"_s);
+        ConfigureManager::sharedInstance().setLoginUserToken(u"tok"_s);
         QTRY_COMPARE(m_logins, 2);
         QVERIFY(ConfigureManager::sharedInstance().isLogined());
-        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserToken)), QStringLiteral("tok"));
+        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserToken)), u"tok"_s);
     }
 
     void signOutWipesRowsAndFilesBeforeNotifying()
     {
         const QByteArray bytes("favourite payload");
         HistoryModel clip;
-        clip.content = QStringLiteral("x");
-        clip.file_hash = QStringLiteral("0123456789abcdef0123456789abcdef");
-        clip.type = QStringLiteral("image_data+zip");
+        clip.content = u"x"_s;
+        clip.file_hash = u"0123456789abcdef0123456789abcdef"_s;
+        clip.type = u"image_data+zip"_s;
         ClipFileManager::sharedInstance().saveClipData(bytes, clip);
         clip.save();
         clip.category = Category::favourite;
         clip.favourite = 1;
         clip.save();
-        ClipUserDefaults::setValue(key(SettingsKeys::categories), QStringLiteral("old"));
+        ClipUserDefaults::setValue(key(SettingsKeys::categories), u"old"_s);
 
         ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
         QTRY_COMPARE(m_logouts, 1);
@@ -67,8 +69,7 @@ private slots:
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::categories)));
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
         QVERIFY(!ConfigureManager::sharedInstance().isLogined());
-        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserEmail)),
-                 QStringLiteral("me@example.org"));
+        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserEmail)), u"me@example.org"_s);
     }
 
     void versionComparison_data()
@@ -106,9 +107,9 @@ private slots:
         const QString newversion = key(SettingsKeys::newversion);
         ClipUserDefaults::setValue(newversion, Utils::appVersion());
         QVERIFY(!Utils::isNeedShowUpdate());
-        ClipUserDefaults::setValue(newversion, QStringLiteral("999.0"));
+        ClipUserDefaults::setValue(newversion, u"999.0"_s);
         QVERIFY(Utils::isNeedShowUpdate());
-        ClipUserDefaults::setValue(newversion, QStringLiteral("0.0.1"));
+        ClipUserDefaults::setValue(newversion, u"0.0.1"_s);
         QVERIFY(!Utils::isNeedShowUpdate());
         ClipUserDefaults::setValue(newversion, QString());
         QVERIFY(!Utils::isNeedShowUpdate());

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QString>
 
+#include <sys/stat.h>
+
 // Whole files as tests read and write them.
 namespace TestFiles {
 
@@ -22,6 +24,13 @@ inline bool write(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly)
            && file.write(bytes) == bytes.size();
+}
+
+// The permission bits of the path itself (a link is not followed); 0 when it does not exist.
+inline mode_t mode(const QString &path)
+{
+    struct stat info = {};
+    return lstat(QFile::encodeName(path).constData(), &info) == 0 ? (info.st_mode & 07777) : 0;
 }
 
 } // namespace TestFiles
