@@ -135,28 +135,23 @@ void TestServerIsolation::filesCannotBeFetchedOrReplaced()
     const QJsonObject mine = m_intruder->pushed(SyncClient::textRecord(u"intruder file"_s, 1700000000));
     QString host;
     HttpReply grant;
-    UploadForm form = m_intruder->uploadForm(mine.value("file_hash"_L1).toString(),
-                                             mine.value("file_id"_L1).toInteger(), &host, &grant);
+    const UploadForm form = m_intruder->uploadForm(mine.value("file_hash"_L1).toString(),
+                                                   mine.value("file_id"_L1).toInteger(), &host, &grant);
     QCOMPARE(grant.code(), 0);
     const QByteArray victimKey = "users/" + QByteArray::number(m_victim->userId()) + '/'
                                  + m_file.value("file_hash"_L1).toString().toUtf8();
-    const auto field = [&form](const QString &name, const QByteArray &value = {}) -> QByteArray {
-        for (auto &[key, old] : form) {
-            if (key == name && !value.isNull())
-                old = value;
-            if (key == name)
-                return old;
-        }
-        return {};
-    };
-    field(u"key"_s, victimKey);
-    QCOMPARE(m_intruder->postForm(host, form, "replaced").status, 403);
-    QJsonObject callback = QJsonDocument::fromJson(QByteArray::fromBase64(field(u"callback"_s))).object();
+    QCOMPARE(m_intruder->postForm(host, withField(form, u"key"_s, victimKey), "replaced").status, 403);
+    QJsonObject callback =
+        QJsonDocument::fromJson(QByteArray::fromBase64(field(form, u"callback"_s))).object();
     callback.insert(u"user_id"_s, m_victim->userId());
     callback.insert(u"file_hash"_s, m_file.value(u"file_hash"_s));
     callback.insert(u"file_id"_s, m_file.value(u"file_id"_s));
-    field(u"callback"_s, QJsonDocument(callback).toJson(QJsonDocument::Compact).toBase64());
-    QCOMPARE(m_intruder->postForm(host, form, "replaced").status, 403);
+    const QByteArray forged = QJsonDocument(callback).toJson(QJsonDocument::Compact).toBase64();
+    QCOMPARE(m_intruder
+                 ->postForm(host, withField(withField(form, u"key"_s, victimKey), u"callback"_s, forged),
+                            "replaced")
+                 .status,
+             403);
     verifyVictimUnchanged();
 }
 

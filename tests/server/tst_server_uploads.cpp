@@ -19,35 +19,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
 using Form = UploadForm;
-
-QByteArray fieldOf(const Form &form, const QString &name)
-{
-    for (const auto &[key, value] : form) {
-        if (key == name)
-            return value;
-    }
-    return {};
-}
-
-Form withField(Form form, const QString &name, const QByteArray &value)
-{
-    for (auto &[key, old] : form) {
-        if (key == name)
-            old = value;
-    }
-    return form;
-}
-
-Form withoutField(Form form, const QString &name)
-{
-    form.removeIf([&](const auto &pair) { return pair.first == name; });
-    return form;
-}
-
-} // namespace
 
 class TestServerUploads final : public QObject
 {
@@ -116,13 +88,12 @@ Form TestServerUploads::signedForm(const Clip &clip, qint64 expiration)
         return {};
     const QByteArray key =
         QJsonDocument::fromJson(secrets.readAll()).object().value(u"signing_key"_s).toString().toUtf8();
-    QJsonObject policy = QJsonDocument::fromJson(QByteArray::fromBase64(fieldOf(form, u"policy"_s))).object();
+    QJsonObject policy = QJsonDocument::fromJson(QByteArray::fromBase64(field(form, u"policy"_s))).object();
     policy.insert(u"expiration"_s, expiration);
     const QByteArray encoded = QJsonDocument(policy).toJson(QJsonDocument::Compact).toBase64();
-    const QByteArray signature =
-        QMessageAuthenticationCode::hash(encoded + '\n' + fieldOf(form, u"callback"_s), key,
-                                         QCryptographicHash::Sha256)
-            .toBase64();
+    const QByteArray signature = QMessageAuthenticationCode::hash(encoded + '\n' + field(form, u"callback"_s),
+                                                                  key, QCryptographicHash::Sha256)
+                                     .toBase64();
     return withField(withField(form, u"policy"_s, encoded), u"signature"_s, signature);
 }
 
@@ -145,12 +116,12 @@ void TestServerUploads::forgedFormsAreRefused()
     QString host;
     const Form form = grantedForm(clip, &host);
 
-    QByteArray signature = fieldOf(form, u"signature"_s);
+    QByteArray signature = field(form, u"signature"_s);
     signature[3] = signature[3] == 'A' ? 'B' : 'A';
     QCOMPARE(m_device->postForm(host, withField(form, u"signature"_s, signature), clip.payload).status, 403);
 
     // A policy widened by the sender no longer matches its signature.
-    QJsonObject policy = QJsonDocument::fromJson(QByteArray::fromBase64(fieldOf(form, u"policy"_s))).object();
+    QJsonObject policy = QJsonDocument::fromJson(QByteArray::fromBase64(field(form, u"policy"_s))).object();
     policy.insert(u"max_size"_s, 1LL << 40);
     const QByteArray widened = QJsonDocument(policy).toJson(QJsonDocument::Compact).toBase64();
     QCOMPARE(m_device->postForm(host, withField(form, u"policy"_s, widened), clip.payload).status, 403);
