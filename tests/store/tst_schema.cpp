@@ -158,76 +158,69 @@ private slots:
         });
     }
 
-    void twelveColumnLayoutIsUpgraded()
+    // Older layouts gain the missing columns and, when the hashes allow it, the unique index,
+    // keeping their rows; the start-up clean-up drops empty clips only.
+    void olderLayoutsAreUpgraded_data()
     {
-        Database db(scratchFile("old12.sqlite"));
-        createOldLayout(db, 12);
-        QVERIFY(db.exec(
-            "insert into History (content, timeStamp, file_hash, type) values ('one', 10, 'aaa', 'text_txt')"));
-        QVERIFY(db.exec("insert into History (content, timeStamp, file_hash, type, history_id) "
-                        "values ('two', 20, 'bbb', 'text_txt', 7)"));
-
-        HistorySchema::setUp(db);
-
-        QCOMPARE(db.columns(u"History"_s), kColumns);
-        QVERIFY(indexNames(db).contains(u"History_file_hash_category"_s));
-        QCOMPARE(
-            count(db,
-                  "select count(*) from History where category = 'history' and secert = 0 and favourite = 0"),
-            2);
-        QCOMPARE(count(db, "select history_id from History where file_hash = 'bbb'"), 7);
-        QCOMPARE(count(db, "select count(*) from sqlite_master where name = 'History2'"), 0);
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<QStringList>("setUp");
+        QTest::addColumn<QByteArray>("rowsQuery");
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<bool>("uniqueIndex");
+        const QString index =
+            u"CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category)"_s;
+        QTest::newRow("twelve columns")
+            << 12
+            << QStringList{u"insert into History (content, timeStamp, file_hash) values ('one', 10, 'aaa')"_s,
+                           u"insert into History (content, file_hash, history_id) values ('two', 'bbb', 7)"_s}
+            << QByteArray("select content || ':' || history_id from History "
+                          "where category = 'history' and secert = 0 and favourite = 0")
+            << u"one:0,two:7"_s << true;
+        QTest::newRow("lacking only favourite")
+            << 14
+            << QStringList{index,
+                           u"insert into History (content, file_hash, secert, category) values ('x', 'c', 1, 'favourite')"_s}
+            << QByteArray("select file_hash || secert || category || favourite from History")
+            << u"c1favourite0"_s << true;
+        QTest::newRow("duplicate hashes")
+            << 12
+            << QStringList{u"insert into History (content, file_hash) values ('one', 'same')"_s,
+                           u"insert into History (content, file_hash) values ('two', 'same')"_s}
+            << QByteArray("select content from History where file_hash = 'same'") << u"one,two"_s << false;
+        // Very old databases allowed NULL content.
+        QTest::newRow("clean-up")
+            << -15
+            << QStringList{index, u"insert into History (content, file_hash) values ('keep', 'k1')"_s,
+                           u"insert into History (content, file_hash) values (NULL, 'n1')"_s,
+                           u"insert into History (content, file_hash) values ('', '%1')"_s.arg(
+                               QLatin1String(kEmptyHash)),
+                           u"insert into History (content, file_hash, category) values ('', '%1', 'favourite')"_s
+                               .arg(QLatin1String(kEmptyHash))}
+            << QByteArray("select file_hash from History") << u"k1"_s << true;
     }
 
-    void layoutLackingOnlyFavouriteGainsIt()
+    void olderLayoutsAreUpgraded()
     {
-        Database db(scratchFile("nofav.sqlite"));
-        createOldLayout(db, 14);
-        QVERIFY(db.exec("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category);"));
-        QVERIFY(db.exec(
-            "insert into History (content, file_hash, secert, category) values ('x', 'ccc', 1, 'favourite')"));
+        QFETCH(int, columns);
+        QFETCH(QStringList, setUp);
+        QFETCH(QByteArray, rowsQuery);
+        QFETCH(QString, rows);
+        QFETCH(bool, uniqueIndex);
+        Database db(m_scratch.filePath(QString::fromLatin1(QTest::currentDataTag()) + u".sqlite"_s));
+        createOldLayout(db, std::abs(columns), columns < 0);
+        for (const QString &statement : setUp)
+            QVERIFY(db.exec(statement));
 
-        HistorySchema::setUp(db);
+        QVERIFY(HistorySchema::setUp(db));
 
         QCOMPARE(db.columns(u"History"_s), kColumns);
-        QCOMPARE(count(db, "select count(*) from History where file_hash = 'ccc' and secert = 1 "
-                           "and category = 'favourite' and favourite = 0"),
-                 1);
-        QVERIFY(
-            !db.exec("insert into History (content, file_hash, category) values ('y', 'ccc', 'favourite')"));
-    }
-
-    void duplicateHashesInOldLayoutKeepRowsWithoutUniqueIndex()
-    {
-        Database db(scratchFile("dups.sqlite"));
-        createOldLayout(db, 12);
-        QVERIFY(db.exec("insert into History (content, file_hash) values ('one', 'same')"));
-        QVERIFY(db.exec("insert into History (content, file_hash) values ('two', 'same')"));
-
-        HistorySchema::setUp(db);
-
-        QCOMPARE(db.columns(u"History"_s), kColumns);
-        QCOMPARE(count(db, "select count(*) from History where file_hash = 'same'"), 2);
-        QVERIFY(!indexNames(db).contains(u"History_file_hash_category"_s));
-    }
-
-    void startUpCleanUpDropsEmptyClipsOnly()
-    {
-        Database db(scratchFile("cleanup.sqlite"));
-        createOldLayout(db, 15, true);
-        QVERIFY(db.exec("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category);"));
-        QVERIFY(db.exec("insert into History (content, file_hash) values ('keep', 'k1')"));
-        QVERIFY(db.exec("insert into History (content, file_hash) values (NULL, 'n1')"));
-        for (const QString &category : {u"history"_s, u"favourite"_s})
-            QVERIFY(db.exec("insert into History (content, file_hash, category) values ('', ?, ?)",
-                            {QString::fromLatin1(kEmptyHash), category}));
-
-        HistorySchema::setUp(db);
-
-        QCOMPARE(count(db, "select count(*) from History"), 1);
-        QCOMPARE(count(db, "select count(*) from History where file_hash = 'k1'"), 1);
-        QCOMPARE(db.columns(u"History"_s), kColumns);
-        QVERIFY(indexNames(db).contains(u"History_file_hash_category"_s));
+        QVERIFY(!db.hasTable(u"History2"_s));
+        QCOMPARE(indexNames(db).contains(u"History_file_hash_category"_s), uniqueIndex);
+        QStringList found;
+        SqlQuery query = db.query(QByteArray(rowsQuery + " order by 1").constData());
+        while (query.next())
+            found << query.text(0).value_or(u"NULL"_s);
+        QCOMPARE(found.join(QLatin1Char(',')), rows);
     }
 
     void unopenableDatabaseRunsWorkWithoutConnection()
