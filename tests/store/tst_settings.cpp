@@ -77,21 +77,15 @@ private slots:
         QTest::addColumn<QString>("one");
         QTest::addColumn<QString>("two");
         QTest::addColumn<QString>("larger");
-        QTest::newRow("same length") << "1.2.3"
-                                     << "1.10.0"
-                                     << "1.10.0";
-        QTest::newRow("trailing zero equal") << "1.2"
-                                             << "1.2.0"
-                                             << "";
-        QTest::newRow("extra component") << "1.2.1"
-                                         << "1.2"
-                                         << "1.2.1";
-        QTest::newRow("leading digits") << "2.0beta"
-                                        << "1.9"
-                                        << "2.0beta";
-        QTest::newRow("no digits counts as 0") << "1.x"
-                                               << "1.0"
-                                               << "";
+        const auto row = [](const char *tag, const char *one, const char *two, const char *larger) {
+            QTest::newRow(tag) << QString::fromLatin1(one) << QString::fromLatin1(two)
+                               << QString::fromLatin1(larger);
+        };
+        row("same length", "1.2.3", "1.10.0", "1.10.0");
+        row("trailing zero equal", "1.2", "1.2.0", "");
+        row("extra component", "1.2.1", "1.2", "1.2.1");
+        row("leading digits", "2.0beta", "1.9", "2.0beta");
+        row("no digits counts as 0", "1.x", "1.0", "");
     }
 
     void versionComparison()
