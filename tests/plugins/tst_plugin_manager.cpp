@@ -191,7 +191,7 @@ private slots:
         QVERIFY(PackageBuilder::writePluginFolder(
             m_packages.path(), u"Bad"_s, PackageBuilder::infoLua("id", "Bad"), "function main( end"));
         QVERIFY(!PluginPacker::pack(m_packages.path() + u"/Bad"_s, archive, &error));
-        QVERIFY(error.contains(QLatin1String("main.lua")));
+        QVERIFY(error.contains("main.lua"_L1));
     }
 };
 

@@ -83,19 +83,19 @@ private slots:
         const QString archive = path(u"broken.cpk"_s);
         const QByteArray content(4000, 'A');
         QList<Entry> entries{Entry{"dir/", {}}, Entry{"dir/file.txt", content}};
-        if (damage == QLatin1String("clash"))
+        if (damage == "clash"_L1)
             entries << Entry{"dir", "a file where a folder is"};
         QVERIFY(PackageBuilder::writeZip(archive, entries, true));
         QByteArray bytes = TestFiles::read(archive);
-        if (damage == QLatin1String("garbage"))
+        if (damage == "garbage"_L1)
             bytes = "this is no zip archive at all";
-        else if (damage == QLatin1String("empty"))
+        else if (damage == "empty"_L1)
             bytes.clear();
-        else if (damage == QLatin1String("cut"))
+        else if (damage == "cut"_L1)
             bytes.truncate(bytes.size() / 2);
-        else if (damage == QLatin1String("flip"))
+        else if (damage == "flip"_L1)
             bytes[bytes.indexOf(content) + 1000] = 'B';
-        else if (damage == QLatin1String("size")) {
+        else if (damage == "size"_L1) {
             // Raise the uncompressed size in the local and the central header of the file entry.
             for (const QByteArray &signature : {QByteArray("PK\x03\x04", 4), QByteArray("PK\x01\x02", 4)}) {
                 const int header = bytes.indexOf(signature, bytes.indexOf(signature) + 1);

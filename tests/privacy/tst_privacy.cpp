@@ -135,7 +135,7 @@ private slots:
     void defaultScript()
     {
         const std::optional<QString> script = AdvancePrivacyManager::defaultScript();
-        QVERIFY(script && script->contains(QLatin1String("function main")));
+        QVERIFY(script && script->contains("function main"_L1));
         AdvancePrivacyManager manager;
         QCOMPARE(manager.testScript(*script), std::nullopt);
         QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"我的密码是123"_s), 1);

@@ -129,11 +129,11 @@ void TestServerInput::refusals()
     QFETCH(int, status);
 
     HttpReply reply;
-    if (method == QLatin1String("GET"))
+    if (method == "GET"_L1)
         reply = m_device->get(endpoint, extra);
-    else if (method == QLatin1String("POST"))
+    else if (method == "POST"_L1)
         reply = m_device->post(endpoint, body, extra);
-    else if (method == QLatin1String("PUT"))
+    else if (method == "PUT"_L1)
         reply = m_device->put(endpoint, QJsonDocument::fromJson(body).object());
     else
         reply = m_device->del(endpoint, extra);

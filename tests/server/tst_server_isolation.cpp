@@ -200,7 +200,7 @@ void TestServerIsolation::brokerKeepsTopicsApart()
         0);
 
     const auto isDelete = [](const MqttListener::Message &m) {
-        return m.json.value(u"protocol"_s).toString() == QLatin1String("history_delete");
+        return m.json.value(u"protocol"_s).toString() == "history_delete"_L1;
     };
     QVERIFY(victim.waitFor(isDelete));
     QVERIFY(intruder.waitFor(isDelete));

@@ -210,12 +210,7 @@ private slots:
         const QJsonObject favourites = DBKeeper::getSyncFavourite();
         QVERIFY(favourites.isEmpty()); // history id was dropped
         QVERIFY(DBKeeper::updateHistoryID(8, 0, u"h"_s));
-        QCOMPARE(DBKeeper::getSyncFavourite()
-                     .value(QLatin1String("8"))
-                     .toObject()
-                     .value(QLatin1String("favourite"))
-                     .toInt(),
-                 9);
+        QCOMPARE(DBKeeper::getSyncFavourite().value("8"_L1).toObject().value("favourite"_L1).toInt(), 9);
         QCOMPARE(DBKeeper::getClipObjectWithHistoryID(8, Category::favourite)->hash(), u"h"_s);
     }
 

@@ -156,7 +156,7 @@ private slots:
         clip.save();
         QCOMPARE(storedColumn(u"h8"_s, Category::history, "deviceName").toString(), QString());
         QVERIFY(storedColumn(u"h8"_s, Category::history, "deviceName").isValid());
-        QCOMPARE(clip.toJson().value(QLatin1String("device_name")).toString(), QString());
+        QCOMPARE(clip.toJson().value("device_name"_L1).toString(), QString());
     }
 
     void jsonFormLeavesOutAbsentAndLocalFields()
@@ -166,13 +166,13 @@ private slots:
         clip.change_timestamp = 5;
         clip.secert = true;
         const QJsonObject json = clip.toJson();
-        QVERIFY(!json.contains(QLatin1String("file_name")));
-        QVERIFY(!json.contains(QLatin1String("history_id")));
+        QVERIFY(!json.contains("file_name"_L1));
+        QVERIFY(!json.contains("history_id"_L1));
         for (const char *local : {"secert", "category", "file_size", "local_file_ok", "change_timestamp"})
             QVERIFY2(!json.contains(QLatin1String(local)), local);
-        QCOMPARE(json.value(QLatin1String("timestamp")).toDouble(), 1700000000.0);
-        QCOMPARE(json.value(QLatin1String("type")).toString(), u"text_txt"_s);
-        QCOMPARE(json.value(QLatin1String("file_ready")).toInt(), 0);
+        QCOMPARE(json.value("timestamp"_L1).toDouble(), 1700000000.0);
+        QCOMPARE(json.value("type"_L1).toString(), u"text_txt"_s);
+        QCOMPARE(json.value("file_ready"_L1).toInt(), 0);
     }
 
     void jsonInputIsLenient()
@@ -192,7 +192,7 @@ private slots:
         QCOMPARE(clip->category, Category::history); // never taken from JSON
 
         const std::optional<HistoryModel> noHash =
-            HistoryModel::fromJson(QJsonObject{{QLatin1String("content"), QLatin1String("x")}});
+            HistoryModel::fromJson(QJsonObject{{"content"_L1, "x"_L1}});
         QVERIFY(noHash && !noHash->file_hash);
         QVERIFY(!HistoryModel::fromJson(QJsonValue(QJsonArray())));
     }

@@ -92,7 +92,7 @@ QStringList contents(Database &db)
 void createFullTable(Database &db, const char *table, bool uniqueIndex)
 {
     createOldLayout(db, 15);
-    if (QLatin1String(table) != QLatin1String("History"))
+    if (QLatin1String(table) != "History"_L1)
         QVERIFY(db.exec(u"ALTER TABLE History RENAME TO %1"_s.arg(QLatin1String(table))));
     if (uniqueIndex)
         QVERIFY(db.exec(u"CREATE UNIQUE INDEX History_file_hash_category ON %1(file_hash, category)"_s.arg(
@@ -120,11 +120,11 @@ StoreRun startStore(const QString &dataFolder, const QString &configFolder, cons
         return run;
     const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'));
     for (const QString &line : lines) {
-        if (line.startsWith(QLatin1String("state=")))
+        if (line.startsWith("state="_L1))
             run.state = line.mid(6).toInt();
-        else if (line.startsWith(QLatin1String("alert=")))
+        else if (line.startsWith("alert="_L1))
             run.alerts << line.mid(6);
-        else if (line.startsWith(QLatin1String("rows=")))
+        else if (line.startsWith("rows="_L1))
             run.rows = line.mid(5).toInt();
     }
     run.logLines = int(process.readAllStandardError().count('\n'));

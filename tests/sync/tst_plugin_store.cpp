@@ -244,16 +244,16 @@ private slots:
     {
         QFETCH(QString, name);
         const QByteArray bundleId = "org.example." + name.toUtf8();
-        if (name == QLatin1String("garbage")) {
+        if (name == "garbage"_L1) {
             QVERIFY(m_store->publishBytes(name, bundleId, "9.0", QByteArray(4096, 'x')));
-        } else if (name == QLatin1String("climber")) {
+        } else if (name == "climber"_L1) {
             QVERIFY(m_store->publishZip(
                 name, bundleId,
                 {{"Payload/", {}},
                  {"Payload/../../../escaped.cplugin/", {}},
                  {"Payload/../../../escaped.cplugin/info.lua", PackageBuilder::infoLua(bundleId, "climber")},
                  {"Payload/../../../escaped.cplugin/main.lua", "function main(t) return t end"}}));
-        } else if (name == QLatin1String("empty")) {
+        } else if (name == "empty"_L1) {
             QVERIFY(
                 m_store->publishZip(name, bundleId, {{"Payload/", {}}, {"Payload/readme.txt", "nothing"}}));
         } else {
@@ -262,7 +262,7 @@ private slots:
         QVERIFY(refresh());
         const QString url = urlOf(QString::fromUtf8(bundleId));
         QVERIFY(!url.isEmpty());
-        if (name == QLatin1String("vanished"))
+        if (name == "vanished"_L1)
             m_store->withdraw(name);
         const QStringList cachedBefore = cacheFiles();
         const PluginManager::PluginDict before = PluginManager::sharedInstance().listUserPlugins();

@@ -175,7 +175,7 @@ private slots:
         QVERIFY(!SyncServer::setStoredAddress(u"sync.example.org"_s));
         QCOMPARE(SyncServer::storedAddress(), u"https://sync.example.org/api"_s);
         QVERIFY(SyncServer::setStoredAddress(QString()));
-        QVERIFY(SyncServer::baseURL().startsWith(QLatin1String("http")));
+        QVERIFY(SyncServer::baseURL().startsWith("http"_L1));
         QVERIFY(!SyncServer::baseURL().endsWith(QLatin1Char('/')));
     }
 
@@ -368,7 +368,7 @@ private slots:
 
         ServerHarness secure;
         QVERIFY(secure.start({{}, certificates.pem(u"server"_s), certificates.key(u"server"_s)}));
-        QVERIFY(secure.apiUrl().startsWith(QLatin1String("https://127.0.0.1:")));
+        QVERIFY(secure.apiUrl().startsWith("https://127.0.0.1:"_L1));
         useService(secure.apiUrl());
 
         const auto refused = [](const RequestOutcome &outcome) {

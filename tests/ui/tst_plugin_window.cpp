@@ -137,7 +137,7 @@ private slots:
         Q_EMIT clipMenu->aboutToShow();
         QAction *shout = nullptr;
         for (QAction *item : clipMenu->actions()) {
-            if (item->text() == QLatin1String("shout"))
+            if (item->text() == "shout"_L1)
                 shout = item;
         }
         QVERIFY(shout);
