@@ -3,6 +3,7 @@
 #include "RecordingHttpServer.h"
 #include "RequestOutcome.h"
 #include "ServerHarness.h"
+#include "SyncClient.h"
 #include "TestCertificates.h"
 #include "TestDirs.h"
 #include "menu/ClipFixtures.h"
@@ -357,7 +358,8 @@ private slots:
         QTRY_COMPARE(m_logouts, logoutsBefore + 1);
     }
 
-    // TLS: the certificate must chain to a trusted authority and name the host.
+    // TLS: the certificate must chain to a trusted authority and name the host; the service's
+    // upload host is HTTPS as well.
     void certificatesAreVerified()
     {
         TestCertificates certificates;
@@ -382,6 +384,18 @@ private slots:
         // The authority that signed it: accepted.
         SyncServer::setStoredCAFile(certificates.pem(u"ours"_s));
         QCOMPARE(sendAndWait(make<InitRequestManager>()).code(), 0);
+        // The upload form of an HTTPS service names an HTTPS host, and payloads travel over it.
+        SyncClient device(secure.origin(), u"tlsDevice"_s, certificates.pem(u"ours"_s));
+        QCOMPARE(device.registerUser(u"tls@example.org"_s, u"pw"_s).code(), 0);
+        const QByteArray payload("payload over TLS");
+        QJsonObject record = SyncClient::textRecord(u"over TLS"_s, 1700000000);
+        record.insert(u"file_hash"_s, SyncClient::md5Hex(payload));
+        const QJsonObject stored = device.pushed(record);
+        QString host;
+        device.uploadForm(SyncClient::md5Hex(payload), stored.value("file_id"_L1).toInteger(), &host);
+        QVERIFY(host.startsWith("https://127.0.0.1:"_L1));
+        QCOMPARE(device.upload(stored, payload).code(), 0);
+        QCOMPARE(device.download(stored).body, payload);
         // And trust does not outlive the CA file.
         SyncServer::setStoredCAFile(certificates.pem(u"theirs"_s));
         QVERIFY(refused(sendAndWait(make<InitRequestManager>())));
