@@ -20,29 +20,6 @@ using namespace Qt::StringLiterals;
 
 using namespace CaptureTest;
 
-namespace {
-
-// Privacy rules with fixed answers, and a record of what they were asked.
-class FixedPrivacy final : public ClipPrivacy
-{
-public:
-    std::optional<int> advanced;
-    bool secretText = false;
-    bool secretFiles = false;
-    QStringList asked;
-
-    std::optional<int> advancedAnswer(const QString &family, const QString &extension,
-                                      const QString &content) override
-    {
-        asked << family + QLatin1Char('|') + extension + QLatin1Char('|') + content;
-        return advanced;
-    }
-    bool isSecretText(const QString &) override { return secretText; }
-    bool isFileSecret() override { return secretFiles; }
-};
-
-} // namespace
-
 class TestCapture final : public QObject
 {
     Q_OBJECT
@@ -321,43 +298,6 @@ private slots:
         QCOMPARE(thumbnailSize(row.content.value_or(QString())), QSize(60, 40));
         QCOMPARE(readArchive(PathHelper::getZipsFilePath(row.hash())).value(0).content, tiff);
         // The round trip through the clipboard is in tst_capture_x11, on the real one.
-    }
-
-    void privacyDecisions()
-    {
-        auto owned = std::make_unique<FixedPrivacy>();
-        FixedPrivacy &privacy = *owned;
-        m_controller->setPrivacy(std::move(owned));
-        const auto newestIsSecret = [] { return historyRows().first().isSecret(); };
-
-        // Without the advanced mode: keyword rules for text, the file switch for files.
-        privacy.secretText = true;
-        privacy.secretFiles = true;
-        copyText(u"password 1234"_s);
-        QVERIFY(newestIsSecret());
-        m_clipboard->setImage(gradientImage(4, 4));
-        poll();
-        QVERIFY(!newestIsSecret());
-        const QString path = makeFile(u"keys.txt"_s, "keys");
-        copyFile(path);
-        QVERIFY(newestIsSecret());
-        QCOMPARE(privacy.asked,
-                 QStringList({u"text||password 1234"_s, u"image|data|image data"_s, u"file|txt|"_s + path}));
-
-        // The advanced answer wins (tst_privacy maps each answer); -1 drops the clip but the
-        // menu is still rebuilt.
-        privacy.advanced = 0;
-        copyText(u"ordinary"_s);
-        QVERIFY(!newestIsSecret());
-        privacy.advanced = -1;
-        const qsizetype stored = historyRows().size();
-        QCoreApplication::processEvents();
-        const int builds = m_menuBuilds;
-        copyText(u"dropped"_s);
-        copyFile(path);
-        QCOMPARE(historyRows().size(), stored);
-        QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(md5_hex(u"dropped"_s))));
-        QTRY_COMPARE(m_menuBuilds, builds + 2);
     }
 
     void signOutKeepsOnlyTheCurrentContent()

@@ -1,15 +1,23 @@
 // Privacy rules on a real settings file: the keyword lists and their pattern, the keyword
-// analysis of texts, and the advanced privacy script in real Lua states.
+// analysis of texts, the advanced privacy script in real Lua states, and the rules applied by
+// the real capture.
 #include "TestDirs.h"
+#include "TestFiles.h"
 #include "app/PrivacyCapture.h"
+#include "capture/ClipController.h"
+#include "platform/MemoryPasteboard.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PrivacyRules.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
+#include "store/DBKeeper.h"
+#include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "support/LuaDeadline.h"
+#include "support/Md5.h"
 
+#include <QImage>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -230,39 +238,72 @@ private slots:
         QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"hello"_s), 0);
     }
 
-    void decisionAtCapture()
+    // The rules as the capture applies them: the real capture over an in-memory clipboard and
+    // this test's store.
+    void rulesAtCapture()
     {
-        using Decision = ClipPrivacy::Decision;
-        PrivacyCapture rules;
-        const auto text = [&](const char *content) {
-            return rules.decide(ClipFamily::Text, QString(), QString::fromUtf8(content));
+        MemoryPasteboard clipboard;
+        ClipController capture(clipboard);
+        qint64 now = 1000;
+        int builds = 0;
+        capture.setClock([&now] { return ++now; });
+        capture.setMenuRebuild([&builds] { ++builds; });
+        capture.setPrivacy(std::make_unique<PrivacyCapture>());
+        QTemporaryDir files;
+        int copies = 0;
+        // Copies a new clip of this family; answers whether it was stored as a secret, and
+        // nothing when it was dropped.
+        const auto copy = [&](ClipFamily family, const QString &text = {}) -> std::optional<bool> {
+            ++copies;
+            if (family == ClipFamily::Text) {
+                clipboard.setString(text);
+            } else if (family == ClipFamily::Image) {
+                QImage image(4, 4, QImage::Format_RGB32);
+                image.fill(QColor(copies, 0, 0));
+                clipboard.setImage(image);
+            } else {
+                const QString path = files.filePath(u"keys%1.txt"_s.arg(copies));
+                TestFiles::write(path, QByteArray::number(copies));
+                clipboard.setFilePaths({path});
+            }
+            const qint64 before = now;
+            capture.seekClipboard();
+            const HistoryModel newest = DBKeeper::getAllHistoryAtCategory(Category::history, 1).value(0);
+            return newest.timestamp.value_or(0) > before ? std::optional<bool>(newest.isSecret())
+                                                         : std::nullopt;
         };
-        const auto image = [&] { return rules.decide(ClipFamily::Image, u"data"_s, u"image data"_s); };
-        const auto file = [&] { return rules.decide(ClipFamily::File, u"pdf"_s, u"/a.pdf"_s); };
 
         // The simple rules: keywords for texts, never for images, the switch for files.
-        QCOMPARE(text("我的密码是123"), Decision::Secret);
-        QCOMPARE(text("hello"), Decision::Ordinary);
-        QCOMPARE(image(), Decision::Ordinary);
-        QCOMPARE(file(), Decision::Secret);
+        QCOMPARE(copy(ClipFamily::Text, u"我的密码是123"_s), true);
+        QCOMPARE(copy(ClipFamily::Text, u"hello"_s), false);
+        QCOMPARE(copy(ClipFamily::Image), false);
+        QCOMPARE(copy(ClipFamily::File), true);
         Utils::setFileAsSecert(false);
-        QCOMPARE(file(), Decision::Ordinary);
+        QCOMPARE(copy(ClipFamily::File), false);
         Utils::setAnalySecert(false);
-        QCOMPARE(text("我的密码是123"), Decision::Ordinary);
+        QCOMPARE(copy(ClipFamily::Text, u"我的密码是456"_s), false);
 
-        // The advanced mode: the script alone decides, for every kind of clip.
-        Utils::setAdvancePrivacy(true);
-        AdvancePrivacyManager &script = AdvancePrivacyManager::sharedInstance();
-        script.setScriptContent(u"function main() return 1 end"_s);
-        QCOMPARE(image(), Decision::Secret);
-        QCOMPARE(file(), Decision::Secret);
-        script.setScriptContent(u"function main(from) if from == 'image' then return -1 end return 0 end"_s);
-        QCOMPARE(image(), Decision::Drop);
-        QCOMPARE(text("hello"), Decision::Ordinary);
+        // The advanced mode: the script alone decides, for every kind of clip, from the family,
+        // the extension and the content (the text, "image data", the file's path).
         Utils::setAnalySecert(true);
-        QCOMPARE(text("我的密码是123"), Decision::Ordinary);
+        Utils::setAdvancePrivacy(true);
+        AdvancePrivacyManager::sharedInstance().setScriptContent(
+            u"function main(from, ext, content)\n"
+            "  if from == 'image' and ext == 'data' and content == 'image data' then return -1 end\n"
+            "  if from == 'file' and ext == 'txt' and content:find('/keys', 1, true) then return 1 end\n"
+            "  if from == 'text' and ext == '' and content == 'drop me' then return -1 end\n"
+            "  return 0\nend"_s);
+        QCOMPARE(copy(ClipFamily::Text, u"我的密码是789"_s), false);
+        QCOMPARE(copy(ClipFamily::File), true);
+        QCoreApplication::processEvents();
+        const int buildsBefore = builds;
+        QCOMPARE(copy(ClipFamily::Image), std::nullopt);
+        QCOMPARE(copy(ClipFamily::Text, u"drop me"_s), std::nullopt);
+        QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(md5_hex(u"drop me"_s))));
+        // A dropped clip still rebuilds the menu.
+        QTRY_COMPARE(builds, buildsBefore + 2);
         Utils::setAdvancePrivacy(false);
-        QCOMPARE(image(), Decision::Ordinary);
+        QCOMPARE(copy(ClipFamily::Image), false);
     }
 
     void globalsPersistBetweenLoads()
