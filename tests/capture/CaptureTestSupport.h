@@ -1,6 +1,7 @@
 #pragma once
 
 // Helpers shared by the capture tests: the stored rows and payloads, and test images.
+#include "TestFiles.h"
 #include "ZipReading.h"
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
@@ -13,8 +14,7 @@ namespace CaptureTest {
 
 inline QByteArray payload(const QString &hash)
 {
-    QFile file(PathHelper::getBaseFilePath(hash));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return TestFiles::read(PathHelper::getBaseFilePath(hash));
 }
 
 // Every history row, newest first, and the one with this hash.

@@ -16,30 +16,9 @@
 
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace CaptureTest;
-
-namespace {
-
-// Privacy rules with fixed answers, and a record of what they were asked.
-class FixedPrivacy final : public ClipPrivacy
-{
-public:
-    std::optional<int> advanced;
-    bool secretText = false;
-    bool secretFiles = false;
-    QStringList asked;
-
-    std::optional<int> advancedAnswer(const QString &family, const QString &extension,
-                                      const QString &content) override
-    {
-        asked << family + QLatin1Char('|') + extension + QLatin1Char('|') + content;
-        return advanced;
-    }
-    bool isSecretText(const QString &) override { return secretText; }
-    bool isFileSecret() override { return secretFiles; }
-};
-
-} // namespace
 
 class TestCapture final : public QObject
 {
@@ -65,8 +44,7 @@ private:
     QString makeFile(const QString &name, const QByteArray &bytes)
     {
         const QString path = m_files.filePath(name);
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? path : QString();
+        return TestFiles::write(path, bytes) ? path : QString();
     }
 
     // One poll, a second after the last; a copy in another program is followed by one.
@@ -114,15 +92,15 @@ private slots:
 
     void textBecomesAHistoryRow()
     {
-        const QString text = QStringLiteral("Hello\n  clipboard, 你好");
+        const QString text = u"Hello\n  clipboard, 你好"_s;
         const QByteArray bytes = text.toUtf8();
         copyText(text);
         const QList<HistoryModel> rows = historyRows();
         QCOMPARE(rows.size(), 1);
         const HistoryModel &row = rows.first();
         QCOMPARE(row.hash(), md5_hex(bytes));
-        QCOMPARE(row.typeName(), QStringLiteral("text_txt"));
-        QCOMPARE(row.content.value_or(QString()), QStringLiteral("Hello clipboard, 你好"));
+        QCOMPARE(row.typeName(), u"text_txt"_s);
+        QCOMPARE(row.content.value_or(QString()), u"Hello clipboard, 你好"_s);
         QCOMPARE(row.timestamp.value_or(0), m_now);
         QCOMPARE(row.local_file_ok.value_or(0), 1);
         QCOMPARE(row.file_size.value_or(0.0), double(bytes.size()));
@@ -136,7 +114,7 @@ private slots:
         QTRY_COMPARE(m_menuBuilds, 1);
 
         // The text stops at a NUL character.
-        copyText(QStringLiteral("before") + QChar(u'\0') + QStringLiteral("after"));
+        copyText(u"before"_s + QChar(u'\0') + u"after"_s);
         QCOMPARE(historyRows().first().hash(), md5_hex(QByteArray("before")));
         QCOMPARE(payload(historyRows().first().hash()), QByteArray("before"));
     }
@@ -154,7 +132,7 @@ private slots:
         QCOMPARE(m_historyRuns, 0);
         QTRY_COMPARE(m_menuBuilds, 2); // not for counter 0: nothing was ever copied
 
-        copyText(QStringLiteral("already there"));
+        copyText(u"already there"_s);
         poll();
         QCOMPARE(m_historyRuns, 1);
         QTRY_COMPARE(m_menuBuilds, 3);
@@ -182,20 +160,20 @@ private slots:
     {
         const auto top = [] { return historyRows().value(0).hash(); };
         ClipUserDefaults::setValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), 10);
-        m_clipboard->setString(QStringLiteral("there at start"));
+        m_clipboard->setString(u"there at start"_s);
         startController();
         QCOMPARE(m_controller->pollInterval(), 10000);
         QCOMPARE(m_historyRuns, 0);
         QTRY_COMPARE_WITH_TIMEOUT(m_historyRuns, 1, 5000);
-        QCOMPARE(top(), md5_hex(QStringLiteral("there at start")));
+        QCOMPARE(top(), md5_hex(u"there at start"_s));
 
         m_now += 1;
-        m_clipboard->setString(QStringLiteral("first"));
-        m_clipboard->setString(QStringLiteral("second"));
-        m_clipboard->setString(QStringLiteral("third"));
+        m_clipboard->setString(u"first"_s);
+        m_clipboard->setString(u"second"_s);
+        m_clipboard->setString(u"third"_s);
         QCOMPARE(m_historyRuns, 1); // not inside the copying code
         QTRY_COMPARE_WITH_TIMEOUT(m_historyRuns, 2, 5000);
-        QCOMPARE(top(), md5_hex(QStringLiteral("third")));
+        QCOMPARE(top(), md5_hex(u"third"_s));
         QCOMPARE(historyRows().size(), 2);
         m_controller->seekClipboard(); // the timer's tick
         QCoreApplication::processEvents();
@@ -205,9 +183,9 @@ private slots:
         ClipUserDefaults::setValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), 0.1);
         m_controller->startClipObserver();
         m_now += 1;
-        m_clipboard->setString(QStringLiteral("found by the timer"));
+        m_clipboard->setString(u"found by the timer"_s);
         QTRY_COMPARE(m_historyRuns, 3);
-        QCOMPARE(top(), md5_hex(QStringLiteral("found by the timer")));
+        QCOMPARE(top(), md5_hex(u"found by the timer"_s));
         ClipUserDefaults::remove(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED));
     }
 
@@ -215,16 +193,16 @@ private slots:
     // fields; content kept only as a favourite gets a history row.
     void storedContentMovesToTopWithoutNewRow()
     {
-        const QString alpha = md5_hex(QStringLiteral("alpha"));
-        saveFavourite(QStringLiteral("alpha"));
-        copyText(QStringLiteral("alpha"));
+        const QString alpha = md5_hex(u"alpha"_s);
+        saveFavourite(u"alpha"_s);
+        copyText(u"alpha"_s);
         QCOMPARE(historyRows().size(), 1);
-        copyText(QStringLiteral("beta"));
+        copyText(u"beta"_s);
         HistoryModel stored;
         stored.file_hash = alpha;
         stored.signSecert(true);
         DBKeeper::updateHistoryID(77, 5, alpha);
-        copyText(QStringLiteral("alpha"));
+        copyText(u"alpha"_s);
 
         const QList<HistoryModel> rows = historyRows();
         QCOMPARE(rows.size(), 2);
@@ -246,11 +224,11 @@ private slots:
         QTest::addColumn<bool>("crowded"); // among other files, an image and a text
         const auto row = [](const char *tag, const QString &name, qsizetype size, const QString &type,
                             bool crowded) { QTest::newRow(tag) << name << size << type << crowded; };
-        row("extension", QStringLiteral("report.pdf"), 3000, QStringLiteral("file_pdf+zip"), false);
-        row("no extension", QStringLiteral("README"), 7, QStringLiteral("file_unknow+zip"), false);
-        row("at the size limit", QStringLiteral("limit.bin"), 5767168, QStringLiteral("file_bin+zip"), false);
+        row("extension", u"report.pdf"_s, 3000, u"file_pdf+zip"_s, false);
+        row("no extension", u"README"_s, 7, u"file_unknow+zip"_s, false);
+        row("at the size limit", u"limit.bin"_s, 5767168, u"file_bin+zip"_s, false);
         // Only the first file counts, and a file URL beats an image and a text.
-        row("first of several", QStringLiteral("one.txt"), 3, QStringLiteral("file_txt+zip"), true);
+        row("first of several", u"one.txt"_s, 3, u"file_txt+zip"_s, true);
     }
     void fileBecomesAFileClipWithArchive()
     {
@@ -260,7 +238,7 @@ private slots:
         QFETCH(bool, crowded);
         const QByteArray bytes(size, 'f');
         if (crowded)
-            m_clipboard->setContent({makeFile(name, bytes), makeFile(QStringLiteral("two.txt"), "two")},
+            m_clipboard->setContent({makeFile(name, bytes), makeFile(u"two.txt"_s, "two")},
                                     gradientImage(8, 8), name);
         else
             m_clipboard->setFilePaths({makeFile(name, bytes)});
@@ -285,17 +263,16 @@ private slots:
     void filesThatAreNoClips()
     {
         const QStringList payloads = QDir(PathHelper::getBaseFilePath()).entryList(QDir::Files);
-        QVERIFY(QDir(m_files.path()).mkdir(QStringLiteral("folder")));
+        QVERIFY(QDir(m_files.path()).mkdir(u"folder"_s));
         // A pipe would block the capture forever.
-        const QString fifo = m_files.filePath(QStringLiteral("pipe"));
+        const QString fifo = m_files.filePath(u"pipe"_s);
         QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        QStringList paths{m_files.filePath(QStringLiteral("folder")),
-                          m_files.filePath(QStringLiteral("missing.txt")), fifo,
-                          makeFile(QStringLiteral("big.bin"), QByteArray(5767169, 'b')),
+        QStringList paths{m_files.filePath(u"folder"_s), m_files.filePath(u"missing.txt"_s), fifo,
+                          makeFile(u"big.bin"_s, QByteArray(5767169, 'b')),
                           // Exists and is a regular file, but reading it fails (even for root).
-                          QStringLiteral("/proc/self/mem")};
+                          u"/proc/self/mem"_s};
         if (geteuid() != 0) {
-            paths << makeFile(QStringLiteral("locked.txt"), "secret");
+            paths << makeFile(u"locked.txt"_s, "secret");
             QFile::setPermissions(paths.last(), QFileDevice::Permissions());
         }
         for (const QString &path : paths)
@@ -314,7 +291,7 @@ private slots:
         QCOMPARE(rows.size(), 1);
         const HistoryModel &row = rows.first();
         const QByteArray tiff = payload(row.hash());
-        QCOMPARE(row.typeName(), QStringLiteral("image_data+zip"));
+        QCOMPARE(row.typeName(), u"image_data+zip"_s);
         QCOMPARE(row.hash(), md5_hex(tiff));
         QCOMPARE(tiff, clipTiffData(image));
         QVERIFY(samePixels(QImage::fromData(tiff, "TIFF"), image));
@@ -323,49 +300,11 @@ private slots:
         // The round trip through the clipboard is in tst_capture_x11, on the real one.
     }
 
-    void privacyDecisions()
-    {
-        auto owned = std::make_unique<FixedPrivacy>();
-        FixedPrivacy &privacy = *owned;
-        m_controller->setPrivacy(std::move(owned));
-        const auto newestIsSecret = [] { return historyRows().first().isSecret(); };
-
-        // Without the advanced mode: keyword rules for text, the file switch for files.
-        privacy.secretText = true;
-        privacy.secretFiles = true;
-        copyText(QStringLiteral("password 1234"));
-        QVERIFY(newestIsSecret());
-        m_clipboard->setImage(gradientImage(4, 4));
-        poll();
-        QVERIFY(!newestIsSecret());
-        const QString path = makeFile(QStringLiteral("keys.txt"), "keys");
-        copyFile(path);
-        QVERIFY(newestIsSecret());
-        QCOMPARE(privacy.asked,
-                 QStringList({QStringLiteral("text||password 1234"), QStringLiteral("image|data|image data"),
-                              QStringLiteral("file|txt|") + path}));
-
-        // The advanced answer wins (tst_privacy maps each answer); -1 drops the clip but the
-        // menu is still rebuilt.
-        privacy.advanced = 0;
-        copyText(QStringLiteral("ordinary"));
-        QVERIFY(!newestIsSecret());
-        privacy.advanced = -1;
-        const qsizetype stored = historyRows().size();
-        QCoreApplication::processEvents();
-        const int builds = m_menuBuilds;
-        copyText(QStringLiteral("dropped"));
-        copyFile(path);
-        QCOMPARE(historyRows().size(), stored);
-        QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(md5_hex(QStringLiteral("dropped")))));
-        QTRY_COMPARE(m_menuBuilds, builds + 2);
-    }
-
     void signOutKeepsOnlyTheCurrentContent()
     {
-        saveFavourite(QStringLiteral("fav"));
-        copyText(QStringLiteral("old"));
-        copyText(QStringLiteral("current"));
+        saveFavourite(u"fav"_s);
+        copyText(u"old"_s);
+        copyText(u"current"_s);
         int changes = 0;
         QObject observer;
         NotificationCenter::sharedInstance().addObserver(QLatin1String(Notifications::DATA_CHANGED),
@@ -375,9 +314,9 @@ private slots:
 
         const QList<HistoryModel> rows = historyRows();
         QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows.first().hash(), md5_hex(QStringLiteral("current")));
+        QCOMPARE(rows.first().hash(), md5_hex(u"current"_s));
         QVERIFY(DBKeeper::getAllHistoryAtCategory(Category::favourite, 100).isEmpty());
-        QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(md5_hex(QStringLiteral("old")))));
+        QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(md5_hex(u"old"_s))));
         QCOMPARE(payload(rows.first().hash()), QByteArray("current"));
         QCOMPARE(changes, 1);
     }

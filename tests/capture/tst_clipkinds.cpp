@@ -1,4 +1,4 @@
-// Clip kinds: type names and display names, the text abstract, the image thumbnail and the
+// Clip kinds: type names and their parts, the text abstract, the image thumbnail and the
 // TIFF payload of image clips.
 #include "CaptureTestSupport.h"
 #include "ClipboardPrograms.h"
@@ -8,6 +8,8 @@
 
 #include <QColorSpace>
 #include <QtTest>
+
+using namespace Qt::StringLiterals;
 
 using namespace CaptureTest;
 
@@ -31,58 +33,52 @@ class TestClipKinds final : public QObject
 private slots:
     void textTypesByLengthAndPrefix()
     {
-        const QString url = QStringLiteral("http://example.org/");
-        QCOMPARE(Utils::typeFromString(QString(4096, QLatin1Char('a'))), QStringLiteral("text_txt"));
-        QCOMPARE(Utils::typeFromString(QString(4097, QLatin1Char('a'))), QStringLiteral("text_large"));
+        const QString url = u"http://example.org/"_s;
+        QCOMPARE(Utils::typeFromString(QString(4096, QLatin1Char('a'))), u"text_txt"_s);
+        QCOMPARE(Utils::typeFromString(QString(4097, QLatin1Char('a'))), u"text_large"_s);
         QCOMPARE(Utils::typeFromString(url + QString(4096 - url.size(), QLatin1Char('a'))),
-                 QStringLiteral("text_url_http"));
-        QCOMPARE(Utils::typeFromString(url + QString(4097 - url.size(), QLatin1Char('a'))),
-                 QStringLiteral("text_large"));
-        QCOMPARE(Utils::typeFromString(QStringLiteral("https://a")), QStringLiteral("text_url_http"));
-        QCOMPARE(Utils::typeFromString(QStringLiteral("HTTP://a")), QStringLiteral("text_txt"));
+                 u"text_url_http"_s);
+        QCOMPARE(Utils::typeFromString(url + QString(4097 - url.size(), QLatin1Char('a'))), u"text_large"_s);
+        QCOMPARE(Utils::typeFromString(u"https://a"_s), u"text_url_http"_s);
+        QCOMPARE(Utils::typeFromString(u"HTTP://a"_s), u"text_txt"_s);
         // Length counts UTF-16 code units: 2049 characters outside the BMP are 4098 units.
         QString wide;
         for (int i = 0; i < 2049; ++i)
             wide += QString::fromUcs4(U"😀", 1);
-        QCOMPARE(Utils::typeFromString(wide), QStringLiteral("text_large"));
+        QCOMPARE(Utils::typeFromString(wide), u"text_large"_s);
     }
 
     void namesAndComponentsOfTypes()
     {
-        QCOMPARE(Utils::nameOfCategory(QStringLiteral("image_data+zip")), QStringLiteral("图片内容"));
-        QCOMPARE(Utils::nameOfCategory(std::nullopt), QStringLiteral("未知分类"));
-        QCOMPARE(Utils::contentTypeList(QStringLiteral("text_url_http")),
-                 QStringList({QStringLiteral("text"), QStringLiteral("url"), QStringLiteral("http")}));
-        QCOMPARE(Utils::externTypeList(QStringLiteral("image_data+zip")), QStringList{QStringLiteral("zip")});
+        QCOMPARE(Utils::contentTypeList(u"text_url_http"_s), QStringList({u"text"_s, u"url"_s, u"http"_s}));
+        QCOMPARE(Utils::externTypeList(u"image_data+zip"_s), QStringList{u"zip"_s});
         // No extras is an empty list; no type is nothing.
-        const std::optional<QStringList> none = Utils::externTypeList(QStringLiteral("text_txt"));
+        const std::optional<QStringList> none = Utils::externTypeList(u"text_txt"_s);
         QVERIFY(none && none->isEmpty());
         QVERIFY(!Utils::externTypeList(std::nullopt));
-        QCOMPARE(clipFamilyOfType(QStringLiteral("file_JPG+zip")), ClipFamily::File);
-        QCOMPARE(clipFamilyOfType(QStringLiteral("image_data+zip")), ClipFamily::Image);
-        QCOMPARE(clipFamilyOfType(QStringLiteral("video_mp4")), ClipFamily::Other);
+        QCOMPARE(clipFamilyOfType(u"file_JPG+zip"_s), ClipFamily::File);
+        QCOMPARE(clipFamilyOfType(u"image_data+zip"_s), ClipFamily::Image);
+        QCOMPARE(clipFamilyOfType(u"video_mp4"_s), ClipFamily::Other);
     }
 
     void fileExtensions()
     {
-        QCOMPARE(fileExtension(QStringLiteral("/tmp/photo.JPG")), QStringLiteral("JPG"));
-        QCOMPARE(fileExtension(QStringLiteral("/tmp/a.tar.gz")), QStringLiteral("gz"));
-        QCOMPARE(fileExtension(QStringLiteral("/tmp/README")), QStringLiteral("unknow"));
-        QCOMPARE(fileExtension(QStringLiteral("/tmp/.bashrc")), QStringLiteral("unknow"));
-        QCOMPARE(fileExtension(QStringLiteral("/tmp/v1.0/notes")), QStringLiteral("unknow"));
+        QCOMPARE(fileExtension(u"/tmp/photo.JPG"_s), u"JPG"_s);
+        QCOMPARE(fileExtension(u"/tmp/a.tar.gz"_s), u"gz"_s);
+        QCOMPARE(fileExtension(u"/tmp/README"_s), u"unknow"_s);
+        QCOMPARE(fileExtension(u"/tmp/.bashrc"_s), u"unknow"_s);
+        QCOMPARE(fileExtension(u"/tmp/v1.0/notes"_s), u"unknow"_s);
     }
 
     void textAbstracts_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("abstract");
-        QTest::newRow("lines joined, spaces collapsed")
-            << QStringLiteral("a\n  b\nc") << QStringLiteral("a bc");
-        QTest::newRow("every terminator")
-            << QStringLiteral("a\r\nb\rc\u0085d\u2028e\u2029f") << QStringLiteral("abcdef");
-        QTest::newRow("tabs stay") << QStringLiteral("a\t\tb") << QStringLiteral("a\t\tb");
-        QTest::newRow("edge runs stay as one space") << QStringLiteral("   a   ") << QStringLiteral(" a ");
-        QTest::newRow("space runs end with their line") << QStringLiteral("a \n b") << QStringLiteral("a  b");
+        QTest::newRow("lines joined, spaces collapsed") << u"a\n  b\nc"_s << u"a bc"_s;
+        QTest::newRow("every terminator") << u"a\r\nb\rc\u0085d\u2028e\u2029f"_s << u"abcdef"_s;
+        QTest::newRow("tabs stay") << u"a\t\tb"_s << u"a\t\tb"_s;
+        QTest::newRow("edge runs stay as one space") << u"   a   "_s << u" a "_s;
+        QTest::newRow("space runs end with their line") << u"a \n b"_s << u"a  b"_s;
         QTest::newRow("long line") << QString(100, QLatin1Char('x')) << QString(30, QLatin1Char('x'));
         QTest::newRow("exactly thirty") << QString(30, QLatin1Char('y')) << QString(30, QLatin1Char('y'));
         QTest::newRow("no cut inside a surrogate pair")
@@ -126,7 +122,7 @@ private slots:
         for (const bool translucent : {false, true}) {
             const QImage image = gradientImage(64, 48, translucent);
             const QByteArray tiff = clipTiffData(image);
-            QCOMPARE(Utils::typeFromImageData(tiff), QStringLiteral("tiff"));
+            QCOMPARE(Utils::typeFromImageData(tiff), u"tiff"_s);
             QVERIFY(hasTiffTag(tiff, 259, 5)); // Compression: LZW
             QVERIFY(hasTiffTag(tiff, 277, translucent ? 4 : 3)); // Samples per pixel
             const QImage fromTiff = QImage::fromData(tiff, "TIFF");
@@ -149,7 +145,7 @@ private slots:
         described.setDotsPerMeterX(5000);
         described.setDotsPerMeterY(1234);
         described.setColorSpace(QColorSpace::DisplayP3);
-        described.setText(QStringLiteral("Description"), QStringLiteral("screenshot"));
+        described.setText(u"Description"_s, u"screenshot"_s);
         QCOMPARE(clipTiffData(described), reference);
         for (const QImage::Format format : {QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied,
                                             QImage::Format_RGB888, QImage::Format_RGBA8888})

@@ -9,6 +9,8 @@
 
 #include <lua.hpp>
 
+using namespace Qt::StringLiterals;
+
 class TestSupport final : public QObject
 {
     Q_OBJECT
@@ -16,7 +18,7 @@ class TestSupport final : public QObject
 private slots:
     void serialQueueRunsInOrderOnItsOwnThread()
     {
-        SerialQueue queue(QStringLiteral("push manager"));
+        SerialQueue queue(u"push manager"_s);
         QList<int> order;
         QThread *seen = nullptr;
         for (int i = 0; i < 100; ++i)
@@ -25,7 +27,7 @@ private slots:
         QCOMPARE(order.size(), 100);
         QVERIFY(std::is_sorted(order.begin(), order.end()));
         QVERIFY(seen != QThread::currentThread());
-        QCOMPARE(seen->objectName(), QStringLiteral("push manager"));
+        QCOMPARE(seen->objectName(), u"push manager"_s);
         // sync from the queue itself runs at once instead of deadlocking.
         bool nested = false;
         queue.sync([&] { queue.sync([&] { nested = true; }); });
@@ -34,7 +36,7 @@ private slots:
 
     void dispatchMainRunsLaterOnMainThreadAndRespectsContext()
     {
-        SerialQueue queue(QStringLiteral("worker"));
+        SerialQueue queue(u"worker"_s);
         QThread *ranOn = nullptr;
         queue.async([&] { dispatchMain([&] { ranOn = QThread::currentThread(); }); });
         QTRY_COMPARE(ranOn, QThread::currentThread());
@@ -53,21 +55,21 @@ private slots:
         int calls = 0;
         QVariant received;
         auto *observer = new QObject;
-        center.addObserver(QStringLiteral("DATA_CHANGED"), observer, [&](const QVariant &object) {
+        center.addObserver(u"DATA_CHANGED"_s, observer, [&](const QVariant &object) {
             ++calls;
             received = object;
         });
-        center.post(QStringLiteral("DATA_CHANGED"), 7);
-        center.post(QStringLiteral("OTHER"));
+        center.post(u"DATA_CHANGED"_s, 7);
+        center.post(u"OTHER"_s);
         QCOMPARE(calls, 1);
         QCOMPARE(received.toInt(), 7);
 
-        center.postOnMain(QStringLiteral("DATA_CHANGED"));
+        center.postOnMain(u"DATA_CHANGED"_s);
         QCOMPARE(calls, 1);
         QTRY_COMPARE(calls, 2);
 
         delete observer;
-        center.post(QStringLiteral("DATA_CHANGED"));
+        center.post(u"DATA_CHANGED"_s);
         QCOMPARE(calls, 2);
     }
 
@@ -90,15 +92,15 @@ private slots:
 
     void md5HexIsLowerCaseOfUtf8Bytes()
     {
-        QCOMPARE(md5_hex(QByteArray()), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
-        QCOMPARE(md5_hex(QStringLiteral("abc")), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
-        QCOMPARE(md5_hex(QStringLiteral("é")), md5_hex(QByteArray("\xc3\xa9")));
+        QCOMPARE(md5_hex(QByteArray()), u"d41d8cd98f00b204e9800998ecf8427e"_s);
+        QCOMPARE(md5_hex(u"abc"_s), u"900150983cd24fb0d6963f7d28e17f72"_s);
+        QCOMPARE(md5_hex(u"é"_s), md5_hex(QByteArray("\xc3\xa9")));
         QTemporaryFile file;
         QVERIFY(file.open());
         file.write("abc");
         file.flush();
-        QCOMPARE(md5_hex_of_file(file.fileName()), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
-        QVERIFY(md5_hex_of_file(QStringLiteral("/nonexistent")).isEmpty());
+        QCOMPARE(md5_hex_of_file(file.fileName()), u"900150983cd24fb0d6963f7d28e17f72"_s);
+        QVERIFY(md5_hex_of_file(u"/nonexistent"_s).isEmpty());
     }
 };
 

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QStandardPaths>
 
+using namespace Qt::StringLiterals;
+
 using X11Test::stop;
 
 namespace {
@@ -16,8 +18,7 @@ namespace {
 int visibleWindowsOf(qint64 pid)
 {
     QProcess search;
-    search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                             QStringLiteral("--pid"), QString::number(pid)});
+    search.start(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--pid"_s, QString::number(pid)});
     search.waitForFinished(10000);
     const QByteArray ids = search.readAllStandardOutput().trimmed();
     return ids.isEmpty() ? 0 : int(ids.count('\n')) + 1;
@@ -41,8 +42,7 @@ private Q_SLOTS:
             if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
                 QSKIP("a tool of this test is not installed (trayer, xdotool)");
         }
-        m_tray.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"),
-                                                QStringLiteral("--height"), QStringLiteral("32")});
+        m_tray.start(u"trayer"_s, {u"--edge"_s, u"top"_s, u"--height"_s, u"32"_s});
         QVERIFY(m_tray.waitForStarted());
     }
 
@@ -54,7 +54,7 @@ private Q_SLOTS:
 
     void damagedDatabaseIsReportedAtTheTrayItem()
     {
-        QFile damaged(QDir(m_dirs.dataPath()).filePath(QStringLiteral("clipDB.sqlite")));
+        QFile damaged(QDir(m_dirs.dataPath()).filePath(u"clipDB.sqlite"_s));
         QVERIFY(damaged.open(QIODevice::WriteOnly));
         damaged.write(QByteArray(4096, 'x'));
         damaged.close();
@@ -62,10 +62,8 @@ private Q_SLOTS:
         m_quillet.setProcessChannelMode(QProcess::ForwardedChannels);
         m_quillet.start(QStringLiteral(QUILLET_PROGRAM), {});
         QVERIFY(m_quillet.waitForStarted());
-        QTRY_COMPARE_WITH_TIMEOUT(QDir(m_dirs.dataPath())
-                                      .entryList({QStringLiteral("clipDB.sqlite.damaged-*")}, QDir::Files)
-                                      .size(),
-                                  1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            QDir(m_dirs.dataPath()).entryList({u"clipDB.sqlite.damaged-*"_s}, QDir::Files).size(), 1, 20000);
         // The tray icon and the message beside it.
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindowsOf(m_quillet.processId()), 2, 20000);
         QCOMPARE(m_quillet.state(), QProcess::Running);

@@ -2,6 +2,7 @@
 // captured, the hot key opens the menu, and choosing a clip by its key pastes it into the
 // window the user was typing in; at start the program announces the device to the sync service.
 // A screenshot of the open menu is kept in the build folder.
+#include "ClipboardPrograms.h"
 #include "RecordingHttpServer.h"
 #include "TestDirs.h"
 #include "X11TestMain.h"
@@ -17,21 +18,11 @@
 
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 using X11Test::stop;
 
 namespace {
-
-// Puts text on the clipboard the way another program does: xclip keeps serving it.
-bool copyWithXclip(QProcess &xclip, const QString &text)
-{
-    xclip.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard"),
-                                          QStringLiteral("-loops"), QStringLiteral("1")});
-    if (!xclip.waitForStarted())
-        return false;
-    xclip.write(text.toUtf8());
-    xclip.closeWriteChannel();
-    return true;
-}
 
 QStringList historyContents()
 {
@@ -46,8 +37,7 @@ QStringList historyContents()
 int visibleWindows()
 {
     QProcess search;
-    search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                             QStringLiteral("--classname"), QStringLiteral("quillet")});
+    search.start(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--classname"_s, u"quillet"_s});
     search.waitForFinished(10000);
     const QByteArray ids = search.readAllStandardOutput().trimmed();
     return ids.isEmpty() ? 0 : int(ids.count('\n')) + 1;
@@ -72,14 +62,12 @@ private Q_SLOTS:
             if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
                 QSKIP("a tool of this test is not installed (trayer, xclip, xdotool)");
         }
-        m_tray.start(QStringLiteral("trayer"),
-                     {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                      QStringLiteral("right"), QStringLiteral("--height"), QStringLiteral("32"),
-                      QStringLiteral("--width"), QStringLiteral("10")});
+        m_tray.start(u"trayer"_s, {u"--edge"_s, u"top"_s, u"--align"_s, u"right"_s, u"--height"_s, u"32"_s,
+                                   u"--width"_s, u"10"_s});
         QVERIFY(m_tray.waitForStarted());
         m_service.setReply(200, "{\"code\":0,\"data\":{\"homepage\":\"https://quillet.example.org/\"}}");
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QUILLET_API_URL"), m_service.origin() + QStringLiteral("/api"));
+        environment.insert(u"QUILLET_API_URL"_s, m_service.origin() + u"/api"_s);
         m_quillet.setProcessEnvironment(environment);
         m_quillet.setProcessChannelMode(QProcess::ForwardedChannels);
         m_quillet.start(QStringLiteral(QUILLET_PROGRAM), {});
@@ -101,7 +89,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!m_service.requestLines().isEmpty(), 30000);
         QVERIFY(m_service.requestLines().first().startsWith("GET /api/init/?device_type=linux_"));
         QTRY_COMPARE_WITH_TIMEOUT(ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::homepage)),
-                                  QStringLiteral("https://quillet.example.org/"), 30000);
+                                  u"https://quillet.example.org/"_s, 30000);
     }
 
     void secondInstanceRefusesToStart()
@@ -116,53 +104,45 @@ private Q_SLOTS:
 
     void copyOpenWithHotKeyAndPaste()
     {
-        QProcess first;
-        QVERIFY(copyWithXclip(first, QStringLiteral("first clip from xclip")));
-        QTRY_VERIFY_WITH_TIMEOUT(historyContents().contains(QStringLiteral("first clip from xclip")), 30000);
-        QProcess second;
-        QVERIFY(copyWithXclip(second, QStringLiteral("second clip")));
-        QTRY_COMPARE_WITH_TIMEOUT(historyContents().value(0), QStringLiteral("second clip"), 30000);
-        QCOMPARE(historyContents().value(1), QStringLiteral("first clip from xclip"));
+        ClipboardPrograms xclip;
+        QVERIFY(xclip.copy("first clip from xclip", u"UTF8_STRING"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(historyContents().contains(u"first clip from xclip"_s), 30000);
+        QVERIFY(xclip.copy("second clip", u"UTF8_STRING"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(historyContents().value(0), u"second clip"_s, 30000);
+        QCOMPARE(historyContents().value(1), u"first clip from xclip"_s);
 
         QLineEdit target;
-        target.setWindowTitle(QStringLiteral("paste target"));
+        target.setWindowTitle(u"paste target"_s);
         QVERIFY(X11Test::showFocused(target));
 
         const int closed = visibleWindows();
-        QVERIFY(X11Test::xdotool({QStringLiteral("key"), QStringLiteral("super+shift+v")}));
+        QVERIFY(X11Test::xdotool({u"key"_s, u"super+shift+v"_s}));
         QTRY_VERIFY_WITH_TIMEOUT(visibleWindows() > closed, 30000);
-        const QString shot = QStringLiteral(QUILLET_SCREENSHOT_DIR) + QStringLiteral("/tray-menu.png");
+        const QString shot = QStringLiteral(QUILLET_SCREENSHOT_DIR) + u"/tray-menu.png"_s;
         QVERIFY(QGuiApplication::primaryScreen()->grabWindow(0).save(shot));
 
         // The second entry is the older clip: what is pasted comes from the menu, not from
         // what the clipboard held.
-        QVERIFY(X11Test::xdotool({QStringLiteral("key"), QStringLiteral("2")}));
-        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("first clip from xclip"), 30000);
+        QVERIFY(X11Test::xdotool({u"key"_s, u"2"_s}));
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), u"first clip from xclip"_s, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(), closed, 30000);
         // The clip was written back to the clipboard, where other programs find it too.
-        QProcess reader;
-        reader.start(QStringLiteral("xclip"),
-                     {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
-        QVERIFY(reader.waitForFinished(10000));
-        QCOMPARE(reader.readAllStandardOutput(), QByteArray("first clip from xclip"));
-        stop(first);
-        stop(second);
+        QCOMPARE(xclip.paste(u"UTF8_STRING"_s), QByteArray("first clip from xclip"));
     }
 
     // The menu's "插件" item (third from the bottom) opens the plugin window.
     void pluginsItemOpensThePluginWindow()
     {
         const auto pluginWindowShown = [] {
-            return X11Test::xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                     QStringLiteral("--name"), QStringLiteral("^插件$")});
+            return X11Test::xdotool({u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^插件$"_s});
         };
         QVERIFY(!pluginWindowShown());
         const int closed = visibleWindows();
-        QVERIFY(X11Test::xdotool({QStringLiteral("key"), QStringLiteral("super+shift+v")}));
+        QVERIFY(X11Test::xdotool({u"key"_s, u"super+shift+v"_s}));
         QTRY_VERIFY_WITH_TIMEOUT(visibleWindows() > closed, 30000);
         for (int i = 0; i < 3; ++i)
-            QVERIFY(X11Test::xdotool({QStringLiteral("key"), QStringLiteral("Up")}));
-        QVERIFY(X11Test::xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
+            QVERIFY(X11Test::xdotool({u"key"_s, u"Up"_s}));
+        QVERIFY(X11Test::xdotool({u"key"_s, u"Return"_s}));
         QTRY_VERIFY_WITH_TIMEOUT(pluginWindowShown(), 30000);
         // Opening it asked the service for the store's list.
         const auto askedForList = [this] {

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QStandardPaths>
 
+using namespace Qt::StringLiterals;
+
 using X11Test::xdotool;
 
 class TestX11Platform final : public QObject
@@ -18,7 +20,7 @@ class TestX11Platform final : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        if (QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
             QSKIP("xdotool is not installed");
     }
 
@@ -26,7 +28,7 @@ private Q_SLOTS:
     {
         QLineEdit target;
         QVERIFY(X11Test::showFocused(target));
-        const QString text = QStringLiteral("pasted through XTest");
+        const QString text = u"pasted through XTest"_s;
         QGuiApplication::clipboard()->setText(text);
 
         X11KeyInjector injector;
@@ -37,7 +39,7 @@ private Q_SLOTS:
         QVERIFY(keyCode != 0);
 
         // The second paste uses the key found at the first.
-        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("End")}));
+        QVERIFY(xdotool({u"key"_s, u"--clearmodifiers"_s, u"End"_s}));
         QVERIFY(injector.postPasteKeystroke());
         QTRY_COMPARE_WITH_TIMEOUT(target.text(), text + text, 10000);
         QCOMPARE(injector.pasteKeyCode(), keyCode);
@@ -45,9 +47,7 @@ private Q_SLOTS:
 
     void hotKeyFiresWithAndWithoutNumLock()
     {
-        const auto press = [](const char *keys) {
-            return xdotool({QStringLiteral("key"), QLatin1String(keys)});
-        };
+        const auto press = [](const char *keys) { return xdotool({u"key"_s, QLatin1String(keys)}); };
         X11HotKeyRegistrar registrar;
         int pressed = 0;
         QVERIFY(registrar.registerHotKey({9, KeyCombination::Command | KeyCombination::Shift},

@@ -4,6 +4,7 @@
 #include "TestDirs.h"
 #include "menu/ClipFixtures.h"
 #include "plugins/PackageBuilder.h"
+#include "plugins/PluginSandbox.h"
 
 #include "capture/ClipController.h"
 #include "menu/MenuController.h"
@@ -32,12 +33,7 @@ using PackageBuilder::Entry;
 
 namespace {
 
-using Registry = std::unique_ptr<PluginRegistry, decltype(&plugin_registry_free)>;
-
-QByteArray path8(const QString &path)
-{
-    return QFile::encodeName(path);
-}
+const auto path8 = &PluginSandbox::path8;
 
 // A Lua string pattern that backtracks for ages inside one C call, where no hook runs.
 constexpr char kStuckInC[] =
@@ -50,51 +46,24 @@ class TestPluginsContained final : public QObject
     Q_OBJECT
 
 private:
-    QString path(const QString &name) const { return m_work.path() + QLatin1Char('/') + name; }
-    QString root() const { return path(u"plugins"_s); }
-    QString extraction() const { return path(u"tmp"_s); }
-
-    Registry freshRegistry()
+    // Loads one plugin folder with this main.lua into the sandbox's registry and answers its record.
+    static PluginRecord *loadPlugin(const PluginSandbox &box, const QByteArray &mainLua)
     {
-        QDir(root()).removeRecursively();
-        QDir(extraction()).removeRecursively();
-        QDir().mkpath(root());
-        QDir().mkpath(extraction());
-        Registry registry(plugin_registry_new(), plugin_registry_free);
-        if (plugin_registry_set_paths(path8(root()).constData(), path8(extraction()).constData(),
-                                      registry.get())
-            != 0)
-            return Registry(nullptr, plugin_registry_free);
-        return registry;
-    }
-
-    // Loads one plugin folder with this main.lua into registry and answers its record.
-    PluginRecord *loadPlugin(PluginRegistry *registry, const QByteArray &mainLua)
-    {
-        if (!PackageBuilder::writePluginFolder(root(), u"p.cplugin"_s, PackageBuilder::infoLua("p", "P"),
+        if (!PackageBuilder::writePluginFolder(box.root(), u"p.cplugin"_s, PackageBuilder::infoLua("p", "P"),
                                                mainLua)
-            || plugin_registry_reload(registry) != 0 || registry->count != 1)
+            || plugin_registry_reload(box.registry()) != 0 || box.registry()->count != 1)
             return nullptr;
-        return registry->records[0];
-    }
-
-    int installPackage(const QList<Entry> &entries, PluginRegistry *registry)
-    {
-        const QString archive = path(u"p.cpk"_s);
-        if (!PackageBuilder::writeZip(archive, entries))
-            return -2;
-        return plugin_install_package(path8(archive).constData(), registry);
+        return box.registry()->records[0];
     }
 
     TestDirs m_dirs;
-    QTemporaryDir m_work;
 
 private slots:
     // The time limit is the host's hook; a script can neither remove nor replace it.
     void theDeadlineHoldsAgainstTheScript()
     {
-        Registry registry = freshRegistry();
-        QVERIFY(registry);
+        PluginSandbox box;
+        QVERIFY(box.registry());
         const QByteArray escapes[] = {
             "function main(t) debug.sethook() while true do end end",
             "function main(t) pcall(debug.sethook) while true do end end",
@@ -103,13 +72,12 @@ private slots:
             "function main(t) local h = debug.gethook() return tostring(h) end",
         };
         for (const QByteArray &mainLua : escapes) {
-            PluginRecord *record = loadPlugin(registry.get(), mainLua);
+            PluginRecord *record = loadPlugin(box, mainLua);
             QVERIFY(record);
             QVERIFY2(!plugin_call_main(record, "x"), mainLua.constData());
         }
         // Everything else of the debug library is still there.
-        PluginRecord *record =
-            loadPlugin(registry.get(), "function main(t) return type(debug.traceback) end");
+        PluginRecord *record = loadPlugin(box, "function main(t) return type(debug.traceback) end");
         QCOMPARE(QByteArray(plugin_call_main(record, "x")), QByteArray("function"));
 
         // The privacy script is held to its time limit the same way.
@@ -123,7 +91,8 @@ private slots:
     void aPluginStuckInCLeavesMenuAndCaptureWorking()
     {
         PluginManager &manager = PluginManager::sharedInstance();
-        const QString archive = path(u"stuck.cpk"_s);
+        const PluginSandbox box;
+        const QString archive = box.path(u"stuck.cpk"_s);
         QVERIFY(PackageBuilder::writeZip(
             archive, PackageBuilder::pluginEntries("s.cplugin", "test.stuck", "卡住", kStuckInC)));
         std::optional<bool> installed;
@@ -169,30 +138,31 @@ private slots:
     // A failed install leaves nothing in the extraction folder; a link is never followed.
     void installAndRemoveStayInsideTheirFolders()
     {
-        Registry registry = freshRegistry();
+        const PluginSandbox box;
+        PluginRegistry *registry = box.registry();
         QVERIFY(registry);
+        const QString root = box.root();
+        const QString extraction = box.extraction();
         // (tst_plugin_package runs every kind of bad package; here one that fails late.)
-        QCOMPARE(installPackage({Entry{"Payload/a.cplugin/info.lua", "error('broken')"},
-                                 Entry{"Payload/a.cplugin/main.lua", ""}},
-                                registry.get()),
+        QCOMPARE(box.install({Entry{"Payload/a.cplugin/info.lua", "error('broken')"},
+                              Entry{"Payload/a.cplugin/main.lua", ""}}),
                  1);
-        QVERIFY(QDir(extraction()).isEmpty());
-        const QList<Entry> good = PackageBuilder::pluginEntries("a.cplugin", "id.a", "A", "");
-        QCOMPARE(installPackage(good, registry.get()), 0);
-        QVERIFY(QDir(extraction()).isEmpty());
+        QVERIFY(QDir(extraction).isEmpty());
+        QCOMPARE(box.install(PackageBuilder::pluginEntries("a.cplugin", "id.a", "A", "")), 0);
+        QVERIFY(QDir(extraction).isEmpty());
         QCOMPARE(registry->count, 1);
 
         // A plugin folder that is a link to the user's files: removing it removes the link only.
-        const QString precious = path(u"precious"_s);
+        const QString precious = box.path(u"precious"_s);
         QVERIFY(PackageBuilder::writeFiles(precious, {Entry{"info.lua", PackageBuilder::infoLua("id.l", "L")},
                                                       Entry{"main.lua", ""}, Entry{"notes.txt", "keep me"}}));
-        const QString link = root() + u"/linked.cplugin"_s;
+        const QString link = root + u"/linked.cplugin"_s;
         QVERIFY(QFile::link(precious, link));
         int isFolder = 0;
         QCOMPARE(path_kind(path8(link).constData(), &isFolder), -1);
         QCOMPARE(path_kind(path8(precious).constData(), &isFolder), 0);
         QCOMPARE(isFolder, 1);
-        QCOMPARE(plugin_remove(path8(link + u"/"_s).constData(), registry.get()), 0);
+        QCOMPARE(plugin_remove(path8(link + u"/"_s).constData(), registry), 0);
         QVERIFY(!QFileInfo(link).isSymLink());
         QVERIFY(QFile::exists(precious + u"/notes.txt"_s));
         QVERIFY(QFile::link(precious, link));
@@ -200,7 +170,7 @@ private slots:
         QVERIFY(!QFileInfo(link).isSymLink());
         QVERIFY(QFile::exists(precious + u"/notes.txt"_s));
         // Folders outside the root are left alone, and saying so is a failure.
-        QCOMPARE(plugin_remove(path8(precious).constData(), registry.get()), 1);
+        QCOMPARE(plugin_remove(path8(precious).constData(), registry), 1);
         QVERIFY(QFile::exists(precious + u"/notes.txt"_s));
     }
 
@@ -208,9 +178,10 @@ private slots:
     // programs. The plugin's own main.lua keeps the standard libraries.
     void infoLuaOfAPackageIsConfined()
     {
-        Registry registry = freshRegistry();
+        const PluginSandbox box;
+        PluginRegistry *registry = box.registry();
         QVERIFY(registry);
-        const QByteArray marker = path8(path(u"marker"_s));
+        const QByteArray marker = path8(box.path(u"marker"_s));
         QByteArray info = PackageBuilder::infoLua("id.c", "C");
         const QList<QByteArray> attempts = {"io.open('" + marker + "', 'w'):write('x')",
                                             "os.execute('touch " + marker + "')",
@@ -224,12 +195,12 @@ private slots:
             info += "pcall(function() " + attempt + " end)\n";
         info += "plugin_desc = type(io) .. type(os) .. type(require) .. type(loadfile) .. type(dofile)"
                 " .. type(load) .. type(string.upper) .. type(table.concat) .. type(math.floor)\n";
-        QCOMPARE(installPackage(
-                     {Entry{"Payload/c.cplugin/info.lua", info},
-                      Entry{"Payload/c.cplugin/main.lua",
-                            "function main() return type(io.open) .. type(os.execute) .. type(require) end"}},
-                     registry.get()),
-                 0);
+        QCOMPARE(
+            box.install(
+                {Entry{"Payload/c.cplugin/info.lua", info},
+                 Entry{"Payload/c.cplugin/main.lua",
+                       "function main() return type(io.open) .. type(os.execute) .. type(require) end"}}),
+            0);
         QVERIFY(!QFile::exists(QString::fromUtf8(marker)));
         QCOMPARE(registry->count, 1);
         QCOMPARE(QByteArray(registry->records[0]->desc),

@@ -1,5 +1,5 @@
-// What a user sees: the paste keystroke a terminal gets, menu titles, the case plugins, the
-// interface's language, the log, the share submenu and saved file names. A private X server
+// What a user sees: the paste keystroke a terminal gets, menu titles, the interface's language,
+// the share submenu and saved file names. A private X server
 // for the keystroke; the real store, settings file, status menu and plugin runtime.
 
 #include "TestDirs.h"
@@ -9,11 +9,8 @@
 #include "capture/ClipActions.h"
 #include "menu/MenuController.h"
 #include "platform/X11KeyInjector.h"
-#include "plugins/AdvancePrivacyManager.h"
-#include "plugins/PluginManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
-#include "support/Log.h"
 #include "ui/InterfaceLanguage.h"
 
 #include <QAction>
@@ -111,26 +108,10 @@ private Q_SLOTS:
         QCOMPARE(titleOf(item), u"user password second line"_s);
     }
 
-    // The shipped case plugins change the letters of every script.
-    void casePluginsKnowEveryScript()
-    {
-        PluginManager &manager = PluginManager::sharedInstance();
-        const PluginManager::PluginDict plugins = manager.listPlugins();
-        const QString text = u"straße Ελλάδα Ёлка ǅemal abc 汉字"_s;
-        QCOMPARE(manager.processText(text, plugins.value(u"org.quillet.plugin.uppercase"_s)),
-                 std::optional<QString>(u"STRASSE ΕΛΛΆΔΑ ЁЛКА ǄEMAL ABC 汉字"_s));
-        QCOMPARE(manager.processText(text, plugins.value(u"org.quillet.plugin.lowercase"_s)),
-                 std::optional<QString>(u"straße ελλάδα ёлка ǆemal abc 汉字"_s));
-    }
-
-    // The interface speaks Chinese: the script editor's time-out, and Qt's own texts.
+    // The interface speaks Chinese, Qt's own texts included (the script editor's time-out:
+    // tst_plugins_contained).
     void messagesAreChinese()
     {
-        AdvancePrivacyManager privacy;
-        const std::optional<QString> error = privacy.testScript(u"function main() while true do end end"_s);
-        QVERIFY(error && error->contains(u"脚本运行超时"_s));
-        QVERIFY(!error->contains(u"timed out"_s));
-
         QVERIFY(InterfaceLanguage::installQtChinese());
         QLineEdit field;
         std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
@@ -138,21 +119,6 @@ private Q_SLOTS:
         for (const QAction *action : menu->actions())
             texts << action->text();
         QVERIFY2(texts.join(QString()).contains(u"复制"_s), qPrintable(texts.join(u", "_s)));
-    }
-
-    // Normal runs log from info up; debug lines come through the logging rules.
-    void debugLinesOnlyWhenAskedFor()
-    {
-        QVERIFY(qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"));
-        for (const QLoggingCategory *category :
-             {&lcApp(), &lcStore(), &lcCapture(), &lcPlugins(), &lcMenu()}) {
-            QVERIFY2(!category->isDebugEnabled(), category->categoryName());
-            QVERIFY(category->isInfoEnabled());
-        }
-        QLoggingCategory::setFilterRules(u"quillet.plugins.debug=true"_s);
-        QVERIFY(lcPlugins().isDebugEnabled());
-        QVERIFY(!lcStore().isDebugEnabled());
-        QLoggingCategory::setFilterRules(QString());
     }
 
     // The share submenu never opens empty; a saved image gets a name a person can read.

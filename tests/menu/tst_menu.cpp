@@ -3,6 +3,7 @@
 #include "ClipFixtures.h"
 #include "RecordingPasteboard.h"
 #include "TestDirs.h"
+#include "TestFiles.h"
 
 #include "menu/ClipMenu.h"
 #include "menu/MenuController.h"
@@ -289,8 +290,7 @@ private Q_SLOTS:
     void saveWritesJpegForTiffKeepsPngAndCopiesFiles()
     {
         const auto saved = [this](const QString &name) {
-            QFile file(m_downloads.filePath(name));
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            return TestFiles::read(m_downloads.filePath(name));
         };
         const auto name = [](qint64 time, const char *extension) -> QString {
             return u"图片 "_s + QDateTime::fromSecsSinceEpoch(time).toString(u"yyyy-MM-dd HH.mm.ss"_s)

@@ -2,6 +2,7 @@
 // items, the recently-used list, the single-instance guard, the hot-key translation and the
 // sleep watcher on a private D-Bus daemon.
 #include "TestDirs.h"
+#include "TestFiles.h"
 
 #include "capture/ShortcutController.h"
 #include "platform/LogindSleepWatcher.h"
@@ -33,16 +34,9 @@ const QString kKeyCode = QLatin1String(SettingsKeys::keyCode);
 const QString kModifierFlags = QLatin1String(SettingsKeys::modifierFlags);
 const KeyCombination kCommandShiftV{9, KeyCombination::Command | KeyCombination::Shift};
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 QString makeProgram(const QString &path)
 {
-    writeFile(path, "#!/bin/sh\n");
+    TestFiles::write(path, "#!/bin/sh\n");
     QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
     return path;
 }
@@ -176,11 +170,9 @@ private Q_SLOTS:
 
         // A list that cannot be read is left as it is.
         const QString broken = m_home.filePath(u"broken.xbel"_s);
-        QVERIFY(writeFile(broken, "<xbel><bookmark"));
+        QVERIFY(TestFiles::write(broken, "<xbel><bookmark"));
         QVERIFY(!RecentlyUsed::addFile(jpg, broken));
-        QFile brokenFile(broken);
-        QVERIFY(brokenFile.open(QIODevice::ReadOnly));
-        QCOMPARE(brokenFile.readAll(), QByteArray("<xbel><bookmark"));
+        QCOMPARE(TestFiles::read(broken), QByteArray("<xbel><bookmark"));
     }
 
     void onlyOneInstancePerDataFolder()
@@ -198,7 +190,7 @@ private Q_SLOTS:
         // A socket file left by an instance that crashed is taken over.
         const QString stale = m_home.filePath(u"stale"_s);
         SingleInstance crashed(stale);
-        QVERIFY(writeFile(crashed.socketPath(), {}));
+        QVERIFY(TestFiles::write(crashed.socketPath(), {}));
         QVERIFY(crashed.tryAcquire());
     }
 

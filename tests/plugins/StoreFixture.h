@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PackageBuilder.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,9 +44,7 @@ public:
     bool publishBytes(const QString &name, const QByteArray &bundleId, const QByteArray &version,
                       const QByteArray &bytes)
     {
-        QFile file(packagePath(name));
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && (file.close(), true)
-               && describe(name, bundleId, version);
+        return TestFiles::write(packagePath(name), bytes) && describe(name, bundleId, version);
     }
 
     // A zip archive with these entries under name.
@@ -74,8 +73,8 @@ private:
                                {QStringLiteral("version"), QString::fromUtf8(version)},
                                {QStringLiteral("author"), QStringLiteral("store tests")},
                                {QStringLiteral("bundle_id"), QString::fromUtf8(bundleId)}};
-        QFile file(m_storeDir + QLatin1Char('/') + name + QStringLiteral(".json"));
-        return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(info).toJson()) > 0;
+        return TestFiles::write(m_storeDir + QLatin1Char('/') + name + QStringLiteral(".json"),
+                                QJsonDocument(info).toJson());
     }
 
     QString m_storeDir;

@@ -2,6 +2,8 @@
 // and the Lua side of records and registries. Packages are real zip files in temporary folders.
 
 #include "PackageBuilder.h"
+#include "PluginSandbox.h"
+#include "TestFiles.h"
 #include "plugins/package.h"
 #include "support/Md5.h"
 
@@ -18,20 +20,12 @@
 using PackageBuilder::Entry;
 Q_DECLARE_METATYPE(PackageBuilder::Entry)
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-using Registry = std::unique_ptr<PluginRegistry, decltype(&plugin_registry_free)>;
-
-QByteArray path8(const QString &path)
-{
-    return QFile::encodeName(path);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using Registry = PluginSandbox::Registry;
+const auto path8 = &PluginSandbox::path8;
 
 } // namespace
 
@@ -40,78 +34,68 @@ class TestPluginPackage final : public QObject
     Q_OBJECT
 
 private:
-    QString path(const QString &name) const { return m_dir->path() + QLatin1Char('/') + name; }
-    QString root() const { return path(QStringLiteral("plugins")); }
-    QString extraction() const { return path(QStringLiteral("tmp")); }
-
-    // Writes the entries as the package p.cpk and installs it into registry (by default root()'s).
-    int install(const QList<Entry> &entries, PluginRegistry *registry = nullptr)
+    QString path(const QString &name) const { return m_box->path(name); }
+    QString root() const { return m_box->root(); }
+    QString extraction() const { return m_box->extraction(); }
+    PluginRegistry *registry() const { return m_box->registry(); }
+    int install(const QList<Entry> &entries, PluginRegistry *into = nullptr)
     {
-        const QString archive = path(QStringLiteral("p.cpk"));
-        if (!PackageBuilder::writeZip(archive, entries))
-            return -2;
-        return plugin_install_package(path8(archive).constData(), registry ? registry : m_registry.get());
+        return m_box->install(entries, into);
     }
 
     // Writes <root>/p.cplugin and scans the registry; answers how many plugins it holds.
     int scan(const QByteArray &info, const QByteArray &mainLua)
     {
-        PackageBuilder::writePluginFolder(root(), QStringLiteral("p.cplugin"), info, mainLua);
-        plugin_registry_scan(m_registry.get());
-        return m_registry->count;
+        PackageBuilder::writePluginFolder(root(), u"p.cplugin"_s, info, mainLua);
+        plugin_registry_scan(registry());
+        return registry()->count;
     }
 
     QStringList rootFolders() const { return QDir(root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot); }
 
     QString installedFolder(const QByteArray &bundleId) const
     {
-        return root() + QLatin1Char('/') + md5_hex(bundleId) + QStringLiteral(".cplugin");
+        return root() + QLatin1Char('/') + md5_hex(bundleId) + u".cplugin"_s;
     }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    Registry m_registry{nullptr, plugin_registry_free};
+    std::unique_ptr<PluginSandbox> m_box;
 
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(root());
-        QDir().mkpath(extraction());
-        m_registry.reset(plugin_registry_new());
-        QCOMPARE(plugin_registry_set_paths(path8(root()).constData(), path8(extraction()).constData(),
-                                           m_registry.get()),
-                 0);
+        m_box = std::make_unique<PluginSandbox>();
+        QVERIFY(registry());
     }
 
     void unzipFailsOnBrokenArchives_data()
     {
         QTest::addColumn<QString>("damage");
-        QTest::newRow("not a zip") << QStringLiteral("garbage");
-        QTest::newRow("empty file") << QStringLiteral("empty");
-        QTest::newRow("cut short") << QStringLiteral("cut");
-        QTest::newRow("damaged entry bytes") << QStringLiteral("flip");
-        QTest::newRow("entry shorter than it claims") << QStringLiteral("size");
-        QTest::newRow("file over a folder") << QStringLiteral("clash");
+        QTest::newRow("not a zip") << u"garbage"_s;
+        QTest::newRow("empty file") << u"empty"_s;
+        QTest::newRow("cut short") << u"cut"_s;
+        QTest::newRow("damaged entry bytes") << u"flip"_s;
+        QTest::newRow("entry shorter than it claims") << u"size"_s;
+        QTest::newRow("file over a folder") << u"clash"_s;
     }
     void unzipFailsOnBrokenArchives()
     {
         QFETCH(QString, damage);
-        const QString archive = path(QStringLiteral("broken.cpk"));
+        const QString archive = path(u"broken.cpk"_s);
         const QByteArray content(4000, 'A');
         QList<Entry> entries{Entry{"dir/", {}}, Entry{"dir/file.txt", content}};
-        if (damage == QLatin1String("clash"))
+        if (damage == "clash"_L1)
             entries << Entry{"dir", "a file where a folder is"};
         QVERIFY(PackageBuilder::writeZip(archive, entries, true));
-        QByteArray bytes = readFile(archive);
-        if (damage == QLatin1String("garbage"))
+        QByteArray bytes = TestFiles::read(archive);
+        if (damage == "garbage"_L1)
             bytes = "this is no zip archive at all";
-        else if (damage == QLatin1String("empty"))
+        else if (damage == "empty"_L1)
             bytes.clear();
-        else if (damage == QLatin1String("cut"))
+        else if (damage == "cut"_L1)
             bytes.truncate(bytes.size() / 2);
-        else if (damage == QLatin1String("flip"))
+        else if (damage == "flip"_L1)
             bytes[bytes.indexOf(content) + 1000] = 'B';
-        else if (damage == QLatin1String("size")) {
+        else if (damage == "size"_L1) {
             // Raise the uncompressed size in the local and the central header of the file entry.
             for (const QByteArray &signature : {QByteArray("PK\x03\x04", 4), QByteArray("PK\x01\x02", 4)}) {
                 const int header = bytes.indexOf(signature, bytes.indexOf(signature) + 1);
@@ -119,7 +103,7 @@ private slots:
                 bytes[offset + 1] = static_cast<char>(bytes[offset + 1] + 1);
             }
         }
-        QVERIFY(PackageBuilder::writeFiles(m_dir->path(), {Entry{"broken.cpk", bytes}}));
+        QVERIFY(PackageBuilder::writeFiles(m_box->folder(), {Entry{"broken.cpk", bytes}}));
         QCOMPARE(package_unzip(path8(archive).constData(), path8(extraction()).constData()), 1);
     }
 
@@ -129,14 +113,14 @@ private slots:
         QCOMPARE(install(PackageBuilder::pluginEntries("a.cplugin", "same.id", "Old", "return 1", false)
                          << Entry{"Payload/a.cplugin/old.lua", "-- old"}),
                  0);
-        QCOMPARE(readFile(installedFolder("same.id") + QStringLiteral("/main.lua")), QByteArray("return 1"));
-        QVERIFY(QFile::exists(installedFolder("same.id") + QStringLiteral("/old.lua")));
+        QCOMPARE(TestFiles::read(installedFolder("same.id") + u"/main.lua"_s), QByteArray("return 1"));
+        QVERIFY(QFile::exists(installedFolder("same.id") + u"/old.lua"_s));
 
         QCOMPARE(install(PackageBuilder::pluginEntries("b.cplugin", "same.id", "New", "")), 0);
-        QCOMPARE(rootFolders(), {md5_hex(QByteArray("same.id")) + QStringLiteral(".cplugin")});
-        QVERIFY(!QFile::exists(installedFolder("same.id") + QStringLiteral("/old.lua")));
-        QCOMPARE(m_registry->count, 1);
-        QCOMPARE(QByteArray(m_registry->records[0]->name), QByteArray("New"));
+        QCOMPARE(rootFolders(), {md5_hex(QByteArray("same.id")) + u".cplugin"_s});
+        QVERIFY(!QFile::exists(installedFolder("same.id") + u"/old.lua"_s));
+        QCOMPARE(registry()->count, 1);
+        QCOMPARE(QByteArray(registry()->records[0]->name), QByteArray("New"));
     }
 
     void installTakesOnePluginOfTwo()
@@ -145,7 +129,7 @@ private slots:
                          + PackageBuilder::pluginEntries("b.cplugin", "id.b", "B", "", false)),
                  0);
         QCOMPARE(rootFolders().size(), 1);
-        QCOMPARE(m_registry->count, 1);
+        QCOMPARE(registry()->count, 1);
     }
 
     // Nothing is installed and nothing stays in the extraction folder; an entry whose name leaves
@@ -175,40 +159,40 @@ private slots:
         QCOMPARE(install(entries), 1);
         const Registry withoutPaths(plugin_registry_new(), plugin_registry_free);
         QCOMPARE(install(entries, withoutPaths.get()), 1);
-        QCOMPARE(m_registry->count, 0);
+        QCOMPARE(registry()->count, 0);
         QVERIFY(QDir(root()).isEmpty());
-        QVERIFY(!QFileInfo::exists(extraction() + QStringLiteral("/outside.txt")));
+        QVERIFY(!QFileInfo::exists(extraction() + u"/outside.txt"_s));
         QStringList written;
-        for (QDirIterator files(m_dir->path(), QDir::Files, QDirIterator::Subdirectories); files.hasNext();)
+        for (QDirIterator files(m_box->folder(), QDir::Files, QDirIterator::Subdirectories); files.hasNext();)
             written << files.next();
-        QCOMPARE(written, QStringList{path(QStringLiteral("p.cpk"))});
+        QCOMPARE(written, QStringList{path(u"p.cpk"_s)});
         QVERIFY(QDir(extraction()).isEmpty());
     }
 
     void removeDeletesOnlyPluginsOfItsRoot()
     {
         const auto remove = [this](const QString &folder) {
-            return plugin_remove(path8(folder).constData(), m_registry.get());
+            return plugin_remove(path8(folder).constData(), registry());
         };
         QCOMPARE(install(PackageBuilder::pluginEntries("a.cplugin", "id", "A", "")), 0);
         // A folder of another root (the system plugins) is never deleted.
-        const QString system = path(QStringLiteral("system/s.cplugin/"));
+        const QString system = path(u"system/s.cplugin/"_s);
         QVERIFY(PackageBuilder::writeFiles(system, {Entry{"main.lua", ""}}));
         QCOMPARE(remove(system), 1);
-        QVERIFY(QFile::exists(system + QStringLiteral("main.lua")));
+        QVERIFY(QFile::exists(system + u"main.lua"_s));
 
         // Links inside a plugin are removed, never followed.
-        QVERIFY(QFile::link(system, installedFolder("id") + QStringLiteral("/link")));
+        QVERIFY(QFile::link(system, installedFolder("id") + u"/link"_s));
         QCOMPARE(remove(installedFolder("id") + QLatin1Char('/')), 0);
         QVERIFY(!QFile::exists(installedFolder("id")));
-        QVERIFY(QFile::exists(system + QStringLiteral("main.lua")));
-        QCOMPARE(m_registry->count, 0);
+        QVERIFY(QFile::exists(system + u"main.lua"_s));
+        QCOMPARE(registry()->count, 0);
 
         // A folder that has vanished still reloads the registry.
-        QVERIFY(PackageBuilder::writePluginFolder(root(), QStringLiteral("new.cplugin"),
+        QVERIFY(PackageBuilder::writePluginFolder(root(), u"new.cplugin"_s,
                                                   PackageBuilder::infoLua("new", "New"), ""));
         QCOMPARE(remove(installedFolder("id")), 0);
-        QCOMPARE(m_registry->count, 1);
+        QCOMPARE(registry()->count, 1);
     }
 
     void mainResults_data()
@@ -234,7 +218,7 @@ private slots:
         // Twice: the first call may have changed the plugin's globals.
         for (int call = 0; call < 2; ++call) {
             std::size_t length = 0;
-            const char *result = plugin_call_main(m_registry->records[0], "héllo", &length);
+            const char *result = plugin_call_main(registry()->records[0], "héllo", &length);
             QCOMPARE(result != nullptr, !expected.isNull());
             if (result)
                 QCOMPARE(QByteArray(result, static_cast<qsizetype>(length)), expected);
@@ -272,22 +256,21 @@ private slots:
     // Every int answer of the module is 0 for success and non-zero for failure.
     void resultsFollowOneConvention()
     {
-        QVERIFY(PackageBuilder::writePluginFolder(root(), QStringLiteral("p.cplugin"),
-                                                  PackageBuilder::infoLua("p", "P"),
+        QVERIFY(PackageBuilder::writePluginFolder(root(), u"p.cplugin"_s, PackageBuilder::infoLua("p", "P"),
                                                   "function main(t) return t end"));
-        const QByteArray folder = path8(root() + QStringLiteral("/p.cplugin/"));
+        const QByteArray folder = path8(root() + u"/p.cplugin/"_s);
         PluginRecord *record = nullptr;
         QCOMPARE(plugin_read_info(&record, path8(root()).constData()), 1);
         QVERIFY(!record);
         QCOMPARE(plugin_read_info(&record, folder.constData()), 0);
         QVERIFY(record);
-        QCOMPARE(plugin_load_main(m_registry.get(), record), 0);
-        QCOMPARE(m_registry->count, 1);
+        QCOMPARE(plugin_load_main(registry(), record), 0);
+        QCOMPARE(registry()->count, 1);
         QCOMPARE(plugin_load_main(nullptr, nullptr), 1);
         char joined[8];
         QCOMPARE(join_path(joined, sizeof joined, "ab", "cd"), 0);
         QCOMPARE(join_path(joined, sizeof joined, "abcd", "efgh"), 1);
-        QCOMPARE(plugin_registry_set_paths("", "x", m_registry.get()), 1);
+        QCOMPARE(plugin_registry_set_paths("", "x", registry()), 1);
         QCOMPARE(set_package_path(nullptr, "x"), 1);
     }
 
@@ -297,7 +280,7 @@ private slots:
                       "plugin_bundle_id = string.rep('b', 5000) plugin_desc = string.rep('😀', 1000)",
                       ""),
                  1);
-        const PluginRecord *record = m_registry->records[0];
+        const PluginRecord *record = registry()->records[0];
         QCOMPARE(qstrlen(record->name), size_t(1022));
         QCOMPARE(QByteArray(record->version), "a" + QByteArray("中").repeated(20));
         QCOMPARE(qstrlen(record->bundle_id), kPluginBundleIdCapacity - 1);
@@ -310,12 +293,10 @@ private slots:
     {
         const QByteArray info = PackageBuilder::infoLua("id", "P");
         for (int i = 0; i <= kPluginRegistryCapacity; ++i)
-            QVERIFY(
-                PackageBuilder::writePluginFolder(root(), QStringLiteral("p%1.cplugin").arg(i), info, ""));
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(QStringLiteral("1 plugin folders were skipped")));
-        plugin_registry_scan(m_registry.get());
-        QCOMPARE(m_registry->count, kPluginRegistryCapacity);
+            QVERIFY(PackageBuilder::writePluginFolder(root(), u"p%1.cplugin"_s.arg(i), info, ""));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"1 plugin folders were skipped"_s));
+        plugin_registry_scan(registry());
+        QCOMPARE(registry()->count, kPluginRegistryCapacity);
     }
 };
 

@@ -1,16 +1,26 @@
 // Privacy rules on a real settings file: the keyword lists and their pattern, the keyword
-// analysis of texts, and the advanced privacy script in real Lua states.
+// analysis of texts, the advanced privacy script in real Lua states, and the rules applied by
+// the real capture.
 #include "TestDirs.h"
+#include "TestFiles.h"
 #include "app/PrivacyCapture.h"
+#include "capture/ClipController.h"
+#include "platform/MemoryPasteboard.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PrivacyRules.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
+#include "store/DBKeeper.h"
+#include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "support/LuaDeadline.h"
+#include "support/Md5.h"
 
+#include <QImage>
 #include <QtTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -23,9 +33,9 @@ QString key(const char *name)
 // character outside the basic plane (two code units each).
 QString passwordText(qsizetype length)
 {
-    QString text = QStringLiteral("password");
+    QString text = u"password"_s;
     while (text.size() + 2 <= length)
-        text += QStringLiteral("😀");
+        text += u"😀"_s;
     if (text.size() < length)
         text += QLatin1Char('x');
     return text;
@@ -53,12 +63,11 @@ private slots:
         // The manager reads the stored keywords once, when it is created; an empty entry of a
         // hand-edited file is left out, since it would match every text.
         ClipUserDefaults::setValue(key(SettingsKeys::userKeyWords),
-                                   QStringList{QStringLiteral("口令"), QString(), QStringLiteral("a.c")});
+                                   QStringList{u"口令"_s, QString(), u"a.c"_s});
         m_configure = &ConfigureManager::sharedInstance();
-        QCOMPARE(m_configure->customKeyWords(), (QStringList{QStringLiteral("口令"), QStringLiteral("a.c")}));
-        QCOMPARE(
-            m_configure->keyWordsRegPattern(),
-            QStringLiteral("密码|用户名|卡号|账户|账号|银行卡|验证码|password|account|username|口令|a.c"));
+        QCOMPARE(m_configure->customKeyWords(), (QStringList{u"口令"_s, u"a.c"_s}));
+        QCOMPARE(m_configure->keyWordsRegPattern(),
+                 u"密码|用户名|卡号|账户|账号|银行卡|验证码|password|account|username|口令|a.c"_s);
     }
 
     void cleanup()
@@ -72,11 +81,11 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("secret");
-        QTest::newRow("chinese keyword inside") << QStringLiteral("我的密码是123") << true;
-        QTest::newRow("mixed case") << QStringLiteral("my PassWord: hunter2") << true;
-        QTest::newRow("custom keyword") << QStringLiteral("口令 1234") << true;
-        QTest::newRow("unescaped fragment") << QStringLiteral("ABC") << true;
-        QTest::newRow("plain sentence") << QStringLiteral("今天天气很好, let's meet at noon") << false;
+        QTest::newRow("chinese keyword inside") << u"我的密码是123"_s << true;
+        QTest::newRow("mixed case") << u"my PassWord: hunter2"_s << true;
+        QTest::newRow("custom keyword") << u"口令 1234"_s << true;
+        QTest::newRow("unescaped fragment") << u"ABC"_s << true;
+        QTest::newRow("plain sentence") << u"今天天气很好, let's meet at noon"_s << false;
         QTest::newRow("empty") << QString() << false;
         QTest::newRow("exactly the limit") << passwordText(4096) << true;
         QTest::newRow("one past the limit") << passwordText(4097) << false;
@@ -94,34 +103,33 @@ private slots:
         QVERIFY(m_configure->addNewWord(QString()));
         QVERIFY(m_configure->customKeyWords().isEmpty());
         for (int i = 0; i < ConfigureManager::kMaxCustomKeyWords; ++i)
-            QVERIFY(m_configure->addNewWord(QStringLiteral("word%1").arg(i)));
-        QVERIFY(!m_configure->addNewWord(QStringLiteral("one too many")));
+            QVERIFY(m_configure->addNewWord(u"word%1"_s.arg(i)));
+        QVERIFY(!m_configure->addNewWord(u"one too many"_s));
         QVERIFY(!m_configure->addNewWord(QString()));
         QCOMPARE(m_configure->customKeyWords().size(), 25);
         QCOMPARE(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).size(), 25);
 
         m_configure->setKeyWord(QString(), 0);
-        m_configure->setKeyWord(QStringLiteral("ignored"), 25);
+        m_configure->setKeyWord(u"ignored"_s, 25);
         m_configure->removeKeyWordAtIndex(25);
         m_configure->removeKeyWordAtIndex(-1);
-        QCOMPARE(m_configure->customKeyWords().first(), QStringLiteral("word0"));
+        QCOMPARE(m_configure->customKeyWords().first(), u"word0"_s);
         QCOMPARE(m_configure->customKeyWords().size(), 25);
 
-        m_configure->setKeyWord(QStringLiteral("暗号"), 24);
-        QCOMPARE(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).last(),
-                 QStringLiteral("暗号"));
-        QVERIFY(PrivacyRules::isSecret(QStringLiteral("今天的暗号")));
+        m_configure->setKeyWord(u"暗号"_s, 24);
+        QCOMPARE(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).last(), u"暗号"_s);
+        QVERIFY(PrivacyRules::isSecret(u"今天的暗号"_s));
 
         // An emptied list is stored as an empty array, leaving the system keywords alone.
         clearCustomKeyWords();
         QVERIFY(ClipUserDefaults::contains(key(SettingsKeys::userKeyWords)));
         QVERIFY(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).isEmpty());
         QCOMPARE(m_configure->keyWordsRegPattern(), m_configure->sysKeyWords().join(QLatin1Char('|')));
-        QVERIFY(!PrivacyRules::isSecret(QStringLiteral("今天的暗号")));
+        QVERIFY(!PrivacyRules::isSecret(u"今天的暗号"_s));
 
         // A keyword that is a pattern fragment matches as one.
-        QVERIFY(m_configure->addNewWord(QStringLiteral("\\(")));
-        QVERIFY(PrivacyRules::isSecret(QStringLiteral("f(x)")));
+        QVERIFY(m_configure->addNewWord(u"\\("_s));
+        QVERIFY(PrivacyRules::isSecret(u"f(x)"_s));
         clearCustomKeyWords();
     }
 
@@ -129,43 +137,36 @@ private slots:
     {
         // Exponential backtracking is cut off by the match time limit instead of freezing.
         const QString text = QString(40, QLatin1Char('a')) + QLatin1Char('!');
-        QVERIFY(!PrivacyRules::containsKeyword(QStringLiteral("(a|a)+$"), text));
+        QVERIFY(!PrivacyRules::containsKeyword(u"(a|a)+$"_s, text));
     }
 
     void defaultScript()
     {
         const std::optional<QString> script = AdvancePrivacyManager::defaultScript();
-        QVERIFY(script && script->contains(QLatin1String("function main")));
+        QVERIFY(script && script->contains("function main"_L1));
         AdvancePrivacyManager manager;
         QCOMPARE(manager.testScript(*script), std::nullopt);
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("text"), QString(), QStringLiteral("我的密码是123")),
-                 1);
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("text"), QString(), QStringLiteral("hello")), 0);
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("image"), QStringLiteral("data"),
-                                        QStringLiteral("image data")),
-                 0);
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("file"), QStringLiteral("kdbx"),
-                                        QStringLiteral("/home/u/p.kdbx")),
-                 1);
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("file"), QStringLiteral("unknow"),
-                                        QStringLiteral("/home/u/notes")),
-                 0);
+        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"我的密码是123"_s), 1);
+        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"hello"_s), 0);
+        QCOMPARE(manager.saveOptionFrom(u"image"_s, u"data"_s, u"image data"_s), 0);
+        QCOMPARE(manager.saveOptionFrom(u"file"_s, u"kdbx"_s, u"/home/u/p.kdbx"_s), 1);
+        QCOMPARE(manager.saveOptionFrom(u"file"_s, u"unknow"_s, u"/home/u/notes"_s), 0);
     }
 
     void scriptAnswers_data()
     {
         QTest::addColumn<QString>("returned");
         QTest::addColumn<int>("answer");
-        QTest::newRow("one") << QStringLiteral("1") << 1;
-        QTest::newRow("minus one") << QStringLiteral("-1") << -1;
-        QTest::newRow("numeric string") << QStringLiteral("'1'") << 1;
-        QTest::newRow("true") << QStringLiteral("true") << 0;
-        QTest::newRow("nil") << QStringLiteral("nil") << 0;
-        QTest::newRow("table") << QStringLiteral("{1}") << 0;
-        QTest::newRow("word") << QStringLiteral("'secret'") << 0;
-        QTest::newRow("out of range") << QStringLiteral("2^32 + 1") << 0;
-        QTest::newRow("not a number") << QStringLiteral("0/0") << 0;
-        QTest::newRow("error") << QStringLiteral("error('no')") << 0;
+        QTest::newRow("one") << u"1"_s << 1;
+        QTest::newRow("minus one") << u"-1"_s << -1;
+        QTest::newRow("numeric string") << u"'1'"_s << 1;
+        QTest::newRow("true") << u"true"_s << 0;
+        QTest::newRow("nil") << u"nil"_s << 0;
+        QTest::newRow("table") << u"{1}"_s << 0;
+        QTest::newRow("word") << u"'secret'"_s << 0;
+        QTest::newRow("out of range") << u"2^32 + 1"_s << 0;
+        QTest::newRow("not a number") << u"0/0"_s << 0;
+        QTest::newRow("error") << u"error('no')"_s << 0;
     }
     void scriptAnswers()
     {
@@ -177,26 +178,23 @@ private slots:
             QStringLiteral(
                 "function main(from, ext, content) if content == '' then return 0 end return %1 end")
                 .arg(returned));
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("text"), QString(), QStringLiteral("x")), answer);
+        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"x"_s), answer);
     }
 
     void trialFailures_data()
     {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("message");
-        QTest::newRow("empty") << QString() << QStringLiteral("不能为空!");
-        QTest::newRow("no main") << QStringLiteral("x = 1") << QStringLiteral("attempt to call a nil value");
+        QTest::newRow("empty") << QString() << u"不能为空!"_s;
+        QTest::newRow("no main") << u"x = 1"_s << u"attempt to call a nil value"_s;
         QTest::newRow("raises at top level")
-            << QStringLiteral("error('top level boom')\nfunction main() return 0 end")
-            << QStringLiteral("top level boom");
-        QTest::newRow("syntax error")
-            << QStringLiteral("function main(\n  return 0\nend") << QStringLiteral(":2:");
-        QTest::newRow("raises a table")
-            << QStringLiteral("function main() error({}) end") << QStringLiteral("table");
+            << u"error('top level boom')\nfunction main() return 0 end"_s << u"top level boom"_s;
+        QTest::newRow("syntax error") << u"function main(\n  return 0\nend"_s << u":2:"_s;
+        QTest::newRow("raises a table") << u"function main() error({}) end"_s << u"table"_s;
         QTest::newRow("endless top level")
-            << QStringLiteral("while true do end") << QString::fromUtf8(LuaDeadline::timeoutMessage());
-        QTest::newRow("endless main") << QStringLiteral("function main() while true do end end")
-                                      << QString::fromUtf8(LuaDeadline::timeoutMessage());
+            << u"while true do end"_s << QString::fromUtf8(LuaDeadline::timeoutMessage());
+        QTest::newRow("endless main")
+            << u"function main() while true do end end"_s << QString::fromUtf8(LuaDeadline::timeoutMessage());
     }
     void trialFailures()
     {
@@ -217,20 +215,16 @@ private slots:
                                               "  return 1\nend");
         QCOMPARE(manager.testScript(script), std::nullopt);
         manager.setScriptContent(script);
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("file"), QStringLiteral("txt"),
-                                        QStringLiteral("/tmp/a.txt")),
-                 0);
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("image"), QStringLiteral("data"),
-                                        QStringLiteral("image data")),
-                 0);
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("text"), QString(), QStringLiteral("x")), 1);
+        QCOMPARE(manager.saveOptionFrom(u"file"_s, u"txt"_s, u"/tmp/a.txt"_s), 0);
+        QCOMPARE(manager.saveOptionFrom(u"image"_s, u"data"_s, u"image data"_s), 0);
+        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"x"_s), 1);
     }
 
     void storedScriptFailingItsTrialIsReplacedAtStart_data()
     {
         QTest::addColumn<QString>("script");
-        QTest::newRow("no main") << QStringLiteral("function mian() return -1 end");
-        QTest::newRow("endless") << QStringLiteral("while true do end");
+        QTest::newRow("no main") << u"function mian() return -1 end"_s;
+        QTest::newRow("endless") << u"while true do end"_s;
     }
     void storedScriptFailingItsTrialIsReplacedAtStart()
     {
@@ -240,60 +234,86 @@ private slots:
         QCOMPARE(manager.scriptContent(), script);
         QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::privacy_script)), script);
         // The built-in script answers in its place.
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("text"), QString(), QStringLiteral("我的密码是123")),
-                 1);
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("text"), QString(), QStringLiteral("hello")), 0);
+        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"我的密码是123"_s), 1);
+        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"hello"_s), 0);
     }
 
-    void decisionAtCapture()
+    // The rules as the capture applies them: the real capture over an in-memory clipboard and
+    // this test's store.
+    void rulesAtCapture()
     {
-        using Decision = ClipPrivacy::Decision;
-        PrivacyCapture rules;
-        const auto text = [&](const char *content) {
-            return rules.decide(ClipFamily::Text, QString(), QString::fromUtf8(content));
-        };
-        const auto image = [&] {
-            return rules.decide(ClipFamily::Image, QStringLiteral("data"), QStringLiteral("image data"));
-        };
-        const auto file = [&] {
-            return rules.decide(ClipFamily::File, QStringLiteral("pdf"), QStringLiteral("/a.pdf"));
+        MemoryPasteboard clipboard;
+        ClipController capture(clipboard);
+        qint64 now = 1000;
+        int builds = 0;
+        capture.setClock([&now] { return ++now; });
+        capture.setMenuRebuild([&builds] { ++builds; });
+        capture.setPrivacy(std::make_unique<PrivacyCapture>());
+        QTemporaryDir files;
+        int copies = 0;
+        // Copies a new clip of this family; answers whether it was stored as a secret, and
+        // nothing when it was dropped.
+        const auto copy = [&](ClipFamily family, const QString &text = {}) -> std::optional<bool> {
+            ++copies;
+            if (family == ClipFamily::Text) {
+                clipboard.setString(text);
+            } else if (family == ClipFamily::Image) {
+                QImage image(4, 4, QImage::Format_RGB32);
+                image.fill(QColor(copies, 0, 0));
+                clipboard.setImage(image);
+            } else {
+                const QString path = files.filePath(u"keys%1.txt"_s.arg(copies));
+                TestFiles::write(path, QByteArray::number(copies));
+                clipboard.setFilePaths({path});
+            }
+            const qint64 before = now;
+            capture.seekClipboard();
+            const HistoryModel newest = DBKeeper::getAllHistoryAtCategory(Category::history, 1).value(0);
+            return newest.timestamp.value_or(0) > before ? std::optional<bool>(newest.isSecret())
+                                                         : std::nullopt;
         };
 
         // The simple rules: keywords for texts, never for images, the switch for files.
-        QCOMPARE(text("我的密码是123"), Decision::Secret);
-        QCOMPARE(text("hello"), Decision::Ordinary);
-        QCOMPARE(image(), Decision::Ordinary);
-        QCOMPARE(file(), Decision::Secret);
+        QCOMPARE(copy(ClipFamily::Text, u"我的密码是123"_s), true);
+        QCOMPARE(copy(ClipFamily::Text, u"hello"_s), false);
+        QCOMPARE(copy(ClipFamily::Image), false);
+        QCOMPARE(copy(ClipFamily::File), true);
         Utils::setFileAsSecert(false);
-        QCOMPARE(file(), Decision::Ordinary);
+        QCOMPARE(copy(ClipFamily::File), false);
         Utils::setAnalySecert(false);
-        QCOMPARE(text("我的密码是123"), Decision::Ordinary);
+        QCOMPARE(copy(ClipFamily::Text, u"我的密码是456"_s), false);
 
-        // The advanced mode: the script alone decides, for every kind of clip.
-        Utils::setAdvancePrivacy(true);
-        AdvancePrivacyManager &script = AdvancePrivacyManager::sharedInstance();
-        script.setScriptContent(QStringLiteral("function main() return 1 end"));
-        QCOMPARE(image(), Decision::Secret);
-        QCOMPARE(file(), Decision::Secret);
-        script.setScriptContent(
-            QStringLiteral("function main(from) if from == 'image' then return -1 end return 0 end"));
-        QCOMPARE(image(), Decision::Drop);
-        QCOMPARE(text("hello"), Decision::Ordinary);
+        // The advanced mode: the script alone decides, for every kind of clip, from the family,
+        // the extension and the content (the text, "image data", the file's path).
         Utils::setAnalySecert(true);
-        QCOMPARE(text("我的密码是123"), Decision::Ordinary);
+        Utils::setAdvancePrivacy(true);
+        AdvancePrivacyManager::sharedInstance().setScriptContent(
+            u"function main(from, ext, content)\n"
+            "  if from == 'image' and ext == 'data' and content == 'image data' then return -1 end\n"
+            "  if from == 'file' and ext == 'txt' and content:find('/keys', 1, true) then return 1 end\n"
+            "  if from == 'text' and ext == '' and content == 'drop me' then return -1 end\n"
+            "  return 0\nend"_s);
+        QCOMPARE(copy(ClipFamily::Text, u"我的密码是789"_s), false);
+        QCOMPARE(copy(ClipFamily::File), true);
+        QCoreApplication::processEvents();
+        const int buildsBefore = builds;
+        QCOMPARE(copy(ClipFamily::Image), std::nullopt);
+        QCOMPARE(copy(ClipFamily::Text, u"drop me"_s), std::nullopt);
+        QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(md5_hex(u"drop me"_s))));
+        // A dropped clip still rebuilds the menu.
+        QTRY_COMPARE(builds, buildsBefore + 2);
         Utils::setAdvancePrivacy(false);
-        QCOMPARE(image(), Decision::Ordinary);
+        QCOMPARE(copy(ClipFamily::Image), false);
     }
 
     void globalsPersistBetweenLoads()
     {
         AdvancePrivacyManager manager;
-        manager.setScriptContent(QStringLiteral("kept = -1\nfunction main() return 0 end"));
-        manager.setScriptContent(
-            QStringLiteral("loads = (loads or 0) + 1\nfunction main() return kept * loads end"));
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("text"), QString(), QStringLiteral("x")), -1);
+        manager.setScriptContent(u"kept = -1\nfunction main() return 0 end"_s);
+        manager.setScriptContent(u"loads = (loads or 0) + 1\nfunction main() return kept * loads end"_s);
+        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"x"_s), -1);
         manager.loadScript();
-        QCOMPARE(manager.saveOptionFrom(QStringLiteral("text"), QString(), QStringLiteral("x")), -2);
+        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"x"_s), -2);
     }
 };
 

@@ -16,6 +16,8 @@
 
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int kWaitMs = 15000;
@@ -72,10 +74,10 @@ private slots:
 
     void keywordsMarkTextSecretWithDefaultSettings()
     {
-        const QString secret = QStringLiteral("我的密码是123");
+        const QString secret = u"我的密码是123"_s;
         QVERIFY(copyAndWaitForCapture(secret));
         QCOMPARE(storedAsSecret(secret), true);
-        const QString plain = QStringLiteral("The meeting moved to Thursday.");
+        const QString plain = u"The meeting moved to Thursday."_s;
         QVERIFY(copyAndWaitForCapture(plain));
         QCOMPARE(storedAsSecret(plain), false);
     }
@@ -88,31 +90,30 @@ private slots:
                            "  if from == 'text' and content:find('drop me', 1, true) then return -1 end\n"
                            "  if from == 'text' and content:find('keep me', 1, true) then return 1 end\n"
                            "  return 0\nend"));
-        const QString dropped = QStringLiteral("drop me: ordinary words");
+        const QString dropped = u"drop me: ordinary words"_s;
         QVERIFY(copyAndWaitForCapture(dropped));
         QCOMPARE(storedAsSecret(dropped), std::nullopt);
-        const QString secret = QStringLiteral("keep me as a secret");
+        const QString secret = u"keep me as a secret"_s;
         QVERIFY(copyAndWaitForCapture(secret));
         QCOMPARE(storedAsSecret(secret), true);
         // The keyword rules no longer apply.
-        const QString keyword = QStringLiteral("PassWord in advanced mode");
+        const QString keyword = u"PassWord in advanced mode"_s;
         QVERIFY(copyAndWaitForCapture(keyword));
         QCOMPARE(storedAsSecret(keyword), false);
     }
 
     void passwordManagerCopiesAreNeverStored()
     {
-        const QString password = QStringLiteral("correct horse battery staple");
-        QVERIFY(copyAndWaitForCapture(password, QStringLiteral("secret")));
+        const QString password = u"correct horse battery staple"_s;
+        QVERIFY(copyAndWaitForCapture(password, u"secret"_s));
         QVERIFY(m_capture->pasteboard().isMarkedSecretByPasswordManager());
         QCOMPARE(storedAsSecret(password), std::nullopt);
 
         // Whatever the rules say: a script that keeps every clip as a secret does not help.
         Utils::setAdvancePrivacy(true);
-        AdvancePrivacyManager::sharedInstance().setScriptContent(
-            QStringLiteral("function main() return 1 end"));
-        const QString other = QStringLiteral("another password from the vault");
-        QVERIFY(copyAndWaitForCapture(other, QStringLiteral("secret")));
+        AdvancePrivacyManager::sharedInstance().setScriptContent(u"function main() return 1 end"_s);
+        const QString other = u"another password from the vault"_s;
+        QVERIFY(copyAndWaitForCapture(other, u"secret"_s));
         QCOMPARE(storedAsSecret(other), std::nullopt);
 
         // Only the hint makes the difference: the same text copied plainly is stored.

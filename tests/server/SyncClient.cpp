@@ -37,6 +37,30 @@ std::unique_ptr<httplib::Client> makeClient(const QString &origin, const QString
 
 } // namespace
 
+QByteArray field(const UploadForm &form, const QString &name)
+{
+    for (const auto &[key, value] : form) {
+        if (key == name)
+            return value;
+    }
+    return {};
+}
+
+UploadForm withField(UploadForm form, const QString &name, const QByteArray &value)
+{
+    for (auto &[key, old] : form) {
+        if (key == name)
+            old = value;
+    }
+    return form;
+}
+
+UploadForm withoutField(UploadForm form, const QString &name)
+{
+    form.removeIf([&](const auto &pair) { return pair.first == name; });
+    return form;
+}
+
 SyncClient::SyncClient(const QString &origin, const QString &deviceToken, const QString &caFile)
     : m_client(makeClient(origin, caFile))
     , m_device(deviceToken)
@@ -121,8 +145,7 @@ HttpReply SyncClient::login(const QString &email, const QString &password)
     return accountRequest(QStringLiteral("/login/"), email, password);
 }
 
-HttpReply SyncClient::postForm(const QString &url, const QList<std::pair<QString, QByteArray>> &fields,
-                               const QByteArray &file)
+HttpReply SyncClient::postForm(const QString &url, const UploadForm &fields, const QByteArray &file)
 {
     const QUrl target(url);
     auto client = makeClient(target.scheme() + QStringLiteral("://") + target.authority(), m_caFile);
@@ -133,29 +156,57 @@ HttpReply SyncClient::postForm(const QString &url, const QList<std::pair<QString
     return toReply(client->Post(target.path().toStdString(), items));
 }
 
+QString SyncClient::idQuery(const QJsonObject &record)
+{
+    return QStringLiteral("&history_id=%1&file_hash=%2")
+        .arg(record.value(QStringLiteral("history_id")).toInteger())
+        .arg(record.value(QStringLiteral("file_hash")).toString());
+}
+
+QString SyncClient::fileQuery(const QJsonObject &record)
+{
+    return QStringLiteral("&file_hash=%1&file_id=%2")
+        .arg(record.value(QStringLiteral("file_hash")).toString())
+        .arg(record.value(QStringLiteral("file_id")).toInteger());
+}
+
+UploadForm SyncClient::uploadForm(const QString &fileHash, qint64 fileId, QString *host, HttpReply *reply)
+{
+    const HttpReply grant = get(QStringLiteral("/get_upload_token/"),
+                                QStringLiteral("&file_hash=%1&file_id=%2").arg(fileHash).arg(fileId));
+    if (reply)
+        *reply = grant;
+    const auto value = [&grant](const char *key) { return grant.value(key).toString().toUtf8(); };
+    *host = grant.value("host").toString();
+    return {{QStringLiteral("key"), value("dir") + '/' + fileHash.toUtf8()},
+            {QStringLiteral("policy"), value("policy")},
+            {QStringLiteral("success_action_status"), "200"},
+            {QStringLiteral("callback"), value("callback")},
+            {QStringLiteral("OSSAccessKeyID"), value("accessid")},
+            {QStringLiteral("signature"), value("signature")}};
+}
+
 HttpReply SyncClient::upload(const QString &fileHash, qint64 fileId, const QByteArray &payload)
 {
-    const HttpReply grant =
-        get(QStringLiteral("/get_upload_token/"),
-            QStringLiteral("&file_hash=") + fileHash + QStringLiteral("&file_id=") + QString::number(fileId));
-    if (grant.status != 200 || grant.code() != 0)
-        return grant;
-    const auto value = [&grant](const char *key) {
-        return grant.json.value(QLatin1String(key)).toString().toUtf8();
-    };
-    return postForm(grant.json.value(QStringLiteral("host")).toString(),
-                    {{QStringLiteral("key"), value("dir") + '/' + fileHash.toUtf8()},
-                     {QStringLiteral("policy"), value("policy")},
-                     {QStringLiteral("success_action_status"), "200"},
-                     {QStringLiteral("callback"), value("callback")},
-                     {QStringLiteral("OSSAccessKeyID"), value("accessid")},
-                     {QStringLiteral("signature"), value("signature")}},
-                    payload);
+    QString host;
+    HttpReply grant;
+    const UploadForm form = uploadForm(fileHash, fileId, &host, &grant);
+    return grant.status == 200 && grant.code() == 0 ? postForm(host, form, payload) : grant;
+}
+
+HttpReply SyncClient::upload(const QJsonObject &record, const QByteArray &payload)
+{
+    return upload(record.value(QStringLiteral("file_hash")).toString(),
+                  record.value(QStringLiteral("file_id")).toInteger(), payload);
 }
 
 HttpReply SyncClient::download(const QString &fileHash, qint64 fileId)
 {
-    return get(QStringLiteral("/download_file/"), QStringLiteral("&file_hash=") + fileHash
-                                                      + QStringLiteral("&file_id=")
-                                                      + QString::number(fileId));
+    return get(QStringLiteral("/download_file/"),
+               QStringLiteral("&file_hash=%1&file_id=%2").arg(fileHash).arg(fileId));
+}
+
+HttpReply SyncClient::download(const QJsonObject &record)
+{
+    return get(QStringLiteral("/download_file/"), fileQuery(record));
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 
 #include <memory>
@@ -15,7 +17,20 @@ struct HttpReply {
     QByteArray body;
     QJsonObject json;
     int code() const { return json.value(QStringLiteral("code")).toInt(-999); }
+    QJsonValue value(const char *key) const { return json.value(QLatin1String(key)); }
+    // The record of a push, GET or favourite reply; the records and cursor of a pull.
+    QJsonObject history() const { return value("history").toObject(); }
+    QJsonArray histories() const { return value("histories").toArray(); }
+    qint64 cursor() const { return value("request_timestamp").toInteger(); }
 };
+
+// The fields of a multipart upload form, in order.
+using UploadForm = QList<std::pair<QString, QByteArray>>;
+
+// The value of a field; the form with one field's value replaced, or without that field.
+QByteArray field(const UploadForm &form, const QString &name);
+UploadForm withField(UploadForm form, const QString &name, const QByteArray &value);
+UploadForm withoutField(UploadForm form, const QString &name);
 
 // One device talking to the sync service the way the client does: the common query pairs
 // (device type, device token, version), the sign-in token and JSON bodies without a
@@ -45,8 +60,7 @@ public:
     HttpReply put(const QString &endpoint, const QJsonObject &body);
     HttpReply del(const QString &endpoint, const QString &extra);
     // A multipart form POST to a full URL (the upload host).
-    HttpReply postForm(const QString &url, const QList<std::pair<QString, QByteArray>> &fields,
-                       const QByteArray &file);
+    HttpReply postForm(const QString &url, const UploadForm &fields, const QByteArray &file);
 
     // Shorthands of the protocol.
     HttpReply pushRecord(const QJsonObject &record)
@@ -58,12 +72,37 @@ public:
         return get(QStringLiteral("/pull/"),
                    QStringLiteral("&last_request_timestamp=") + QString::number(cursor));
     }
+    // The record as the service stored it (empty when refused).
+    QJsonObject pushed(const QJsonObject &record) { return pushRecord(record).history(); }
+    // GET and DELETE of a stored record, by its id and hash.
+    HttpReply getRecord(const QJsonObject &record) { return get(QStringLiteral("/push/"), idQuery(record)); }
+    HttpReply deleteRecord(const QJsonObject &record)
+    {
+        return del(QStringLiteral("/push/"), idQuery(record));
+    }
+    HttpReply setFavourite(const QJsonObject &record)
+    {
+        return post(QStringLiteral("/set_favourite/"), QJsonObject{{QStringLiteral("history"), record}});
+    }
+    // Reconciles the favourites this device holds ({"ID": {"favourite": T}}) with the service's.
+    HttpReply getFavourites(const QJsonObject &held = {})
+    {
+        return post(QStringLiteral("/get_favourite/"), QJsonObject{{QStringLiteral("favourites"), held}});
+    }
+    // The form the service grants for uploading this file; `host` receives where to post it and
+    // `grant` (when given) the whole reply.
+    UploadForm uploadForm(const QString &fileHash, qint64 fileId, QString *host, HttpReply *grant = nullptr);
     // Asks for upload credentials and posts the payload with them.
     HttpReply upload(const QString &fileHash, qint64 fileId, const QByteArray &payload);
+    HttpReply upload(const QJsonObject &record, const QByteArray &payload);
     HttpReply download(const QString &fileHash, qint64 fileId);
+    HttpReply download(const QJsonObject &record);
 
     static QString md5Hex(const QByteArray &bytes);
     static QJsonObject textRecord(const QString &text, qint64 timestamp);
+    // "&history_id=ID&file_hash=HASH" and "&file_hash=HASH&file_id=ID" of a stored record.
+    static QString idQuery(const QJsonObject &record);
+    static QString fileQuery(const QJsonObject &record);
 
 private:
     QString path(const QString &endpoint, const QString &extra, bool signedIn) const;

@@ -12,6 +12,8 @@
 
 #include <thread>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int kUsers = 4;
@@ -37,13 +39,13 @@ bool pullAll(SyncClient &client, qint64 *cursor, QSet<QString> *hashes, QSet<qin
             qWarning("pull failed: %d %s", reply.status, reply.body.constData());
             return false;
         }
-        const QJsonArray records = reply.json.value(QStringLiteral("histories")).toArray();
+        const QJsonArray records = reply.histories();
         for (const QJsonValue &v : records) {
-            hashes->insert(v.toObject().value(QStringLiteral("file_hash")).toString());
+            hashes->insert(v.toObject().value(u"file_hash"_s).toString());
             if (ids)
-                ids->insert(v.toObject().value(QStringLiteral("history_id")).toInteger());
+                ids->insert(v.toObject().value(u"history_id"_s).toInteger());
         }
-        const qint64 next = reply.json.value(QStringLiteral("request_timestamp")).toInteger();
+        const qint64 next = reply.cursor();
         if (records.isEmpty() && next == *cursor)
             return true;
         *cursor = next;
@@ -68,19 +70,18 @@ void TestServerConcurrency::manyDevicesPushAndPull()
 {
     ServerHarness::Options options;
     // Small pages, so that paging is part of the run.
-    options.config = {{QStringLiteral("max_pull_records"), 200}};
+    options.config = {{u"max_pull_records"_s, 200}};
     QVERIFY(m_server.start(options));
     std::vector<DeviceRun> devices(kUsers * kDevicesPerUser);
     QStringList tokens;
     for (int u = 0; u < kUsers; ++u) {
-        const QString email = QStringLiteral("load%1@example.org").arg(u);
+        const QString email = u"load%1@example.org"_s.arg(u);
         for (int d = 0; d < kDevicesPerUser; ++d) {
             DeviceRun &run = devices[size_t(u * kDevicesPerUser + d)];
             run.user = u;
-            run.client =
-                std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("load-%1-%2").arg(u).arg(d));
-            const HttpReply reply = d == 0 ? run.client->registerUser(email, QStringLiteral("pw"))
-                                           : run.client->login(email, QStringLiteral("pw"));
+            run.client = std::make_unique<SyncClient>(m_server.origin(), u"load-%1-%2"_s.arg(u).arg(d));
+            const HttpReply reply =
+                d == 0 ? run.client->registerUser(email, u"pw"_s) : run.client->login(email, u"pw"_s);
             QCOMPARE(reply.code(), 0);
         }
     }
@@ -92,8 +93,8 @@ void TestServerConcurrency::manyDevicesPushAndPull()
             timer.start();
             for (int n = 0; n < kMaxPushesPerDevice && timer.elapsed() < kRunMs; ++n) {
                 // Every fifth clip is one all devices of the user capture: it must stay one record.
-                const QString text = n % 5 == 0 ? QStringLiteral("shared %1 %2").arg(run.user).arg(n)
-                                                : QStringLiteral("clip %1 %2").arg(i).arg(n);
+                const QString text =
+                    n % 5 == 0 ? u"shared %1 %2"_s.arg(run.user).arg(n) : u"clip %1 %2"_s.arg(i).arg(n);
                 const HttpReply pushed = run.client->pushRecord(SyncClient::textRecord(text, 1700000000 + n));
                 if (pushed.code() != 0) {
                     qWarning("push failed: %d %s", pushed.status, pushed.body.constData());
@@ -119,8 +120,8 @@ void TestServerConcurrency::manyDevicesPushAndPull()
     int totalRecords = 0;
     for (int u = 0; u < kUsers; ++u) {
         // A new device of the user receives exactly the user's records.
-        SyncClient fresh(m_server.origin(), QStringLiteral("fresh-%1").arg(u));
-        QCOMPARE(fresh.login(QStringLiteral("load%1@example.org").arg(u), QStringLiteral("pw")).code(), 0);
+        SyncClient fresh(m_server.origin(), u"fresh-%1"_s.arg(u));
+        QCOMPARE(fresh.login(u"load%1@example.org"_s.arg(u), u"pw"_s).code(), 0);
         qint64 cursor = 0;
         QSet<QString> onService;
         QSet<qint64> ids;

@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QUrl>
 
+using namespace Qt::StringLiterals;
+
 class TestServerInput final : public QObject
 {
     Q_OBJECT
@@ -34,19 +36,19 @@ private:
 void TestServerInput::initTestCase()
 {
     QVERIFY(m_server.start());
-    m_device = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("inputDevice"));
-    m_observer = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("observer"));
-    QCOMPARE(m_device->registerUser(QStringLiteral("input@example.org"), QStringLiteral("pw")).code(), 0);
-    QCOMPARE(m_observer->login(QStringLiteral("input@example.org"), QStringLiteral("pw")).code(), 0);
-    QCOMPARE(m_device->pushRecord(SyncClient::textRecord(QStringLiteral("existing"), 1700000000)).code(), 0);
+    m_device = std::make_unique<SyncClient>(m_server.origin(), u"inputDevice"_s);
+    m_observer = std::make_unique<SyncClient>(m_server.origin(), u"observer"_s);
+    QCOMPARE(m_device->registerUser(u"input@example.org"_s, u"pw"_s).code(), 0);
+    QCOMPARE(m_observer->login(u"input@example.org"_s, u"pw"_s).code(), 0);
+    QCOMPARE(m_device->pushRecord(SyncClient::textRecord(u"existing"_s, 1700000000)).code(), 0);
     m_before = snapshot();
 }
 
 QByteArray TestServerInput::snapshot()
 {
     const HttpReply pulled = m_observer->pull(0);
-    const HttpReply favourites = m_observer->post(QStringLiteral("/get_favourite/"),
-                                                  QJsonObject{{QStringLiteral("favourites"), QJsonObject{}}});
+    const HttpReply favourites =
+        m_observer->post(u"/get_favourite/"_s, QJsonObject{{u"favourites"_s, QJsonObject{}}});
     return QJsonDocument(pulled.json).toJson() + QJsonDocument(favourites.json).toJson();
 }
 
@@ -58,109 +60,64 @@ void TestServerInput::refusals_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("status");
 
-    const QByteArray hash = SyncClient::md5Hex("new clip").toUtf8();
+    const QString hash = SyncClient::md5Hex("new clip");
     const auto history = [&hash](const QByteArray &fields) -> QByteArray {
-        return "{\"history\":{\"file_hash\":\"" + hash + "\"" + fields + "}}";
+        return "{\"history\":{\"file_hash\":\"" + hash.toLatin1() + "\"" + fields + "}}";
     };
-    const QString post = QStringLiteral("POST");
-    const QString get = QStringLiteral("GET");
-    const QString push = QStringLiteral("/push/");
+    const auto post = [](const char *tag, const QString &endpoint, const QByteArray &body, int status = 400) {
+        QTest::newRow(tag) << u"POST"_s << endpoint << QString() << body << status;
+    };
+    const auto push = [&post](const char *tag, const QByteArray &body, int status = 400) {
+        post(tag, u"/push/"_s, body, status);
+    };
+    const auto get = [](const char *tag, const QString &endpoint, const QString &extra, int status = 400) {
+        QTest::newRow(tag) << u"GET"_s << endpoint << extra << QByteArray() << status;
+    };
 
-    QTest::newRow("push: not JSON") << post << push << QString() << QByteArray("history=1") << 400;
-    QTest::newRow("push: an array") << post << push << QString() << QByteArray("[1,2]") << 400;
-    QTest::newRow("push: no history") << post << push << QString() << QByteArray("{}") << 400;
-    QTest::newRow("push: history a string")
-        << post << push << QString() << QByteArray(R"({"history":"x"})") << 400;
-    QTest::newRow("push: no file_hash")
-        << post << push << QString() << QByteArray(R"({"history":{"content":"x"}})") << 400;
-    QTest::newRow("push: upper-case hash")
-        << post << push << QString()
-        << QByteArray(R"({"history":{"file_hash":"0123456789ABCDEF0123456789ABCDEF"}})") << 400;
-    QTest::newRow("push: hash a number")
-        << post << push << QString() << QByteArray(R"({"history":{"file_hash":12}})") << 400;
-    QTest::newRow("push: content a number") << post << push << QString() << history(",\"content\":5") << 400;
-    QTest::newRow("push: timestamp a string")
-        << post << push << QString() << history(",\"timestamp\":\"now\"") << 400;
-    QTest::newRow("push: huge timestamp")
-        << post << push << QString() << history(",\"timestamp\":1e300") << 400;
-    QTest::newRow("push: huge favourite")
-        << post << push << QString() << history(",\"favourite\":-1e20") << 400;
-    QTest::newRow("push: huge history id")
-        << post << push << QString() << history(",\"history_id\":1099511627776") << 400;
-    QTest::newRow("push: file_ready 7") << post << push << QString() << history(",\"file_ready\":7") << 400;
-    QTest::newRow("push: over-long content")
-        << post << push << QString() << history(",\"content\":\"" + QByteArray(300 * 1024, 'c') + "\"")
-        << 400;
-    QTest::newRow("push: over-long type")
-        << post << push << QString() << history(",\"type\":\"" + QByteArray(1000, 't') + "\"") << 400;
-    QTest::newRow("push: deep nesting")
-        << post << push << QString() << QByteArray(100000, '[') + QByteArray(100000, ']') << 400;
-    QTest::newRow("push: body over the limit")
-        << post << push << QString() << history(",\"content\":\"" + QByteArray(2 * 1024 * 1024, 'c') + "\"")
-        << 413;
-    QTest::newRow("put: no history id")
-        << QStringLiteral("PUT") << push << QString() << history(QByteArray()) << 400;
-    QTest::newRow("get: id not a number")
-        << get << push << QStringLiteral("&history_id=abc&file_hash=") + QString::fromLatin1(hash)
-        << QByteArray() << 400;
-    QTest::newRow("get: negative id")
-        << get << push << QStringLiteral("&history_id=-1&file_hash=") + QString::fromLatin1(hash)
-        << QByteArray() << 400;
-    QTest::newRow("get: huge id") << get << push
-                                  << QStringLiteral("&history_id=99999999999999999999&file_hash=")
-                                         + QString::fromLatin1(hash)
-                                  << QByteArray() << 400;
-    QTest::newRow("get: no hash") << get << push << QStringLiteral("&history_id=1") << QByteArray() << 400;
-    QTest::newRow("delete: no id") << QStringLiteral("DELETE") << push << QString() << QByteArray() << 400;
-    QTest::newRow("pull: cursor not a number")
-        << get << QStringLiteral("/pull/") << QStringLiteral("&last_request_timestamp=abc") << QByteArray()
-        << 400;
-    QTest::newRow("pull: negative cursor")
-        << get << QStringLiteral("/pull/") << QStringLiteral("&last_request_timestamp=-5") << QByteArray()
-        << 400;
-    QTest::newRow("pull: huge cursor")
-        << get << QStringLiteral("/pull/")
-        << QStringLiteral("&last_request_timestamp=") + QString(40, QLatin1Char('9')) << QByteArray() << 400;
-    QTest::newRow("pull: count 0") << get << QStringLiteral("/pull/")
-                                   << QStringLiteral("&last_request_timestamp=0&count=0") << QByteArray()
-                                   << 400;
-    QTest::newRow("pull: too many pairs")
-        << get << QStringLiteral("/pull/") << QStringLiteral("&a=1").repeated(40) << QByteArray() << 400;
-    QTest::newRow("get_favourite: array") << post << QStringLiteral("/get_favourite/") << QString()
-                                          << QByteArray(R"({"favourites":[]})") << 400;
-    QTest::newRow("get_favourite: key not an id")
-        << post << QStringLiteral("/get_favourite/") << QString()
-        << QByteArray(R"({"favourites":{"abc":{"favourite":1}}})") << 400;
-    QTest::newRow("get_favourite: value a string")
-        << post << QStringLiteral("/get_favourite/") << QString()
-        << QByteArray(R"({"favourites":{"1":{"favourite":"x"}}})") << 400;
-    QTest::newRow("set_favourite: favourite a string")
-        << post << QStringLiteral("/set_favourite/") << QString() << history(",\"favourite\":\"yes\"") << 400;
-    QTest::newRow("upload token: file id not a number")
-        << get << QStringLiteral("/get_upload_token/")
-        << QStringLiteral("&file_hash=") + QString::fromLatin1(hash) + QStringLiteral("&file_id=x")
-        << QByteArray() << 400;
-    QTest::newRow("download: path as hash")
-        << get << QStringLiteral("/download_file/")
-        << QStringLiteral("&file_hash=..%2F..%2Fsecrets.json&file_id=1") << QByteArray() << 400;
-    QTest::newRow("login: not an e-mail")
-        << get << QStringLiteral("/login/")
-        << QStringLiteral("&username=nobody&pwd_hash=") + SyncClient::md5Hex("x") << QByteArray() << 400;
-    QTest::newRow("login: short password hash")
-        << get << QStringLiteral("/login/") << QStringLiteral("&username=a@example.org&pwd_hash=zz")
-        << QByteArray() << 400;
-    QTest::newRow("register: over-long e-mail")
-        << get << QStringLiteral("/register/")
-        << QStringLiteral("&username=") + QString(300, QLatin1Char('a'))
-               + QStringLiteral("@example.org&pwd_hash=") + SyncClient::md5Hex("x")
-        << QByteArray() << 400;
-    QTest::newRow("forget_pwd: not an e-mail")
-        << get << QStringLiteral("/forget_pwd/") << QStringLiteral("&user_email=x") << QByteArray() << 400;
-    QTest::newRow("init: over-long device name")
-        << get << QStringLiteral("/init/")
-        << QStringLiteral("&device_name=") + QString(1000, QLatin1Char('n')) << QByteArray() << 400;
-    QTest::newRow("unknown endpoint")
-        << get << QStringLiteral("/nothing/") << QString() << QByteArray() << 404;
+    push("push: not JSON", "history=1");
+    push("push: an array", "[1,2]");
+    push("push: no history", "{}");
+    push("push: history a string", R"({"history":"x"})");
+    push("push: no file_hash", R"({"history":{"content":"x"}})");
+    push("push: upper-case hash", R"({"history":{"file_hash":"0123456789ABCDEF0123456789ABCDEF"}})");
+    push("push: hash a number", R"({"history":{"file_hash":12}})");
+    push("push: content a number", history(",\"content\":5"));
+    push("push: timestamp a string", history(",\"timestamp\":\"now\""));
+    push("push: huge timestamp", history(",\"timestamp\":1e300"));
+    push("push: huge favourite", history(",\"favourite\":-1e20"));
+    push("push: huge history id", history(",\"history_id\":1099511627776"));
+    push("push: file_ready 7", history(",\"file_ready\":7"));
+    push("push: over-long content", history(",\"content\":\"" + QByteArray(300 * 1024, 'c') + "\""));
+    push("push: over-long type", history(",\"type\":\"" + QByteArray(1000, 't') + "\""));
+    push("push: deep nesting", QByteArray(100000, '[') + QByteArray(100000, ']'));
+    push("push: body over the limit", history(",\"content\":\"" + QByteArray(2 * 1024 * 1024, 'c') + "\""),
+         413);
+    QTest::newRow("put: no history id") << u"PUT"_s << u"/push/"_s << QString() << history({}) << 400;
+    get("get: id not a number", u"/push/"_s, u"&history_id=abc&file_hash="_s + hash);
+    get("get: negative id", u"/push/"_s, u"&history_id=-1&file_hash="_s + hash);
+    get("get: huge id", u"/push/"_s, u"&history_id=99999999999999999999&file_hash="_s + hash);
+    get("get: no hash", u"/push/"_s, u"&history_id=1"_s);
+    QTest::newRow("delete: no id") << u"DELETE"_s << u"/push/"_s << QString() << QByteArray() << 400;
+    get("pull: cursor not a number", u"/pull/"_s, u"&last_request_timestamp=abc"_s);
+    get("pull: negative cursor", u"/pull/"_s, u"&last_request_timestamp=-5"_s);
+    get("pull: huge cursor", u"/pull/"_s, u"&last_request_timestamp="_s + QString(40, QLatin1Char('9')));
+    get("pull: count 0", u"/pull/"_s, u"&last_request_timestamp=0&count=0"_s);
+    get("pull: too many pairs", u"/pull/"_s, u"&a=1"_s.repeated(40));
+    post("get_favourite: array", u"/get_favourite/"_s, R"({"favourites":[]})");
+    post("get_favourite: key not an id", u"/get_favourite/"_s, R"({"favourites":{"abc":{"favourite":1}}})");
+    post("get_favourite: value a string", u"/get_favourite/"_s, R"({"favourites":{"1":{"favourite":"x"}}})");
+    post("set_favourite: favourite a string", u"/set_favourite/"_s, history(",\"favourite\":\"yes\""));
+    get("upload token: file id not a number", u"/get_upload_token/"_s,
+        u"&file_hash="_s + hash + u"&file_id=x"_s);
+    get("download: path as hash", u"/download_file/"_s, u"&file_hash=..%2F..%2Fsecrets.json&file_id=1"_s);
+    get("login: not an e-mail", u"/login/"_s, u"&username=nobody&pwd_hash="_s + SyncClient::md5Hex("x"));
+    get("login: short password hash", u"/login/"_s, u"&username=a@example.org&pwd_hash=zz"_s);
+    get("register: over-long e-mail", u"/register/"_s,
+        u"&username="_s + QString(300, QLatin1Char('a')) + u"@example.org&pwd_hash="_s
+            + SyncClient::md5Hex("x"));
+    get("forget_pwd: not an e-mail", u"/forget_pwd/"_s, u"&user_email=x"_s);
+    get("init: over-long device name", u"/init/"_s, u"&device_name="_s + QString(1000, QLatin1Char('n')));
+    get("unknown endpoint", u"/nothing/"_s, QString(), 404);
 }
 
 void TestServerInput::refusals()
@@ -172,11 +129,11 @@ void TestServerInput::refusals()
     QFETCH(int, status);
 
     HttpReply reply;
-    if (method == QLatin1String("GET"))
+    if (method == "GET"_L1)
         reply = m_device->get(endpoint, extra);
-    else if (method == QLatin1String("POST"))
+    else if (method == "POST"_L1)
         reply = m_device->post(endpoint, body, extra);
-    else if (method == QLatin1String("PUT"))
+    else if (method == "PUT"_L1)
         reply = m_device->put(endpoint, QJsonDocument::fromJson(body).object());
     else
         reply = m_device->del(endpoint, extra);
@@ -187,10 +144,8 @@ void TestServerInput::refusals()
 void TestServerInput::nothingChangedAndStillServing()
 {
     QCOMPARE(snapshot(), m_before);
-    QCOMPARE(m_device->get(QStringLiteral("/check_version/"), {}, false).code(), 0);
-    QCOMPARE(
-        m_device->pushRecord(SyncClient::textRecord(QStringLiteral("after the refusals"), 1700000001)).code(),
-        0);
+    QCOMPARE(m_device->get(u"/check_version/"_s, {}, false).code(), 0);
+    QCOMPARE(m_device->pushRecord(SyncClient::textRecord(u"after the refusals"_s, 1700000001)).code(), 0);
 }
 
 void TestServerInput::stalledClientDoesNotBlockOthers()
@@ -199,7 +154,7 @@ void TestServerInput::stalledClientDoesNotBlockOthers()
     QList<QTcpSocket *> stalled;
     for (int i = 0; i < 10; ++i) {
         auto *socket = new QTcpSocket(this);
-        socket->connectToHost(QStringLiteral("127.0.0.1"), quint16(QUrl(m_server.origin()).port()));
+        socket->connectToHost(u"127.0.0.1"_s, quint16(QUrl(m_server.origin()).port()));
         QVERIFY(socket->waitForConnected(5000));
         socket->write("GET /api/pull/?device_token=slow&user_token=");
         QVERIFY(socket->waitForBytesWritten(5000));
@@ -211,15 +166,14 @@ void TestServerInput::stalledClientDoesNotBlockOthers()
 
 void TestServerInput::repeatedFailedSignInsAreSlowed()
 {
-    SyncClient guesser(m_server.origin(), QStringLiteral("guesser"));
+    SyncClient guesser(m_server.origin(), u"guesser"_s);
     for (int i = 0; i < 5; ++i)
-        QCOMPARE(guesser.login(QStringLiteral("input@example.org"), QStringLiteral("guess %1").arg(i)).status,
-                 401);
+        QCOMPARE(guesser.login(u"input@example.org"_s, u"guess %1"_s.arg(i)).status, 401);
     // Now even the right password has to wait.
-    const HttpReply slowed = guesser.login(QStringLiteral("input@example.org"), QStringLiteral("pw"));
+    const HttpReply slowed = guesser.login(u"input@example.org"_s, u"pw"_s);
     QCOMPARE(slowed.status, 429);
     QVERIFY(slowed.code() != 0);
-    QVERIFY(slowed.json.value(QStringLiteral("retry_after")).toInteger() >= 1);
+    QVERIFY(slowed.json.value(u"retry_after"_s).toInteger() >= 1);
     QVERIFY(guesser.userToken().isEmpty());
     // Signed-in devices are not affected.
     QCOMPARE(m_observer->pull(0).code(), 0);

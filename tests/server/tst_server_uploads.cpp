@@ -17,35 +17,9 @@
 #include <QTest>
 #include <QUrl>
 
-namespace {
+using namespace Qt::StringLiterals;
 
-using Form = QList<std::pair<QString, QByteArray>>;
-
-QByteArray fieldOf(const Form &form, const QString &name)
-{
-    for (const auto &[key, value] : form) {
-        if (key == name)
-            return value;
-    }
-    return {};
-}
-
-Form withField(Form form, const QString &name, const QByteArray &value)
-{
-    for (auto &[key, old] : form) {
-        if (key == name)
-            old = value;
-    }
-    return form;
-}
-
-Form withoutField(Form form, const QString &name)
-{
-    form.removeIf([&](const auto &pair) { return pair.first == name; });
-    return form;
-}
-
-} // namespace
+using Form = UploadForm;
 
 class TestServerUploads final : public QObject
 {
@@ -63,8 +37,8 @@ private:
     struct Clip {
         QJsonObject record;
         QByteArray payload;
-        QString hash() const { return record.value(QStringLiteral("file_hash")).toString(); }
-        qint64 fileId() const { return record.value(QStringLiteral("file_id")).toInteger(); }
+        QString hash() const { return record.value(u"file_hash"_s).toString(); }
+        qint64 fileId() const { return record.value(u"file_id"_s).toInteger(); }
     };
     Clip pushClip(const QByteArray &payload);
     // A correct form for the clip, as the service grants it.
@@ -82,10 +56,10 @@ private:
 void TestServerUploads::initTestCase()
 {
     QVERIFY(m_server.start());
-    m_device = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("uploader"));
-    m_other = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("reader"));
-    QCOMPARE(m_device->registerUser(QStringLiteral("up@example.org"), QStringLiteral("pw")).code(), 0);
-    QCOMPARE(m_other->login(QStringLiteral("up@example.org"), QStringLiteral("pw")).code(), 0);
+    m_device = std::make_unique<SyncClient>(m_server.origin(), u"uploader"_s);
+    m_other = std::make_unique<SyncClient>(m_server.origin(), u"reader"_s);
+    QCOMPARE(m_device->registerUser(u"up@example.org"_s, u"pw"_s).code(), 0);
+    QCOMPARE(m_other->login(u"up@example.org"_s, u"pw"_s).code(), 0);
 }
 
 TestServerUploads::Clip TestServerUploads::pushClip(const QByteArray &payload)
@@ -93,28 +67,15 @@ TestServerUploads::Clip TestServerUploads::pushClip(const QByteArray &payload)
     Clip clip;
     clip.payload = payload;
     ++m_counter;
-    QJsonObject record =
-        SyncClient::textRecord(QStringLiteral("clip %1").arg(m_counter), 1700000000 + m_counter);
-    record.insert(QStringLiteral("file_hash"), SyncClient::md5Hex(payload));
-    clip.record = m_device->pushRecord(record).json.value(QStringLiteral("history")).toObject();
+    QJsonObject record = SyncClient::textRecord(u"clip %1"_s.arg(m_counter), 1700000000 + m_counter);
+    record.insert(u"file_hash"_s, SyncClient::md5Hex(payload));
+    clip.record = m_device->pushed(record);
     return clip;
 }
 
 Form TestServerUploads::grantedForm(const Clip &clip, QString *host)
 {
-    const HttpReply grant = m_device->get(QStringLiteral("/get_upload_token/"),
-                                          QStringLiteral("&file_hash=") + clip.hash()
-                                              + QStringLiteral("&file_id=") + QString::number(clip.fileId()));
-    const auto value = [&grant](const char *key) {
-        return grant.json.value(QLatin1String(key)).toString().toUtf8();
-    };
-    *host = grant.json.value(QStringLiteral("host")).toString();
-    return {{QStringLiteral("key"), value("dir") + '/' + clip.hash().toUtf8()},
-            {QStringLiteral("policy"), value("policy")},
-            {QStringLiteral("success_action_status"), "200"},
-            {QStringLiteral("callback"), value("callback")},
-            {QStringLiteral("OSSAccessKeyID"), value("accessid")},
-            {QStringLiteral("signature"), value("signature")}};
+    return m_device->uploadForm(clip.hash(), clip.fileId(), host);
 }
 
 // A form signed with the service's own key (read from its data folder) for any expiry.
@@ -122,43 +83,31 @@ Form TestServerUploads::signedForm(const Clip &clip, qint64 expiration)
 {
     QString host;
     Form form = grantedForm(clip, &host);
-    QFile secrets(m_server.dataDir() + QStringLiteral("/secrets.json"));
+    QFile secrets(m_server.dataDir() + u"/secrets.json"_s);
     if (!secrets.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray key = QJsonDocument::fromJson(secrets.readAll())
-                               .object()
-                               .value(QStringLiteral("signing_key"))
-                               .toString()
-                               .toUtf8();
-    QJsonObject policy =
-        QJsonDocument::fromJson(QByteArray::fromBase64(fieldOf(form, QStringLiteral("policy")))).object();
-    policy.insert(QStringLiteral("expiration"), expiration);
+    const QByteArray key =
+        QJsonDocument::fromJson(secrets.readAll()).object().value(u"signing_key"_s).toString().toUtf8();
+    QJsonObject policy = QJsonDocument::fromJson(QByteArray::fromBase64(field(form, u"policy"_s))).object();
+    policy.insert(u"expiration"_s, expiration);
     const QByteArray encoded = QJsonDocument(policy).toJson(QJsonDocument::Compact).toBase64();
-    const QByteArray signature =
-        QMessageAuthenticationCode::hash(encoded + '\n' + fieldOf(form, QStringLiteral("callback")), key,
-                                         QCryptographicHash::Sha256)
-            .toBase64();
-    return withField(withField(form, QStringLiteral("policy"), encoded), QStringLiteral("signature"),
-                     signature);
+    const QByteArray signature = QMessageAuthenticationCode::hash(encoded + '\n' + field(form, u"callback"_s),
+                                                                  key, QCryptographicHash::Sha256)
+                                     .toBase64();
+    return withField(withField(form, u"policy"_s, encoded), u"signature"_s, signature);
 }
 
 QString TestServerUploads::objectPath(const Clip &clip) const
 {
-    return m_server.dataDir() + QStringLiteral("/objects/") + QString::number(m_device->userId())
-           + QLatin1Char('/') + clip.hash();
+    return m_server.dataDir() + u"/objects/"_s + QString::number(m_device->userId()) + QLatin1Char('/')
+           + clip.hash();
 }
 
 void TestServerUploads::verifyNotStored(const Clip &clip)
 {
     QVERIFY(!QFile::exists(objectPath(clip)));
-    const HttpReply got =
-        m_other->get(QStringLiteral("/push/"),
-                     QStringLiteral("&history_id=")
-                         + QString::number(clip.record.value(QStringLiteral("history_id")).toInteger())
-                         + QStringLiteral("&file_hash=") + clip.hash());
-    QCOMPARE(got.json.value(QStringLiteral("history")).toObject().value(QStringLiteral("file_ready")).toInt(),
-             0);
-    QCOMPARE(m_other->download(clip.hash(), clip.fileId()).status, 404);
+    QCOMPARE(m_other->getRecord(clip.record).history().value("file_ready"_L1).toInt(), 0);
+    QCOMPARE(m_other->download(clip.record).status, 404);
 }
 
 void TestServerUploads::forgedFormsAreRefused()
@@ -167,26 +116,18 @@ void TestServerUploads::forgedFormsAreRefused()
     QString host;
     const Form form = grantedForm(clip, &host);
 
-    QByteArray signature = fieldOf(form, QStringLiteral("signature"));
+    QByteArray signature = field(form, u"signature"_s);
     signature[3] = signature[3] == 'A' ? 'B' : 'A';
-    QCOMPARE(m_device->postForm(host, withField(form, QStringLiteral("signature"), signature), clip.payload)
-                 .status,
-             403);
+    QCOMPARE(m_device->postForm(host, withField(form, u"signature"_s, signature), clip.payload).status, 403);
 
     // A policy widened by the sender no longer matches its signature.
-    QJsonObject policy =
-        QJsonDocument::fromJson(QByteArray::fromBase64(fieldOf(form, QStringLiteral("policy")))).object();
-    policy.insert(QStringLiteral("max_size"), 1LL << 40);
+    QJsonObject policy = QJsonDocument::fromJson(QByteArray::fromBase64(field(form, u"policy"_s))).object();
+    policy.insert(u"max_size"_s, 1LL << 40);
     const QByteArray widened = QJsonDocument(policy).toJson(QJsonDocument::Compact).toBase64();
-    QCOMPARE(
-        m_device->postForm(host, withField(form, QStringLiteral("policy"), widened), clip.payload).status,
-        403);
-    QCOMPARE(
-        m_device->postForm(host, withField(form, QStringLiteral("OSSAccessKeyID"), "someone"), clip.payload)
-            .status,
-        403);
-    for (const QString &name : {QStringLiteral("key"), QStringLiteral("policy"), QStringLiteral("signature"),
-                                QStringLiteral("callback")}) {
+    QCOMPARE(m_device->postForm(host, withField(form, u"policy"_s, widened), clip.payload).status, 403);
+    QCOMPARE(m_device->postForm(host, withField(form, u"OSSAccessKeyID"_s, "someone"), clip.payload).status,
+             403);
+    for (const QString &name : {u"key"_s, u"policy"_s, u"signature"_s, u"callback"_s}) {
         const HttpReply missing = m_device->postForm(host, withoutField(form, name), clip.payload);
         QCOMPARE(missing.status, 400);
         QVERIFY(missing.code() != 0);
@@ -225,8 +166,7 @@ void TestServerUploads::keysOutsideTheFolderAreRefused()
                                  hash,
                                  "/" + dir + '/' + hash};
     for (const QByteArray &key : keys)
-        QCOMPARE(m_device->postForm(host, withField(form, QStringLiteral("key"), key), clip.payload).status,
-                 403);
+        QCOMPARE(m_device->postForm(host, withField(form, u"key"_s, key), clip.payload).status, 403);
     verifyNotStored(clip);
     verifyNotStored(elsewhere);
 }
@@ -274,7 +214,7 @@ void TestServerUploads::killDuringUploadKeepsStoreWhole()
             + interrupted.payload + "\r\n--" + boundary + "--\r\n";
     const QUrl url(host);
     QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(url.port()));
+    socket.connectToHost(u"127.0.0.1"_s, quint16(url.port()));
     QVERIFY(socket.waitForConnected(5000));
     socket.write("POST " + url.path().toUtf8()
                  + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; boundary=" + boundary
@@ -285,17 +225,17 @@ void TestServerUploads::killDuringUploadKeepsStoreWhole()
 
     m_server.killService();
     // A write cut off inside the object store leaves its temporary file behind.
-    const QString leftover = objectPath(interrupted) + QStringLiteral(".Ab12Cd");
+    const QString leftover = objectPath(interrupted) + u".Ab12Cd"_s;
     QFile partial(leftover);
     QVERIFY(partial.open(QIODevice::WriteOnly));
     partial.write(interruptedBytes.left(1000));
     partial.close();
 
     QVERIFY(m_server.restartService());
-    m_device = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("uploader"));
-    m_device->login(QStringLiteral("up@example.org"), QStringLiteral("pw"));
+    m_device = std::make_unique<SyncClient>(m_server.origin(), u"uploader"_s);
+    m_device->login(u"up@example.org"_s, u"pw"_s);
     const QString otherToken = m_other->userToken();
-    m_other = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("reader"));
+    m_other = std::make_unique<SyncClient>(m_server.origin(), u"reader"_s);
     m_other->setUserToken(otherToken);
 
     QVERIFY(!QFile::exists(leftover));
@@ -304,7 +244,7 @@ void TestServerUploads::killDuringUploadKeepsStoreWhole()
     QCOMPARE(kept.status, 200);
     QCOMPARE(kept.body, committed.payload);
     // Every record is still there, and the interrupted upload can simply be repeated.
-    QCOMPARE(m_other->pull(0).json.value(QStringLiteral("histories")).toArray().size(), m_counter);
+    QCOMPARE(m_other->pull(0).histories().size(), m_counter);
     const Form again = grantedForm(interrupted, &host);
     QCOMPARE(m_device->postForm(host, again, interrupted.payload).status, 200);
     QCOMPARE(m_other->download(interrupted.hash(), interrupted.fileId()).body, interrupted.payload);

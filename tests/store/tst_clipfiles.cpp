@@ -1,6 +1,7 @@
 // Payload files in a real data folder: writing, archives, preview links, deletion, and
 // permissions that keep them the owner's alone.
 #include "TestDirs.h"
+#include "TestFiles.h"
 #include "ZipReading.h"
 #include "store/ClipFileManager.h"
 #include "store/DBFetcher.h"
@@ -13,12 +14,14 @@
 
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 HistoryModel clipFor(const QByteArray &bytes, const QString &type)
 {
     HistoryModel clip;
-    clip.content = QStringLiteral("clip");
+    clip.content = u"clip"_s;
     clip.file_hash = md5_hex(bytes);
     clip.type = type;
     return clip;
@@ -29,21 +32,6 @@ ino_t inodeOf(const QString &path)
     struct stat info {
     };
     return stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
-}
-
-mode_t modeOf(const QString &path)
-{
-    struct stat info = {};
-    return lstat(QFile::encodeName(path).constData(), &info) == 0 ? (info.st_mode & 07777) : 0;
-}
-
-void writeFile(const QString &path, const QByteArray &bytes, mode_t mode)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    file.close();
-    QVERIFY(chmod(QFile::encodeName(path).constData(), mode) == 0);
 }
 
 } // namespace
@@ -61,26 +49,26 @@ private slots:
 
     void textPayloadIsTheUtf8BytesWithoutArchive()
     {
-        const QByteArray text = QStringLiteral("héllo 剪贴板").toUtf8();
-        HistoryModel clip = clipFor(text, QStringLiteral("text_txt"));
+        const QByteArray text = u"héllo 剪贴板"_s.toUtf8();
+        HistoryModel clip = clipFor(text, u"text_txt"_s);
         files().saveClipData(text, clip);
         QCOMPARE(files().getDataWithMd5(clip.hash()), text);
-        QCOMPARE(files().getStringWithMd5(clip.hash()), QStringLiteral("héllo 剪贴板"));
+        QCOMPARE(files().getStringWithMd5(clip.hash()), u"héllo 剪贴板"_s);
         QCOMPARE(clip.file_size, double(text.size()));
         QVERIFY(!QFile::exists(PathHelper::getZipsFilePath(clip.hash())));
     }
 
     void invalidUtf8OrMissingPayloadReadsAsNone()
     {
-        files().saveData(QByteArray("\xff\xfe\xfd", 3), QStringLiteral("bad"));
-        QVERIFY(!files().getStringWithMd5(QStringLiteral("bad")));
-        QVERIFY(!files().getDataWithMd5(QStringLiteral("missing")));
+        files().saveData(QByteArray("\xff\xfe\xfd", 3), u"bad"_s);
+        QVERIFY(!files().getStringWithMd5(u"bad"_s));
+        QVERIFY(!files().getDataWithMd5(u"missing"_s));
     }
 
     void zippedKindKeepsOneDeflatedEntryNamedByHash()
     {
         const QByteArray image(20000, 'x');
-        HistoryModel clip = clipFor(image, QStringLiteral("image_data+zip"));
+        HistoryModel clip = clipFor(image, u"image_data+zip"_s);
         files().saveClipData(image, clip);
         const QString archive = PathHelper::getZipsFilePath(clip.hash());
         const QList<ArchiveEntry> entries = readArchive(archive);
@@ -94,20 +82,17 @@ private slots:
     void fileClipIsCopiedOnceAndArchived()
     {
         QTemporaryDir userFolder;
-        const QString userFile = userFolder.filePath(QStringLiteral("report.pdf"));
-        QFile out(userFile);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(QByteArray(3000, 'p'));
-        out.close();
+        const QString userFile = userFolder.filePath(u"report.pdf"_s);
+        QVERIFY(TestFiles::write(userFile, QByteArray(3000, 'p')));
 
-        HistoryModel clip = clipFor(QByteArray(3000, 'p'), QStringLiteral("file_pdf+zip"));
+        HistoryModel clip = clipFor(QByteArray(3000, 'p'), u"file_pdf+zip"_s);
         QVERIFY(files().saveClipFile(userFile, clip));
         QCOMPARE(readArchive(PathHelper::getZipsFilePath(clip.hash())).first().content,
                  QByteArray(3000, 'p'));
         QCOMPARE(clip.file_size, double(QFileInfo(PathHelper::getZipsFilePath(clip.hash())).size()));
 
         // The payload exists already: the copy fails and the file is left untouched.
-        HistoryModel again = clipFor(QByteArray(3000, 'p'), QStringLiteral("file_pdf+zip"));
+        HistoryModel again = clipFor(QByteArray(3000, 'p'), u"file_pdf+zip"_s);
         QVERIFY(!files().saveClipFile(userFile, again));
         QCOMPARE(again.file_size, 0.0);
         QCOMPARE(files().getDataWithMd5(clip.hash()), QByteArray(3000, 'p'));
@@ -116,7 +101,7 @@ private slots:
     void payloadFilesStayWhileAnyRowUsesTheHash()
     {
         const QByteArray bytes("shared payload");
-        HistoryModel history = clipFor(bytes, QStringLiteral("image_data+zip"));
+        HistoryModel history = clipFor(bytes, u"image_data+zip"_s);
         files().saveClipData(bytes, history);
         history.save();
         HistoryModel favourite = history;
@@ -130,7 +115,7 @@ private slots:
         QVERIFY(QFile::exists(PathHelper::getZipsFilePath(history.hash())));
 
         // A preview named by the file name is a second name of the payload: it goes too.
-        history.file_name = QStringLiteral("secret notes.txt");
+        history.file_name = u"secret notes.txt"_s;
         const QString preview = files().makePreviewLink(history);
         QVERIFY(QFile::exists(preview));
 
@@ -143,13 +128,13 @@ private slots:
     void previewLinkSharesThePayloadAndIsRemadeAfterItChanges()
     {
         const QByteArray bytes("a file clip payload");
-        HistoryModel clip = clipFor(bytes, QStringLiteral("file_txt+zip"));
-        clip.file_name = QStringLiteral("notes.txt");
+        HistoryModel clip = clipFor(bytes, u"file_txt+zip"_s);
+        clip.file_name = u"notes.txt"_s;
         files().saveData(bytes, clip.hash());
         const QString payload = PathHelper::getBaseFilePath(clip.hash());
 
         const QString link = files().makePreviewLink(clip);
-        QCOMPARE(QFileInfo(link).fileName(), QStringLiteral("notes.txt"));
+        QCOMPARE(QFileInfo(link).fileName(), u"notes.txt"_s);
         QCOMPARE(inodeOf(link), inodeOf(payload));
         QCOMPARE(files().makePreviewLink(clip), link);
         QCOMPARE(inodeOf(link), inodeOf(payload));
@@ -164,14 +149,14 @@ private slots:
 
     void namesThatLeaveTheDataFolderAreRefused()
     {
-        const QString outside = QDir(m_dirs.dataPath()).absoluteFilePath(QStringLiteral("../escaped"));
-        files().saveData("x", QStringLiteral("../escaped"));
+        const QString outside = QDir(m_dirs.dataPath()).absoluteFilePath(u"../escaped"_s);
+        files().saveData("x", u"../escaped"_s);
         QVERIFY(!QFile::exists(outside));
-        QVERIFY(!files().getDataWithMd5(QStringLiteral("../../etc/passwd")));
+        QVERIFY(!files().getDataWithMd5(u"../../etc/passwd"_s));
 
-        HistoryModel clip = clipFor("y", QStringLiteral("file_txt+zip"));
+        HistoryModel clip = clipFor("y", u"file_txt+zip"_s);
         files().saveData("y", clip.hash());
-        clip.file_name = QStringLiteral("../../outside.txt");
+        clip.file_name = u"../../outside.txt"_s;
         const QString link = files().makePreviewLink(clip);
         QVERIFY(link.startsWith(PathHelper::getPreviewsFilePath()));
     }
@@ -180,38 +165,40 @@ private slots:
     {
         const mode_t previous = umask(022);
         const QByteArray text("a password, copied by accident");
-        HistoryModel textClip = clipFor(text, QStringLiteral("text_txt"));
+        HistoryModel textClip = clipFor(text, u"text_txt"_s);
         files().saveClipData(text, textClip);
         textClip.save();
         const QByteArray image(5000, 'i');
-        HistoryModel imageClip = clipFor(image, QStringLiteral("image_data+zip"));
+        HistoryModel imageClip = clipFor(image, u"image_data+zip"_s);
         files().saveClipData(image, imageClip);
         QTemporaryDir userFolder;
-        const QString userFile = userFolder.filePath(QStringLiteral("private.pdf"));
-        writeFile(userFile, "a user's file", 0755);
-        HistoryModel fileClip = clipFor("a user's file", QStringLiteral("file_pdf+zip"));
-        fileClip.file_name = QStringLiteral("private.pdf");
+        const QString userFile = userFolder.filePath(u"private.pdf"_s);
+        QVERIFY(TestFiles::write(userFile, "a user's file"));
+        QVERIFY(chmod(QFile::encodeName(userFile).constData(), 0755) == 0);
+        HistoryModel fileClip = clipFor("a user's file", u"file_pdf+zip"_s);
+        fileClip.file_name = u"private.pdf"_s;
         QVERIFY(files().saveClipFile(userFile, fileClip));
         const QString preview = files().makePreviewLink(fileClip);
         umask(previous);
 
         for (const QString &folder : {PathHelper::dataFolder(), PathHelper::getBaseFilePath(),
                                       PathHelper::getZipsFilePath(), PathHelper::getPreviewsFilePath()})
-            QCOMPARE(modeOf(folder), mode_t(0700));
+            QCOMPARE(TestFiles::mode(folder), mode_t(0700));
         const QString database = DBFetcher::databasePath();
         for (const QString &path : QStringList{
                  PathHelper::getBaseFilePath(textClip.hash()), PathHelper::getBaseFilePath(imageClip.hash()),
                  PathHelper::getZipsFilePath(imageClip.hash()), PathHelper::getBaseFilePath(fileClip.hash()),
                  PathHelper::getZipsFilePath(fileClip.hash()), preview, database,
-                 QString(database + QStringLiteral("-wal")), QString(database + QStringLiteral("-shm"))})
-            QVERIFY2(modeOf(path) == 0600, qPrintable(path + QStringLiteral(" %1").arg(modeOf(path), 0, 8)));
-        QCOMPARE(modeOf(userFile), mode_t(0755));
+                 QString(database + u"-wal"_s), QString(database + u"-shm"_s)})
+            QVERIFY2(TestFiles::mode(path) == 0600,
+                     qPrintable(path + u" %1"_s.arg(TestFiles::mode(path), 0, 8)));
+        QCOMPARE(TestFiles::mode(userFile), mode_t(0755));
     }
 
     void foldersAreRecreatedOnDemand()
     {
         QVERIFY(QDir(PathHelper::dataFolder()).removeRecursively());
-        const QString zips = PathHelper::getZipsFilePath(QStringLiteral("abc"));
+        const QString zips = PathHelper::getZipsFilePath(u"abc"_s);
         QVERIFY(QFileInfo(PathHelper::dataFolder()).isDir());
         QVERIFY(QFileInfo(QFileInfo(zips).path()).isDir());
         QVERIFY(!QFile::exists(zips));

@@ -15,6 +15,8 @@
 
 #include <atomic>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 HistoryModel addClip(const QString &hash, qint64 timestamp, const QString &category = Category::history,
@@ -76,124 +78,124 @@ private slots:
     void listsAreNewestFirstAndCapped()
     {
         for (int i = 0; i < 40; ++i)
-            addClip(QStringLiteral("h%1").arg(i), 1000 + i);
-        addClip(QStringLiteral("fav"), 5, Category::favourite, 1);
+            addClip(u"h%1"_s.arg(i), 1000 + i);
+        addClip(u"fav"_s, 5, Category::favourite, 1);
 
         const QList<HistoryModel> newest = DBKeeper::getAllHistoryAtCategory(Category::history, 100);
         QCOMPARE(newest.size(), 30);
-        QCOMPARE(newest.first().hash(), QStringLiteral("h39"));
-        QCOMPARE(newest.last().hash(), QStringLiteral("h10"));
+        QCOMPARE(newest.first().hash(), u"h39"_s);
+        QCOMPARE(newest.last().hash(), u"h10"_s);
         QVERIFY(DBKeeper::getAllHistoryAtCategory(Category::history, 0).isEmpty());
         QCOMPARE(DBKeeper::getAllHistoryAtCategory(Category::history, 3).size(), 3);
-        QCOMPARE(hashesOf(DBKeeper::getAllFavourites()), QStringList{QStringLiteral("fav")});
+        QCOMPARE(hashesOf(DBKeeper::getAllFavourites()), QStringList{u"fav"_s});
     }
 
     void trimmingKeepsSixtyNewestPerCategory()
     {
         for (int i = 0; i < 60; ++i)
-            addClip(QStringLiteral("h%1").arg(i), 100 + i);
+            addClip(u"h%1"_s.arg(i), 100 + i);
         QVERIFY(DBKeeper::cleanupDatabase(Category::history).isEmpty());
         QCOMPARE(rowCount(Category::history), 60);
 
-        addClip(QStringLiteral("newest"), 1000);
-        QCOMPARE(DBKeeper::cleanupDatabase(Category::history), QStringList{QStringLiteral("h0")});
+        addClip(u"newest"_s, 1000);
+        QCOMPARE(DBKeeper::cleanupDatabase(Category::history), QStringList{u"h0"_s});
         QCOMPARE(rowCount(Category::history), 60);
     }
 
     void trimmingKeepsRowsTiedAtTheBoundary()
     {
         // 62 rows; the 60th and 61st newest share a timestamp: only the oldest goes.
-        addClip(QStringLiteral("oldest"), 1);
-        addClip(QStringLiteral("tieA"), 2);
-        addClip(QStringLiteral("tieB"), 2);
+        addClip(u"oldest"_s, 1);
+        addClip(u"tieA"_s, 2);
+        addClip(u"tieB"_s, 2);
         for (int i = 0; i < 59; ++i)
-            addClip(QStringLiteral("h%1").arg(i), 100 + i);
+            addClip(u"h%1"_s.arg(i), 100 + i);
         QCOMPARE(rowCount(Category::history), 62);
 
-        QCOMPARE(DBKeeper::cleanupDatabase(Category::history), QStringList{QStringLiteral("oldest")});
+        QCOMPARE(DBKeeper::cleanupDatabase(Category::history), QStringList{u"oldest"_s});
         QCOMPARE(rowCount(Category::history), 61);
     }
 
     void trimmingFavouritesNeverTouchesHistory()
     {
         for (int i = 0; i < 61; ++i)
-            addClip(QStringLiteral("f%1").arg(i), 100 + i, Category::favourite, 100 + i);
-        addClip(QStringLiteral("ancient"), 1);
-        QCOMPARE(DBKeeper::cleanupDatabase(Category::favourite), QStringList{QStringLiteral("f0")});
+            addClip(u"f%1"_s.arg(i), 100 + i, Category::favourite, 100 + i);
+        addClip(u"ancient"_s, 1);
+        QCOMPARE(DBKeeper::cleanupDatabase(Category::favourite), QStringList{u"f0"_s});
         QCOMPARE(rowCount(Category::history), 1);
     }
 
     void clearingSparesFavourites()
     {
-        addClip(QStringLiteral("plain"), 10);
-        addClip(QStringLiteral("old"), 1);
-        addClip(QStringLiteral("loved"), 2, Category::history, 50);
-        addClip(QStringLiteral("loved"), 2, Category::favourite, 50);
-        addClip(QStringLiteral("unloved"), 3, Category::history, -60);
+        addClip(u"plain"_s, 10);
+        addClip(u"old"_s, 1);
+        addClip(u"loved"_s, 2, Category::history, 50);
+        addClip(u"loved"_s, 2, Category::favourite, 50);
+        addClip(u"unloved"_s, 3, Category::history, -60);
 
         QStringList cleared = DBKeeper::clearHistoryLessThan(5);
         cleared.sort();
-        QCOMPARE(cleared, (QStringList{QStringLiteral("old"), QStringLiteral("unloved")}));
+        QCOMPARE(cleared, (QStringList{u"old"_s, u"unloved"_s}));
 
-        QCOMPARE(DBKeeper::clearAllHistory(), QStringList{QStringLiteral("plain")});
+        QCOMPARE(DBKeeper::clearAllHistory(), QStringList{u"plain"_s});
         QCOMPARE(rowCount(Category::history), 1);
         QCOMPARE(rowCount(Category::favourite), 1);
 
-        QCOMPARE(DBKeeper::removeAllData(), (QStringList{QStringLiteral("loved"), QStringLiteral("loved")}));
+        QCOMPARE(DBKeeper::removeAllData(), (QStringList{u"loved"_s, u"loved"_s}));
         QCOMPARE(rowCount(Category::history) + rowCount(Category::favourite), 0);
     }
 
     void syncSelectionsSkipWhatMustNotTravel()
     {
-        HistoryModel secret = addClip(QStringLiteral("secret"), 50);
+        HistoryModel secret = addClip(u"secret"_s, 50);
         secret.increase_change_count();
         secret.signSecert(true);
-        HistoryModel huge = addClip(QStringLiteral("huge"), 40);
+        HistoryModel huge = addClip(u"huge"_s, 40);
         huge.file_size = 5767169;
         huge.save();
         huge.increase_change_count();
-        addClip(QStringLiteral("unchanged"), 30);
+        addClip(u"unchanged"_s, 30);
         QVERIFY(!DBKeeper::getUnProcessHistory());
 
-        HistoryModel limit = addClip(QStringLiteral("limit"), 20);
+        HistoryModel limit = addClip(u"limit"_s, 20);
         limit.file_size = 5767168;
         limit.save();
         limit.increase_change_count();
-        QCOMPARE(DBKeeper::getUnProcessHistory()->hash(), QStringLiteral("limit"));
+        QCOMPARE(DBKeeper::getUnProcessHistory()->hash(), u"limit"_s);
         QVERIFY(!DBKeeper::getUnProcessFavourite());
     }
 
     void fileSelectionFindsPayloadOnOneSideOnly()
     {
-        HistoryModel both = addClip(QStringLiteral("both"), 30);
+        HistoryModel both = addClip(u"both"_s, 30);
         both.file_id = 1;
         both.file_ready = 1;
         both.local_file_ok = 1;
         both.save();
-        HistoryModel neither = addClip(QStringLiteral("neither"), 20);
+        HistoryModel neither = addClip(u"neither"_s, 20);
         neither.file_id = 2;
         neither.save();
-        HistoryModel noFile = addClip(QStringLiteral("nofile"), 40);
+        HistoryModel noFile = addClip(u"nofile"_s, 40);
         noFile.local_file_ok = 1;
         noFile.save();
         QVERIFY(!DBKeeper::getFileProcessHistory());
 
-        HistoryModel upload = addClip(QStringLiteral("upload"), 10);
+        HistoryModel upload = addClip(u"upload"_s, 10);
         upload.file_id = 3;
         upload.local_file_ok = 1;
         upload.save();
-        QCOMPARE(DBKeeper::getFileProcessHistory()->hash(), QStringLiteral("upload"));
+        QCOMPARE(DBKeeper::getFileProcessHistory()->hash(), u"upload"_s);
     }
 
     void updatesReachEveryRowOfAHash()
     {
-        addClip(QStringLiteral("h"), 1);
-        addClip(QStringLiteral("h"), 1, Category::favourite, 9);
+        addClip(u"h"_s, 1);
+        addClip(u"h"_s, 1, Category::favourite, 9);
         DBKeeper::setLocalFileOkWithHash(QString());
-        DBKeeper::setLocalFileOkWithHash(QStringLiteral("h"));
-        QVERIFY(DBKeeper::updateTimestamp(77, QStringLiteral("h")));
-        QVERIFY(DBKeeper::updateHistoryID(5, 6, QStringLiteral("h")));
-        DBKeeper::setRemoteFileReady(1, QStringLiteral("h"));
+        DBKeeper::setLocalFileOkWithHash(u"h"_s);
+        QVERIFY(DBKeeper::updateTimestamp(77, u"h"_s));
+        QVERIFY(DBKeeper::updateHistoryID(5, 6, u"h"_s));
+        DBKeeper::setRemoteFileReady(1, u"h"_s);
         for (const HistoryModel &clip : DBKeeper::getAllHistory() + DBKeeper::getAllFavourites()) {
             QCOMPARE(clip.local_file_ok, 1);
             QCOMPARE(clip.timestamp, qint64(77));
@@ -201,40 +203,35 @@ private slots:
             QCOMPARE(clip.file_id, 6);
             QCOMPARE(clip.file_ready, 1);
         }
-        DBKeeper::setLocalHistoryOnly(QStringLiteral("h"));
+        DBKeeper::setLocalHistoryOnly(u"h"_s);
         QCOMPARE(DBKeeper::getAllFavourites().first().history_id, 0);
         QCOMPARE(DBKeeper::getAllFavourites().first().file_ready, 0);
 
         const QJsonObject favourites = DBKeeper::getSyncFavourite();
         QVERIFY(favourites.isEmpty()); // history id was dropped
-        QVERIFY(DBKeeper::updateHistoryID(8, 0, QStringLiteral("h")));
-        QCOMPARE(DBKeeper::getSyncFavourite()
-                     .value(QLatin1String("8"))
-                     .toObject()
-                     .value(QLatin1String("favourite"))
-                     .toInt(),
-                 9);
-        QCOMPARE(DBKeeper::getClipObjectWithHistoryID(8, Category::favourite)->hash(), QStringLiteral("h"));
+        QVERIFY(DBKeeper::updateHistoryID(8, 0, u"h"_s));
+        QCOMPARE(DBKeeper::getSyncFavourite().value("8"_L1).toObject().value("favourite"_L1).toInt(), 9);
+        QCOMPARE(DBKeeper::getClipObjectWithHistoryID(8, Category::favourite)->hash(), u"h"_s);
     }
 
     void deletionsByIdAndHash()
     {
-        HistoryModel clip = addClip(QStringLiteral("d1"), 1);
-        addClip(QStringLiteral("d1"), 1, Category::favourite, 3);
-        QVERIFY(DBKeeper::updateHistoryID(31, 0, QStringLiteral("d1")));
+        HistoryModel clip = addClip(u"d1"_s, 1);
+        addClip(u"d1"_s, 1, Category::favourite, 3);
+        QVERIFY(DBKeeper::updateHistoryID(31, 0, u"d1"_s));
 
-        QVERIFY(!DBKeeper::deleteHistoryWithId(QStringLiteral("999")));
-        QVERIFY(!DBKeeper::deleteHistoryWithId(QStringLiteral("1 or 1=1")));
+        QVERIFY(!DBKeeper::deleteHistoryWithId(u"999"_s));
+        QVERIFY(!DBKeeper::deleteHistoryWithId(u"1 or 1=1"_s));
         QCOMPARE(rowCount(Category::history), 1);
-        QCOMPARE(DBKeeper::deleteHistoryWithId(QStringLiteral("31")), QStringLiteral("d1"));
+        QCOMPARE(DBKeeper::deleteHistoryWithId(u"31"_s), u"d1"_s);
         QCOMPARE(rowCount(Category::history) + rowCount(Category::favourite), 0);
 
-        addClip(QStringLiteral("d2"), 1);
-        addClip(QStringLiteral("d2"), 1, Category::favourite, 3);
-        QVERIFY(DBKeeper::deleteClipItem(QStringLiteral("d2"), Category::favourite));
-        QVERIFY(DBKeeper::historyExist(QStringLiteral("d2")));
-        QVERIFY(DBKeeper::deleteClipItem(QStringLiteral("d2")));
-        QVERIFY(!DBKeeper::historyExist(QStringLiteral("d2")));
+        addClip(u"d2"_s, 1);
+        addClip(u"d2"_s, 1, Category::favourite, 3);
+        QVERIFY(DBKeeper::deleteClipItem(u"d2"_s, Category::favourite));
+        QVERIFY(DBKeeper::historyExist(u"d2"_s));
+        QVERIFY(DBKeeper::deleteClipItem(u"d2"_s));
+        QVERIFY(!DBKeeper::historyExist(u"d2"_s));
         QVERIFY(!DBKeeper::deleteClipWithHistoryID(std::nullopt));
     }
 
@@ -248,7 +245,7 @@ private slots:
             return QThread::create([&, id] {
                 int n = 0;
                 while (clock.elapsed() < 2500) {
-                    HistoryModel clip = addClip(QStringLiteral("t%1-%2").arg(id).arg(n), n);
+                    HistoryModel clip = addClip(u"t%1-%2"_s.arg(id).arg(n), n);
                     clip.increase_change_count();
                     DBKeeper::updateTimestamp(n + 1, clip.hash());
                     written[id] = ++n;
@@ -276,7 +273,7 @@ private slots:
             MemoryPasteboard clipboard;
             ClipController controller(clipboard);
             for (int i = 0; i < 600; ++i) {
-                clipboard.setString(QStringLiteral("clip %1").arg(i / 2));
+                clipboard.setString(u"clip %1"_s.arg(i / 2));
                 controller.catchClipboard();
             }
             capturing = false;

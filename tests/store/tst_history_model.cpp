@@ -10,12 +10,14 @@
 #include <QThread>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 HistoryModel makeClip(const QString &hash, const QString &category = Category::history)
 {
     HistoryModel clip;
-    clip.content = QStringLiteral("text of ") + hash;
+    clip.content = u"text of "_s + hash;
     clip.file_hash = hash;
     clip.category = category;
     return clip;
@@ -50,61 +52,56 @@ private slots:
     void incompleteRecordsLeaveTheTableAsItWas()
     {
         HistoryModel noContent;
-        noContent.file_hash = QStringLiteral("h2");
+        noContent.file_hash = u"h2"_s;
         noContent.save();
         HistoryModel noHash;
-        noHash.content = QStringLiteral("x");
+        noHash.content = u"x"_s;
         noHash.save();
         QVERIFY(DBKeeper::getAllHistory().isEmpty());
 
         // An update binds every field; an absent required one fails the whole statement.
-        HistoryModel clip = makeClip(QStringLiteral("h4"));
+        HistoryModel clip = makeClip(u"h4"_s);
         clip.timestamp = 5;
         clip.save();
         clip.content = std::nullopt;
         clip.timestamp = 99;
         clip.save();
-        QCOMPARE(storedColumn(QStringLiteral("h4"), Category::history, "timeStamp").toDouble(), 5.0);
+        QCOMPARE(storedColumn(u"h4"_s, Category::history, "timeStamp").toDouble(), 5.0);
     }
 
     void saveOfExistingKeyKeepsChangeMarkAndSecretFlag()
     {
-        HistoryModel clip = makeClip(QStringLiteral("h3"));
+        HistoryModel clip = makeClip(u"h3"_s);
         clip.save();
         clip.increase_change_count();
         clip.signSecert(true);
-        const QString markBefore =
-            storedColumn(QStringLiteral("h3"), Category::history, "change_timestamp").toString();
+        const QString markBefore = storedColumn(u"h3"_s, Category::history, "change_timestamp").toString();
 
-        HistoryModel update = makeClip(QStringLiteral("h3"));
+        HistoryModel update = makeClip(u"h3"_s);
         update.history_id = 1;
         update.file_id = 0;
-        update.content = QStringLiteral("changed");
+        update.content = u"changed"_s;
         update.timestamp = 42;
         update.change_timestamp = 0;
         update.secert = false;
         update.save();
 
-        QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "content").toString(),
-                 QStringLiteral("changed"));
-        QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "secert").toString(),
-                 QStringLiteral("1"));
-        QCOMPARE(storedColumn(QStringLiteral("h3"), Category::history, "change_timestamp").toString(),
-                 markBefore);
+        QCOMPARE(storedColumn(u"h3"_s, Category::history, "content").toString(), u"changed"_s);
+        QCOMPARE(storedColumn(u"h3"_s, Category::history, "secert").toString(), u"1"_s);
+        QCOMPARE(storedColumn(u"h3"_s, Category::history, "change_timestamp").toString(), markBefore);
     }
 
     void categoriesAreSeparateRowsButShareSecretMark()
     {
-        HistoryModel history = makeClip(QStringLiteral("h5"));
-        HistoryModel favourite = makeClip(QStringLiteral("h5"), Category::favourite);
+        HistoryModel history = makeClip(u"h5"_s);
+        HistoryModel favourite = makeClip(u"h5"_s, Category::favourite);
         history.save();
         favourite.save();
         QVERIFY(history.isExist());
         QVERIFY(favourite.isExist());
 
         history.signSecert(true);
-        QCOMPARE(storedColumn(QStringLiteral("h5"), Category::favourite, "secert").toString(),
-                 QStringLiteral("1"));
+        QCOMPARE(storedColumn(u"h5"_s, Category::favourite, "secert").toString(), u"1"_s);
         QVERIFY(!history.secert.value()); // the record in memory is left as it was
 
         favourite.del();
@@ -114,7 +111,7 @@ private slots:
 
     void changeMarkHandshakeAcrossTwoCopies()
     {
-        HistoryModel first = makeClip(QStringLiteral("h6"));
+        HistoryModel first = makeClip(u"h6"_s);
         first.save();
         Clock::setSourceForTesting([] { return 1700000000.25; });
         first.increase_change_count();
@@ -125,28 +122,28 @@ private slots:
         Clock::setSourceForTesting({});
 
         first.return_to_zero_change_count();
-        QVERIFY(storedColumn(QStringLiteral("h6"), Category::history, "change_timestamp").toDouble() > 0);
+        QVERIFY(storedColumn(u"h6"_s, Category::history, "change_timestamp").toDouble() > 0);
 
         second.return_to_zero_change_count();
-        QCOMPARE(storedColumn(QStringLiteral("h6"), Category::history, "change_timestamp").toDouble(), 0.0);
+        QCOMPARE(storedColumn(u"h6"_s, Category::history, "change_timestamp").toDouble(), 0.0);
     }
 
     void fetchKeepsChangeMarkHeldInMemory()
     {
-        HistoryModel clip = makeClip(QStringLiteral("h7"));
+        HistoryModel clip = makeClip(u"h7"_s);
         clip.timestamp = 77;
         clip.save();
         clip.increase_change_count();
 
         HistoryModel loaded;
-        loaded.file_hash = QStringLiteral("h7");
+        loaded.file_hash = u"h7"_s;
         loaded.change_timestamp = 123.75;
         loaded.fetch();
         QCOMPARE(loaded.timestamp, qint64(77));
         QCOMPARE(loaded.change_timestamp, 123.0);
 
         HistoryModel fresh;
-        fresh.file_hash = QStringLiteral("h7");
+        fresh.file_hash = u"h7"_s;
         fresh.change_timestamp = std::nullopt;
         fresh.fetch();
         QCOMPARE(fresh.change_timestamp, std::trunc(clip.change_timestamp.value()));
@@ -154,28 +151,28 @@ private slots:
 
     void absentDeviceNameIsTheEmptyString()
     {
-        HistoryModel clip = makeClip(QStringLiteral("h8"));
+        HistoryModel clip = makeClip(u"h8"_s);
         clip.device_name = std::nullopt;
         clip.save();
-        QCOMPARE(storedColumn(QStringLiteral("h8"), Category::history, "deviceName").toString(), QString());
-        QVERIFY(storedColumn(QStringLiteral("h8"), Category::history, "deviceName").isValid());
-        QCOMPARE(clip.toJson().value(QLatin1String("device_name")).toString(), QString());
+        QCOMPARE(storedColumn(u"h8"_s, Category::history, "deviceName").toString(), QString());
+        QVERIFY(storedColumn(u"h8"_s, Category::history, "deviceName").isValid());
+        QCOMPARE(clip.toJson().value("device_name"_L1).toString(), QString());
     }
 
     void jsonFormLeavesOutAbsentAndLocalFields()
     {
-        HistoryModel clip = makeClip(QStringLiteral("h9"));
+        HistoryModel clip = makeClip(u"h9"_s);
         clip.timestamp = 1700000000;
         clip.change_timestamp = 5;
         clip.secert = true;
         const QJsonObject json = clip.toJson();
-        QVERIFY(!json.contains(QLatin1String("file_name")));
-        QVERIFY(!json.contains(QLatin1String("history_id")));
+        QVERIFY(!json.contains("file_name"_L1));
+        QVERIFY(!json.contains("history_id"_L1));
         for (const char *local : {"secert", "category", "file_size", "local_file_ok", "change_timestamp"})
             QVERIFY2(!json.contains(QLatin1String(local)), local);
-        QCOMPARE(json.value(QLatin1String("timestamp")).toDouble(), 1700000000.0);
-        QCOMPARE(json.value(QLatin1String("type")).toString(), QStringLiteral("text_txt"));
-        QCOMPARE(json.value(QLatin1String("file_ready")).toInt(), 0);
+        QCOMPARE(json.value("timestamp"_L1).toDouble(), 1700000000.0);
+        QCOMPARE(json.value("type"_L1).toString(), u"text_txt"_s);
+        QCOMPARE(json.value("file_ready"_L1).toInt(), 0);
     }
 
     void jsonInputIsLenient()
@@ -187,7 +184,7 @@ private slots:
                 .object();
         const std::optional<HistoryModel> clip = HistoryModel::fromJson(input);
         QVERIFY(clip);
-        QCOMPARE(clip->file_hash, QStringLiteral("abc"));
+        QCOMPARE(clip->file_hash, u"abc"_s);
         QCOMPARE(clip->history_id, 12);
         QCOMPARE(clip->favourite, qint64(-1700000000));
         QVERIFY(!clip->file_name);
@@ -195,19 +192,19 @@ private slots:
         QCOMPARE(clip->category, Category::history); // never taken from JSON
 
         const std::optional<HistoryModel> noHash =
-            HistoryModel::fromJson(QJsonObject{{QLatin1String("content"), QLatin1String("x")}});
+            HistoryModel::fromJson(QJsonObject{{"content"_L1, "x"_L1}});
         QVERIFY(noHash && !noHash->file_hash);
         QVERIFY(!HistoryModel::fromJson(QJsonValue(QJsonArray())));
     }
 
     void hostileValuesAreStoredAsData()
     {
-        HistoryModel clip = makeClip(QStringLiteral("x' or '1'='1"));
-        clip.content = QStringLiteral("'; drop table History; --");
+        HistoryModel clip = makeClip(u"x' or '1'='1"_s);
+        clip.content = u"'; drop table History; --"_s;
         clip.save();
         QVERIFY(clip.isExist());
         QCOMPARE(DBKeeper::getAllHistory().first().content, clip.content);
-        HistoryModel other = makeClip(QStringLiteral("other"));
+        HistoryModel other = makeClip(u"other"_s);
         QVERIFY(!other.isExist());
     }
 };

@@ -2,6 +2,7 @@
 // upgrade killed midway, half-upgraded files, and starts on a damaged database or a data folder
 // that cannot be written (in a process of their own).
 #include "TestDirs.h"
+#include "TestFiles.h"
 #include "store/DBFetcher.h"
 #include "store/DBKeeper.h"
 #include "store/HistorySchema.h"
@@ -15,14 +16,9 @@
 
 #include <sys/stat.h>
 
-namespace {
+using namespace Qt::StringLiterals;
 
-const QStringList kColumns = {
-    QStringLiteral("content"),          QStringLiteral("timeStamp"),     QStringLiteral("deviceName"),
-    QStringLiteral("file_hash"),        QStringLiteral("type"),          QStringLiteral("history_id"),
-    QStringLiteral("file_id"),          QStringLiteral("file_ready"),    QStringLiteral("file_name"),
-    QStringLiteral("change_timestamp"), QStringLiteral("local_file_ok"), QStringLiteral("file_size"),
-    QStringLiteral("secert"),           QStringLiteral("category"),      QStringLiteral("favourite")};
+namespace {
 
 constexpr char kEmptyHash[] = "d41d8cd98f00b204e9800998ecf8427e";
 
@@ -42,36 +38,45 @@ qint64 count(Database &db, const char *sql)
     return rows.next() ? rows.int64(0) : -1;
 }
 
+// Today's columns, in order, as an older version defined them.
+const QStringList kDefinitions = {u"content TEXT NOT NULL"_s,
+                                  u"timeStamp REAL NOT NULL DEFAULT 0"_s,
+                                  u"deviceName TEXT"_s,
+                                  u"file_hash TEXT NOT NULL"_s,
+                                  u"type TEXT"_s,
+                                  u"history_id INTEGER NOT NULL DEFAULT 0"_s,
+                                  u"file_id INTEGER NOT NULL DEFAULT 0"_s,
+                                  u"file_ready INTEGER NOT NULL DEFAULT 0"_s,
+                                  u"file_name TEXT"_s,
+                                  u"change_timestamp INTEGER NOT NULL DEFAULT 0"_s,
+                                  u"local_file_ok INTEGER NOT NULL DEFAULT 0"_s,
+                                  u"file_size REAL NOT NULL DEFAULT 0"_s,
+                                  u"secert INTEGER NOT NULL DEFAULT 0"_s,
+                                  u"category TEXT NOT NULL DEFAULT 'history'"_s,
+                                  u"favourite INTEGER NOT NULL DEFAULT 0"_s};
+
+const QStringList kColumns = [] {
+    QStringList names;
+    for (const QString &definition : kDefinitions)
+        names << definition.section(QLatin1Char(' '), 0, 0);
+    return names;
+}();
+
 // An older layout: the first `columns` columns of today's table, without indexes. Very old
 // databases also allowed NULL content.
 void createOldLayout(Database &db, int columns, bool nullableContent = false)
 {
-    static const QStringList definitions = {QStringLiteral("content TEXT NOT NULL"),
-                                            QStringLiteral("timeStamp REAL NOT NULL DEFAULT 0"),
-                                            QStringLiteral("deviceName TEXT"),
-                                            QStringLiteral("file_hash TEXT NOT NULL"),
-                                            QStringLiteral("type TEXT"),
-                                            QStringLiteral("history_id INTEGER NOT NULL DEFAULT 0"),
-                                            QStringLiteral("file_id INTEGER NOT NULL DEFAULT 0"),
-                                            QStringLiteral("file_ready INTEGER NOT NULL DEFAULT 0"),
-                                            QStringLiteral("file_name TEXT"),
-                                            QStringLiteral("change_timestamp INTEGER NOT NULL DEFAULT 0"),
-                                            QStringLiteral("local_file_ok INTEGER NOT NULL DEFAULT 0"),
-                                            QStringLiteral("file_size REAL NOT NULL DEFAULT 0"),
-                                            QStringLiteral("secert INTEGER NOT NULL DEFAULT 0"),
-                                            QStringLiteral("category TEXT NOT NULL DEFAULT 'history'"),
-                                            QStringLiteral("favourite INTEGER NOT NULL DEFAULT 0")};
-    QStringList chosen = definitions.mid(0, columns);
+    QStringList chosen = kDefinitions.mid(0, columns);
     if (nullableContent)
-        chosen[0] = QStringLiteral("content TEXT");
-    QVERIFY(db.exec(QStringLiteral("CREATE TABLE History (%1)").arg(chosen.join(QStringLiteral(", ")))));
+        chosen[0] = u"content TEXT"_s;
+    QVERIFY(db.exec(u"CREATE TABLE History (%1)"_s.arg(chosen.join(u", "_s))));
 }
 
 void insertClip(Database &db, const char *table, const QString &content, const QString &hash)
 {
-    QVERIFY(db.exec(QStringLiteral("insert into %1 (content, file_hash, type) values (?, ?, 'text_txt')")
-                        .arg(QLatin1String(table)),
-                    {content, hash}));
+    QVERIFY(db.exec(
+        u"insert into %1 (content, file_hash, type) values (?, ?, 'text_txt')"_s.arg(QLatin1String(table)),
+        {content, hash}));
 }
 
 QStringList contents(Database &db)
@@ -87,18 +92,11 @@ QStringList contents(Database &db)
 void createFullTable(Database &db, const char *table, bool uniqueIndex)
 {
     createOldLayout(db, 15);
-    if (QLatin1String(table) != QLatin1String("History"))
-        QVERIFY(db.exec(QStringLiteral("ALTER TABLE History RENAME TO %1").arg(QLatin1String(table))));
+    if (QLatin1String(table) != "History"_L1)
+        QVERIFY(db.exec(u"ALTER TABLE History RENAME TO %1"_s.arg(QLatin1String(table))));
     if (uniqueIndex)
-        QVERIFY(db.exec(
-            QStringLiteral("CREATE UNIQUE INDEX History_file_hash_category ON %1(file_hash, category)")
-                .arg(QLatin1String(table))));
-}
-
-mode_t modeOf(const QString &path)
-{
-    struct stat info = {};
-    return lstat(QFile::encodeName(path).constData(), &info) == 0 ? (info.st_mode & 07777) : 0;
+        QVERIFY(db.exec(u"CREATE UNIQUE INDEX History_file_hash_category ON %1(file_hash, category)"_s.arg(
+            QLatin1String(table))));
 }
 
 struct StoreRun {
@@ -113,20 +111,20 @@ StoreRun startStore(const QString &dataFolder, const QString &configFolder, cons
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QUILLET_DATA_DIR"), dataFolder);
-    env.insert(QStringLiteral("QUILLET_CONFIG_DIR"), configFolder);
+    env.insert(u"QUILLET_DATA_DIR"_s, dataFolder);
+    env.insert(u"QUILLET_CONFIG_DIR"_s, configFolder);
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(STORE_PROCESS), QStringList{QStringLiteral("start")} + texts);
+    process.start(QStringLiteral(STORE_PROCESS), QStringList{u"start"_s} + texts);
     StoreRun run;
     if (!process.waitForFinished(20000) || process.exitCode() != 0)
         return run;
     const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'));
     for (const QString &line : lines) {
-        if (line.startsWith(QLatin1String("state=")))
+        if (line.startsWith("state="_L1))
             run.state = line.mid(6).toInt();
-        else if (line.startsWith(QLatin1String("alert=")))
+        else if (line.startsWith("alert="_L1))
             run.alerts << line.mid(6);
-        else if (line.startsWith(QLatin1String("rows=")))
+        else if (line.startsWith("rows="_L1))
             run.rows = line.mid(5).toInt();
     }
     run.logLines = int(process.readAllStandardError().count('\n'));
@@ -149,10 +147,10 @@ private slots:
     void freshDataFolderGetsFullTableAndIndexes()
     {
         QVERIFY(DBKeeper::getAllHistory().isEmpty()); // first use runs the set-up
-        QVERIFY(QFile::exists(m_dirs.dataPath() + QStringLiteral("/clipDB.sqlite")));
+        QVERIFY(QFile::exists(m_dirs.dataPath() + u"/clipDB.sqlite"_s));
         DBFetcher::sharedInstance().inDatabase([](Database &db) {
-            QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
-            QVERIFY(indexNames(db).contains(QStringLiteral("History_file_hash_category")));
+            QCOMPARE(db.columns(u"History"_s), kColumns);
+            QVERIFY(indexNames(db).contains(u"History_file_hash_category"_s));
             QVERIFY(db.exec("insert into History (content, file_hash) values ('a', 'h1')"));
             QVERIFY(!db.exec("insert into History (content, file_hash) values ('b', 'h1')"));
             QVERIFY(db.exec(
@@ -160,81 +158,74 @@ private slots:
         });
     }
 
-    void twelveColumnLayoutIsUpgraded()
+    // Older layouts gain the missing columns and, when the hashes allow it, the unique index,
+    // keeping their rows; the start-up clean-up drops empty clips only.
+    void olderLayoutsAreUpgraded_data()
     {
-        Database db(scratchFile("old12.sqlite"));
-        createOldLayout(db, 12);
-        QVERIFY(db.exec(
-            "insert into History (content, timeStamp, file_hash, type) values ('one', 10, 'aaa', 'text_txt')"));
-        QVERIFY(db.exec("insert into History (content, timeStamp, file_hash, type, history_id) "
-                        "values ('two', 20, 'bbb', 'text_txt', 7)"));
-
-        HistorySchema::setUp(db);
-
-        QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
-        QVERIFY(indexNames(db).contains(QStringLiteral("History_file_hash_category")));
-        QCOMPARE(
-            count(db,
-                  "select count(*) from History where category = 'history' and secert = 0 and favourite = 0"),
-            2);
-        QCOMPARE(count(db, "select history_id from History where file_hash = 'bbb'"), 7);
-        QCOMPARE(count(db, "select count(*) from sqlite_master where name = 'History2'"), 0);
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<QStringList>("setUp");
+        QTest::addColumn<QByteArray>("rowsQuery");
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<bool>("uniqueIndex");
+        const QString index =
+            u"CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category)"_s;
+        QTest::newRow("twelve columns")
+            << 12
+            << QStringList{u"insert into History (content, timeStamp, file_hash) values ('one', 10, 'aaa')"_s,
+                           u"insert into History (content, file_hash, history_id) values ('two', 'bbb', 7)"_s}
+            << QByteArray("select content || ':' || history_id from History "
+                          "where category = 'history' and secert = 0 and favourite = 0")
+            << u"one:0,two:7"_s << true;
+        QTest::newRow("lacking only favourite")
+            << 14
+            << QStringList{index,
+                           u"insert into History (content, file_hash, secert, category) values ('x', 'c', 1, 'favourite')"_s}
+            << QByteArray("select file_hash || secert || category || favourite from History")
+            << u"c1favourite0"_s << true;
+        QTest::newRow("duplicate hashes")
+            << 12
+            << QStringList{u"insert into History (content, file_hash) values ('one', 'same')"_s,
+                           u"insert into History (content, file_hash) values ('two', 'same')"_s}
+            << QByteArray("select content from History where file_hash = 'same'") << u"one,two"_s << false;
+        // Very old databases allowed NULL content.
+        QTest::newRow("clean-up")
+            << -15
+            << QStringList{index, u"insert into History (content, file_hash) values ('keep', 'k1')"_s,
+                           u"insert into History (content, file_hash) values (NULL, 'n1')"_s,
+                           u"insert into History (content, file_hash) values ('', '%1')"_s.arg(
+                               QLatin1String(kEmptyHash)),
+                           u"insert into History (content, file_hash, category) values ('', '%1', 'favourite')"_s
+                               .arg(QLatin1String(kEmptyHash))}
+            << QByteArray("select file_hash from History") << u"k1"_s << true;
     }
 
-    void layoutLackingOnlyFavouriteGainsIt()
+    void olderLayoutsAreUpgraded()
     {
-        Database db(scratchFile("nofav.sqlite"));
-        createOldLayout(db, 14);
-        QVERIFY(db.exec("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category);"));
-        QVERIFY(db.exec(
-            "insert into History (content, file_hash, secert, category) values ('x', 'ccc', 1, 'favourite')"));
+        QFETCH(int, columns);
+        QFETCH(QStringList, setUp);
+        QFETCH(QByteArray, rowsQuery);
+        QFETCH(QString, rows);
+        QFETCH(bool, uniqueIndex);
+        Database db(m_scratch.filePath(QString::fromLatin1(QTest::currentDataTag()) + u".sqlite"_s));
+        createOldLayout(db, std::abs(columns), columns < 0);
+        for (const QString &statement : setUp)
+            QVERIFY(db.exec(statement));
 
-        HistorySchema::setUp(db);
+        QVERIFY(HistorySchema::setUp(db));
 
-        QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
-        QCOMPARE(count(db, "select count(*) from History where file_hash = 'ccc' and secert = 1 "
-                           "and category = 'favourite' and favourite = 0"),
-                 1);
-        QVERIFY(
-            !db.exec("insert into History (content, file_hash, category) values ('y', 'ccc', 'favourite')"));
-    }
-
-    void duplicateHashesInOldLayoutKeepRowsWithoutUniqueIndex()
-    {
-        Database db(scratchFile("dups.sqlite"));
-        createOldLayout(db, 12);
-        QVERIFY(db.exec("insert into History (content, file_hash) values ('one', 'same')"));
-        QVERIFY(db.exec("insert into History (content, file_hash) values ('two', 'same')"));
-
-        HistorySchema::setUp(db);
-
-        QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
-        QCOMPARE(count(db, "select count(*) from History where file_hash = 'same'"), 2);
-        QVERIFY(!indexNames(db).contains(QStringLiteral("History_file_hash_category")));
-    }
-
-    void startUpCleanUpDropsEmptyClipsOnly()
-    {
-        Database db(scratchFile("cleanup.sqlite"));
-        createOldLayout(db, 15, true);
-        QVERIFY(db.exec("CREATE UNIQUE INDEX History_file_hash_category ON History(file_hash, category);"));
-        QVERIFY(db.exec("insert into History (content, file_hash) values ('keep', 'k1')"));
-        QVERIFY(db.exec("insert into History (content, file_hash) values (NULL, 'n1')"));
-        for (const QString &category : {QStringLiteral("history"), QStringLiteral("favourite")})
-            QVERIFY(db.exec("insert into History (content, file_hash, category) values ('', ?, ?)",
-                            {QString::fromLatin1(kEmptyHash), category}));
-
-        HistorySchema::setUp(db);
-
-        QCOMPARE(count(db, "select count(*) from History"), 1);
-        QCOMPARE(count(db, "select count(*) from History where file_hash = 'k1'"), 1);
-        QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
-        QVERIFY(indexNames(db).contains(QStringLiteral("History_file_hash_category")));
+        QCOMPARE(db.columns(u"History"_s), kColumns);
+        QVERIFY(!db.hasTable(u"History2"_s));
+        QCOMPARE(indexNames(db).contains(u"History_file_hash_category"_s), uniqueIndex);
+        QStringList found;
+        SqlQuery query = db.query(QByteArray(rowsQuery + " order by 1").constData());
+        while (query.next())
+            found << query.text(0).value_or(u"NULL"_s);
+        QCOMPARE(found.join(QLatin1Char(',')), rows);
     }
 
     void unopenableDatabaseRunsWorkWithoutConnection()
     {
-        Database db(QStringLiteral("/proc/quillet-no-such-folder/clipDB.sqlite"));
+        Database db(u"/proc/quillet-no-such-folder/clipDB.sqlite"_s);
         QVERIFY(!db.isOpen());
         QVERIFY(!db.exec("select 1"));
         SqlQuery rows = db.query("select 1");
@@ -254,8 +245,7 @@ private slots:
     void upgradeKilledMidwayLosesNoRows()
     {
         QFETCH(QByteArray, step);
-        const QString path =
-            m_scratch.filePath(QStringLiteral("killed-%1.sqlite").arg(QString::fromLatin1(step)));
+        const QString path = m_scratch.filePath(u"killed-%1.sqlite"_s.arg(QString::fromLatin1(step)));
         {
             Database db(path);
             createOldLayout(db, 12);
@@ -264,8 +254,7 @@ private slots:
         }
 
         QProcess upgrade;
-        upgrade.start(QStringLiteral(STORE_PROCESS),
-                      {QStringLiteral("upgrade"), path, QString::fromLatin1(step)});
+        upgrade.start(QStringLiteral(STORE_PROCESS), {u"upgrade"_s, path, QString::fromLatin1(step)});
         QByteArray output;
         while (!output.contains("stopped") && upgrade.waitForReadyRead(20000))
             output += upgrade.readAllStandardOutput();
@@ -276,11 +265,10 @@ private slots:
 
         Database db(path);
         QVERIFY(HistorySchema::setUp(db));
-        QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
-        QCOMPARE(contents(db),
-                 (QStringList{QStringLiteral("aaa"), QStringLiteral("bbb"), QStringLiteral("ccc")}));
-        QVERIFY(!db.hasTable(QStringLiteral("History2")));
-        QVERIFY(indexNames(db).contains(QStringLiteral("History_file_hash_category")));
+        QCOMPARE(db.columns(u"History"_s), kColumns);
+        QCOMPARE(contents(db), (QStringList{u"aaa"_s, u"bbb"_s, u"ccc"_s}));
+        QVERIFY(!db.hasTable(u"History2"_s));
+        QVERIFY(indexNames(db).contains(u"History_file_hash_category"_s));
     }
 
     // What an interrupted rebuild of an older version left behind is taken back at start.
@@ -290,39 +278,38 @@ private slots:
         {
             Database db(scratchFile("only-history2.sqlite"));
             createFullTable(db, "History2", true);
-            insertClip(db, "History2", QStringLiteral("old one"), QStringLiteral("h1"));
-            insertClip(db, "History2", QStringLiteral("old two"), QStringLiteral("h2"));
+            insertClip(db, "History2", u"old one"_s, u"h1"_s);
+            insertClip(db, "History2", u"old two"_s, u"h2"_s);
             QVERIFY(HistorySchema::setUp(db));
-            QCOMPARE(contents(db), (QStringList{QStringLiteral("old one"), QStringLiteral("old two")}));
-            QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
-            QVERIFY(!db.hasTable(QStringLiteral("History2")));
+            QCOMPARE(contents(db), (QStringList{u"old one"_s, u"old two"_s}));
+            QCOMPARE(db.columns(u"History"_s), kColumns);
+            QVERIFY(!db.hasTable(u"History2"_s));
         }
         // A later start made a new table beside it (without the index, whose name was taken)
         // and captured into it, once the same clip as an orphaned row.
         {
             Database db(scratchFile("beside.sqlite"));
             createFullTable(db, "History2", true);
-            insertClip(db, "History2", QStringLiteral("old one"), QStringLiteral("h1"));
-            insertClip(db, "History2", QStringLiteral("old two"), QStringLiteral("h2"));
+            insertClip(db, "History2", u"old one"_s, u"h1"_s);
+            insertClip(db, "History2", u"old two"_s, u"h2"_s);
             createFullTable(db, "History", false);
-            insertClip(db, "History", QStringLiteral("new"), QStringLiteral("h3"));
-            insertClip(db, "History", QStringLiteral("recaptured"), QStringLiteral("h2"));
+            insertClip(db, "History", u"new"_s, u"h3"_s);
+            insertClip(db, "History", u"recaptured"_s, u"h2"_s);
             QVERIFY(HistorySchema::setUp(db));
-            QCOMPARE(contents(db), (QStringList{QStringLiteral("new"), QStringLiteral("old one"),
-                                                QStringLiteral("recaptured")}));
-            QVERIFY(!db.hasTable(QStringLiteral("History2")));
-            QVERIFY(indexNames(db).contains(QStringLiteral("History_file_hash_category")));
+            QCOMPARE(contents(db), (QStringList{u"new"_s, u"old one"_s, u"recaptured"_s}));
+            QVERIFY(!db.hasTable(u"History2"_s));
+            QVERIFY(indexNames(db).contains(u"History_file_hash_category"_s));
         }
         // Killed while copying: the old table still holds every row.
         {
             Database db(scratchFile("partial-copy.sqlite"));
             createOldLayout(db, 13);
-            insertClip(db, "History", QStringLiteral("one"), QStringLiteral("h1"));
-            insertClip(db, "History", QStringLiteral("two"), QStringLiteral("h2"));
+            insertClip(db, "History", u"one"_s, u"h1"_s);
+            insertClip(db, "History", u"two"_s, u"h2"_s);
             QVERIFY(db.exec("CREATE TABLE History2 AS SELECT * FROM History WHERE file_hash = 'h1'"));
             QVERIFY(HistorySchema::setUp(db));
-            QCOMPARE(contents(db), (QStringList{QStringLiteral("one"), QStringLiteral("two")}));
-            QCOMPARE(db.columns(QStringLiteral("History")), kColumns);
+            QCOMPARE(contents(db), (QStringList{u"one"_s, u"two"_s}));
+            QCOMPARE(db.columns(u"History"_s), kColumns);
         }
     }
 
@@ -334,13 +321,13 @@ private slots:
         QVERIFY(db.exec(
             "CREATE TABLE History (content TEXT NOT NULL, timeStamp REAL NOT NULL DEFAULT 0, deviceName "
             "TEXT, file_hash TEXT, type TEXT)"));
-        insertClip(db, "History", QStringLiteral("kept"), QStringLiteral("h1"));
+        insertClip(db, "History", u"kept"_s, u"h1"_s);
         QVERIFY(db.exec("insert into History (content) values ('no hash')"));
 
         QVERIFY(!HistorySchema::setUp(db));
-        QCOMPARE(db.columns(QStringLiteral("History")).size(), 5);
+        QCOMPARE(db.columns(u"History"_s).size(), 5);
         QCOMPARE(count(db, "select count(*) from History"), 2);
-        QVERIFY(!db.hasTable(QStringLiteral("History2")));
+        QVERIFY(!db.hasTable(u"History2"_s));
     }
 
     // A database file that is not one, or fails the quick check, is moved aside with a dated
@@ -357,14 +344,10 @@ private slots:
         QFETCH(bool, notADatabase);
         QTemporaryDir data;
         QTemporaryDir config;
-        const QString path = data.filePath(QStringLiteral("clipDB.sqlite"));
+        const QString path = data.filePath(u"clipDB.sqlite"_s);
         if (notADatabase) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(QByteArray(8192, 'x'));
-            QFile wal(path + QStringLiteral("-wal"));
-            QVERIFY(wal.open(QIODevice::WriteOnly));
-            wal.write("not a log");
+            QVERIFY(TestFiles::write(path, QByteArray(8192, 'x')));
+            QVERIFY(TestFiles::write(path + u"-wal"_s, "not a log"));
         } else {
             {
                 Database db(path);
@@ -372,8 +355,7 @@ private slots:
                 createOldLayout(db, 15);
                 QVERIFY(db.exec("BEGIN"));
                 for (int i = 0; i < 300; ++i)
-                    insertClip(db, "History", QStringLiteral("clip %1").arg(i),
-                               QStringLiteral("hash %1").arg(i));
+                    insertClip(db, "History", u"clip %1"_s.arg(i), u"hash %1"_s.arg(i));
                 QVERIFY(db.exec("COMMIT"));
             }
             // The table's first page is overwritten.
@@ -382,32 +364,24 @@ private slots:
             QVERIFY(file.seek(4096));
             file.write(QByteArray(4096, '\xff'));
         }
-        QFile original(path);
-        QVERIFY(original.open(QIODevice::ReadOnly));
-        const QByteArray damagedBytes = original.readAll();
-        original.close();
+        const QByteArray damagedBytes = TestFiles::read(path);
 
-        const StoreRun first =
-            startStore(data.path(), config.path(), {QStringLiteral("one"), QStringLiteral("two")});
+        const StoreRun first = startStore(data.path(), config.path(), {u"one"_s, u"two"_s});
         QCOMPARE(first.state, 1);
         QCOMPARE(first.rows, 2);
         QCOMPARE(first.alerts.size(), 1);
-        const QStringList aside =
-            QDir(data.path()).entryList({QStringLiteral("clipDB.sqlite.damaged-*")}, QDir::Files);
-        const QRegularExpression dated(
-            QStringLiteral("^clipDB\\.sqlite\\.damaged-\\d{8}-\\d{6}(-wal|-shm)?$"));
+        const QStringList aside = QDir(data.path()).entryList({u"clipDB.sqlite.damaged-*"_s}, QDir::Files);
+        const QRegularExpression dated(u"^clipDB\\.sqlite\\.damaged-\\d{8}-\\d{6}(-wal|-shm)?$"_s);
         QVERIFY(!aside.isEmpty());
         for (const QString &name : aside)
             QVERIFY2(dated.match(name).hasMatch(), qPrintable(name));
         const QString moved = data.filePath(aside.first());
-        QCOMPARE(QFile::exists(moved + QStringLiteral("-wal")), notADatabase);
+        QCOMPARE(QFile::exists(moved + u"-wal"_s), notADatabase);
         QVERIFY(first.alerts.first().contains(moved));
-        QVERIFY(first.alerts.first().contains(QStringLiteral("历史数据库已损坏")));
-        QFile kept(moved);
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), damagedBytes);
+        QVERIFY(first.alerts.first().contains(u"历史数据库已损坏"_s));
+        QCOMPARE(TestFiles::read(moved), damagedBytes);
 
-        const StoreRun second = startStore(data.path(), config.path(), {QStringLiteral("three")});
+        const StoreRun second = startStore(data.path(), config.path(), {u"three"_s});
         QCOMPARE(second.state, 0);
         QVERIFY(second.alerts.isEmpty());
         QCOMPARE(second.rows, 3);
@@ -419,20 +393,19 @@ private slots:
     {
         QTemporaryDir parent;
         QTemporaryDir config;
-        QFile blocker(parent.filePath(QStringLiteral("blocker")));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        const QString data = blocker.fileName() + QStringLiteral("/Quillet");
+        const QString blocker = parent.filePath(u"blocker"_s);
+        QVERIFY(TestFiles::write(blocker, {}));
+        const QString data = blocker + u"/Quillet"_s;
         QStringList texts;
         for (int i = 0; i < 20; ++i)
-            texts << QStringLiteral("text %1").arg(i);
+            texts << u"text %1"_s.arg(i);
 
         const StoreRun run = startStore(data, config.path(), texts);
         QCOMPARE(run.state, 2);
         QCOMPARE(run.rows, 0);
         QCOMPARE(run.alerts.size(), 1);
         QVERIFY(run.alerts.first().contains(data));
-        QVERIFY(run.alerts.first().contains(QStringLiteral("无法写入数据文件夹")));
+        QVERIFY(run.alerts.first().contains(u"无法写入数据文件夹"_s));
         QVERIFY2(run.logLines < 5, qPrintable(QString::number(run.logLines)));
     }
 
@@ -443,25 +416,21 @@ private slots:
         QTemporaryDir data;
         QTemporaryDir config;
         QTemporaryDir outside;
-        QVERIFY(QDir(data.path()).mkpath(QStringLiteral("files")));
-        const QString payload = data.filePath(QStringLiteral("files/0123"));
-        const QString foreign = outside.filePath(QStringLiteral("theirs"));
-        for (const QString &path : {payload, foreign}) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.close();
-            QVERIFY(chmod(QFile::encodeName(path).constData(), 0644) == 0);
-        }
-        QVERIFY(QFile::link(foreign, data.filePath(QStringLiteral("files/link"))));
-        for (const QString &folder : {data.path(), data.filePath(QStringLiteral("files"))})
+        QVERIFY(QDir(data.path()).mkpath(u"files"_s));
+        const QString payload = data.filePath(u"files/0123"_s);
+        const QString foreign = outside.filePath(u"theirs"_s);
+        for (const QString &path : {payload, foreign})
+            QVERIFY(TestFiles::write(path, {}) && chmod(QFile::encodeName(path).constData(), 0644) == 0);
+        QVERIFY(QFile::link(foreign, data.filePath(u"files/link"_s)));
+        for (const QString &folder : {data.path(), data.filePath(u"files"_s)})
             QVERIFY(chmod(QFile::encodeName(folder).constData(), 0755) == 0);
 
         QCOMPARE(startStore(data.path(), config.path(), {}).state, 0);
-        QCOMPARE(modeOf(data.path()), mode_t(0700));
-        QCOMPARE(modeOf(data.filePath(QStringLiteral("files"))), mode_t(0700));
-        QCOMPARE(modeOf(payload), mode_t(0600));
-        QCOMPARE(modeOf(data.filePath(QStringLiteral("clipDB.sqlite"))), mode_t(0600));
-        QCOMPARE(modeOf(foreign), mode_t(0644));
+        QCOMPARE(TestFiles::mode(data.path()), mode_t(0700));
+        QCOMPARE(TestFiles::mode(data.filePath(u"files"_s)), mode_t(0700));
+        QCOMPARE(TestFiles::mode(payload), mode_t(0600));
+        QCOMPARE(TestFiles::mode(data.filePath(u"clipDB.sqlite"_s)), mode_t(0600));
+        QCOMPARE(TestFiles::mode(foreign), mode_t(0644));
     }
 };
 

@@ -12,6 +12,8 @@
 
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 class TestSettings final : public QObject
 {
     Q_OBJECT
@@ -37,27 +39,27 @@ private slots:
 
     void tokenSetTwicePostsLoginTwice()
     {
-        ConfigureManager::sharedInstance().setLoginUserEmail(QStringLiteral("me@example.org"));
-        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("tok"));
-        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("tok"));
+        ConfigureManager::sharedInstance().setLoginUserEmail(u"me@example.org"_s);
+        ConfigureManager::sharedInstance().setLoginUserToken(u"tok"_s);
+        ConfigureManager::sharedInstance().setLoginUserToken(u"tok"_s);
         QTRY_COMPARE(m_logins, 2);
         QVERIFY(ConfigureManager::sharedInstance().isLogined());
-        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserToken)), QStringLiteral("tok"));
+        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserToken)), u"tok"_s);
     }
 
     void signOutWipesRowsAndFilesBeforeNotifying()
     {
         const QByteArray bytes("favourite payload");
         HistoryModel clip;
-        clip.content = QStringLiteral("x");
-        clip.file_hash = QStringLiteral("0123456789abcdef0123456789abcdef");
-        clip.type = QStringLiteral("image_data+zip");
+        clip.content = u"x"_s;
+        clip.file_hash = u"0123456789abcdef0123456789abcdef"_s;
+        clip.type = u"image_data+zip"_s;
         ClipFileManager::sharedInstance().saveClipData(bytes, clip);
         clip.save();
         clip.category = Category::favourite;
         clip.favourite = 1;
         clip.save();
-        ClipUserDefaults::setValue(key(SettingsKeys::categories), QStringLiteral("old"));
+        ClipUserDefaults::setValue(key(SettingsKeys::categories), u"old"_s);
 
         ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
         QTRY_COMPARE(m_logouts, 1);
@@ -67,8 +69,7 @@ private slots:
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::categories)));
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
         QVERIFY(!ConfigureManager::sharedInstance().isLogined());
-        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserEmail)),
-                 QStringLiteral("me@example.org"));
+        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserEmail)), u"me@example.org"_s);
     }
 
     void versionComparison_data()
@@ -76,21 +77,15 @@ private slots:
         QTest::addColumn<QString>("one");
         QTest::addColumn<QString>("two");
         QTest::addColumn<QString>("larger");
-        QTest::newRow("same length") << "1.2.3"
-                                     << "1.10.0"
-                                     << "1.10.0";
-        QTest::newRow("trailing zero equal") << "1.2"
-                                             << "1.2.0"
-                                             << "";
-        QTest::newRow("extra component") << "1.2.1"
-                                         << "1.2"
-                                         << "1.2.1";
-        QTest::newRow("leading digits") << "2.0beta"
-                                        << "1.9"
-                                        << "2.0beta";
-        QTest::newRow("no digits counts as 0") << "1.x"
-                                               << "1.0"
-                                               << "";
+        const auto row = [](const char *tag, const char *one, const char *two, const char *larger) {
+            QTest::newRow(tag) << QString::fromLatin1(one) << QString::fromLatin1(two)
+                               << QString::fromLatin1(larger);
+        };
+        row("same length", "1.2.3", "1.10.0", "1.10.0");
+        row("trailing zero equal", "1.2", "1.2.0", "");
+        row("extra component", "1.2.1", "1.2", "1.2.1");
+        row("leading digits", "2.0beta", "1.9", "2.0beta");
+        row("no digits counts as 0", "1.x", "1.0", "");
     }
 
     void versionComparison()
@@ -106,9 +101,9 @@ private slots:
         const QString newversion = key(SettingsKeys::newversion);
         ClipUserDefaults::setValue(newversion, Utils::appVersion());
         QVERIFY(!Utils::isNeedShowUpdate());
-        ClipUserDefaults::setValue(newversion, QStringLiteral("999.0"));
+        ClipUserDefaults::setValue(newversion, u"999.0"_s);
         QVERIFY(Utils::isNeedShowUpdate());
-        ClipUserDefaults::setValue(newversion, QStringLiteral("0.0.1"));
+        ClipUserDefaults::setValue(newversion, u"0.0.1"_s);
         QVERIFY(!Utils::isNeedShowUpdate());
         ClipUserDefaults::setValue(newversion, QString());
         QVERIFY(!Utils::isNeedShowUpdate());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Md5.h"
+#include "sync/AccountRequests.h"
 #include "sync/RequestManager.h"
 
 #include <QCoreApplication>
@@ -35,4 +37,13 @@ inline RequestOutcome sendAndWait(const std::shared_ptr<RequestManager> &request
     (void)QTest::qWaitFor([&] { return outcome->calls > 0; }, 20000);
     QCoreApplication::processEvents();
     return *outcome;
+}
+
+// Registers the account through the request layer, which signs this device in.
+inline RequestOutcome registerAccount(const QString &email, const QString &password)
+{
+    auto request = std::make_shared<RegisterRequestManager>();
+    request->setUsername(email);
+    request->setPwdHash(md5_hex(password));
+    return sendAndWait(request);
 }

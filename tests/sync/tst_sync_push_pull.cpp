@@ -4,6 +4,7 @@
 #include "ServerHarness.h"
 #include "SyncClient.h"
 #include "TestDirs.h"
+#include "TestFiles.h"
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
@@ -30,9 +31,11 @@
 #include <QJsonArray>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString kPassword = QStringLiteral("secret password");
+const QString kPassword = u"secret password"_s;
 
 // A text clip with a change mark, as a capture leaves it.
 HistoryModel capturedText(const QString &text, qint64 timestamp, bool secret = false, double size = 0)
@@ -40,7 +43,7 @@ HistoryModel capturedText(const QString &text, qint64 timestamp, bool secret = f
     HistoryModel clip;
     clip.content = text;
     clip.file_hash = md5_hex(text);
-    clip.type = QStringLiteral("text_txt");
+    clip.type = u"text_txt"_s;
     clip.timestamp = timestamp;
     clip.local_file_ok = 1;
     clip.file_size = size > 0 ? size : double(text.toUtf8().size());
@@ -52,22 +55,18 @@ HistoryModel capturedText(const QString &text, qint64 timestamp, bool secret = f
     return clip;
 }
 
-HistoryModel stored(const QString &text)
+HistoryModel stored(const QString &text, const QString &category = Category::history)
 {
     HistoryModel clip;
     clip.file_hash = md5_hex(text);
-    clip.category = Category::history;
+    clip.category = category;
     clip.fetch();
     return clip;
 }
 
 HistoryModel storedFavourite(const QString &text)
 {
-    HistoryModel clip;
-    clip.file_hash = md5_hex(text);
-    clip.category = Category::favourite;
-    clip.fetch();
-    return clip;
+    return stored(text, Category::favourite);
 }
 
 // Marks the clip as the menu does: a favourite row waiting for its push, the history row too.
@@ -92,12 +91,6 @@ bool filesDrained()
     return !FileService::sharedInstance().isRunning() && !DBKeeper::getFileProcessHistory();
 }
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 bool pushDrained()
 {
     return !HistoryService::sharedInstance().isRunning() && !DBKeeper::getUnProcessHistory();
@@ -109,7 +102,8 @@ struct PostOutcome {
     std::optional<RequestError> error;
 };
 
-PostOutcome postAndWait(const HistoryModel &record)
+// Posts the record; the outcome fills in when the completion runs.
+std::shared_ptr<PostOutcome> post(const HistoryModel &record)
 {
     auto outcome = std::make_shared<PostOutcome>();
     PushClipsManager::sharedInstance().Post(record, [outcome](const auto &result, const auto &error) {
@@ -117,6 +111,12 @@ PostOutcome postAndWait(const HistoryModel &record)
         outcome->result = result;
         outcome->error = error;
     });
+    return outcome;
+}
+
+PostOutcome postAndWait(const HistoryModel &record)
+{
+    const std::shared_ptr<PostOutcome> outcome = post(record);
     (void)QTest::qWaitFor([&] { return outcome->calls > 0; }, 20000);
     return *outcome;
 }
@@ -124,8 +124,8 @@ PostOutcome postAndWait(const HistoryModel &record)
 QStringList pulledHashes(const HttpReply &reply)
 {
     QStringList hashes;
-    for (const QJsonValue &record : reply.json.value(QStringLiteral("histories")).toArray())
-        hashes << record.toObject().value(QStringLiteral("file_hash")).toString();
+    for (const QJsonValue &record : reply.histories())
+        hashes << record.toObject().value(u"file_hash"_s).toString();
     return hashes;
 }
 
@@ -142,12 +142,11 @@ private:
     int m_users = 0;
     qint64 m_otherCursor = 0;
 
-    // Everything the service keeps on disk: its database and the log of its database.
     // What the other device receives since its last pull.
     HttpReply otherPull()
     {
         const HttpReply reply = m_other->pull(m_otherCursor);
-        m_otherCursor = reply.json.value(QStringLiteral("request_timestamp")).toInteger(m_otherCursor);
+        m_otherCursor = reply.value("request_timestamp").toInteger(m_otherCursor);
         return reply;
     }
 
@@ -158,13 +157,10 @@ private slots:
     void init()
     {
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
-        const QString email = QStringLiteral("push%1@example.org").arg(++m_users);
-        auto registration = std::make_shared<RegisterRequestManager>();
-        registration->setUsername(email);
-        registration->setPwdHash(md5_hex(kPassword));
-        QCOMPARE(sendAndWait(registration).code(), 0);
+        const QString email = u"push%1@example.org"_s.arg(++m_users);
+        QCOMPARE(registerAccount(email, kPassword).code(), 0);
         QVERIFY(ConfigureManager::sharedInstance().isLogined());
-        m_other = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("other-device"));
+        m_other = std::make_unique<SyncClient>(m_server.origin(), u"other-device"_s);
         QCOMPARE(m_other->login(email, kPassword).code(), 0);
         m_otherCursor = 0;
         ClipUserDefaults::remove(QLatin1String(SettingsKeys::lastPullRequestTime));
@@ -172,78 +168,64 @@ private slots:
 
     void cleanup()
     {
-        QVERIFY(QTest::qWaitFor([] { return !HistoryService::sharedInstance().isRunning(); }, 20000));
-        QVERIFY(QTest::qWaitFor([] { return !FavouriteService::sharedInstance().isRunning(); }, 20000));
-        QVERIFY(QTest::qWaitFor([] { return !FileService::sharedInstance().isRunning(); }, 20000));
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                return !HistoryService::sharedInstance().isRunning()
+                       && !FavouriteService::sharedInstance().isRunning()
+                       && !FileService::sharedInstance().isRunning();
+            },
+            20000));
         ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
         QCoreApplication::processEvents();
     }
 
+    // Secret clips and clips over the size limit never leave; one at the limit does.
     void pushesNewestFirstAndNeverSecrets()
     {
         const qint64 t = 1700000000;
-        capturedText(QStringLiteral("oldest"), t);
-        capturedText(QStringLiteral("middle"), t + 1);
-        capturedText(QStringLiteral("newest"), t + 2);
-        capturedText(QStringLiteral("my password 123"), t + 3, true);
-        capturedText(QStringLiteral("huge clip"), t + 4, false, double(kMaxPayloadBytes + 1));
+        capturedText(u"oldest"_s, t);
+        capturedText(u"middle"_s, t + 1);
+        capturedText(u"newest"_s, t + 2);
+        capturedText(u"my password 123"_s, t + 3, true);
+        capturedText(u"at limit"_s, t + 4, false, double(kMaxPayloadBytes));
+        capturedText(u"huge clip"_s, t + 5, false, double(kMaxPayloadBytes + 1));
 
         HistoryService::sharedInstance().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
 
         // One request at a time, newest first: the service numbered them in that order.
-        const int newest = stored(QStringLiteral("newest")).history_id.value_or(0);
-        const int middle = stored(QStringLiteral("middle")).history_id.value_or(0);
-        const int oldest = stored(QStringLiteral("oldest")).history_id.value_or(0);
+        const int newest = stored(u"newest"_s).history_id.value_or(0);
+        const int middle = stored(u"middle"_s).history_id.value_or(0);
+        const int oldest = stored(u"oldest"_s).history_id.value_or(0);
         QVERIFY(newest > 0);
         QVERIFY(newest < middle && middle < oldest);
-        QCOMPARE(stored(QStringLiteral("newest")).change_timestamp.value_or(-1), 0.0);
+        QCOMPARE(stored(u"newest"_s).change_timestamp.value_or(-1), 0.0);
 
         const QStringList seen = pulledHashes(otherPull());
-        QCOMPARE(seen.size(), 3);
-        QVERIFY(seen.contains(md5_hex(QStringLiteral("newest"))));
+        QCOMPARE(seen.size(), 4);
+        QVERIFY(seen.contains(md5_hex(u"newest"_s)) && seen.contains(md5_hex(u"at limit"_s)));
 
         // Neither the secret clip nor the oversized one was sent: nothing of them is stored.
         const QByteArray storage = m_server.storedBytes();
         QVERIFY(!storage.isEmpty());
-        QVERIFY(!storage.contains(md5_hex(QStringLiteral("my password 123")).toLatin1()));
+        QVERIFY(!storage.contains(md5_hex(u"my password 123"_s).toLatin1()));
         QVERIFY(!storage.contains("my password 123"));
-        QVERIFY(!storage.contains(md5_hex(QStringLiteral("huge clip")).toLatin1()));
-        QVERIFY(stored(QStringLiteral("my password 123")).change_timestamp.value_or(0) > 0);
+        QVERIFY(!storage.contains(md5_hex(u"huge clip"_s).toLatin1()));
+        QVERIFY(stored(u"my password 123"_s).change_timestamp.value_or(0) > 0);
 
-        // Asked directly, the push manager refuses a secret clip as well.
-        const PostOutcome secret = postAndWait(stored(QStringLiteral("my password 123")));
-        QCOMPARE(secret.calls, 1);
-        QVERIFY(!secret.result && !secret.error);
-        QVERIFY(!m_server.storedBytes().contains(md5_hex(QStringLiteral("my password 123")).toLatin1()));
-    }
-
-    void sizeLimit()
-    {
-        HistoryModel atLimit =
-            capturedText(QStringLiteral("at limit"), 1700000100, false, double(kMaxPayloadBytes));
-        HistoryModel overLimit =
-            capturedText(QStringLiteral("over limit"), 1700000101, false, double(kMaxPayloadBytes + 1));
-        const PostOutcome sent = postAndWait(atLimit);
-        QVERIFY(!sent.error);
-        QVERIFY(sent.result && sent.result->value(QStringLiteral("history_id")).toInt() > 0);
-        QVERIFY(stored(QStringLiteral("at limit")).history_id.value_or(0) > 0);
-
-        const PostOutcome refused = postAndWait(overLimit);
-        QCOMPARE(refused.calls, 1);
-        QVERIFY(!refused.result && !refused.error);
-        QCOMPARE(pulledHashes(otherPull()), QStringList{md5_hex(QStringLiteral("at limit"))});
+        // Asked directly, the push manager refuses them as well, completing once without a result.
+        for (const QString &refused : {u"my password 123"_s, u"huge clip"_s}) {
+            const PostOutcome outcome = postAndWait(stored(refused));
+            QCOMPARE(outcome.calls, 1);
+            QVERIFY(!outcome.result && !outcome.error);
+            QVERIFY(!m_server.storedBytes().contains(md5_hex(refused).toLatin1()));
+        }
     }
 
     void secondPostOfSameClipCompletesAtOnce()
     {
-        const HistoryModel clip = capturedText(QStringLiteral("twice"), 1700000200);
-        auto first = std::make_shared<PostOutcome>();
-        PushClipsManager::sharedInstance().Post(clip, [first](const auto &result, const auto &error) {
-            ++first->calls;
-            first->result = result;
-            first->error = error;
-        });
+        const HistoryModel clip = capturedText(u"twice"_s, 1700000200);
+        const std::shared_ptr<PostOutcome> first = post(clip);
         QVERIFY(PushClipsManager::sharedInstance().isPosting(clip.hash()));
         const PostOutcome second = postAndWait(clip);
         QVERIFY(!second.result && !second.error);
@@ -253,15 +235,15 @@ private slots:
 
     void rowChangedDuringPushIsPushedAgain()
     {
-        const HistoryModel clip = capturedText(QStringLiteral("edited"), 1700000300);
+        const HistoryModel clip = capturedText(u"edited"_s, 1700000300);
         HistoryService::sharedInstance().process();
         QVERIFY(HistoryService::sharedInstance().isRunning());
         // Captured again while the POST is under way: a new change mark.
         QTest::qWait(2);
-        HistoryModel again = stored(QStringLiteral("edited"));
+        HistoryModel again = stored(u"edited"_s);
         again.increase_change_count();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
-        const HistoryModel after = stored(QStringLiteral("edited"));
+        const HistoryModel after = stored(u"edited"_s);
         QVERIFY(after.history_id.value_or(0) > 0);
         QCOMPARE(after.change_timestamp.value_or(-1), 0.0);
         // The second push was a PUT of the same record: the service still holds one clip.
@@ -271,22 +253,22 @@ private slots:
     void failedPushIsRetriedAtTheNextCapture()
     {
         m_server.killService();
-        capturedText(QStringLiteral("while down"), 1700000400);
+        capturedText(u"while down"_s, 1700000400);
         HistoryService::sharedInstance().process();
         QVERIFY(QTest::qWaitFor([] { return !HistoryService::sharedInstance().isRunning(); }, 40000));
-        QVERIFY(stored(QStringLiteral("while down")).change_timestamp.value_or(0) > 0);
-        QCOMPARE(stored(QStringLiteral("while down")).history_id.value_or(0), 0);
+        QVERIFY(stored(u"while down"_s).change_timestamp.value_or(0) > 0);
+        QCOMPARE(stored(u"while down"_s).history_id.value_or(0), 0);
 
         QVERIFY(m_server.restartService());
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
-        m_other = std::make_unique<SyncClient>(m_server.origin(), QStringLiteral("other-device"));
-        QCOMPARE(m_other->login(QStringLiteral("push%1@example.org").arg(m_users), kPassword).code(), 0);
-        capturedText(QStringLiteral("back up"), 1700000401);
+        m_other = std::make_unique<SyncClient>(m_server.origin(), u"other-device"_s);
+        QCOMPARE(m_other->login(u"push%1@example.org"_s.arg(m_users), kPassword).code(), 0);
+        capturedText(u"back up"_s, 1700000401);
         HistoryService::sharedInstance().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
         QStringList seen = pulledHashes(otherPull());
         seen.sort();
-        QStringList expected{md5_hex(QStringLiteral("while down")), md5_hex(QStringLiteral("back up"))};
+        QStringList expected{md5_hex(u"while down"_s), md5_hex(u"back up"_s)};
         expected.sort();
         QCOMPARE(seen, expected);
     }
@@ -294,18 +276,13 @@ private slots:
     void pullMergesDeletesAndMovesTheCursor()
     {
         // The other device pushes a clip and uploads its payload.
-        const QString text = QStringLiteral("from the other device");
-        const HttpReply pushed = m_other->pushRecord(SyncClient::textRecord(text, 1700000500));
-        QCOMPARE(pushed.code(), 0);
-        const QJsonObject remote = pushed.json.value(QStringLiteral("history")).toObject();
-        const qint64 historyId = remote.value(QStringLiteral("history_id")).toInteger();
-        QCOMPARE(
-            m_other->upload(md5_hex(text), remote.value(QStringLiteral("file_id")).toInteger(), text.toUtf8())
-                .status,
-            200);
+        const QString text = u"from the other device"_s;
+        const QJsonObject remote = m_other->pushed(SyncClient::textRecord(text, 1700000500));
+        const qint64 historyId = remote.value("history_id"_L1).toInteger();
+        QVERIFY(historyId > 0);
+        QCOMPARE(m_other->upload(remote, text.toUtf8()).status, 200);
         // And one without a payload, which has nothing to offer here yet.
-        QCOMPARE(m_other->pushRecord(SyncClient::textRecord(QStringLiteral("no payload"), 1700000501)).code(),
-                 0);
+        QCOMPARE(m_other->pushRecord(SyncClient::textRecord(u"no payload"_s, 1700000501)).code(), 0);
 
         QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
         const HistoryModel merged = stored(text);
@@ -315,98 +292,84 @@ private slots:
         // payload.
         QVERIFY(QTest::qWaitFor(filesDrained, 20000));
         QCOMPARE(stored(text).local_file_ok.value_or(0), 1);
-        QCOMPARE(fileBytes(PathHelper::getBaseFilePath(md5_hex(text))), text.toUtf8());
+        QCOMPARE(TestFiles::read(PathHelper::getBaseFilePath(md5_hex(text))), text.toUtf8());
         QCOMPARE(merged.change_timestamp.value_or(-1), 0.0);
-        QVERIFY(!stored(QStringLiteral("no payload")).isExist());
+        QVERIFY(!stored(u"no payload"_s).isExist());
         const QString cursor = ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::lastPullRequestTime))
                                    .value_or(QString());
         QVERIFY(cursor.toLongLong() > 0);
         QCOMPARE(std::make_shared<PullClipsManager>()->last_request_timestamp(), cursor);
 
         // A clip the other device deletes disappears here at the next pull.
-        QCOMPARE(
-            m_other->del(QStringLiteral("/push/"), QStringLiteral("&history_id=%1").arg(historyId)).code(),
-            0);
+        QCOMPARE(m_other->deleteRecord(remote).code(), 0);
         QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
         QVERIFY(!stored(text).isExist());
     }
 
     void deleteGoesThroughTheService()
     {
-        capturedText(QStringLiteral("to delete"), 1700000600);
+        capturedText(u"to delete"_s, 1700000600);
         HistoryService::sharedInstance().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
         QCOMPARE(pulledHashes(otherPull()).size(), 1);
         int calls = 0;
-        PushClipsManager::sharedInstance().Del(stored(QStringLiteral("to delete")),
-                                               [&](const auto &, const auto &error) {
-                                                   QVERIFY(!error);
-                                                   ++calls;
-                                               });
+        PushClipsManager::sharedInstance().Del(stored(u"to delete"_s), [&](const auto &, const auto &error) {
+            QVERIFY(!error);
+            ++calls;
+        });
         QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
-        QVERIFY(!stored(QStringLiteral("to delete")).isExist());
+        QVERIFY(!stored(u"to delete"_s).isExist());
         const HttpReply after = otherPull();
-        QCOMPARE(after.json.value(QStringLiteral("action")).toArray().size(), 1);
+        QCOMPARE(after.json.value(u"action"_s).toArray().size(), 1);
     }
 
     void favouritesReconcileByTimeBothWays()
     {
         const qint64 t = 1700000700;
-        capturedText(QStringLiteral("liked"), t);
-        capturedText(QStringLiteral("liked elsewhere"), t + 1);
+        capturedText(u"liked"_s, t);
+        capturedText(u"liked elsewhere"_s, t + 1);
         HistoryService::sharedInstance().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
 
         // Marked here: the favourite lane sends the mark.
-        markFavourite(QStringLiteral("liked"), t + 100);
+        markFavourite(u"liked"_s, t + 100);
         FavouriteService::sharedInstance().process();
         QVERIFY(QTest::qWaitFor(favouritesDrained, 20000));
-        const HttpReply onService = m_other->post(QStringLiteral("/get_favourite/"),
-                                                  QJsonObject{{QStringLiteral("favourites"), QJsonObject()}});
-        const QJsonArray favourites = onService.json.value(QStringLiteral("histories")).toArray();
+        const QJsonArray favourites = m_other->getFavourites().histories();
         QCOMPARE(favourites.size(), 1);
-        QCOMPARE(favourites.at(0).toObject().value(QStringLiteral("favourite")).toInteger(), t + 100);
+        QCOMPARE(favourites.at(0).toObject().value(u"favourite"_s).toInteger(), t + 100);
 
         // Marked on the other device: it arrives here at the next reconciliation.
-        QJsonObject other = SyncClient::textRecord(QStringLiteral("liked elsewhere"), t + 1);
-        other.insert(QStringLiteral("history_id"),
-                     stored(QStringLiteral("liked elsewhere")).history_id.value_or(0));
-        other.insert(QStringLiteral("favourite"), t + 200);
-        QCOMPARE(
-            m_other->post(QStringLiteral("/set_favourite/"), QJsonObject{{QStringLiteral("history"), other}})
-                .code(),
-            0);
+        QJsonObject other = SyncClient::textRecord(u"liked elsewhere"_s, t + 1);
+        other.insert(u"history_id"_s, stored(u"liked elsewhere"_s).history_id.value_or(0));
+        other.insert(u"favourite"_s, t + 200);
+        QCOMPARE(m_other->setFavourite(other).code(), 0);
         QVERIFY(sendAndWait(std::make_shared<GetFavouriteRequestManager>()).result);
-        QCOMPARE(storedFavourite(QStringLiteral("liked elsewhere")).favourite.value_or(0), t + 200);
-        QCOMPARE(storedFavourite(QStringLiteral("liked")).favourite.value_or(0), t + 100);
+        QCOMPARE(storedFavourite(u"liked elsewhere"_s).favourite.value_or(0), t + 200);
+        QCOMPARE(storedFavourite(u"liked"_s).favourite.value_or(0), t + 100);
 
         // Unmarked on the other device later than it was marked here: the mark goes here too.
-        QJsonObject withdrawn = SyncClient::textRecord(QStringLiteral("liked"), t);
-        withdrawn.insert(QStringLiteral("history_id"),
-                         stored(QStringLiteral("liked")).history_id.value_or(0));
-        withdrawn.insert(QStringLiteral("favourite"), -(t + 300));
-        QCOMPARE(
-            m_other
-                ->post(QStringLiteral("/set_favourite/"), QJsonObject{{QStringLiteral("history"), withdrawn}})
-                .code(),
-            0);
+        QJsonObject withdrawn = SyncClient::textRecord(u"liked"_s, t);
+        withdrawn.insert(u"history_id"_s, stored(u"liked"_s).history_id.value_or(0));
+        withdrawn.insert(u"favourite"_s, -(t + 300));
+        QCOMPARE(m_other->setFavourite(withdrawn).code(), 0);
         QVERIFY(sendAndWait(std::make_shared<GetFavouriteRequestManager>()).result);
-        QVERIFY(!storedFavourite(QStringLiteral("liked")).isExist());
-        QCOMPARE(stored(QStringLiteral("liked")).favourite.value_or(-1), 0);
+        QVERIFY(!storedFavourite(u"liked"_s).isExist());
+        QCOMPARE(stored(u"liked"_s).favourite.value_or(-1), 0);
     }
 
     void unmarkingGoesThroughTheService()
     {
         const qint64 t = 1700000800;
-        capturedText(QStringLiteral("unliked"), t);
+        capturedText(u"unliked"_s, t);
         HistoryService::sharedInstance().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
-        markFavourite(QStringLiteral("unliked"), t + 10);
+        markFavourite(u"unliked"_s, t + 10);
         FavouriteService::sharedInstance().process();
         QVERIFY(QTest::qWaitFor(favouritesDrained, 20000));
 
         // As the menu unmarks while signed in: the record goes out with minus the time.
-        HistoryModel record = stored(QStringLiteral("unliked"));
+        HistoryModel record = stored(u"unliked"_s);
         record.favourite = -(t + 20);
         int calls = 0;
         SetFavouriteRequestManager::sharedInstance().setFavourite(record,
@@ -414,25 +377,25 @@ private slots:
                                                                       QVERIFY(result && !error);
                                                                       ++calls;
                                                                   });
-        QVERIFY(storedFavourite(QStringLiteral("unliked")).isExist());
+        QVERIFY(storedFavourite(u"unliked"_s).isExist());
         QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
-        QVERIFY(!storedFavourite(QStringLiteral("unliked")).isExist());
-        QCOMPARE(stored(QStringLiteral("unliked")).favourite.value_or(-1), 0);
+        QVERIFY(!storedFavourite(u"unliked"_s).isExist());
+        QCOMPARE(stored(u"unliked"_s).favourite.value_or(-1), 0);
 
         // A clip the service does not have is removed here entirely.
-        HistoryModel unknown = capturedText(QStringLiteral("unknown there"), t + 30);
+        HistoryModel unknown = capturedText(u"unknown there"_s, t + 30);
         unknown.history_id = 999999;
         unknown.favourite = t + 40;
         calls = 0;
         SetFavouriteRequestManager::sharedInstance().setFavourite(
             unknown, [&](const auto &, const auto &) { ++calls; });
         QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
-        QVERIFY(!stored(QStringLiteral("unknown there")).isExist());
+        QVERIFY(!stored(u"unknown there"_s).isExist());
     }
 
     void payloadUploadedAfterThePush()
     {
-        const QString text = QStringLiteral("a payload that travels ").repeated(50);
+        const QString text = u"a payload that travels "_s.repeated(50);
         HistoryModel clip = capturedText(text, 1700000900);
         ClipFileManager::sharedInstance().saveData(text.toUtf8(), clip.hash());
         HistoryService::sharedInstance().process();
@@ -464,39 +427,25 @@ private slots:
         // The other device offers a text and a zipped image.
         const QByteArray textPayload = QByteArray("downloaded text ").repeated(4000);
         const QString textHash = md5_hex(textPayload);
-        QJsonObject textRecord = SyncClient::textRecord(QString::fromUtf8(textPayload), 1700001000);
-        const HttpReply textPushed = m_other->pushRecord(textRecord);
-        QCOMPARE(
-            m_other
-                ->upload(textHash,
-                         textPushed.json[QStringLiteral("history")][QStringLiteral("file_id")].toInteger(),
-                         textPayload)
-                .status,
-            200);
+        const QJsonObject textRecord = SyncClient::textRecord(QString::fromUtf8(textPayload), 1700001000);
+        QCOMPARE(m_other->upload(m_other->pushed(textRecord), textPayload).status, 200);
 
         const QByteArray image = QByteArray("II*\0 not really an image ").repeated(300);
         const QString imageHash = md5_hex(image);
         QTemporaryDir scratch;
-        const QString archive = scratch.filePath(QStringLiteral("a.zip"));
+        const QString archive = scratch.filePath(u"a.zip"_s);
         QVERIFY(ZipWriter::writeSingleEntry(archive, imageHash, image));
-        QJsonObject imageRecord{{QStringLiteral("content"), QStringLiteral("thumb")},
-                                {QStringLiteral("timestamp"), 1700001001},
-                                {QStringLiteral("file_hash"), imageHash},
-                                {QStringLiteral("type"), QStringLiteral("image_data+zip")},
-                                {QStringLiteral("favourite"), 0}};
-        const HttpReply imagePushed = m_other->pushRecord(imageRecord);
-        QCOMPARE(
-            m_other
-                ->upload(imageHash,
-                         imagePushed.json[QStringLiteral("history")][QStringLiteral("file_id")].toInteger(),
-                         fileBytes(archive))
-                .status,
-            200);
+        QJsonObject imageRecord{{u"content"_s, u"thumb"_s},
+                                {u"timestamp"_s, 1700001001},
+                                {u"file_hash"_s, imageHash},
+                                {u"type"_s, u"image_data+zip"_s},
+                                {u"favourite"_s, 0}};
+        QCOMPARE(m_other->upload(m_other->pushed(imageRecord), TestFiles::read(archive)).status, 200);
 
         QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
         QVERIFY(QTest::qWaitFor([&] { return allDone == 1 && filesDrained(); }, 20000));
-        QCOMPARE(fileBytes(PathHelper::getBaseFilePath(textHash)), textPayload);
-        QCOMPARE(fileBytes(PathHelper::getBaseFilePath(imageHash)), image);
+        QCOMPARE(TestFiles::read(PathHelper::getBaseFilePath(textHash)), textPayload);
+        QCOMPARE(TestFiles::read(PathHelper::getBaseFilePath(imageHash)), image);
         QVERIFY(QFileInfo::exists(PathHelper::getZipsFilePath(imageHash)));
         QCOMPARE(stored(QString::fromUtf8(textPayload)).local_file_ok.value_or(0), 1);
         QVERIFY(!fractions.isEmpty());
@@ -506,22 +455,19 @@ private slots:
 
     void payloadThatDoesNotMatchItsHashIsDiscarded()
     {
-        const QString claimed = QStringLiteral("what the record says");
+        const QString claimed = u"what the record says"_s;
         const QString hash = md5_hex(claimed);
-        const HttpReply pushed = m_other->pushRecord(SyncClient::textRecord(claimed, 1700001100));
-        const HttpReply uploaded = m_other->upload(
-            hash, pushed.json[QStringLiteral("history")][QStringLiteral("file_id")].toInteger(),
-            "other bytes");
+        const HttpReply uploaded =
+            m_other->upload(m_other->pushed(SyncClient::textRecord(claimed, 1700001100)), "other bytes");
         if (uploaded.status != 200)
             QSKIP("the service checks uploads itself");
         QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
         FileService::sharedInstance().process();
         QVERIFY(QTest::qWaitFor([] { return !FileService::sharedInstance().isRunning(); }, 20000));
         QVERIFY(!QFileInfo::exists(PathHelper::getBaseFilePath(hash)));
-        QCOMPARE(QDir(PathHelper::getBaseFilePath())
-                     .entryList(QDir::Files | QDir::Hidden)
-                     .filter(QStringLiteral(".download")),
-                 QStringList());
+        QCOMPARE(
+            QDir(PathHelper::getBaseFilePath()).entryList(QDir::Files | QDir::Hidden).filter(u".download"_s),
+            QStringList());
         const HistoryModel row = stored(claimed);
         QVERIFY(row.isExist());
         QCOMPARE(row.local_file_ok.value_or(1), 0);

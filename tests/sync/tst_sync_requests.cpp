@@ -3,8 +3,10 @@
 #include "RecordingHttpServer.h"
 #include "RequestOutcome.h"
 #include "ServerHarness.h"
+#include "SyncClient.h"
 #include "TestCertificates.h"
 #include "TestDirs.h"
+#include "menu/ClipFixtures.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
@@ -23,6 +25,8 @@
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <QtTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -44,21 +48,13 @@ void signOutQuietly()
 // The three identity pairs every URL starts its query with.
 QString common()
 {
-    return QStringLiteral("?device_type=") + deviceTypeString() + QStringLiteral("&device_token=")
-           + currentDeviceToken() + QStringLiteral("&version=") + appVersionString();
+    return u"?device_type="_s + deviceTypeString() + u"&device_token="_s + currentDeviceToken()
+           + u"&version="_s + appVersionString();
 }
 
 template<typename T> std::shared_ptr<T> make()
 {
     return std::make_shared<T>();
-}
-
-std::shared_ptr<RegisterRequestManager> registration(const QString &email, const QString &password)
-{
-    auto request = make<RegisterRequestManager>();
-    request->setUsername(email);
-    request->setPwdHash(md5_hex(password));
-    return request;
 }
 
 std::shared_ptr<LoginRequestManager> login(const QString &email, const QString &password)
@@ -74,15 +70,6 @@ std::shared_ptr<FindPwdRequestManager> findPassword(const QString &email)
     auto request = make<FindPwdRequestManager>();
     request->setUserEmail(email);
     return request;
-}
-
-void saveClip(const QString &text)
-{
-    HistoryModel clip;
-    clip.content = text;
-    clip.file_hash = md5_hex(text);
-    clip.type = QStringLiteral("public.utf8-plain-text");
-    clip.save();
 }
 
 // A request whose parse() is counted.
@@ -134,7 +121,7 @@ private slots:
     void identityValues()
     {
         QTemporaryDir dir;
-        const QString machineId = dir.filePath(QStringLiteral("machine-id"));
+        const QString machineId = dir.filePath(u"machine-id"_s);
         const QString deviceKey = key(SettingsKeys::deviceToken);
         const QString process = currentDeviceToken();
         QCOMPARE(ClipUserDefaults::stringValue(deviceKey), process);
@@ -145,152 +132,63 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("0123456789abcdef0123456789abcdef\n");
         file.close();
-        QCOMPARE(makeDeviceToken(machineId), md5_hex(QStringLiteral("0123456789abcdef0123456789abcdef")));
-        QCOMPARE(ClipUserDefaults::stringValue(deviceKey),
-                 md5_hex(QStringLiteral("0123456789abcdef0123456789abcdef")));
-        QCOMPARE(makeDeviceToken(dir.filePath(QStringLiteral("elsewhere"))),
-                 md5_hex(QStringLiteral("0123456789abcdef0123456789abcdef")));
+        QCOMPARE(makeDeviceToken(machineId), md5_hex(u"0123456789abcdef0123456789abcdef"_s));
+        QCOMPARE(ClipUserDefaults::stringValue(deviceKey), md5_hex(u"0123456789abcdef0123456789abcdef"_s));
+        QCOMPARE(makeDeviceToken(dir.filePath(u"elsewhere"_s)),
+                 md5_hex(u"0123456789abcdef0123456789abcdef"_s));
 
         // Without a machine id: a random one, stored, then reused by every later run.
         ClipUserDefaults::remove(deviceKey);
-        const QString random = makeDeviceToken(dir.filePath(QStringLiteral("missing")));
-        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(random).hasMatch());
-        QCOMPARE(makeDeviceToken(dir.filePath(QStringLiteral("missing"))), random);
+        const QString random = makeDeviceToken(dir.filePath(u"missing"_s));
+        QVERIFY(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(random).hasMatch());
+        QCOMPARE(makeDeviceToken(dir.filePath(u"missing"_s)), random);
         ClipUserDefaults::remove(deviceKey);
-        QVERIFY(makeDeviceToken(dir.filePath(QStringLiteral("missing"))) != random);
+        QVERIFY(makeDeviceToken(dir.filePath(u"missing"_s)) != random);
         ClipUserDefaults::setValue(deviceKey, process);
 
-        QCOMPARE(deviceTypeFromKernelRelease(QStringLiteral("6.1.0-18-amd64")),
-                 QStringLiteral("linux_6.1.0"));
-        QCOMPARE(deviceTypeFromKernelRelease(QStringLiteral("6.5")), QStringLiteral("linux_6.5.0"));
-        QCOMPARE(deviceTypeFromKernelRelease(QStringLiteral("5.15.0rc2+")), QStringLiteral("linux_5.15.0"));
-        QCOMPARE(deviceTypeFromKernelRelease(QString()), QStringLiteral("linux_0.0.0"));
-        QVERIFY(QRegularExpression(QStringLiteral("^linux_\\d+\\.\\d+\\.\\d+$"))
-                    .match(deviceTypeString())
-                    .hasMatch());
-        QVERIFY(
-            QRegularExpression(QStringLiteral("^\\d+(\\.\\d+)*_\\w+$")).match(appVersionString()).hasMatch());
+        QCOMPARE(deviceTypeFromKernelRelease(u"6.1.0-18-amd64"_s), u"linux_6.1.0"_s);
+        QCOMPARE(deviceTypeFromKernelRelease(u"6.5"_s), u"linux_6.5.0"_s);
+        QCOMPARE(deviceTypeFromKernelRelease(u"5.15.0rc2+"_s), u"linux_5.15.0"_s);
+        QCOMPARE(deviceTypeFromKernelRelease(QString()), u"linux_0.0.0"_s);
+        QVERIFY(QRegularExpression(u"^linux_\\d+\\.\\d+\\.\\d+$"_s).match(deviceTypeString()).hasMatch());
+        QVERIFY(QRegularExpression(u"^\\d+(\\.\\d+)*_\\w+$"_s).match(appVersionString()).hasMatch());
 
-        QCOMPARE(urlencode(QStringLiteral("Anna's Mac mini")), QStringLiteral("Anna%27s+Mac+mini"));
-        QCOMPARE(urlencode(QStringLiteral("a-Z.0_9~")), QStringLiteral("a-Z.0_9~"));
-        QCOMPARE(urlencode(QStringLiteral("我+/&=%")), QStringLiteral("%E6%88%91%2B%2F%26%3D%25"));
+        QCOMPARE(urlencode(u"Anna's Mac mini"_s), u"Anna%27s+Mac+mini"_s);
+        QCOMPARE(urlencode(u"a-Z.0_9~"_s), u"a-Z.0_9~"_s);
+        QCOMPARE(urlencode(u"我+/&=%"_s), u"%E6%88%91%2B%2F%26%3D%25"_s);
     }
 
     void serviceAddress()
     {
-        QCOMPARE(SyncServer::normalizedAddress(QStringLiteral(" https://sync.example.org ")),
-                 QStringLiteral("https://sync.example.org/api"));
-        QCOMPARE(SyncServer::normalizedAddress(QStringLiteral("http://10.0.0.2:8888/api/")),
-                 QStringLiteral("http://10.0.0.2:8888/api"));
+        QCOMPARE(SyncServer::normalizedAddress(u" https://sync.example.org "_s),
+                 u"https://sync.example.org/api"_s);
+        QCOMPARE(SyncServer::normalizedAddress(u"http://10.0.0.2:8888/api/"_s),
+                 u"http://10.0.0.2:8888/api"_s);
         for (const char *bad : {"sync.example.org", "ftp://sync.example.org", "file:///etc/passwd",
                                 "https://", "https://h/api?x=1", "javascript:alert(1)"})
             QVERIFY2(!SyncServer::normalizedAddress(QLatin1String(bad)), bad);
 
         // The environment wins over the stored address, which wins over the build's.
-        QVERIFY(SyncServer::setStoredAddress(QStringLiteral("https://sync.example.org")));
+        QVERIFY(SyncServer::setStoredAddress(u"https://sync.example.org"_s));
         QCOMPARE(SyncServer::baseURL(), m_server.apiUrl());
         qunsetenv("QUILLET_API_URL");
-        QCOMPARE(SyncServer::baseURL(), QStringLiteral("https://sync.example.org/api"));
-        QVERIFY(!SyncServer::setStoredAddress(QStringLiteral("sync.example.org")));
-        QCOMPARE(SyncServer::storedAddress(), QStringLiteral("https://sync.example.org/api"));
+        QCOMPARE(SyncServer::baseURL(), u"https://sync.example.org/api"_s);
+        QVERIFY(!SyncServer::setStoredAddress(u"sync.example.org"_s));
+        QCOMPARE(SyncServer::storedAddress(), u"https://sync.example.org/api"_s);
         QVERIFY(SyncServer::setStoredAddress(QString()));
-        QVERIFY(SyncServer::baseURL().startsWith(QLatin1String("http")));
+        QVERIFY(SyncServer::baseURL().startsWith("http"_L1));
         QVERIFY(!SyncServer::baseURL().endsWith(QLatin1Char('/')));
-    }
-
-    // The URL of every endpoint, as assembled: identity pairs first, then its own, in order.
-    void urlShapes()
-    {
-        useService(QStringLiteral("https://sync.example.org/api"));
-        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("tok"));
-        const QString base = QStringLiteral("https://sync.example.org/api");
-        const QString c = common();
-
-        auto init = make<InitRequestManager>();
-        init->setDeviceName(urlencode(QStringLiteral("Anna's Mac mini")));
-        QCOMPARE(init->combinURL(), base + QStringLiteral("/init/") + c
-                                        + QStringLiteral("&device_name=Anna%27s+Mac+mini&user_token=tok"));
-        auto signIn = login(QStringLiteral("anna@example.org"), QStringLiteral("secret"));
-        QCOMPARE(signIn->combinURL(), base + QStringLiteral("/login/") + c + QStringLiteral("&device_name=")
-                                          + urlencode(localDeviceName())
-                                          + QStringLiteral("&username=anna@example.org")
-                                          + QStringLiteral("&pwd_hash=") + md5_hex(QStringLiteral("secret")));
-        QCOMPARE(signIn->password_hash(), QStringLiteral("5ebe2294ecd0e0f08eab7690d2a6ee69"));
-        QCOMPARE(registration(QStringLiteral("a+b@example.org"), QStringLiteral("secret"))->combinURL(),
-                 base + QStringLiteral("/register/") + c + QStringLiteral("&device_name=")
-                     + urlencode(localDeviceName()) + QStringLiteral("&username=a%2Bb@example.org&pwd_hash=")
-                     + md5_hex(QStringLiteral("secret")));
-        QCOMPARE(findPassword(QStringLiteral("anna@example.org"))->combinURL(),
-                 base + QStringLiteral("/forget_pwd/") + c + QStringLiteral("&user_email=anna@example.org"));
-
-        auto pull = make<PullClipsManager>();
-        QCOMPARE(pull->combinURL(), base + QStringLiteral("/pull/") + c
-                                        + QStringLiteral("&user_token=tok&last_request_timestamp=0"));
-        pull->setLastRequestTimestamp(QStringLiteral("1700000000"));
-        pull->setLimit(20);
-        QCOMPARE(pull->combinURL(),
-                 base + QStringLiteral("/pull/") + c
-                     + QStringLiteral("&user_token=tok&last_request_timestamp=1700000000&count=20"));
-
-        auto push = make<PushClipsRequest>();
-        push->setHistoryId(QStringLiteral("7"));
-        push->setFileHash(QStringLiteral("abc"));
-        push->setMethod(QStringLiteral("GET"));
-        QCOMPARE(push->combinURL(), base + QStringLiteral("/push/") + c
-                                        + QStringLiteral("&user_token=tok&history_id=7&file_hash=abc"));
-        push->setMethod(QStringLiteral("DELETE"));
-        QCOMPARE(push->combinURL(),
-                 base + QStringLiteral("/push/") + c + QStringLiteral("&user_token=tok&history_id=7"));
-        for (const char *method : {"POST", "PUT"}) {
-            push->setMethod(QLatin1String(method));
-            push->setBody("{}");
-            push->genPostData();
-            QCOMPARE(push->combinURL(),
-                     base + QStringLiteral("/push/") + c + QStringLiteral("&user_token=tok"));
-            QCOMPARE(push->httpBodyData(), std::optional<QByteArray>("{}"));
-        }
-
-        auto getFavourite = make<GetFavouriteRequestManager>();
-        auto setFavourite = make<SetFavouriteRequest>();
-        QCOMPARE(getFavourite->httpMethod(), QStringLiteral("POST"));
-        QCOMPARE(getFavourite->combinURL(),
-                 base + QStringLiteral("/get_favourite/") + c + QStringLiteral("&user_token=tok"));
-        QCOMPARE(setFavourite->combinURL(),
-                 base + QStringLiteral("/set_favourite/") + c + QStringLiteral("&user_token=tok"));
-        auto upload = make<GetUploadTokenManager>();
-        auto download = make<DownloadFileRequest>();
-        for (FileRequestManager *file : {static_cast<FileRequestManager *>(upload.get()),
-                                         static_cast<FileRequestManager *>(download.get())}) {
-            file->setFileHash(QStringLiteral("abc"));
-            file->setFileId(QStringLiteral("9"));
-        }
-        QCOMPARE(upload->combinURL(), base + QStringLiteral("/get_upload_token/") + c
-                                          + QStringLiteral("&user_token=tok&file_hash=abc&file_id=9"));
-        QCOMPARE(download->combinURL(), base + QStringLiteral("/download_file/") + c
-                                            + QStringLiteral("&user_token=tok&file_hash=abc&file_id=9"));
-        QCOMPARE(make<CheckUpdateRequestManager>()->combinURL(),
-                 base + QStringLiteral("/check_version/") + c);
-        QCOMPARE(make<ClearHistoryRequestManager>()->combinURL(),
-                 base + QStringLiteral("/clear_history/") + c + QStringLiteral("&user_token=tok"));
-        QCOMPARE(make<PluginListRequestManager>()->combinURL(), base + QStringLiteral("/plugins/") + c);
-
-        // The token is read when the URL is built, not when the object was made.
-        signOutQuietly();
-        QCOMPARE(init->combinURL(),
-                 base + QStringLiteral("/init/") + c + QStringLiteral("&device_name=Anna%27s+Mac+mini"));
-        QCOMPARE(pull->combinURL(),
-                 base + QStringLiteral("/pull/") + c
-                     + QStringLiteral("&user_token=&last_request_timestamp=1700000000&count=20"));
     }
 
     // What goes over the wire is the URL as assembled, not escaped again.
     void wireRequests()
     {
         RecordingHttpServer wire;
-        useService(wire.origin() + QStringLiteral("/api"));
+        useService(wire.origin() + u"/api"_s);
 
         // Signed out, a request that needs a user ends at once and sends nothing.
-        const RequestOutcome signedOut = sendAndWait(make<PullClipsManager>());
+        auto pull = make<PullClipsManager>();
+        const RequestOutcome signedOut = sendAndWait(pull);
         QCOMPARE(signedOut.calls, 1);
         QVERIFY(signedOut.onMainThread);
         QCOMPARE(signedOut.statusCode, -999);
@@ -299,21 +197,20 @@ private slots:
         QCOMPARE(wire.connections(), 0);
 
         auto init = make<InitRequestManager>();
-        init->setDeviceName(urlencode(QStringLiteral("Anna's Mac mini")));
+        init->setDeviceName(urlencode(u"Anna's Mac mini"_s));
         const RequestOutcome announced = sendAndWait(init);
         QCOMPARE(announced.calls, 1);
         QCOMPARE(announced.statusCode, 200);
-        QCOMPARE(wire.requestLines().value(0), (QStringLiteral("GET /api/init/") + common()
-                                                + QStringLiteral("&device_name=Anna%27s+Mac+mini HTTP/1.1"))
-                                                   .toUtf8());
+        QCOMPARE(wire.requestLines().value(0),
+                 (u"GET /api/init/"_s + common() + u"&device_name=Anna%27s+Mac+mini HTTP/1.1"_s).toUtf8());
 
-        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("tok"));
+        // The same request after signing in: the token is read when the URL is built.
+        ConfigureManager::sharedInstance().setLoginUserToken(u"tok"_s);
         wire.setReply(200, "{\"code\":0,\"histories\":[]}");
-        const RequestOutcome pulled = sendAndWait(make<PullClipsManager>());
+        const RequestOutcome pulled = sendAndWait(pull);
         QCOMPARE(pulled.statusCode, 200);
         QCOMPARE(wire.requestLines().value(1),
-                 (QStringLiteral("GET /api/pull/") + common()
-                  + QStringLiteral("&user_token=tok&last_request_timestamp=0 HTTP/1.1"))
+                 (u"GET /api/pull/"_s + common() + u"&user_token=tok&last_request_timestamp=0 HTTP/1.1"_s)
                      .toUtf8());
     }
 
@@ -321,19 +218,19 @@ private slots:
     void replyFailures()
     {
         RecordingHttpServer wire;
-        useService(wire.origin() + QStringLiteral("/api"));
+        useService(wire.origin() + u"/api"_s);
 
         wire.setReply(200, QByteArray());
-        RequestOutcome outcome = sendAndWait(findPassword(QStringLiteral("anna@example.org")));
+        RequestOutcome outcome = sendAndWait(findPassword(u"anna@example.org"_s));
         QCOMPARE(outcome.calls, 1);
         QCOMPARE(outcome.statusCode, 200);
         QVERIFY(!outcome.result);
         QVERIFY(outcome.error);
-        QCOMPARE(outcome.error->domain, QStringLiteral("com.quillet.client"));
+        QCOMPARE(outcome.error->domain, u"com.quillet.client"_s);
         QCOMPARE(outcome.error->code, 0);
 
         wire.setReply(200, "<html>not json</html>");
-        outcome = sendAndWait(findPassword(QStringLiteral("anna@example.org")));
+        outcome = sendAndWait(findPassword(u"anna@example.org"_s));
         QCOMPARE(outcome.calls, 1);
         QCOMPARE(outcome.statusCode, 200);
         QVERIFY(!outcome.result);
@@ -341,7 +238,7 @@ private slots:
 
         // Nobody listens: no HTTP status at all.
         const int closed = ServerHarness::freePort();
-        useService(QStringLiteral("http://127.0.0.1:%1/api").arg(closed));
+        useService(u"http://127.0.0.1:%1/api"_s.arg(closed));
         outcome = sendAndWait(make<InitRequestManager>());
         QCOMPARE(outcome.calls, 1);
         QVERIFY(outcome.onMainThread);
@@ -352,18 +249,18 @@ private slots:
 
     void accountRequestsAgainstService()
     {
-        const QString email = QStringLiteral("anna@example.org");
+        // The "+" must reach the service escaped, or the address would not be this one.
+        const QString email = u"anna+sync@example.org"_s;
         const int loginsBefore = m_logins;
 
         // Registration signs in and keeps the account and the broker credentials.
-        RequestOutcome outcome = sendAndWait(registration(email, QStringLiteral("pw-1")));
+        RequestOutcome outcome = registerAccount(email, u"pw-1"_s);
         QCOMPARE(outcome.code(), 0);
         QVERIFY(!outcome.error);
         ConfigureManager &account = ConfigureManager::sharedInstance();
         QVERIFY(account.isLogined());
         QCOMPARE(account.loginUserEmail(), email);
-        QCOMPARE(account.loginUserId(),
-                 QString::number(outcome.result->value(QStringLiteral("user_id")).toInteger()));
+        QCOMPARE(account.loginUserId(), QString::number(outcome.result->value(u"user_id"_s).toInteger()));
         QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::mqttUserName)), account.loginUserId());
         QVERIFY(
             !ClipUserDefaults::stringValue(key(SettingsKeys::mqttPassword)).value_or(QString()).isEmpty());
@@ -374,12 +271,12 @@ private slots:
         pull->setLimit(0);
         outcome = sendAndWait(pull);
         QCOMPARE(outcome.statusCode, 200);
-        QVERIFY(outcome.result && outcome.result->value(QStringLiteral("histories")).isArray());
+        QVERIFY(outcome.result && outcome.result->value(u"histories"_s).isArray());
         QCOMPARE(sendAndWait(make<ClearHistoryRequestManager>()).code(), 0);
         QCOMPARE(sendAndWait(make<CheckUpdateRequestManager>()).code(), 0);
         QCOMPARE(sendAndWait(make<PluginListRequestManager>()).code(), 0);
         auto init = make<InitRequestManager>();
-        init->setDeviceName(urlencode(QStringLiteral("Anna's Mac mini")));
+        init->setDeviceName(urlencode(u"Anna's Mac mini"_s));
         outcome = sendAndWait(init);
         QCOMPARE(outcome.code(), 0);
         QVERIFY(account.isLogined());
@@ -390,42 +287,39 @@ private slots:
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::mqttPassword)));
 
         // A taken address: 1001, still signed out.
-        outcome = sendAndWait(registration(email, QStringLiteral("other")));
+        outcome = registerAccount(email, u"other"_s);
         QCOMPARE(outcome.code(), AccountCodes::emailTaken);
         QVERIFY(!account.isLogined());
 
         // A wrong password is an HTTP failure; the right one signs in.
-        outcome = sendAndWait(login(email, QStringLiteral("wrong")));
+        outcome = sendAndWait(login(email, u"wrong"_s));
         QCOMPARE(outcome.calls, 1);
         QVERIFY(outcome.error);
         QVERIFY(!outcome.result);
         QVERIFY(!account.isLogined());
-        QVERIFY(!outcome.error->description.contains(md5_hex(QStringLiteral("wrong"))));
-        outcome = sendAndWait(login(email, QStringLiteral("pw-1")));
+        QVERIFY(!outcome.error->description.contains(md5_hex(u"wrong"_s)));
+        outcome = sendAndWait(login(email, u"pw-1"_s));
         QCOMPARE(outcome.code(), 0);
         QVERIFY(account.isLogined());
         QCOMPARE(account.loginUserEmail(), email);
 
         // Password reset: unknown address 1002, known address 0.
-        QCOMPARE(sendAndWait(findPassword(QStringLiteral("nobody@example.org"))).code(),
-                 AccountCodes::emailUnknown);
+        QCOMPARE(sendAndWait(findPassword(u"nobody@example.org"_s)).code(), AccountCodes::emailUnknown);
         QCOMPARE(sendAndWait(findPassword(email)).code(), 0);
 
         // Nothing secret in the service's log.
         const QByteArray log = m_server.serviceLog();
-        QVERIFY(!log.contains(md5_hex(QStringLiteral("pw-1")).toUtf8()));
+        QVERIFY(!log.contains(md5_hex(u"pw-1"_s).toUtf8()));
         QVERIFY(!log.contains(account.loginUserToken().toUtf8()));
     }
 
     void initPagesAreKept()
     {
-        QJsonObject reply{{QStringLiteral("code"), 0},
-                          {QStringLiteral("data"),
-                           QJsonObject{{QStringLiteral("homepage"), QStringLiteral("https://q.example.org/")},
-                                       {QStringLiteral("developer"), QStringLiteral("file:///etc/passwd")}}}};
+        QJsonObject reply{{u"code"_s, 0},
+                          {u"data"_s, QJsonObject{{u"homepage"_s, u"https://q.example.org/"_s},
+                                                  {u"developer"_s, u"file:///etc/passwd"_s}}}};
         InitRequestManager::storePages(reply);
-        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::homepage)),
-                 QStringLiteral("https://q.example.org/"));
+        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::homepage)), u"https://q.example.org/"_s);
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::developerPage)));
     }
 
@@ -434,16 +328,14 @@ private slots:
     {
         ServerHarness broken;
         ServerHarness::Options options;
-        options.config = QJsonObject{{QStringLiteral("token_lifetime_seconds"), -60},
-                                     {QStringLiteral("sendmail"), QStringLiteral("/bin/false")}};
+        options.config = QJsonObject{{u"token_lifetime_seconds"_s, -60}, {u"sendmail"_s, u"/bin/false"_s}};
         QVERIFY(broken.start(options));
         useService(broken.apiUrl());
 
         // HTTP 500 with a JSON body: the caller sees the status and an error; nothing is parsed.
-        QCOMPARE(sendAndWait(registration(QStringLiteral("bert@example.org"), QStringLiteral("pw"))).code(),
-                 0);
+        QCOMPARE(registerAccount(u"bert@example.org"_s, u"pw"_s).code(), 0);
         auto reset = std::make_shared<CountingFindPwd>();
-        reset->setUserEmail(QStringLiteral("bert@example.org"));
+        reset->setUserEmail(u"bert@example.org"_s);
         const RequestOutcome failed = sendAndWait(reset);
         QCOMPARE(failed.calls, 1);
         QCOMPARE(failed.statusCode, 500);
@@ -453,34 +345,32 @@ private slots:
 
         // Init with the expired token signs out and wipes the local history.
         QVERIFY(ConfigureManager::sharedInstance().isLogined());
-        saveClip(QStringLiteral("first"));
-        saveClip(QStringLiteral("second"));
+        ClipFixtures::text(u"first"_s, 1);
+        ClipFixtures::text(u"second"_s, 2);
         QCOMPARE(DBKeeper::getAllHistory().size(), 2);
         const int logoutsBefore = m_logouts;
         const RequestOutcome expired = sendAndWait(make<InitRequestManager>());
         QCOMPARE(expired.code(), 1);
-        QCOMPARE(expired.result->value(QStringLiteral("token_expire")).toInt(), 1);
+        QCOMPARE(expired.result->value(u"token_expire"_s).toInt(), 1);
         QVERIFY(!ConfigureManager::sharedInstance().isLogined());
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
         QCOMPARE(DBKeeper::getAllHistory().size(), 0);
         QTRY_COMPARE(m_logouts, logoutsBefore + 1);
     }
 
-    // TLS: the certificate must chain to a trusted authority and name the host.
+    // TLS: the certificate must chain to a trusted authority and name the host; the service's
+    // upload host is HTTPS as well.
     void certificatesAreVerified()
     {
         TestCertificates certificates;
-        QVERIFY(certificates.makeAuthority(QStringLiteral("ours")));
-        QVERIFY(certificates.makeAuthority(QStringLiteral("theirs")));
-        QVERIFY(certificates.makeServer(QStringLiteral("server"), QStringLiteral("ours"),
-                                        QStringLiteral("IP:127.0.0.1")));
-        QVERIFY(certificates.makeServer(QStringLiteral("misnamed"), QStringLiteral("ours"),
-                                        QStringLiteral("DNS:elsewhere.invalid")));
+        QVERIFY(certificates.makeAuthority(u"ours"_s));
+        QVERIFY(certificates.makeAuthority(u"theirs"_s));
+        QVERIFY(certificates.makeServer(u"server"_s, u"ours"_s, u"IP:127.0.0.1"_s));
+        QVERIFY(certificates.makeServer(u"misnamed"_s, u"ours"_s, u"DNS:elsewhere.invalid"_s));
 
         ServerHarness secure;
-        QVERIFY(secure.start(
-            {{}, certificates.pem(QStringLiteral("server")), certificates.key(QStringLiteral("server"))}));
-        QVERIFY(secure.apiUrl().startsWith(QLatin1String("https://127.0.0.1:")));
+        QVERIFY(secure.start({{}, certificates.pem(u"server"_s), certificates.key(u"server"_s)}));
+        QVERIFY(secure.apiUrl().startsWith("https://127.0.0.1:"_L1));
         useService(secure.apiUrl());
 
         const auto refused = [](const RequestOutcome &outcome) {
@@ -489,22 +379,32 @@ private slots:
         };
         // Only the system's authorities, then another authority: refused.
         QVERIFY(refused(sendAndWait(make<InitRequestManager>())));
-        SyncServer::setStoredCAFile(certificates.pem(QStringLiteral("theirs")));
+        SyncServer::setStoredCAFile(certificates.pem(u"theirs"_s));
         QVERIFY(refused(sendAndWait(make<InitRequestManager>())));
         // The authority that signed it: accepted.
-        SyncServer::setStoredCAFile(certificates.pem(QStringLiteral("ours")));
+        SyncServer::setStoredCAFile(certificates.pem(u"ours"_s));
         QCOMPARE(sendAndWait(make<InitRequestManager>()).code(), 0);
+        // The upload form of an HTTPS service names an HTTPS host, and payloads travel over it.
+        SyncClient device(secure.origin(), u"tlsDevice"_s, certificates.pem(u"ours"_s));
+        QCOMPARE(device.registerUser(u"tls@example.org"_s, u"pw"_s).code(), 0);
+        const QByteArray payload("payload over TLS");
+        QJsonObject record = SyncClient::textRecord(u"over TLS"_s, 1700000000);
+        record.insert(u"file_hash"_s, SyncClient::md5Hex(payload));
+        const QJsonObject stored = device.pushed(record);
+        QString host;
+        device.uploadForm(SyncClient::md5Hex(payload), stored.value("file_id"_L1).toInteger(), &host);
+        QVERIFY(host.startsWith("https://127.0.0.1:"_L1));
+        QCOMPARE(device.upload(stored, payload).code(), 0);
+        QCOMPARE(device.download(stored).body, payload);
         // And trust does not outlive the CA file.
-        SyncServer::setStoredCAFile(certificates.pem(QStringLiteral("theirs")));
+        SyncServer::setStoredCAFile(certificates.pem(u"theirs"_s));
         QVERIFY(refused(sendAndWait(make<InitRequestManager>())));
 
         // The right authority but another host's name: refused.
         ServerHarness misnamed;
-        QVERIFY(misnamed.start({{},
-                                certificates.pem(QStringLiteral("misnamed")),
-                                certificates.key(QStringLiteral("misnamed"))}));
+        QVERIFY(misnamed.start({{}, certificates.pem(u"misnamed"_s), certificates.key(u"misnamed"_s)}));
         useService(misnamed.apiUrl());
-        SyncServer::setStoredCAFile(certificates.pem(QStringLiteral("ours")));
+        SyncServer::setStoredCAFile(certificates.pem(u"ours"_s));
         QVERIFY(refused(sendAndWait(make<InitRequestManager>())));
     }
 };

@@ -16,15 +16,17 @@
 #include <QTcpServer>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QJsonObject entry(const char *name, const char *desc, const char *version, const char *bundleId)
 {
-    return {{QStringLiteral("name"), QString::fromUtf8(name)},
-            {QStringLiteral("desc"), QString::fromUtf8(desc)},
-            {QStringLiteral("version"), QString::fromUtf8(version)},
-            {QStringLiteral("author"), QStringLiteral("Quillet 示例")},
-            {QStringLiteral("bundle_id"), QString::fromUtf8(bundleId)}};
+    return {{u"name"_s, QString::fromUtf8(name)},
+            {u"desc"_s, QString::fromUtf8(desc)},
+            {u"version"_s, QString::fromUtf8(version)},
+            {u"author"_s, u"Quillet 示例"_s},
+            {u"bundle_id"_s, QString::fromUtf8(bundleId)}};
 }
 
 bool shoot(const QString &name)
@@ -46,16 +48,16 @@ private:
 private slots:
     void initTestCase()
     {
-        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        QCOMPARE(QGuiApplication::platformName(), u"xcb"_s);
         int closedPort = 0;
         {
             QTcpServer probe;
             QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
             closedPort = probe.serverPort();
         }
-        qputenv("QUILLET_API_URL", QStringLiteral("http://127.0.0.1:%1/api").arg(closedPort).toUtf8());
+        qputenv("QUILLET_API_URL", u"http://127.0.0.1:%1/api"_s.arg(closedPort).toUtf8());
 
-        const QString package = m_files.filePath(QStringLiteral("reverse.cpk"));
+        const QString package = m_files.filePath(u"reverse.cpk"_s);
         QVERIFY(PackageBuilder::writeZip(
             package, PackageBuilder::pluginEntries("reverse.cplugin", "org.example.reverse", "倒序",
                                                    "function main(t) return t:reverse() end")));
@@ -65,16 +67,14 @@ private slots:
         QTRY_VERIFY(installed);
 
         QVERIFY(PluginStoreList::save(
-            {{QStringLiteral("code"), 0},
-             {QStringLiteral("plugin_url"), QJsonObject{{QStringLiteral("org.example.base64"),
-                                                         QStringLiteral("http://127.0.0.1:1/base64.cpk")}}},
-             {QStringLiteral("plugin_dict"),
-              QJsonObject{{QStringLiteral("a"),
-                           entry("Base64 编码", "把剪贴内容编码为 Base64", "1.3", "org.example.base64")},
-                          {QStringLiteral("b"), entry("Markdown 表格", "把制表符分隔的文字变成 Markdown 表格",
-                                                      "0.9", "org.example.mdtable")},
-                          {QStringLiteral("c"),
-                           entry("倒序", "already installed", "2.0", "org.example.reverse")}}}}));
+            {{u"code"_s, 0},
+             {u"plugin_url"_s, QJsonObject{{u"org.example.base64"_s, u"http://127.0.0.1:1/base64.cpk"_s}}},
+             {u"plugin_dict"_s,
+              QJsonObject{
+                  {u"a"_s, entry("Base64 编码", "把剪贴内容编码为 Base64", "1.3", "org.example.base64")},
+                  {u"b"_s, entry("Markdown 表格", "把制表符分隔的文字变成 Markdown 表格", "0.9",
+                                 "org.example.mdtable")},
+                  {u"c"_s, entry("倒序", "already installed", "2.0", "org.example.reverse")}}}}));
         PluginWindowController::sharedInstance().showWindow();
     }
 
@@ -84,7 +84,7 @@ private slots:
         window.tabView()->setCurrentIndex(PluginWindowController::InstalledTab);
         window.tableView()->selectRow(0);
         QVERIFY(window.tableView()->rowCount() >= 7);
-        QVERIFY(shoot(QStringLiteral("plugins-installed")));
+        QVERIFY(shoot(u"plugins-installed"_s));
     }
 
     void storeTab()
@@ -92,7 +92,7 @@ private slots:
         PluginWindowController &window = PluginWindowController::sharedInstance();
         window.tabView()->setCurrentIndex(PluginWindowController::StoreTab);
         QCOMPARE(window.storeTableView()->rowCount(), 2);
-        QVERIFY(shoot(QStringLiteral("plugins-store")));
+        QVERIFY(shoot(u"plugins-store"_s));
     }
 
     void addingOverlay()
@@ -100,7 +100,7 @@ private slots:
         PluginWindowController &window = PluginWindowController::sharedInstance();
         window.optButtonClickect(0);
         QVERIFY(window.overlay());
-        QVERIFY(shoot(QStringLiteral("plugins-store-adding")));
+        QVERIFY(shoot(u"plugins-store-adding"_s));
         // Nobody serves the package: the overlay closes and the entry stays in the store.
         QTRY_VERIFY_WITH_TIMEOUT(!window.overlay(), 20000);
         QCOMPARE(window.storeTableView()->rowCount(), 2);

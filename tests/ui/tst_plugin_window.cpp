@@ -29,6 +29,8 @@
 #include <QTableWidget>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 PluginWindowController &window()
@@ -90,9 +92,9 @@ private slots:
     {
         QVERIFY(m_server.start());
         useService();
-        m_store = std::make_unique<StoreFixture>(m_server.dataDir() + QStringLiteral("/plugins"));
-        QVERIFY(m_store->publish(QStringLiteral("shout"), "org.example.shout", "1.0", "SHOUT:"));
-        QVERIFY(m_store->publish(QStringLiteral("whisper"), "org.example.whisper", "1.2", "psst:"));
+        m_store = std::make_unique<StoreFixture>(m_server.dataDir() + u"/plugins"_s);
+        QVERIFY(m_store->publish(u"shout"_s, "org.example.shout", "1.0", "SHOUT:"));
+        QVERIFY(m_store->publish(u"whisper"_s, "org.example.whisper", "1.2", "psst:"));
         ClipAppHelper::sharedInstance().setDelegate([this](const QUrl &url) { m_opened << url; });
     }
 
@@ -101,53 +103,53 @@ private slots:
     void opensWithInstalledAndStore()
     {
         const PluginManager::PluginDict shipped = PluginManager::sharedInstance().listPlugins();
-        QVERIFY(m_store->publish(QStringLiteral("impostor"), shipped.firstKey().toUtf8(), "99", "x:"));
+        QVERIFY(m_store->publish(u"impostor"_s, shipped.firstKey().toUtf8(), "99", "x:"));
         window().showWindow();
-        QTRY_COMPARE(storeNames(), (QStringList{QStringLiteral("shout"), QStringLiteral("whisper")}));
+        QTRY_COMPARE(storeNames(), (QStringList{u"shout"_s, u"whisper"_s}));
         QCOMPARE(installedNames().size(), shipped.size());
         QVERIFY(installedNames().contains(shipped.first().plugin_name()));
-        QCOMPARE(window().storeTableView()->item(0, 1)->text(), QStringLiteral("1.0"));
-        QCOMPARE(window().storeTableView()->item(0, 3)->text(), QStringLiteral("store tests"));
-        m_store->withdraw(QStringLiteral("impostor"));
+        QCOMPARE(window().storeTableView()->item(0, 1)->text(), u"1.0"_s);
+        QCOMPARE(window().storeTableView()->item(0, 3)->text(), u"store tests"_s);
+        m_store->withdraw(u"impostor"_s);
     }
 
     // "添加" covers the window with "添加中..." until the plugin is in; it then leaves the store
     // and transforms a clip chosen from the status menu.
     void addFromStoreThenUseFromTheMenu()
     {
-        QPushButton *add = storeAddButton(QStringLiteral("shout"));
+        QPushButton *add = storeAddButton(u"shout"_s);
         QVERIFY(add);
-        QCOMPARE(add->text(), QStringLiteral("添加"));
+        QCOMPARE(add->text(), u"添加"_s);
         add->click();
         QVERIFY(window().overlay());
-        QCOMPARE(window().overlay()->text(), QStringLiteral("添加中..."));
+        QCOMPARE(window().overlay()->text(), u"添加中..."_s);
         QTRY_VERIFY_WITH_TIMEOUT(!window().overlay(), 20000);
-        QVERIFY(installedNames().contains(QStringLiteral("shout")));
-        QCOMPARE(storeNames(), QStringList{QStringLiteral("whisper")});
+        QVERIFY(installedNames().contains(u"shout"_s));
+        QCOMPARE(storeNames(), QStringList{u"whisper"_s});
 
         MenuController &menus = MenuController::sharedInstance();
         menus.setPlatform({&m_pasteboard, &m_injector, nullptr});
         menus.setPluginSource(pluginMenuSource());
-        ClipFixtures::text(QStringLiteral("quiet words"), 10);
+        ClipFixtures::text(u"quiet words"_s, 10);
         menus.buildMenu();
         QMenu *clipMenu = menus.mainMenu()->actions().at(1)->menu();
         QVERIFY(clipMenu);
         Q_EMIT clipMenu->aboutToShow();
         QAction *shout = nullptr;
         for (QAction *item : clipMenu->actions()) {
-            if (item->text() == QLatin1String("shout"))
+            if (item->text() == "shout"_L1)
                 shout = item;
         }
         QVERIFY(shout);
         shout->trigger();
         QTRY_COMPARE(m_injector.pasteCount(), 1);
-        QCOMPARE(m_pasteboard.string(), std::optional<QString>(QStringLiteral("SHOUT:quiet words")));
+        QCOMPARE(m_pasteboard.string(), std::optional<QString>(u"SHOUT:quiet words"_s));
     }
 
     // A package chosen in the open panel ("选择") is installed.
     void addFromFile()
     {
-        QVERIFY(PackageBuilder::writeZip(m_files.filePath(QStringLiteral("local.cpk")),
+        QVERIFY(PackageBuilder::writeZip(m_files.filePath(u"local.cpk"_s),
                                          PackageBuilder::pluginEntries("local.cplugin", "org.example.local",
                                                                        "local",
                                                                        "function main(t) return t end")));
@@ -155,11 +157,11 @@ private slots:
         window().addButton()->click();
         QFileDialog *panel = window().openPanel();
         QVERIFY(panel);
-        QCOMPARE(panel->labelText(QFileDialog::Accept), QStringLiteral("选择"));
+        QCOMPARE(panel->labelText(QFileDialog::Accept), u"选择"_s);
         QCOMPARE(panel->fileMode(), QFileDialog::ExistingFile);
-        panel->selectFile(m_files.filePath(QStringLiteral("local.cpk")));
+        panel->selectFile(m_files.filePath(u"local.cpk"_s));
         QMetaObject::invokeMethod(panel, "accept");
-        QTRY_VERIFY(installedNames().contains(QStringLiteral("local")));
+        QTRY_VERIFY(installedNames().contains(u"local"_s));
     }
 
     // Remove does nothing without a selection and cannot remove a shipped plugin; a selected
@@ -172,47 +174,46 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(installedNames(), before);
 
-        const PluginObject shipped = PluginManager::sharedInstance().listPlugins().value(
-            QStringLiteral("org.quillet.plugin.uppercase"));
+        const PluginObject shipped =
+            PluginManager::sharedInstance().listPlugins().value(u"org.quillet.plugin.uppercase"_s);
         QVERIFY(!shipped.plugin_name().isEmpty());
         selectInstalled(shipped.plugin_name());
         QVERIFY(!window().tableView()->selectedItems().isEmpty());
         QVERIFY(!window().removeButton()->isEnabled());
 
-        selectInstalled(QStringLiteral("shout"));
+        selectInstalled(u"shout"_s);
         QVERIFY(window().removeButton()->isEnabled());
         window().removeButton()->click();
-        QTRY_VERIFY(!installedNames().contains(QStringLiteral("shout")));
-        QVERIFY(storeNames().contains(QStringLiteral("shout")));
+        QTRY_VERIFY(!installedNames().contains(u"shout"_s));
+        QVERIFY(storeNames().contains(u"shout"_s));
         QCOMPARE(installedNames().size(), before.size() - 1);
     }
 
     // Opening the window with the store at a larger version updates without a click.
     void updatesWhenOpened()
     {
-        storeAddButton(QStringLiteral("whisper"))->click();
-        QTRY_VERIFY_WITH_TIMEOUT(installedNames().contains(QStringLiteral("whisper")), 20000);
+        storeAddButton(u"whisper"_s)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(installedNames().contains(u"whisper"_s), 20000);
         QTRY_VERIFY(!window().overlay());
-        QVERIFY(m_store->publish(QStringLiteral("whisper"), "org.example.whisper", "1.10", "PSST:"));
+        QVERIFY(m_store->publish(u"whisper"_s, "org.example.whisper", "1.10", "PSST:"));
         window().showWindow();
         const auto version = [] {
             return PluginManager::sharedInstance()
                 .listUserPlugins()
-                .value(QStringLiteral("org.example.whisper"))
+                .value(u"org.example.whisper"_s)
                 .plugin_version();
         };
-        QTRY_COMPARE_WITH_TIMEOUT(version(), QStringLiteral("1.10"), 20000);
-        QTRY_COMPARE(
-            window().tableView()->item(int(installedNames().indexOf(QStringLiteral("whisper"))), 1)->text(),
-            QStringLiteral("1.10"));
+        QTRY_COMPARE_WITH_TIMEOUT(version(), u"1.10"_s, 20000);
+        QTRY_COMPARE(window().tableView()->item(int(installedNames().indexOf(u"whisper"_s)), 1)->text(),
+                     u"1.10"_s);
     }
 
     // Without the service the store shows the last list.
     void lastListWithoutNetwork()
     {
-        QVERIFY(m_store->publish(QStringLiteral("later"), "org.example.later", "0.1", "later:"));
+        QVERIFY(m_store->publish(u"later"_s, "org.example.later", "0.1", "later:"));
         window().showWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(storeNames().contains(QStringLiteral("later")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(storeNames().contains(u"later"_s), 20000);
         const QStringList before = storeNames();
         m_server.killService();
         window().showWindow();
@@ -228,11 +229,10 @@ private slots:
     {
         m_opened.clear();
         ClipUserDefaults::setValue(QLatin1String(SettingsKeys::developerPage),
-                                   QStringLiteral("https://dev.example.org/plugins"));
+                                   u"https://dev.example.org/plugins"_s);
         window().helpButton()->click();
-        QTRY_COMPARE(m_opened, QList<QUrl>{QUrl(QStringLiteral("https://dev.example.org/plugins"))});
-        ClipUserDefaults::setValue(QLatin1String(SettingsKeys::developerPage),
-                                   QStringLiteral("file:///etc/passwd"));
+        QTRY_COMPARE(m_opened, QList<QUrl>{QUrl(u"https://dev.example.org/plugins"_s)});
+        ClipUserDefaults::setValue(QLatin1String(SettingsKeys::developerPage), u"file:///etc/passwd"_s);
         window().helpButton()->click();
         QTRY_COMPARE(m_opened.size(), 2);
         QCOMPARE(m_opened.last(), QUrl(QString::fromLatin1(SettingsDefaults::developerPage)));
