@@ -1,10 +1,11 @@
-// A first sign-in on an account whose other computer already holds many clips: how long the
-// pull takes until every record is a local row, how the process's memory grows meanwhile, and
-// whether the main thread (the menu) keeps answering. The real quillet-sync-server and broker
-// run on loopback; the records are pushed beforehand by a second device of the account.
+// A first sign-in on an account whose other computer already holds many clips (each with its
+// payload on the service): how long the pull takes to merge every record (the history then
+// keeps its newest 60) and until the kept rows have their payloads, how the process's memory
+// grows meanwhile, and whether the main thread (the menu) keeps answering. The real quillet-sync-server and
+// broker run on loopback; the records are pushed beforehand by a second device of the account.
 //
 // Usage: sync_first_signin [--records N]   (default 10000)
-// Figures printed: seeding time, pull time, rows, RSS before/after and peak, the longest
+// Figures printed: seeding time, pull time, time to payloads, RSS before/after and peak, the longest
 // main-thread stall (a 5 ms timer's longest late tick), the slowest menu rebuild during the pull.
 #include "ServerHarness.h"
 #include "SyncClient.h"
@@ -14,6 +15,7 @@
 #include "store/SettingsKeys.h"
 #include "support/Database.h"
 #include "sync/AccountRequests.h"
+#include "sync/FileService.h"
 
 #include <QApplication>
 #include <QDir>
@@ -41,10 +43,11 @@ qint64 memoryKib(const char *field)
     return -1;
 }
 
-qint64 historyRows(const QString &dataPath)
+qint64 historyRows(const QString &dataPath, bool withPayloadOnly = false)
 {
     Database db(QDir(dataPath).filePath(QStringLiteral("clipDB.sqlite")), Database::Access::ReadOnly);
-    SqlQuery query = db.query("SELECT count(*) FROM History");
+    SqlQuery query = db.query(withPayloadOnly ? "SELECT count(*) FROM History WHERE local_file_ok = 1"
+                                              : "SELECT count(*) FROM History");
     return query.next() ? query.int64(0) : 0;
 }
 
@@ -53,6 +56,7 @@ qint64 historyRows(const QString &dataPath)
 int main(int argc, char **argv)
 {
     TestDirs dirs;
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -76,8 +80,15 @@ int main(int argc, char **argv)
     QElapsedTimer seeding;
     seeding.start();
     for (int i = 0; i < records; ++i) {
-        const QString text = QStringLiteral("clip %1 copied on the other computer, with a few words").arg(i);
-        if (other.pushRecord(SyncClient::textRecord(text, 1700000000 + i)).code() != 0) {
+        const QByteArray text =
+            "clip " + QByteArray::number(i) + " copied on the other computer, with a few words";
+        const HttpReply pushed =
+            other.pushRecord(SyncClient::textRecord(QString::fromUtf8(text), 1700000000 + i));
+        const qint64 fileId = pushed.json.value(QStringLiteral("history"))
+                                  .toObject()
+                                  .value(QStringLiteral("file_id"))
+                                  .toInteger();
+        if (pushed.code() != 0 || other.upload(SyncClient::md5Hex(text), fileId, text).status != 200) {
             std::fprintf(stderr, "the service refused record %d\n", i);
             return 1;
         }
@@ -118,19 +129,36 @@ int main(int argc, char **argv)
     login->request([&](const RequestResult &result, int, const std::optional<RequestError> &) {
         signedIn = result && RequestManager::replyCode(*result) == 0;
     });
-    const bool done = QTest::qWaitFor(
-        [&] { return signedIn && !menus.isRefresh() && historyRows(dirs.dataPath()) >= records; }, 600000);
+    // The pull has answered once the cursor moved and the menu's pull flag is down again.
+    const auto cursor = [] {
+        return ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::lastPullRequestTime))
+            .value_or(QString());
+    };
+    const bool pulled = QTest::qWaitFor(
+        [&] {
+            return signedIn && cursor() != QLatin1String("0") && !cursor().isEmpty() && !menus.isRefresh();
+        },
+        600000);
     const double pullSeconds = pull.elapsed() / 1000.0;
+    // Then the rows the history keeps fetch their payloads.
+    const bool fetched = pulled
+                         && QTest::qWaitFor(
+                             [&] {
+                                 return !FileService::sharedInstance().isRunning()
+                                        && historyRows(dirs.dataPath(), true) == historyRows(dirs.dataPath());
+                             },
+                             600000);
+    const double syncSeconds = pull.elapsed() / 1000.0;
     ticker.stop();
     menuUser.stop();
-    if (!done) {
-        std::fprintf(stderr, "the pull did not finish: %lld rows\n", historyRows(dirs.dataPath()));
+    if (!fetched) {
+        std::fprintf(stderr, "the first sync did not finish: %lld rows\n", historyRows(dirs.dataPath()));
         return 1;
     }
-    std::printf("first sign-in pulled %lld rows in %.2f s (cursor %s)\n", historyRows(dirs.dataPath()),
-                pullSeconds,
-                qPrintable(ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::lastPullRequestTime))
-                               .value_or(QString())));
+    std::printf(
+        "first sign-in: %d records pulled and merged in %.2f s; the %lld rows kept have their payloads "
+        "after %.2f s\n",
+        records, pullSeconds, historyRows(dirs.dataPath()), syncSeconds);
     std::printf("RSS before %lld KiB, after %lld KiB, peak %lld KiB\n", rssBefore, memoryKib("VmRSS:"),
                 memoryKib("VmHWM:"));
     std::printf("longest main-thread stall %lld ms, slowest menu rebuild %lld ms\n", longestStallMs,

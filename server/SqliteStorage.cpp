@@ -332,6 +332,7 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
         r.favourite = rows.int64(11);
         result.records.append(r);
     }
+    result.truncated = truncated;
     if (truncated) {
         // A page: the next pull continues after the last record handed out.
         result.cursor = lastSeq;

@@ -44,6 +44,8 @@ struct PullResult {
     QList<qint64> deletedHistoryIds;
     std::optional<qint64> clearTime;
     qint64 cursor = 0;
+    // The page was full: records after the cursor remain for the next pull.
+    bool truncated = false;
 };
 
 struct FavouriteReconciliation {

@@ -364,6 +364,9 @@ ApiReply SyncService::pull(const ApiRequest &request, const Caller &caller)
                       {QStringLiteral("action"), actions}};
     if (result.clearTime)
         reply.insert(QStringLiteral("clear_all_ts"), *result.clearTime);
+    // Clients that know the key pull the next page at once instead of waiting for the user.
+    if (result.truncated)
+        reply.insert(QStringLiteral("has_more"), true);
     return ok(reply);
 }
 

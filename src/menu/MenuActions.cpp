@@ -157,13 +157,10 @@ void MenuController::push()
     if (m_isRefresh || !ConfigureManager::sharedInstance().isLogined())
         return;
     m_isRefresh = true;
-    auto pull = std::make_shared<PullClipsManager>();
-    pull->request(
-        [this](const RequestResult &, int, const std::optional<RequestError> &) {
-            buildMenu();
-            m_isRefresh = false;
-        },
-        this);
+    pullToCurrent(this, [this] {
+        buildMenu();
+        m_isRefresh = false;
+    });
 }
 
 void MenuController::syncFavourite()

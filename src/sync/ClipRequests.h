@@ -2,6 +2,8 @@
 
 #include "sync/RequestManager.h"
 
+#include <functional>
+
 // The requests that move clips: the common base of pulling and pushing them. Until the pull
 // and push services read their replies into the history, parse() hands over a successful reply.
 class ClipRequestManager : public RequestManager
@@ -33,6 +35,12 @@ private:
     QString m_last_request_timestamp = QStringLiteral("0");
     int m_limit = 0;
 };
+
+// A whole pull: page after page while the service says that more records wait after the cursor
+// ("has_more"), so that a first sign-in reaches the newest clips. Then done runs on the main
+// thread (dropped when context is gone). A page that fails or leaves the cursor where it was
+// ends the pull, as does signing out; so does a bound on the number of pages.
+void pullToCurrent(QObject *context, std::function<void()> done);
 
 // "/push/" URLs: POST adds a clip, PUT changes one, GET asks for a clip's file, DELETE removes one.
 class PushClipsRequest final : public ClipRequestManager

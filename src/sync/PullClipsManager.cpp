@@ -1,5 +1,6 @@
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
+#include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/SettingsKeys.h"
 #include "support/NotificationCenter.h"
@@ -13,6 +14,34 @@
 #include <cstdlib>
 
 namespace {
+
+// More than any history holds at the service's page size; a service that keeps saying "more"
+// beyond it is not followed.
+constexpr int kMaxPullPages = 10000;
+
+QString storedCursor()
+{
+    return ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::lastPullRequestTime))
+        .value_or(QLatin1String(SettingsDefaults::lastPullRequestTime));
+}
+
+void pullPage(QObject *context, std::function<void()> done, int page)
+{
+    auto pull = std::make_shared<PullClipsManager>();
+    const QString cursor = pull->last_request_timestamp();
+    pull->request(
+        [context, done = std::move(done), page, cursor](const RequestResult &result, int,
+                                                        const std::optional<RequestError> &error) {
+            const bool more = !error && result && result->value(QStringLiteral("has_more")).toBool()
+                              && storedCursor() != cursor && page + 1 < kMaxPullPages
+                              && ConfigureManager::sharedInstance().isLogined();
+            if (more)
+                pullPage(context, done, page + 1);
+            else if (done)
+                done();
+        },
+        context);
+}
 
 // Merges one record of the reply into the history row of its hash, or adds it.
 void mergeRecord(const QJsonObject &element)
@@ -84,9 +113,13 @@ void applyClearAll(double clearedAt)
 
 } // namespace
 
+void pullToCurrent(QObject *context, std::function<void()> done)
+{
+    pullPage(context, std::move(done), 0);
+}
+
 PullClipsManager::PullClipsManager()
-    : m_last_request_timestamp(ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::lastPullRequestTime))
-                                   .value_or(QLatin1String(SettingsDefaults::lastPullRequestTime)))
+    : m_last_request_timestamp(storedCursor())
 { }
 
 RequestResult PullClipsManager::parse(const QByteArray &body)

@@ -8,6 +8,7 @@
 #include "menu/MenuController.h"
 #include "menu/StatusBarController.h"
 #include "store/ConfigureManager.h"
+#include "store/DBKeeper.h"
 #include "store/HistoryModel.h"
 #include "support/MainQueue.h"
 #include "support/Md5.h"
@@ -43,7 +44,10 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_server.start());
+        // Pages of two records, so that a sign-in has to follow the pages to reach the newest.
+        ServerHarness::Options options;
+        options.config.insert(QStringLiteral("max_pull_records"), 2);
+        QVERIFY(m_server.start(options));
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
         (void)StatusBarController::sharedInstance();
     }
@@ -72,26 +76,33 @@ private slots:
 
     void signInPullsAndSyncRunsOnce()
     {
-        // The other device of the account has a clip with its payload on the service.
+        // The other device of the account has five clips with their payloads on the service;
+        // the newest one is the last.
         SyncClient other(m_server.origin(), QStringLiteral("other-device"));
         QCOMPARE(other.registerUser(QStringLiteral("menu@example.org"), QStringLiteral("pw")).code(), 0);
-        const QByteArray payload("copied on the other computer");
-        const HttpReply pushed =
-            other.pushRecord(SyncClient::textRecord(QString::fromUtf8(payload), 1700002000));
-        QCOMPARE(other
-                     .upload(md5_hex(payload),
-                             pushed.json[QStringLiteral("history")][QStringLiteral("file_id")].toInteger(),
-                             payload)
-                     .status,
-                 200);
+        QByteArray payload;
+        for (int i = 0; i < 5; ++i) {
+            payload = "copied on the other computer, number " + QByteArray::number(i);
+            const HttpReply pushed =
+                other.pushRecord(SyncClient::textRecord(QString::fromUtf8(payload), 1700002000 + i));
+            QCOMPARE(
+                other
+                    .upload(md5_hex(payload),
+                            pushed.json[QStringLiteral("history")][QStringLiteral("file_id")].toInteger(),
+                            payload)
+                    .status,
+                200);
+        }
 
-        // Signing in here pulls it (USER_LOGINED), and the file lane fetches its payload.
+        // Signing in here pulls them all, page after page (USER_LOGINED), and the file lane
+        // fetches their payloads.
         auto login = std::make_shared<LoginRequestManager>();
         login->setUser(QStringLiteral("menu@example.org"));
         login->setPasswd(QStringLiteral("pw"));
         QCOMPARE(sendAndWait(login).code(), 0);
         QVERIFY(QTest::qWaitFor([&] { return stored(payload).local_file_ok.value_or(0) == 1; }, 20000));
         QVERIFY(QTest::qWaitFor([] { return !MenuController::sharedInstance().isRefresh(); }, 20000));
+        QCOMPARE(DBKeeper::getAllHistory().size(), 5);
         QTRY_VERIFY(!StatusBarController::sharedInstance().isLoading());
 
         // The history sync: a second choice while the first runs starts nothing.
@@ -102,7 +113,9 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return !menus.isRefresh(); }, 20000));
 
         // Deleting the clip here deletes it on the service; the other device learns of it.
-        const qint64 cursor = other.pull(0).json.value(QStringLiteral("request_timestamp")).toInteger();
+        qint64 cursor = 0;
+        for (HttpReply page; cursor == 0 || page.json.value(QStringLiteral("has_more")).toBool();)
+            cursor = (page = other.pull(cursor)).json.value(QStringLiteral("request_timestamp")).toInteger();
         menus.deleteClip(stored(payload));
         QVERIFY(QTest::qWaitFor([&] { return !stored(payload).isExist(); }, 20000));
         const HttpReply after = other.pull(cursor);
