@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTest>
+#include <QUrl>
 #include <QWidget>
 
 // Finding and answering the alerts of the settings windows from a test.
@@ -57,5 +58,17 @@ inline bool answerAlert(const QString &message, const QString &button)
         target->click();
     return target != nullptr;
 }
+
+// Receives the URLs the panes open instead of a browser (QDesktopServices::setUrlHandler).
+class UrlCatcher final : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public Q_SLOTS:
+    void openUrl(const QUrl &url) { urls << url; }
+};
 
 } // namespace SettingsTestHelpers

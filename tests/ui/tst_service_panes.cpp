@@ -79,18 +79,6 @@ qsizetype rowCount()
 
 } // namespace
 
-// Receives the URLs the panes open instead of a browser.
-class UrlCatcher final : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public slots:
-    void openUrl(const QUrl &url) { urls << url; }
-};
-
 class TestServicePanes final : public QObject
 {
     Q_OBJECT

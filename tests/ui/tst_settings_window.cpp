@@ -94,18 +94,6 @@ void removeAllKeywords()
 
 } // namespace
 
-// Receives the URLs the panes open instead of a browser.
-class UrlCatcher final : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public slots:
-    void openUrl(const QUrl &url) { urls << url; }
-};
-
 class TestSettingsWindow final : public QObject
 {
     Q_OBJECT
