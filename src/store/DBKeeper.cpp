@@ -29,13 +29,13 @@ std::optional<HistoryModel> firstRecord(const char *sql, SqlParams params = {})
 
 // Collects the hashes of the rows that `condition` selects and deletes those rows, in one write
 // transaction: the write lock is taken before the select, so no row can be written in between
-// and the list holds exactly the rows deleted (one entry per row). When any step fails,
-// nothing is deleted and the list is empty.
-QStringList collectAndDelete(const char *condition, SqlParams params = {})
+// and the list holds exactly the rows deleted (one entry per row). When any step fails (the
+// database stayed busy, say), nothing is deleted and there is no list.
+std::optional<QStringList> collectAndDelete(const char *condition, SqlParams params = {})
 {
     const std::string select = std::string("select file_hash from history where ") + condition;
     const std::string remove = std::string("delete from history where ") + condition;
-    QStringList hashes;
+    std::optional<QStringList> hashes;
     DBObject::inDatabase([&](Database &db) {
         WriteTransaction transaction(db);
         if (!transaction.isActive())
@@ -205,7 +205,7 @@ std::optional<QString> deleteHistoryWithId(const QVariant &historyId)
     const qint64 id = historyId.toString().trimmed().toLongLong(&isNumber);
     if (!isNumber)
         return std::nullopt;
-    const QStringList hashes = collectAndDelete("history_id = ?", {id});
+    const QStringList hashes = collectAndDelete("history_id = ?", {id}).value_or(QStringList());
     if (hashes.isEmpty())
         return std::nullopt;
     return hashes.first();
@@ -228,24 +228,25 @@ QStringList cleanupDatabase(const QString &category)
         return {};
     // The boundary is the timestamp of the 60th newest row; rows that share it all stay.
     return collectAndDelete(
-        "timestamp < (select min(timestamp) from (select timestamp from history where category "
-        "is ? order by timestamp desc limit 60)) and category is ?",
-        {category, category});
+               "timestamp < (select min(timestamp) from (select timestamp from history where category "
+               "is ? order by timestamp desc limit 60)) and category is ?",
+               {category, category})
+        .value_or(QStringList());
 }
 
-QStringList clearAllHistory()
+std::optional<QStringList> clearAllHistory()
 {
     return collectAndDelete("favourite <= 0");
 }
 
 QStringList clearHistoryLessThan(double timestamp)
 {
-    return collectAndDelete("favourite <= 0 and timestamp < ?", {timestamp});
+    return collectAndDelete("favourite <= 0 and timestamp < ?", {timestamp}).value_or(QStringList());
 }
 
 QStringList removeAllData()
 {
-    return collectAndDelete("1");
+    return collectAndDelete("1").value_or(QStringList());
 }
 
 } // namespace DBKeeper

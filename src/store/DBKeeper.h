@@ -50,7 +50,9 @@ std::optional<QString> deleteHistoryWithId(const QVariant &historyId);
 void removeInvalidDatas();
 
 QStringList cleanupDatabase(const QString &category);
-QStringList clearAllHistory();
+// Deletes every row that is not a favourite; the hashes of the deleted rows, or none when the
+// database could not be changed (then no row is deleted).
+std::optional<QStringList> clearAllHistory();
 QStringList clearHistoryLessThan(double timestamp);
 QStringList removeAllData();
 

@@ -57,14 +57,16 @@ void reportFailure(ProgressOverlay *overlay, QWidget *window)
 
 // Deletes every non-favourite row and the payload files no row uses any more, off the main
 // thread so that the overlay stays alive, then calls done on the main thread with the
-// number of rows deleted.
-void clearLocalHistory(std::function<void(qint64 deleted)> done)
+// number of rows deleted, or none when the database could not be changed.
+void clearLocalHistory(std::function<void(std::optional<qint64> deleted)> done)
 {
-    auto deleted = std::make_shared<qint64>(0);
+    auto deleted = std::make_shared<std::optional<qint64>>();
     QThread *worker = QThread::create([deleted] {
-        const QStringList hashes = DBKeeper::clearAllHistory();
-        ClipFileManager::sharedInstance().deleteFilesWithHashArray(hashes);
-        *deleted = hashes.size();
+        const std::optional<QStringList> hashes = DBKeeper::clearAllHistory();
+        if (!hashes)
+            return;
+        ClipFileManager::sharedInstance().deleteFilesWithHashArray(*hashes);
+        *deleted = hashes->size();
     });
     QObject::connect(
         worker, &QThread::finished, QCoreApplication::instance(), [worker, deleted, done = std::move(done)] {
@@ -102,10 +104,14 @@ void clear(QWidget *host)
     QPointer<ProgressOverlay> overlay(ProgressOverlay::showOn(host, QStringLiteral("删除中...")));
 
     if (!ConfigureManager::sharedInstance().isLogined()) {
-        clearLocalHistory([window, overlay](qint64 deleted) {
+        clearLocalHistory([window, overlay](std::optional<qint64> deleted) {
+            if (!deleted) {
+                reportFailure(overlay, window);
+                return;
+            }
             if (overlay)
                 overlay->dismiss();
-            reportCount(window, deleted);
+            reportCount(window, *deleted);
         });
         return;
     }
@@ -115,12 +121,18 @@ void clear(QWidget *host)
             reportFailure(overlay, window);
             return;
         }
-        clearLocalHistory([window, overlay, reported = outcome.count](qint64 deleted) {
+        clearLocalHistory([window, overlay, reported = outcome.count](std::optional<qint64> deleted) {
+            // The service cleared; the rows here stay until the next clear when the database
+            // could not be changed, and the user hears of it.
+            if (!deleted) {
+                reportFailure(overlay, window);
+                return;
+            }
             if (overlay)
                 overlay->dismiss();
             // The service cleared but named no usable number: the rows cleared here are
             // the best count there is.
-            reportCount(window, reported.value_or(deleted));
+            reportCount(window, reported.value_or(*deleted));
         });
     });
 }

@@ -16,6 +16,7 @@
 #include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
+#include "support/Database.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
 #include "ui/AboutViewController.h"
@@ -327,6 +328,22 @@ private slots:
         for (const QString &gone : {u"aaaa"_s, u"cccc"_s})
             QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(gone)));
         QVERIFY(QFile::exists(PathHelper::getBaseFilePath(u"ffff"_s)));
+    }
+
+    // Another program holds the database's write lock longer than a write waits: the clear
+    // says it failed, and every row stays.
+    void clearingABusyDatabaseFailsVisibly()
+    {
+        DBKeeper::removeAllData();
+        addClip(u"aaaa"_s, Category::history, 0);
+        addClip(u"bbbb"_s, Category::history, 0);
+        Database other(PathHelper::getBaseAppLibraryPath(u"clipDB.sqlite"_s));
+        QVERIFY(other.exec("BEGIN IMMEDIATE"));
+        QVERIFY(confirmClear());
+        QVERIFY(answerAlert(u"清空失败"_s, u"知道了"_s));
+        QVERIFY(other.exec("COMMIT"));
+        QCOMPARE(rowCount(), 2);
+        QVERIFY(QFile::exists(PathHelper::getBaseFilePath(u"aaaa"_s)));
     }
 
     void clearingWhileSignedInWaitsForTheService()
