@@ -12,6 +12,8 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 constexpr int kStartTimeoutMs = 20000;
 
@@ -54,24 +56,23 @@ qint64 ServerHarness::servicePid() const
 
 QByteArray ServerHarness::serviceLog()
 {
-    QFile file(m_dir.filePath(QStringLiteral("service.log")));
+    QFile file(m_dir.filePath(u"service.log"_s));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QByteArray ServerHarness::brokerLog()
 {
-    QFile file(m_dir.filePath(QStringLiteral("broker.log")));
+    QFile file(m_dir.filePath(u"broker.log"_s));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList ServerHarness::portArguments() const
 {
-    QStringList arguments{QStringLiteral("--mqtt-port"), QString::number(m_mqttPort)};
+    QStringList arguments{u"--mqtt-port"_s, QString::number(m_mqttPort)};
     if (m_mqttTlsPort > 0)
-        arguments << QStringLiteral("--mqtt-tls-port") << QString::number(m_mqttTlsPort);
+        arguments << u"--mqtt-tls-port"_s << QString::number(m_mqttTlsPort);
     if (!m_options.tlsCert.isEmpty())
-        arguments << QStringLiteral("--tls-cert") << m_options.tlsCert << QStringLiteral("--tls-key")
-                  << m_options.tlsKey;
+        arguments << u"--tls-cert"_s << m_options.tlsCert << u"--tls-key"_s << m_options.tlsKey;
     return arguments;
 }
 
@@ -112,21 +113,19 @@ bool ServerHarness::startBroker()
     m_mqttPort = freePort();
     m_mqttTlsPort = m_options.brokerTls ? freePort() : 0;
     QJsonObject config = m_options.config;
-    if (!config.contains(QStringLiteral("argon2_mem_kib"))) {
+    if (!config.contains(u"argon2_mem_kib"_s)) {
         // Cheap password hashing keeps the suite fast; the algorithm is the same.
-        config.insert(QStringLiteral("argon2_mem_kib"), 8192);
-        config.insert(QStringLiteral("argon2_ops"), 1);
+        config.insert(u"argon2_mem_kib"_s, 8192);
+        config.insert(u"argon2_ops"_s, 1);
     }
-    QFile file(m_dir.filePath(QStringLiteral("config.json")));
+    QFile file(m_dir.filePath(u"config.json"_s));
     if (!file.open(QIODevice::WriteOnly))
         return false;
     file.write(QJsonDocument(config).toJson());
     file.close();
 
     QProcess setup;
-    setup.start(program(),
-                QStringList{QStringLiteral("--data-dir"), m_dir.path(), QStringLiteral("--setup-only")}
-                    + portArguments());
+    setup.start(program(), QStringList{u"--data-dir"_s, m_dir.path(), u"--setup-only"_s} + portArguments());
     if (!setup.waitForFinished(kStartTimeoutMs) || setup.exitCode() != 0) {
         qWarning() << "setup failed:" << setup.readAllStandardError();
         return false;
@@ -138,14 +137,14 @@ bool ServerHarness::launchBroker()
 {
     m_broker = std::make_unique<QProcess>();
     endWithParent(*m_broker);
-    QStringList arguments{QStringLiteral("-c"), m_dir.filePath(QStringLiteral("broker/mosquitto.conf"))};
+    QStringList arguments{u"-c"_s, m_dir.filePath(u"broker/mosquitto.conf"_s)};
     if (m_options.brokerLog) {
-        arguments << QStringLiteral("-v");
-        m_broker->setStandardErrorFile(m_dir.filePath(QStringLiteral("broker.log")), QIODevice::Append);
+        arguments << u"-v"_s;
+        m_broker->setStandardErrorFile(m_dir.filePath(u"broker.log"_s), QIODevice::Append);
     } else {
         m_broker->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
-    m_broker->start(QStringLiteral("mosquitto"), arguments);
+    m_broker->start(u"mosquitto"_s, arguments);
     return m_broker->waitForStarted(kStartTimeoutMs);
 }
 
@@ -153,10 +152,9 @@ bool ServerHarness::startService()
 {
     m_service = std::make_unique<QProcess>();
     endWithParent(*m_service);
-    m_service->setStandardErrorFile(m_dir.filePath(QStringLiteral("service.log")), QIODevice::Append);
-    m_service->start(program(), QStringList{QStringLiteral("--data-dir"), m_dir.path(),
-                                            QStringLiteral("--port"), QStringLiteral("0")}
-                                    + portArguments());
+    m_service->setStandardErrorFile(m_dir.filePath(u"service.log"_s), QIODevice::Append);
+    m_service->start(program(),
+                     QStringList{u"--data-dir"_s, m_dir.path(), u"--port"_s, u"0"_s} + portArguments());
     QByteArray out;
     bool api = false;
     bool mqtt = false;
@@ -193,7 +191,7 @@ bool ServerHarness::restartService()
 
 bool ServerHarness::restartService(const QJsonObject &settings)
 {
-    QFile file(m_dir.filePath(QStringLiteral("config.json")));
+    QFile file(m_dir.filePath(u"config.json"_s));
     if (!file.open(QIODevice::ReadOnly))
         return false;
     QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
@@ -241,12 +239,12 @@ QByteArray ServerHarness::storedBytes() const
 {
     QByteArray bytes;
     const QDir data(m_dir.path());
-    for (const QString &name : {QStringLiteral("sync.sqlite"), QStringLiteral("sync.sqlite-wal")}) {
+    for (const QString &name : {u"sync.sqlite"_s, u"sync.sqlite-wal"_s}) {
         QFile file(data.filePath(name));
         if (file.open(QIODevice::ReadOnly))
             bytes += file.readAll();
     }
-    QDirIterator objects(data.filePath(QStringLiteral("objects")), QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator objects(data.filePath(u"objects"_s), QDir::Files, QDirIterator::Subdirectories);
     while (objects.hasNext()) {
         QFile file(objects.next());
         if (file.open(QIODevice::ReadOnly))

@@ -6,6 +6,8 @@
 
 #include <httplib.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 HttpReply toReply(const httplib::Result &result)
@@ -76,20 +78,17 @@ QString SyncClient::md5Hex(const QByteArray &bytes)
 
 QJsonObject SyncClient::textRecord(const QString &text, qint64 timestamp)
 {
-    return {{QStringLiteral("content"), text.left(100)},
-            {QStringLiteral("timestamp"), timestamp},
-            {QStringLiteral("device_name"), QStringLiteral("test device")},
-            {QStringLiteral("file_hash"), md5Hex(text.toUtf8())},
-            {QStringLiteral("type"), QStringLiteral("text_txt")},
-            {QStringLiteral("favourite"), 0}};
+    return {{u"content"_s, text.left(100)},       {u"timestamp"_s, timestamp},
+            {u"device_name"_s, u"test device"_s}, {u"file_hash"_s, md5Hex(text.toUtf8())},
+            {u"type"_s, u"text_txt"_s},           {u"favourite"_s, 0}};
 }
 
 QString SyncClient::path(const QString &endpoint, const QString &extra, bool signedIn) const
 {
-    QString p = QStringLiteral("/api") + endpoint + QStringLiteral("?device_type=linux_6.1.0&device_token=")
-                + m_device + QStringLiteral("&version=0.1.0_1");
+    QString p =
+        u"/api"_s + endpoint + u"?device_type=linux_6.1.0&device_token="_s + m_device + u"&version=0.1.0_1"_s;
     if (signedIn)
-        p += QStringLiteral("&user_token=") + m_token;
+        p += u"&user_token="_s + m_token;
     return p + extra;
 }
 
@@ -123,32 +122,32 @@ HttpReply SyncClient::del(const QString &endpoint, const QString &extra)
 
 HttpReply SyncClient::accountRequest(const QString &endpoint, const QString &email, const QString &password)
 {
-    const QString extra = QStringLiteral("&device_name=Test+machine&username=") + email
-                          + QStringLiteral("&pwd_hash=") + md5Hex(password.toUtf8());
+    const QString extra =
+        u"&device_name=Test+machine&username="_s + email + u"&pwd_hash="_s + md5Hex(password.toUtf8());
     HttpReply reply = get(endpoint, extra, false);
     if (reply.status == 200 && reply.code() == 0) {
-        m_token = reply.json.value(QStringLiteral("token")).toString();
-        m_userId = reply.json.value(QStringLiteral("user_id")).toInteger();
-        m_mqttUser = reply.json.value(QStringLiteral("mqtt_username")).toString();
-        m_mqttPassword = reply.json.value(QStringLiteral("mqtt_password")).toString();
+        m_token = reply.json.value(u"token"_s).toString();
+        m_userId = reply.json.value(u"user_id"_s).toInteger();
+        m_mqttUser = reply.json.value(u"mqtt_username"_s).toString();
+        m_mqttPassword = reply.json.value(u"mqtt_password"_s).toString();
     }
     return reply;
 }
 
 HttpReply SyncClient::registerUser(const QString &email, const QString &password)
 {
-    return accountRequest(QStringLiteral("/register/"), email, password);
+    return accountRequest(u"/register/"_s, email, password);
 }
 
 HttpReply SyncClient::login(const QString &email, const QString &password)
 {
-    return accountRequest(QStringLiteral("/login/"), email, password);
+    return accountRequest(u"/login/"_s, email, password);
 }
 
 HttpReply SyncClient::postForm(const QString &url, const UploadForm &fields, const QByteArray &file)
 {
     const QUrl target(url);
-    auto client = makeClient(target.scheme() + QStringLiteral("://") + target.authority(), m_caFile);
+    auto client = makeClient(target.scheme() + u"://"_s + target.authority(), m_caFile);
     httplib::MultipartFormDataItems items;
     for (const auto &[name, value] : fields)
         items.push_back({name.toStdString(), value.toStdString(), "", ""});
@@ -158,32 +157,30 @@ HttpReply SyncClient::postForm(const QString &url, const UploadForm &fields, con
 
 QString SyncClient::idQuery(const QJsonObject &record)
 {
-    return QStringLiteral("&history_id=%1&file_hash=%2")
-        .arg(record.value(QStringLiteral("history_id")).toInteger())
-        .arg(record.value(QStringLiteral("file_hash")).toString());
+    return u"&history_id=%1&file_hash=%2"_s.arg(record.value(u"history_id"_s).toInteger())
+        .arg(record.value(u"file_hash"_s).toString());
 }
 
 QString SyncClient::fileQuery(const QJsonObject &record)
 {
-    return QStringLiteral("&file_hash=%1&file_id=%2")
-        .arg(record.value(QStringLiteral("file_hash")).toString())
-        .arg(record.value(QStringLiteral("file_id")).toInteger());
+    return u"&file_hash=%1&file_id=%2"_s.arg(record.value(u"file_hash"_s).toString())
+        .arg(record.value(u"file_id"_s).toInteger());
 }
 
 UploadForm SyncClient::uploadForm(const QString &fileHash, qint64 fileId, QString *host, HttpReply *reply)
 {
-    const HttpReply grant = get(QStringLiteral("/get_upload_token/"),
-                                QStringLiteral("&file_hash=%1&file_id=%2").arg(fileHash).arg(fileId));
+    const HttpReply grant =
+        get(u"/get_upload_token/"_s, u"&file_hash=%1&file_id=%2"_s.arg(fileHash).arg(fileId));
     if (reply)
         *reply = grant;
     const auto value = [&grant](const char *key) { return grant.value(key).toString().toUtf8(); };
     *host = grant.value("host").toString();
-    return {{QStringLiteral("key"), value("dir") + '/' + fileHash.toUtf8()},
-            {QStringLiteral("policy"), value("policy")},
-            {QStringLiteral("success_action_status"), "200"},
-            {QStringLiteral("callback"), value("callback")},
-            {QStringLiteral("OSSAccessKeyID"), value("accessid")},
-            {QStringLiteral("signature"), value("signature")}};
+    return {{u"key"_s, value("dir") + '/' + fileHash.toUtf8()},
+            {u"policy"_s, value("policy")},
+            {u"success_action_status"_s, "200"},
+            {u"callback"_s, value("callback")},
+            {u"OSSAccessKeyID"_s, value("accessid")},
+            {u"signature"_s, value("signature")}};
 }
 
 HttpReply SyncClient::upload(const QString &fileHash, qint64 fileId, const QByteArray &payload)
@@ -196,17 +193,15 @@ HttpReply SyncClient::upload(const QString &fileHash, qint64 fileId, const QByte
 
 HttpReply SyncClient::upload(const QJsonObject &record, const QByteArray &payload)
 {
-    return upload(record.value(QStringLiteral("file_hash")).toString(),
-                  record.value(QStringLiteral("file_id")).toInteger(), payload);
+    return upload(record.value(u"file_hash"_s).toString(), record.value(u"file_id"_s).toInteger(), payload);
 }
 
 HttpReply SyncClient::download(const QString &fileHash, qint64 fileId)
 {
-    return get(QStringLiteral("/download_file/"),
-               QStringLiteral("&file_hash=%1&file_id=%2").arg(fileHash).arg(fileId));
+    return get(u"/download_file/"_s, u"&file_hash=%1&file_id=%2"_s.arg(fileHash).arg(fileId));
 }
 
 HttpReply SyncClient::download(const QJsonObject &record)
 {
-    return get(QStringLiteral("/download_file/"), fileQuery(record));
+    return get(u"/download_file/"_s, fileQuery(record));
 }

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 ClipboardPrograms::~ClipboardPrograms()
 {
     for (const std::unique_ptr<QProcess> &process : m_processes) {
@@ -24,7 +26,7 @@ QProcess &ClipboardPrograms::start(const QString &program, const QStringList &ar
     QProcess &process = *m_processes.back();
     process.setProcessEnvironment(environment);
     // xclip -quiet reports every selection request; the errors of other programs are worth seeing.
-    if (program == QLatin1String("xclip"))
+    if (program == "xclip"_L1)
         process.setStandardErrorFile(QProcess::nullDevice());
     else
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -34,9 +36,8 @@ QProcess &ClipboardPrograms::start(const QString &program, const QStringList &ar
 
 bool ClipboardPrograms::copy(const QByteArray &bytes, const QString &type, int timeoutMs)
 {
-    QProcess &xclip = start(QStringLiteral("xclip"),
-                            {QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                             QStringLiteral("clipboard"), QStringLiteral("-t"), type, QStringLiteral("-i")});
+    QProcess &xclip =
+        start(u"xclip"_s, {u"-quiet"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s, type, u"-i"_s});
     if (!xclip.waitForStarted(timeoutMs))
         return false;
     xclip.write(bytes);
@@ -46,9 +47,7 @@ bool ClipboardPrograms::copy(const QByteArray &bytes, const QString &type, int t
 
 QByteArray ClipboardPrograms::paste(const QString &type, int timeoutMs)
 {
-    QProcess &xclip =
-        start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
-                                        QStringLiteral("clipboard"), QStringLiteral("-t"), type});
+    QProcess &xclip = start(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s, type});
     if (!QTest::qWaitFor([&] { return xclip.state() == QProcess::NotRunning; }, timeoutMs))
         return {};
     return xclip.readAllStandardOutput();

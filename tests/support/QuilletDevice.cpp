@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QuilletDevice::Row rowFrom(const SqlQuery &query)
@@ -45,7 +47,7 @@ QuilletDevice::~QuilletDevice()
 bool QuilletDevice::start(const Service &service, const Account &account, double pollSeconds)
 {
     {
-        QSettings settings(m_config.filePath(QStringLiteral("Quillet.conf")), QSettings::IniFormat);
+        QSettings settings(m_config.filePath(u"Quillet.conf"_s), QSettings::IniFormat);
         settings.setValue(QLatin1String(SettingsKeys::deviceToken), m_deviceToken);
         settings.setValue(QLatin1String(SettingsKeys::loginUserToken), account.userToken);
         settings.setValue(QLatin1String(SettingsKeys::loginUserId), QString::number(account.userId));
@@ -60,12 +62,12 @@ bool QuilletDevice::start(const Service &service, const Account &account, double
     if (!m_display.start())
         return false;
     QProcessEnvironment environment = displayEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    environment.insert(QStringLiteral("QUILLET_DATA_DIR"), m_data.path());
-    environment.insert(QStringLiteral("QUILLET_CONFIG_DIR"), m_config.path());
-    environment.insert(QStringLiteral("QUILLET_API_URL"), service.apiUrl);
-    environment.insert(QStringLiteral("QUILLET_MQTT_HOST"), QStringLiteral("127.0.0.1"));
-    environment.insert(QStringLiteral("QUILLET_MQTT_PORT"), QString::number(service.mqttPort));
+    environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+    environment.insert(u"QUILLET_DATA_DIR"_s, m_data.path());
+    environment.insert(u"QUILLET_CONFIG_DIR"_s, m_config.path());
+    environment.insert(u"QUILLET_API_URL"_s, service.apiUrl);
+    environment.insert(u"QUILLET_MQTT_HOST"_s, u"127.0.0.1"_s);
+    environment.insert(u"QUILLET_MQTT_PORT"_s, QString::number(service.mqttPort));
     m_process.setProcessEnvironment(environment);
     m_process.start(m_program, {});
     return m_process.waitForStarted(10000);
@@ -91,7 +93,7 @@ bool QuilletDevice::waitForNotices(int timeoutMs)
 QProcessEnvironment QuilletDevice::displayEnvironment() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), m_display.display());
+    environment.insert(u"DISPLAY"_s, m_display.display());
     return environment;
 }
 
@@ -100,7 +102,7 @@ bool QuilletDevice::pressKeys(const QStringList &keys) const
     for (const QString &key : keys) {
         QProcess xdotool;
         xdotool.setProcessEnvironment(displayEnvironment());
-        xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("key"), key});
+        xdotool.start(u"xdotool"_s, {u"key"_s, key});
         if (!xdotool.waitForFinished(10000) || xdotool.exitCode() != 0)
             return false;
         // A menu opens or moves between keys; give it time as a typing user would.
@@ -111,7 +113,7 @@ bool QuilletDevice::pressKeys(const QStringList &keys) const
 
 QList<QuilletDevice::Row> QuilletDevice::rows() const
 {
-    Database db(m_data.filePath(QStringLiteral("clipDB.sqlite")), Database::Access::ReadOnly);
+    Database db(m_data.filePath(u"clipDB.sqlite"_s), Database::Access::ReadOnly);
     QList<Row> rows;
     const QByteArray sql = QByteArray(kRowColumns) + "ORDER BY timeStamp DESC";
     SqlQuery query = db.query(sql.constData());
@@ -122,7 +124,7 @@ QList<QuilletDevice::Row> QuilletDevice::rows() const
 
 QuilletDevice::Row QuilletDevice::row(const QString &hash) const
 {
-    Database db(m_data.filePath(QStringLiteral("clipDB.sqlite")), Database::Access::ReadOnly);
+    Database db(m_data.filePath(u"clipDB.sqlite"_s), Database::Access::ReadOnly);
     const QByteArray sql = QByteArray(kRowColumns) + "WHERE file_hash = ?";
     SqlQuery query = db.query(sql.constData(), {hash});
     return query.next() ? rowFrom(query) : Row{};
@@ -130,7 +132,7 @@ QuilletDevice::Row QuilletDevice::row(const QString &hash) const
 
 QByteArray QuilletDevice::payload(const QString &hash) const
 {
-    QFile file(QDir(m_data.path()).filePath(QStringLiteral("files/") + hash));
+    QFile file(QDir(m_data.path()).filePath(u"files/"_s + hash));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 

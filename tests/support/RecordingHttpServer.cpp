@@ -2,6 +2,8 @@
 
 #include <QTcpSocket>
 
+using namespace Qt::StringLiterals;
+
 RecordingHttpServer::RecordingHttpServer()
 {
     m_server.listen(QHostAddress::LocalHost, 0);
@@ -16,7 +18,7 @@ RecordingHttpServer::RecordingHttpServer()
 
 QString RecordingHttpServer::origin() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(port());
+    return u"http://127.0.0.1:%1"_s.arg(port());
 }
 
 void RecordingHttpServer::serve(QTcpSocket *socket)

@@ -2,6 +2,8 @@
 
 #include <QStandardPaths>
 
+using namespace Qt::StringLiterals;
+
 XvfbServer::~XvfbServer()
 {
     stop();
@@ -9,13 +11,11 @@ XvfbServer::~XvfbServer()
 
 bool XvfbServer::start()
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+    if (QStandardPaths::findExecutable(u"Xvfb"_s).isEmpty())
         return false;
     // -displayfd 1: Xvfb picks a free display and writes its number to standard output.
-    m_process.start(QStringLiteral("Xvfb"),
-                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                     QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                     QStringLiteral("tcp"), QStringLiteral("-noreset")});
+    m_process.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1280x1024x24"_s,
+                                u"-nolisten"_s, u"tcp"_s, u"-noreset"_s});
     if (!m_process.waitForStarted(5000))
         return false;
     QByteArray number;
