@@ -176,6 +176,8 @@ void TestServerIsolation::brokerKeepsTopicsApart()
     QVERIFY(anonymous.connect(m_server.mqttPort(), QString(), QString()) != 0);
     MqttListener impostor;
     QVERIFY(impostor.connect(m_server.mqttPort(), m_victim->mqttUser(), m_intruder->mqttPassword()) != 0);
+    MqttListener shared; // the fixed pair older clients shipped with
+    QVERIFY(shared.connect(m_server.mqttPort(), u"pubclient"_s, u"3c9e5a17"_s) != 0);
 
     MqttListener victim;
     QCOMPARE(victim.connect(m_server.mqttPort(), m_victim->mqttUser(), m_victim->mqttPassword()), 0);

@@ -47,3 +47,12 @@ inline RequestOutcome registerAccount(const QString &email, const QString &passw
     request->setPwdHash(md5_hex(password));
     return sendAndWait(request);
 }
+
+// Signs this device in through the request layer.
+inline RequestOutcome signIn(const QString &email, const QString &password)
+{
+    auto request = std::make_shared<LoginRequestManager>();
+    request->setUser(email);
+    request->setPasswd(password);
+    return sendAndWait(request);
+}

@@ -8,13 +8,14 @@
 #include "TestDirs.h"
 #include "store/HistoryModel.h"
 #include "support/Md5.h"
-#include "sync/AccountRequests.h"
 #include "sync/MqttBroker.h"
 #include "sync/MqttManager.h"
 #include "sync/SyncIdentity.h"
 #include "sync/SyncServer.h"
 
 #include <QtTest>
+
+using namespace Qt::StringLiterals;
 
 class TestSyncMqttTls final : public QObject
 {
@@ -32,30 +33,25 @@ class TestSyncMqttTls final : public QObject
         clip.file_hash = md5_hex(text);
         clip.timestamp = 1700000000;
         clip.save();
-        SyncClient other(m_server.origin(), QStringLiteral("other-device"),
-                         m_pki.pem(QStringLiteral("ours")));
-        return other.login(QStringLiteral("tls@example.org"), QStringLiteral("pw")).code() == 0
-               && other.get(QStringLiteral("/clear_history/")).code() == 0
+        SyncClient other(m_server.origin(), u"other-device"_s, m_pki.pem(u"ours"_s));
+        return other.login(u"tls@example.org"_s, u"pw"_s).code() == 0
+               && other.get(u"/clear_history/"_s).code() == 0
                && QTest::qWaitFor([&] { return clip.fetch(), !clip.isExist(); }, 10000);
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_pki.makeAuthority(QStringLiteral("ours")) && m_pki.makeAuthority(QStringLiteral("theirs")));
-        QVERIFY(m_pki.makeServer(QStringLiteral("server"), QStringLiteral("ours"),
-                                 QStringLiteral("IP:127.0.0.1")));
+        QVERIFY(m_pki.makeAuthority(u"ours"_s) && m_pki.makeAuthority(u"theirs"_s));
+        QVERIFY(m_pki.makeServer(u"server"_s, u"ours"_s, u"IP:127.0.0.1"_s));
         ServerHarness::Options options;
-        options.tlsCert = m_pki.pem(QStringLiteral("server"));
-        options.tlsKey = m_pki.key(QStringLiteral("server"));
+        options.tlsCert = m_pki.pem(u"server"_s);
+        options.tlsKey = m_pki.key(u"server"_s);
         options.brokerTls = options.brokerLog = true;
         QVERIFY(m_server.start(options));
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
-        QVERIFY(SyncServer::setStoredCAFile(m_pki.pem(QStringLiteral("ours"))));
-        auto registration = std::make_shared<RegisterRequestManager>();
-        registration->setUsername(QStringLiteral("tls@example.org"));
-        registration->setPwdHash(md5_hex(QStringLiteral("pw")));
-        QCOMPARE(sendAndWait(registration).code(), 0);
+        QVERIFY(SyncServer::setStoredCAFile(m_pki.pem(u"ours"_s)));
+        QCOMPARE(registerAccount(u"tls@example.org"_s, u"pw"_s).code(), 0);
     }
 
     void cleanup() { MqttManager::sharedInstance().close(); }
@@ -63,53 +59,52 @@ private slots:
     void addressesAreCheckedAndDefaultToTheServiceHost()
     {
         // Nothing stored: the service's host on the standard port, with TLS for an https service.
-        QCOMPARE(MqttBroker::current().address(), QStringLiteral("mqtts://127.0.0.1:8883"));
+        QCOMPARE(MqttBroker::current().address(), u"mqtts://127.0.0.1:8883"_s);
         qputenv("QUILLET_API_URL", "http://sync.example.org:8888/api");
-        QCOMPARE(MqttBroker::current().address(), QStringLiteral("mqtt://sync.example.org:1883"));
+        QCOMPARE(MqttBroker::current().address(), u"mqtt://sync.example.org:1883"_s);
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
 
-        QVERIFY(MqttBroker::setStoredAddress(QStringLiteral(" MQTT://[::1]:1884/ ")));
-        QCOMPARE(MqttBroker::current(), (MqttBroker::Endpoint{QStringLiteral("::1"), 1884, false}));
+        QVERIFY(MqttBroker::setStoredAddress(u" MQTT://[::1]:1884/ "_s));
+        QCOMPARE(MqttBroker::current(), (MqttBroker::Endpoint{u"::1"_s, 1884, false}));
         for (const char *bad :
              {"broker.example.org:1883", "https://b.example.org:8883", "mqtts://b.example.org",
               "mqtt://b.example.org:0", "mqtt://b.example.org:65536", "mqtt://b.example.org:1/t",
               "mqtt://user:pw@b.example.org:1883"})
             QVERIFY2(!MqttBroker::setStoredAddress(QLatin1String(bad)), bad);
-        QCOMPARE(MqttBroker::storedAddress(), QStringLiteral("mqtt://[::1]:1884"));
+        QCOMPARE(MqttBroker::storedAddress(), u"mqtt://[::1]:1884"_s);
 
         // The environment wins; its TLS switch picks the standard TLS port.
         qputenv("QUILLET_MQTT_HOST", "env.example.org");
         qputenv("QUILLET_MQTT_TLS", "1");
-        QCOMPARE(MqttBroker::current().address(), QStringLiteral("mqtts://env.example.org:8883"));
+        QCOMPARE(MqttBroker::current().address(), u"mqtts://env.example.org:8883"_s);
         qunsetenv("QUILLET_MQTT_HOST");
     }
 
     void trustedBrokerDeliversNoticesAndAMoveIsFollowed()
     {
         MqttManager &mqtt = MqttManager::sharedInstance();
-        QVERIFY(
-            MqttBroker::setStoredAddress(QStringLiteral("mqtts://127.0.0.1:%1").arg(m_server.mqttTlsPort())));
+        QVERIFY(MqttBroker::setStoredAddress(u"mqtts://127.0.0.1:%1"_s.arg(m_server.mqttTlsPort())));
         mqtt.connect();
         QVERIFY(QTest::qWaitFor([&] { return mqtt.isSubscribed(); }, 10000));
         QVERIFY(m_server.brokerLog().contains(currentDeviceToken().toUtf8()));
-        QVERIFY(clearElsewhereArrives(QStringLiteral("cleared over TLS")));
+        QVERIFY(clearElsewhereArrives(u"cleared over TLS"_s));
 
         // Unchanged settings keep the connection; a moved broker is followed at once.
         mqtt.reconnectIfMoved();
         QVERIFY(mqtt.isSubscribed());
-        QVERIFY(MqttBroker::setStoredAddress(QStringLiteral("mqtt://127.0.0.1:%1").arg(m_server.mqttPort())));
+        QVERIFY(MqttBroker::setStoredAddress(u"mqtt://127.0.0.1:%1"_s.arg(m_server.mqttPort())));
         mqtt.reconnectIfMoved();
         QCOMPARE(mqtt.broker().port, m_server.mqttPort());
         QVERIFY(QTest::qWaitFor([&] { return mqtt.isSubscribed(); }, 10000));
-        QVERIFY(clearElsewhereArrives(QStringLiteral("cleared over plain MQTT")));
+        QVERIFY(clearElsewhereArrives(u"cleared over plain MQTT"_s));
     }
 
     void failedVerificationNeverSendsTheAccount_data()
     {
         QTest::addColumn<QString>("authority");
         QTest::addColumn<QString>("host");
-        QTest::newRow("another authority") << QStringLiteral("theirs") << QStringLiteral("127.0.0.1");
-        QTest::newRow("another host name") << QStringLiteral("ours") << QStringLiteral("localhost");
+        QTest::newRow("another authority") << u"theirs"_s << u"127.0.0.1"_s;
+        QTest::newRow("another host name") << u"ours"_s << u"localhost"_s;
     }
 
     void failedVerificationNeverSendsTheAccount()
@@ -117,8 +112,7 @@ private slots:
         QFETCH(QString, authority);
         QFETCH(QString, host);
         QVERIFY(SyncServer::setStoredCAFile(m_pki.pem(authority)));
-        QVERIFY(MqttBroker::setStoredAddress(
-            QStringLiteral("mqtts://%1:%2").arg(host).arg(m_server.mqttTlsPort())));
+        QVERIFY(MqttBroker::setStoredAddress(u"mqtts://%1:%2"_s.arg(host).arg(m_server.mqttTlsPort())));
         const qsizetype logStart = m_server.brokerLog().size();
         MqttManager::sharedInstance().connect();
         // The broker saw the handshake fail, and no CONNECT (which names this device) came.
