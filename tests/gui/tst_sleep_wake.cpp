@@ -12,8 +12,6 @@
 #include "store/ConfigureManager.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
-#include "support/Md5.h"
-#include "sync/AccountRequests.h"
 #include "sync/MqttManager.h"
 
 #include <QDBusConnection>
@@ -96,10 +94,7 @@ private slots:
         qputenv("QUILLET_MQTT_HOST", "127.0.0.1");
         qputenv("QUILLET_MQTT_PORT", QByteArray::number(m_server.mqttPort()));
 
-        auto registration = std::make_shared<RegisterRequestManager>();
-        registration->setUsername(u"sleeper@example.org"_s);
-        registration->setPwdHash(md5_hex(u"pw"_s));
-        QCOMPARE(sendAndWait(registration).code(), 0);
+        QCOMPARE(registerAccount(u"sleeper@example.org"_s, u"pw"_s).code(), 0);
         QVERIFY(ConfigureManager::sharedInstance().isLogined());
     }
 

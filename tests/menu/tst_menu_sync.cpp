@@ -12,13 +12,14 @@
 #include "store/HistoryModel.h"
 #include "support/MainQueue.h"
 #include "support/Md5.h"
-#include "sync/AccountRequests.h"
 #include "sync/FileService.h"
 #include "sync/HistoryService.h"
 #include "sync/ProgressManager.h"
 
 #include <QJsonArray>
 #include <QtTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -46,7 +47,7 @@ private slots:
     {
         // Pages of two records, so that a sign-in has to follow the pages to reach the newest.
         ServerHarness::Options options;
-        options.config.insert(QStringLiteral("max_pull_records"), 2);
+        options.config.insert(u"max_pull_records"_s, 2);
         QVERIFY(m_server.start(options));
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
         (void)StatusBarController::sharedInstance();
@@ -78,28 +79,18 @@ private slots:
     {
         // The other device of the account has five clips with their payloads on the service;
         // the newest one is the last.
-        SyncClient other(m_server.origin(), QStringLiteral("other-device"));
-        QCOMPARE(other.registerUser(QStringLiteral("menu@example.org"), QStringLiteral("pw")).code(), 0);
+        SyncClient other(m_server.origin(), u"other-device"_s);
+        QCOMPARE(other.registerUser(u"menu@example.org"_s, u"pw"_s).code(), 0);
         QByteArray payload;
         for (int i = 0; i < 5; ++i) {
             payload = "copied on the other computer, number " + QByteArray::number(i);
-            const HttpReply pushed =
-                other.pushRecord(SyncClient::textRecord(QString::fromUtf8(payload), 1700002000 + i));
-            QCOMPARE(
-                other
-                    .upload(md5_hex(payload),
-                            pushed.json[QStringLiteral("history")][QStringLiteral("file_id")].toInteger(),
-                            payload)
-                    .status,
-                200);
+            const QJsonObject record = SyncClient::textRecord(QString::fromUtf8(payload), 1700002000 + i);
+            QCOMPARE(other.upload(other.pushed(record), payload).status, 200);
         }
 
         // Signing in here pulls them all, page after page (USER_LOGINED), and the file lane
         // fetches their payloads.
-        auto login = std::make_shared<LoginRequestManager>();
-        login->setUser(QStringLiteral("menu@example.org"));
-        login->setPasswd(QStringLiteral("pw"));
-        QCOMPARE(sendAndWait(login).code(), 0);
+        QCOMPARE(signIn(u"menu@example.org"_s, u"pw"_s).code(), 0);
         QVERIFY(QTest::qWaitFor([&] { return stored(payload).local_file_ok.value_or(0) == 1; }, 20000));
         QVERIFY(QTest::qWaitFor([] { return !MenuController::sharedInstance().isRefresh(); }, 20000));
         QCOMPARE(DBKeeper::getAllHistory().size(), 5);
@@ -114,12 +105,12 @@ private slots:
 
         // Deleting the clip here deletes it on the service; the other device learns of it.
         qint64 cursor = 0;
-        for (HttpReply page; cursor == 0 || page.json.value(QStringLiteral("has_more")).toBool();)
-            cursor = (page = other.pull(cursor)).json.value(QStringLiteral("request_timestamp")).toInteger();
+        for (HttpReply page; cursor == 0 || page.value("has_more").toBool();)
+            cursor = (page = other.pull(cursor)).cursor();
         menus.deleteClip(stored(payload));
         QVERIFY(QTest::qWaitFor([&] { return !stored(payload).isExist(); }, 20000));
         const HttpReply after = other.pull(cursor);
-        QCOMPARE(after.json.value(QStringLiteral("action")).toArray().size(), 1);
+        QCOMPARE(after.value("action").toArray().size(), 1);
 
         QVERIFY(QTest::qWaitFor([] { return !FileService::sharedInstance().isRunning(); }, 20000));
         ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);

@@ -57,14 +57,6 @@ template<typename T> std::shared_ptr<T> make()
     return std::make_shared<T>();
 }
 
-std::shared_ptr<LoginRequestManager> login(const QString &email, const QString &password)
-{
-    auto request = make<LoginRequestManager>();
-    request->setUser(email);
-    request->setPasswd(password);
-    return request;
-}
-
 std::shared_ptr<FindPwdRequestManager> findPassword(const QString &email)
 {
     auto request = make<FindPwdRequestManager>();
@@ -292,13 +284,13 @@ private slots:
         QVERIFY(!account.isLogined());
 
         // A wrong password is an HTTP failure; the right one signs in.
-        outcome = sendAndWait(login(email, u"wrong"_s));
+        outcome = signIn(email, u"wrong"_s);
         QCOMPARE(outcome.calls, 1);
         QVERIFY(outcome.error);
         QVERIFY(!outcome.result);
         QVERIFY(!account.isLogined());
         QVERIFY(!outcome.error->description.contains(md5_hex(u"wrong"_s)));
-        outcome = sendAndWait(login(email, u"pw-1"_s));
+        outcome = signIn(email, u"pw-1"_s);
         QCOMPARE(outcome.code(), 0);
         QVERIFY(account.isLogined());
         QCOMPARE(account.loginUserEmail(), email);
