@@ -6,6 +6,7 @@
 #include "QuilletDevice.h"
 #include "ServerHarness.h"
 #include "SyncClient.h"
+#include "TestFiles.h"
 
 #include <QImage>
 #include <QRandomGenerator>
@@ -14,6 +15,8 @@
 #include <QTest>
 
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -41,11 +44,9 @@ private:
     // stored it as a new clip; the clip's hash, or none.
     QString copyWith(QuilletDevice &device, const QByteArray &bytes, const QString &type)
     {
-        QProcess &xclip =
-            m_programs.start(QStringLiteral("xclip"),
-                             {QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                              QStringLiteral("clipboard"), QStringLiteral("-t"), type, QStringLiteral("-i")},
-                             device.displayEnvironment());
+        QProcess &xclip = m_programs.start(
+            u"xclip"_s, {u"-quiet"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s, type, u"-i"_s},
+            device.displayEnvironment());
         if (!xclip.waitForStarted(kTimeoutMs))
             return {};
         QStringList before;
@@ -90,8 +91,8 @@ private Q_SLOTS:
                 QSKIP("a program this test drives is not installed (Xvfb, xclip, xdotool, mosquitto)");
         }
         QVERIFY(m_server.start());
-        const QString email = QStringLiteral("two.computers@example.org");
-        const QString password = QStringLiteral("correct horse battery");
+        const QString email = u"two.computers@example.org"_s;
+        const QString password = u"correct horse battery"_s;
         SyncClient clientA(m_server.origin(), SyncClient::md5Hex("computer A"));
         SyncClient clientB(m_server.origin(), SyncClient::md5Hex("computer B"));
         QCOMPARE(clientA.registerUser(email, password).code(), 0);
@@ -118,39 +119,35 @@ private Q_SLOTS:
     void copiesArriveOnTheOtherComputerWithTheirPayloads()
     {
         // A secret first: it stays on A, while the clips after it travel.
-        const QString secret = copyWith(*m_a, "my password is swordfish", QStringLiteral("UTF8_STRING"));
+        const QString secret = copyWith(*m_a, "my password is swordfish", u"UTF8_STRING"_s);
         QVERIFY(!secret.isEmpty());
 
-        const QString text = copyWith(*m_a, "a clip from computer A", QStringLiteral("UTF8_STRING"));
+        const QString text = copyWith(*m_a, "a clip from computer A", u"UTF8_STRING"_s);
         QVERIFY2(!text.isEmpty(), m_a->log().constData());
         verifyArrived(*m_a, *m_b, text);
 
         QImage image(96, 64, QImage::Format_RGB32);
         image.fill(QColor(40, 120, 200));
         image.setPixelColor(5, 7, Qt::red);
-        const QString picture = copyWith(*m_a, imageBytes(image), QStringLiteral("image/png"));
+        const QString picture = copyWith(*m_a, imageBytes(image), u"image/png"_s);
         QVERIFY(!picture.isEmpty());
         verifyArrived(*m_a, *m_b, picture);
 
-        QFile file(m_files.filePath(QStringLiteral("report.bin")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QString path = m_files.filePath(u"report.bin"_s);
         QByteArray bytes(200 * 1024, '\0');
         QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
-        file.write(bytes);
-        file.close();
-        const QString copiedFile = copyWith(*m_a, QUrl::fromLocalFile(file.fileName()).toEncoded() + "\r\n",
-                                            QStringLiteral("text/uri-list"));
+        QVERIFY(TestFiles::write(path, bytes));
+        const QString copiedFile =
+            copyWith(*m_a, QUrl::fromLocalFile(path).toEncoded() + "\r\n", u"text/uri-list"_s);
         QVERIFY(!copiedFile.isEmpty());
         // Copied files are secret until the user lifts the mark from the clip's submenu, whose
         // last items are "解除机密并上传" and "删除".
-        QVERIFY(
-            m_a->pressKeys({QStringLiteral("super+shift+v"), QStringLiteral("Down"), QStringLiteral("Right"),
-                            QStringLiteral("Up"), QStringLiteral("Up"), QStringLiteral("Return")}));
+        QVERIFY(m_a->pressKeys({u"super+shift+v"_s, u"Down"_s, u"Right"_s, u"Up"_s, u"Up"_s, u"Return"_s}));
         verifyArrived(*m_a, *m_b, copiedFile);
         QCOMPARE(m_b->payload(copiedFile), bytes);
 
         // And the other way.
-        const QString reply = copyWith(*m_b, "an answer from computer B", QStringLiteral("UTF8_STRING"));
+        const QString reply = copyWith(*m_b, "an answer from computer B", u"UTF8_STRING"_s);
         QVERIFY(!reply.isEmpty());
         verifyArrived(*m_b, *m_a, reply);
 
@@ -163,13 +160,12 @@ private Q_SLOTS:
 
     void aClipDeletedFromTheMenuLeavesTheOtherComputer()
     {
-        const QString doomed = copyWith(*m_a, "a clip to delete", QStringLiteral("UTF8_STRING"));
+        const QString doomed = copyWith(*m_a, "a clip to delete", u"UTF8_STRING"_s);
         QVERIFY(!doomed.isEmpty());
         verifyArrived(*m_a, *m_b, doomed);
 
         // The hot key opens A's menu; the newest clip's submenu ends with "删除".
-        QVERIFY(m_a->pressKeys({QStringLiteral("super+shift+v"), QStringLiteral("Down"),
-                                QStringLiteral("Right"), QStringLiteral("Up"), QStringLiteral("Return")}));
+        QVERIFY(m_a->pressKeys({u"super+shift+v"_s, u"Down"_s, u"Right"_s, u"Up"_s, u"Return"_s}));
         QTRY_VERIFY_WITH_TIMEOUT(m_a->row(doomed).hash.isEmpty(), kTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(m_b->row(doomed).hash.isEmpty(), kTimeoutMs);
         QVERIFY(m_b->payload(doomed).isEmpty());
