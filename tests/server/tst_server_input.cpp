@@ -47,8 +47,7 @@ void TestServerInput::initTestCase()
 QByteArray TestServerInput::snapshot()
 {
     const HttpReply pulled = m_observer->pull(0);
-    const HttpReply favourites =
-        m_observer->post(u"/get_favourite/"_s, QJsonObject{{u"favourites"_s, QJsonObject{}}});
+    const HttpReply favourites = m_observer->getFavourites();
     return QJsonDocument(pulled.json).toJson() + QJsonDocument(favourites.json).toJson();
 }
 
