@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <algorithm>
+
 // Finding and answering the alerts of the settings windows from a test.
 namespace SettingsTestHelpers {
 
@@ -20,6 +22,14 @@ inline QMessageBox *openAlert(const QString &message)
             return box;
     }
     return nullptr;
+}
+
+// True while any message box of the program is open.
+inline bool anyAlertOpen()
+{
+    const QList<QWidget *> widgets = QApplication::topLevelWidgets();
+    return std::any_of(widgets.begin(), widgets.end(),
+                       [](QWidget *w) { return qobject_cast<QMessageBox *>(w) && w->isVisible(); });
 }
 
 // The alert with this message once it is open, or null after ten seconds.

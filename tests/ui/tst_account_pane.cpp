@@ -50,16 +50,6 @@ void submit(UserloginViewController *pane, int mode, const QString &email, const
     QTest::mouseClick(pane->loginButton(), Qt::LeftButton);
 }
 
-bool anyAlertOpen()
-{
-    const QList<QWidget *> widgets = QApplication::topLevelWidgets();
-    for (QWidget *widget : widgets) {
-        if (qobject_cast<QMessageBox *>(widget) && widget->isVisible())
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 class TestAccountPane final : public QObject

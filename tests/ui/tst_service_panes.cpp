@@ -52,13 +52,6 @@ void useService(const QString &apiUrl)
     qputenv("QUILLET_API_URL", apiUrl.toUtf8());
 }
 
-bool anyAlertOpen()
-{
-    const QList<QWidget *> widgets = QApplication::topLevelWidgets();
-    return std::any_of(widgets.begin(), widgets.end(),
-                       [](QWidget *w) { return qobject_cast<QMessageBox *>(w) && w->isVisible(); });
-}
-
 void addClip(const QString &text, const QString &category, qint64 favourite)
 {
     HistoryModel clip;
