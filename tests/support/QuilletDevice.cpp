@@ -97,16 +97,32 @@ QProcessEnvironment QuilletDevice::displayEnvironment() const
     return environment;
 }
 
-bool QuilletDevice::pressKeys(const QStringList &keys) const
+bool QuilletDevice::chooseFromMenu(const QStringList &keys) const
 {
+    const auto xdotool = [this](const QStringList &arguments, QByteArray *output = nullptr) {
+        QProcess process;
+        process.setProcessEnvironment(displayEnvironment());
+        process.start(u"xdotool"_s, arguments);
+        const bool ok = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit;
+        if (output)
+            *output = process.readAllStandardOutput().trimmed();
+        return ok;
+    };
+    // The program's visible windows: the menu and each submenu open are one more.
+    const auto visibleWindows = [&] {
+        QByteArray ids;
+        xdotool({u"search"_s, u"--onlyvisible"_s, u"--classname"_s, u"quillet"_s}, &ids);
+        return ids.isEmpty() ? 0 : int(ids.count('\n')) + 1;
+    };
+    const auto pressAndWaitForWindow = [&](const QString &key) {
+        const int before = visibleWindows();
+        return xdotool({u"key"_s, key}) && QTest::qWaitFor([&] { return visibleWindows() > before; }, 10000);
+    };
+    if (!pressAndWaitForWindow(u"super+shift+v"_s))
+        return false;
     for (const QString &key : keys) {
-        QProcess xdotool;
-        xdotool.setProcessEnvironment(displayEnvironment());
-        xdotool.start(u"xdotool"_s, {u"key"_s, key});
-        if (!xdotool.waitForFinished(10000) || xdotool.exitCode() != 0)
+        if (key == u"Right"_s ? !pressAndWaitForWindow(key) : !xdotool({u"key"_s, key}))
             return false;
-        // A menu opens or moves between keys; give it time as a typing user would.
-        QTest::qWait(150);
     }
     return true;
 }

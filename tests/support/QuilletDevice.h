@@ -55,8 +55,10 @@ public:
     QString dataPath() const { return m_data.path(); }
     // The environment in which other programs (xclip, xdotool) use this device's display.
     QProcessEnvironment displayEnvironment() const;
-    // Presses keys on this device's display, as xdotool names them ("super+shift+v").
-    bool pressKeys(const QStringList &keys) const;
+    // Opens the menu with the hot key on this device's display and presses the keys there, as
+    // xdotool names them ("Down", "Right", "Return"), each once the menu or submenu it acts on
+    // is shown.
+    bool chooseFromMenu(const QStringList &keys) const;
 
     QList<Row> rows() const;
     // The row of this hash, or an empty row (no hash) when there is none.
