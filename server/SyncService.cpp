@@ -184,6 +184,18 @@ std::optional<QJsonObject> SyncService::jsonBody(const ApiRequest &request, ApiR
     return document.object();
 }
 
+std::optional<IncomingRecord> SyncService::historyBody(const ApiRequest &request, ApiReply *refusal) const
+{
+    const auto body = jsonBody(request, refusal);
+    if (!body)
+        return std::nullopt;
+    QString error;
+    auto record = RecordJson::parse(body->value(QStringLiteral("history")), &error);
+    if (!record)
+        *refusal = refuse(400, error);
+    return record;
+}
+
 QJsonObject SyncService::signedIn(qint64 userId, const QString &device)
 {
     const QString token = Secrets::randomHex(32);
@@ -317,13 +329,9 @@ ApiReply SyncService::push(const ApiRequest &request, const Caller &caller)
         return refuse(405, QStringLiteral("method not allowed"));
 
     ApiReply refusal;
-    const auto body = jsonBody(request, &refusal);
-    if (!body)
-        return refusal;
-    QString error;
-    const auto record = RecordJson::parse(body->value(QStringLiteral("history")), &error);
+    const auto record = historyBody(request, &refusal);
     if (!record)
-        return refuse(400, error);
+        return refusal;
     if (isPost) {
         const auto stored = m_storage.createOrMerge(caller.userId, caller.device, *record);
         if (!stored)
@@ -410,13 +418,9 @@ ApiReply SyncService::getFavourite(const ApiRequest &request, const Caller &call
 ApiReply SyncService::setFavourite(const ApiRequest &request, const Caller &caller)
 {
     ApiReply refusal;
-    const auto body = jsonBody(request, &refusal);
-    if (!body)
-        return refusal;
-    QString error;
-    const auto record = RecordJson::parse(body->value(QStringLiteral("history")), &error);
+    const auto record = historyBody(request, &refusal);
     if (!record)
-        return refuse(400, error);
+        return refusal;
     // A clip the account no longer has: the device removes it.
     const auto stored =
         m_storage.setFavourite(caller.userId, caller.device, record->fileHash, record->favourite.value_or(0));

@@ -6,6 +6,7 @@
 #include "PluginStore.h"
 #include "Secrets.h"
 #include "ServerConfig.h"
+#include "Storage.h"
 #include "UploadPolicy.h"
 
 #include <QJsonObject>
@@ -59,6 +60,9 @@ private:
     std::optional<Caller> authenticate(const ApiRequest &request);
     QJsonObject signedIn(qint64 userId, const QString &device);
     std::optional<QJsonObject> jsonBody(const ApiRequest &request, ApiReply *refusal) const;
+    // The record a body names under "history"; none, with the refusal set, when the body or the
+    // record is not acceptable.
+    std::optional<IncomingRecord> historyBody(const ApiRequest &request, ApiReply *refusal) const;
     qint64 now() const;
 
     const ServerConfig &m_config;
