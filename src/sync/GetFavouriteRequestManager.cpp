@@ -1,14 +1,13 @@
 // Reconciliation of the favourites with the service: the body and the reading of the reply.
 #include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
-#include "store/PathHelper.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
 #include "sync/FavouriteService.h"
+#include "sync/RemoteRecord.h"
 #include "sync/ReplyChecks.h"
 #include "sync/ServiceRequests.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -46,14 +45,8 @@ bool takeFavourite(const QJsonObject &element)
     local.category = Category::favourite;
     if (local.isExist()) {
         local.fetch();
-        local.file_id = remote->file_id;
-        local.file_ready = remote->file_ready;
-        local.file_name = remote->file_name;
-        local.history_id = remote->history_id;
-        local.device_name = remote->device_name;
+        RemoteRecord::takeServiceState(local, *remote);
         local.content = remote->content;
-        if (remote->timestamp.value_or(0) > local.timestamp.value_or(0))
-            local.timestamp = remote->timestamp;
         const qint64 remoteFavourite = remote->favourite.value_or(0);
         if (std::llabs(remoteFavourite) > std::llabs(local.favourite.value_or(0)))
             local.favourite = remoteFavourite < 0 ? 0 : remoteFavourite;
@@ -62,21 +55,7 @@ bool takeFavourite(const QJsonObject &element)
         local.save();
         return true;
     }
-    local = HistoryModel();
-    local.category = Category::favourite;
-    local.content = remote->content;
-    local.file_hash = remote->file_hash;
-    local.file_name = remote->file_name;
-    local.timestamp = remote->timestamp;
-    local.type = remote->type;
-    local.file_ready = remote->file_ready;
-    local.file_id = remote->file_id;
-    local.history_id = remote->history_id;
-    local.device_name = remote->device_name;
-    local.favourite = remote->favourite;
-    // The payload may be here already, under the clip's history row.
-    local.local_file_ok = QFileInfo::exists(PathHelper::getBaseFilePath(remote->hash())) ? 1 : 0;
-    local.save();
+    RemoteRecord::newRow(*remote, Category::favourite).save();
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "support/Notifications.h"
 #include "sync/ClipRequests.h"
 #include "sync/HistoryService.h"
+#include "sync/RemoteRecord.h"
 #include "sync/ReplyChecks.h"
 
 #include <QJsonArray>
@@ -54,14 +55,7 @@ void mergeRecord(const QJsonObject &element)
     local.category = Category::history;
     if (local.isExist()) {
         local.fetch();
-        local.file_id = remote->file_id;
-        local.file_ready = remote->file_ready;
-        local.history_id = remote->history_id;
-        local.device_name = remote->device_name;
-        if (!remote->file_name.value_or(QString()).isEmpty())
-            local.file_name = remote->file_name;
-        if (remote->timestamp.value_or(0) > local.timestamp.value_or(0))
-            local.timestamp = remote->timestamp;
+        RemoteRecord::takeServiceState(local, *remote);
         const qint64 remoteFavourite = remote->favourite.value_or(0);
         if (std::llabs(remoteFavourite) > std::llabs(local.favourite.value_or(0))) {
             if (remoteFavourite < 0) {
@@ -72,20 +66,7 @@ void mergeRecord(const QJsonObject &element)
             }
         }
     } else {
-        // A new row carries no change mark, so it is never pushed back.
-        local = HistoryModel();
-        local.category = Category::history;
-        local.content = remote->content;
-        local.file_hash = remote->file_hash;
-        local.timestamp = remote->timestamp;
-        local.type = remote->type;
-        local.file_ready = remote->file_ready;
-        local.file_id = remote->file_id;
-        local.history_id = remote->history_id;
-        local.device_name = remote->device_name;
-        local.favourite = remote->favourite;
-        local.file_name = remote->file_name;
-        local.local_file_ok = 0;
+        local = RemoteRecord::newRow(*remote, Category::history);
     }
     local.save();
     DBKeeper::updateHistoryID(local.history_id.value_or(0), local.file_id.value_or(0), local.hash());
