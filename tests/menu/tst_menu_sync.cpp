@@ -21,19 +21,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-HistoryModel stored(const QByteArray &payload)
-{
-    HistoryModel clip;
-    clip.file_hash = md5_hex(payload);
-    clip.category = Category::history;
-    clip.fetch();
-    return clip;
-}
-
-} // namespace
-
 class TestMenuSync final : public QObject
 {
     Q_OBJECT
@@ -91,7 +78,8 @@ private slots:
         // Signing in here pulls them all, page after page (USER_LOGINED), and the file lane
         // fetches their payloads.
         QCOMPARE(signIn(u"menu@example.org"_s, u"pw"_s).code(), 0);
-        QVERIFY(QTest::qWaitFor([&] { return stored(payload).local_file_ok.value_or(0) == 1; }, 20000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return storedClip(QString::fromUtf8(payload)).local_file_ok.value_or(0) == 1; }, 20000));
         QVERIFY(QTest::qWaitFor([] { return !MenuController::sharedInstance().isRefresh(); }, 20000));
         QCOMPARE(DBKeeper::getAllHistory().size(), 5);
         QTRY_VERIFY(!StatusBarController::sharedInstance().isLoading());
@@ -107,8 +95,8 @@ private slots:
         qint64 cursor = 0;
         for (HttpReply page; cursor == 0 || page.value("has_more").toBool();)
             cursor = (page = other.pull(cursor)).cursor();
-        menus.deleteClip(stored(payload));
-        QVERIFY(QTest::qWaitFor([&] { return !stored(payload).isExist(); }, 20000));
+        menus.deleteClip(storedClip(QString::fromUtf8(payload)));
+        QVERIFY(QTest::qWaitFor([&] { return !storedClip(QString::fromUtf8(payload)).isExist(); }, 20000));
         const HttpReply after = other.pull(cursor);
         QCOMPARE(after.value("action").toArray().size(), 1);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/HistoryModel.h"
 #include "support/Md5.h"
 #include "sync/AccountRequests.h"
 #include "sync/RequestManager.h"
@@ -55,4 +56,14 @@ inline RequestOutcome signIn(const QString &email, const QString &password)
     request->setUser(email);
     request->setPasswd(password);
     return sendAndWait(request);
+}
+
+// The row of the clip whose payload is this text, as stored now; an empty row when none.
+inline HistoryModel storedClip(const QString &text, const QString &category = Category::history)
+{
+    HistoryModel clip;
+    clip.file_hash = md5_hex(text);
+    clip.category = category;
+    clip.fetch();
+    return clip;
 }

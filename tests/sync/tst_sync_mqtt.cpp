@@ -24,15 +24,6 @@ namespace {
 
 const QString kPassword = u"secret password"_s;
 
-HistoryModel row(const QString &text, const QString &category = Category::history)
-{
-    HistoryModel clip;
-    clip.file_hash = md5_hex(text);
-    clip.category = category;
-    clip.fetch();
-    return clip;
-}
-
 // A clip this device holds with its payload file, as a capture leaves it (already synced).
 void holdClip(const QString &text, qint64 timestamp, bool favourite = false)
 {
@@ -118,11 +109,11 @@ private slots:
         otherDeletes(*m_other, u"liked clip"_s);
 
         // No pull: the notices alone do it.
-        QVERIFY(QTest::qWaitFor([] { return !row(u"liked clip"_s).isExist(); }, 5000));
-        QVERIFY(!row(u"plain clip"_s).isExist());
+        QVERIFY(QTest::qWaitFor([] { return !storedClip(u"liked clip"_s).isExist(); }, 5000));
+        QVERIFY(!storedClip(u"plain clip"_s).isExist());
         QVERIFY(!QFileInfo::exists(PathHelper::getBaseFilePath(md5_hex(u"plain clip"_s))));
         // The favourite row, and so its payload, stays.
-        QVERIFY(row(u"liked clip"_s, Category::favourite).isExist());
+        QVERIFY(storedClip(u"liked clip"_s, Category::favourite).isExist());
         QCOMPARE(payload(u"liked clip"_s), QByteArray("liked clip"));
     }
 
@@ -138,8 +129,8 @@ private slots:
         otherDeletes(*m_other, u"deleted elsewhere"_s);
 
         // Notices of one topic arrive in order: once the second is applied, the first was seen.
-        QVERIFY(QTest::qWaitFor([] { return !row(u"deleted elsewhere"_s).isExist(); }, 5000));
-        QVERIFY(row(u"deleted by me"_s).isExist());
+        QVERIFY(QTest::qWaitFor([] { return !storedClip(u"deleted elsewhere"_s).isExist(); }, 5000));
+        QVERIFY(storedClip(u"deleted by me"_s).isExist());
         QCOMPARE(payload(u"deleted by me"_s), QByteArray("deleted by me"));
     }
 
@@ -152,9 +143,9 @@ private slots:
 
         QCOMPARE(m_other->get(u"/clear_history/"_s).code(), 0);
 
-        QVERIFY(QTest::qWaitFor([] { return !row(u"old clip"_s).isExist(); }, 5000));
-        QVERIFY(row(u"old favourite"_s).isExist());
-        QVERIFY(row(u"newer clip"_s).isExist());
+        QVERIFY(QTest::qWaitFor([] { return !storedClip(u"old clip"_s).isExist(); }, 5000));
+        QVERIFY(storedClip(u"old favourite"_s).isExist());
+        QVERIFY(storedClip(u"newer clip"_s).isExist());
         QVERIFY(!QFileInfo::exists(PathHelper::getBaseFilePath(md5_hex(u"old clip"_s))));
     }
 
@@ -185,11 +176,11 @@ private slots:
             clip.local_file_ok = 0;
             clip.save();
         }
-        QCOMPARE(row(text).isExist(), known);
+        QCOMPARE(storedClip(text).isExist(), known);
         QCOMPARE(m_other->upload(remote, text.toUtf8()).status, 200);
 
-        QVERIFY(QTest::qWaitFor([&] { return row(text).local_file_ok.value_or(0) == 1; }, 10000));
-        const HistoryModel stored = row(text);
+        QVERIFY(QTest::qWaitFor([&] { return storedClip(text).local_file_ok.value_or(0) == 1; }, 10000));
+        const HistoryModel stored = storedClip(text);
         QCOMPARE(stored.history_id.value_or(0), int(remote.value("history_id"_L1).toInteger()));
         QCOMPARE(stored.file_id.value_or(0), int(remote.value("file_id"_L1).toInteger()));
         QCOMPARE(stored.file_ready.value_or(0), 1);
@@ -208,7 +199,7 @@ private slots:
         QVERIFY(!deadline.hasExpired());
 
         otherDeletes(*m_other, u"after the outage"_s);
-        QVERIFY(QTest::qWaitFor([] { return !row(u"after the outage"_s).isExist(); }, 5000));
+        QVERIFY(QTest::qWaitFor([] { return !storedClip(u"after the outage"_s).isExist(); }, 5000));
     }
     // Another user cannot read these notices: tst_server_isolation (brokerKeepsTopicsApart).
 };

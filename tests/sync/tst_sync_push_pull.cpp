@@ -55,24 +55,15 @@ HistoryModel capturedText(const QString &text, qint64 timestamp, bool secret = f
     return clip;
 }
 
-HistoryModel stored(const QString &text, const QString &category = Category::history)
-{
-    HistoryModel clip;
-    clip.file_hash = md5_hex(text);
-    clip.category = category;
-    clip.fetch();
-    return clip;
-}
-
 HistoryModel storedFavourite(const QString &text)
 {
-    return stored(text, Category::favourite);
+    return storedClip(text, Category::favourite);
 }
 
 // Marks the clip as the menu does: a favourite row waiting for its push, the history row too.
 void markFavourite(const QString &text, qint64 when)
 {
-    HistoryModel record = stored(text);
+    HistoryModel record = storedClip(text);
     record.category = Category::favourite;
     record.favourite = when;
     record.save();
@@ -194,12 +185,12 @@ private slots:
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
 
         // One request at a time, newest first: the service numbered them in that order.
-        const int newest = stored(u"newest"_s).history_id.value_or(0);
-        const int middle = stored(u"middle"_s).history_id.value_or(0);
-        const int oldest = stored(u"oldest"_s).history_id.value_or(0);
+        const int newest = storedClip(u"newest"_s).history_id.value_or(0);
+        const int middle = storedClip(u"middle"_s).history_id.value_or(0);
+        const int oldest = storedClip(u"oldest"_s).history_id.value_or(0);
         QVERIFY(newest > 0);
         QVERIFY(newest < middle && middle < oldest);
-        QCOMPARE(stored(u"newest"_s).change_timestamp.value_or(-1), 0.0);
+        QCOMPARE(storedClip(u"newest"_s).change_timestamp.value_or(-1), 0.0);
 
         const QStringList seen = pulledHashes(otherPull());
         QCOMPARE(seen.size(), 4);
@@ -211,11 +202,11 @@ private slots:
         QVERIFY(!storage.contains(md5_hex(u"my password 123"_s).toLatin1()));
         QVERIFY(!storage.contains("my password 123"));
         QVERIFY(!storage.contains(md5_hex(u"huge clip"_s).toLatin1()));
-        QVERIFY(stored(u"my password 123"_s).change_timestamp.value_or(0) > 0);
+        QVERIFY(storedClip(u"my password 123"_s).change_timestamp.value_or(0) > 0);
 
         // Asked directly, the push manager refuses them as well, completing once without a result.
         for (const QString &refused : {u"my password 123"_s, u"huge clip"_s}) {
-            const PostOutcome outcome = postAndWait(stored(refused));
+            const PostOutcome outcome = postAndWait(storedClip(refused));
             QCOMPARE(outcome.calls, 1);
             QVERIFY(!outcome.result && !outcome.error);
             QVERIFY(!m_server.storedBytes().contains(md5_hex(refused).toLatin1()));
@@ -240,10 +231,10 @@ private slots:
         QVERIFY(HistoryService::sharedInstance().isRunning());
         // Captured again while the POST is under way: a new change mark.
         QTest::qWait(2);
-        HistoryModel again = stored(u"edited"_s);
+        HistoryModel again = storedClip(u"edited"_s);
         again.increase_change_count();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
-        const HistoryModel after = stored(u"edited"_s);
+        const HistoryModel after = storedClip(u"edited"_s);
         QVERIFY(after.history_id.value_or(0) > 0);
         QCOMPARE(after.change_timestamp.value_or(-1), 0.0);
         // The second push was a PUT of the same record: the service still holds one clip.
@@ -256,8 +247,8 @@ private slots:
         capturedText(u"while down"_s, 1700000400);
         HistoryService::sharedInstance().process();
         QVERIFY(QTest::qWaitFor([] { return !HistoryService::sharedInstance().isRunning(); }, 40000));
-        QVERIFY(stored(u"while down"_s).change_timestamp.value_or(0) > 0);
-        QCOMPARE(stored(u"while down"_s).history_id.value_or(0), 0);
+        QVERIFY(storedClip(u"while down"_s).change_timestamp.value_or(0) > 0);
+        QCOMPARE(storedClip(u"while down"_s).history_id.value_or(0), 0);
 
         QVERIFY(m_server.restartService());
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
@@ -285,16 +276,16 @@ private slots:
         QCOMPARE(m_other->pushRecord(SyncClient::textRecord(u"no payload"_s, 1700000501)).code(), 0);
 
         QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
-        const HistoryModel merged = stored(text);
+        const HistoryModel merged = storedClip(text);
         QCOMPARE(merged.history_id.value_or(0), int(historyId));
         QCOMPARE(merged.file_ready.value_or(0), 1);
         // The pull ends with the push cycle, which hands over to the file lane: it fetches the
         // payload.
         QVERIFY(QTest::qWaitFor(filesDrained, 20000));
-        QCOMPARE(stored(text).local_file_ok.value_or(0), 1);
+        QCOMPARE(storedClip(text).local_file_ok.value_or(0), 1);
         QCOMPARE(TestFiles::read(PathHelper::getBaseFilePath(md5_hex(text))), text.toUtf8());
         QCOMPARE(merged.change_timestamp.value_or(-1), 0.0);
-        QVERIFY(!stored(u"no payload"_s).isExist());
+        QVERIFY(!storedClip(u"no payload"_s).isExist());
         const QString cursor = ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::lastPullRequestTime))
                                    .value_or(QString());
         QVERIFY(cursor.toLongLong() > 0);
@@ -303,7 +294,7 @@ private slots:
         // A clip the other device deletes disappears here at the next pull.
         QCOMPARE(m_other->deleteRecord(remote).code(), 0);
         QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
-        QVERIFY(!stored(text).isExist());
+        QVERIFY(!storedClip(text).isExist());
     }
 
     void deleteGoesThroughTheService()
@@ -313,12 +304,13 @@ private slots:
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
         QCOMPARE(pulledHashes(otherPull()).size(), 1);
         int calls = 0;
-        PushClipsManager::sharedInstance().Del(stored(u"to delete"_s), [&](const auto &, const auto &error) {
-            QVERIFY(!error);
-            ++calls;
-        });
+        PushClipsManager::sharedInstance().Del(storedClip(u"to delete"_s),
+                                               [&](const auto &, const auto &error) {
+                                                   QVERIFY(!error);
+                                                   ++calls;
+                                               });
         QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
-        QVERIFY(!stored(u"to delete"_s).isExist());
+        QVERIFY(!storedClip(u"to delete"_s).isExist());
         const HttpReply after = otherPull();
         QCOMPARE(after.json.value(u"action"_s).toArray().size(), 1);
     }
@@ -341,7 +333,7 @@ private slots:
 
         // Marked on the other device: it arrives here at the next reconciliation.
         QJsonObject other = SyncClient::textRecord(u"liked elsewhere"_s, t + 1);
-        other.insert(u"history_id"_s, stored(u"liked elsewhere"_s).history_id.value_or(0));
+        other.insert(u"history_id"_s, storedClip(u"liked elsewhere"_s).history_id.value_or(0));
         other.insert(u"favourite"_s, t + 200);
         QCOMPARE(m_other->setFavourite(other).code(), 0);
         QVERIFY(sendAndWait(std::make_shared<GetFavouriteRequestManager>()).result);
@@ -350,12 +342,12 @@ private slots:
 
         // Unmarked on the other device later than it was marked here: the mark goes here too.
         QJsonObject withdrawn = SyncClient::textRecord(u"liked"_s, t);
-        withdrawn.insert(u"history_id"_s, stored(u"liked"_s).history_id.value_or(0));
+        withdrawn.insert(u"history_id"_s, storedClip(u"liked"_s).history_id.value_or(0));
         withdrawn.insert(u"favourite"_s, -(t + 300));
         QCOMPARE(m_other->setFavourite(withdrawn).code(), 0);
         QVERIFY(sendAndWait(std::make_shared<GetFavouriteRequestManager>()).result);
         QVERIFY(!storedFavourite(u"liked"_s).isExist());
-        QCOMPARE(stored(u"liked"_s).favourite.value_or(-1), 0);
+        QCOMPARE(storedClip(u"liked"_s).favourite.value_or(-1), 0);
     }
 
     void unmarkingGoesThroughTheService()
@@ -369,7 +361,7 @@ private slots:
         QVERIFY(QTest::qWaitFor(favouritesDrained, 20000));
 
         // As the menu unmarks while signed in: the record goes out with minus the time.
-        HistoryModel record = stored(u"unliked"_s);
+        HistoryModel record = storedClip(u"unliked"_s);
         record.favourite = -(t + 20);
         int calls = 0;
         SetFavouriteRequestManager::sharedInstance().setFavourite(record,
@@ -380,7 +372,7 @@ private slots:
         QVERIFY(storedFavourite(u"unliked"_s).isExist());
         QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
         QVERIFY(!storedFavourite(u"unliked"_s).isExist());
-        QCOMPARE(stored(u"unliked"_s).favourite.value_or(-1), 0);
+        QCOMPARE(storedClip(u"unliked"_s).favourite.value_or(-1), 0);
 
         // A clip the service does not have is removed here entirely.
         HistoryModel unknown = capturedText(u"unknown there"_s, t + 30);
@@ -390,7 +382,7 @@ private slots:
         SetFavouriteRequestManager::sharedInstance().setFavourite(
             unknown, [&](const auto &, const auto &) { ++calls; });
         QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
-        QVERIFY(!stored(u"unknown there"_s).isExist());
+        QVERIFY(!storedClip(u"unknown there"_s).isExist());
     }
 
     void payloadUploadedAfterThePush()
@@ -400,7 +392,7 @@ private slots:
         ClipFileManager::sharedInstance().saveData(text.toUtf8(), clip.hash());
         HistoryService::sharedInstance().process();
         QVERIFY(QTest::qWaitFor([] { return pushDrained() && filesDrained(); }, 20000));
-        const HistoryModel after = stored(text);
+        const HistoryModel after = storedClip(text);
         QCOMPARE(after.file_ready.value_or(0), 1);
         const HttpReply downloaded = m_other->download(clip.hash(), after.file_id.value_or(0));
         QCOMPARE(downloaded.status, 200);
@@ -447,7 +439,7 @@ private slots:
         QCOMPARE(TestFiles::read(PathHelper::getBaseFilePath(textHash)), textPayload);
         QCOMPARE(TestFiles::read(PathHelper::getBaseFilePath(imageHash)), image);
         QVERIFY(QFileInfo::exists(PathHelper::getZipsFilePath(imageHash)));
-        QCOMPARE(stored(QString::fromUtf8(textPayload)).local_file_ok.value_or(0), 1);
+        QCOMPARE(storedClip(QString::fromUtf8(textPayload)).local_file_ok.value_or(0), 1);
         QVERIFY(!fractions.isEmpty());
         QCOMPARE(fractions.last(), 1.0f);
         QCOMPARE(done, 2);
@@ -468,7 +460,7 @@ private slots:
         QCOMPARE(
             QDir(PathHelper::getBaseFilePath()).entryList(QDir::Files | QDir::Hidden).filter(u".download"_s),
             QStringList());
-        const HistoryModel row = stored(claimed);
+        const HistoryModel row = storedClip(claimed);
         QVERIFY(row.isExist());
         QCOMPARE(row.local_file_ok.value_or(1), 0);
         QCOMPARE(row.file_ready.value_or(0), 1);
