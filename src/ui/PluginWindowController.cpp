@@ -13,17 +13,15 @@
 #include "sync/ServiceRequests.h"
 #include "ui/PluginStoreTableViewCell.h"
 #include "ui/ProgressOverlay.h"
+#include "ui/WindowRaising.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
-#include <QScreen>
 #include <QSet>
-#include <QStyle>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -153,15 +151,7 @@ void PluginWindowController::windowDidLoad()
 
 void PluginWindowController::showWindow()
 {
-    if (!m_placed) {
-        m_placed = true;
-        if (const QScreen *screen = QGuiApplication::primaryScreen())
-            setGeometry(
-                QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
-    }
-    show();
-    raise();
-    activateWindow();
+    showInFront(*this, m_placed);
     requestRemoteData();
 }
 

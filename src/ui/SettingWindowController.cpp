@@ -10,11 +10,9 @@
 #include "ui/SettingSideBar.h"
 #include "ui/UserInfoViewController.h"
 #include "ui/UserloginViewController.h"
+#include "ui/WindowRaising.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QScreen>
-#include <QStyle>
 #include <QVBoxLayout>
 
 SettingWindowController &SettingWindowController::sharedInstance()
@@ -63,15 +61,7 @@ SettingWindowController::SettingWindowController()
 
 void SettingWindowController::showWindow()
 {
-    if (!m_placed) {
-        m_placed = true;
-        if (const QScreen *screen = QGuiApplication::primaryScreen())
-            setGeometry(
-                QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
-    }
-    show();
-    raise();
-    activateWindow();
+    showInFront(*this, m_placed);
 }
 
 void SettingWindowController::showPanel(int index)
