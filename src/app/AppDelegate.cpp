@@ -47,7 +47,7 @@ AppDelegate::~AppDelegate()
     ShortcutController::sharedInstance().stop();
 }
 
-void AppDelegate::applicationDidFinishLaunching()
+void AppDelegate::start()
 {
     // 0. A problem the store found at start (a damaged database moved aside, a data folder
     // that cannot be written) is shown once, as a message of the tray item.
@@ -66,9 +66,9 @@ void AppDelegate::applicationDidFinishLaunching()
             self->openURL(url);
     });
     // 2. Sleep and wake.
-    regSystemNotifications();
+    followSleepAndWake();
     // 3. A signed-in user's change notices; a later sign-in connects as well.
-    if (ConfigureManager::sharedInstance().isLogined())
+    if (ConfigureManager::sharedInstance().isSignedIn())
         MqttManager::sharedInstance().connect();
     NotificationCenter::sharedInstance().addObserver(
         QLatin1String(Notifications::USER_LOGINED), this,
@@ -108,13 +108,13 @@ void AppDelegate::applicationDidFinishLaunching()
     checkVersion();
 }
 
-void AppDelegate::regSystemNotifications()
+void AppDelegate::followSleepAndWake()
 {
     if (m_sleepWatcher)
         return;
     m_sleepWatcher = std::make_unique<LogindSleepWatcher>();
-    connect(m_sleepWatcher.get(), &SleepWatcher::willSleep, this, &AppDelegate::receiveSleepNotif);
-    connect(m_sleepWatcher.get(), &SleepWatcher::didWake, this, &AppDelegate::receiveWakeNotif);
+    connect(m_sleepWatcher.get(), &SleepWatcher::willSleep, this, &AppDelegate::onSleep);
+    connect(m_sleepWatcher.get(), &SleepWatcher::didWake, this, &AppDelegate::onWake);
 }
 
 void AppDelegate::initRequest()
@@ -147,19 +147,17 @@ void AppDelegate::startCheckVersion()
         this);
 }
 
-void AppDelegate::receiveWakeNotif()
+void AppDelegate::onWake()
 {
-    qCInfo(lcApp) << "receiveSleepNote:"
-                  << "didWake";
+    qCInfo(lcApp) << "woke from sleep";
     MqttManager::sharedInstance().connect();
     initRequest();
     checkVersion();
 }
 
-void AppDelegate::receiveSleepNotif()
+void AppDelegate::onSleep()
 {
-    qCInfo(lcApp) << "receiveSleepNote:"
-                  << "willSleep";
+    qCInfo(lcApp) << "going to sleep";
     MqttManager::sharedInstance().close();
 }
 

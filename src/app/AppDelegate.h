@@ -27,14 +27,14 @@ public:
     explicit AppDelegate(QObject *parent = nullptr);
     ~AppDelegate() override;
 
-    void applicationDidFinishLaunching();
+    void start();
 
-    void regSystemNotifications();
+    void followSleepAndWake();
     void initRequest();
     void checkVersion();
     void startCheckVersion();
-    void receiveWakeNotif();
-    void receiveSleepNotif();
+    void onWake();
+    void onSleep();
     Q_INVOKABLE void openURL(const QUrl &url);
 
     StatusBarController *statusController() const { return m_statusController; }

@@ -33,6 +33,6 @@ int main(int argc, char *argv[])
 
     qCInfo(lcApp).noquote() << "Quillet" << BuildInfo::version << "started;" << StoreSetup::prepare();
     AppDelegate delegate;
-    delegate.applicationDidFinishLaunching();
+    delegate.start();
     return QApplication::exec();
 }

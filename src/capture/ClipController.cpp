@@ -189,7 +189,7 @@ std::optional<HistoryModel> ClipController::fileClip(const QString &path)
     if (!ClipFileManager::sharedInstance().saveClipFile(path, record))
         qCDebug(lcCapture) << "payload of file not written:" << path;
     record.local_file_ok = 1;
-    record.secert = decision == ClipPrivacy::Decision::Secret;
+    record.secret = decision == ClipPrivacy::Decision::Secret;
     return record;
 }
 
@@ -210,7 +210,7 @@ std::optional<HistoryModel> ClipController::imageClip(const QImage &image)
     record.content = imageThumbnail(image);
     record.type = ClipKinds::imageClipType;
     record.local_file_ok = 1;
-    record.secert = decision == ClipPrivacy::Decision::Secret;
+    record.secret = decision == ClipPrivacy::Decision::Secret;
     ClipFileManager::sharedInstance().saveClipData(tiff, record);
     return record;
 }
@@ -233,7 +233,7 @@ std::optional<HistoryModel> ClipController::textClip(const QString &string)
     record.type = Utils::typeFromString(text);
     record.file_hash = md5_hex(bytes);
     record.local_file_ok = 1;
-    record.secert = decision == ClipPrivacy::Decision::Secret;
+    record.secret = decision == ClipPrivacy::Decision::Secret;
     ClipFileManager::sharedInstance().saveClipData(bytes, record);
     return record;
 }

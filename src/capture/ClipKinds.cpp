@@ -3,29 +3,8 @@
 #include "store/ClipFamily.h"
 
 #include <QFileInfo>
-#include <QHash>
 
 namespace {
-
-const QHash<QString, QString> &displayNames()
-{
-    static const QHash<QString, QString> names = {
-        {QStringLiteral("text"), QStringLiteral("文本内容")},
-        {QStringLiteral("text_txt"), QStringLiteral("文本内容")},
-        {QStringLiteral("text_large"), QStringLiteral("长文本")},
-        {QStringLiteral("text_url"), QStringLiteral("链接")},
-        {QStringLiteral("text_number"), QStringLiteral("数字")},
-        {QStringLiteral("text_url_magnet"), QStringLiteral("磁力链接")},
-        {QStringLiteral("text_url_http"), QStringLiteral("http")},
-        {QStringLiteral("image"), QStringLiteral("图片内容")},
-        {QStringLiteral("image_data"), QStringLiteral("图片内容")},
-        {QStringLiteral("image_jpg"), QStringLiteral("jpg图片")},
-        {QStringLiteral("image_tiff"), QStringLiteral("tiff图片")},
-        {QStringLiteral("image_gif"), QStringLiteral("gif动画")},
-        {QStringLiteral("image_png"), QStringLiteral("png图片")},
-    };
-    return names;
-}
 
 QString contentType(const QString &type)
 {
@@ -49,16 +28,6 @@ QString typeFromString(const QString &text)
     if (text.startsWith(QLatin1String("http://")) || text.startsWith(QLatin1String("https://")))
         return QStringLiteral("text_url_http");
     return QStringLiteral("text_txt");
-}
-
-QString nameOfCategory(const std::optional<QString> &type)
-{
-    if (type) {
-        const auto it = displayNames().constFind(contentType(*type));
-        if (it != displayNames().constEnd())
-            return *it;
-    }
-    return QStringLiteral("未知分类");
 }
 
 std::optional<QStringList> contentTypeList(const std::optional<QString> &type)

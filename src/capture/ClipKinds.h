@@ -25,7 +25,6 @@ namespace Utils {
 // "http://" or "https://" (case-sensitive), else "text_txt".
 QString typeFromString(const QString &text);
 // The display name of a kind, looked up by its content type; "未知分类" when unknown.
-QString nameOfCategory(const std::optional<QString> &type);
 // The content type's components: "text_url_http" gives text, url, http.
 std::optional<QStringList> contentTypeList(const std::optional<QString> &type);
 // The extras after the first "+": "image_data+zip" gives zip, "text_txt" an empty list.

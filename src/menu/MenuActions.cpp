@@ -37,7 +37,7 @@ HistoryModel asStoredNow(const HistoryModel &clip)
 
 } // namespace
 
-void MenuController::clickIteam(const HistoryModel &clip)
+void MenuController::clickItem(const HistoryModel &clip)
 {
     ClipActions::takeIntoHistory(clip);
     if (!m_platform.pasteboard || !m_platform.keyInjector) {
@@ -72,7 +72,7 @@ void MenuController::favourite(const HistoryModel &shown)
 {
     const HistoryModel clip = asStoredNow(shown);
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    if (clip.isFavourite() && ConfigureManager::sharedInstance().isLogined()) {
+    if (clip.isFavourite() && ConfigureManager::sharedInstance().isSignedIn()) {
         // Signed in, the removal goes to the service, and the rows change when it answers.
         HistoryModel record = clip;
         const std::optional<qint64> remembered = record.favourite;
@@ -142,7 +142,7 @@ void MenuController::deleteClip(const HistoryModel &shown)
     const HistoryModel clip = asStoredNow(shown);
     // Signed in, a clip the service knows is deleted there first and here once it confirms;
     // otherwise every row of the clip goes at once.
-    if (!ConfigureManager::sharedInstance().isLogined() || clip.history_id.value_or(0) == 0) {
+    if (!ConfigureManager::sharedInstance().isSignedIn() || clip.history_id.value_or(0) == 0) {
         ClipEditing::deleteLocally(clip);
         scheduleBuild();
         return;
@@ -154,7 +154,7 @@ void MenuController::deleteClip(const HistoryModel &shown)
 
 void MenuController::push()
 {
-    if (m_isRefresh || !ConfigureManager::sharedInstance().isLogined())
+    if (m_isRefresh || !ConfigureManager::sharedInstance().isSignedIn())
         return;
     m_isRefresh = true;
     pullToCurrent(this, [this] {
@@ -165,7 +165,7 @@ void MenuController::push()
 
 void MenuController::syncFavourite()
 {
-    if (m_isSyncFavourite || !ConfigureManager::sharedInstance().isLogined())
+    if (m_isSyncFavourite || !ConfigureManager::sharedInstance().isSignedIn())
         return;
     m_isSyncFavourite = true;
     auto reconcile = std::make_shared<GetFavouriteRequestManager>();

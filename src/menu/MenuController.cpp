@@ -192,7 +192,7 @@ void MenuController::addClipItems(ClipMenu *menu, const QList<HistoryModel> &rec
             continue;
         }
         ClipMenu::setClipKey(item, key);
-        connect(item, &QAction::triggered, this, [this, record] { clickIteam(record); });
+        connect(item, &QAction::triggered, this, [this, record] { clickItem(record); });
         QMenu *actions = menu->actionMenu(position);
         item->setMenu(actions);
         // The actions are made when the submenu is first about to show, not for every item.
@@ -214,7 +214,7 @@ QAction *MenuController::addCommand(QMenu *menu, const QString &title, const cha
 
 QMenu *MenuController::buildMenu()
 {
-    const bool signedIn = ConfigureManager::sharedInstance().isLogined();
+    const bool signedIn = ConfigureManager::sharedInstance().isSignedIn();
     clearMenu(m_mainMenu);
     m_mainMenu->addAction(QStringLiteral("历史纪录"))->setEnabled(false);
     addClipItems(m_mainMenu, DBKeeper::getAllHistory());
@@ -247,7 +247,7 @@ void MenuController::buildFavouriteMenu()
     m_favMenu->addAction(QStringLiteral("收藏 (%1个)").arg(favourites.size()))->setEnabled(false);
     addClipItems(m_favMenu, favourites);
     m_favMenu->addSeparator();
-    if (ConfigureManager::sharedInstance().isLogined())
+    if (ConfigureManager::sharedInstance().isSignedIn())
         addCommand(m_favMenu, QStringLiteral("同步收藏"), "ic_sync_18pt", &MenuController::syncFavourite);
 }
 
@@ -263,17 +263,6 @@ void MenuController::scheduleBuild()
             buildMenu();
         });
     });
-}
-
-QMenu *MenuController::subMenu(const HistoryModel &clip, QWidget *parent)
-{
-    auto *menu = new QMenu(parent);
-    menu->setToolTipsVisible(true);
-    if (!fillSubMenu(menu, clip)) {
-        delete menu;
-        return nullptr;
-    }
-    return menu;
 }
 
 bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
@@ -302,7 +291,7 @@ bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
     menu->addMenu(share(clip, menu))->setText(QStringLiteral("分享"));
     menu->addSeparator();
     if (clip.isSecret()) {
-        const QString title = ConfigureManager::sharedInstance().isLogined()
+        const QString title = ConfigureManager::sharedInstance().isSignedIn()
                                   ? QStringLiteral("解除机密并上传")
                                   : QStringLiteral("解除机密");
         connect(menu->addAction(menuImage("unlock"), title), &QAction::triggered, this,

@@ -64,7 +64,6 @@ public:
     // Queues a rebuild on the main thread; several requests before it runs give one rebuild.
     void scheduleBuild();
     // A new action submenu for the clip (the caller owns it), or none for an unknown family.
-    QMenu *subMenu(const HistoryModel &clip, QWidget *parent = nullptr);
     // A new sharing submenu for the clip: the services for its family, or one disabled item that
     // says why there is nothing to choose (no service installed, the payload gone).
     QMenu *share(const HistoryModel &clip, QWidget *parent = nullptr);
@@ -81,7 +80,7 @@ public:
     bool isSyncFavourite() const { return m_isSyncFavourite; }
 
     // The actions of the items.
-    void clickIteam(const HistoryModel &clip);
+    void clickItem(const HistoryModel &clip);
     void plugin(const MenuPlugin &plugin, const HistoryModel &clip);
     void favourite(const HistoryModel &clip);
     void shareClicked(const ShareService &service, const HistoryModel &clip);

@@ -48,11 +48,6 @@ void StatusBarController::showMenuAtPointer()
     MenuController::sharedInstance().showMenu();
 }
 
-void StatusBarController::quitAction()
-{
-    QCoreApplication::quit();
-}
-
 void StatusBarController::setProgress(double fraction, bool)
 {
     if (fraction == 1.0)

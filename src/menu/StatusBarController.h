@@ -26,7 +26,6 @@ public:
 
     // A left or middle click on the tray item opens the menu at the pointer, as the hot key does.
     void showMenuAtPointer();
-    void quitAction();
 
 Q_SIGNALS:
     // The spinner started (true) or stopped (false).

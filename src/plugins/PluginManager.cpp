@@ -5,7 +5,7 @@
 #include "store/PathHelper.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
-#include "support/SerialQueue.h"
+#include "support/SerialWorker.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -51,13 +51,13 @@ void setPaths(PluginRegistry *registry, const QString &root, const QString &extr
 
 PluginManager &PluginManager::sharedInstance()
 {
-    // Never destroyed: the queue's thread and the Lua states live until the process ends.
+    // Never destroyed: the Lua states live until the process ends.
     static auto *instance = new PluginManager;
     return *instance;
 }
 
 PluginManager::PluginManager()
-    : m_queue(new SerialQueue(QStringLiteral("plugin manager")))
+    : m_queue(new SerialWorker)
 {
     m_queue->async([this] { loadRegistries(); });
 }
@@ -110,11 +110,6 @@ QString PluginManager::systemPluginsFolder()
     if (QFileInfo(installed).isDir())
         return QFileInfo(installed).canonicalFilePath();
     return QStringLiteral(QUILLET_SOURCE_PLUGINS_DIR);
-}
-
-void PluginManager::runOnQueue(const std::function<void()> &work)
-{
-    m_queue->sync(work);
 }
 
 void PluginManager::addPlugin(const PluginRecord *record, PluginDict &dict)

@@ -13,7 +13,7 @@
 #include <functional>
 #include <optional>
 
-class SerialQueue;
+class SerialWorker;
 struct PluginRecord;
 struct PluginRegistry;
 
@@ -58,11 +58,6 @@ public:
 
     static void addPlugin(const PluginRecord *record, PluginDict &dict);
 
-    // The registries; touch them only on the plugin queue (runOnQueue).
-    PluginRegistry *clip_state() const { return m_clipState; }
-    PluginRegistry *system_clip_state() const { return m_systemClipState; }
-    void runOnQueue(const std::function<void()> &work);
-
     // Where the system plugins are: the installation's share/quillet/plugins, or, for a program
     // run from its build tree, the source tree's resources/plugins.
     static QString systemPluginsFolder();
@@ -77,7 +72,7 @@ private:
     PluginRecord *findRecord(const PluginObject &plugin) const;
     std::optional<QString> run(const QByteArray &text, const PluginObject &plugin) const;
 
-    SerialQueue *m_queue = nullptr;
+    SerialWorker *m_queue = nullptr;
     PluginRegistry *m_clipState = nullptr;
     PluginRegistry *m_systemClipState = nullptr;
 

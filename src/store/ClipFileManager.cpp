@@ -218,11 +218,3 @@ void ClipFileManager::removePreviewLinksOf(const QString &payload)
             unlink(path.constData());
     }
 }
-
-void ClipFileManager::deleteZipfileWithName(const QString &md5)
-{
-    if (!PathHelper::isPlainFileName(md5))
-        return;
-    QFile::remove(PathHelper::getZipsFilePath(md5));
-    QFile::remove(PathHelper::getPreviewsFilePath(md5));
-}

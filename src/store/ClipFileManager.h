@@ -51,7 +51,6 @@ public:
     // Removes files/, zips/ and previews/ HASH (and previews/HASH.png) of every hash that no row
     // uses any more. Call it after the rows are deleted (their transaction committed).
     void deleteFilesWithHashArray(const QStringList &hashes);
-    void deleteZipfileWithName(const QString &md5);
 
 private:
     ClipFileManager() = default;

@@ -48,7 +48,7 @@ ConfigureManager::ConfigureManager()
     buildPattern();
 }
 
-bool ConfigureManager::isLogined() const
+bool ConfigureManager::isSignedIn() const
 {
     QMutexLocker lock(&m_mutex);
     return !m_loginUserToken.isEmpty();

@@ -15,7 +15,7 @@ class ConfigureManager final
 public:
     static ConfigureManager &sharedInstance();
 
-    bool isLogined() const;
+    bool isSignedIn() const;
     QString loginUserToken() const;
     QString loginUserId() const;
     QString loginUserEmail() const;

@@ -192,13 +192,6 @@ bool deleteClipItem(const QString &hash, const QString &category)
     return execute("delete from History where file_hash is ? and category is ?;", {hash, category});
 }
 
-bool deleteClipWithHistoryID(const std::optional<qint64> &historyId)
-{
-    if (!historyId)
-        return false;
-    return execute("delete from History where history_id is ?;", {*historyId});
-}
-
 std::optional<QString> deleteHistoryWithId(const QVariant &historyId)
 {
     bool isNumber = false;

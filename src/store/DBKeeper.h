@@ -43,7 +43,6 @@ bool updateHistoryID(qint64 historyId, qint64 fileId, const QString &hash);
 
 bool deleteClipItem(const QString &hash);
 bool deleteClipItem(const QString &hash, const QString &category);
-bool deleteClipWithHistoryID(const std::optional<qint64> &historyId);
 // Deletes every row of the clip with this service id; returns its hash, if one was found.
 // The id may be a number or a string of digits.
 std::optional<QString> deleteHistoryWithId(const QVariant &historyId);

@@ -15,7 +15,7 @@ HistoryModel::HistoryModel()
     , file_ready(0)
     , local_file_ok(0)
     , file_size(0.0)
-    , secert(false)
+    , secret(false)
     , category(Category::history)
     , favourite(0)
 { }
@@ -37,7 +37,7 @@ void HistoryModel::readRow(const SqlQuery &row, bool keepChangeMark)
         change_timestamp = row.int32(row.columnIndex("change_timestamp"));
     local_file_ok = row.int32(row.columnIndex("local_file_ok"));
     file_size = row.real(row.columnIndex("file_size"));
-    secert = row.int64(row.columnIndex("secert")) != 0;
+    secret = row.int64(row.columnIndex("secert")) != 0;
     category = row.text(row.columnIndex("category"));
     favourite = row.int64(row.columnIndex("favourite"));
 }
@@ -162,7 +162,7 @@ void HistoryModel::save()
             "values (?,?,?,?,?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);",
             {sqlValue(content), sqlValue(timestamp), deviceName(), sqlValue(file_hash), sqlValue(type),
              sqlValue(history_id), sqlValue(file_id), sqlValue(file_ready), sqlValue(file_name),
-             sqlValue(change_timestamp), sqlValue(local_file_ok), sqlValue(file_size), sqlValue(secert),
+             sqlValue(change_timestamp), sqlValue(local_file_ok), sqlValue(file_size), sqlValue(secret),
              sqlValue(category), sqlValue(favourite)});
         if (!inserted)
             qCWarning(lcStore) << "error";

@@ -37,7 +37,7 @@ public:
     std::optional<double> change_timestamp;
     std::optional<int> local_file_ok;
     std::optional<double> file_size;
-    std::optional<bool> secert;
+    std::optional<bool> secret; // the column "secert"
     std::optional<QString> category;
     std::optional<qint64> favourite;
 
@@ -47,7 +47,7 @@ public:
     QString categoryName() const { return category.value_or(QString()); }
     QString typeName() const { return type.value_or(QString()); }
     ClipFamily family() const { return clipFamilyOfType(typeName()); }
-    bool isSecret() const { return secert.value_or(false); }
+    bool isSecret() const { return secret.value_or(false); }
     bool isFavourite() const { return favourite.value_or(0) > 0; }
 
     // A record read from the current row of a "select *" on History.

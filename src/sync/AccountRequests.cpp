@@ -78,10 +78,10 @@ QString InitRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/init/");
 }
 
-QString InitRequestManager::combinURL() const
+QString InitRequestManager::requestURL() const
 {
-    QString url = RequestManager::combinURL() + QStringLiteral("&device_name=") + m_device_name;
-    if (ConfigureManager::sharedInstance().isLogined())
+    QString url = RequestManager::requestURL() + QStringLiteral("&device_name=") + m_device_name;
+    if (ConfigureManager::sharedInstance().isSignedIn())
         url += tokenPair();
     return url;
 }
@@ -118,9 +118,9 @@ QString LoginRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/login/");
 }
 
-QString LoginRequestManager::combinURL() const
+QString LoginRequestManager::requestURL() const
 {
-    return RequestManager::combinURL() + deviceNamePair() + QStringLiteral("&username=") + emailValue(m_user)
+    return RequestManager::requestURL() + deviceNamePair() + QStringLiteral("&username=") + emailValue(m_user)
            + QStringLiteral("&pwd_hash=") + password_hash();
 }
 
@@ -134,9 +134,9 @@ QString RegisterRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/register/");
 }
 
-QString RegisterRequestManager::combinURL() const
+QString RegisterRequestManager::requestURL() const
 {
-    return RequestManager::combinURL() + deviceNamePair() + QStringLiteral("&username=")
+    return RequestManager::requestURL() + deviceNamePair() + QStringLiteral("&username=")
            + emailValue(m_username) + QStringLiteral("&pwd_hash=") + m_pwd_hash;
 }
 
@@ -150,9 +150,9 @@ QString FindPwdRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/forget_pwd/");
 }
 
-QString FindPwdRequestManager::combinURL() const
+QString FindPwdRequestManager::requestURL() const
 {
-    return RequestManager::combinURL() + QStringLiteral("&user_email=") + emailValue(m_user_email);
+    return RequestManager::requestURL() + QStringLiteral("&user_email=") + emailValue(m_user_email);
 }
 
 RequestResult FindPwdRequestManager::parse(const QByteArray &body)

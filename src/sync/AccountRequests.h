@@ -17,7 +17,7 @@ public:
     void setDeviceName(const QString &escapedName) { m_device_name = escapedName; }
 
     QString methodURL() const override;
-    QString combinURL() const override;
+    QString requestURL() const override;
     bool isContinueRequest() const override { return true; }
     RequestResult parse(const QByteArray &body) override;
 
@@ -40,7 +40,7 @@ public:
     QString password_hash() const;
 
     QString methodURL() const override;
-    QString combinURL() const override;
+    QString requestURL() const override;
     bool isContinueRequest() const override { return true; }
     RequestResult parse(const QByteArray &body) override;
 
@@ -59,7 +59,7 @@ public:
     void setPwdHash(const QString &hash) { m_pwd_hash = hash; }
 
     QString methodURL() const override;
-    QString combinURL() const override;
+    QString requestURL() const override;
     bool isContinueRequest() const override { return true; }
     RequestResult parse(const QByteArray &body) override;
 
@@ -76,7 +76,7 @@ public:
     void setUserEmail(const QString &email) { m_user_email = email; }
 
     QString methodURL() const override;
-    QString combinURL() const override;
+    QString requestURL() const override;
     bool isContinueRequest() const override { return true; }
     RequestResult parse(const QByteArray &body) override;
 

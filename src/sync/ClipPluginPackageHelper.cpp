@@ -7,24 +7,18 @@
 #include "support/Md5.h"
 #include "support/NotificationCenter.h"
 #include "support/Notifications.h"
-#include "support/SerialQueue.h"
 #include "support/WebUrl.h"
-#include "sync/SyncServer.h"
+#include "sync/RequestTransport.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
-#include <QSslCertificate>
-#include <QSslConfiguration>
 #include <QTemporaryFile>
 
 #include <memory>
 
 namespace {
-
-// A download that makes no progress for this long fails.
-constexpr int kTransferTimeoutMs = 30000;
 
 // The caller's completion on the main thread, dropped when its context is gone.
 ClipPluginPackageHelper::Completion guarded(QObject *context, ClipPluginPackageHelper::Completion complete)
@@ -49,24 +43,6 @@ void callOnMain(const QList<ClipPluginPackageHelper::Completion> &waiting, bool 
     });
 }
 
-// Certificates are checked like every request to the service: the system's authorities, the
-// configured CA file, and the host name.
-QNetworkRequest makeRequest(const QUrl &url)
-{
-    QNetworkRequest request(url);
-    request.setTransferTimeout(kTransferTimeoutMs);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    const QString caFile = SyncServer::caFile();
-    if (!caFile.isEmpty() && url.scheme() == QLatin1String("https")) {
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.addCaCertificates(
-            QSslCertificate::fromPath(caFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString));
-        tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        request.setSslConfiguration(tls);
-    }
-    return request;
-}
-
 } // namespace
 
 ClipPluginPackageHelper &ClipPluginPackageHelper::sharedInstance()
@@ -76,16 +52,8 @@ ClipPluginPackageHelper &ClipPluginPackageHelper::sharedInstance()
 }
 
 ClipPluginPackageHelper::ClipPluginPackageHelper()
-    : m_queue(new SerialQueue(QStringLiteral("pluginpackage download manager")))
-{
-    m_queue->sync([this] { m_network = new QNetworkAccessManager(m_queue->context()); });
-}
-
-QNetworkAccessManager &ClipPluginPackageHelper::httpManager()
-{
-    Q_ASSERT(m_queue->isCurrent());
-    return *m_network;
-}
+    : m_transport(RequestTransport::sharedInstance())
+{ }
 
 QString ClipPluginPackageHelper::fileNameFromPlugin(const PluginObject &plugin)
 {
@@ -113,7 +81,7 @@ void ClipPluginPackageHelper::installPackageFromUrl(const QString &urlText, cons
         install(cachePath, {complete});
         return;
     }
-    m_queue->async([this, url, urlText, cachePath, complete] {
+    m_transport.onTransportThread([this, url, urlText, cachePath, complete] {
         auto running = m_downloads.find(urlText);
         if (running != m_downloads.end()) {
             running->waiting.append(complete);
@@ -126,8 +94,8 @@ void ClipPluginPackageHelper::installPackageFromUrl(const QString &urlText, cons
 void ClipPluginPackageHelper::startDownload(const QUrl &url, const QString &key, const QString &cachePath,
                                             Completion complete)
 {
-    auto *file = new QTemporaryFile(
-        PathHelper::getPluginsPackageCachePath(QStringLiteral("download-XXXXXX.part")), m_queue->context());
+    auto *file =
+        new QTemporaryFile(PathHelper::getPluginsPackageCachePath(QStringLiteral("download-XXXXXX.part")));
     if (!file->open()) {
         qCWarning(lcSync) << "cannot create a download file in" << PathHelper::getPluginsPackageCachePath();
         delete file;
@@ -138,7 +106,10 @@ void ClipPluginPackageHelper::startDownload(const QUrl &url, const QString &key,
     download.file = file;
     download.cachePath = cachePath;
     download.waiting.append(complete);
-    download.reply = m_network->get(makeRequest(url));
+    // Certificates are checked like every request to the service.
+    QNetworkRequest request = m_transport.makeRequest(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    download.reply = m_transport.network().get(request);
     QNetworkReply *reply = download.reply;
     m_downloads.insert(key, download);
 

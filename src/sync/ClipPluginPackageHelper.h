@@ -8,16 +8,14 @@
 
 #include <functional>
 
-class QNetworkAccessManager;
 class QNetworkReply;
 class QObject;
 class QTemporaryFile;
-class SerialQueue;
+class RequestTransport;
 
 // Downloads plugin packages that the store offers, keeps them in the "plugin_cache" folder and
-// hands them to PluginManager's installer. Downloads run on the serial queue "pluginpackage
-// download manager", each into a temporary file of the cache folder that is renamed into place
-// once complete.
+// hands them to PluginManager's installer. Each download goes into a temporary file of the
+// cache folder that is renamed into place once complete.
 class ClipPluginPackageHelper final
 {
     Q_DISABLE_COPY_MOVE(ClipPluginPackageHelper)
@@ -45,10 +43,6 @@ public:
     void installPackageFromUrl(const QString &url, const PluginObject &plugin, QObject *context,
                                Completion complete);
 
-    // The download client; only on the queue's thread.
-    QNetworkAccessManager &httpManager();
-    SerialQueue &queue() { return *m_queue; }
-
 private:
     ClipPluginPackageHelper();
 
@@ -64,7 +58,6 @@ private:
     void finishDownload(const QString &key);
     static void install(const QString &cachePath, const QList<Completion> &waiting);
 
-    SerialQueue *m_queue = nullptr;
-    QNetworkAccessManager *m_network = nullptr;
-    QHash<QString, Download> m_downloads; // by the URL as given; only on the queue's thread
+    RequestTransport &m_transport;
+    QHash<QString, Download> m_downloads; // by the URL as given
 };

@@ -13,9 +13,9 @@ QString PullClipsManager::methodURL() const
     return baseURL() + QStringLiteral("/pull/");
 }
 
-QString PullClipsManager::combinURL() const
+QString PullClipsManager::requestURL() const
 {
-    QString url = RequestManager::combinURL() + tokenPair() + QStringLiteral("&last_request_timestamp=")
+    QString url = RequestManager::requestURL() + tokenPair() + QStringLiteral("&last_request_timestamp=")
                   + m_last_request_timestamp;
     if (m_limit != 0)
         url += QStringLiteral("&count=") + QString::number(m_limit);
@@ -27,18 +27,12 @@ QString PushClipsRequest::methodURL() const
     return baseURL() + QStringLiteral("/push/");
 }
 
-QString PushClipsRequest::combinURL() const
+QString PushClipsRequest::requestURL() const
 {
-    QString url = RequestManager::combinURL() + tokenPair();
+    QString url = RequestManager::requestURL() + tokenPair();
     if (httpMethod() == QLatin1String("GET"))
         url += QStringLiteral("&history_id=") + m_history_id + QStringLiteral("&file_hash=") + m_file_hash;
     else if (httpMethod() == QLatin1String("DELETE"))
         url += QStringLiteral("&history_id=") + m_history_id;
     return url;
-}
-
-void PushClipsRequest::genPostData()
-{
-    const bool carriesBody = httpMethod() == QLatin1String("POST") || httpMethod() == QLatin1String("PUT");
-    setHttpBodyData(carriesBody ? std::optional<QByteArray>(m_body) : std::nullopt);
 }

@@ -4,8 +4,8 @@
 
 #include <functional>
 
-// The requests that move clips: the common base of pulling and pushing them. Until the pull
-// and push services read their replies into the history, parse() hands over a successful reply.
+// The requests that move clips: the common base of pulling and pushing them. parse() hands over
+// a reply whose "code" is 0 and refuses every other.
 class ClipRequestManager : public RequestManager
 {
 public:
@@ -28,7 +28,7 @@ public:
     void setLimit(int limit) { m_limit = limit; }
 
     QString methodURL() const override;
-    QString combinURL() const override;
+    QString requestURL() const override;
     RequestResult parse(const QByteArray &body) override;
 
 private:
@@ -42,22 +42,19 @@ private:
 // ends the pull, as does signing out; so does a bound on the number of pages.
 void pullToCurrent(QObject *context, std::function<void()> done);
 
-// "/push/" URLs: POST adds a clip, PUT changes one, GET asks for a clip's file, DELETE removes one.
+// "/push/" URLs (the body is PushClipsManager's): POST adds a clip, PUT changes one, GET asks for a clip's
+// file, DELETE removes one.
 class PushClipsRequest final : public ClipRequestManager
 {
 public:
     void setMethod(const QString &method) { setHttpMethod(method); }
     void setHistoryId(const QString &historyId) { m_history_id = historyId; }
     void setFileHash(const QString &fileHash) { m_file_hash = fileHash; }
-    // The JSON body of POST and PUT.
-    void setBody(const QByteArray &json) { m_body = json; }
 
     QString methodURL() const override;
-    QString combinURL() const override;
-    void genPostData() override;
+    QString requestURL() const override;
 
 private:
     QString m_history_id;
     QString m_file_hash;
-    QByteArray m_body;
 };

@@ -15,7 +15,7 @@ FileService &FileService::sharedInstance()
 
 void FileService::process()
 {
-    if (!ConfigureManager::sharedInstance().isLogined()) {
+    if (!ConfigureManager::sharedInstance().isSignedIn()) {
         m_lane.setIsRunning(false);
         return;
     }

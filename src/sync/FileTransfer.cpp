@@ -8,7 +8,7 @@
 #include "support/MainQueue.h"
 #include "support/Md5.h"
 #include "support/PayloadLimit.h"
-#include "support/SerialQueue.h"
+#include "support/SerialWorker.h"
 #include "support/WebUrl.h"
 #include "sync/ProgressManager.h"
 #include "sync/ReplyChecks.h"
@@ -74,34 +74,32 @@ std::optional<QString> unpackPayload(const QString &archive, const QString &fold
 }
 
 // Makes the finished download the clip's payload when its bytes are the clip's: the hash is
-// the clip's identity. False, leaving nothing behind, otherwise.
-bool installDownload(QTemporaryFile &download, const QString &hash, bool zipped)
+// the clip's identity. False, leaving nothing behind, otherwise. Hashes and unpacks, so it runs
+// off the main thread.
+bool installDownload(const QString &download, const QString &hash, bool zipped)
 {
-    download.flush();
     const QString payload = PathHelper::getBaseFilePath(hash);
-    if (!zipped) {
-        if (md5_hex_of_file(download.fileName()) != hash.toLower())
-            return false;
-        QFile::remove(payload);
-        if (!download.rename(payload))
-            return false;
-        download.setAutoRemove(false);
-        return true;
-    }
-    const QString folder = PathHelper::getTmpDir(QStringLiteral("download-") + hash);
-    const std::optional<QString> entry = unpackPayload(download.fileName(), folder);
     bool installed = false;
-    if (entry && md5_hex_of_file(*entry) == hash.toLower()) {
-        QFile::remove(payload);
-        installed = QFile::rename(*entry, payload);
+    if (!zipped) {
+        if (md5_hex_of_file(download) == hash.toLower()) {
+            QFile::remove(payload);
+            installed = QFile::rename(download, payload);
+        }
+    } else {
+        const QString folder = PathHelper::getTmpDir(QStringLiteral("download-") + hash);
+        const std::optional<QString> entry = unpackPayload(download, folder);
+        if (entry && md5_hex_of_file(*entry) == hash.toLower()) {
+            QFile::remove(payload);
+            installed = QFile::rename(*entry, payload);
+        }
+        remove_tree(QFile::encodeName(folder).constData());
+        if (installed) {
+            const QString archive = PathHelper::getZipsFilePath(hash);
+            QFile::remove(archive);
+            QFile::rename(download, archive);
+        }
     }
-    remove_tree(QFile::encodeName(folder).constData());
-    if (installed) {
-        const QString archive = PathHelper::getZipsFilePath(hash);
-        QFile::remove(archive);
-        if (download.rename(archive))
-            download.setAutoRemove(false);
-    }
+    QFile::remove(download);
     return installed;
 }
 
@@ -119,13 +117,13 @@ UploadFileManager &UploadFileManager::sharedInstance()
 }
 
 UploadFileManager::UploadFileManager()
-    : m_transport(new RequestTransport(QStringLiteral("upload manager")))
+    : m_transport(RequestTransport::sharedInstance())
 { }
 
 void UploadFileManager::upload(const HistoryModel &record, ClipCallback callback)
 {
     const bool tooLarge = float(record.file_size.value_or(0)) > float(kMaxPayloadBytes);
-    if (!ConfigureManager::sharedInstance().isLogined() || tooLarge || record.isSecret()
+    if (!ConfigureManager::sharedInstance().isSignedIn() || tooLarge || record.isSecret()
         || !isClipHash(record.hash())) {
         callOnMain(callback, std::nullopt, transferError());
         return;
@@ -159,7 +157,7 @@ void UploadFileManager::postForm(const HistoryModel &record, const QJsonObject &
     const QByteArray key = text("dir") + '/' + hash.toUtf8();
     const QByteArray policy = text("policy"), back = text("callback"), access = text("accessid"),
                      signature = text("signature");
-    m_transport->queue().async([this, hash, path, host, key, policy, back, access, signature, callback] {
+    m_transport.onTransportThread([this, hash, path, host, key, policy, back, access, signature, callback] {
         auto *file = new QFile(path);
         if (!file->open(QIODevice::ReadOnly)) {
             delete file;
@@ -180,7 +178,7 @@ void UploadFileManager::postForm(const HistoryModel &record, const QJsonObject &
         filePart.setBodyDevice(file);
         file->setParent(form);
         form->append(filePart);
-        QNetworkReply *reply = m_transport->network().post(m_transport->makeRequest(host), form);
+        QNetworkReply *reply = m_transport.network().post(m_transport.makeRequest(host), form);
         form->setParent(reply);
         QObject::connect(reply, &QNetworkReply::finished, reply, [reply, hash, callback] {
             reply->deleteLater();
@@ -204,13 +202,13 @@ DownloadFileManager &DownloadFileManager::sharedInstance()
 }
 
 DownloadFileManager::DownloadFileManager()
-    : m_transport(new RequestTransport(QStringLiteral("download manager")))
+    : m_transport(RequestTransport::sharedInstance())
 { }
 
 void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallback callback)
 {
     const QString hash = record.hash();
-    if (!ConfigureManager::sharedInstance().isLogined() || !isClipHash(hash)) {
+    if (!ConfigureManager::sharedInstance().isSignedIn() || !isClipHash(hash)) {
         callOnMain(callback, std::nullopt, transferError());
         return;
     }
@@ -224,8 +222,8 @@ void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallba
     auto request = std::make_shared<DownloadFileRequest>();
     request->setFileHash(hash);
     request->setFileId(QString::number(record.file_id.value_or(0)));
-    const QUrl url = QUrl::fromEncoded(request->combinURL().toUtf8(), QUrl::TolerantMode);
-    m_transport->queue().async([this, url, hash, zipped, callback] {
+    const QUrl url = QUrl::fromEncoded(request->requestURL().toUtf8(), QUrl::TolerantMode);
+    m_transport.onTransportThread([this, url, hash, zipped, callback] {
         const QString folder = zipped ? PathHelper::getZipsFilePath() : PathHelper::getBaseFilePath();
         QDir().mkpath(folder);
         auto *download = new QTemporaryFile(folder + QStringLiteral("/.download-XXXXXX"));
@@ -234,9 +232,9 @@ void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallba
             callOnMain(callback, std::nullopt, transferError());
             return;
         }
-        QNetworkRequest get = m_transport->makeRequest(url);
+        QNetworkRequest get = m_transport.makeRequest(url);
         get.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-        QNetworkReply *reply = m_transport->network().get(get);
+        QNetworkReply *reply = m_transport.network().get(get);
         download->setParent(reply);
         QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, download] {
             if (download->write(reply->readAll()) < 0)
@@ -254,14 +252,28 @@ void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallba
             bool complete = reply->error() == QNetworkReply::NoError && status == 200;
             if (complete && download->write(reply->readAll()) < 0)
                 complete = false;
-            // The temporary file goes with the reply unless it became the payload.
-            if (!complete || !installDownload(*download, hash, zipped)) {
+            if (complete)
+                complete = download->flush();
+            if (!complete) {
+                // The temporary file goes with the reply.
                 qCInfo(lcSync) << "download discarded:" << status << reply->error();
                 callOnMain(callback, std::nullopt, transferError());
                 return;
             }
-            DBKeeper::setLocalFileOkWithHash(hash);
-            callOnMain(callback, std::nullopt, std::nullopt);
+            download->setAutoRemove(false);
+            const QString downloaded = download->fileName();
+            download->close();
+            runInBackground<bool>(
+                nullptr, [downloaded, hash, zipped] { return installDownload(downloaded, hash, zipped); },
+                [hash, callback](bool installed) {
+                    if (!installed) {
+                        qCInfo(lcSync) << "download discarded: its bytes are not the clip's";
+                        callOnMain(callback, std::nullopt, transferError());
+                        return;
+                    }
+                    DBKeeper::setLocalFileOkWithHash(hash);
+                    callOnMain(callback, std::nullopt, std::nullopt);
+                });
         });
     });
 }

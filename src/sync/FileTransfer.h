@@ -9,7 +9,7 @@ class RequestTransport;
 inline constexpr char kDownloadErrorDomain[] = "com.quillet.download";
 
 // Uploads a clip's payload with the signed form the service hands out ("/get_upload_token/"),
-// streamed from disk on the "upload manager" queue. 401 signs the user out, 404 makes the clip
+// streamed from disk. 401 signs the user out, 404 makes the clip
 // local only. Callbacks run on the main thread exactly once.
 class UploadFileManager final
 {
@@ -23,11 +23,11 @@ private:
     UploadFileManager();
     void postForm(const HistoryModel &record, const QJsonObject &credentials, const ClipCallback &callback);
 
-    RequestTransport *m_transport = nullptr;
+    RequestTransport &m_transport;
 };
 
-// Fetches a clip's payload ("/download_file/") on the "download manager" queue, streamed to a
-// temporary file beside its destination. Only a complete reply whose bytes hash to the clip's
+// Fetches a clip's payload ("/download_file/"), streamed to a temporary file beside its
+// destination and checked off the main thread. Only a complete reply whose bytes hash to the clip's
 // hash becomes the payload (a zipped payload is unpacked through the package extraction
 // first); anything else is discarded and the row stays pending.
 class DownloadFileManager final
@@ -41,7 +41,7 @@ public:
 private:
     DownloadFileManager();
 
-    RequestTransport *m_transport = nullptr;
+    RequestTransport &m_transport;
 };
 
 // A payload travels zipped when its type names "zip" among its "+" parts.

@@ -35,7 +35,7 @@ void pullPage(QObject *context, std::function<void()> done, int page)
                                                         const std::optional<RequestError> &error) {
             const bool more = !error && result && result->value(QStringLiteral("has_more")).toBool()
                               && storedCursor() != cursor && page + 1 < kMaxPullPages
-                              && ConfigureManager::sharedInstance().isLogined();
+                              && ConfigureManager::sharedInstance().isSignedIn();
             if (more)
                 pullPage(context, done, page + 1);
             else if (done)

@@ -32,7 +32,7 @@ QString pushURL(const QString &method, const HistoryModel &record)
     request->setMethod(method);
     request->setHistoryId(QString::number(record.history_id.value_or(0)));
     request->setFileHash(record.hash());
-    return request->combinURL();
+    return request->requestURL();
 }
 
 QByteArray body(const QJsonObject &history)
@@ -61,43 +61,29 @@ PushClipsManager &PushClipsManager::sharedInstance()
 }
 
 PushClipsManager::PushClipsManager()
-    : m_transport(new RequestTransport(QStringLiteral("push manager")))
+    : m_transport(RequestTransport::sharedInstance())
 { }
 
 bool PushClipsManager::isPosting(const QString &hash) const
 {
-    QMutexLocker lock(&m_mutex);
     return m_postingTasks.contains(hash);
-}
-
-bool PushClipsManager::isDeleting(const QString &hash) const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_deletingTasks.contains(hash);
 }
 
 void PushClipsManager::Post(const HistoryModel &record, ClipCallback callback)
 {
     // A secret clip never leaves this computer, whoever asks.
-    if (!ConfigureManager::sharedInstance().isLogined() || tooLarge(record) || record.isSecret()) {
+    if (!ConfigureManager::sharedInstance().isSignedIn() || tooLarge(record) || record.isSecret()) {
         callOnMain(callback, std::nullopt, std::nullopt);
         return;
     }
-    {
-        QMutexLocker lock(&m_mutex);
-        if (m_postingTasks.contains(record.hash())) {
-            lock.unlock();
-            callOnMain(callback, std::nullopt, std::nullopt);
-            return;
-        }
-        m_postingTasks.insert(record.hash(), record);
+    if (m_postingTasks.contains(record.hash())) {
+        callOnMain(callback, std::nullopt, std::nullopt);
+        return;
     }
-    sendOnTransport(*m_transport, pushURL(QStringLiteral("POST"), record), "POST", body(record.toJson()),
+    m_postingTasks.insert(record.hash(), record);
+    sendOnTransport(m_transport, pushURL(QStringLiteral("POST"), record), "POST", body(record.toJson()),
                     [this, record, callback](const TransportReply &reply) {
-                        {
-                            QMutexLocker lock(&m_mutex);
-                            m_postingTasks.remove(record.hash());
-                        }
+                        m_postingTasks.remove(record.hash());
                         postReplied(record, reply.error ? QByteArray() : reply.body, callback);
                     });
 }
@@ -135,13 +121,13 @@ void PushClipsManager::postReplied(HistoryModel local, const QByteArray &bytes, 
 
 void PushClipsManager::Put(const HistoryModel &record, ClipCallback callback)
 {
-    if (!ConfigureManager::sharedInstance().isLogined() || !record.history_id || record.isSecret()) {
+    if (!ConfigureManager::sharedInstance().isSignedIn() || !record.history_id || record.isSecret()) {
         callOnMain(callback, std::nullopt, std::nullopt);
         return;
     }
     QJsonObject history = record.toJson();
     history.remove(QStringLiteral("content"));
-    sendOnTransport(*m_transport, pushURL(QStringLiteral("PUT"), record), "PUT", body(history),
+    sendOnTransport(m_transport, pushURL(QStringLiteral("PUT"), record), "PUT", body(history),
                     [record, callback](const TransportReply &reply) {
                         const std::optional<QJsonObject> decoded = RequestManager::jsonObject(reply.body);
                         if (decoded && RequestManager::replyCode(*decoded) == -10)
@@ -152,11 +138,11 @@ void PushClipsManager::Put(const HistoryModel &record, ClipCallback callback)
 
 void PushClipsManager::Get(const HistoryModel &record, ClipCallback callback)
 {
-    if (!ConfigureManager::sharedInstance().isLogined() || !record.history_id) {
+    if (!ConfigureManager::sharedInstance().isSignedIn() || !record.history_id) {
         callOnMain(callback, std::nullopt, std::nullopt);
         return;
     }
-    sendOnTransport(*m_transport, pushURL(QStringLiteral("GET"), record), "GET", std::nullopt,
+    sendOnTransport(m_transport, pushURL(QStringLiteral("GET"), record), "GET", std::nullopt,
                     [callback](const TransportReply &reply) {
                         callOnMain(callback, RequestManager::jsonObject(reply.body), reply.error);
                     });
@@ -165,7 +151,7 @@ void PushClipsManager::Get(const HistoryModel &record, ClipCallback callback)
 void PushClipsManager::Del(const HistoryModel &record, ClipCallback callback)
 {
     const QString hash = record.hash();
-    if (!ConfigureManager::sharedInstance().isLogined() || record.history_id.value_or(0) == 0) {
+    if (!ConfigureManager::sharedInstance().isSignedIn() || record.history_id.value_or(0) == 0) {
         dispatchMain([hash, callback] {
             deleteClipEverywhereLocally(hash);
             if (callback)
@@ -173,21 +159,14 @@ void PushClipsManager::Del(const HistoryModel &record, ClipCallback callback)
         });
         return;
     }
-    {
-        QMutexLocker lock(&m_mutex);
-        if (m_deletingTasks.contains(hash)) {
-            lock.unlock();
-            callOnMain(callback, std::nullopt, std::nullopt);
-            return;
-        }
-        m_deletingTasks.insert(hash, record);
+    if (m_deletingTasks.contains(hash)) {
+        callOnMain(callback, std::nullopt, std::nullopt);
+        return;
     }
-    sendOnTransport(*m_transport, pushURL(QStringLiteral("DELETE"), record), "DELETE", std::nullopt,
+    m_deletingTasks.insert(hash, record);
+    sendOnTransport(m_transport, pushURL(QStringLiteral("DELETE"), record), "DELETE", std::nullopt,
                     [this, hash, callback](const TransportReply &reply) {
-                        {
-                            QMutexLocker lock(&m_mutex);
-                            m_deletingTasks.remove(hash);
-                        }
+                        m_deletingTasks.remove(hash);
                         const std::optional<QJsonObject> decoded = RequestManager::jsonObject(reply.body);
                         if (!reply.error && decoded && RequestManager::replyCode(*decoded) == 0)
                             deleteClipEverywhereLocally(hash);

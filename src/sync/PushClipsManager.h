@@ -5,7 +5,6 @@
 
 #include <QHash>
 #include <QJsonObject>
-#include <QMutex>
 
 #include <functional>
 #include <optional>
@@ -17,14 +16,14 @@ using ClipCallback =
     std::function<void(const std::optional<QJsonObject> &result, const std::optional<RequestError> &error)>;
 
 // Sends single clips to the service: POST creates one, PUT updates one the service knows, GET
-// fetches one back and DELETE removes one. Replies are handled on the "push manager" queue,
-// where the store is updated; every callback runs on the main thread exactly once.
+// fetches one back and DELETE removes one. Replies are read, and the store updated, on the main
+// thread; every callback runs there exactly once, never inside the call that sent the request.
 class PushClipsManager final
 {
     Q_DISABLE_COPY_MOVE(PushClipsManager)
 
 public:
-    static constexpr char kServerErrorDomain[] = "server orrer";
+    static constexpr char kServerErrorDomain[] = "server error";
 
     static PushClipsManager &sharedInstance();
 
@@ -33,17 +32,16 @@ public:
     void Get(const HistoryModel &record, ClipCallback callback);
     void Del(const HistoryModel &record, ClipCallback callback);
 
-    // True while a POST, respectively a DELETE, of the clip with this hash is in flight.
+    // True while a POST of the clip with this hash is in flight.
     bool isPosting(const QString &hash) const;
-    bool isDeleting(const QString &hash) const;
 
 private:
     PushClipsManager();
 
     void postReplied(HistoryModel local, const QByteArray &body, const ClipCallback &callback);
 
-    RequestTransport *m_transport = nullptr;
-    mutable QMutex m_mutex;
+    RequestTransport &m_transport;
+    // In flight, by hash; only on the main thread.
     QHash<QString, HistoryModel> m_postingTasks;
     QHash<QString, HistoryModel> m_deletingTasks;
 };

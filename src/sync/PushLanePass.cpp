@@ -8,7 +8,7 @@ void runPushLanePass(SyncLane &lane, const std::function<std::optional<HistoryMo
                      const std::function<void(const HistoryModel &row, ClipCallback done)> &send,
                      std::function<void()> again)
 {
-    if (!ConfigureManager::sharedInstance().isLogined()) {
+    if (!ConfigureManager::sharedInstance().isSignedIn()) {
         lane.setIsRunning(false);
         return;
     }

@@ -3,7 +3,6 @@
 #include "store/ConfigureManager.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
-#include "support/SerialQueue.h"
 #include "sync/RequestTransport.h"
 #include "sync/SyncIdentity.h"
 #include "sync/SyncServer.h"
@@ -67,7 +66,7 @@ QString RequestManager::methodURL() const
     return {};
 }
 
-QString RequestManager::combinURL() const
+QString RequestManager::requestURL() const
 {
     return methodURL() + QStringLiteral("?device_type=") + device_type() + QStringLiteral("&device_token=")
            + device_token() + QStringLiteral("&version=") + version();
@@ -80,7 +79,7 @@ QString RequestManager::tokenPair() const
 
 bool RequestManager::isContinueRequest() const
 {
-    return ConfigureManager::sharedInstance().isLogined();
+    return ConfigureManager::sharedInstance().isSignedIn();
 }
 
 void RequestManager::genPostData() { }
@@ -113,10 +112,10 @@ void RequestManager::request(RequestCompletion completion, QObject *context)
     }
     genPostData();
     // The URL is sent as assembled: its values are escaped where they need it already.
-    const QUrl url = QUrl::fromEncoded(combinURL().toUtf8(), QUrl::TolerantMode);
+    const QUrl url = QUrl::fromEncoded(requestURL().toUtf8(), QUrl::TolerantMode);
     const QByteArray method = httpMethod().toLatin1();
     const std::optional<QByteArray> body = httpBodyData();
-    // The reply is read on the queue after the caller may have let go of this object.
+    // The reply is read after the caller may have let go of this object.
     std::shared_ptr<RequestManager> self = weak_from_this().lock();
     if (!self) {
         qCWarning(lcSync) << "a request object not owned through std::shared_ptr was not sent";
@@ -126,9 +125,9 @@ void RequestManager::request(RequestCompletion completion, QObject *context)
     }
 
     RequestTransport &transport = RequestTransport::sharedInstance();
-    transport.queue().async([self, url, method, body, completion, guard, hasContext] {
-        QNetworkAccessManager &network = RequestTransport::sharedInstance().network();
-        const QNetworkRequest request = RequestTransport::sharedInstance().makeRequest(url);
+    transport.onTransportThread([&transport, self, url, method, body, completion, guard, hasContext] {
+        QNetworkAccessManager &network = transport.network();
+        const QNetworkRequest request = transport.makeRequest(url);
         QNetworkReply *reply = body ? network.sendCustomRequest(request, method, *body)
                                     : network.sendCustomRequest(request, method);
         QObject::connect(

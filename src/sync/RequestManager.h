@@ -21,7 +21,7 @@ using RequestCompletion = std::function<void(const RequestResult &result, int st
                                              const std::optional<RequestError> &error)>;
 
 // The root of every request to the sync service's HTTP JSON API. An endpoint overrides a few
-// hooks: its path (methodURL), its query pairs (combinURL), its body (genPostData), whether it
+// hooks: its path (methodURL), its query pairs (requestURL), its body (genPostData), whether it
 // may run (isContinueRequest) and how it reads the reply (parse). Request objects are owned
 // through std::shared_ptr: a request keeps its object alive until its completion has run.
 class QObject;
@@ -49,12 +49,12 @@ public:
     // The endpoint's URL without a query; every endpoint overrides it.
     virtual QString methodURL() const;
     // methodURL with the identity pairs, then the endpoint's own pairs.
-    virtual QString combinURL() const;
+    virtual QString requestURL() const;
     // May the request be sent now: by default only while a user is signed in.
     virtual bool isContinueRequest() const;
     // Sets the body just before the URL is built; nothing by default.
     virtual void genPostData();
-    // Reads a reply body of at least one byte, on the "data manager" queue; none by default.
+    // Reads a reply body of at least one byte, on the main thread; none by default.
     virtual RequestResult parse(const QByteArray &body);
 
     // Sends the request. The completion runs on the main thread exactly once, after parse();

@@ -1,12 +1,13 @@
 #include "sync/RequestTransport.h"
 
 #include "support/Log.h"
-#include "support/SerialQueue.h"
 #include "sync/SyncServer.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QSslCertificate>
 #include <QSslConfiguration>
+#include <QThread>
 
 namespace {
 // A request that has not finished after this long fails, so no button waits for ever.
@@ -15,25 +16,38 @@ constexpr int kTransferTimeoutMs = 30000;
 
 RequestTransport &RequestTransport::sharedInstance()
 {
-    static auto *instance = new RequestTransport(QStringLiteral("data manager"));
+    static auto *instance = new RequestTransport;
     return *instance;
 }
 
-RequestTransport::RequestTransport(const QString &queueName)
-    : m_queue(new SerialQueue(queueName))
+RequestTransport::RequestTransport()
+    : m_network(new QNetworkAccessManager)
 {
-    m_queue->sync([this] { m_network = new QNetworkAccessManager(m_queue->context()); });
+    if (QCoreApplication *app = QCoreApplication::instance())
+        m_network->moveToThread(app->thread());
+}
+
+RequestTransport::~RequestTransport()
+{
+    delete m_network;
 }
 
 QNetworkAccessManager &RequestTransport::network()
 {
-    Q_ASSERT(m_queue->isCurrent());
+    Q_ASSERT(QThread::currentThread() == m_network->thread());
     return *m_network;
+}
+
+void RequestTransport::onTransportThread(std::function<void()> send)
+{
+    if (QThread::currentThread() == m_network->thread())
+        send();
+    else
+        QMetaObject::invokeMethod(m_network, std::move(send), Qt::QueuedConnection);
 }
 
 QNetworkRequest RequestTransport::makeRequest(const QUrl &url)
 {
-    Q_ASSERT(m_queue->isCurrent());
     QNetworkRequest request(url);
     request.setTransferTimeout(kTransferTimeoutMs);
     const QString caFile = SyncServer::caFile();

@@ -2,29 +2,29 @@
 
 #include <QNetworkRequest>
 
-class QNetworkAccessManager;
-class SerialQueue;
+#include <functional>
 
-// An HTTP client living on its own serial queue, where every reply is handled one at a time.
-// The request layer's shared one runs on "data manager"; the push, favourite and file
-// managers each keep one of their own, made once and never destroyed.
+class QNetworkAccessManager;
+
+// The HTTP client of every request to the sync service: one QNetworkAccessManager on the main
+// thread, which is asynchronous already, so replies are read (and the store written) there.
 class RequestTransport final
 {
     Q_DISABLE_COPY_MOVE(RequestTransport)
 
 public:
     static RequestTransport &sharedInstance();
-    explicit RequestTransport(const QString &queueName);
+    RequestTransport();
+    ~RequestTransport();
 
-    SerialQueue &queue() { return *m_queue; }
-    // Only on the queue's thread.
     QNetworkAccessManager &network();
     // A request for url whose certificate is checked against the system's authorities and the
-    // configured CA file, host name included. Only on the queue's thread.
+    // configured CA file, host name included.
     QNetworkRequest makeRequest(const QUrl &url);
+    // Runs send on the transport's thread: at once when the caller is there, else queued.
+    void onTransportThread(std::function<void()> send);
 
 private:
-    SerialQueue *m_queue = nullptr;
     QNetworkAccessManager *m_network = nullptr;
     QString m_lastCAFile;
 };

@@ -13,9 +13,9 @@ RequestResult ServiceRequestManager::parse(const QByteArray &body)
     return reply;
 }
 
-QString FavouriteRequestManager::combinURL() const
+QString FavouriteRequestManager::requestURL() const
 {
-    return RequestManager::combinURL() + tokenPair();
+    return RequestManager::requestURL() + tokenPair();
 }
 
 QString GetFavouriteRequestManager::methodURL() const
@@ -28,9 +28,9 @@ QString SetFavouriteRequest::methodURL() const
     return baseURL() + QStringLiteral("/set_favourite/");
 }
 
-QString FileRequestManager::combinURL() const
+QString FileRequestManager::requestURL() const
 {
-    return RequestManager::combinURL() + tokenPair() + QStringLiteral("&file_hash=") + m_file_hash
+    return RequestManager::requestURL() + tokenPair() + QStringLiteral("&file_hash=") + m_file_hash
            + QStringLiteral("&file_id=") + m_file_id;
 }
 
@@ -49,9 +49,9 @@ QString CheckUpdateRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/check_version/");
 }
 
-QString CheckUpdateRequestManager::combinURL() const
+QString CheckUpdateRequestManager::requestURL() const
 {
-    return RequestManager::combinURL();
+    return RequestManager::requestURL();
 }
 
 RequestResult CheckUpdateRequestManager::parse(const QByteArray &body)
@@ -91,9 +91,9 @@ QString ClearHistoryRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/clear_history/");
 }
 
-QString ClearHistoryRequestManager::combinURL() const
+QString ClearHistoryRequestManager::requestURL() const
 {
-    return RequestManager::combinURL() + tokenPair();
+    return RequestManager::requestURL() + tokenPair();
 }
 
 RequestResult ClearHistoryRequestManager::parse(const QByteArray &body)
@@ -118,7 +118,7 @@ QString PluginListRequestManager::methodURL() const
     return baseURL() + QStringLiteral("/plugins/");
 }
 
-QString PluginListRequestManager::combinURL() const
+QString PluginListRequestManager::requestURL() const
 {
-    return RequestManager::combinURL();
+    return RequestManager::requestURL();
 }

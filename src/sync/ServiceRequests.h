@@ -16,7 +16,7 @@ class FavouriteRequestManager : public ServiceRequestManager
 {
 public:
     void setBody(const QByteArray &json) { setHttpBodyData(json); }
-    QString combinURL() const override;
+    QString requestURL() const override;
 
 protected:
     FavouriteRequestManager() { setHttpMethod(QStringLiteral("POST")); }
@@ -47,7 +47,7 @@ class FileRequestManager : public ServiceRequestManager
 public:
     void setFileHash(const QString &hash) { m_file_hash = hash; }
     void setFileId(const QString &fileId) { m_file_id = fileId; }
-    QString combinURL() const override;
+    QString requestURL() const override;
 
 private:
     QString m_file_hash;
@@ -76,7 +76,7 @@ public:
     static constexpr qsizetype kMaxVersionLength = 32;
 
     QString methodURL() const override;
-    QString combinURL() const override;
+    QString requestURL() const override;
     bool isContinueRequest() const override { return true; }
     RequestResult parse(const QByteArray &body) override;
 
@@ -97,7 +97,7 @@ class ClearHistoryRequestManager final : public ServiceRequestManager
 {
 public:
     QString methodURL() const override;
-    QString combinURL() const override;
+    QString requestURL() const override;
     RequestResult parse(const QByteArray &body) override;
 
     // The reply's "count" when it is a whole number of clips (0 or more); none otherwise.
@@ -109,6 +109,6 @@ class PluginListRequestManager final : public ServiceRequestManager
 {
 public:
     QString methodURL() const override;
-    QString combinURL() const override;
+    QString requestURL() const override;
     bool isContinueRequest() const override { return true; }
 };

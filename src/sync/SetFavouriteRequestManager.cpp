@@ -66,39 +66,26 @@ SetFavouriteRequestManager &SetFavouriteRequestManager::sharedInstance()
 }
 
 SetFavouriteRequestManager::SetFavouriteRequestManager()
-    : m_transport(new RequestTransport(QStringLiteral("set favourite")))
+    : m_transport(RequestTransport::sharedInstance())
 { }
-
-bool SetFavouriteRequestManager::isSending(const QString &hash) const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_favouriteTask.contains(hash);
-}
 
 void SetFavouriteRequestManager::setFavourite(const HistoryModel &record, ClipCallback callback)
 {
     const bool tooLarge = float(record.file_size.value_or(0)) > float(kMaxPayloadBytes);
-    if (!ConfigureManager::sharedInstance().isLogined() || tooLarge || record.isSecret()) {
+    if (!ConfigureManager::sharedInstance().isSignedIn() || tooLarge || record.isSecret()) {
         callOnMain(callback, std::nullopt, std::nullopt);
         return;
     }
-    {
-        QMutexLocker lock(&m_mutex);
-        if (m_favouriteTask.contains(record.hash())) {
-            lock.unlock();
-            callOnMain(callback, std::nullopt, std::nullopt);
-            return;
-        }
-        m_favouriteTask.insert(record.hash(), record);
+    if (m_favouriteTask.contains(record.hash())) {
+        callOnMain(callback, std::nullopt, std::nullopt);
+        return;
     }
-    const QString url = std::make_shared<SetFavouriteRequest>()->combinURL();
+    m_favouriteTask.insert(record.hash(), record);
+    const QString url = std::make_shared<SetFavouriteRequest>()->requestURL();
     const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("history"), record.toJson()}})
                                 .toJson(QJsonDocument::Compact);
-    sendOnTransport(*m_transport, url, "POST", body, [this, record, callback](const TransportReply &reply) {
-        {
-            QMutexLocker lock(&m_mutex);
-            m_favouriteTask.remove(record.hash());
-        }
+    sendOnTransport(m_transport, url, "POST", body, [this, record, callback](const TransportReply &reply) {
+        m_favouriteTask.remove(record.hash());
         const std::optional<QJsonObject> decoded = RequestManager::jsonObject(reply.body);
         const std::optional<HistoryModel> remote =
             decoded ? HistoryModel::fromJson(decoded->value(QStringLiteral("history"))) : std::nullopt;

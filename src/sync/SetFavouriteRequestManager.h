@@ -4,14 +4,12 @@
 #include "sync/PushClipsManager.h"
 
 #include <QHash>
-#include <QMutex>
 
 class RequestTransport;
 
-// Sends one clip's favourite mark to the service ("/set_favourite/") on its own "set
-// favourite" queue and takes the service's answer: the later mark wins, ties go to the
-// service; a clip the service does not have ("code" -4) is removed here. The callback runs on
-// the main thread exactly once.
+// Sends one clip's favourite mark to the service ("/set_favourite/") and takes the service's answer: the
+// later mark wins, ties go to the service; a clip the service does not have ("code" -4) is removed here. The
+// callback runs on the main thread exactly once.
 class SetFavouriteRequestManager final
 {
     Q_DISABLE_COPY_MOVE(SetFavouriteRequestManager)
@@ -20,12 +18,10 @@ public:
     static SetFavouriteRequestManager &sharedInstance();
 
     void setFavourite(const HistoryModel &record, ClipCallback callback);
-    bool isSending(const QString &hash) const;
 
 private:
     SetFavouriteRequestManager();
 
-    RequestTransport *m_transport = nullptr;
-    mutable QMutex m_mutex;
-    QHash<QString, HistoryModel> m_favouriteTask;
+    RequestTransport &m_transport;
+    QHash<QString, HistoryModel> m_favouriteTask; // in flight, by hash; only on the main thread
 };

@@ -1,7 +1,6 @@
 #include "sync/TransportCall.h"
 
 #include "support/Log.h"
-#include "support/SerialQueue.h"
 #include "sync/RequestTransport.h"
 
 #include <QNetworkAccessManager>
@@ -11,7 +10,7 @@ void sendOnTransport(RequestTransport &transport, const QString &url, const QByt
                      std::optional<QByteArray> body, std::function<void(const TransportReply &)> done)
 {
     const QUrl target = QUrl::fromEncoded(url.toUtf8(), QUrl::TolerantMode);
-    transport.queue().async([&transport, target, method, body = std::move(body), done = std::move(done)] {
+    transport.onTransportThread([&transport, target, method, body = std::move(body), done = std::move(done)] {
         const QNetworkRequest request = transport.makeRequest(target);
         QNetworkReply *reply = body ? transport.network().sendCustomRequest(request, method, *body)
                                     : transport.network().sendCustomRequest(request, method);

@@ -18,7 +18,7 @@ struct TransportReply {
     std::optional<RequestError> error;
 };
 
-// Sends one request on the transport's queue and hands the reply to done on that queue. The
+// Sends one request through the transport and hands the reply to done on the main thread. The
 // URL's query carries the sign-in token, so only its path ever reaches the log.
 void sendOnTransport(RequestTransport &transport, const QString &url, const QByteArray &method,
                      std::optional<QByteArray> body, std::function<void(const TransportReply &)> done);

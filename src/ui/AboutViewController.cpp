@@ -16,7 +16,7 @@
 
 AboutViewController::AboutViewController(QWidget *parent)
     : QWidget(parent)
-    , m_versionLable(new QPushButton(this))
+    , m_versionLabel(new QPushButton(this))
     , m_homepageButton(new QPushButton(QStringLiteral("访问主页"), this))
     , m_checkUpdate(new QPushButton(QStringLiteral("检查更新"), this))
 {
@@ -26,20 +26,20 @@ AboutViewController::AboutViewController(QWidget *parent)
     logo->setPixmap(settingImage(QStringLiteral("about-gray")));
     logo->setAlignment(Qt::AlignCenter);
 
-    m_versionLable->setObjectName(QStringLiteral("versionLable"));
-    m_versionLable->setFlat(true);
-    m_versionLable->setText(QStringLiteral("Quillet ") + Utils::appVersion());
-    QFont font = m_versionLable->font();
+    m_versionLabel->setObjectName(QStringLiteral("versionLabel"));
+    m_versionLabel->setFlat(true);
+    m_versionLabel->setText(QStringLiteral("Quillet ") + Utils::appVersion());
+    QFont font = m_versionLabel->font();
     font.setPointSizeF(font.pointSizeF() * 1.5);
     font.setBold(true);
-    m_versionLable->setFont(font);
+    m_versionLabel->setFont(font);
 
     m_homepageButton->setObjectName(QStringLiteral("homepageButton"));
     m_homepageButton->setFlat(true);
     m_homepageButton->setCursor(Qt::PointingHandCursor);
     m_homepageButton->setToolTip(homepage().toString());
     connect(m_homepageButton, &QPushButton::clicked, this, &AboutViewController::openHomepage);
-    connect(m_versionLable, &QPushButton::clicked, this, &AboutViewController::openHomepage);
+    connect(m_versionLabel, &QPushButton::clicked, this, &AboutViewController::openHomepage);
 
     m_checkUpdate->setObjectName(QStringLiteral("checkUpdate"));
     connect(m_checkUpdate, &QPushButton::clicked, this, &AboutViewController::check_update);
@@ -47,7 +47,7 @@ AboutViewController::AboutViewController(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addStretch();
     layout->addWidget(logo, 0, Qt::AlignHCenter);
-    layout->addWidget(m_versionLable, 0, Qt::AlignHCenter);
+    layout->addWidget(m_versionLabel, 0, Qt::AlignHCenter);
     layout->addWidget(m_homepageButton, 0, Qt::AlignHCenter);
     layout->addWidget(m_checkUpdate, 0, Qt::AlignHCenter);
     layout->addStretch();

@@ -27,13 +27,13 @@ public:
     // current; a failed request or a refusal shows nothing.
     void check_update();
 
-    QPushButton *versionLable() const { return m_versionLable; }
+    QPushButton *versionLabel() const { return m_versionLabel; }
     QPushButton *checkUpdate() const { return m_checkUpdate; }
 
 private:
     void showVersionSheet(const QString &offered, const QJsonObject &data);
 
-    QPushButton *m_versionLable = nullptr;
+    QPushButton *m_versionLabel = nullptr;
     QPushButton *m_homepageButton = nullptr;
     QPushButton *m_checkUpdate = nullptr;
 };

@@ -103,7 +103,7 @@ void clear(QWidget *host)
     QPointer<QWidget> window(host->window());
     QPointer<ProgressOverlay> overlay(ProgressOverlay::showOn(host, QStringLiteral("删除中...")));
 
-    if (!ConfigureManager::sharedInstance().isLogined()) {
+    if (!ConfigureManager::sharedInstance().isSignedIn()) {
         clearLocalHistory([window, overlay](std::optional<qint64> deleted) {
             if (!deleted) {
                 reportFailure(overlay, window);

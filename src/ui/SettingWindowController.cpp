@@ -108,7 +108,7 @@ QWidget *SettingWindowController::createPane(int index)
     case General:
         return new GeneralViewController;
     case Account:
-        if (ConfigureManager::sharedInstance().isLogined())
+        if (ConfigureManager::sharedInstance().isSignedIn())
             return new UserInfoViewController;
         return new UserloginViewController;
     case Privacy:

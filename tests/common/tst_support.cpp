@@ -1,13 +1,16 @@
-// Support code: serial queues, main-thread dispatch, notifications, MD5.
+// Support code: the serial worker, main-thread hand-overs, notifications, MD5.
 #include "support/LuaDeadline.h"
 #include "support/MainQueue.h"
 #include "support/Md5.h"
 #include "support/NotificationCenter.h"
-#include "support/SerialQueue.h"
+#include "support/SerialWorker.h"
 
 #include <QtTest>
 
 #include <lua.hpp>
+
+#include <atomic>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -16,35 +19,55 @@ class TestSupport final : public QObject
     Q_OBJECT
 
 private slots:
-    void serialQueueRunsInOrderOnItsOwnThread()
+    void serialWorkerRunsInOrderOffTheMainThread()
     {
-        SerialQueue queue(u"push manager"_s);
+        auto worker = std::make_unique<SerialWorker>();
         QList<int> order;
         QThread *seen = nullptr;
         for (int i = 0; i < 100; ++i)
-            queue.async([&order, i] { order << i; });
-        queue.sync([&] { seen = QThread::currentThread(); });
+            worker->async([&order, i] { order << i; });
+        worker->sync([&] { seen = QThread::currentThread(); });
         QCOMPARE(order.size(), 100);
         QVERIFY(std::is_sorted(order.begin(), order.end()));
         QVERIFY(seen != QThread::currentThread());
-        QCOMPARE(seen->objectName(), u"push manager"_s);
-        // sync from the queue itself runs at once instead of deadlocking.
+        // sync from the worker's own work runs at once instead of deadlocking.
         bool nested = false;
-        queue.sync([&] { queue.sync([&] { nested = true; }); });
+        worker->sync([&] { worker->sync([&] { nested = true; }); });
         QVERIFY(nested);
+        // The destructor waits for the work under way and drops what has not started.
+        std::atomic<bool> finished = false;
+        std::atomic<bool> dropped = true;
+        QSemaphore started;
+        worker->async([&] {
+            started.release();
+            QThread::msleep(100);
+            finished = true;
+        });
+        worker->async([&] { dropped = false; });
+        started.acquire();
+        worker.reset();
+        QVERIFY(finished);
+        QVERIFY(dropped);
     }
 
-    void dispatchMainRunsLaterOnMainThreadAndRespectsContext()
+    void mainThreadHandOversRespectTheirContext()
     {
-        SerialQueue queue(u"worker"_s);
         QThread *ranOn = nullptr;
-        queue.async([&] { dispatchMain([&] { ranOn = QThread::currentThread(); }); });
+        runInBackground<QThread *>(
+            nullptr, [] { return QThread::currentThread(); },
+            [&](QThread *worker) {
+                QVERIFY(worker != QThread::currentThread());
+                dispatchMain([&] { ranOn = QThread::currentThread(); });
+            });
         QTRY_COMPARE(ranOn, QThread::currentThread());
 
         bool ran = false;
         auto *context = new QObject;
         dispatchMain(context, [&] { ran = true; });
+        runInBackground<int>(
+            context, [] { return 1; }, [&](int) { ran = true; });
         delete context;
+        QThreadPool::globalInstance()->waitForDone();
         QTest::qWait(50);
         QVERIFY(!ran);
     }

@@ -95,7 +95,7 @@ private slots:
         qputenv("QUILLET_MQTT_PORT", QByteArray::number(m_server.mqttPort()));
 
         QCOMPARE(registerAccount(u"sleeper@example.org"_s, u"pw"_s).code(), 0);
-        QVERIFY(ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(ConfigureManager::sharedInstance().isSignedIn());
     }
 
     void cleanupTestCase()
@@ -109,7 +109,7 @@ private slots:
     void sleepClosesAndWakeRestartsTheServiceWork()
     {
         AppDelegate app;
-        app.regSystemNotifications();
+        app.followSleepAndWake();
         auto *watcher = qobject_cast<LogindSleepWatcher *>(app.sleepWatcher());
         QVERIFY(watcher && watcher->isListening());
         MqttManager::sharedInstance().connect();

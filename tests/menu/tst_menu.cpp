@@ -231,9 +231,9 @@ private Q_SLOTS:
         DBKeeper::deleteClipItem(favourite.hash(), Category::history);
 
         const int pastes = m_injector.pasteCount();
-        menus().clickIteam(clip);
+        menus().clickItem(clip);
         QCOMPARE(m_pasteboard.string().value_or(QString()), longText);
-        menus().clickIteam(favourite);
+        menus().clickItem(favourite);
         QCOMPARE(m_pasteboard.tiffData(),
                  ClipFileManager::sharedInstance().getDataWithMd5(favourite.hash()).value());
         QTRY_COMPARE(m_injector.pasteCount(), pastes + 2);
@@ -241,10 +241,10 @@ private Q_SLOTS:
         QCOMPARE(storedRow(favourite.hash(), Category::history).favourite.value_or(0), qint64(11));
 
         HistoryModel fileClip = file(u"notes.txt"_s, "notes", 12);
-        menus().clickIteam(fileClip);
+        menus().clickItem(fileClip);
         QCOMPARE(QFileInfo(m_pasteboard.firstFilePath().value_or(QString())).fileName(), u"notes.txt"_s);
         QFile::remove(PathHelper::getBaseFilePath(clip.hash()));
-        menus().clickIteam(clip);
+        menus().clickItem(clip);
         QCOMPARE(m_pasteboard.string().value_or(u"unset"_s), QString());
     }
 

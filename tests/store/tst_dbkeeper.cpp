@@ -232,7 +232,6 @@ private slots:
         QVERIFY(DBKeeper::historyExist(u"d2"_s));
         QVERIFY(DBKeeper::deleteClipItem(u"d2"_s));
         QVERIFY(!DBKeeper::historyExist(u"d2"_s));
-        QVERIFY(!DBKeeper::deleteClipWithHistoryID(std::nullopt));
     }
 
     void concurrentWritersLoseNothing()

@@ -83,7 +83,7 @@ private slots:
         update.content = u"changed"_s;
         update.timestamp = 42;
         update.change_timestamp = 0;
-        update.secert = false;
+        update.secret = false;
         update.save();
 
         QCOMPARE(storedColumn(u"h3"_s, Category::history, "content").toString(), u"changed"_s);
@@ -102,7 +102,7 @@ private slots:
 
         history.signSecert(true);
         QCOMPARE(storedColumn(u"h5"_s, Category::favourite, "secert").toString(), u"1"_s);
-        QVERIFY(!history.secert.value()); // the record in memory is left as it was
+        QVERIFY(!history.secret.value()); // the record in memory is left as it was
 
         favourite.del();
         QVERIFY(!favourite.isExist());
@@ -164,7 +164,7 @@ private slots:
         HistoryModel clip = makeClip(u"h9"_s);
         clip.timestamp = 1700000000;
         clip.change_timestamp = 5;
-        clip.secert = true;
+        clip.secret = true;
         const QJsonObject json = clip.toJson();
         QVERIFY(!json.contains("file_name"_L1));
         QVERIFY(!json.contains("history_id"_L1));
@@ -188,7 +188,7 @@ private slots:
         QCOMPARE(clip->history_id, 12);
         QCOMPARE(clip->favourite, qint64(-1700000000));
         QVERIFY(!clip->file_name);
-        QCOMPARE(clip->secert, false); // never taken from JSON
+        QCOMPARE(clip->secret, false); // never taken from JSON
         QCOMPARE(clip->category, Category::history); // never taken from JSON
 
         const std::optional<HistoryModel> noHash =

@@ -43,7 +43,7 @@ private slots:
         ConfigureManager::sharedInstance().setLoginUserToken(u"tok"_s);
         ConfigureManager::sharedInstance().setLoginUserToken(u"tok"_s);
         QTRY_COMPARE(m_logins, 2);
-        QVERIFY(ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(ConfigureManager::sharedInstance().isSignedIn());
         QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserToken)), u"tok"_s);
     }
 
@@ -68,7 +68,7 @@ private slots:
         QVERIFY(!QFile::exists(PathHelper::getZipsFilePath(clip.hash())));
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::categories)));
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
-        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
         QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserEmail)), u"me@example.org"_s);
     }
 

@@ -83,7 +83,7 @@ private slots:
     {
         m_email = u"notice%1@example.org"_s.arg(++m_users);
         QCOMPARE(registerAccount(m_email, kPassword).code(), 0);
-        QVERIFY(ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(ConfigureManager::sharedInstance().isSignedIn());
         m_other = std::make_unique<SyncClient>(m_server.origin(), u"other-device"_s);
         QCOMPARE(m_other->login(m_email, kPassword).code(), 0);
 

@@ -150,7 +150,7 @@ private slots:
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
         const QString email = u"push%1@example.org"_s.arg(++m_users);
         QCOMPARE(registerAccount(email, kPassword).code(), 0);
-        QVERIFY(ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(ConfigureManager::sharedInstance().isSignedIn());
         m_other = std::make_unique<SyncClient>(m_server.origin(), u"other-device"_s);
         QCOMPARE(m_other->login(email, kPassword).code(), 0);
         m_otherCursor = 0;

@@ -106,7 +106,7 @@ private slots:
 
     void cleanup()
     {
-        if (ConfigureManager::sharedInstance().isLogined())
+        if (ConfigureManager::sharedInstance().isSignedIn())
             signOutQuietly();
     }
 
@@ -250,7 +250,7 @@ private slots:
         QCOMPARE(outcome.code(), 0);
         QVERIFY(!outcome.error);
         ConfigureManager &account = ConfigureManager::sharedInstance();
-        QVERIFY(account.isLogined());
+        QVERIFY(account.isSignedIn());
         QCOMPARE(account.loginUserEmail(), email);
         QCOMPARE(account.loginUserId(), QString::number(outcome.result->value(u"user_id"_s).toInteger()));
         QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::mqttUserName)), account.loginUserId());
@@ -271,7 +271,7 @@ private slots:
         init->setDeviceName(urlencode(u"Anna's Mac mini"_s));
         outcome = sendAndWait(init);
         QCOMPARE(outcome.code(), 0);
-        QVERIFY(account.isLogined());
+        QVERIFY(account.isSignedIn());
 
         // Sign-out forgets the broker credentials.
         signOutQuietly();
@@ -281,18 +281,18 @@ private slots:
         // A taken address: 1001, still signed out.
         outcome = registerAccount(email, u"other"_s);
         QCOMPARE(outcome.code(), AccountCodes::emailTaken);
-        QVERIFY(!account.isLogined());
+        QVERIFY(!account.isSignedIn());
 
         // A wrong password is an HTTP failure; the right one signs in.
         outcome = signIn(email, u"wrong"_s);
         QCOMPARE(outcome.calls, 1);
         QVERIFY(outcome.error);
         QVERIFY(!outcome.result);
-        QVERIFY(!account.isLogined());
+        QVERIFY(!account.isSignedIn());
         QVERIFY(!outcome.error->description.contains(md5_hex(u"wrong"_s)));
         outcome = signIn(email, u"pw-1"_s);
         QCOMPARE(outcome.code(), 0);
-        QVERIFY(account.isLogined());
+        QVERIFY(account.isSignedIn());
         QCOMPARE(account.loginUserEmail(), email);
 
         // Password reset: unknown address 1002, known address 0.
@@ -336,7 +336,7 @@ private slots:
         QCOMPARE(reset->parses.load(), 0);
 
         // Init with the expired token signs out and wipes the local history.
-        QVERIFY(ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(ConfigureManager::sharedInstance().isSignedIn());
         ClipFixtures::text(u"first"_s, 1);
         ClipFixtures::text(u"second"_s, 2);
         QCOMPARE(DBKeeper::getAllHistory().size(), 2);
@@ -344,7 +344,7 @@ private slots:
         const RequestOutcome expired = sendAndWait(make<InitRequestManager>());
         QCOMPARE(expired.code(), 1);
         QCOMPARE(expired.result->value(u"token_expire"_s).toInt(), 1);
-        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
         QCOMPARE(DBKeeper::getAllHistory().size(), 0);
         QTRY_COMPARE(m_logouts, logoutsBefore + 1);

@@ -83,7 +83,7 @@ private slots:
 
     void cleanup()
     {
-        if (ConfigureManager::sharedInstance().isLogined())
+        if (ConfigureManager::sharedInstance().isSignedIn())
             ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
         QTRY_VERIFY(loginPane());
     }
@@ -172,7 +172,7 @@ private slots:
         QCOMPARE(alertButtonTitles(confirm), (QStringList{u"确认注册"_s, u"取消"_s}));
         alertButton(confirm, u"取消"_s)->click();
         QVERIFY(pane->loginButton()->isEnabled());
-        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
 
         const int buildsBefore = m_menuBuilds;
         QTest::mouseClick(pane->loginButton(), Qt::LeftButton);
@@ -213,7 +213,7 @@ private slots:
         QVERIFY(taken);
         QCOMPARE(alertButtonTitles(taken), QStringList{u"知道了"_s});
         QVERIFY(pane->loginButton()->isEnabled());
-        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
         taken->close();
 
         // Signing in with the first password.
@@ -236,7 +236,7 @@ private slots:
             QCOMPARE(box->informativeText(), u"确认下面邮箱？\nanna@example.org"_s);
             QCOMPARE(alertButtonTitles(box), QStringList{u"确认"_s});
             QVERIFY(pane->loginButton()->isEnabled());
-            QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+            QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
             box->close();
         }
     }
@@ -263,7 +263,7 @@ private slots:
             u"已发送邮件到 anna@example.org, 请到邮箱查收，注意：某些邮件服务器会错将Quillet邮件当作垃圾邮件，请注意查看垃圾邮箱。"_s);
         QCOMPARE(alertButtonTitles(sent), QStringList{u"好的"_s});
         sent->close();
-        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
     }
 };
 

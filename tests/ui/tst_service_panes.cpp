@@ -223,7 +223,7 @@ private slots:
         useService(m_server.apiUrl());
         const QString email = u"clear@example.org"_s;
         QCOMPARE(registerAccount(email, u"pw"_s).code(), 0);
-        QVERIFY(ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(ConfigureManager::sharedInstance().isSignedIn());
 
         // Two clips on the service from another device; three local clips and a favourite.
         SyncClient other(m_server.origin(), u"other-device"_s);

@@ -184,7 +184,7 @@ private slots:
         ClipUserDefaults::remove(key(SettingsKeys::homepage));
         auto *about = showPane<AboutViewController>(3);
         QVERIFY(about);
-        QCOMPARE(about->versionLable()->text(), u"Quillet "_s + Utils::appVersion());
+        QCOMPARE(about->versionLabel()->text(), u"Quillet "_s + Utils::appVersion());
         m_urls.urls.clear();
         const QUrl fallback(QString::fromLatin1(SettingsDefaults::homepage));
         QCOMPARE(openedHomepage(), fallback);
@@ -298,7 +298,7 @@ private slots:
 
     void clearingWhileSignedOutCountsRowsAndSparesFavourites()
     {
-        QVERIFY(!ConfigureManager::sharedInstance().isLogined());
+        QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
         DBKeeper::removeAllData();
         addClip(u"aaaa"_s, Category::history, 0);
         addClip(u"bbbb"_s, Category::history, 0);

@@ -1,0 +1,51 @@
+#include "support/SerialWorker.h"
+
+#include <QSemaphore>
+
+namespace {
+// The worker whose work runs on this thread now, if any.
+thread_local const SerialWorker *t_running = nullptr;
+
+// A pooled thread that has waited this long for work ends.
+constexpr int kIdleExpiryMs = 5000;
+} // namespace
+
+SerialWorker::SerialWorker()
+{
+    m_pool.setMaxThreadCount(1);
+    m_pool.setExpiryTimeout(kIdleExpiryMs);
+}
+
+SerialWorker::~SerialWorker()
+{
+    m_pool.clear();
+    m_pool.waitForDone();
+}
+
+void SerialWorker::async(std::function<void()> fn)
+{
+    m_pool.start([this, fn = std::move(fn)] {
+        t_running = this;
+        fn();
+        t_running = nullptr;
+    });
+}
+
+void SerialWorker::sync(const std::function<void()> &fn)
+{
+    if (isCurrent()) {
+        fn();
+        return;
+    }
+    QSemaphore done;
+    async([&] {
+        fn();
+        done.release();
+    });
+    done.acquire();
+}
+
+bool SerialWorker::isCurrent() const
+{
+    return t_running == this;
+}
