@@ -13,10 +13,9 @@
 #include "platform/X11KeyInjector.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "store/ConfigureManager.h"
+#include "store/HistoryDatabase.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "sync/AccountRequests.h"
 #include "sync/MqttManager.h"
 #include "sync/ServiceRequests.h"
@@ -51,15 +50,14 @@ void AppDelegate::start()
 {
     // 0. A problem the store found at start (a damaged database moved aside, a data folder
     // that cannot be written) is shown once, as a message of the tray item.
-    NotificationCenter::sharedInstance().addObserver(
-        QLatin1String(Notifications::HISTORY_STORE_ALERT), this, [this](const QVariant &message) {
-            // Shown once the event loop runs, when the tray host has taken the icon in, and
-            // long enough to be read: the history it speaks of is the user's.
-            dispatchMain(this, [text = message.toString()] {
-                StatusBarController::sharedInstance().trayItem().showMessage(
-                    QStringLiteral("Quillet"), text, QSystemTrayIcon::Warning, kStoreAlertMilliseconds);
-            });
+    if (const QStringList alerts = HistoryDatabase::alerts(); !alerts.isEmpty()) {
+        // Shown once the event loop runs, when the tray host has taken the icon in, and long
+        // enough to be read: the history it speaks of is the user's.
+        dispatchMain(this, [text = alerts.join(QLatin1Char('\n'))] {
+            StatusBarController::sharedInstance().trayItem().showMessage(
+                QStringLiteral("Quillet"), text, QSystemTrayIcon::Warning, kStoreAlertMilliseconds);
         });
+    }
     // 1. Code without a window opens URLs through this object.
     ClipAppHelper::sharedInstance().setDelegate([self = QPointer<AppDelegate>(this)](const QUrl &url) {
         if (self)
@@ -70,9 +68,8 @@ void AppDelegate::start()
     // 3. A signed-in user's change notices; a later sign-in connects as well.
     if (ConfigureManager::sharedInstance().isSignedIn())
         MqttManager::sharedInstance().connect();
-    NotificationCenter::sharedInstance().addObserver(
-        QLatin1String(Notifications::USER_LOGINED), this,
-        [](const QVariant &) { MqttManager::sharedInstance().connect(); });
+    QObject::connect(&ConfigureManager::sharedInstance(), &ConfigureManager::signedIn, this,
+                     [] { MqttManager::sharedInstance().connect(); });
     // 4. Device init, asynchronous; start-up never waits for the network.
     initRequest();
     // 5. The tray item, with the menu controller and its empty menus.

@@ -5,6 +5,7 @@
 #include "platform/Pasteboard.h"
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
+#include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryDatabase.h"
 #include "store/SettingsKeys.h"
@@ -18,7 +19,6 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QThread>
 
 #include <cmath>
 
@@ -56,21 +56,13 @@ ClipController::ClipController(Pasteboard &pasteboard, QObject *parent)
     // The content at start is captured at the first turn of the event loop, once the
     // program has set the hooks and privacy rules, not after a whole interval.
     changeReported();
-    const auto logout = [this](const QVariant &) {
-        // The store and the pasteboard belong to the main thread.
-        if (QThread::currentThread() == thread())
-            userLogout();
-        else
-            dispatchMain(this, [this] { userLogout(); });
-    };
-    NotificationCenter::sharedInstance().addObserver(QLatin1String(Notifications::USER_LOGOUTED), this,
-                                                     logout);
+    connect(&ConfigureManager::sharedInstance(), &ConfigureManager::signedOut, this,
+            &ClipController::keepCurrentContentAfterSignOut);
 }
 
 ClipController::~ClipController()
 {
     m_pasteboard.removeChangeHandler(m_changeHandler);
-    NotificationCenter::sharedInstance().removeObserver(this);
 }
 
 void ClipController::setPrivacy(std::unique_ptr<ClipPrivacy> privacy)
@@ -257,10 +249,9 @@ void ClipController::store(HistoryModel &record)
         m_processHistory();
 }
 
-void ClipController::userLogout()
+void ClipController::keepCurrentContentAfterSignOut()
 {
-    const QStringList hashes = DBKeeper::removeAllData();
-    ClipFileManager::sharedInstance().deleteFilesWithHashArray(hashes);
+    // The sign-out emptied the history; what the clipboard holds now starts the new one.
     catchClipboard();
     NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
 }

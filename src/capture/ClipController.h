@@ -43,8 +43,8 @@ public:
     // Captures the current pasteboard content now. True when a clip was stored or moved to
     // the top; false when the content was empty, unreadable, too large or dropped.
     bool catchClipboard();
-    // After sign-out: deletes every row and payload, then captures the current content.
-    void userLogout();
+    // After the sign-out emptied the history: captures the current content.
+    void keepCurrentContentAfterSignOut();
 
     qint64 lastChangedCount() const { return m_lastChangedCount; }
     QString currentClipHash() const { return m_currentClipHash; }

@@ -78,8 +78,7 @@ MenuController::MenuController()
     center.addObserver(QLatin1String(Notifications::DATA_CHANGED), this, rebuild);
     center.addObserver(QLatin1String(Notifications::history_delete), this, rebuild);
     center.addObserver(QLatin1String(Notifications::ALL_FILE_DOWNLOAD_DONE), this, rebuild);
-    center.addObserver(QLatin1String(Notifications::USER_LOGINED), this,
-                       [this](const QVariant &) { dispatchMain(this, [this] { push(); }); });
+    connect(&ConfigureManager::sharedInstance(), &ConfigureManager::signedIn, this, &MenuController::push);
 }
 
 MenuController::~MenuController()

@@ -4,8 +4,8 @@
 #include "store/ClipUserDefaults.h"
 #include "store/DBKeeper.h"
 #include "store/SettingsKeys.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
+
+#include <QCoreApplication>
 
 namespace {
 
@@ -35,7 +35,13 @@ QStringList storedKeyWords()
 
 ConfigureManager &ConfigureManager::sharedInstance()
 {
-    static auto *instance = new ConfigureManager;
+    static auto *instance = [] {
+        auto *manager = new ConfigureManager;
+        // Its signals are delivered on the main thread whoever first asks for it.
+        if (QCoreApplication *app = QCoreApplication::instance())
+            manager->moveToThread(app->thread());
+        return manager;
+    }();
     return *instance;
 }
 
@@ -99,9 +105,9 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString> &token)
     writeOrRemove(SettingsKeys::loginUserToken, token);
     if (!token) {
         userLogoutProcess();
-        NotificationCenter::sharedInstance().postOnMain(QLatin1String(Notifications::USER_LOGOUTED));
+        QMetaObject::invokeMethod(this, &ConfigureManager::signedOut, Qt::QueuedConnection);
     } else {
-        NotificationCenter::sharedInstance().postOnMain(QLatin1String(Notifications::USER_LOGINED));
+        QMetaObject::invokeMethod(this, &ConfigureManager::signedIn, Qt::QueuedConnection);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMutex>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -8,8 +9,9 @@
 
 // The signed-in account and the privacy keywords, kept in memory and written through to the
 // settings file. Both are read once, when the object is created.
-class ConfigureManager final
+class ConfigureManager final : public QObject
 {
+    Q_OBJECT
     Q_DISABLE_COPY_MOVE(ConfigureManager)
 
 public:
@@ -22,8 +24,9 @@ public:
 
     void setLoginUserId(const std::optional<QString> &userId);
     void setLoginUserEmail(const std::optional<QString> &email);
-    // Signs in (any token, posting USER_LOGINED) or out (none: wipes the local history and
-    // its files, then posts USER_LOGOUTED). Both notifications arrive on the main thread.
+    // Signs in (any token, then signedIn) or out (none: wipes the local history, its files and
+    // the broker credentials, then signedOut). Both signals are queued: they reach their
+    // receivers after the work that changed the token, on the main thread.
     void setLoginUserToken(const std::optional<QString> &token);
     void userLogoutProcess();
 
@@ -41,6 +44,10 @@ public:
     void removeKeyWordAtIndex(qsizetype index);
     void saveKeyWords();
     void buildPattern();
+
+signals:
+    void signedIn();
+    void signedOut();
 
 private:
     ConfigureManager();

@@ -6,8 +6,6 @@
 #include "store/PrivateFiles.h"
 #include "support/Database.h"
 #include "support/Log.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -24,11 +22,17 @@ namespace {
 
 using State = HistoryDatabase::State;
 
+// Written by prepare() under its once-flag, read after it.
+QStringList &alertList()
+{
+    static QStringList alerts;
+    return alerts;
+}
+
 void tellUser(const QString &message)
 {
     qCWarning(lcStore).noquote() << message;
-    NotificationCenter::sharedInstance().postOnMain(QLatin1String(Notifications::HISTORY_STORE_ALERT),
-                                                    message);
+    alertList() << message;
 }
 
 QString notRecorded(const QString &problem)
@@ -159,6 +163,12 @@ State prepare()
 bool isUsable()
 {
     return prepare() != State::Unavailable;
+}
+
+QStringList alerts()
+{
+    prepare();
+    return alertList();
 }
 
 } // namespace HistoryDatabase

@@ -6,10 +6,12 @@
 //    name (clipDB.sqlite.damaged-YYYYMMDD-HHMMSS, with its -wal and -shm files) and a fresh
 //    history is started;
 //  - the schema is brought up to date.
-// The user hears of a damaged file, or of a history that cannot be kept at all, once: the
-// notification HISTORY_STORE_ALERT is posted on the main thread with the message to show.
+// The user hears of a damaged file, or of a history that cannot be kept at all, once: alerts()
+// holds the messages to show.
 // Without a usable database no unit of work runs, so the capture records nothing into the void
 // and the log does not fill with one failure per statement.
+#include <QStringList>
+
 namespace HistoryDatabase {
 
 enum class State {
@@ -22,5 +24,7 @@ enum class State {
 State prepare();
 // Whether prepare() found a database to work with.
 bool isUsable();
+// What prepare() found that the user must hear of, in the order found; empty when nothing.
+QStringList alerts();
 
 } // namespace HistoryDatabase

@@ -5,8 +5,6 @@
 #include "support/Log.h"
 #include "support/MainQueue.h"
 #include "support/Md5.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "support/WebUrl.h"
 #include "sync/RequestTransport.h"
 
@@ -160,16 +158,16 @@ void ClipPluginPackageHelper::finishDownload(const QString &key)
 
 void ClipPluginPackageHelper::install(const QString &cachePath, const QList<Completion> &waiting)
 {
-    PluginManager::sharedInstance().installPlugin(
-        QUrl::fromLocalFile(cachePath), nullptr, [cachePath, waiting](bool installed) {
-            if (!installed) {
-                // A package that cannot be installed is no use in the cache.
-                QFile::remove(cachePath);
-            }
-            NotificationCenter::sharedInstance().post(QLatin1String(Notifications::NOTIF_PLUGIN_CHANGED));
-            for (const auto &complete : waiting) {
-                if (complete)
-                    complete(installed);
-            }
-        });
+    PluginManager::sharedInstance().installPlugin(QUrl::fromLocalFile(cachePath), nullptr,
+                                                  [cachePath, waiting](bool installed) {
+                                                      if (!installed) {
+                                                          // A package that cannot be installed is no use in
+                                                          // the cache.
+                                                          QFile::remove(cachePath);
+                                                      }
+                                                      for (const auto &complete : waiting) {
+                                                          if (complete)
+                                                              complete(installed);
+                                                      }
+                                                  });
 }

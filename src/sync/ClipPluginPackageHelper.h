@@ -38,8 +38,7 @@ public:
     // package, else after a download. Only http and https URLs are fetched. A second call for a
     // URL that is downloading waits for that download. complete runs on the main thread
     // (dropped when context is gone by then). A cached package that does not install is
-    // deleted, so the next try downloads it again. NOTIF_PLUGIN_CHANGED is posted on the main
-    // thread after every install attempt.
+    // deleted, so the next try downloads it again.
     void installPackageFromUrl(const QString &url, const PluginObject &plugin, QObject *context,
                                Completion complete);
 

@@ -33,10 +33,9 @@ void FileService::process()
                 m_lane.setIsRunning(false);
                 if (error)
                     return;
-                auto &center = NotificationCenter::sharedInstance();
-                center.post(QLatin1String(Notifications::FILE_DOWNLOAD_DONE), QVariant::fromValue(record));
                 if (!DBKeeper::getFileProcessHistory())
-                    center.post(QLatin1String(Notifications::ALL_FILE_DOWNLOAD_DONE));
+                    NotificationCenter::sharedInstance().post(
+                        QLatin1String(Notifications::ALL_FILE_DOWNLOAD_DONE));
                 dispatchMain([this] { next(); });
             });
         return;

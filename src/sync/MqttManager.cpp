@@ -5,8 +5,6 @@
 #include "store/SettingsKeys.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "sync/MqttNotices.h"
 #include "sync/SyncIdentity.h"
 #include "sync/SyncServer.h"
@@ -50,8 +48,8 @@ MqttManager::MqttManager()
         qCWarning(lcSync) << "cannot create the notice client";
         return;
     }
-    NotificationCenter::sharedInstance().addObserver(QLatin1String(Notifications::USER_LOGOUTED), &m_context,
-                                                     [](const QVariant &) { sharedInstance().close(); });
+    QObject::connect(&ConfigureManager::sharedInstance(), &ConfigureManager::signedOut, &m_context,
+                     [this] { close(); });
 }
 
 bool MqttManager::configureClient()

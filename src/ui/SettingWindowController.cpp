@@ -2,8 +2,6 @@
 
 #include "store/ConfigureManager.h"
 #include "support/MainQueue.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "ui/AboutViewController.h"
 #include "ui/GeneralViewController.h"
 #include "ui/PrivacyViewController.h"
@@ -53,10 +51,9 @@ SettingWindowController::SettingWindowController()
     m_sideBar->selectRow(General);
     changeViewControllerAtIndex(General);
 
-    NotificationCenter &center = NotificationCenter::sharedInstance();
-    const auto reload = [this](const QVariant &) { dispatchMain(this, [this] { reloadController(); }); };
-    center.addObserver(QLatin1String(Notifications::USER_LOGINED), this, reload);
-    center.addObserver(QLatin1String(Notifications::USER_LOGOUTED), this, reload);
+    ConfigureManager &account = ConfigureManager::sharedInstance();
+    connect(&account, &ConfigureManager::signedIn, this, &SettingWindowController::reloadController);
+    connect(&account, &ConfigureManager::signedOut, this, &SettingWindowController::reloadController);
 }
 
 void SettingWindowController::showWindow()

@@ -5,6 +5,7 @@
 #include "capture/ClipImage.h"
 #include "platform/MemoryPasteboard.h"
 #include "store/ClipUserDefaults.h"
+#include "store/ConfigureManager.h"
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
 #include "support/NotificationCenter.h"
@@ -310,8 +311,9 @@ private slots:
         NotificationCenter::sharedInstance().addObserver(QLatin1String(Notifications::DATA_CHANGED),
                                                          &observer, [&](const QVariant &) { ++changes; });
 
-        NotificationCenter::sharedInstance().post(QLatin1String(Notifications::USER_LOGOUTED));
+        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
 
+        QTRY_COMPARE(changes, 1);
         const QList<HistoryModel> rows = historyRows();
         QCOMPARE(rows.size(), 1);
         QCOMPARE(rows.first().hash(), md5_hex(u"current"_s));

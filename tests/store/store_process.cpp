@@ -12,8 +12,6 @@
 #include "store/HistoryDatabase.h"
 #include "store/HistorySchema.h"
 #include "support/Database.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -37,21 +35,14 @@ int upgrade(const QString &path, const QByteArray &stopAt)
 
 int start(const QStringList &texts)
 {
-    QObject receiver;
-    QStringList alerts;
-    NotificationCenter::sharedInstance().addObserver(
-        QLatin1String(Notifications::HISTORY_STORE_ALERT), &receiver,
-        [&](const QVariant &message) { alerts << message.toString(); });
     const HistoryDatabase::State state = HistoryDatabase::prepare();
+    const QStringList alerts = HistoryDatabase::alerts();
     MemoryPasteboard clipboard;
     ClipController capture(clipboard);
     for (const QString &text : texts) {
         clipboard.setString(text);
         capture.catchClipboard();
     }
-    // The messages for the user arrive on the main thread's queue.
-    QCoreApplication::processEvents();
-
     QTextStream out(stdout);
     out << "state=" << int(state) << '\n';
     for (const QString &alert : alerts)

@@ -7,8 +7,6 @@
 #include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 
 #include <QtTest>
 
@@ -29,9 +27,9 @@ private:
 private slots:
     void initTestCase()
     {
-        auto &center = NotificationCenter::sharedInstance();
-        center.addObserver(key(Notifications::USER_LOGINED), this, [this](const QVariant &) { ++m_logins; });
-        center.addObserver(key(Notifications::USER_LOGOUTED), this, [this](const QVariant &) {
+        ConfigureManager &account = ConfigureManager::sharedInstance();
+        connect(&account, &ConfigureManager::signedIn, this, [this] { ++m_logins; });
+        connect(&account, &ConfigureManager::signedOut, this, [this] {
             ++m_logouts;
             m_rowsAtLogout = int(DBKeeper::getAllHistory().size() + DBKeeper::getAllFavourites().size());
         });

@@ -13,8 +13,6 @@
 #include "store/HistoryModel.h"
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "sync/AccountRequests.h"
 #include "sync/ClipRequests.h"
 #include "sync/ServiceRequests.h"
@@ -92,10 +90,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_server.start());
-        auto &center = NotificationCenter::sharedInstance();
-        center.addObserver(key(Notifications::USER_LOGINED), this, [this](const QVariant &) { ++m_logins; });
-        center.addObserver(key(Notifications::USER_LOGOUTED), this,
-                           [this](const QVariant &) { ++m_logouts; });
+        ConfigureManager &account = ConfigureManager::sharedInstance();
+        connect(&account, &ConfigureManager::signedIn, this, [this] { ++m_logins; });
+        connect(&account, &ConfigureManager::signedOut, this, [this] { ++m_logouts; });
     }
 
     void init()
