@@ -46,7 +46,7 @@ void BM_buildMenu(benchmark::State &state)
         fillHistory(100000);
         filled = true;
     }
-    MenuController &menus = MenuController::sharedInstance();
+    static MenuController menus;
     for (auto _ : state) {
         QMenu *menu = menus.buildMenu();
         benchmark::DoNotOptimize(menu);

@@ -95,7 +95,7 @@ int main(int argc, char **argv)
     }
     std::printf("seeded %d records in %.1f s\n", records, seeding.elapsed() / 1000.0);
 
-    MenuController &menus = MenuController::sharedInstance();
+    MenuController menus;
     menus.buildMenu();
     const qint64 rssBefore = memoryKib("VmRSS:");
 

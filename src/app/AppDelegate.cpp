@@ -1,29 +1,21 @@
 #include "app/AppDelegate.h"
 
-#include "app/CaptureSetup.h"
-#include "capture/ClipController.h"
-#include "capture/ShortcutController.h"
-#include "menu/MenuController.h"
+#include "app/PrivacyCapture.h"
 #include "menu/PluginMenuSource.h"
-#include "menu/StatusBarController.h"
-#include "platform/ClipAppHelper.h"
-#include "platform/DesktopSharing.h"
 #include "platform/LogindSleepWatcher.h"
-#include "platform/X11HotKeyRegistrar.h"
-#include "platform/X11KeyInjector.h"
-#include "plugins/AdvancePrivacyManager.h"
 #include "store/ConfigureManager.h"
 #include "store/HistoryDatabase.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
 #include "sync/AccountRequests.h"
+#include "sync/HistoryService.h"
 #include "sync/MqttManager.h"
+#include "sync/RequestTransport.h"
 #include "sync/ServiceRequests.h"
 #include "ui/PluginWindowController.h"
 #include "ui/SettingWindowController.h"
 
 #include <QDesktopServices>
-#include <QPointer>
 
 namespace {
 constexpr int kStoreAlertMilliseconds = 30000;
@@ -31,78 +23,82 @@ constexpr int kStoreAlertMilliseconds = 30000;
 
 AppDelegate::AppDelegate(QObject *parent)
     : QObject(parent)
-    , m_keyInjector(std::make_unique<X11KeyInjector>())
-    , m_hotKeys(std::make_unique<X11HotKeyRegistrar>())
-    , m_sharing(std::make_unique<DesktopSharing>())
+    , m_urlOpener(this, [this](const QUrl &url) { openURL(url); })
+    , m_plugins(m_urlOpener)
+    , m_pluginPackages(RequestTransport::sharedInstance(), m_plugins)
+    , m_capture(m_pasteboard)
+    , m_tray(m_menus)
 {
     m_versionCheck.setSingleShot(true);
     m_versionCheck.setInterval(kVersionCheckDelayMs);
     connect(&m_versionCheck, &QTimer::timeout, this, &AppDelegate::startCheckVersion);
+
+    // The capture asks the privacy rules and the script about every clip, rebuilds the menu
+    // after every change it saw, and pushes every stored clip when a user is signed in.
+    m_capture.setPrivacy(std::make_unique<PrivacyCapture>(m_privacyScript));
+    m_capture.setMenuRebuild([this] { m_menus.buildMenu(); });
+    m_capture.setHistoryProcess([] { HistoryService::sharedInstance().process(); });
+
+    m_menus.setPluginSource(pluginMenuSource(m_plugins));
+    m_menus.setPlatform({&m_pasteboard, &m_keyInjector, &m_sharing});
+    m_menus.setSettingsWindow([this](std::optional<int> pane) { showSettings(pane); });
+    m_menus.setPluginWindow([this] { showPluginWindow(); });
+    // A text clip's submenu lists the installed plugins.
+    connect(&m_plugins, &PluginManager::pluginsChanged, &m_menus, &MenuController::scheduleBuild);
 }
 
 AppDelegate::~AppDelegate()
 {
     // The hot key's registrar goes with this object.
-    ShortcutController::sharedInstance().stop();
+    m_shortcuts.stop();
 }
 
 void AppDelegate::start()
 {
-    // 0. A problem the store found at start (a damaged database moved aside, a data folder
-    // that cannot be written) is shown once, as a message of the tray item.
+    // A problem the store found at start (a damaged database moved aside, a data folder that
+    // cannot be written) is shown once, as a message of the tray item.
     if (const QStringList alerts = HistoryDatabase::alerts(); !alerts.isEmpty()) {
         // Shown once the event loop runs, when the tray host has taken the icon in, and long
         // enough to be read: the history it speaks of is the user's.
-        dispatchMain(this, [text = alerts.join(QLatin1Char('\n'))] {
-            StatusBarController::sharedInstance().trayItem().showMessage(
-                QStringLiteral("Quillet"), text, QSystemTrayIcon::Warning, kStoreAlertMilliseconds);
+        dispatchMain(this, [this, text = alerts.join(QLatin1Char('\n'))] {
+            m_tray.trayItem().showMessage(QStringLiteral("Quillet"), text, QSystemTrayIcon::Warning,
+                                          kStoreAlertMilliseconds);
         });
     }
-    // 1. Code without a window opens URLs through this object.
-    ClipAppHelper::sharedInstance().setDelegate([self = QPointer<AppDelegate>(this)](const QUrl &url) {
-        if (self)
-            self->openURL(url);
-    });
-    // 2. Sleep and wake.
     followSleepAndWake();
-    // 3. A signed-in user's change notices; a later sign-in connects as well.
+    // A signed-in user's change notices; a later sign-in connects as well.
     if (ConfigureManager::sharedInstance().isSignedIn())
         MqttManager::sharedInstance().connect();
-    QObject::connect(&ConfigureManager::sharedInstance(), &ConfigureManager::signedIn, this,
-                     [] { MqttManager::sharedInstance().connect(); });
-    // 4. Device init, asynchronous; start-up never waits for the network.
+    connect(&ConfigureManager::sharedInstance(), &ConfigureManager::signedIn, this,
+            [] { MqttManager::sharedInstance().connect(); });
+    // Device init, asynchronous; start-up never waits for the network.
     initRequest();
-    // 5. The tray item, with the menu controller and its empty menus.
-    m_statusController = &StatusBarController::sharedInstance();
-    MenuController::sharedInstance().setPluginSource(pluginMenuSource());
-    // 6. The privacy script, loaded before the first capture consults it.
-    AdvancePrivacyManager::sharedInstance();
-    // 7. The global hot key.
-    ShortcutController::sharedInstance().start(*m_hotKeys,
-                                               [] { MenuController::sharedInstance().showMenu(); });
-    // 8. The clipboard monitor; its first poll captures what the clipboard holds now.
-    ClipController &capture = CaptureSetup::start();
-    capture.setMenuRebuild([] { MenuController::sharedInstance().buildMenu(); });
-    MenuController::sharedInstance().setPlatform(
-        {&capture.pasteboard(), m_keyInjector.get(), m_sharing.get()});
-    // The sign-in and settings items open the settings window, at their pane or as it was.
     // Signing in or out, from the account pane or when the service reports the token expired,
     // rebuilds the menu through the settings window, open or not.
-    SettingWindowController::sharedInstance().setMenuRebuilder(
-        [] { MenuController::sharedInstance().buildMenu(); });
-    MenuController::sharedInstance().setSettingsWindow([](std::optional<int> pane) {
-        SettingWindowController &settings = SettingWindowController::sharedInstance();
-        settings.showWindow();
-        if (pane)
-            settings.showPanel(*pane);
-    });
-    // The plugins item opens the plugin window, which fetches the store's list and updates.
-    MenuController::sharedInstance().setPluginWindow(
-        [] { PluginWindowController::sharedInstance().showWindow(); });
-    // 9. The first menu: the first use of the store opens the database and updates its schema.
-    MenuController::sharedInstance().buildMenu();
-    // 10. The version check, 10 seconds from now.
+    m_settingsWindow = std::make_unique<SettingWindowController>(
+        SettingsServices{&m_shortcuts, &m_capture, &m_privacyScript});
+    m_settingsWindow->setMenuRebuilder([this] { m_menus.buildMenu(); });
+    m_shortcuts.start(m_hotKeys, [this] { m_menus.showMenu(); });
+    // The first menu: the first use of the store opens the database and updates its schema.
+    m_menus.buildMenu();
     checkVersion();
+}
+
+void AppDelegate::showSettings(std::optional<int> pane)
+{
+    if (!m_settingsWindow)
+        return;
+    m_settingsWindow->showWindow();
+    if (pane)
+        m_settingsWindow->showPanel(*pane);
+}
+
+void AppDelegate::showPluginWindow()
+{
+    // Made on first use: most sessions never open it.
+    if (!m_pluginWindow)
+        m_pluginWindow = std::make_unique<PluginWindowController>(m_pluginPackages, m_urlOpener);
+    m_pluginWindow->showWindow();
 }
 
 void AppDelegate::followSleepAndWake()
@@ -137,9 +133,9 @@ void AppDelegate::startCheckVersion()
     // A reply with code 0 and a usable version stores "newversion"; the rebuilt menu's
     // settings item then names it while it is newer than this build. Failures stay silent.
     std::make_shared<CheckUpdateRequestManager>()->request(
-        [](const RequestResult &result, int, const std::optional<RequestError> &error) {
+        [this](const RequestResult &result, int, const std::optional<RequestError> &error) {
             if (CheckUpdateRequestManager::storeOfferedVersion(result, error))
-                dispatchMain([] { MenuController::sharedInstance().buildMenu(); });
+                m_menus.scheduleBuild();
         },
         this);
 }

@@ -1,21 +1,33 @@
 #pragma once
 
+#include "capture/ClipController.h"
+#include "capture/ShortcutController.h"
+#include "menu/MenuController.h"
+#include "menu/StatusBarController.h"
+#include "platform/DesktopSharing.h"
+#include "platform/UrlOpener.h"
+#include "platform/X11HotKeyRegistrar.h"
+#include "platform/X11KeyInjector.h"
+#include "platform/X11Pasteboard.h"
+#include "plugins/AdvancePrivacyManager.h"
+#include "plugins/PluginManager.h"
+#include "sync/ClipPluginPackageHelper.h"
+
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
 
 #include <memory>
 
-class DesktopSharing;
 class InitRequestManager;
+class PluginWindowController;
+class SettingWindowController;
 class SleepWatcher;
-class StatusBarController;
-class X11HotKeyRegistrar;
-class X11KeyInjector;
 
-// Starts the long-lived parts of the program in a fixed order once the application object
-// exists, follows sleep and wake, and opens URLs for code without a window. Lives until the
-// process ends.
+// The composition root: creates each long-lived part of the program once, in dependency order,
+// hands each one what it uses, wires their signals, follows sleep and wake, and tears them down
+// in reverse order when the program ends (every worker thread ends with its owner). Main
+// thread only; created after the QApplication and destroyed before it.
 class AppDelegate final : public QObject
 {
     Q_OBJECT
@@ -27,6 +39,8 @@ public:
     explicit AppDelegate(QObject *parent = nullptr);
     ~AppDelegate() override;
 
+    // Starts the work that needs every part in place: notices, device announcement, hot key,
+    // the first menu and the version check.
     void start();
 
     void followSleepAndWake();
@@ -35,18 +49,37 @@ public:
     void startCheckVersion();
     void onWake();
     void onSleep();
-    Q_INVOKABLE void openURL(const QUrl &url);
+    void openURL(const QUrl &url);
 
-    StatusBarController *statusController() const { return m_statusController; }
+    MenuController &menus() { return m_menus; }
+    StatusBarController &tray() { return m_tray; }
     SleepWatcher *sleepWatcher() const { return m_sleepWatcher.get(); }
     bool isVersionCheckScheduled() const { return m_versionCheck.isActive(); }
 
 private:
-    StatusBarController *m_statusController = nullptr;
+    void showSettings(std::optional<int> pane);
+    void showPluginWindow();
+
+    // Desktop services.
+    X11KeyInjector m_keyInjector;
+    X11HotKeyRegistrar m_hotKeys;
+    DesktopSharing m_sharing;
+    X11Pasteboard m_pasteboard;
+    UrlOpener m_urlOpener;
     std::unique_ptr<SleepWatcher> m_sleepWatcher;
-    std::unique_ptr<X11KeyInjector> m_keyInjector;
-    std::unique_ptr<X11HotKeyRegistrar> m_hotKeys;
-    std::unique_ptr<DesktopSharing> m_sharing;
+    // Plugins and privacy.
+    PluginManager m_plugins;
+    ClipPluginPackageHelper m_pluginPackages;
+    AdvancePrivacyManager m_privacyScript;
+    // Capture, hot key, menu and tray.
+    ClipController m_capture;
+    ShortcutController m_shortcuts;
+    MenuController m_menus;
+    StatusBarController m_tray;
+    // Windows.
+    std::unique_ptr<SettingWindowController> m_settingsWindow;
+    std::unique_ptr<PluginWindowController> m_pluginWindow;
+
     QTimer m_versionCheck;
     // The latest device announcement; a new one replaces it at every start and wake.
     std::shared_ptr<InitRequestManager> m_initRequest;

@@ -10,7 +10,7 @@ std::optional<int> PrivacyCapture::advancedAnswer(const QString &family, const Q
     // The switch is read at every clip, so turning the mode on or off counts at the next copy.
     if (!Utils::isAdvancePrivacy())
         return std::nullopt;
-    return AdvancePrivacyManager::sharedInstance().saveOptionFrom(family, extension, content);
+    return m_script.saveOptionFrom(family, extension, content);
 }
 
 bool PrivacyCapture::isSecretText(const QString &text)

@@ -2,15 +2,22 @@
 
 #include "capture/ClipPrivacy.h"
 
+class AdvancePrivacyManager;
+
 // The privacy rules as the capture asks them: in the advanced mode the privacy script answers
 // for every clip; otherwise the keyword analysis judges texts and "fileAsSecert" files.
 class PrivacyCapture final : public ClipPrivacy
 {
 public:
-    PrivacyCapture() = default;
+    explicit PrivacyCapture(AdvancePrivacyManager &script)
+        : m_script(script)
+    { }
 
     std::optional<int> advancedAnswer(const QString &family, const QString &extension,
                                       const QString &content) override;
     bool isSecretText(const QString &text) override;
     bool isFileSecret() override;
+
+private:
+    AdvancePrivacyManager &m_script;
 };

@@ -2,6 +2,7 @@
 #include "app/AppDelegate.h"
 #include "app/StoreSetup.h"
 #include "platform/SingleInstance.h"
+#include "platform/TerminationSignals.h"
 #include "store/PathHelper.h"
 #include "support/Log.h"
 #include "ui/InterfaceLanguage.h"
@@ -11,6 +12,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Before any thread exists: a termination signal becomes a normal quit (below).
+    TerminationSignals::blockInThisProcess();
+
     // The clipboard is read through X11 (also under Wayland, through Xwayland): only there
     // does a program without a focused window see every change of the clipboard.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
@@ -34,5 +38,10 @@ int main(int argc, char *argv[])
     qCInfo(lcApp).noquote() << "Quillet" << BuildInfo::version << "started;" << StoreSetup::prepare();
     AppDelegate delegate;
     delegate.start();
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &app, [](int signal) {
+        qCInfo(lcApp) << "signal" << signal << "received; quitting";
+        QCoreApplication::quit();
+    });
     return QApplication::exec();
 }

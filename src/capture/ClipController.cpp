@@ -37,12 +37,6 @@ int pollIntervalMs()
 
 } // namespace
 
-ClipController &ClipController::sharedInstance()
-{
-    static auto *instance = new ClipController(Pasteboard::general());
-    return *instance;
-}
-
 ClipController::ClipController(Pasteboard &pasteboard, QObject *parent)
     : QObject(parent)
     , m_pasteboard(pasteboard)

@@ -26,12 +26,9 @@ class ClipController final : public QObject
     Q_DISABLE_COPY_MOVE(ClipController)
 
 public:
-    // The monitor of the general pasteboard, created on first use and never destroyed.
-    static ClipController &sharedInstance();
-
     // Starts the timer and listens to the pasteboard's change reports. The first poll runs as
-    // soon as the event loop turns and captures what the pasteboard holds. Wipes the history
-    // when the user signs out.
+    // soon as the event loop turns and captures what the pasteboard holds. After the user
+    // signed out, captures what the pasteboard holds into the emptied history.
     explicit ClipController(Pasteboard &pasteboard, QObject *parent = nullptr);
     ~ClipController() override;
 

@@ -40,12 +40,6 @@ bool hasModifier(const KeyCombination &combination)
 
 } // namespace
 
-ShortcutController &ShortcutController::sharedInstance()
-{
-    static auto *instance = new ShortcutController;
-    return *instance;
-}
-
 void ShortcutController::start(HotKeyRegistrar &registrar, std::function<void()> action)
 {
     stop();

@@ -17,7 +17,7 @@ class ShortcutController final
     Q_DISABLE_COPY_MOVE(ShortcutController)
 
 public:
-    static ShortcutController &sharedInstance();
+    ShortcutController() = default;
 
     // Registers the stored combination (or the default, or nothing while off) at once, with
     // the registrar that reports presses to the action.
@@ -43,8 +43,6 @@ public:
     static bool isShortcutOff();
 
 private:
-    ShortcutController() = default;
-
     HotKeyRegistrar *m_registrar = nullptr;
     std::function<void()> m_action;
     std::optional<KeyCombination> m_shortcut;

@@ -63,14 +63,9 @@ QIcon thumbnailOf(const QString &content)
 
 } // namespace
 
-MenuController &MenuController::sharedInstance()
-{
-    static auto *instance = new MenuController;
-    return *instance;
-}
-
-MenuController::MenuController()
-    : m_mainMenu(new ClipMenu)
+MenuController::MenuController(QObject *parent)
+    : QObject(parent)
+    , m_mainMenu(new ClipMenu)
     , m_favMenu(new ClipMenu(m_mainMenu))
 {
     NotificationCenter &center = NotificationCenter::sharedInstance();

@@ -27,7 +27,7 @@ class MenuController final : public QObject
     Q_DISABLE_COPY_MOVE(MenuController)
 
 public:
-    static MenuController &sharedInstance();
+    explicit MenuController(QObject *parent = nullptr);
     ~MenuController() override;
 
     // The desktop services the actions use. Each may be absent; its actions then do nothing.
@@ -95,8 +95,6 @@ public:
     void quit();
 
 private:
-    MenuController();
-
     void addClipItems(ClipMenu *menu, const QList<HistoryModel> &records);
     QAction *addCommand(QMenu *menu, const QString &title, const char *image,
                         void (MenuController::*action)());

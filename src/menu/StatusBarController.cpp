@@ -18,19 +18,14 @@ constexpr int kSpinnerSize = 15;
 
 } // namespace
 
-StatusBarController &StatusBarController::sharedInstance()
+StatusBarController::StatusBarController(MenuController &menus, QObject *parent)
+    : QObject(parent)
+    , m_menus(menus)
+    , m_icon(menuImage("task-icon"))
 {
-    static auto *instance = new StatusBarController;
-    return *instance;
-}
-
-StatusBarController::StatusBarController()
-    : m_icon(menuImage("task-icon"))
-{
-    MenuController &menus = MenuController::sharedInstance();
     m_trayItem.setIcon(m_icon);
     m_trayItem.setToolTip(QStringLiteral("Quillet"));
-    m_trayItem.setContextMenu(menus.mainMenu());
+    m_trayItem.setContextMenu(m_menus.mainMenu());
     connect(&m_trayItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::MiddleClick)
             showMenuAtPointer();
@@ -45,7 +40,7 @@ StatusBarController::StatusBarController()
 
 void StatusBarController::showMenuAtPointer()
 {
-    MenuController::sharedInstance().showMenu();
+    m_menus.showMenu();
 }
 
 void StatusBarController::setProgress(double fraction, bool)

@@ -5,6 +5,8 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+class MenuController;
+
 // The tray item: the "task-icon" image with the status menu. Clicking it pops the menu up at
 // the pointer; while transfers run, a small spinner turns on the icon.
 class StatusBarController final : public QObject
@@ -13,8 +15,8 @@ class StatusBarController final : public QObject
     Q_DISABLE_COPY_MOVE(StatusBarController)
 
 public:
-    // Creating it creates the menu controller first and shows the tray item.
-    static StatusBarController &sharedInstance();
+    // Shows the tray item with the controller's main menu.
+    explicit StatusBarController(MenuController &menus, QObject *parent = nullptr);
 
     QSystemTrayIcon &trayItem() { return m_trayItem; }
 
@@ -32,9 +34,9 @@ Q_SIGNALS:
     void loadingChanged(bool loading);
 
 private:
-    StatusBarController();
     void showSpinnerFrame();
 
+    MenuController &m_menus;
     QSystemTrayIcon m_trayItem;
     QIcon m_icon;
     QTimer m_spinner;

@@ -19,11 +19,6 @@ class Pasteboard
 public:
     virtual ~Pasteboard() = default;
 
-    // The clipboard of this desktop session, installed once at start-up before its first use;
-    // an empty in-memory clipboard when the program installed none.
-    static Pasteboard &general();
-    static void setGeneral(std::unique_ptr<Pasteboard> pasteboard);
-
     virtual qint64 changeCount() = 0;
 
     // Called after each reported change; the returned id removes the handler again.

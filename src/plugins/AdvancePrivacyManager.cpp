@@ -94,12 +94,6 @@ void AdvancePrivacyManager::StateCloser::operator()(lua_State *state) const
     lua_close(state);
 }
 
-AdvancePrivacyManager &AdvancePrivacyManager::sharedInstance()
-{
-    static auto *instance = new AdvancePrivacyManager;
-    return *instance;
-}
-
 AdvancePrivacyManager::AdvancePrivacyManager()
     : m_state(newState())
     , m_testState(newState())

@@ -18,10 +18,7 @@ class AdvancePrivacyManager final
     Q_DISABLE_COPY_MOVE(AdvancePrivacyManager)
 
 public:
-    // The program's manager, created at start-up before the clipboard monitor.
-    static AdvancePrivacyManager &sharedInstance();
-
-    // Creates both states and loads the stored script. Separate managers serve only tests.
+    // Creates both states and loads the stored script.
     AdvancePrivacyManager();
     ~AdvancePrivacyManager();
 

@@ -1,6 +1,6 @@
 #include "plugins/PluginHostLibrary.h"
 
-#include "platform/ClipAppHelper.h"
+#include "platform/UrlOpener.h"
 #include "support/Log.h"
 
 #include <QString>
@@ -19,8 +19,9 @@ int app_openURL(lua_State *state)
         std::size_t length = 0;
         const char *text = lua_tolstring(state, 1, &length);
         const QUrl url(QString::fromUtf8(text, static_cast<qsizetype>(length)), QUrl::StrictMode);
-        if (url.isValid() && !url.scheme().isEmpty())
-            ClipAppHelper::sharedInstance().openURL(url);
+        const auto *opener = static_cast<const UrlOpener *>(lua_touserdata(state, lua_upvalueindex(1)));
+        if (opener && url.isValid() && !url.scheme().isEmpty())
+            opener->openURL(url);
     }
     lua_pushstring(state, "");
     return 1;
@@ -62,14 +63,25 @@ int luaopen_app(lua_State *state)
         {"lower", app_lower},
         {nullptr, nullptr},
     };
-    luaL_newlib(state, functions);
+    // The opener travels as an upvalue of every function of the library.
+    void *opener = lua_touserdata(state, 1);
+    luaL_newlibtable(state, functions);
+    lua_pushlightuserdata(state, opener);
+    luaL_setfuncs(state, functions, 1);
     return 1;
 }
 
 } // namespace
 
-void plugin_install_app_library(lua_State *state)
+void plugin_install_app_library(lua_State *state, void *urlOpener)
 {
-    luaL_requiref(state, "app", luaopen_app, 1);
-    lua_pop(state, 1);
+    lua_pushcfunction(state, luaopen_app);
+    lua_pushlightuserdata(state, urlOpener);
+    lua_call(state, 1, 1);
+    lua_pushvalue(state, -1);
+    lua_setglobal(state, "app");
+    luaL_getsubtable(state, LUA_REGISTRYINDEX, "_LOADED");
+    lua_pushvalue(state, -2);
+    lua_setfield(state, -2, "app");
+    lua_pop(state, 2);
 }

@@ -49,28 +49,43 @@ void setPaths(PluginRegistry *registry, const QString &root, const QString &extr
 
 } // namespace
 
-PluginManager &PluginManager::sharedInstance()
-{
-    // Never destroyed: the Lua states live until the process ends.
-    static auto *instance = new PluginManager;
-    return *instance;
-}
-
-PluginManager::PluginManager()
-    : m_queue(new SerialWorker)
+PluginManager::PluginManager(const UrlOpener &opener, QObject *parent)
+    : QObject(parent)
+    , m_urlOpener(opener)
+    , m_queue(std::make_unique<SerialWorker>())
 {
     m_queue->async([this] { loadRegistries(); });
+}
+
+PluginManager::~PluginManager()
+{
+    if (!m_queue->stop()) {
+        // A plugin stuck in C still runs on its states; they go with the process.
+        qCWarning(lcPlugins) << "a plugin call did not end; its plugin states are left to the process's end";
+        return;
+    }
+    if (m_clipState)
+        plugin_registry_free(m_clipState);
+    if (m_systemClipState)
+        plugin_registry_free(m_systemClipState);
+}
+
+void PluginManager::installHostLibrary(PluginRegistry *registry) const
+{
+    registry->state_hook = plugin_install_app_library;
+    registry->state_hook_context = const_cast<UrlOpener *>(&m_urlOpener);
 }
 
 void PluginManager::loadRegistries()
 {
     const QString extraction = PathHelper::getTmpDir();
     m_clipState = plugin_registry_new();
-    plugin_state_hook = plugin_install_app_library;
+    installHostLibrary(m_clipState);
     setPaths(m_clipState, PathHelper::getPluginsBaseDir(), extraction);
     plugin_registry_scan(m_clipState);
 
     m_systemClipState = plugin_registry_new();
+    installHostLibrary(m_systemClipState);
     setPaths(m_systemClipState, systemPluginsFolder(), extraction);
     plugin_registry_scan(m_systemClipState);
     qCDebug(lcPlugins) << "loaded" << m_systemClipState->count << "system and" << m_clipState->count
@@ -93,6 +108,7 @@ void PluginManager::publishListings()
     m_userPlugins = std::move(user);
     m_loaded = true;
     m_firstLoad.wakeAll();
+    QMetaObject::invokeMethod(this, &PluginManager::pluginsChanged, Qt::QueuedConnection);
 }
 
 PluginManager::PluginDict PluginManager::listing(bool userOnly) const

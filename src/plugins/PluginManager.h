@@ -11,9 +11,11 @@
 #include <QWaitCondition>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class SerialWorker;
+class UrlOpener;
 struct PluginRecord;
 struct PluginRegistry;
 
@@ -22,15 +24,20 @@ struct PluginRegistry;
 // and every Lua call runs on the manager's own serial queue. The listings never wait for that
 // queue (a plugin stuck in a C call cannot hold up the menu): they answer the plugins as of the
 // last load, install or remove; only the very first listing waits, briefly, for the first load.
-class PluginManager final
+class PluginManager final : public QObject
 {
+    Q_OBJECT
     Q_DISABLE_COPY_MOVE(PluginManager)
 
 public:
     using PluginDict = QMap<QString, PluginObject>; // plugin_bundle_id → plugin
 
-    // Created on first use, which starts loading both registries on the plugin queue.
-    static PluginManager &sharedInstance();
+    // Starts loading both registries on the plugin worker. Plugins open URLs through opener,
+    // which must outlive the manager.
+    explicit PluginManager(const UrlOpener &opener, QObject *parent = nullptr);
+    // Waits briefly for the plugin call under way (a Lua loop meets its deadline), then closes
+    // every Lua state; a call stuck in C keeps its states until the process ends.
+    ~PluginManager();
 
     // System plugins, then user plugins; a user plugin replaces a system plugin of the same
     // bundle id. Objects stay usable across reloads (see PluginObject).
@@ -62,17 +69,21 @@ public:
     // run from its build tree, the source tree's resources/plugins.
     static QString systemPluginsFolder();
 
-private:
-    PluginManager();
+signals:
+    // The installed plugins changed (loaded, installed, removed); on the main thread.
+    void pluginsChanged();
 
+private:
     void loadRegistries();
+    void installHostLibrary(PluginRegistry *registry) const;
     // Takes the listings from the registries; on the plugin queue after every change of them.
     void publishListings();
     PluginDict listing(bool userOnly) const;
     PluginRecord *findRecord(const PluginObject &plugin) const;
     std::optional<QString> run(const QByteArray &text, const PluginObject &plugin) const;
 
-    SerialWorker *m_queue = nullptr;
+    const UrlOpener &m_urlOpener;
+    std::unique_ptr<SerialWorker> m_queue;
     PluginRegistry *m_clipState = nullptr;
     PluginRegistry *m_systemClipState = nullptr;
 

@@ -16,8 +16,6 @@
 #include <iterator>
 #include <sys/stat.h>
 
-void (*plugin_state_hook)(lua_State *state) = nullptr;
-
 namespace {
 
 // "<folder><file>" for a folder that ends in "/", else "<folder>/<file>".
@@ -243,8 +241,8 @@ int plugin_load_main(PluginRegistry *registry, PluginRecord *record)
         plugin_record_free(record);
         return 1;
     }
-    if (plugin_state_hook)
-        plugin_state_hook(record->state);
+    if (registry->state_hook)
+        registry->state_hook(record->state, registry->state_hook_context);
     luaL_openlibs(record->state);
     LuaDeadline::reserveHook(record->state);
     set_package_path(record->state, record->path);

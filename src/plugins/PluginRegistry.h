@@ -35,16 +35,17 @@ struct PluginRecord {
     lua_State *state; // the plugin's own Lua state, owned by the record
 };
 
-// The plugins of one root folder, in load order. The registry owns its records.
+// The plugins of one root folder, in load order. The registry owns its records. state_hook,
+// when set, receives every new plugin state of the registry (with state_hook_context) before
+// its standard libraries are opened.
 struct PluginRegistry {
     char root[kPluginPathCapacity];
     char extraction_folder[kPluginPathCapacity];
     std::int32_t count;
     PluginRecord *records[kPluginRegistryCapacity];
+    void (*state_hook)(lua_State *state, void *context);
+    void *state_hook_context;
 };
-
-// Receives every new plugin state before its standard libraries are opened; empty at start.
-extern void (*plugin_state_hook)(lua_State *state);
 
 PluginRegistry *plugin_registry_new();
 // 0 when both paths were set; 1, setting nothing, when either is empty or too long for its field.

@@ -11,20 +11,37 @@ constexpr int kIdleExpiryMs = 5000;
 } // namespace
 
 SerialWorker::SerialWorker()
+    : m_pool(new QThreadPool)
 {
-    m_pool.setMaxThreadCount(1);
-    m_pool.setExpiryTimeout(kIdleExpiryMs);
+    m_pool->setMaxThreadCount(1);
+    m_pool->setExpiryTimeout(kIdleExpiryMs);
 }
 
 SerialWorker::~SerialWorker()
 {
-    m_pool.clear();
-    m_pool.waitForDone();
+    stop();
+}
+
+bool SerialWorker::stop(int waitMs)
+{
+    if (!m_pool)
+        return true;
+    m_pool->clear();
+    if (!m_pool->waitForDone(waitMs)) {
+        // Its destructor would wait for ever; the stuck thread ends with the process.
+        m_pool = nullptr;
+        return false;
+    }
+    delete m_pool;
+    m_pool = nullptr;
+    return true;
 }
 
 void SerialWorker::async(std::function<void()> fn)
 {
-    m_pool.start([this, fn = std::move(fn)] {
+    if (!m_pool)
+        return;
+    m_pool->start([this, fn = std::move(fn)] {
         t_running = this;
         fn();
         t_running = nullptr;
@@ -37,6 +54,8 @@ void SerialWorker::sync(const std::function<void()> &fn)
         fn();
         return;
     }
+    if (!m_pool)
+        return;
     QSemaphore done;
     async([&] {
         fn();

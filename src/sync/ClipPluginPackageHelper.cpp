@@ -43,14 +43,9 @@ void callOnMain(const QList<ClipPluginPackageHelper::Completion> &waiting, bool 
 
 } // namespace
 
-ClipPluginPackageHelper &ClipPluginPackageHelper::sharedInstance()
-{
-    static auto *instance = new ClipPluginPackageHelper;
-    return *instance;
-}
-
-ClipPluginPackageHelper::ClipPluginPackageHelper()
-    : m_transport(RequestTransport::sharedInstance())
+ClipPluginPackageHelper::ClipPluginPackageHelper(RequestTransport &transport, PluginManager &plugins)
+    : m_transport(transport)
+    , m_plugins(plugins)
 { }
 
 QString ClipPluginPackageHelper::fileNameFromPlugin(const PluginObject &plugin)
@@ -158,16 +153,15 @@ void ClipPluginPackageHelper::finishDownload(const QString &key)
 
 void ClipPluginPackageHelper::install(const QString &cachePath, const QList<Completion> &waiting)
 {
-    PluginManager::sharedInstance().installPlugin(QUrl::fromLocalFile(cachePath), nullptr,
-                                                  [cachePath, waiting](bool installed) {
-                                                      if (!installed) {
-                                                          // A package that cannot be installed is no use in
-                                                          // the cache.
-                                                          QFile::remove(cachePath);
-                                                      }
-                                                      for (const auto &complete : waiting) {
-                                                          if (complete)
-                                                              complete(installed);
-                                                      }
-                                                  });
+    m_plugins.installPlugin(QUrl::fromLocalFile(cachePath), nullptr, [cachePath, waiting](bool installed) {
+        if (!installed) {
+            // A package that cannot be installed is no use in
+            // the cache.
+            QFile::remove(cachePath);
+        }
+        for (const auto &complete : waiting) {
+            if (complete)
+                complete(installed);
+        }
+    });
 }

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class PluginManager;
 class QNetworkReply;
 class QObject;
 class QTemporaryFile;
@@ -27,7 +28,9 @@ public:
     // A package larger than this is refused while it downloads.
     static constexpr qint64 kMaxPackageBytes = 32 * 1024 * 1024;
 
-    static ClipPluginPackageHelper &sharedInstance();
+    ClipPluginPackageHelper(RequestTransport &transport, PluginManager &plugins);
+
+    PluginManager &plugins() { return m_plugins; }
 
     // md5_hex of "<bundle id>_<version>" followed by ".cpk".
     static QString fileNameFromPlugin(const PluginObject &plugin);
@@ -43,8 +46,6 @@ public:
                                Completion complete);
 
 private:
-    ClipPluginPackageHelper();
-
     struct Download {
         QNetworkReply *reply = nullptr;
         QTemporaryFile *file = nullptr;
@@ -55,8 +56,9 @@ private:
 
     void startDownload(const QUrl &url, const QString &key, const QString &cachePath, Completion complete);
     void finishDownload(const QString &key);
-    static void install(const QString &cachePath, const QList<Completion> &waiting);
+    void install(const QString &cachePath, const QList<Completion> &waiting);
 
     RequestTransport &m_transport;
+    PluginManager &m_plugins;
     QHash<QString, Download> m_downloads; // by the URL as given
 };

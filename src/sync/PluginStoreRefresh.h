@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+class ClipPluginPackageHelper;
 class PluginListRequestManager;
 class QObject;
 
@@ -15,13 +16,14 @@ namespace PluginStoreRefresh {
 // Sends the "/plugins/" request. A reply with HTTP status 200 and "code" 0 replaces the cached
 // list and starts the updates (applyUpdates); any other outcome changes nothing. Then finished
 // learns whether a new list was stored.
-void requestRemoteData(const std::shared_ptr<PluginListRequestManager> &request, QObject *context,
+void requestRemoteData(const std::shared_ptr<PluginListRequestManager> &request,
+                       ClipPluginPackageHelper &packages, QObject *context,
                        std::function<void(bool stored)> finished, std::function<void()> updateDone);
 
 // For every installed user plugin that reply offers in a strictly larger version: deletes the
-// cached package of the installed version and installs the new one. Each finished update posts
-// DATA_CHANGED and calls updateDone. System plugins are never updated. Returns how many
-// updates started.
-int applyUpdates(const QJsonObject &reply, QObject *context, std::function<void()> updateDone);
+// cached package of the installed version and installs the new one. Each finished update calls
+// updateDone. System plugins are never updated. Returns how many updates started.
+int applyUpdates(const QJsonObject &reply, ClipPluginPackageHelper &packages, QObject *context,
+                 std::function<void()> updateDone);
 
 } // namespace PluginStoreRefresh

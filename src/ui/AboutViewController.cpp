@@ -6,7 +6,6 @@
 #include "support/WebUrl.h"
 #include "sync/ServiceRequests.h"
 #include "ui/SettingImages.h"
-#include "ui/SettingWindowController.h"
 #include "ui/Sheets.h"
 
 #include <QDesktopServices>
@@ -79,7 +78,7 @@ void AboutViewController::check_update()
             if (!offered)
                 return;
             // The menu's settings item follows the stored version; this pane stays as it is.
-            SettingWindowController::sharedInstance().rebuildMenu();
+            emit newVersionStored();
             showVersionSheet(*offered, result->value(QStringLiteral("data")).toObject());
         },
         this);

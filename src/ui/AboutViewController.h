@@ -30,6 +30,10 @@ public:
     QPushButton *versionLabel() const { return m_versionLabel; }
     QPushButton *checkUpdate() const { return m_checkUpdate; }
 
+signals:
+    // The service offered a newer version, now stored: the menu's settings item names it.
+    void newVersionStored();
+
 private:
     void showVersionSheet(const QString &offered, const QJsonObject &data);
 

@@ -27,8 +27,9 @@ QString programPath()
 
 } // namespace
 
-GeneralViewController::GeneralViewController(QWidget *parent)
+GeneralViewController::GeneralViewController(const SettingsServices &services, QWidget *parent)
     : QWidget(parent)
+    , m_services(services)
     , m_shortcutView(new ShortcutRecorder(this))
     , m_startupButton(new QCheckBox(QStringLiteral("登录时启动 Quillet"), this))
     , m_clearButton(new QPushButton(QStringLiteral("清空历史纪录"), this))
@@ -45,17 +46,16 @@ GeneralViewController::GeneralViewController(QWidget *parent)
     // once, an emptied recorder switches the hot key off.
     // Without the program's hot-key controller (the pane shown on its own) the recorder
     // shows the stored combination and records nothing.
-    if (ShortcutController &shortcuts = ShortcutController::sharedInstance(); shortcuts.isStarted()) {
-        m_shortcutView->setShortcut(shortcuts.shortcut());
+    if (ShortcutController *shortcuts = m_services.shortcuts; shortcuts && shortcuts->isStarted()) {
+        m_shortcutView->setShortcut(shortcuts->shortcut());
         connect(m_shortcutView, &ShortcutRecorder::shortcutRecorded, this,
-                [](const KeyCombination &shortcut) {
-                    if (ShortcutController &controller = ShortcutController::sharedInstance();
-                        controller.isStarted())
-                        controller.setShortcut(shortcut);
+                [shortcuts](const KeyCombination &shortcut) {
+                    if (shortcuts->isStarted())
+                        shortcuts->setShortcut(shortcut);
                 });
-        connect(m_shortcutView, &ShortcutRecorder::shortcutCleared, this, [] {
-            if (ShortcutController &controller = ShortcutController::sharedInstance(); controller.isStarted())
-                controller.shortcutOff();
+        connect(m_shortcutView, &ShortcutRecorder::shortcutCleared, this, [shortcuts] {
+            if (shortcuts->isStarted())
+                shortcuts->shortcutOff();
         });
     } else {
         std::optional<KeyCombination> stored;
@@ -128,7 +128,8 @@ void GeneralViewController::speedChanged(int position)
     const double seconds = PollInterval::intervalForPosition(position);
     ClipUserDefaults::setValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), seconds);
     showSpeed(seconds);
-    ClipController::sharedInstance().startClipObserver();
+    if (m_services.capture)
+        m_services.capture->startClipObserver();
 }
 
 void GeneralViewController::showSpeed(double seconds)

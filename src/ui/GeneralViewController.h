@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/SettingsServices.h"
+
 #include <QWidget>
 
 class QCheckBox;
@@ -19,7 +21,7 @@ public:
     // Where the slider rests when the stored interval is not one of its marks.
     static constexpr int kRestingSliderPosition = 100;
 
-    explicit GeneralViewController(QWidget *parent = nullptr);
+    explicit GeneralViewController(const SettingsServices &services, QWidget *parent = nullptr);
 
     ShortcutRecorder *shortcutView() const { return m_shortcutView; }
     QCheckBox *startupButton() const { return m_startupButton; }
@@ -28,6 +30,7 @@ public:
     QLabel *speedLabel() const { return m_speedLabel; }
 
 private:
+    SettingsServices m_services;
     void startupChanged(bool on);
     void speedChanged(int position);
     void showSpeed(double seconds);

@@ -1,12 +1,10 @@
 #include "ui/PluginWindowController.h"
 
-#include "platform/ClipAppHelper.h"
+#include "platform/UrlOpener.h"
 #include "plugins/PluginManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "sync/ClipPluginPackageHelper.h"
 #include "sync/PluginStoreList.h"
 #include "sync/PluginStoreRefresh.h"
@@ -66,22 +64,14 @@ void fillRow(QTableWidget *table, int row, const PluginObject &plugin)
     }
 }
 
-void postDataChanged()
-{
-    NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
-}
-
 } // namespace
 
-PluginWindowController &PluginWindowController::sharedInstance()
-{
-    // Lives as long as the process, like the other windows.
-    static auto *instance = new PluginWindowController;
-    return *instance;
-}
-
-PluginWindowController::PluginWindowController()
-    : QWidget(nullptr, Qt::Window)
+PluginWindowController::PluginWindowController(ClipPluginPackageHelper &packages, const UrlOpener &urlOpener,
+                                               QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_packages(packages)
+    , m_plugins(packages.plugins())
+    , m_urlOpener(urlOpener)
     , m_tabView(new QTabWidget(this))
     , m_tableView(makeTable(this, QStringLiteral("tableView"), false))
     , m_storeTableView(makeTable(this, QStringLiteral("storeTableView"), true))
@@ -125,11 +115,13 @@ PluginWindowController::PluginWindowController()
     connect(m_addButton, &QPushButton::clicked, this, &PluginWindowController::addClicked);
     connect(m_removeButton, &QPushButton::clicked, this, &PluginWindowController::removeClicked);
     connect(m_helpButton, &QPushButton::clicked, this, &PluginWindowController::helpClicked);
-    connect(m_gettingStartButton, &QPushButton::clicked, this, &PluginWindowController::getingStart);
+    connect(m_gettingStartButton, &QPushButton::clicked, this, &PluginWindowController::openGettingStarted);
     connect(m_tableView, &QTableWidget::itemSelectionChanged, this,
             &PluginWindowController::updateRemoveButton);
 
     windowDidLoad();
+    // Installs and removals made anywhere (the store's updates too) show at once.
+    connect(&m_plugins, &PluginManager::pluginsChanged, this, &PluginWindowController::reloadTables);
 }
 
 QFileDialog *PluginWindowController::openPanel() const
@@ -158,15 +150,15 @@ void PluginWindowController::showWindow()
 void PluginWindowController::requestRemoteData()
 {
     PluginStoreRefresh::requestRemoteData(
-        m_storeRequestManager, this,
+        m_storeRequestManager, m_packages, this,
         [this](bool stored) {
             if (stored)
                 reloadStoreTableView();
         },
-        [this] { pluginsChanged(); });
+        [this] { reloadTables(); });
 }
 
-void PluginWindowController::pluginsChanged()
+void PluginWindowController::reloadTables()
 {
     reloadInstalledTableView();
     reloadStoreTableView();
@@ -174,8 +166,8 @@ void PluginWindowController::pluginsChanged()
 
 void PluginWindowController::reloadInstalledTableView()
 {
-    const PluginManager::PluginDict all = PluginManager::sharedInstance().listPlugins();
-    const PluginManager::PluginDict user = PluginManager::sharedInstance().listUserPlugins();
+    const PluginManager::PluginDict all = m_plugins.listPlugins();
+    const PluginManager::PluginDict user = m_plugins.listUserPlugins();
     m_installed = all.values();
     m_tableView->clearContents();
     m_tableView->setRowCount(int(m_installed.size()));
@@ -204,19 +196,19 @@ void PluginWindowController::reloadStoreTableView()
         m_pluginURLDict.clear();
     } else {
         m_pluginURLDict = PluginStoreList::urls(*list);
-        m_storeArray = PluginStoreList::offered(*list, PluginManager::sharedInstance().listPlugins());
+        m_storeArray = PluginStoreList::offered(*list, m_plugins.listPlugins());
     }
     m_storeTableView->clearContents();
     m_storeTableView->setRowCount(int(m_storeArray.size()));
     for (int row = 0; row < m_storeArray.size(); ++row) {
         fillRow(m_storeTableView, row, m_storeArray[row]);
         auto *cell = new PluginStoreTableViewCell(m_storeTableView);
-        connect(cell->addButton(), &QPushButton::clicked, this, [this, row] { optButtonClickect(row); });
+        connect(cell->addButton(), &QPushButton::clicked, this, [this, row] { storeAddClicked(row); });
         m_storeTableView->setCellWidget(row, OptColumn, cell);
     }
 }
 
-void PluginWindowController::optButtonClickect(int row)
+void PluginWindowController::storeAddClicked(int row)
 {
     if (row < 0 || row >= m_storeArray.size() || m_overlay)
         return;
@@ -228,8 +220,7 @@ void PluginWindowController::optButtonClickect(int row)
             m_overlay->setText(QStringLiteral("完成中..."));
             m_overlay->dismiss();
         }
-        pluginsChanged();
-        postDataChanged();
+        reloadTables();
     };
     if (url.isEmpty()) {
         // Nothing to install; the overlay closes the same way, after this turn of the loop.
@@ -237,7 +228,7 @@ void PluginWindowController::optButtonClickect(int row)
             this, [done] { done(false); }, Qt::QueuedConnection);
         return;
     }
-    ClipPluginPackageHelper::sharedInstance().installPackageFromUrl(url, plugin, this, done);
+    m_packages.installPackageFromUrl(url, plugin, this, done);
 }
 
 void PluginWindowController::addClicked()
@@ -260,10 +251,7 @@ void PluginWindowController::addClicked()
 void PluginWindowController::installFiles(const QStringList &paths)
 {
     for (const QString &path : paths) {
-        PluginManager::sharedInstance().installPlugin(QUrl::fromLocalFile(path), this, [this](bool) {
-            postDataChanged();
-            pluginsChanged();
-        });
+        m_plugins.installPlugin(QUrl::fromLocalFile(path), this, [this](bool) { reloadTables(); });
     }
 }
 
@@ -275,10 +263,7 @@ void PluginWindowController::removeClicked()
     const int row = selected.first()->row();
     if (row < 0 || row >= m_installed.size() || !m_removeButton->isEnabled())
         return;
-    PluginManager::sharedInstance().removePlugin(m_installed.at(row), this, [this] {
-        postDataChanged();
-        pluginsChanged();
-    });
+    m_plugins.removePlugin(m_installed.at(row), this, [this] { reloadTables(); });
 }
 
 QUrl PluginWindowController::developerPage()
@@ -289,7 +274,7 @@ QUrl PluginWindowController::developerPage()
 
 void PluginWindowController::helpClicked()
 {
-    ClipAppHelper::sharedInstance().openURL(developerPage());
+    m_urlOpener.openURL(developerPage());
 }
 
 QString PluginWindowController::gettingStartPath()
@@ -304,9 +289,9 @@ QString PluginWindowController::gettingStartPath()
     return {};
 }
 
-void PluginWindowController::getingStart()
+void PluginWindowController::openGettingStarted()
 {
     const QString path = gettingStartPath();
     if (!path.isEmpty())
-        ClipAppHelper::sharedInstance().openURL(QUrl::fromLocalFile(path));
+        m_urlOpener.openURL(QUrl::fromLocalFile(path));
 }

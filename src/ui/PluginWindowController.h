@@ -9,7 +9,10 @@
 
 #include <memory>
 
+class ClipPluginPackageHelper;
 class PluginListRequestManager;
+class PluginManager;
+class UrlOpener;
 class ProgressOverlay;
 class QFileDialog;
 class QPushButton;
@@ -28,7 +31,8 @@ class PluginWindowController final : public QWidget
 public:
     enum Tab { InstalledTab = 0, StoreTab = 1 };
 
-    static PluginWindowController &sharedInstance();
+    PluginWindowController(ClipPluginPackageHelper &packages, const UrlOpener &urlOpener,
+                           QWidget *parent = nullptr);
 
     // Shows the window in front and fetches the store's list.
     void showWindow();
@@ -38,14 +42,14 @@ public:
     void reloadInstalledTableView();
 
     // The add button of a store row.
-    void optButtonClickect(int row);
+    void storeAddClicked(int row);
     // Asks for a package file ("选择") and installs it.
     void addClicked();
     // Installs the chosen package files.
     void installFiles(const QStringList &paths);
     void removeClicked();
     void helpClicked();
-    void getingStart();
+    void openGettingStarted();
 
     // The page the help button opens: "developerPage" when it is a web page, else the default.
     static QUrl developerPage();
@@ -66,12 +70,13 @@ public:
     ProgressOverlay *overlay() const;
 
 private:
-    PluginWindowController();
-
     void windowDidLoad();
-    void pluginsChanged();
+    void reloadTables();
     void updateRemoveButton();
 
+    ClipPluginPackageHelper &m_packages;
+    PluginManager &m_plugins;
+    const UrlOpener &m_urlOpener;
     QTabWidget *m_tabView = nullptr;
     QTableWidget *m_tableView = nullptr;
     QTableWidget *m_storeTableView = nullptr;

@@ -37,8 +37,9 @@ QTableWidget *makeTable(QWidget *parent, const QString &name, const QString &tit
 
 } // namespace
 
-PrivacyViewController::PrivacyViewController(QWidget *parent)
+PrivacyViewController::PrivacyViewController(AdvancePrivacyManager &privacy, QWidget *parent)
     : QWidget(parent)
+    , m_privacy(privacy)
     , m_keyWords(ConfigureManager::sharedInstance().customKeyWords())
     , m_sysKeyWords(ConfigureManager::sharedInstance().sysKeyWords())
     , m_tableView(
@@ -174,7 +175,7 @@ void PrivacyViewController::editScript()
         return;
     // A sheet on the settings window, released when it ends whatever its outcome (also when
     // this pane has been replaced meanwhile).
-    m_controllerWindow = new ScriptEditWindowController(window());
+    m_controllerWindow = new ScriptEditWindowController(m_privacy, window());
     connect(m_controllerWindow, &QDialog::finished, m_controllerWindow, &QObject::deleteLater);
     m_controllerWindow->beginSheet();
 }

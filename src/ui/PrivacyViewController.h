@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class AdvancePrivacyManager;
 class QCheckBox;
 class QPushButton;
 class QTableWidget;
@@ -24,7 +25,7 @@ public:
     static constexpr int kCustomTableTag = 1;
     static constexpr int kSystemTableTag = 2;
 
-    explicit PrivacyViewController(QWidget *parent = nullptr);
+    explicit PrivacyViewController(AdvancePrivacyManager &privacy, QWidget *parent = nullptr);
 
     QStringList keyWords() const { return m_keyWords; }
     QStringList sysKeyWords() const { return m_sysKeyWords; }
@@ -41,6 +42,7 @@ public:
     ScriptEditWindowController *controllerWindow() const { return m_controllerWindow; }
 
 private:
+    AdvancePrivacyManager &m_privacy;
     void addWord();
     void removeWord();
     void wordEdited(QTableWidgetItem *item);

@@ -11,8 +11,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-ScriptEditWindowController::ScriptEditWindowController(QWidget *parent)
+ScriptEditWindowController::ScriptEditWindowController(AdvancePrivacyManager &privacy, QWidget *parent)
     : QDialog(parent)
+    , m_privacy(privacy)
     , m_textEditView(new QPlainTextEdit(this))
     , m_errorLabelView(new QLabel(this))
     , m_luaLabel(new QLabel(this))
@@ -21,13 +22,12 @@ ScriptEditWindowController::ScriptEditWindowController(QWidget *parent)
     setWindowTitle(QStringLiteral("隐私脚本"));
     resize(640, 480);
 
-    AdvancePrivacyManager &privacy = AdvancePrivacyManager::sharedInstance();
     m_textEditView->setObjectName(QStringLiteral("textEditView"));
     m_textEditView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_textEditView->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_textEditView->setTabStopDistance(m_textEditView->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 4);
     new LuaHighlighter(m_textEditView->document());
-    m_textEditView->setPlainText(privacy.scriptContent());
+    m_textEditView->setPlainText(m_privacy.scriptContent());
 
     m_errorLabelView->setObjectName(QStringLiteral("errorLabelView"));
     m_errorLabelView->setStyleSheet(QStringLiteral("color: #c0392b;"));
@@ -77,8 +77,7 @@ void ScriptEditWindowController::beginSheet()
 
 void ScriptEditWindowController::testClicked()
 {
-    const std::optional<QString> error =
-        AdvancePrivacyManager::sharedInstance().testScript(m_textEditView->toPlainText());
+    const std::optional<QString> error = m_privacy.testScript(m_textEditView->toPlainText());
     m_errorLabelView->setText(error.value_or(QString()));
 }
 
@@ -89,7 +88,7 @@ void ScriptEditWindowController::revertDefault()
 
 void ScriptEditWindowController::doneClicked()
 {
-    AdvancePrivacyManager &privacy = AdvancePrivacyManager::sharedInstance();
+    AdvancePrivacyManager &privacy = m_privacy;
     const QString script = m_textEditView->toPlainText();
     if (const std::optional<QString> error = privacy.testScript(script)) {
         Sheets::beginSheet(

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class AdvancePrivacyManager;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -16,7 +17,7 @@ class ScriptEditWindowController final : public QDialog
     Q_DISABLE_COPY_MOVE(ScriptEditWindowController)
 
 public:
-    explicit ScriptEditWindowController(QWidget *parent = nullptr);
+    explicit ScriptEditWindowController(AdvancePrivacyManager &privacy, QWidget *parent = nullptr);
 
     // Shows the editor as a sheet on its parent's window.
     void beginSheet();
@@ -31,6 +32,7 @@ public:
     QLabel *luaLabel() const { return m_luaLabel; }
 
 private:
+    AdvancePrivacyManager &m_privacy;
     QPlainTextEdit *m_textEditView = nullptr;
     QLabel *m_errorLabelView = nullptr;
     QLabel *m_luaLabel = nullptr;

@@ -13,15 +13,9 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-SettingWindowController &SettingWindowController::sharedInstance()
-{
-    // Lives as long as the process; never destroyed, so it outlives no QApplication teardown.
-    static auto *instance = new SettingWindowController;
-    return *instance;
-}
-
-SettingWindowController::SettingWindowController()
-    : QWidget(nullptr, Qt::Window)
+SettingWindowController::SettingWindowController(const SettingsServices &services, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_services(services)
     , m_sideBar(new SettingSideBar(this))
     , m_panelView(new QWidget(this))
 {
@@ -103,15 +97,20 @@ QWidget *SettingWindowController::createPane(int index)
 {
     switch (index) {
     case General:
-        return new GeneralViewController;
+        return new GeneralViewController(m_services);
     case Account:
         if (ConfigureManager::sharedInstance().isSignedIn())
             return new UserInfoViewController;
         return new UserloginViewController;
     case Privacy:
-        return new PrivacyViewController;
-    case About:
-        return new AboutViewController;
+        if (!m_services.privacy)
+            return nullptr;
+        return new PrivacyViewController(*m_services.privacy);
+    case About: {
+        auto *about = new AboutViewController;
+        connect(about, &AboutViewController::newVersionStored, this, &SettingWindowController::rebuildMenu);
+        return about;
+    }
     default:
         return nullptr;
     }

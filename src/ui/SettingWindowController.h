@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/SettingsServices.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -18,8 +20,7 @@ class SettingWindowController final : public QWidget
 public:
     enum Pane { General = 0, Account = 1, Privacy = 2, About = 3, PaneCount = 4 };
 
-    // The program's settings window, made on first use and never destroyed.
-    static SettingWindowController &sharedInstance();
+    explicit SettingWindowController(const SettingsServices &services, QWidget *parent = nullptr);
 
     // Shows the window in front, centred on the screen the first time.
     void showWindow();
@@ -40,10 +41,9 @@ public:
     QWidget *currentViewController() const { return m_currentViewController; }
 
 private:
-    SettingWindowController();
+    QWidget *createPane(int index);
 
-    static QWidget *createPane(int index);
-
+    SettingsServices m_services;
     SettingSideBar *m_sideBar = nullptr;
     QWidget *m_panelView = nullptr;
     QPointer<QWidget> m_currentViewController;

@@ -42,10 +42,10 @@ QString setting(const char *key)
     return ClipUserDefaults::stringValue(QLatin1String(key)).value_or(QString());
 }
 
-QStringList menuTitles()
+QStringList menuTitles(MenuController &menus)
 {
     QStringList titles;
-    const QList<QAction *> actions = MenuController::sharedInstance().mainMenu()->actions();
+    const QList<QAction *> actions = menus.mainMenu()->actions();
     for (const QAction *action : actions)
         titles << action->text();
     return titles;
@@ -114,8 +114,8 @@ private slots:
         QVERIFY(watcher && watcher->isListening());
         MqttManager::sharedInstance().connect();
         QTRY_VERIFY_WITH_TIMEOUT(connected(), 10000);
-        MenuController::sharedInstance().buildMenu();
-        QVERIFY(menuTitles().contains(u"设置"_s));
+        app.menus().buildMenu();
+        QVERIFY(menuTitles(app.menus()).contains(u"设置"_s));
 
         Q_EMIT m_logind.PrepareForSleep(true);
         QTRY_VERIFY_WITH_TIMEOUT(!connected(), 10000);
@@ -130,7 +130,7 @@ private slots:
         // The check the timer starts: the offered version is kept and the menu names it.
         app.startCheckVersion();
         QTRY_COMPARE_WITH_TIMEOUT(setting(SettingsKeys::newversion), m_newer, 10000);
-        QTRY_VERIFY(menuTitles().contains(u"设置 (!新版本 %1)"_s.arg(m_newer)));
+        QTRY_VERIFY(menuTitles(app.menus()).contains(u"设置 (!新版本 %1)"_s.arg(m_newer)));
     }
 };
 

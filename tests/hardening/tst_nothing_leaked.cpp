@@ -10,6 +10,7 @@
 #include "menu/MenuController.h"
 #include "platform/MemoryHotKeyRegistrar.h"
 #include "platform/MemorySharingServices.h"
+#include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PrivacyRules.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
@@ -54,7 +55,7 @@ private:
 private slots:
     void sharedImageCopiesGoWithTheirClip()
     {
-        MenuController &menus = MenuController::sharedInstance();
+        MenuController menus;
         menus.setPlatform({nullptr, nullptr, &m_sharing});
         const auto sharedPath = [this] { return m_sharing.performed().last().second.filePath; };
 
@@ -95,7 +96,8 @@ private slots:
 
         // The pane refuses such a keyword with a message and keeps the old word.
         QVERIFY(configure().addNewWord(u"暗号"_s));
-        PrivacyViewController pane;
+        AdvancePrivacyManager script;
+        PrivacyViewController pane(script);
         pane.show();
         auto *table = pane.findChild<QTableWidget *>(u"tableView"_s);
         QVERIFY(table && table->rowCount() == 1);
@@ -118,7 +120,7 @@ private slots:
     void aDamagedSettingsFileNeverTakesPlainKeys()
     {
         MemoryHotKeyRegistrar registrar;
-        ShortcutController &shortcut = ShortcutController::sharedInstance();
+        ShortcutController shortcut;
         const KeyCombination fallback = ShortcutController::defaultShortcut();
 
         // Values that do not parse count as absent: the default hot key, not plain "a" (code 0).

@@ -11,6 +11,7 @@
 #include "menu/PluginMenuSource.h"
 #include "platform/MemoryKeyInjector.h"
 #include "platform/MemoryPasteboard.h"
+#include "platform/UrlOpener.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PluginManager.h"
 #include "plugins/package.h"
@@ -90,7 +91,8 @@ private slots:
     // A plugin stuck in C holds the plugin queue; the menu and the capture go on.
     void aPluginStuckInCLeavesMenuAndCaptureWorking()
     {
-        PluginManager &manager = PluginManager::sharedInstance();
+        const UrlOpener opener(nullptr, {});
+        PluginManager manager(opener);
         const PluginSandbox box;
         const QString archive = box.path(u"stuck.cpk"_s);
         QVERIFY(PackageBuilder::writeZip(
@@ -102,9 +104,9 @@ private slots:
 
         MemoryPasteboard pasteboard;
         MemoryKeyInjector injector;
-        MenuController &menus = MenuController::sharedInstance();
+        MenuController menus;
         menus.setPlatform({&pasteboard, &injector, nullptr});
-        menus.setPluginSource(pluginMenuSource());
+        menus.setPluginSource(pluginMenuSource(manager));
         ClipFixtures::text(u"some text"_s, 10);
         menus.buildMenu();
         QMenu *actions = menus.mainMenu()->actions().at(1)->menu();

@@ -100,7 +100,7 @@ private Q_SLOTS:
         }
         QCOMPARE(title(u"😀"_s.repeated(25)), u"😀"_s.repeated(25));
 
-        MenuController &menus = MenuController::sharedInstance();
+        MenuController menus;
         ClipFixtures::text(u"user\tpassword\nsecond line"_s, 10);
         menus.buildMenu();
         const QAction *item = menus.mainMenu()->actions().at(1);
@@ -124,7 +124,7 @@ private Q_SLOTS:
     // The share submenu never opens empty; a saved image gets a name a person can read.
     void shareSubmenuAndSavedNamesSpeakPlainly()
     {
-        MenuController &menus = MenuController::sharedInstance();
+        MenuController menus;
         menus.setPlatform({nullptr, nullptr, nullptr});
         menus.setDownloadsFolder(m_downloads.path());
         menus.setDownloadNotice([](const QString &) {});

@@ -88,7 +88,8 @@ private:
     MemorySharingServices m_sharing{{{u"mail"_s, u"邮件"_s, QIcon()}}};
     QStringList m_notices;
 
-    MenuController &menus() { return MenuController::sharedInstance(); }
+    MenuController m_menus;
+    MenuController &menus() { return m_menus; }
 
 private Q_SLOTS:
     void initTestCase()

@@ -28,6 +28,8 @@ class TestMenuSync final : public QObject
 private:
     TestDirs m_dirs;
     ServerHarness m_server;
+    MenuController m_menus;
+    StatusBarController m_tray{m_menus};
 
 private slots:
     void initTestCase()
@@ -37,14 +39,13 @@ private slots:
         options.config.insert(u"max_pull_records"_s, 2);
         QVERIFY(m_server.start(options));
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
-        (void)StatusBarController::sharedInstance();
     }
 
     // The tray item's spinner turns while any transfer is short of complete, and stops at
     // exactly 1.0: the last byte of a payload at the size limit still counts as busy.
     void busyIndicatorStopsOnlyWhenTransfersAreComplete()
     {
-        StatusBarController &tray = StatusBarController::sharedInstance();
+        StatusBarController &tray = m_tray;
         QSignalSpy changes(&tray, &StatusBarController::loadingChanged);
         constexpr qint64 total = 5767168;
         bool handled = false;
@@ -80,12 +81,12 @@ private slots:
         QCOMPARE(signIn(u"menu@example.org"_s, u"pw"_s).code(), 0);
         QVERIFY(QTest::qWaitFor(
             [&] { return storedClip(QString::fromUtf8(payload)).local_file_ok.value_or(0) == 1; }, 20000));
-        QVERIFY(QTest::qWaitFor([] { return !MenuController::sharedInstance().isRefresh(); }, 20000));
+        QVERIFY(QTest::qWaitFor([this] { return !m_menus.isRefresh(); }, 20000));
         QCOMPARE(DBKeeper::getAllHistory().size(), 5);
-        QTRY_VERIFY(!StatusBarController::sharedInstance().isLoading());
+        QTRY_VERIFY(!m_tray.isLoading());
 
         // The history sync: a second choice while the first runs starts nothing.
-        MenuController &menus = MenuController::sharedInstance();
+        MenuController &menus = m_menus;
         menus.push();
         QVERIFY(menus.isRefresh());
         menus.push();

@@ -73,7 +73,7 @@ private Q_SLOTS:
     {
         MemoryHotKeyRegistrar registrar;
         int shown = 0;
-        ShortcutController &controller = ShortcutController::sharedInstance();
+        ShortcutController controller;
         {
             // First start: the default is registered and stored.
             controller.start(registrar, [&shown] { ++shown; });
@@ -99,7 +99,7 @@ private Q_SLOTS:
     void switchedOffStaysOffAfterRestart()
     {
         MemoryHotKeyRegistrar registrar;
-        ShortcutController &controller = ShortcutController::sharedInstance();
+        ShortcutController controller;
         {
             controller.start(registrar, [] {});
             controller.shortcutOff();

@@ -3,7 +3,7 @@
 
 #include "PackageBuilder.h"
 #include "TestDirs.h"
-#include "platform/ClipAppHelper.h"
+#include "platform/UrlOpener.h"
 #include "plugins/PluginManager.h"
 #include "plugins/PluginPacker.h"
 
@@ -21,7 +21,7 @@ class TestPluginManager final : public QObject
     Q_OBJECT
 
 private:
-    PluginManager &manager() { return PluginManager::sharedInstance(); }
+    PluginManager &manager() { return m_manager; }
 
     // Installs a package holding one plugin, waits for the completion and answers the listed plugin
     // of that bundle id (an empty object, which gives no result, when the install failed).
@@ -56,13 +56,16 @@ private:
 
     TestDirs m_dirs;
     QTemporaryDir m_packages;
+    QList<QUrl> m_opened;
+    UrlOpener m_urlOpener{this, [this](const QUrl &url) { m_opened << url; }};
+    PluginManager m_manager{m_urlOpener};
 
 private slots:
     void cleanup()
     {
         for (const PluginObject &plugin : manager().listUserPlugins())
             remove(plugin);
-        ClipAppHelper::sharedInstance().setDelegate({});
+        m_opened.clear();
     }
 
     void systemPluginsTransformText_data()
@@ -157,15 +160,13 @@ private slots:
 
     void pluginsOpenOnlyValidUrls()
     {
-        QList<QUrl> opened;
-        ClipAppHelper::sharedInstance().setDelegate([&](const QUrl &url) { opened << url; });
         const PluginObject plugin = install(u"test.url"_s, "Url",
                                             "function main(t) local r = app.openURL(t) "
                                             "assert(require('app') == app) return type(r) .. ':' .. r end");
         for (const QString &text :
              {u"http://exa mple.com"_s, u"no url at all"_s, u"42"_s, u"https://example.com/a?b=1"_s})
             QCOMPARE(manager().processText(text, plugin), std::optional<QString>(u"string:"_s));
-        QTRY_COMPARE(opened, QList<QUrl>{QUrl(u"https://example.com/a?b=1"_s)});
+        QTRY_COMPARE(m_opened, QList<QUrl>{QUrl(u"https://example.com/a?b=1"_s)});
     }
 
     // A packed folder installs, and require finds the plugin's own modules; broken packages fail.

@@ -8,6 +8,8 @@
 #include "menu/MenuController.h"
 #include "menu/PluginMenuSource.h"
 #include "platform/MemoryKeyInjector.h"
+#include "platform/UrlOpener.h"
+#include "plugins/PluginManager.h"
 
 #include <QAction>
 #include <QMenu>
@@ -23,13 +25,15 @@ private:
     TestDirs m_dirs;
     RecordingPasteboard m_pasteboard;
     MemoryKeyInjector m_injector;
+    UrlOpener m_urlOpener{nullptr, {}};
+    PluginManager m_plugins{m_urlOpener};
 
 private slots:
     void choosingAShippedPluginPastesItsResult()
     {
-        MenuController &menus = MenuController::sharedInstance();
+        MenuController menus;
         menus.setPlatform({&m_pasteboard, &m_injector, nullptr});
-        menus.setPluginSource(pluginMenuSource());
+        menus.setPluginSource(pluginMenuSource(m_plugins));
         ClipFixtures::text(QStringLiteral("  hello   plugin\n world "), 10);
         menus.buildMenu();
 

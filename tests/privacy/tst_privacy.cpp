@@ -244,11 +244,12 @@ private slots:
     {
         MemoryPasteboard clipboard;
         ClipController capture(clipboard);
+        AdvancePrivacyManager script;
         qint64 now = 1000;
         int builds = 0;
         capture.setClock([&now] { return ++now; });
         capture.setMenuRebuild([&builds] { ++builds; });
-        capture.setPrivacy(std::make_unique<PrivacyCapture>());
+        capture.setPrivacy(std::make_unique<PrivacyCapture>(script));
         QTemporaryDir files;
         int copies = 0;
         // Copies a new clip of this family; answers whether it was stored as a secret, and
@@ -287,7 +288,7 @@ private slots:
         // the extension and the content (the text, "image data", the file's path).
         Utils::setAnalySecert(true);
         Utils::setAdvancePrivacy(true);
-        AdvancePrivacyManager::sharedInstance().setScriptContent(
+        script.setScriptContent(
             u"function main(from, ext, content)\n"
             "  if from == 'image' and ext == 'data' and content == 'image data' then return -1 end\n"
             "  if from == 'file' and ext == 'txt' and content:find('/keys', 1, true) then return 1 end\n"

@@ -3,11 +3,11 @@
 #include "ClipboardPrograms.h"
 #include "TestDirs.h"
 #include "X11TestMain.h"
-#include "app/CaptureSetup.h"
+#include "app/PrivacyCapture.h"
 #include "app/StoreSetup.h"
 #include "capture/CaptureTestSupport.h"
 #include "capture/ClipController.h"
-#include "platform/Pasteboard.h"
+#include "platform/X11Pasteboard.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
@@ -37,7 +37,10 @@ class TestPrivacyX11 final : public QObject
 
 private:
     TestDirs m_dirs;
-    ClipController *m_capture = nullptr;
+    // The capture as the program wires it: the X11 clipboard, the privacy rules and script.
+    std::unique_ptr<X11Pasteboard> m_pasteboard;
+    std::unique_ptr<AdvancePrivacyManager> m_script;
+    std::unique_ptr<ClipController> m_capture;
     // Owners of the clipboard, each a helper process; a new copy takes the clipboard from the
     // previous owner, which then quits.
     ClipboardPrograms m_owners;
@@ -62,7 +65,10 @@ private slots:
     void initTestCase()
     {
         StoreSetup::prepare();
-        m_capture = &CaptureSetup::start();
+        m_pasteboard = std::make_unique<X11Pasteboard>();
+        m_script = std::make_unique<AdvancePrivacyManager>();
+        m_capture = std::make_unique<ClipController>(*m_pasteboard);
+        m_capture->setPrivacy(std::make_unique<PrivacyCapture>(*m_script));
     }
 
     void cleanup()
@@ -85,7 +91,7 @@ private slots:
     void advancedScriptDecidesInsteadOfKeywords()
     {
         Utils::setAdvancePrivacy(true);
-        AdvancePrivacyManager::sharedInstance().setScriptContent(
+        m_script->setScriptContent(
             QStringLiteral("function main(from, extension, content)\n"
                            "  if from == 'text' and content:find('drop me', 1, true) then return -1 end\n"
                            "  if from == 'text' and content:find('keep me', 1, true) then return 1 end\n"
@@ -111,7 +117,7 @@ private slots:
 
         // Whatever the rules say: a script that keeps every clip as a secret does not help.
         Utils::setAdvancePrivacy(true);
-        AdvancePrivacyManager::sharedInstance().setScriptContent(u"function main() return 1 end"_s);
+        m_script->setScriptContent(u"function main() return 1 end"_s);
         const QString other = u"another password from the vault"_s;
         QVERIFY(copyAndWaitForCapture(other, u"secret"_s));
         QCOMPARE(storedAsSecret(other), std::nullopt);

@@ -6,11 +6,13 @@
 #include "StoreFixture.h"
 #include "TestDirs.h"
 #include "TestFiles.h"
+#include "platform/UrlOpener.h"
 #include "plugins/PluginManager.h"
 #include "store/PathHelper.h"
 #include "sync/ClipPluginPackageHelper.h"
 #include "sync/PluginStoreList.h"
 #include "sync/PluginStoreRefresh.h"
+#include "sync/RequestTransport.h"
 #include "sync/ServiceRequests.h"
 
 #include <QDir>
@@ -22,11 +24,11 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Installs through the helper and waits for its completion: its answer, or none.
-std::optional<bool> installFromStore(const QString &url, const PluginObject &plugin)
+std::optional<bool> installFromStore(ClipPluginPackageHelper &packages, const QString &url,
+                                     const PluginObject &plugin)
 {
     std::optional<bool> answer;
-    ClipPluginPackageHelper::sharedInstance().installPackageFromUrl(
-        url, plugin, nullptr, [&](bool installed) { answer = installed; });
+    packages.installPackageFromUrl(url, plugin, nullptr, [&](bool installed) { answer = installed; });
     (void)QTest::qWaitFor([&] { return answer.has_value(); }, 20000);
     return answer;
 }
@@ -37,15 +39,15 @@ PluginObject storeEntry(const QString &bundleId, const QString &version)
         {{u"bundle_id"_s, bundleId}, {u"version"_s, version}, {u"name"_s, bundleId}});
 }
 
-QString userVersion(const QString &bundleId)
+QString userVersion(PluginManager &plugins, const QString &bundleId)
 {
-    return PluginManager::sharedInstance().listUserPlugins().value(bundleId).plugin_version();
+    return plugins.listUserPlugins().value(bundleId).plugin_version();
 }
 
-std::optional<QString> run(const QString &bundleId, const QString &text)
+std::optional<QString> run(PluginManager &plugins, const QString &bundleId, const QString &text)
 {
-    const PluginObject plugin = PluginManager::sharedInstance().listPlugins().value(bundleId);
-    return PluginManager::sharedInstance().processText(text, plugin);
+    const PluginObject plugin = plugins.listPlugins().value(bundleId);
+    return plugins.processText(text, plugin);
 }
 
 QStringList cacheFiles()
@@ -61,6 +63,9 @@ class TestPluginStore final : public QObject
 
 private:
     TestDirs m_dirs;
+    UrlOpener m_urlOpener{nullptr, {}};
+    PluginManager m_plugins{m_urlOpener};
+    ClipPluginPackageHelper m_packages{RequestTransport::sharedInstance(), m_plugins};
     ServerHarness m_server;
     std::unique_ptr<StoreFixture> m_store;
 
@@ -69,7 +74,7 @@ private:
     {
         std::optional<bool> stored;
         PluginStoreRefresh::requestRemoteData(
-            std::make_shared<PluginListRequestManager>(), this, [&](bool ok) { stored = ok; },
+            std::make_shared<PluginListRequestManager>(), m_packages, this, [&](bool ok) { stored = ok; },
             [updatesDone] {
                 if (updatesDone)
                     ++*updatesDone;
@@ -99,7 +104,7 @@ private slots:
         m_store = std::make_unique<StoreFixture>(m_server.dataDir() + u"/plugins"_s);
         QVERIFY(m_store->publish(u"shout"_s, "org.example.shout", "1.0", "SHOUT:"));
         QVERIFY(m_store->publish(u"whisper"_s, "org.example.whisper", "2.1", "psst:"));
-        PluginManager::sharedInstance().listPlugins(); // loads the registries
+        m_plugins.listPlugins(); // loads the registries
     }
 
     // 1.2 -> 1.10 and 1.10 -> 1.10.0 through the store: largerVersionUpdatesWithoutAsking.
@@ -129,7 +134,7 @@ private slots:
     // the bundle id of a shipped plugin is never offered.
     void listIsCachedAndOffersOnlyMissingPlugins()
     {
-        const PluginManager::PluginDict shipped = PluginManager::sharedInstance().listPlugins();
+        const PluginManager::PluginDict shipped = m_plugins.listPlugins();
         QVERIFY(!shipped.isEmpty());
         const QString systemId = shipped.firstKey();
         QVERIFY(m_store->publish(u"fake_system"_s, systemId.toUtf8(), "99.0", "fake:"));
@@ -142,11 +147,11 @@ private slots:
 
         QStringList offered;
         for (const PluginObject &plugin :
-             PluginStoreList::offered(document.object(), PluginManager::sharedInstance().listPlugins()))
+             PluginStoreList::offered(document.object(), m_plugins.listPlugins()))
             offered << plugin.plugin_bundle_id();
         QCOMPARE(offered, (QStringList{u"org.example.shout"_s, u"org.example.whisper"_s}));
         // A shipped plugin is not updated either, whatever version the store has.
-        QCOMPARE(PluginStoreRefresh::applyUpdates(document.object(), this, {}), 0);
+        QCOMPARE(PluginStoreRefresh::applyUpdates(document.object(), m_packages, this, {}), 0);
         m_store->withdraw(u"fake_system"_s);
     }
 
@@ -173,9 +178,8 @@ private slots:
         const PluginObject entry = storeEntry(u"org.example.shout"_s, u"1.0"_s);
         // Two requests for one URL share one download; both learn the outcome.
         std::optional<bool> first;
-        ClipPluginPackageHelper::sharedInstance().installPackageFromUrl(url, entry, nullptr,
-                                                                        [&](bool ok) { first = ok; });
-        QCOMPARE(installFromStore(url, entry), std::optional<bool>(true));
+        m_packages.installPackageFromUrl(url, entry, nullptr, [&](bool ok) { first = ok; });
+        QCOMPARE(installFromStore(m_packages, url, entry), std::optional<bool>(true));
         QTRY_COMPARE(first, std::optional<bool>(true));
 
         QCOMPARE(ClipPluginPackageHelper::fileNameFromPlugin(entry),
@@ -183,12 +187,12 @@ private slots:
                      QCryptographicHash::hash("org.example.shout_1.0", QCryptographicHash::Md5).toHex())
                      + u".cpk"_s);
         QCOMPARE(cacheFiles(), QStringList{ClipPluginPackageHelper::fileNameFromPlugin(entry)});
-        QCOMPARE(userVersion(u"org.example.shout"_s), u"1.0"_s);
-        QCOMPARE(run(u"org.example.shout"_s, u"hi"_s), std::optional<QString>(u"SHOUT:hi"_s));
+        QCOMPARE(userVersion(m_plugins, u"org.example.shout"_s), u"1.0"_s);
+        QCOMPARE(run(m_plugins, u"org.example.shout"_s, u"hi"_s), std::optional<QString>(u"SHOUT:hi"_s));
 
         // Once cached, the package installs again without the network.
         m_server.killService();
-        QCOMPARE(installFromStore(url, entry), std::optional<bool>(true));
+        QCOMPARE(installFromStore(m_packages, url, entry), std::optional<bool>(true));
         QVERIFY(restartService());
     }
 
@@ -199,15 +203,15 @@ private slots:
         QVERIFY(m_store->publish(u"echo"_s, "org.example.echo", "1.2", "old:"));
         QVERIFY(refresh());
         const PluginObject old = storeEntry(u"org.example.echo"_s, u"1.2"_s);
-        QCOMPARE(installFromStore(urlOf(u"org.example.echo"_s), old), std::optional<bool>(true));
+        QCOMPARE(installFromStore(m_packages, urlOf(u"org.example.echo"_s), old), std::optional<bool>(true));
         QVERIFY(QFile::exists(ClipPluginPackageHelper::cachePathFor(old)));
 
         QVERIFY(m_store->publish(u"echo"_s, "org.example.echo", "1.10", "new:"));
         int updates = 0;
         QVERIFY(refresh(&updates));
         QTRY_COMPARE_WITH_TIMEOUT(updates, 1, 20000);
-        QCOMPARE(userVersion(u"org.example.echo"_s), u"1.10"_s);
-        QCOMPARE(run(u"org.example.echo"_s, u"x"_s), std::optional<QString>(u"new:x"_s));
+        QCOMPARE(userVersion(m_plugins, u"org.example.echo"_s), u"1.10"_s);
+        QCOMPARE(run(m_plugins, u"org.example.echo"_s, u"x"_s), std::optional<QString>(u"new:x"_s));
         QVERIFY(!QFile::exists(ClipPluginPackageHelper::cachePathFor(old)));
         QVERIFY(QFile::exists(
             ClipPluginPackageHelper::cachePathFor(storeEntry(u"org.example.echo"_s, u"1.10"_s))));
@@ -215,9 +219,9 @@ private slots:
         QVERIFY(m_store->publish(u"echo"_s, "org.example.echo", "1.10.0", "same:"));
         updates = 0;
         QVERIFY(refresh(&updates));
-        QCOMPARE(PluginStoreRefresh::applyUpdates(*PluginStoreList::load(), this, {}), 0);
+        QCOMPARE(PluginStoreRefresh::applyUpdates(*PluginStoreList::load(), m_packages, this, {}), 0);
         QCOMPARE(updates, 0);
-        QCOMPARE(run(u"org.example.echo"_s, u"x"_s), std::optional<QString>(u"new:x"_s));
+        QCOMPARE(run(m_plugins, u"org.example.echo"_s, u"x"_s), std::optional<QString>(u"new:x"_s));
     }
 
     // Packages that are not packages, or that reach outside the extraction folder, install
@@ -255,14 +259,14 @@ private slots:
         if (name == "vanished"_L1)
             m_store->withdraw(name);
         const QStringList cachedBefore = cacheFiles();
-        const PluginManager::PluginDict before = PluginManager::sharedInstance().listUserPlugins();
+        const PluginManager::PluginDict before = m_plugins.listUserPlugins();
 
-        QCOMPARE(installFromStore(url, storeEntry(QString::fromUtf8(bundleId), u"9.0"_s)),
+        QCOMPARE(installFromStore(m_packages, url, storeEntry(QString::fromUtf8(bundleId), u"9.0"_s)),
                  std::optional<bool>(false));
-        QCOMPARE(PluginManager::sharedInstance().listUserPlugins().keys(), before.keys());
+        QCOMPARE(m_plugins.listUserPlugins().keys(), before.keys());
         QCOMPARE(cacheFiles(), cachedBefore);
         QVERIFY(!QFileInfo::exists(m_dirs.dataPath() + u"/../escaped.cplugin"_s));
-        QCOMPARE(run(u"org.example.shout"_s, u"ok"_s), std::optional<QString>(u"SHOUT:ok"_s));
+        QCOMPARE(run(m_plugins, u"org.example.shout"_s, u"ok"_s), std::optional<QString>(u"SHOUT:ok"_s));
         m_store->withdraw(name);
     }
 
@@ -270,7 +274,7 @@ private slots:
     void onlyWebUrlsAreFetched()
     {
         for (const QString &url : {u"file:///etc/passwd"_s, u"qrc:/privacy.lua"_s, u"not a url"_s, QString()})
-            QCOMPARE(installFromStore(url, storeEntry(u"org.example.local"_s, u"1"_s)),
+            QCOMPARE(installFromStore(m_packages, url, storeEntry(u"org.example.local"_s, u"1"_s)),
                      std::optional<bool>(false));
     }
 };

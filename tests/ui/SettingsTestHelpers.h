@@ -1,5 +1,8 @@
 #pragma once
 
+#include "plugins/AdvancePrivacyManager.h"
+#include "ui/SettingWindowController.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -11,6 +14,16 @@
 
 // Finding and answering the alerts of the settings windows from a test.
 namespace SettingsTestHelpers {
+
+// A settings window for the tests that drive its panes, with a privacy script of its own and
+// no hot key or capture; made on first use and kept, as the program's is, until the process
+// ends (a widget cannot outlive the application object it would be destroyed after).
+inline SettingWindowController &sharedSettingsWindow()
+{
+    static auto *script = new AdvancePrivacyManager;
+    static auto *window = new SettingWindowController(SettingsServices{nullptr, nullptr, script});
+    return *window;
+}
 
 // The open (visible) message box whose text is message, anywhere in the program.
 inline QMessageBox *openAlert(const QString &message)

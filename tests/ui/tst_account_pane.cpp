@@ -27,7 +27,7 @@ namespace {
 
 SettingWindowController &window()
 {
-    return SettingWindowController::sharedInstance();
+    return sharedSettingsWindow();
 }
 
 UserloginViewController *loginPane()

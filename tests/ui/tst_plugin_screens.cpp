@@ -5,8 +5,11 @@
 #include "ScreenShot.h"
 #include "TestDirs.h"
 #include "X11TestMain.h"
+#include "platform/UrlOpener.h"
 #include "plugins/PluginManager.h"
+#include "sync/ClipPluginPackageHelper.h"
 #include "sync/PluginStoreList.h"
+#include "sync/RequestTransport.h"
 #include "ui/PluginWindowController.h"
 #include "ui/ProgressOverlay.h"
 
@@ -29,10 +32,24 @@ QJsonObject entry(const char *name, const char *desc, const char *version, const
             {u"bundle_id"_s, QString::fromUtf8(bundleId)}};
 }
 
+// The plugin window with the parts the program gives it, made on first use and kept, as the
+// program's is, until the process ends.
+struct PluginParts {
+    UrlOpener urlOpener{nullptr, {}};
+    PluginManager plugins{urlOpener};
+    ClipPluginPackageHelper packages{RequestTransport::sharedInstance(), plugins};
+    PluginWindowController window{packages, urlOpener};
+};
+
+PluginParts &parts()
+{
+    static auto *instance = new PluginParts;
+    return *instance;
+}
+
 bool shoot(const QString &name)
 {
-    return saveWindowShot(&PluginWindowController::sharedInstance(), QStringLiteral(QUILLET_SCREENSHOT_DIR),
-                          name);
+    return saveWindowShot(&parts().window, QStringLiteral(QUILLET_SCREENSHOT_DIR), name);
 }
 
 } // namespace
@@ -62,8 +79,8 @@ private slots:
             package, PackageBuilder::pluginEntries("reverse.cplugin", "org.example.reverse", "倒序",
                                                    "function main(t) return t:reverse() end")));
         bool installed = false;
-        PluginManager::sharedInstance().installPlugin(QUrl::fromLocalFile(package), nullptr,
-                                                      [&](bool ok) { installed = ok; });
+        parts().plugins.installPlugin(QUrl::fromLocalFile(package), nullptr,
+                                      [&](bool ok) { installed = ok; });
         QTRY_VERIFY(installed);
 
         QVERIFY(PluginStoreList::save(
@@ -75,12 +92,14 @@ private slots:
                   {u"b"_s, entry("Markdown 表格", "把制表符分隔的文字变成 Markdown 表格", "0.9",
                                  "org.example.mdtable")},
                   {u"c"_s, entry("倒序", "already installed", "2.0", "org.example.reverse")}}}}));
-        PluginWindowController::sharedInstance().showWindow();
+        // The window was made with the plugins, before this list was cached.
+        parts().window.reloadStoreTableView();
+        parts().window.showWindow();
     }
 
     void installedTab()
     {
-        PluginWindowController &window = PluginWindowController::sharedInstance();
+        PluginWindowController &window = parts().window;
         window.tabView()->setCurrentIndex(PluginWindowController::InstalledTab);
         window.tableView()->selectRow(0);
         QVERIFY(window.tableView()->rowCount() >= 7);
@@ -89,7 +108,7 @@ private slots:
 
     void storeTab()
     {
-        PluginWindowController &window = PluginWindowController::sharedInstance();
+        PluginWindowController &window = parts().window;
         window.tabView()->setCurrentIndex(PluginWindowController::StoreTab);
         QCOMPARE(window.storeTableView()->rowCount(), 2);
         QVERIFY(shoot(u"plugins-store"_s));
@@ -97,8 +116,8 @@ private slots:
 
     void addingOverlay()
     {
-        PluginWindowController &window = PluginWindowController::sharedInstance();
-        window.optButtonClickect(0);
+        PluginWindowController &window = parts().window;
+        window.storeAddClicked(0);
         QVERIFY(window.overlay());
         QVERIFY(shoot(u"plugins-store-adding"_s));
         // Nobody serves the package: the overlay closes and the entry stays in the store.

@@ -13,12 +13,14 @@
 
 #include "menu/MenuController.h"
 #include "menu/PluginMenuSource.h"
-#include "platform/ClipAppHelper.h"
 #include "platform/MemoryKeyInjector.h"
+#include "platform/UrlOpener.h"
 #include "plugins/PluginManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
+#include "sync/ClipPluginPackageHelper.h"
 #include "sync/PluginStoreList.h"
+#include "sync/RequestTransport.h"
 #include "ui/PluginWindowController.h"
 #include "ui/ProgressOverlay.h"
 
@@ -34,9 +36,25 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// The plugin window with the parts the program gives it, made on first use and kept, as the
+// program's is, until the process ends.
+struct PluginParts {
+    QList<QUrl> opened;
+    UrlOpener urlOpener{QCoreApplication::instance(), [this](const QUrl &url) { opened << url; }};
+    PluginManager plugins{urlOpener};
+    ClipPluginPackageHelper packages{RequestTransport::sharedInstance(), plugins};
+    PluginWindowController window{packages, urlOpener};
+};
+
+PluginParts &parts()
+{
+    static auto *instance = new PluginParts;
+    return *instance;
+}
+
 PluginWindowController &window()
 {
-    return PluginWindowController::sharedInstance();
+    return parts().window;
 }
 
 QStringList column(QTableWidget *table, int column = 0)
@@ -84,7 +102,6 @@ private:
     QTemporaryDir m_files;
     RecordingPasteboard m_pasteboard;
     MemoryKeyInjector m_injector;
-    QList<QUrl> m_opened;
 
     void useService() { qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8()); }
 
@@ -96,14 +113,13 @@ private slots:
         m_store = std::make_unique<StoreFixture>(m_server.dataDir() + u"/plugins"_s);
         QVERIFY(m_store->publish(u"shout"_s, "org.example.shout", "1.0", "SHOUT:"));
         QVERIFY(m_store->publish(u"whisper"_s, "org.example.whisper", "1.2", "psst:"));
-        ClipAppHelper::sharedInstance().setDelegate([this](const QUrl &url) { m_opened << url; });
     }
 
     // Opening shows the shipped plugins and a store of the plugins not installed; a store entry
     // under a shipped plugin's bundle id never shows.
     void opensWithInstalledAndStore()
     {
-        const PluginManager::PluginDict shipped = PluginManager::sharedInstance().listPlugins();
+        const PluginManager::PluginDict shipped = parts().plugins.listPlugins();
         QVERIFY(m_store->publish(u"impostor"_s, shipped.firstKey().toUtf8(), "99", "x:"));
         window().showWindow();
         QTRY_COMPARE(storeNames(), (QStringList{u"shout"_s, u"whisper"_s}));
@@ -128,9 +144,9 @@ private slots:
         QVERIFY(installedNames().contains(u"shout"_s));
         QCOMPARE(storeNames(), QStringList{u"whisper"_s});
 
-        MenuController &menus = MenuController::sharedInstance();
+        MenuController menus;
         menus.setPlatform({&m_pasteboard, &m_injector, nullptr});
-        menus.setPluginSource(pluginMenuSource());
+        menus.setPluginSource(pluginMenuSource(parts().plugins));
         ClipFixtures::text(u"quiet words"_s, 10);
         menus.buildMenu();
         QMenu *clipMenu = menus.mainMenu()->actions().at(1)->menu();
@@ -175,8 +191,7 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(installedNames(), before);
 
-        const PluginObject shipped =
-            PluginManager::sharedInstance().listPlugins().value(u"org.quillet.plugin.uppercase"_s);
+        const PluginObject shipped = parts().plugins.listPlugins().value(u"org.quillet.plugin.uppercase"_s);
         QVERIFY(!shipped.plugin_name().isEmpty());
         selectInstalled(shipped.plugin_name());
         QVERIFY(!window().tableView()->selectedItems().isEmpty());
@@ -199,10 +214,7 @@ private slots:
         QVERIFY(m_store->publish(u"whisper"_s, "org.example.whisper", "1.10", "PSST:"));
         window().showWindow();
         const auto version = [] {
-            return PluginManager::sharedInstance()
-                .listUserPlugins()
-                .value(u"org.example.whisper"_s)
-                .plugin_version();
+            return parts().plugins.listUserPlugins().value(u"org.example.whisper"_s).plugin_version();
         };
         QTRY_COMPARE_WITH_TIMEOUT(version(), u"1.10"_s, 20000);
         QTRY_COMPARE(window().tableView()->item(int(installedNames().indexOf(u"whisper"_s)), 1)->text(),
@@ -228,20 +240,20 @@ private slots:
     // guide opens the PDF built with the program.
     void helpAndGuide()
     {
-        m_opened.clear();
+        parts().opened.clear();
         ClipUserDefaults::setValue(QLatin1String(SettingsKeys::developerPage),
                                    u"https://dev.example.org/plugins"_s);
         window().helpButton()->click();
-        QTRY_COMPARE(m_opened, QList<QUrl>{QUrl(u"https://dev.example.org/plugins"_s)});
+        QTRY_COMPARE(parts().opened, QList<QUrl>{QUrl(u"https://dev.example.org/plugins"_s)});
         ClipUserDefaults::setValue(QLatin1String(SettingsKeys::developerPage), u"file:///etc/passwd"_s);
         window().helpButton()->click();
-        QTRY_COMPARE(m_opened.size(), 2);
-        QCOMPARE(m_opened.last(), QUrl(QString::fromLatin1(SettingsDefaults::developerPage)));
+        QTRY_COMPARE(parts().opened.size(), 2);
+        QCOMPARE(parts().opened.last(), QUrl(QString::fromLatin1(SettingsDefaults::developerPage)));
 
         window().gettingStartButton()->click();
-        QTRY_COMPARE(m_opened.size(), 3);
-        QVERIFY(m_opened.last().isLocalFile());
-        QVERIFY(TestFiles::read(m_opened.last().toLocalFile()).startsWith("%PDF-"));
+        QTRY_COMPARE(parts().opened.size(), 3);
+        QVERIFY(parts().opened.last().isLocalFile());
+        QVERIFY(TestFiles::read(parts().opened.last().toLocalFile()).startsWith("%PDF-"));
     }
 };
 

@@ -33,7 +33,7 @@ namespace {
 
 SettingWindowController &window()
 {
-    return SettingWindowController::sharedInstance();
+    return sharedSettingsWindow();
 }
 
 template<typename Pane> Pane *showPane(int index)

@@ -1,5 +1,6 @@
 // Screenshots of every pane of the settings window and of the script editor, taken from a
 // real X server (a private Xvfb) and saved as PNG files in the build folder for review.
+#include "SettingsTestHelpers.h"
 #include "TestDirs.h"
 #include "X11TestMain.h"
 #include "store/ConfigureManager.h"
@@ -59,9 +60,9 @@ private:
 
     static PrivacyViewController *privacyPane()
     {
-        SettingWindowController::sharedInstance().showPanel(2);
+        SettingsTestHelpers::sharedSettingsWindow().showPanel(2);
         return qobject_cast<PrivacyViewController *>(
-            SettingWindowController::sharedInstance().currentViewController());
+            SettingsTestHelpers::sharedSettingsWindow().currentViewController());
     }
 
 private slots:
@@ -69,7 +70,7 @@ private slots:
     {
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
         Utils::setAdvancePrivacy(true); // so that the privacy pane shows its edit button
-        SettingWindowController::sharedInstance().showWindow();
+        SettingsTestHelpers::sharedSettingsWindow().showWindow();
     }
 
     void eachPane_data()
@@ -83,7 +84,7 @@ private slots:
     void eachPane()
     {
         QFETCH(int, pane);
-        SettingWindowController &window = SettingWindowController::sharedInstance();
+        SettingWindowController &window = SettingsTestHelpers::sharedSettingsWindow();
         window.showPanel(pane);
         QVERIFY(
             saveShot(&window, QStringLiteral("settings-") + QString::fromLatin1(QTest::currentDataTag())));
@@ -106,7 +107,7 @@ private slots:
         QVERIFY(privacy);
         privacy->advancePrivacyButton()->click();
         QMessageBox *sheet = nullptr;
-        QTRY_VERIFY((sheet = SettingWindowController::sharedInstance().findChild<QMessageBox *>())
+        QTRY_VERIFY((sheet = SettingsTestHelpers::sharedSettingsWindow().findChild<QMessageBox *>())
                     != nullptr);
         QVERIFY(saveShot(sheet, QStringLiteral("settings-advanced-sheet")));
         sheet->buttons().first()->click();
@@ -116,7 +117,7 @@ private slots:
     // The account pane in each of its states, and each sheet it shows.
     void accountPaneStates()
     {
-        SettingWindowController &window = SettingWindowController::sharedInstance();
+        SettingWindowController &window = SettingsTestHelpers::sharedSettingsWindow();
         window.showPanel(0);
         window.showPanel(1);
         auto *pane = qobject_cast<UserloginViewController *>(window.currentViewController());

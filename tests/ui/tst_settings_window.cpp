@@ -6,6 +6,7 @@
 #include "capture/ClipController.h"
 #include "capture/ShortcutController.h"
 #include "platform/MemoryHotKeyRegistrar.h"
+#include "platform/MemoryPasteboard.h"
 #include "platform/NMLoginItems.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PrivacyRules.h"
@@ -105,17 +106,23 @@ private:
     UrlCatcher m_urls;
     MemoryHotKeyRegistrar m_hotKeys;
     int m_dataChanged = 0;
+    // The window with the services the program gives it.
+    MemoryPasteboard m_pasteboard;
+    ClipController m_capture{m_pasteboard};
+    ShortcutController m_shortcuts;
+    AdvancePrivacyManager m_script;
+    std::unique_ptr<SettingWindowController> m_window;
 
-    static SettingWindowController &window() { return SettingWindowController::sharedInstance(); }
-    static ShortcutController &shortcuts() { return ShortcutController::sharedInstance(); }
+    SettingWindowController &window() { return *m_window; }
+    ShortcutController &shortcuts() { return m_shortcuts; }
 
-    template<typename Pane> static Pane *showPane(int index)
+    template<typename Pane> Pane *showPane(int index)
     {
         window().showPanel(index);
         return qobject_cast<Pane *>(window().currentViewController());
     }
-    static GeneralViewController *generalPane() { return showPane<GeneralViewController>(0); }
-    static PrivacyViewController *privacyPane() { return showPane<PrivacyViewController>(2); }
+    GeneralViewController *generalPane() { return showPane<GeneralViewController>(0); }
+    PrivacyViewController *privacyPane() { return showPane<PrivacyViewController>(2); }
 
     // Opens a fresh about pane and clicks its home-page button.
     QUrl openedHomepage()
@@ -125,7 +132,7 @@ private:
     }
 
     // Asks to clear the history and confirms.
-    static bool confirmClear()
+    bool confirmClear()
     {
         click(generalPane()->clearButton());
         return answerAlert(u"清空历史纪录?"_s, u"清空历史纪录"_s);
@@ -138,6 +145,8 @@ private slots:
         QDesktopServices::setUrlHandler(u"http"_s, &m_urls, "openUrl");
         QDesktopServices::setUrlHandler(u"https"_s, &m_urls, "openUrl");
         shortcuts().start(m_hotKeys, [] {});
+        m_window =
+            std::make_unique<SettingWindowController>(SettingsServices{&m_shortcuts, &m_capture, &m_script});
         NotificationCenter::sharedInstance().addObserver(key(Notifications::DATA_CHANGED), this,
                                                          [this](const QVariant &) { ++m_dataChanged; });
         window().showWindow();
@@ -150,6 +159,7 @@ private slots:
         QDesktopServices::unsetUrlHandler(u"https"_s);
         window().hide();
         shortcuts().stop();
+        m_window.reset();
     }
 
     void sidebarShowsFourRowsAndAFreshPaneEachTime()
@@ -227,7 +237,7 @@ private slots:
             QCOMPARE(ClipUserDefaults::doubleValue(speedKey, 0), shown.stored);
         }
 
-        ClipController &monitor = ClipController::sharedInstance();
+        ClipController &monitor = m_capture;
         GeneralViewController *pane = generalPane();
         QSlider *slider = pane->speedSlider();
         slider->setFocus();
@@ -502,7 +512,7 @@ private slots:
     {
         ClipUserDefaults::remove(key(SettingsKeys::privacy_script));
         Utils::setAdvancePrivacy(true);
-        AdvancePrivacyManager &manager = AdvancePrivacyManager::sharedInstance();
+        AdvancePrivacyManager &manager = m_script;
         auto *privacy = privacyPane();
         click(privacy->editScriptButton());
         ScriptEditWindowController *editor = privacy->controllerWindow();
