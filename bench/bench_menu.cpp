@@ -2,8 +2,12 @@
 // instead fills the database of a data folder, and with "--image SIDE FILE" it writes a PNG
 // photo-like test image of SIDE×SIDE pixels, for the measurements of idle_usage.sh.
 #include "menu/MenuController.h"
+#include "store/ClipFileManager.h"
+#include "store/ConfigureManager.h"
 #include "store/DBObject.h"
+#include "store/HistoryStore.h"
 #include "support/Database.h"
+#include "sync/SyncEngine.h"
 
 #include <benchmark/benchmark.h>
 
@@ -46,7 +50,11 @@ void BM_buildMenu(benchmark::State &state)
         fillHistory(100000);
         filled = true;
     }
-    static MenuController menus;
+    // Made once, as the program makes it, and kept while the process runs.
+    static auto *store = new HistoryStore(ClipFileManager::sharedInstance());
+    static auto *sync = new SyncEngine(ConfigureManager::sharedInstance(), *store);
+    static auto *menuController = new MenuController(*sync);
+    MenuController &menus = *menuController;
     for (auto _ : state) {
         QMenu *menu = menus.buildMenu();
         benchmark::DoNotOptimize(menu);

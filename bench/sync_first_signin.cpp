@@ -10,12 +10,12 @@
 #include "ServerHarness.h"
 #include "SyncClient.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "menu/MenuController.h"
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
 #include "support/Database.h"
 #include "sync/AccountRequests.h"
-#include "sync/FileService.h"
 
 #include <QApplication>
 #include <QDir>
@@ -95,7 +95,7 @@ int main(int argc, char **argv)
     }
     std::printf("seeded %d records in %.1f s\n", records, seeding.elapsed() / 1000.0);
 
-    MenuController menus;
+    MenuController menus(testSync());
     menus.buildMenu();
     const qint64 rssBefore = memoryKib("VmRSS:");
 
@@ -126,7 +126,7 @@ int main(int argc, char **argv)
     login->setUser(email);
     login->setPasswd(password);
     bool signedIn = false;
-    login->request([&](const RequestResult &result, int, const std::optional<RequestError> &) {
+    login->request(testSync(), [&](const RequestResult &result, int, const std::optional<RequestError> &) {
         signedIn = result && RequestManager::replyCode(*result) == 0;
     });
     // The pull has answered once the cursor moved and the menu's pull flag is down again.
@@ -144,7 +144,7 @@ int main(int argc, char **argv)
     const bool fetched = pulled
                          && QTest::qWaitFor(
                              [&] {
-                                 return !FileService::sharedInstance().isRunning()
+                                 return !testSync().fileLane().isRunning()
                                         && historyRows(dirs.dataPath(), true) == historyRows(dirs.dataPath());
                              },
                              600000);

@@ -3,14 +3,13 @@
 #include "app/PrivacyCapture.h"
 #include "menu/PluginMenuSource.h"
 #include "platform/LogindSleepWatcher.h"
+#include "store/ClipFileManager.h"
 #include "store/ConfigureManager.h"
 #include "store/HistoryDatabase.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
 #include "sync/AccountRequests.h"
-#include "sync/HistoryService.h"
 #include "sync/MqttManager.h"
-#include "sync/RequestTransport.h"
 #include "sync/ServiceRequests.h"
 #include "ui/PluginWindowController.h"
 #include "ui/SettingWindowController.h"
@@ -24,10 +23,13 @@ constexpr int kStoreAlertMilliseconds = 30000;
 AppDelegate::AppDelegate(QObject *parent)
     : QObject(parent)
     , m_urlOpener(this, [this](const QUrl &url) { openURL(url); })
+    , m_store(ClipFileManager::sharedInstance())
+    , m_sync(ConfigureManager::sharedInstance(), m_store)
     , m_plugins(m_urlOpener)
-    , m_pluginPackages(RequestTransport::sharedInstance(), m_plugins)
+    , m_pluginPackages(m_sync, m_plugins)
     , m_capture(m_pasteboard)
-    , m_tray(m_menus)
+    , m_menus(m_sync)
+    , m_tray(m_menus, m_sync.progress())
 {
     m_versionCheck.setSingleShot(true);
     m_versionCheck.setInterval(kVersionCheckDelayMs);
@@ -37,7 +39,7 @@ AppDelegate::AppDelegate(QObject *parent)
     // after every change it saw, and pushes every stored clip when a user is signed in.
     m_capture.setPrivacy(std::make_unique<PrivacyCapture>(m_privacyScript));
     m_capture.setMenuRebuild([this] { m_menus.buildMenu(); });
-    m_capture.setHistoryProcess([] { HistoryService::sharedInstance().process(); });
+    m_capture.setHistoryProcess([this] { m_sync.historyLane().process(); });
 
     m_menus.setPluginSource(pluginMenuSource(m_plugins));
     m_menus.setPlatform({&m_pasteboard, &m_keyInjector, &m_sharing});
@@ -67,16 +69,15 @@ void AppDelegate::start()
     }
     followSleepAndWake();
     // A signed-in user's change notices; a later sign-in connects as well.
-    if (ConfigureManager::sharedInstance().isSignedIn())
-        MqttManager::sharedInstance().connect();
-    connect(&ConfigureManager::sharedInstance(), &ConfigureManager::signedIn, this,
-            [] { MqttManager::sharedInstance().connect(); });
+    if (m_sync.account().isSignedIn())
+        m_sync.notices().connect();
+    connect(&m_sync.account(), &ConfigureManager::signedIn, this, [this] { m_sync.notices().connect(); });
     // Device init, asynchronous; start-up never waits for the network.
     initRequest();
     // Signing in or out, from the account pane or when the service reports the token expired,
     // rebuilds the menu through the settings window, open or not.
     m_settingsWindow = std::make_unique<SettingWindowController>(
-        SettingsServices{&m_shortcuts, &m_capture, &m_privacyScript});
+        SettingsServices{&m_sync, &m_shortcuts, &m_capture, &m_privacyScript});
     m_settingsWindow->setMenuRebuilder([this] { m_menus.buildMenu(); });
     m_shortcuts.start(m_hotKeys, [this] { m_menus.showMenu(); });
     // The first menu: the first use of the store opens the database and updates its schema.
@@ -115,7 +116,8 @@ void AppDelegate::initRequest()
     // An expired token signs out while the reply is read; a successful reply names the pages
     // of the about pane and of the plugin window. Nothing is shown either way.
     m_initRequest = std::make_shared<InitRequestManager>();
-    m_initRequest->request(
+    m_sync.send(
+        m_initRequest,
         [](const RequestResult &result, int, const std::optional<RequestError> &error) {
             if (!error && result && RequestManager::replyCode(*result) == 0)
                 InitRequestManager::storePages(*result);
@@ -132,7 +134,8 @@ void AppDelegate::startCheckVersion()
 {
     // A reply with code 0 and a usable version stores "newversion"; the rebuilt menu's
     // settings item then names it while it is newer than this build. Failures stay silent.
-    std::make_shared<CheckUpdateRequestManager>()->request(
+    m_sync.send(
+        std::make_shared<CheckUpdateRequestManager>(),
         [this](const RequestResult &result, int, const std::optional<RequestError> &error) {
             if (CheckUpdateRequestManager::storeOfferedVersion(result, error))
                 m_menus.scheduleBuild();
@@ -143,7 +146,7 @@ void AppDelegate::startCheckVersion()
 void AppDelegate::onWake()
 {
     qCInfo(lcApp) << "woke from sleep";
-    MqttManager::sharedInstance().connect();
+    m_sync.notices().connect();
     initRequest();
     checkVersion();
 }
@@ -151,7 +154,7 @@ void AppDelegate::onWake()
 void AppDelegate::onSleep()
 {
     qCInfo(lcApp) << "going to sleep";
-    MqttManager::sharedInstance().close();
+    m_sync.notices().close();
 }
 
 void AppDelegate::openURL(const QUrl &url)

@@ -11,7 +11,9 @@
 #include "platform/X11Pasteboard.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PluginManager.h"
+#include "store/HistoryStore.h"
 #include "sync/ClipPluginPackageHelper.h"
+#include "sync/SyncEngine.h"
 
 #include <QObject>
 #include <QTimer>
@@ -52,6 +54,7 @@ public:
     void openURL(const QUrl &url);
 
     MenuController &menus() { return m_menus; }
+    SyncEngine &sync() { return m_sync; }
     StatusBarController &tray() { return m_tray; }
     SleepWatcher *sleepWatcher() const { return m_sleepWatcher.get(); }
     bool isVersionCheckScheduled() const { return m_versionCheck.isActive(); }
@@ -67,6 +70,9 @@ private:
     X11Pasteboard m_pasteboard;
     UrlOpener m_urlOpener;
     std::unique_ptr<SleepWatcher> m_sleepWatcher;
+    // The history store's shared face and sync.
+    HistoryStore m_store;
+    SyncEngine m_sync;
     // Plugins and privacy.
     PluginManager m_plugins;
     ClipPluginPackageHelper m_pluginPackages;

@@ -13,8 +13,6 @@
 #include "support/MainQueue.h"
 #include "support/Md5.h"
 #include "support/MemoryTrim.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "support/PayloadLimit.h"
 
 #include <QDateTime>
@@ -247,5 +245,6 @@ void ClipController::keepCurrentContentAfterSignOut()
 {
     // The sign-out emptied the history; what the clipboard holds now starts the new one.
     catchClipboard();
-    NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
+    if (m_buildMenu)
+        m_buildMenu();
 }

@@ -6,8 +6,6 @@
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
 #include "support/Log.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -84,25 +82,6 @@ std::optional<QString> saveFile(const HistoryModel &clip, const QString &folder)
 
 namespace ClipEditing {
 
-void toggleFavourite(const HistoryModel &clip, qint64 now)
-{
-    HistoryModel record = clip;
-    if (record.favourite.value_or(0) < 1) {
-        record.fetch();
-        record.category = Category::favourite;
-        record.favourite = now;
-        record.save();
-        record.increase_change_count();
-    } else {
-        // Signed in, the removal goes to the service first (set-favourite request) and the
-        // rows change when it answers; that request joins here with the favourite sync.
-        DBKeeper::deleteClipItem(record.hash(), Category::favourite);
-        record.favourite = -now;
-    }
-    record.category = Category::history;
-    record.save();
-}
-
 std::optional<QString> saveToFolder(const HistoryModel &clip, const QString &folder)
 {
     if (!ClipActions::hasPayloadName(clip) || folder.isEmpty() || !QDir().mkpath(folder))
@@ -122,16 +101,6 @@ std::optional<QString> saveToFolder(const HistoryModel &clip, const QString &fol
 void unlockSecret(const HistoryModel &clip)
 {
     clip.signSecert(false);
-}
-
-void deleteLocally(const HistoryModel &clip)
-{
-    const QString hash = clip.hash();
-    if (hash.isEmpty())
-        return;
-    DBKeeper::deleteClipItem(hash);
-    ClipFileManager::sharedInstance().deleteFilesWithHashArray({hash});
-    NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
 }
 
 } // namespace ClipEditing

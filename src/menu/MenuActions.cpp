@@ -11,31 +11,11 @@
 #include "store/PathHelper.h"
 #include "store/Utils.h"
 #include "support/Log.h"
-#include "sync/ClipRequests.h"
-#include "sync/FavouriteService.h"
-#include "sync/HistoryService.h"
-#include "sync/PushClipsManager.h"
-#include "sync/ServiceRequests.h"
-#include "sync/SetFavouriteRequestManager.h"
+#include "sync/SyncEngine.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QFileInfo>
 #include <QImage>
-
-namespace {
-
-// The menu keeps its clips as they were when it was built; the sync lanes may have changed
-// them since (a push gives a clip its service id, a reconciliation its favourite mark). The
-// actions that depend on those fields work on the row as it is now.
-HistoryModel asStoredNow(const HistoryModel &clip)
-{
-    HistoryModel current = clip;
-    current.fetch();
-    return current;
-}
-
-} // namespace
 
 void MenuController::clickItem(const HistoryModel &clip)
 {
@@ -60,7 +40,7 @@ void MenuController::plugin(const MenuPlugin &plugin, const HistoryModel &clip)
         m_platform.pasteboard->writeString(result.value_or(QString()));
         ClipActions::paste(*m_platform.keyInjector);
     };
-    const std::optional<QString> text = ClipFileManager::sharedInstance().getStringWithMd5(clip.hash());
+    const std::optional<QString> text = m_sync.files().getStringWithMd5(clip.hash());
     if (!text || !m_plugins.process) {
         pasteResult(std::nullopt);
         return;
@@ -68,27 +48,9 @@ void MenuController::plugin(const MenuPlugin &plugin, const HistoryModel &clip)
     m_plugins.process(plugin, *text, this, pasteResult);
 }
 
-void MenuController::favourite(const HistoryModel &shown)
+void MenuController::favourite(const HistoryModel &clip)
 {
-    const HistoryModel clip = asStoredNow(shown);
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
-    if (clip.isFavourite() && ConfigureManager::sharedInstance().isSignedIn()) {
-        // Signed in, the removal goes to the service, and the rows change when it answers.
-        HistoryModel record = clip;
-        const std::optional<qint64> remembered = record.favourite;
-        record.favourite = -now;
-        SetFavouriteRequestManager::sharedInstance().setFavourite(
-            record, [this](const std::optional<QJsonObject> &, const std::optional<RequestError> &) {
-                scheduleBuild();
-            });
-        record.favourite = remembered;
-        record.category = Category::history;
-        record.save();
-    } else {
-        ClipEditing::toggleFavourite(clip, now);
-    }
-    scheduleBuild();
-    FavouriteService::sharedInstance().process();
+    m_sync.toggleFavourite(clip, [this] { scheduleBuild(); });
 }
 
 void MenuController::shareClicked(const ShareService &service, const HistoryModel &clip)
@@ -98,18 +60,18 @@ void MenuController::shareClicked(const ShareService &service, const HistoryMode
     ShareItem item;
     switch (clip.family()) {
     case ClipFamily::Text:
-        item.text = ClipFileManager::sharedInstance().getStringWithMd5(clip.hash()).value_or(QString());
+        item.text = m_sync.files().getStringWithMd5(clip.hash()).value_or(QString());
         break;
     case ClipFamily::Image: {
         // Programs take pictures as files; the payload has no extension, so a PNG copy goes.
         // It lies with the clip's previews, which deleting the clip (or signing out) removes.
-        item.filePath = ClipFileManager::sharedInstance().sharedImageCopy(clip.hash());
+        item.filePath = m_sync.files().sharedImageCopy(clip.hash());
         if (item.filePath.isEmpty())
             return;
         break;
     }
     case ClipFamily::File:
-        item.filePath = ClipFileManager::sharedInstance().makePreviewLink(clip);
+        item.filePath = m_sync.files().makePreviewLink(clip);
         break;
     case ClipFamily::Other:
         return;
@@ -131,33 +93,25 @@ void MenuController::save(const HistoryModel &clip)
 
 void MenuController::unlockSecert(const HistoryModel &clip)
 {
-    ClipEditing::unlockSecret(asStoredNow(clip));
-    // Its change mark from the capture is still set, so the history service may now push it.
-    HistoryService::sharedInstance().process();
+    HistoryModel current = clip;
+    current.fetch();
+    ClipEditing::unlockSecret(current);
+    // Its change mark from the capture is still set, so the history lane may now push it.
+    m_sync.historyLane().process();
     scheduleBuild();
 }
 
-void MenuController::deleteClip(const HistoryModel &shown)
+void MenuController::deleteClip(const HistoryModel &clip)
 {
-    const HistoryModel clip = asStoredNow(shown);
-    // Signed in, a clip the service knows is deleted there first and here once it confirms;
-    // otherwise every row of the clip goes at once.
-    if (!ConfigureManager::sharedInstance().isSignedIn() || clip.history_id.value_or(0) == 0) {
-        ClipEditing::deleteLocally(clip);
-        scheduleBuild();
-        return;
-    }
-    PushClipsManager::sharedInstance().Del(
-        clip,
-        [this](const std::optional<QJsonObject> &, const std::optional<RequestError> &) { scheduleBuild(); });
+    m_sync.deleteClip(clip, [this] { scheduleBuild(); });
 }
 
 void MenuController::push()
 {
-    if (m_isRefresh || !ConfigureManager::sharedInstance().isSignedIn())
+    if (m_isRefresh || !m_sync.account().isSignedIn())
         return;
     m_isRefresh = true;
-    pullToCurrent(this, [this] {
+    m_sync.pullHistory(this, [this] {
         buildMenu();
         m_isRefresh = false;
     });
@@ -165,16 +119,13 @@ void MenuController::push()
 
 void MenuController::syncFavourite()
 {
-    if (m_isSyncFavourite || !ConfigureManager::sharedInstance().isSignedIn())
+    if (m_isSyncFavourite || !m_sync.account().isSignedIn())
         return;
     m_isSyncFavourite = true;
-    auto reconcile = std::make_shared<GetFavouriteRequestManager>();
-    reconcile->request(
-        [this](const RequestResult &, int, const std::optional<RequestError> &) {
-            buildFavouriteMenu();
-            m_isSyncFavourite = false;
-        },
-        this);
+    m_sync.reconcileFavourites(this, [this] {
+        buildFavouriteMenu();
+        m_isSyncFavourite = false;
+    });
 }
 
 void MenuController::login()

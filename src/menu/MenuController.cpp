@@ -6,14 +6,14 @@
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
+#include "store/HistoryStore.h"
 #include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "support/PayloadLimit.h"
+#include "sync/SyncEngine.h"
 
 #include <QCursor>
 #include <QFileInfo>
@@ -63,22 +63,20 @@ QIcon thumbnailOf(const QString &content)
 
 } // namespace
 
-MenuController::MenuController(QObject *parent)
+MenuController::MenuController(SyncEngine &sync, QObject *parent)
     : QObject(parent)
+    , m_sync(sync)
     , m_mainMenu(new ClipMenu)
     , m_favMenu(new ClipMenu(m_mainMenu))
 {
-    NotificationCenter &center = NotificationCenter::sharedInstance();
-    const auto rebuild = [this](const QVariant &) { scheduleBuild(); };
-    center.addObserver(QLatin1String(Notifications::DATA_CHANGED), this, rebuild);
-    center.addObserver(QLatin1String(Notifications::history_delete), this, rebuild);
-    center.addObserver(QLatin1String(Notifications::ALL_FILE_DOWNLOAD_DONE), this, rebuild);
-    connect(&ConfigureManager::sharedInstance(), &ConfigureManager::signedIn, this, &MenuController::push);
+    // The menu shows the store: whoever changed the rows, it is rebuilt.
+    connect(&m_sync.store(), &HistoryStore::changed, this, &MenuController::scheduleBuild);
+    // A sign-in pulls what the account's other computers pushed.
+    connect(&m_sync.account(), &ConfigureManager::signedIn, this, &MenuController::push);
 }
 
 MenuController::~MenuController()
 {
-    NotificationCenter::sharedInstance().removeObserver(this);
     delete m_mainMenu;
 }
 
@@ -208,7 +206,7 @@ QAction *MenuController::addCommand(QMenu *menu, const QString &title, const cha
 
 QMenu *MenuController::buildMenu()
 {
-    const bool signedIn = ConfigureManager::sharedInstance().isSignedIn();
+    const bool signedIn = m_sync.account().isSignedIn();
     clearMenu(m_mainMenu);
     m_mainMenu->addAction(QStringLiteral("历史纪录"))->setEnabled(false);
     addClipItems(m_mainMenu, DBKeeper::getAllHistory());
@@ -241,7 +239,7 @@ void MenuController::buildFavouriteMenu()
     m_favMenu->addAction(QStringLiteral("收藏 (%1个)").arg(favourites.size()))->setEnabled(false);
     addClipItems(m_favMenu, favourites);
     m_favMenu->addSeparator();
-    if (ConfigureManager::sharedInstance().isSignedIn())
+    if (m_sync.account().isSignedIn())
         addCommand(m_favMenu, QStringLiteral("同步收藏"), "ic_sync_18pt", &MenuController::syncFavourite);
 }
 
@@ -285,9 +283,8 @@ bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
     menu->addMenu(share(clip, menu))->setText(QStringLiteral("分享"));
     menu->addSeparator();
     if (clip.isSecret()) {
-        const QString title = ConfigureManager::sharedInstance().isSignedIn()
-                                  ? QStringLiteral("解除机密并上传")
-                                  : QStringLiteral("解除机密");
+        const QString title =
+            m_sync.account().isSignedIn() ? QStringLiteral("解除机密并上传") : QStringLiteral("解除机密");
         connect(menu->addAction(menuImage("unlock"), title), &QAction::triggered, this,
                 [this, clip] { unlockSecert(clip); });
         menu->addSeparator();

@@ -17,6 +17,7 @@ class KeyInjector;
 class Pasteboard;
 class QAction;
 class QMenu;
+class SyncEngine;
 
 // The status menu: the newest clips, the favourites submenu and the commands, rebuilt from
 // the history store whenever the data changes, and the actions of its items. The menu is
@@ -27,7 +28,7 @@ class MenuController final : public QObject
     Q_DISABLE_COPY_MOVE(MenuController)
 
 public:
-    explicit MenuController(QObject *parent = nullptr);
+    explicit MenuController(SyncEngine &sync, QObject *parent = nullptr);
     ~MenuController() override;
 
     // The desktop services the actions use. Each may be absent; its actions then do nothing.
@@ -101,6 +102,7 @@ private:
     bool fillSubMenu(QMenu *menu, const HistoryModel &clip);
     void clearMenu(QMenu *menu);
 
+    SyncEngine &m_sync;
     ClipMenu *m_mainMenu = nullptr;
     ClipMenu *m_favMenu = nullptr;
     bool m_isRefresh = false;

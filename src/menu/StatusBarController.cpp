@@ -18,7 +18,7 @@ constexpr int kSpinnerSize = 15;
 
 } // namespace
 
-StatusBarController::StatusBarController(MenuController &menus, QObject *parent)
+StatusBarController::StatusBarController(MenuController &menus, ProgressManager &progress, QObject *parent)
     : QObject(parent)
     , m_menus(menus)
     , m_icon(menuImage("task-icon"))
@@ -33,7 +33,7 @@ StatusBarController::StatusBarController(MenuController &menus, QObject *parent)
     m_spinner.setInterval(kSpinnerInterval);
     connect(&m_spinner, &QTimer::timeout, this, &StatusBarController::showSpinnerFrame);
     // The file transfers report their overall progress here: busy until all units are done.
-    ProgressManager::sharedInstance().registerGlobalProgress(
+    progress.registerGlobalProgress(
         this, [this](float fraction, bool animated) { setProgress(double(fraction), animated); });
     m_trayItem.show();
 }

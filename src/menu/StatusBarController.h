@@ -6,6 +6,7 @@
 #include <QTimer>
 
 class MenuController;
+class ProgressManager;
 
 // The tray item: the "task-icon" image with the status menu. Clicking it pops the menu up at
 // the pointer; while transfers run, a small spinner turns on the icon.
@@ -16,7 +17,8 @@ class StatusBarController final : public QObject
 
 public:
     // Shows the tray item with the controller's main menu.
-    explicit StatusBarController(MenuController &menus, QObject *parent = nullptr);
+    // Shows the transfers' progress as a spinner.
+    StatusBarController(MenuController &menus, ProgressManager &progress, QObject *parent = nullptr);
 
     QSystemTrayIcon &trayItem() { return m_trayItem; }
 

@@ -5,6 +5,7 @@
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
 #include "support/WebUrl.h"
+#include "sync/SyncEngine.h"
 #include "sync/SyncIdentity.h"
 
 #include <QUrl>
@@ -17,7 +18,7 @@ namespace {
 // sign-in on the main thread, where the account pane and the broker client read the e-mail,
 // the id and the broker credentials at once, so those must be stored by then. A reply without
 // a token is no sign-in.
-RequestResult signIn(const QByteArray &body, const QString &email)
+RequestResult signIn(const QByteArray &body, const QString &email, ConfigureManager &account)
 {
     RequestResult reply = RequestManager::jsonObject(body);
     if (!reply || RequestManager::replyCode(*reply) != 0)
@@ -35,7 +36,6 @@ RequestResult signIn(const QByteArray &body, const QString &email)
         ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttUserName));
         ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttPassword));
     }
-    ConfigureManager &account = ConfigureManager::sharedInstance();
     account.setLoginUserId(QString::number(reply->value(QStringLiteral("user_id")).toInteger()));
     account.setLoginUserEmail(email);
     account.setLoginUserToken(token);
@@ -81,7 +81,7 @@ QString InitRequestManager::methodURL() const
 QString InitRequestManager::requestURL() const
 {
     QString url = RequestManager::requestURL() + QStringLiteral("&device_name=") + m_device_name;
-    if (ConfigureManager::sharedInstance().isSignedIn())
+    if (hasSync() && sync().account().isSignedIn())
         url += tokenPair();
     return url;
 }
@@ -90,7 +90,7 @@ RequestResult InitRequestManager::parse(const QByteArray &body)
 {
     RequestResult reply = jsonObject(body);
     if (reply && replyCode(*reply) != 0 && reply->value(QStringLiteral("token_expire")).toInteger() == 1)
-        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        sync().account().setLoginUserToken(std::nullopt);
     return reply;
 }
 
@@ -126,7 +126,7 @@ QString LoginRequestManager::requestURL() const
 
 RequestResult LoginRequestManager::parse(const QByteArray &body)
 {
-    return signIn(body, m_user);
+    return signIn(body, m_user, sync().account());
 }
 
 QString RegisterRequestManager::methodURL() const
@@ -142,7 +142,7 @@ QString RegisterRequestManager::requestURL() const
 
 RequestResult RegisterRequestManager::parse(const QByteArray &body)
 {
-    return signIn(body, m_username);
+    return signIn(body, m_username, sync().account());
 }
 
 QString FindPwdRequestManager::methodURL() const

@@ -7,6 +7,7 @@
 #include "support/Md5.h"
 #include "support/WebUrl.h"
 #include "sync/RequestTransport.h"
+#include "sync/SyncEngine.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -43,8 +44,9 @@ void callOnMain(const QList<ClipPluginPackageHelper::Completion> &waiting, bool 
 
 } // namespace
 
-ClipPluginPackageHelper::ClipPluginPackageHelper(RequestTransport &transport, PluginManager &plugins)
-    : m_transport(transport)
+ClipPluginPackageHelper::ClipPluginPackageHelper(SyncEngine &sync, PluginManager &plugins)
+    : m_sync(sync)
+    , m_transport(sync.transport())
     , m_plugins(plugins)
 { }
 

@@ -13,6 +13,7 @@ class QNetworkReply;
 class QObject;
 class QTemporaryFile;
 class RequestTransport;
+class SyncEngine;
 
 // Downloads plugin packages that the store offers, keeps them in the "plugin_cache" folder and
 // hands them to PluginManager's installer. Each download goes into a temporary file of the
@@ -28,8 +29,9 @@ public:
     // A package larger than this is refused while it downloads.
     static constexpr qint64 kMaxPackageBytes = 32 * 1024 * 1024;
 
-    ClipPluginPackageHelper(RequestTransport &transport, PluginManager &plugins);
+    ClipPluginPackageHelper(SyncEngine &sync, PluginManager &plugins);
 
+    SyncEngine &sync() { return m_sync; }
     PluginManager &plugins() { return m_plugins; }
 
     // md5_hex of "<bundle id>_<version>" followed by ".cpk".
@@ -58,6 +60,7 @@ private:
     void finishDownload(const QString &key);
     void install(const QString &cachePath, const QList<Completion> &waiting);
 
+    SyncEngine &m_sync;
     RequestTransport &m_transport;
     PluginManager &m_plugins;
     QHash<QString, Download> m_downloads; // by the URL as given

@@ -40,7 +40,7 @@ private:
 // ("has_more"), so that a first sign-in reaches the newest clips. Then done runs on the main
 // thread (dropped when context is gone). A page that fails or leaves the cursor where it was
 // ends the pull, as does signing out; so does a bound on the number of pages.
-void pullToCurrent(QObject *context, std::function<void()> done);
+void pullToCurrent(SyncEngine &sync, QObject *context, std::function<void()> done);
 
 // "/push/" URLs (the body is PushClipsManager's): POST adds a clip, PUT changes one, GET asks for a clip's
 // file, DELETE removes one.

@@ -14,6 +14,7 @@
 #include "sync/ReplyChecks.h"
 #include "sync/RequestTransport.h"
 #include "sync/ServiceRequests.h"
+#include "sync/SyncEngine.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -50,10 +51,10 @@ void textPart(QHttpMultiPart &form, const char *name, const QByteArray &value)
 }
 
 // 401 ends the sign-in; 404 means the service no longer has the clip, which becomes local only.
-void actOnStatus(int status, const QString &hash)
+void actOnStatus(SyncEngine &sync, int status, const QString &hash)
 {
     if (status == 401)
-        dispatchMain([] { ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt); });
+        sync.account().setLoginUserToken(std::nullopt);
     else if (status == 404)
         DBKeeper::setLocalHistoryOnly(hash);
 }
@@ -110,34 +111,27 @@ bool isZippedPayload(const HistoryModel &record)
     return record.typeName().split(QLatin1Char('+')).contains(QLatin1String("zip"));
 }
 
-UploadFileManager &UploadFileManager::sharedInstance()
-{
-    static auto *instance = new UploadFileManager;
-    return *instance;
-}
-
-UploadFileManager::UploadFileManager()
-    : m_transport(RequestTransport::sharedInstance())
+UploadFileManager::UploadFileManager(SyncEngine &sync)
+    : m_sync(sync)
 { }
 
 void UploadFileManager::upload(const HistoryModel &record, ClipCallback callback)
 {
     const bool tooLarge = float(record.file_size.value_or(0)) > float(kMaxPayloadBytes);
-    if (!ConfigureManager::sharedInstance().isSignedIn() || tooLarge || record.isSecret()
-        || !isClipHash(record.hash())) {
+    if (!m_sync.account().isSignedIn() || tooLarge || record.isSecret() || !isClipHash(record.hash())) {
         callOnMain(callback, std::nullopt, transferError());
         return;
     }
     auto token = std::make_shared<GetUploadTokenManager>();
     token->setFileHash(record.hash());
     token->setFileId(QString::number(record.file_id.value_or(0)));
-    token->request([this, record, callback](const RequestResult &result, int status,
-                                            const std::optional<RequestError> &error) {
+    token->request(m_sync, [this, record, callback](const RequestResult &result, int status,
+                                                    const std::optional<RequestError> &error) {
         if (result && !error) {
             postForm(record, *result, callback);
             return;
         }
-        actOnStatus(status, record.hash());
+        actOnStatus(m_sync, status, record.hash());
         callOnMain(callback, std::nullopt, transferError());
     });
 }
@@ -157,7 +151,9 @@ void UploadFileManager::postForm(const HistoryModel &record, const QJsonObject &
     const QByteArray key = text("dir") + '/' + hash.toUtf8();
     const QByteArray policy = text("policy"), back = text("callback"), access = text("accessid"),
                      signature = text("signature");
-    m_transport.onTransportThread([this, hash, path, host, key, policy, back, access, signature, callback] {
+    RequestTransport &transport = m_sync.transport();
+    transport.onTransportThread([&transport, hash, path, host, key, policy, back, access, signature,
+                                 callback] {
         auto *file = new QFile(path);
         if (!file->open(QIODevice::ReadOnly)) {
             delete file;
@@ -178,7 +174,7 @@ void UploadFileManager::postForm(const HistoryModel &record, const QJsonObject &
         filePart.setBodyDevice(file);
         file->setParent(form);
         form->append(filePart);
-        QNetworkReply *reply = m_transport.network().post(m_transport.makeRequest(host), form);
+        QNetworkReply *reply = transport.network().post(transport.makeRequest(host), form);
         form->setParent(reply);
         QObject::connect(reply, &QNetworkReply::finished, reply, [reply, hash, callback] {
             reply->deleteLater();
@@ -195,20 +191,14 @@ void UploadFileManager::postForm(const HistoryModel &record, const QJsonObject &
     });
 }
 
-DownloadFileManager &DownloadFileManager::sharedInstance()
-{
-    static auto *instance = new DownloadFileManager;
-    return *instance;
-}
-
-DownloadFileManager::DownloadFileManager()
-    : m_transport(RequestTransport::sharedInstance())
+DownloadFileManager::DownloadFileManager(SyncEngine &sync)
+    : m_sync(sync)
 { }
 
 void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallback callback)
 {
     const QString hash = record.hash();
-    if (!ConfigureManager::sharedInstance().isSignedIn() || !isClipHash(hash)) {
+    if (!m_sync.account().isSignedIn() || !isClipHash(hash)) {
         callOnMain(callback, std::nullopt, transferError());
         return;
     }
@@ -220,10 +210,11 @@ void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallba
     const bool zipped = isZippedPayload(record);
     QFile::remove(PathHelper::getZipsFilePath(hash));
     auto request = std::make_shared<DownloadFileRequest>();
+    request->setSync(m_sync);
     request->setFileHash(hash);
     request->setFileId(QString::number(record.file_id.value_or(0)));
     const QUrl url = QUrl::fromEncoded(request->requestURL().toUtf8(), QUrl::TolerantMode);
-    m_transport.onTransportThread([this, url, hash, zipped, callback] {
+    m_sync.transport().onTransportThread([this, url, hash, zipped, callback] {
         const QString folder = zipped ? PathHelper::getZipsFilePath() : PathHelper::getBaseFilePath();
         QDir().mkpath(folder);
         auto *download = new QTemporaryFile(folder + QStringLiteral("/.download-XXXXXX"));
@@ -232,48 +223,49 @@ void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallba
             callOnMain(callback, std::nullopt, transferError());
             return;
         }
-        QNetworkRequest get = m_transport.makeRequest(url);
+        QNetworkRequest get = m_sync.transport().makeRequest(url);
         get.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-        QNetworkReply *reply = m_transport.network().get(get);
+        QNetworkReply *reply = m_sync.transport().network().get(get);
         download->setParent(reply);
         QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, download] {
             if (download->write(reply->readAll()) < 0)
                 reply->abort();
         });
         QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                         [hash](qint64 received, qint64 total) {
-                             ProgressManager::sharedInstance().progress(received, total, hash);
+                         [this, hash](qint64 received, qint64 total) {
+                             m_sync.progress().progress(received, total, hash);
                          });
-        QObject::connect(reply, &QNetworkReply::finished, reply, [reply, download, hash, zipped, callback] {
-            reply->deleteLater();
-            const QVariant statusValue = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-            const int status = statusValue.isValid() ? statusValue.toInt() : RequestManager::kNoResponse;
-            actOnStatus(status, hash);
-            bool complete = reply->error() == QNetworkReply::NoError && status == 200;
-            if (complete && download->write(reply->readAll()) < 0)
-                complete = false;
-            if (complete)
-                complete = download->flush();
-            if (!complete) {
-                // The temporary file goes with the reply.
-                qCInfo(lcSync) << "download discarded:" << status << reply->error();
-                callOnMain(callback, std::nullopt, transferError());
-                return;
-            }
-            download->setAutoRemove(false);
-            const QString downloaded = download->fileName();
-            download->close();
-            runInBackground<bool>(
-                nullptr, [downloaded, hash, zipped] { return installDownload(downloaded, hash, zipped); },
-                [hash, callback](bool installed) {
-                    if (!installed) {
-                        qCInfo(lcSync) << "download discarded: its bytes are not the clip's";
-                        callOnMain(callback, std::nullopt, transferError());
-                        return;
-                    }
-                    DBKeeper::setLocalFileOkWithHash(hash);
-                    callOnMain(callback, std::nullopt, std::nullopt);
-                });
-        });
+        QObject::connect(
+            reply, &QNetworkReply::finished, reply, [this, reply, download, hash, zipped, callback] {
+                reply->deleteLater();
+                const QVariant statusValue = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+                const int status = statusValue.isValid() ? statusValue.toInt() : RequestManager::kNoResponse;
+                actOnStatus(m_sync, status, hash);
+                bool complete = reply->error() == QNetworkReply::NoError && status == 200;
+                if (complete && download->write(reply->readAll()) < 0)
+                    complete = false;
+                if (complete)
+                    complete = download->flush();
+                if (!complete) {
+                    // The temporary file goes with the reply.
+                    qCInfo(lcSync) << "download discarded:" << status << reply->error();
+                    callOnMain(callback, std::nullopt, transferError());
+                    return;
+                }
+                download->setAutoRemove(false);
+                const QString downloaded = download->fileName();
+                download->close();
+                runInBackground<bool>(
+                    &m_sync, [downloaded, hash, zipped] { return installDownload(downloaded, hash, zipped); },
+                    [hash, callback](bool installed) {
+                        if (!installed) {
+                            qCInfo(lcSync) << "download discarded: its bytes are not the clip's";
+                            callOnMain(callback, std::nullopt, transferError());
+                            return;
+                        }
+                        DBKeeper::setLocalFileOkWithHash(hash);
+                        callOnMain(callback, std::nullopt, std::nullopt);
+                    });
+            });
     });
 }

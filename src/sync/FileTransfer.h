@@ -3,7 +3,7 @@
 #include "store/HistoryModel.h"
 #include "sync/PushClipsManager.h"
 
-class RequestTransport;
+class SyncEngine;
 
 // Errors of the file transfers.
 inline constexpr char kDownloadErrorDomain[] = "com.quillet.download";
@@ -16,14 +16,13 @@ class UploadFileManager final
     Q_DISABLE_COPY_MOVE(UploadFileManager)
 
 public:
-    static UploadFileManager &sharedInstance();
+    explicit UploadFileManager(SyncEngine &sync);
     void upload(const HistoryModel &record, ClipCallback callback);
 
 private:
-    UploadFileManager();
     void postForm(const HistoryModel &record, const QJsonObject &credentials, const ClipCallback &callback);
 
-    RequestTransport &m_transport;
+    SyncEngine &m_sync;
 };
 
 // Fetches a clip's payload ("/download_file/"), streamed to a temporary file beside its
@@ -35,13 +34,11 @@ class DownloadFileManager final
     Q_DISABLE_COPY_MOVE(DownloadFileManager)
 
 public:
-    static DownloadFileManager &sharedInstance();
+    explicit DownloadFileManager(SyncEngine &sync);
     void downloadHistory(const HistoryModel &record, ClipCallback callback);
 
 private:
-    DownloadFileManager();
-
-    RequestTransport &m_transport;
+    SyncEngine &m_sync;
 };
 
 // A payload travels zipped when its type names "zip" among its "+" parts.

@@ -1,12 +1,10 @@
 // Reconciliation of the favourites with the service: the body and the reading of the reply.
 #include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
-#include "sync/FavouriteService.h"
 #include "sync/RemoteRecord.h"
 #include "sync/ReplyChecks.h"
 #include "sync/ServiceRequests.h"
+#include "sync/SyncEngine.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -78,7 +76,7 @@ RequestResult GetFavouriteRequestManager::parse(const QByteArray &body)
             const std::optional<QString> hash = DBKeeper::deleteHistoryWithId(
                 value.toObject().value(QStringLiteral("history_id")).toVariant());
             if (hash && isClipHash(*hash))
-                ClipFileManager::sharedInstance().deleteFilesWithHashArray({*hash});
+                sync().files().deleteFilesWithHashArray({*hash});
             changed = true;
         }
         for (const QJsonValue &value : array(*reply, "unfavourites"))
@@ -86,10 +84,9 @@ RequestResult GetFavouriteRequestManager::parse(const QByteArray &body)
         for (const QJsonValue &value : array(*reply, "histories"))
             changed = takeFavourite(value.toObject()) || changed;
     }
-    ClipFileManager::sharedInstance().deleteFilesWithHashArray(
-        DBKeeper::cleanupDatabase(Category::favourite));
+    sync().files().deleteFilesWithHashArray(DBKeeper::cleanupDatabase(Category::favourite));
     if (changed)
-        NotificationCenter::sharedInstance().postOnMain(QLatin1String(Notifications::DATA_CHANGED));
-    FavouriteService::sharedInstance().process();
+        sync().announceHistoryChanged();
+    sync().favouriteLane().process();
     return reply;
 }

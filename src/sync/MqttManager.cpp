@@ -6,6 +6,7 @@
 #include "support/Log.h"
 #include "support/MainQueue.h"
 #include "sync/MqttNotices.h"
+#include "sync/SyncEngine.h"
 #include "sync/SyncIdentity.h"
 #include "sync/SyncServer.h"
 
@@ -34,13 +35,8 @@ QByteArray setting(const char *key, const char *fallback)
 
 } // namespace
 
-MqttManager &MqttManager::sharedInstance()
-{
-    static auto *instance = new MqttManager;
-    return *instance;
-}
-
-MqttManager::MqttManager()
+MqttManager::MqttManager(SyncEngine &sync)
+    : m_sync(sync)
 {
     mosquitto_lib_init();
     m_client = mosquitto_new(currentDeviceToken().toUtf8().constData(), true, this);
@@ -48,8 +44,17 @@ MqttManager::MqttManager()
         qCWarning(lcSync) << "cannot create the notice client";
         return;
     }
-    QObject::connect(&ConfigureManager::sharedInstance(), &ConfigureManager::signedOut, &m_context,
-                     [this] { close(); });
+    QObject::connect(&m_sync.account(), &ConfigureManager::signedOut, &m_context, [this] { close(); });
+}
+
+MqttManager::~MqttManager()
+{
+    if (!m_client)
+        return;
+    // The network loop's thread ends here, before the client it uses.
+    close();
+    mosquitto_destroy(m_client);
+    mosquitto_lib_cleanup();
 }
 
 bool MqttManager::configureClient()
@@ -123,8 +128,7 @@ void MqttManager::subscribe()
 {
     if (!m_client)
         return;
-    const QByteArray topic =
-        (QStringLiteral("user_id_") + ConfigureManager::sharedInstance().loginUserId()).toUtf8();
+    const QByteArray topic = (QStringLiteral("user_id_") + m_sync.account().loginUserId()).toUtf8();
     mosquitto_subscribe(m_client, nullptr, topic.constData(), kQos);
 }
 
@@ -212,9 +216,9 @@ void MqttManager::handleMessage(const QByteArray &payload)
     if (data.value(QStringLiteral("device_token")).toString() == currentDeviceToken())
         return;
     if (protocol.startsWith(QLatin1String("history_delete")))
-        MqttNotices::applyDelete(data);
+        MqttNotices::applyDelete(data, m_sync);
     else if (protocol.startsWith(QLatin1String("history_clear")))
-        MqttNotices::applyClear(data);
+        MqttNotices::applyClear(data, m_sync);
     else if (protocol.startsWith(QLatin1String("history_upload_file")))
-        MqttNotices::applyUploadFile(data);
+        MqttNotices::applyUploadFile(data, m_sync);
 }

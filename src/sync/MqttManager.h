@@ -9,6 +9,7 @@
 #include <atomic>
 #include <mutex>
 
+class SyncEngine;
 struct mosquitto;
 struct mosquitto_message;
 
@@ -23,7 +24,8 @@ class MqttManager final
     Q_DISABLE_COPY_MOVE(MqttManager)
 
 public:
-    static MqttManager &sharedInstance();
+    explicit MqttManager(SyncEngine &sync);
+    ~MqttManager();
 
     // Connects when not connected; every acknowledgement from the broker subscribes again.
     void connect();
@@ -43,8 +45,6 @@ public:
     MqttBroker::Endpoint broker() const { return m_broker; }
 
 private:
-    MqttManager();
-
     void handleMessage(const QByteArray &payload);
     void stopLoop();
     bool configureClient();
@@ -55,6 +55,7 @@ private:
     static void onMessage(mosquitto *, void *self, const mosquitto_message *message);
     static void onLog(mosquitto *, void *self, int level, const char *text);
 
+    SyncEngine &m_sync;
     mosquitto *m_client = nullptr;
     QObject m_context; // ties the observers and queued work to this object
     std::atomic<bool> m_connected = false;

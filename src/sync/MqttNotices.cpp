@@ -3,12 +3,10 @@
 #include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryModel.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
-#include "sync/HistoryService.h"
 #include "sync/PushClipsManager.h"
 #include "sync/ReplyChecks.h"
 #include "sync/RequestManager.h"
+#include "sync/SyncEngine.h"
 
 namespace MqttNotices {
 
@@ -20,7 +18,7 @@ int integer(const QJsonValue &value)
     return int(value.isString() ? value.toString().toLongLong() : value.toInteger());
 }
 
-void storeFetched(const QJsonObject &reply)
+void storeFetched(const QJsonObject &reply, SyncEngine &sync)
 {
     if (RequestManager::replyCode(reply) != 0)
         return;
@@ -33,32 +31,32 @@ void storeFetched(const QJsonObject &reply)
     record->file_size = double(integer(history.value(QStringLiteral("file_size"))));
     record->local_file_ok = 0;
     record->save();
-    NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
-    HistoryService::sharedInstance().process();
+    sync.announceHistoryChanged();
+    sync.historyLane().process();
 }
 
 } // namespace
 
-void applyDelete(const QJsonObject &data)
+void applyDelete(const QJsonObject &data, SyncEngine &sync)
 {
     const QString hash = data.value(QStringLiteral("file_hash")).toString();
     // A hash names files in our folders, so only a well-formed one is used.
     if (!isClipHash(hash))
         return;
     DBKeeper::deleteClipItem(hash, Category::history);
-    ClipFileManager::sharedInstance().deleteFilesWithHashArray({hash});
-    NotificationCenter::sharedInstance().post(QLatin1String(Notifications::history_delete), hash);
+    sync.files().deleteFilesWithHashArray({hash});
+    sync.announceHistoryChanged();
 }
 
-void applyClear(const QJsonObject &data)
+void applyClear(const QJsonObject &data, SyncEngine &sync)
 {
     const double clearedAt = data.value(QStringLiteral("timestamp")).toDouble();
     const QStringList hashes = DBKeeper::clearHistoryLessThan(clearedAt);
-    ClipFileManager::sharedInstance().deleteFilesWithHashArray(hashes);
-    NotificationCenter::sharedInstance().post(QLatin1String(Notifications::history_delete));
+    sync.files().deleteFilesWithHashArray(hashes);
+    sync.announceHistoryChanged();
 }
 
-void applyUploadFile(const QJsonObject &data)
+void applyUploadFile(const QJsonObject &data, SyncEngine &sync)
 {
     const QString hash = data.value(QStringLiteral("file_hash")).toString();
     if (!isClipHash(hash))
@@ -76,14 +74,14 @@ void applyUploadFile(const QJsonObject &data)
         if (record.file_id.value_or(0) == 0)
             record.file_id = integer(data.value(QStringLiteral("file_id")));
         record.save();
-        NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
-        HistoryService::sharedInstance().process();
+        sync.announceHistoryChanged();
+        sync.historyLane().process();
         return;
     }
     // Unknown here: fetched from the service; a failure leaves it to the next pull.
-    PushClipsManager::sharedInstance().Get(record, [](const auto &result, const auto &error) {
+    sync.clips().Get(record, [&sync](const auto &result, const auto &error) {
         if (result && !error)
-            storeFetched(*result);
+            storeFetched(*result, sync);
     });
 }
 

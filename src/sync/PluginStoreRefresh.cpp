@@ -17,6 +17,7 @@ void requestRemoteData(const std::shared_ptr<PluginListRequestManager> &request,
 {
     const QPointer<QObject> guard(context);
     request->request(
+        packages.sync(),
         [&packages, guard, finished = std::move(finished), updateDone = std::move(updateDone)](
             const RequestResult &result, int statusCode, const std::optional<RequestError> &error) {
             const bool usable =

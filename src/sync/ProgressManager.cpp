@@ -2,12 +2,6 @@
 
 #include "support/MainQueue.h"
 
-ProgressManager &ProgressManager::sharedInstance()
-{
-    static auto *instance = new ProgressManager;
-    return *instance;
-}
-
 void ProgressManager::registerGlobalProgress(QObject *owner, Observer observer)
 {
     QMutexLocker lock(&m_mutex);

@@ -15,7 +15,7 @@ class ProgressManager final
 public:
     using Observer = std::function<void(float fraction, bool animated)>;
 
-    static ProgressManager &sharedInstance();
+    ProgressManager() = default;
 
     // The observer is called on the main thread while owner lives.
     void registerGlobalProgress(QObject *owner, Observer observer);
@@ -23,8 +23,6 @@ public:
     void progress(qint64 completed, qint64 total, const QString &hash);
 
 private:
-    ProgressManager() = default;
-
     QMutex m_mutex;
     QPointer<QObject> m_owner;
     Observer m_observer;

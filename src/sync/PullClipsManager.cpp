@@ -3,12 +3,10 @@
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/SettingsKeys.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "sync/ClipRequests.h"
-#include "sync/HistoryService.h"
 #include "sync/RemoteRecord.h"
 #include "sync/ReplyChecks.h"
+#include "sync/SyncEngine.h"
 
 #include <QJsonArray>
 
@@ -26,18 +24,19 @@ QString storedCursor()
         .value_or(QLatin1String(SettingsDefaults::lastPullRequestTime));
 }
 
-void pullPage(QObject *context, std::function<void()> done, int page)
+void pullPage(SyncEngine &sync, QObject *context, std::function<void()> done, int page)
 {
     auto pull = std::make_shared<PullClipsManager>();
     const QString cursor = pull->last_request_timestamp();
     pull->request(
-        [context, done = std::move(done), page, cursor](const RequestResult &result, int,
-                                                        const std::optional<RequestError> &error) {
+        sync,
+        [&sync, context, done = std::move(done), page, cursor](const RequestResult &result, int,
+                                                               const std::optional<RequestError> &error) {
             const bool more = !error && result && result->value(QStringLiteral("has_more")).toBool()
                               && storedCursor() != cursor && page + 1 < kMaxPullPages
-                              && ConfigureManager::sharedInstance().isSignedIn();
+                              && sync.account().isSignedIn();
             if (more)
-                pullPage(context, done, page + 1);
+                pullPage(sync, context, done, page + 1);
             else if (done)
                 done();
         },
@@ -72,7 +71,7 @@ void mergeRecord(const QJsonObject &element)
     DBKeeper::updateHistoryID(local.history_id.value_or(0), local.file_id.value_or(0), local.hash());
 }
 
-void applyDeletions(const QJsonArray &actions)
+void applyDeletions(const QJsonArray &actions, ClipFileManager &files)
 {
     for (const QJsonValue &value : actions) {
         const QJsonObject action = value.toObject();
@@ -81,22 +80,22 @@ void applyDeletions(const QJsonArray &actions)
         const std::optional<QString> hash =
             DBKeeper::deleteHistoryWithId(action.value(QStringLiteral("history_id")).toVariant());
         if (hash && isClipHash(*hash))
-            ClipFileManager::sharedInstance().deleteFilesWithHashArray({*hash});
+            files.deleteFilesWithHashArray({*hash});
     }
 }
 
-void applyClearAll(double clearedAt)
+void applyClearAll(double clearedAt, SyncEngine &sync)
 {
     const QStringList hashes = DBKeeper::clearHistoryLessThan(clearedAt);
-    ClipFileManager::sharedInstance().deleteFilesWithHashArray(hashes);
-    NotificationCenter::sharedInstance().postOnMain(QLatin1String(Notifications::history_delete));
+    sync.files().deleteFilesWithHashArray(hashes);
+    sync.announceHistoryChanged();
 }
 
 } // namespace
 
-void pullToCurrent(QObject *context, std::function<void()> done)
+void pullToCurrent(SyncEngine &sync, QObject *context, std::function<void()> done)
 {
-    pullPage(context, std::move(done), 0);
+    pullPage(sync, context, std::move(done), 0);
 }
 
 PullClipsManager::PullClipsManager()
@@ -116,12 +115,12 @@ RequestResult PullClipsManager::parse(const QByteArray &body)
         const QJsonArray histories = reply->value(QStringLiteral("histories")).toArray();
         for (const QJsonValue &element : histories)
             mergeRecord(element.toObject());
-        applyDeletions(reply->value(QStringLiteral("action")).toArray());
+        applyDeletions(reply->value(QStringLiteral("action")).toArray(), sync().files());
         if (reply->contains(QStringLiteral("clear_all_ts")))
-            applyClearAll(reply->value(QStringLiteral("clear_all_ts")).toDouble());
+            applyClearAll(reply->value(QStringLiteral("clear_all_ts")).toDouble(), sync());
     }
-    ClipFileManager::sharedInstance().deleteFilesWithHashArray(DBKeeper::cleanupDatabase(Category::history));
+    sync().files().deleteFilesWithHashArray(DBKeeper::cleanupDatabase(Category::history));
     DBKeeper::removeInvalidDatas();
-    HistoryService::sharedInstance().process();
+    sync().historyLane().process();
     return reply;
 }

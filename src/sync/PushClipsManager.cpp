@@ -1,14 +1,13 @@
 #include "sync/PushClipsManager.h"
 
-#include "store/ClipFileManager.h"
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
+#include "store/HistoryEdits.h"
 #include "support/MainQueue.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "support/PayloadLimit.h"
 #include "sync/ClipRequests.h"
 #include "sync/RequestTransport.h"
+#include "sync/SyncEngine.h"
 #include "sync/TransportCall.h"
 
 #include <QJsonDocument>
@@ -26,9 +25,10 @@ void callOnMain(const ClipCallback &callback, std::optional<QJsonObject> result,
     });
 }
 
-QString pushURL(const QString &method, const HistoryModel &record)
+QString pushURL(SyncEngine &sync, const QString &method, const HistoryModel &record)
 {
     auto request = std::make_shared<PushClipsRequest>();
+    request->setSync(sync);
     request->setMethod(method);
     request->setHistoryId(QString::number(record.history_id.value_or(0)));
     request->setFileHash(record.hash());
@@ -47,22 +47,15 @@ bool tooLarge(const HistoryModel &record)
 
 } // namespace
 
-void deleteClipEverywhereLocally(const QString &hash)
-{
-    DBKeeper::deleteClipItem(hash);
-    ClipFileManager::sharedInstance().deleteFilesWithHashArray({hash});
-    NotificationCenter::sharedInstance().postOnMain(QLatin1String(Notifications::DATA_CHANGED));
-}
-
-PushClipsManager &PushClipsManager::sharedInstance()
-{
-    static auto *instance = new PushClipsManager;
-    return *instance;
-}
-
-PushClipsManager::PushClipsManager()
-    : m_transport(RequestTransport::sharedInstance())
+PushClipsManager::PushClipsManager(SyncEngine &sync)
+    : m_sync(sync)
 { }
+
+void PushClipsManager::deleteEverywhereLocally(const QString &hash)
+{
+    HistoryEdits::deleteClip(hash, m_sync.files());
+    m_sync.announceHistoryChanged();
+}
 
 bool PushClipsManager::isPosting(const QString &hash) const
 {
@@ -72,7 +65,7 @@ bool PushClipsManager::isPosting(const QString &hash) const
 void PushClipsManager::Post(const HistoryModel &record, ClipCallback callback)
 {
     // A secret clip never leaves this computer, whoever asks.
-    if (!ConfigureManager::sharedInstance().isSignedIn() || tooLarge(record) || record.isSecret()) {
+    if (!m_sync.account().isSignedIn() || tooLarge(record) || record.isSecret()) {
         callOnMain(callback, std::nullopt, std::nullopt);
         return;
     }
@@ -81,8 +74,8 @@ void PushClipsManager::Post(const HistoryModel &record, ClipCallback callback)
         return;
     }
     m_postingTasks.insert(record.hash(), record);
-    sendOnTransport(m_transport, pushURL(QStringLiteral("POST"), record), "POST", body(record.toJson()),
-                    [this, record, callback](const TransportReply &reply) {
+    sendOnTransport(m_sync.transport(), pushURL(m_sync, QStringLiteral("POST"), record), "POST",
+                    body(record.toJson()), [this, record, callback](const TransportReply &reply) {
                         m_postingTasks.remove(record.hash());
                         postReplied(record, reply.error ? QByteArray() : reply.body, callback);
                     });
@@ -121,13 +114,13 @@ void PushClipsManager::postReplied(HistoryModel local, const QByteArray &bytes, 
 
 void PushClipsManager::Put(const HistoryModel &record, ClipCallback callback)
 {
-    if (!ConfigureManager::sharedInstance().isSignedIn() || !record.history_id || record.isSecret()) {
+    if (!m_sync.account().isSignedIn() || !record.history_id || record.isSecret()) {
         callOnMain(callback, std::nullopt, std::nullopt);
         return;
     }
     QJsonObject history = record.toJson();
     history.remove(QStringLiteral("content"));
-    sendOnTransport(m_transport, pushURL(QStringLiteral("PUT"), record), "PUT", body(history),
+    sendOnTransport(m_sync.transport(), pushURL(m_sync, QStringLiteral("PUT"), record), "PUT", body(history),
                     [record, callback](const TransportReply &reply) {
                         const std::optional<QJsonObject> decoded = RequestManager::jsonObject(reply.body);
                         if (decoded && RequestManager::replyCode(*decoded) == -10)
@@ -138,11 +131,11 @@ void PushClipsManager::Put(const HistoryModel &record, ClipCallback callback)
 
 void PushClipsManager::Get(const HistoryModel &record, ClipCallback callback)
 {
-    if (!ConfigureManager::sharedInstance().isSignedIn() || !record.history_id) {
+    if (!m_sync.account().isSignedIn() || !record.history_id) {
         callOnMain(callback, std::nullopt, std::nullopt);
         return;
     }
-    sendOnTransport(m_transport, pushURL(QStringLiteral("GET"), record), "GET", std::nullopt,
+    sendOnTransport(m_sync.transport(), pushURL(m_sync, QStringLiteral("GET"), record), "GET", std::nullopt,
                     [callback](const TransportReply &reply) {
                         callOnMain(callback, RequestManager::jsonObject(reply.body), reply.error);
                     });
@@ -151,9 +144,9 @@ void PushClipsManager::Get(const HistoryModel &record, ClipCallback callback)
 void PushClipsManager::Del(const HistoryModel &record, ClipCallback callback)
 {
     const QString hash = record.hash();
-    if (!ConfigureManager::sharedInstance().isSignedIn() || record.history_id.value_or(0) == 0) {
-        dispatchMain([hash, callback] {
-            deleteClipEverywhereLocally(hash);
+    if (!m_sync.account().isSignedIn() || record.history_id.value_or(0) == 0) {
+        dispatchMain(&m_sync, [this, hash, callback] {
+            deleteEverywhereLocally(hash);
             if (callback)
                 callback(std::nullopt, std::nullopt);
         });
@@ -164,12 +157,12 @@ void PushClipsManager::Del(const HistoryModel &record, ClipCallback callback)
         return;
     }
     m_deletingTasks.insert(hash, record);
-    sendOnTransport(m_transport, pushURL(QStringLiteral("DELETE"), record), "DELETE", std::nullopt,
-                    [this, hash, callback](const TransportReply &reply) {
+    sendOnTransport(m_sync.transport(), pushURL(m_sync, QStringLiteral("DELETE"), record), "DELETE",
+                    std::nullopt, [this, hash, callback](const TransportReply &reply) {
                         m_deletingTasks.remove(hash);
                         const std::optional<QJsonObject> decoded = RequestManager::jsonObject(reply.body);
                         if (!reply.error && decoded && RequestManager::replyCode(*decoded) == 0)
-                            deleteClipEverywhereLocally(hash);
+                            deleteEverywhereLocally(hash);
                         callOnMain(callback, decoded, reply.error);
                     });
 }

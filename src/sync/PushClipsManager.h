@@ -9,7 +9,7 @@
 #include <functional>
 #include <optional>
 
-class RequestTransport;
+class SyncEngine;
 
 // Receives the decoded reply (when there is one to hand over) and the error; none means done.
 using ClipCallback =
@@ -25,7 +25,7 @@ class PushClipsManager final
 public:
     static constexpr char kServerErrorDomain[] = "server error";
 
-    static PushClipsManager &sharedInstance();
+    explicit PushClipsManager(SyncEngine &sync);
 
     void Post(const HistoryModel &record, ClipCallback callback);
     void Put(const HistoryModel &record, ClipCallback callback);
@@ -36,16 +36,13 @@ public:
     bool isPosting(const QString &hash) const;
 
 private:
-    PushClipsManager();
+    // Deletes every row of the clip and its payload files, and tells the program.
+    void deleteEverywhereLocally(const QString &hash);
 
     void postReplied(HistoryModel local, const QByteArray &body, const ClipCallback &callback);
 
-    RequestTransport &m_transport;
+    SyncEngine &m_sync;
     // In flight, by hash; only on the main thread.
     QHash<QString, HistoryModel> m_postingTasks;
     QHash<QString, HistoryModel> m_deletingTasks;
 };
-
-// Deletes every row of the clip and its payload files, then announces DATA_CHANGED on the
-// main thread.
-void deleteClipEverywhereLocally(const QString &hash);

@@ -4,6 +4,7 @@
 #include "support/Log.h"
 #include "support/MainQueue.h"
 #include "sync/RequestTransport.h"
+#include "sync/SyncEngine.h"
 #include "sync/SyncIdentity.h"
 #include "sync/SyncServer.h"
 
@@ -53,7 +54,7 @@ RequestManager::~RequestManager() = default;
 
 QString RequestManager::user_token() const
 {
-    return ConfigureManager::sharedInstance().loginUserToken();
+    return m_sync ? m_sync->account().loginUserToken() : QString();
 }
 
 QString RequestManager::baseURL()
@@ -79,7 +80,7 @@ QString RequestManager::tokenPair() const
 
 bool RequestManager::isContinueRequest() const
 {
-    return ConfigureManager::sharedInstance().isSignedIn();
+    return m_sync && m_sync->account().isSignedIn();
 }
 
 void RequestManager::genPostData() { }
@@ -102,8 +103,9 @@ qint64 RequestManager::replyCode(const QJsonObject &reply)
     return reply.value(QStringLiteral("code")).toInteger(0);
 }
 
-void RequestManager::request(RequestCompletion completion, QObject *context)
+void RequestManager::request(SyncEngine &sync, RequestCompletion completion, QObject *context)
 {
+    m_sync = &sync;
     const QPointer<QObject> guard(context);
     const bool hasContext = context != nullptr;
     if (!isContinueRequest()) {
@@ -124,7 +126,7 @@ void RequestManager::request(RequestCompletion completion, QObject *context)
         return;
     }
 
-    RequestTransport &transport = RequestTransport::sharedInstance();
+    RequestTransport &transport = sync.transport();
     transport.onTransportThread([&transport, self, url, method, body, completion, guard, hasContext] {
         QNetworkAccessManager &network = transport.network();
         const QNetworkRequest request = transport.makeRequest(url);

@@ -25,6 +25,7 @@ using RequestCompletion = std::function<void(const RequestResult &result, int st
 // may run (isContinueRequest) and how it reads the reply (parse). Request objects are owned
 // through std::shared_ptr: a request keeps its object alive until its completion has run.
 class QObject;
+class SyncEngine;
 
 class RequestManager : public std::enable_shared_from_this<RequestManager>
 {
@@ -40,7 +41,7 @@ public:
     QString device_token() const { return m_device_token; }
     QString version() const { return m_version; }
     QString device_type() const { return m_device_type; }
-    // The current sign-in token, read from the account state at every call.
+    // The current sign-in token of the engine's account; empty before the request has an engine.
     QString user_token() const;
     QString httpMethod() const { return m_httpMethod; }
     std::optional<QByteArray> httpBodyData() const { return m_httpBodyData; }
@@ -52,14 +53,18 @@ public:
     virtual QString requestURL() const;
     // May the request be sent now: by default only while a user is signed in.
     virtual bool isContinueRequest() const;
+    // The engine the request is sent through; set by request(), or beforehand when only its URL
+    // is wanted.
+    void setSync(SyncEngine &sync) { m_sync = &sync; }
     // Sets the body just before the URL is built; nothing by default.
     virtual void genPostData();
-    // Reads a reply body of at least one byte, on the main thread; none by default.
+    // Reads a reply body of at least one byte, on the main thread; none by default. It may
+    // act on the engine's parts (sync()).
     virtual RequestResult parse(const QByteArray &body);
 
-    // Sends the request. The completion runs on the main thread exactly once, after parse();
-    // when a context is given and is gone by then, it is dropped.
-    void request(RequestCompletion completion, QObject *context = nullptr);
+    // Sends the request through the engine's transport. The completion runs on the main thread
+    // exactly once, after parse(); when a context is given and is gone by then, it is dropped.
+    void request(SyncEngine &sync, RequestCompletion completion, QObject *context = nullptr);
 
     // The reply as a JSON object, none when it is not one; and its "code", 0 when missing.
     static std::optional<QJsonObject> jsonObject(const QByteArray &body);
@@ -72,6 +77,9 @@ protected:
     void setHttpBodyData(std::optional<QByteArray> body) { m_httpBodyData = std::move(body); }
     // "&user_token=" and the current token.
     QString tokenPair() const;
+    // Only while the request has an engine.
+    SyncEngine &sync() const { return *m_sync; }
+    bool hasSync() const { return m_sync != nullptr; }
 
 private:
     QString m_device_token;
@@ -79,4 +87,5 @@ private:
     QString m_device_type;
     QString m_httpMethod = QStringLiteral("GET");
     std::optional<QByteArray> m_httpBodyData;
+    SyncEngine *m_sync = nullptr;
 };

@@ -14,12 +14,6 @@ namespace {
 constexpr int kTransferTimeoutMs = 30000;
 } // namespace
 
-RequestTransport &RequestTransport::sharedInstance()
-{
-    static auto *instance = new RequestTransport;
-    return *instance;
-}
-
 RequestTransport::RequestTransport()
     : m_network(new QNetworkAccessManager)
 {

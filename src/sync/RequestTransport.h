@@ -13,7 +13,6 @@ class RequestTransport final
     Q_DISABLE_COPY_MOVE(RequestTransport)
 
 public:
-    static RequestTransport &sharedInstance();
     RequestTransport();
     ~RequestTransport();
 

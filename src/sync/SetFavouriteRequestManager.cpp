@@ -3,11 +3,10 @@
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "support/MainQueue.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "support/PayloadLimit.h"
 #include "sync/RequestTransport.h"
 #include "sync/ServiceRequests.h"
+#include "sync/SyncEngine.h"
 #include "sync/TransportCall.h"
 
 #include <QJsonDocument>
@@ -25,19 +24,15 @@ void callOnMain(const ClipCallback &callback, std::optional<QJsonObject> result,
     });
 }
 
-void announceChange()
-{
-    NotificationCenter::sharedInstance().postOnMain(QLatin1String(Notifications::DATA_CHANGED));
-}
-
-// The service's record wins when its decision is at least as late as ours.
-void takeRemote(const HistoryModel &sent, const HistoryModel &remote)
+// The service's record wins when its decision is at least as late as ours. False when the
+// clip is no longer here.
+bool takeRemote(const HistoryModel &sent, const HistoryModel &remote)
 {
     HistoryModel local;
     local.file_hash = sent.file_hash;
     local.category = sent.category;
     if (!local.isExist())
-        return;
+        return false;
     local.fetch();
     local.history_id = remote.history_id;
     local.file_ready = remote.file_ready;
@@ -54,25 +49,19 @@ void takeRemote(const HistoryModel &sent, const HistoryModel &remote)
     DBKeeper::setFavourite(local.favourite.value_or(0), local.hash());
     if (local.categoryName() != Category::favourite)
         local.save();
-    announceChange();
+    return true;
 }
 
 } // namespace
 
-SetFavouriteRequestManager &SetFavouriteRequestManager::sharedInstance()
-{
-    static auto *instance = new SetFavouriteRequestManager;
-    return *instance;
-}
-
-SetFavouriteRequestManager::SetFavouriteRequestManager()
-    : m_transport(RequestTransport::sharedInstance())
+SetFavouriteRequestManager::SetFavouriteRequestManager(SyncEngine &sync)
+    : m_sync(sync)
 { }
 
 void SetFavouriteRequestManager::setFavourite(const HistoryModel &record, ClipCallback callback)
 {
     const bool tooLarge = float(record.file_size.value_or(0)) > float(kMaxPayloadBytes);
-    if (!ConfigureManager::sharedInstance().isSignedIn() || tooLarge || record.isSecret()) {
+    if (!m_sync.account().isSignedIn() || tooLarge || record.isSecret()) {
         callOnMain(callback, std::nullopt, std::nullopt);
         return;
     }
@@ -81,23 +70,27 @@ void SetFavouriteRequestManager::setFavourite(const HistoryModel &record, ClipCa
         return;
     }
     m_favouriteTask.insert(record.hash(), record);
-    const QString url = std::make_shared<SetFavouriteRequest>()->requestURL();
+    auto request = std::make_shared<SetFavouriteRequest>();
+    request->setSync(m_sync);
+    const QString url = request->requestURL();
     const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("history"), record.toJson()}})
                                 .toJson(QJsonDocument::Compact);
-    sendOnTransport(m_transport, url, "POST", body, [this, record, callback](const TransportReply &reply) {
-        m_favouriteTask.remove(record.hash());
-        const std::optional<QJsonObject> decoded = RequestManager::jsonObject(reply.body);
-        const std::optional<HistoryModel> remote =
-            decoded ? HistoryModel::fromJson(decoded->value(QStringLiteral("history"))) : std::nullopt;
-        if (!reply.error && decoded && RequestManager::replyCode(*decoded) == 0 && remote) {
-            takeRemote(record, *remote);
-            callOnMain(callback, remote->toJson(), std::nullopt);
-            return;
-        }
-        if (decoded && RequestManager::replyCode(*decoded) == -4) {
-            DBKeeper::deleteClipItem(record.hash());
-            announceChange();
-        }
-        callOnMain(callback, std::nullopt, reply.error);
-    });
+    sendOnTransport(
+        m_sync.transport(), url, "POST", body, [this, record, callback](const TransportReply &reply) {
+            m_favouriteTask.remove(record.hash());
+            const std::optional<QJsonObject> decoded = RequestManager::jsonObject(reply.body);
+            const std::optional<HistoryModel> remote =
+                decoded ? HistoryModel::fromJson(decoded->value(QStringLiteral("history"))) : std::nullopt;
+            if (!reply.error && decoded && RequestManager::replyCode(*decoded) == 0 && remote) {
+                if (takeRemote(record, *remote))
+                    m_sync.announceHistoryChanged();
+                callOnMain(callback, remote->toJson(), std::nullopt);
+                return;
+            }
+            if (decoded && RequestManager::replyCode(*decoded) == -4) {
+                DBKeeper::deleteClipItem(record.hash());
+                m_sync.announceHistoryChanged();
+            }
+            callOnMain(callback, std::nullopt, reply.error);
+        });
 }

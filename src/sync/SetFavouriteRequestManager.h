@@ -5,7 +5,7 @@
 
 #include <QHash>
 
-class RequestTransport;
+class SyncEngine;
 
 // Sends one clip's favourite mark to the service ("/set_favourite/") and takes the service's answer: the
 // later mark wins, ties go to the service; a clip the service does not have ("code" -4) is removed here. The
@@ -15,13 +15,11 @@ class SetFavouriteRequestManager final
     Q_DISABLE_COPY_MOVE(SetFavouriteRequestManager)
 
 public:
-    static SetFavouriteRequestManager &sharedInstance();
+    explicit SetFavouriteRequestManager(SyncEngine &sync);
 
     void setFavourite(const HistoryModel &record, ClipCallback callback);
 
 private:
-    SetFavouriteRequestManager();
-
-    RequestTransport &m_transport;
+    SyncEngine &m_sync;
     QHash<QString, HistoryModel> m_favouriteTask; // in flight, by hash; only on the main thread
 };

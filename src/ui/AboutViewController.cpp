@@ -5,6 +5,7 @@
 #include "store/Utils.h"
 #include "support/WebUrl.h"
 #include "sync/ServiceRequests.h"
+#include "sync/SyncEngine.h"
 #include "ui/SettingImages.h"
 #include "ui/Sheets.h"
 
@@ -13,8 +14,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-AboutViewController::AboutViewController(QWidget *parent)
+AboutViewController::AboutViewController(SyncEngine &sync, QWidget *parent)
     : QWidget(parent)
+    , m_sync(sync)
     , m_versionLabel(new QPushButton(this))
     , m_homepageButton(new QPushButton(QStringLiteral("访问主页"), this))
     , m_checkUpdate(new QPushButton(QStringLiteral("检查更新"), this))
@@ -70,7 +72,8 @@ void AboutViewController::check_update()
 {
     m_checkUpdate->setEnabled(false);
     // The completion is dropped when the pane has been replaced in the meantime.
-    std::make_shared<CheckUpdateRequestManager>()->request(
+    m_sync.send(
+        std::make_shared<CheckUpdateRequestManager>(),
         [this](const RequestResult &result, int, const std::optional<RequestError> &error) {
             m_checkUpdate->setEnabled(true);
             const std::optional<QString> offered =

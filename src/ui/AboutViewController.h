@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class QPushButton;
+class SyncEngine;
 
 // The about pane: the program's name and running version, a link to its home page and the
 // check for a newer version on the service. The check runs at once when the pane opens while
@@ -15,7 +16,7 @@ class AboutViewController final : public QWidget
     Q_DISABLE_COPY_MOVE(AboutViewController)
 
 public:
-    explicit AboutViewController(QWidget *parent = nullptr);
+    explicit AboutViewController(SyncEngine &sync, QWidget *parent = nullptr);
 
     // The stored "homepage", or the build's default when none, an empty one or one that is
     // not an http(s) address is stored.
@@ -35,6 +36,7 @@ signals:
     void newVersionStored();
 
 private:
+    SyncEngine &m_sync;
     void showVersionSheet(const QString &offered, const QJsonObject &data);
 
     QPushButton *m_versionLabel = nullptr;

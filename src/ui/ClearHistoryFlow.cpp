@@ -3,16 +3,16 @@
 #include "store/ClipFileManager.h"
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
+#include "store/HistoryStore.h"
 #include "support/Log.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
+#include "support/SerialWorker.h"
 #include "sync/ServiceRequests.h"
+#include "sync/SyncEngine.h"
 #include "ui/ProgressOverlay.h"
 #include "ui/Sheets.h"
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <QThread>
 #include <QWidget>
 
 #include <memory>
@@ -21,9 +21,11 @@ namespace {
 
 // The "/clear_history/" request: cleared when the reply came with "code" 0; a refusal, a reply
 // that is no JSON and a failed transfer all count as not cleared.
-void clearOnService(QObject *context, std::function<void(ClearHistoryFlow::ServiceOutcome)> done)
+void clearOnService(SyncEngine &sync, QObject *context,
+                    std::function<void(ClearHistoryFlow::ServiceOutcome)> done)
 {
-    std::make_shared<ClearHistoryRequestManager>()->request(
+    sync.send(
+        std::make_shared<ClearHistoryRequestManager>(),
         [done = std::move(done)](const RequestResult &result, int, const std::optional<RequestError> &error) {
             if (error || !result) {
                 done({});
@@ -58,23 +60,22 @@ void reportFailure(ProgressOverlay *overlay, QWidget *window)
 // Deletes every non-favourite row and the payload files no row uses any more, off the main
 // thread so that the overlay stays alive, then calls done on the main thread with the
 // number of rows deleted, or none when the database could not be changed.
-void clearLocalHistory(std::function<void(std::optional<qint64> deleted)> done)
+void clearLocalHistory(HistoryStore &store, std::function<void(std::optional<qint64> deleted)> done)
 {
-    auto deleted = std::make_shared<std::optional<qint64>>();
-    QThread *worker = QThread::create([deleted] {
-        const std::optional<QStringList> hashes = DBKeeper::clearAllHistory();
-        if (!hashes)
-            return;
-        ClipFileManager::sharedInstance().deleteFilesWithHashArray(*hashes);
-        *deleted = hashes->size();
-    });
-    QObject::connect(
-        worker, &QThread::finished, QCoreApplication::instance(), [worker, deleted, done = std::move(done)] {
-            worker->deleteLater();
-            NotificationCenter::sharedInstance().post(QLatin1String(Notifications::DATA_CHANGED));
-            done(*deleted);
+    ClipFileManager &files = store.files();
+    runInBackground<std::optional<qint64>>(
+        &store,
+        [&files]() -> std::optional<qint64> {
+            const std::optional<QStringList> hashes = DBKeeper::clearAllHistory();
+            if (!hashes)
+                return std::nullopt;
+            files.deleteFilesWithHashArray(*hashes);
+            return hashes->size();
+        },
+        [&store, done = std::move(done)](std::optional<qint64> deleted) {
+            store.announceChanged();
+            done(deleted);
         });
-    worker->start();
 }
 
 } // namespace
@@ -86,25 +87,26 @@ void setServiceClear(ServiceClear clear)
     serviceClear() = clear ? std::move(clear) : ServiceClear(clearOnService);
 }
 
-void confirm(QWidget *host)
+void confirm(QWidget *host, SyncEngine &sync)
 {
     const Sheets::Alert alert{QStringLiteral("清空历史纪录?"),
                               QStringLiteral("点击清空将会删除您的所有历史纪录(除收藏外)"),
                               {QStringLiteral("清空历史纪录"), QStringLiteral("取消")}};
     QPointer<QWidget> guard(host);
-    Sheets::beginSheet(host, alert, [guard](int returnCode) {
+    Sheets::beginSheet(host, alert, [guard, &sync](int returnCode) {
         if (guard && returnCode == Sheets::FirstButtonReturn)
-            clear(guard);
+            clear(guard, sync);
     });
 }
 
-void clear(QWidget *host)
+void clear(QWidget *host, SyncEngine &sync)
 {
     QPointer<QWidget> window(host->window());
     QPointer<ProgressOverlay> overlay(ProgressOverlay::showOn(host, QStringLiteral("删除中...")));
 
-    if (!ConfigureManager::sharedInstance().isSignedIn()) {
-        clearLocalHistory([window, overlay](std::optional<qint64> deleted) {
+    HistoryStore &store = sync.store();
+    if (!sync.account().isSignedIn()) {
+        clearLocalHistory(store, [window, overlay](std::optional<qint64> deleted) {
             if (!deleted) {
                 reportFailure(overlay, window);
                 return;
@@ -116,12 +118,12 @@ void clear(QWidget *host)
         return;
     }
 
-    serviceClear()(window.data(), [window, overlay](ServiceOutcome outcome) {
+    serviceClear()(sync, window.data(), [&store, window, overlay](ServiceOutcome outcome) {
         if (!outcome.cleared) {
             reportFailure(overlay, window);
             return;
         }
-        clearLocalHistory([window, overlay, reported = outcome.count](std::optional<qint64> deleted) {
+        clearLocalHistory(store, [window, overlay, reported = outcome.count](std::optional<qint64> deleted) {
             // The service cleared; the rows here stay until the next clear when the database
             // could not be changed, and the user hears of it.
             if (!deleted) {

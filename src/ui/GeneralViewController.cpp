@@ -84,7 +84,8 @@ GeneralViewController::GeneralViewController(const SettingsServices &services, Q
     showSpeed(seconds);
     connect(m_speedSlider, &QSlider::valueChanged, this, &GeneralViewController::speedChanged);
 
-    connect(m_clearButton, &QPushButton::clicked, this, [this] { ClearHistoryFlow::confirm(this); });
+    connect(m_clearButton, &QPushButton::clicked, this,
+            [this] { ClearHistoryFlow::confirm(this, *m_services.sync); });
 
     auto *speedRow = new QHBoxLayout;
     speedRow->addWidget(new QLabel(QStringLiteral("快"), this));

@@ -2,6 +2,7 @@
 
 #include "store/ConfigureManager.h"
 #include "support/MainQueue.h"
+#include "sync/SyncEngine.h"
 #include "ui/AboutViewController.h"
 #include "ui/GeneralViewController.h"
 #include "ui/PrivacyViewController.h"
@@ -45,7 +46,7 @@ SettingWindowController::SettingWindowController(const SettingsServices &service
     m_sideBar->selectRow(General);
     changeViewControllerAtIndex(General);
 
-    ConfigureManager &account = ConfigureManager::sharedInstance();
+    ConfigureManager &account = m_services.sync->account();
     connect(&account, &ConfigureManager::signedIn, this, &SettingWindowController::reloadController);
     connect(&account, &ConfigureManager::signedOut, this, &SettingWindowController::reloadController);
 }
@@ -99,15 +100,15 @@ QWidget *SettingWindowController::createPane(int index)
     case General:
         return new GeneralViewController(m_services);
     case Account:
-        if (ConfigureManager::sharedInstance().isSignedIn())
-            return new UserInfoViewController;
-        return new UserloginViewController;
+        if (m_services.sync->account().isSignedIn())
+            return new UserInfoViewController(*m_services.sync);
+        return new UserloginViewController(*m_services.sync);
     case Privacy:
         if (!m_services.privacy)
             return nullptr;
         return new PrivacyViewController(*m_services.privacy);
     case About: {
-        auto *about = new AboutViewController;
+        auto *about = new AboutViewController(*m_services.sync);
         connect(about, &AboutViewController::newVersionStored, this, &SettingWindowController::rebuildMenu);
         return about;
     }

@@ -1,5 +1,7 @@
 #include "ui/UserInfoViewController.h"
 
+#include "sync/SyncEngine.h"
+
 #include "store/ConfigureManager.h"
 #include "sync/MqttManager.h"
 #include "ui/BrokerAddressField.h"
@@ -11,8 +13,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-UserInfoViewController::UserInfoViewController(QWidget *parent)
+UserInfoViewController::UserInfoViewController(SyncEngine &sync, QWidget *parent)
     : QWidget(parent)
+    , m_sync(sync)
     , m_userName(new QLabel(this))
     , m_logoutButton(new QPushButton(QStringLiteral("退出登录"), this))
     , m_brokerField(BrokerAddressField::create(this))
@@ -21,8 +24,7 @@ UserInfoViewController::UserInfoViewController(QWidget *parent)
     setObjectName(QStringLiteral("UserInfoViewController"));
     m_userName->setObjectName(QStringLiteral("userName"));
     m_logoutButton->setObjectName(QStringLiteral("LogoutButton"));
-    m_userName->setText(
-        QStringLiteral("当前用户：%1").arg(ConfigureManager::sharedInstance().loginUserEmail()));
+    m_userName->setText(QStringLiteral("当前用户：%1").arg(m_sync.account().loginUserEmail()));
     connect(m_logoutButton, &QPushButton::clicked, this, &UserInfoViewController::loginout);
     m_brokerButton->setObjectName(QStringLiteral("brokerButton"));
     m_brokerButton->setEnabled(m_brokerField->isEnabled());
@@ -49,11 +51,11 @@ UserInfoViewController::UserInfoViewController(QWidget *parent)
 void UserInfoViewController::applyBroker()
 {
     if (BrokerAddressField::accept(this, m_brokerField))
-        MqttManager::sharedInstance().reconnectIfMoved();
+        m_sync.notices().reconnectIfMoved();
 }
 
 void UserInfoViewController::loginout()
 {
     // The sign-out notification makes the settings window show the sign-in pane.
-    ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+    m_sync.account().setLoginUserToken(std::nullopt);
 }

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QLabel;
+class SyncEngine;
 class QLineEdit;
 class QPushButton;
 
@@ -14,7 +15,7 @@ class UserInfoViewController final : public QWidget
     Q_DISABLE_COPY_MOVE(UserInfoViewController)
 
 public:
-    explicit UserInfoViewController(QWidget *parent = nullptr);
+    explicit UserInfoViewController(SyncEngine &sync, QWidget *parent = nullptr);
 
     QLabel *userName() const { return m_userName; }
     QPushButton *logoutButton() const { return m_logoutButton; }
@@ -27,6 +28,7 @@ public:
     void applyBroker();
 
 private:
+    SyncEngine &m_sync;
     QLabel *m_userName = nullptr;
     QPushButton *m_logoutButton = nullptr;
     QLineEdit *m_brokerField = nullptr;

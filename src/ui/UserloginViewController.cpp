@@ -1,5 +1,7 @@
 #include "ui/UserloginViewController.h"
 
+#include "sync/SyncEngine.h"
+
 #include "BuildInfo.h"
 #include "support/Md5.h"
 #include "sync/AccountRequests.h"
@@ -34,8 +36,9 @@ bool hasCode(const RequestResult &result, qint64 code)
 
 } // namespace
 
-UserloginViewController::UserloginViewController(QWidget *parent)
+UserloginViewController::UserloginViewController(SyncEngine &sync, QWidget *parent)
     : QWidget(parent)
+    , m_sync(sync)
     , m_selectPopUpButton(new QComboBox(this))
     , m_serverField(new QLineEdit(this))
     , m_brokerField(BrokerAddressField::create(this))
@@ -151,7 +154,7 @@ bool UserloginViewController::acceptServiceSettings()
         return false;
     }
     // A notice connection kept while signed out (after a wake) follows a moved service or CA.
-    MqttManager::sharedInstance().reconnectIfMoved();
+    m_sync.notices().reconnectIfMoved();
     return true;
 }
 
@@ -189,6 +192,7 @@ void UserloginViewController::signIn(const QString &email)
     m_login->setUser(email);
     m_login->setPasswd(m_pwdField->text());
     m_login->request(
+        m_sync,
         [this, email](const RequestResult &result, int, const std::optional<RequestError> &error) {
             m_loginButton->setEnabled(true);
             // On success the account is stored; its sign-in notice makes the window show the
@@ -217,6 +221,7 @@ void UserloginViewController::registerAccount(const QString &email)
             m_regis->setUsername(email);
             m_regis->setPwdHash(passwordHash);
             m_regis->request(
+                m_sync,
                 [this, email](const RequestResult &result, int, const std::optional<RequestError> &) {
                     m_loginButton->setEnabled(true);
                     if (hasCode(result, AccountCodes::emailTaken))
@@ -241,6 +246,7 @@ void UserloginViewController::findPassword(const QString &email)
             m_loginButton->setEnabled(false);
             m_findPwdManager->setUserEmail(email);
             m_findPwdManager->request(
+                m_sync,
                 [this, email](const RequestResult &result, int, const std::optional<RequestError> &error) {
                     m_loginButton->setEnabled(true);
                     if (succeeded(result, error)) {

@@ -8,6 +8,7 @@ class FindPwdRequestManager;
 class LoginRequestManager;
 class QComboBox;
 class QLineEdit;
+class SyncEngine;
 class QPushButton;
 class RegisterRequestManager;
 
@@ -24,7 +25,7 @@ class UserloginViewController final : public QWidget
 public:
     enum Mode { SignIn = 0, Register = 1, FindPassword = 2 };
 
-    explicit UserloginViewController(QWidget *parent = nullptr);
+    explicit UserloginViewController(SyncEngine &sync, QWidget *parent = nullptr);
     ~UserloginViewController() override;
 
     QComboBox *selectPopUpButton() const { return m_selectPopUpButton; }
@@ -45,6 +46,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    SyncEngine &m_sync;
     void modeChanged(int mode);
     bool acceptServiceSettings();
     void signIn(const QString &email);

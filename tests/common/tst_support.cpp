@@ -1,8 +1,7 @@
-// Support code: the serial worker, main-thread hand-overs, notifications, MD5.
+// Support code: the serial worker, main-thread hand-overs, the Lua deadline, MD5.
 #include "support/LuaDeadline.h"
 #include "support/MainQueue.h"
 #include "support/Md5.h"
-#include "support/NotificationCenter.h"
 #include "support/SerialWorker.h"
 
 #include <QtTest>
@@ -70,30 +69,6 @@ private slots:
         QThreadPool::globalInstance()->waitForDone();
         QTest::qWait(50);
         QVERIFY(!ran);
-    }
-
-    void notificationsReachLiveObserversOnly()
-    {
-        auto &center = NotificationCenter::sharedInstance();
-        int calls = 0;
-        QVariant received;
-        auto *observer = new QObject;
-        center.addObserver(u"DATA_CHANGED"_s, observer, [&](const QVariant &object) {
-            ++calls;
-            received = object;
-        });
-        center.post(u"DATA_CHANGED"_s, 7);
-        center.post(u"OTHER"_s);
-        QCOMPARE(calls, 1);
-        QCOMPARE(received.toInt(), 7);
-
-        center.postOnMain(u"DATA_CHANGED"_s);
-        QCOMPARE(calls, 1);
-        QTRY_COMPARE(calls, 2);
-
-        delete observer;
-        center.post(u"DATA_CHANGED"_s);
-        QCOMPARE(calls, 2);
     }
 
     void luaDeadlineStopsLoopsEvenWhenTheyCatchErrors()

@@ -51,9 +51,9 @@ QStringList menuTitles(MenuController &menus)
     return titles;
 }
 
-bool connected()
+bool connected(AppDelegate &app)
 {
-    return MqttManager::sharedInstance().isConnected();
+    return app.sync().notices().isConnected();
 }
 
 } // namespace
@@ -100,7 +100,6 @@ private slots:
 
     void cleanupTestCase()
     {
-        MqttManager::sharedInstance().close();
         QDBusConnection::disconnectFromBus(u"logind"_s);
         m_bus.terminate();
         m_bus.waitForFinished(5000);
@@ -112,18 +111,18 @@ private slots:
         app.followSleepAndWake();
         auto *watcher = qobject_cast<LogindSleepWatcher *>(app.sleepWatcher());
         QVERIFY(watcher && watcher->isListening());
-        MqttManager::sharedInstance().connect();
-        QTRY_VERIFY_WITH_TIMEOUT(connected(), 10000);
+        app.sync().notices().connect();
+        QTRY_VERIFY_WITH_TIMEOUT(connected(app), 10000);
         app.menus().buildMenu();
         QVERIFY(menuTitles(app.menus()).contains(u"设置"_s));
 
         Q_EMIT m_logind.PrepareForSleep(true);
-        QTRY_VERIFY_WITH_TIMEOUT(!connected(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!connected(app), 10000);
         QVERIFY(!app.isVersionCheckScheduled());
 
         ClipUserDefaults::remove(QLatin1String(SettingsKeys::homepage));
         Q_EMIT m_logind.PrepareForSleep(false);
-        QTRY_VERIFY_WITH_TIMEOUT(connected(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(connected(app), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(setting(SettingsKeys::homepage), u"http://127.0.0.1:1/woken/"_s, 10000);
         QVERIFY(app.isVersionCheckScheduled());
 

@@ -3,6 +3,7 @@
 // settings file, status menu and privacy pane (offscreen).
 
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "menu/ClipFixtures.h"
 #include "ui/SettingsTestHelpers.h"
 
@@ -55,7 +56,7 @@ private:
 private slots:
     void sharedImageCopiesGoWithTheirClip()
     {
-        MenuController menus;
+        MenuController menus(testSync());
         menus.setPlatform({nullptr, nullptr, &m_sharing});
         const auto sharedPath = [this] { return m_sharing.performed().last().second.filePath; };
 

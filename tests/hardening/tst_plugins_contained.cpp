@@ -2,6 +2,7 @@
 // folders in temporary folders, the real plugin queue, status menu, store and capture.
 
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "menu/ClipFixtures.h"
 #include "plugins/PackageBuilder.h"
 #include "plugins/PluginSandbox.h"
@@ -104,7 +105,7 @@ private slots:
 
         MemoryPasteboard pasteboard;
         MemoryKeyInjector injector;
-        MenuController menus;
+        MenuController menus(testSync());
         menus.setPlatform({&pasteboard, &injector, nullptr});
         menus.setPluginSource(pluginMenuSource(manager));
         ClipFixtures::text(u"some text"_s, 10);

@@ -3,6 +3,7 @@
 // for the keystroke; the real store, settings file, status menu and plugin runtime.
 
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "X11TestMain.h"
 #include "menu/ClipFixtures.h"
 
@@ -100,7 +101,7 @@ private Q_SLOTS:
         }
         QCOMPARE(title(u"😀"_s.repeated(25)), u"😀"_s.repeated(25));
 
-        MenuController menus;
+        MenuController menus(testSync());
         ClipFixtures::text(u"user\tpassword\nsecond line"_s, 10);
         menus.buildMenu();
         const QAction *item = menus.mainMenu()->actions().at(1);
@@ -124,7 +125,7 @@ private Q_SLOTS:
     // The share submenu never opens empty; a saved image gets a name a person can read.
     void shareSubmenuAndSavedNamesSpeakPlainly()
     {
-        MenuController menus;
+        MenuController menus(testSync());
         menus.setPlatform({nullptr, nullptr, nullptr});
         menus.setDownloadsFolder(m_downloads.path());
         menus.setDownloadNotice([](const QString &) {});

@@ -4,6 +4,7 @@
 #include "RecordingPasteboard.h"
 #include "TestDirs.h"
 #include "TestFiles.h"
+#include "TestSync.h"
 
 #include "menu/ClipMenu.h"
 #include "menu/MenuController.h"
@@ -88,7 +89,7 @@ private:
     MemorySharingServices m_sharing{{{u"mail"_s, u"邮件"_s, QIcon()}}};
     QStringList m_notices;
 
-    MenuController m_menus;
+    MenuController m_menus{testSync()};
     MenuController &menus() { return m_menus; }
 
 private Q_SLOTS:

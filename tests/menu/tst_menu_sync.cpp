@@ -5,6 +5,7 @@
 #include "ServerHarness.h"
 #include "SyncClient.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "menu/MenuController.h"
 #include "menu/StatusBarController.h"
 #include "store/ConfigureManager.h"
@@ -12,8 +13,6 @@
 #include "store/HistoryModel.h"
 #include "support/MainQueue.h"
 #include "support/Md5.h"
-#include "sync/FileService.h"
-#include "sync/HistoryService.h"
 #include "sync/ProgressManager.h"
 
 #include <QJsonArray>
@@ -28,8 +27,8 @@ class TestMenuSync final : public QObject
 private:
     TestDirs m_dirs;
     ServerHarness m_server;
-    MenuController m_menus;
-    StatusBarController m_tray{m_menus};
+    MenuController m_menus{testSync()};
+    StatusBarController m_tray{m_menus, testSync().progress()};
 
 private slots:
     void initTestCase()
@@ -50,13 +49,13 @@ private slots:
         constexpr qint64 total = 5767168;
         bool handled = false;
         for (const qint64 completed : {qint64(0), total / 2, total - 1}) {
-            ProgressManager::sharedInstance().progress(completed, total, {});
+            testSync().progress().progress(completed, total, {});
             handled = false;
             dispatchMain([&handled] { handled = true; });
             QTRY_VERIFY(handled);
             QVERIFY(tray.isLoading());
         }
-        ProgressManager::sharedInstance().progress(total, total, {});
+        testSync().progress().progress(total, total, {});
         QTRY_VERIFY(!tray.isLoading());
         QCOMPARE(changes.size(), 2);
         QCOMPARE(changes.at(0).at(0).toBool(), true);
@@ -101,7 +100,7 @@ private slots:
         const HttpReply after = other.pull(cursor);
         QCOMPARE(after.value("action").toArray().size(), 1);
 
-        QVERIFY(QTest::qWaitFor([] { return !FileService::sharedInstance().isRunning(); }, 20000));
+        QVERIFY(QTest::qWaitFor([] { return !testSync().fileLane().isRunning(); }, 20000));
         ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
     }
 };

@@ -2,6 +2,7 @@
 // store and plugin runtime, with the clipboard and the keystroke recorded in memory.
 
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "menu/ClipFixtures.h"
 #include "menu/RecordingPasteboard.h"
 
@@ -31,7 +32,7 @@ private:
 private slots:
     void choosingAShippedPluginPastesItsResult()
     {
-        MenuController menus;
+        MenuController menus(testSync());
         menus.setPlatform({&m_pasteboard, &m_injector, nullptr});
         menus.setPluginSource(pluginMenuSource(m_plugins));
         ClipFixtures::text(QStringLiteral("  hello   plugin\n world "), 10);

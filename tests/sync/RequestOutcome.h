@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TestSync.h"
 #include "store/HistoryModel.h"
 #include "support/Md5.h"
 #include "sync/AccountRequests.h"
@@ -27,14 +28,14 @@ struct RequestOutcome {
 inline RequestOutcome sendAndWait(const std::shared_ptr<RequestManager> &request)
 {
     auto outcome = std::make_shared<RequestOutcome>();
-    request->request(
-        [outcome](const RequestResult &result, int statusCode, const std::optional<RequestError> &error) {
-            ++outcome->calls;
-            outcome->onMainThread = outcome->onMainThread && QThread::currentThread() == qApp->thread();
-            outcome->result = result;
-            outcome->statusCode = statusCode;
-            outcome->error = error;
-        });
+    request->request(testSync(), [outcome](const RequestResult &result, int statusCode,
+                                           const std::optional<RequestError> &error) {
+        ++outcome->calls;
+        outcome->onMainThread = outcome->onMainThread && QThread::currentThread() == qApp->thread();
+        outcome->result = result;
+        outcome->statusCode = statusCode;
+        outcome->error = error;
+    });
     (void)QTest::qWaitFor([&] { return outcome->calls > 0; }, 20000);
     QCoreApplication::processEvents();
     return *outcome;

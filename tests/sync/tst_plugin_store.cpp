@@ -6,13 +6,13 @@
 #include "StoreFixture.h"
 #include "TestDirs.h"
 #include "TestFiles.h"
+#include "TestSync.h"
 #include "platform/UrlOpener.h"
 #include "plugins/PluginManager.h"
 #include "store/PathHelper.h"
 #include "sync/ClipPluginPackageHelper.h"
 #include "sync/PluginStoreList.h"
 #include "sync/PluginStoreRefresh.h"
-#include "sync/RequestTransport.h"
 #include "sync/ServiceRequests.h"
 
 #include <QDir>
@@ -65,7 +65,7 @@ private:
     TestDirs m_dirs;
     UrlOpener m_urlOpener{nullptr, {}};
     PluginManager m_plugins{m_urlOpener};
-    ClipPluginPackageHelper m_packages{RequestTransport::sharedInstance(), m_plugins};
+    ClipPluginPackageHelper m_packages{testSync(), m_plugins};
     ServerHarness m_server;
     std::unique_ptr<StoreFixture> m_store;
 

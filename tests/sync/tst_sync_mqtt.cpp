@@ -5,13 +5,12 @@
 #include "SyncClient.h"
 #include "TestDirs.h"
 #include "TestFiles.h"
+#include "TestSync.h"
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryModel.h"
 #include "store/PathHelper.h"
 #include "support/Md5.h"
-#include "sync/FileService.h"
-#include "sync/HistoryService.h"
 #include "sync/MqttManager.h"
 #include "sync/SyncIdentity.h"
 
@@ -87,17 +86,17 @@ private slots:
         m_other = std::make_unique<SyncClient>(m_server.origin(), u"other-device"_s);
         QCOMPARE(m_other->login(m_email, kPassword).code(), 0);
 
-        MqttManager::sharedInstance().connect();
-        QVERIFY(QTest::qWaitFor([] { return MqttManager::sharedInstance().isSubscribed(); }, 5000));
+        testSync().notices().connect();
+        QVERIFY(QTest::qWaitFor([] { return testSync().notices().isSubscribed(); }, 5000));
     }
 
     void cleanup()
     {
-        QVERIFY(QTest::qWaitFor([] { return !HistoryService::sharedInstance().isRunning(); }, 20000));
-        QVERIFY(QTest::qWaitFor([] { return !FileService::sharedInstance().isRunning(); }, 20000));
+        QVERIFY(QTest::qWaitFor([] { return !testSync().historyLane().isRunning(); }, 20000));
+        QVERIFY(QTest::qWaitFor([] { return !testSync().fileLane().isRunning(); }, 20000));
         // Signing out closes the connection.
         ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
-        QVERIFY(QTest::qWaitFor([] { return !MqttManager::sharedInstance().isConnected(); }, 5000));
+        QVERIFY(QTest::qWaitFor([] { return !testSync().notices().isConnected(); }, 5000));
     }
 
     void deletionElsewhereRemovesTheHistoryRowButNotTheFavourite()
@@ -194,8 +193,8 @@ private slots:
         // The loop notices the loss, reconnects by itself within about a second and subscribes
         // again on the new connection.
         QDeadlineTimer deadline(5000);
-        QVERIFY(QTest::qWaitFor([] { return !MqttManager::sharedInstance().isSubscribed(); }, 5000));
-        QVERIFY(QTest::qWaitFor([] { return MqttManager::sharedInstance().isSubscribed(); }, 5000));
+        QVERIFY(QTest::qWaitFor([] { return !testSync().notices().isSubscribed(); }, 5000));
+        QVERIFY(QTest::qWaitFor([] { return testSync().notices().isSubscribed(); }, 5000));
         QVERIFY(!deadline.hasExpired());
 
         otherDeletes(*m_other, u"after the outage"_s);

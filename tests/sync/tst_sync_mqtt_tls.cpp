@@ -6,6 +6,7 @@
 #include "SyncClient.h"
 #include "TestCertificates.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "store/HistoryModel.h"
 #include "support/Md5.h"
 #include "sync/MqttBroker.h"
@@ -54,7 +55,7 @@ private slots:
         QCOMPARE(registerAccount(u"tls@example.org"_s, u"pw"_s).code(), 0);
     }
 
-    void cleanup() { MqttManager::sharedInstance().close(); }
+    void cleanup() { testSync().notices().close(); }
 
     void addressesAreCheckedAndDefaultToTheServiceHost()
     {
@@ -82,7 +83,7 @@ private slots:
 
     void trustedBrokerDeliversNoticesAndAMoveIsFollowed()
     {
-        MqttManager &mqtt = MqttManager::sharedInstance();
+        MqttManager &mqtt = testSync().notices();
         QVERIFY(MqttBroker::setStoredAddress(u"mqtts://127.0.0.1:%1"_s.arg(m_server.mqttTlsPort())));
         mqtt.connect();
         QVERIFY(QTest::qWaitFor([&] { return mqtt.isSubscribed(); }, 10000));
@@ -114,12 +115,12 @@ private slots:
         QVERIFY(SyncServer::setStoredCAFile(m_pki.pem(authority)));
         QVERIFY(MqttBroker::setStoredAddress(u"mqtts://%1:%2"_s.arg(host).arg(m_server.mqttTlsPort())));
         const qsizetype logStart = m_server.brokerLog().size();
-        MqttManager::sharedInstance().connect();
+        testSync().notices().connect();
         // The broker saw the handshake fail, and no CONNECT (which names this device) came.
         QVERIFY(QTest::qWaitFor([&] { return m_server.brokerLog().mid(logStart).contains("OpenSSL Error"); },
                                 10000));
         QVERIFY(!m_server.brokerLog().mid(logStart).contains(currentDeviceToken().toUtf8()));
-        QVERIFY(!MqttManager::sharedInstance().isConnected());
+        QVERIFY(!testSync().notices().isConnected());
     }
 };
 

@@ -5,6 +5,7 @@
 #include "SyncClient.h"
 #include "TestDirs.h"
 #include "TestFiles.h"
+#include "TestSync.h"
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
@@ -13,15 +14,10 @@
 #include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "support/PayloadLimit.h"
 #include "support/ZipWriter.h"
 #include "sync/AccountRequests.h"
 #include "sync/ClipRequests.h"
-#include "sync/FavouriteService.h"
-#include "sync/FileService.h"
-#include "sync/HistoryService.h"
 #include "sync/ProgressManager.h"
 #include "sync/PushClipsManager.h"
 #include "sync/ServiceRequests.h"
@@ -74,17 +70,17 @@ void markFavourite(const QString &text, qint64 when)
 
 bool favouritesDrained()
 {
-    return !FavouriteService::sharedInstance().isRunning() && !DBKeeper::getUnProcessFavourite();
+    return !testSync().favouriteLane().isRunning() && !DBKeeper::getUnProcessFavourite();
 }
 
 bool filesDrained()
 {
-    return !FileService::sharedInstance().isRunning() && !DBKeeper::getFileProcessHistory();
+    return !testSync().fileLane().isRunning() && !DBKeeper::getFileProcessHistory();
 }
 
 bool pushDrained()
 {
-    return !HistoryService::sharedInstance().isRunning() && !DBKeeper::getUnProcessHistory();
+    return !testSync().historyLane().isRunning() && !DBKeeper::getUnProcessHistory();
 }
 
 struct PostOutcome {
@@ -97,7 +93,7 @@ struct PostOutcome {
 std::shared_ptr<PostOutcome> post(const HistoryModel &record)
 {
     auto outcome = std::make_shared<PostOutcome>();
-    PushClipsManager::sharedInstance().Post(record, [outcome](const auto &result, const auto &error) {
+    testSync().clips().Post(record, [outcome](const auto &result, const auto &error) {
         ++outcome->calls;
         outcome->result = result;
         outcome->error = error;
@@ -161,9 +157,8 @@ private slots:
     {
         QVERIFY(QTest::qWaitFor(
             [] {
-                return !HistoryService::sharedInstance().isRunning()
-                       && !FavouriteService::sharedInstance().isRunning()
-                       && !FileService::sharedInstance().isRunning();
+                return !testSync().historyLane().isRunning() && !testSync().favouriteLane().isRunning()
+                       && !testSync().fileLane().isRunning();
             },
             20000));
         ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
@@ -181,7 +176,7 @@ private slots:
         capturedText(u"at limit"_s, t + 4, false, double(kMaxPayloadBytes));
         capturedText(u"huge clip"_s, t + 5, false, double(kMaxPayloadBytes + 1));
 
-        HistoryService::sharedInstance().process();
+        testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
 
         // One request at a time, newest first: the service numbered them in that order.
@@ -217,7 +212,7 @@ private slots:
     {
         const HistoryModel clip = capturedText(u"twice"_s, 1700000200);
         const std::shared_ptr<PostOutcome> first = post(clip);
-        QVERIFY(PushClipsManager::sharedInstance().isPosting(clip.hash()));
+        QVERIFY(testSync().clips().isPosting(clip.hash()));
         const PostOutcome second = postAndWait(clip);
         QVERIFY(!second.result && !second.error);
         QVERIFY(QTest::qWaitFor([&] { return first->calls == 1; }, 20000));
@@ -227,8 +222,8 @@ private slots:
     void rowChangedDuringPushIsPushedAgain()
     {
         const HistoryModel clip = capturedText(u"edited"_s, 1700000300);
-        HistoryService::sharedInstance().process();
-        QVERIFY(HistoryService::sharedInstance().isRunning());
+        testSync().historyLane().process();
+        QVERIFY(testSync().historyLane().isRunning());
         // Captured again while the POST is under way: a new change mark.
         QTest::qWait(2);
         HistoryModel again = storedClip(u"edited"_s);
@@ -245,8 +240,8 @@ private slots:
     {
         m_server.killService();
         capturedText(u"while down"_s, 1700000400);
-        HistoryService::sharedInstance().process();
-        QVERIFY(QTest::qWaitFor([] { return !HistoryService::sharedInstance().isRunning(); }, 40000));
+        testSync().historyLane().process();
+        QVERIFY(QTest::qWaitFor([] { return !testSync().historyLane().isRunning(); }, 40000));
         QVERIFY(storedClip(u"while down"_s).change_timestamp.value_or(0) > 0);
         QCOMPARE(storedClip(u"while down"_s).history_id.value_or(0), 0);
 
@@ -255,7 +250,7 @@ private slots:
         m_other = std::make_unique<SyncClient>(m_server.origin(), u"other-device"_s);
         QCOMPARE(m_other->login(u"push%1@example.org"_s.arg(m_users), kPassword).code(), 0);
         capturedText(u"back up"_s, 1700000401);
-        HistoryService::sharedInstance().process();
+        testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
         QStringList seen = pulledHashes(otherPull());
         seen.sort();
@@ -300,15 +295,14 @@ private slots:
     void deleteGoesThroughTheService()
     {
         capturedText(u"to delete"_s, 1700000600);
-        HistoryService::sharedInstance().process();
+        testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
         QCOMPARE(pulledHashes(otherPull()).size(), 1);
         int calls = 0;
-        PushClipsManager::sharedInstance().Del(storedClip(u"to delete"_s),
-                                               [&](const auto &, const auto &error) {
-                                                   QVERIFY(!error);
-                                                   ++calls;
-                                               });
+        testSync().clips().Del(storedClip(u"to delete"_s), [&](const auto &, const auto &error) {
+            QVERIFY(!error);
+            ++calls;
+        });
         QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
         QVERIFY(!storedClip(u"to delete"_s).isExist());
         const HttpReply after = otherPull();
@@ -320,12 +314,12 @@ private slots:
         const qint64 t = 1700000700;
         capturedText(u"liked"_s, t);
         capturedText(u"liked elsewhere"_s, t + 1);
-        HistoryService::sharedInstance().process();
+        testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
 
         // Marked here: the favourite lane sends the mark.
         markFavourite(u"liked"_s, t + 100);
-        FavouriteService::sharedInstance().process();
+        testSync().favouriteLane().process();
         QVERIFY(QTest::qWaitFor(favouritesDrained, 20000));
         const QJsonArray favourites = m_other->getFavourites().histories();
         QCOMPARE(favourites.size(), 1);
@@ -354,21 +348,20 @@ private slots:
     {
         const qint64 t = 1700000800;
         capturedText(u"unliked"_s, t);
-        HistoryService::sharedInstance().process();
+        testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
         markFavourite(u"unliked"_s, t + 10);
-        FavouriteService::sharedInstance().process();
+        testSync().favouriteLane().process();
         QVERIFY(QTest::qWaitFor(favouritesDrained, 20000));
 
         // As the menu unmarks while signed in: the record goes out with minus the time.
         HistoryModel record = storedClip(u"unliked"_s);
         record.favourite = -(t + 20);
         int calls = 0;
-        SetFavouriteRequestManager::sharedInstance().setFavourite(record,
-                                                                  [&](const auto &result, const auto &error) {
-                                                                      QVERIFY(result && !error);
-                                                                      ++calls;
-                                                                  });
+        testSync().favouriteMarks().setFavourite(record, [&](const auto &result, const auto &error) {
+            QVERIFY(result && !error);
+            ++calls;
+        });
         QVERIFY(storedFavourite(u"unliked"_s).isExist());
         QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
         QVERIFY(!storedFavourite(u"unliked"_s).isExist());
@@ -379,8 +372,7 @@ private slots:
         unknown.history_id = 999999;
         unknown.favourite = t + 40;
         calls = 0;
-        SetFavouriteRequestManager::sharedInstance().setFavourite(
-            unknown, [&](const auto &, const auto &) { ++calls; });
+        testSync().favouriteMarks().setFavourite(unknown, [&](const auto &, const auto &) { ++calls; });
         QVERIFY(QTest::qWaitFor([&] { return calls == 1; }, 20000));
         QVERIFY(!storedClip(u"unknown there"_s).isExist());
     }
@@ -390,7 +382,7 @@ private slots:
         const QString text = u"a payload that travels "_s.repeated(50);
         HistoryModel clip = capturedText(text, 1700000900);
         ClipFileManager::sharedInstance().saveData(text.toUtf8(), clip.hash());
-        HistoryService::sharedInstance().process();
+        testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor([] { return pushDrained() && filesDrained(); }, 20000));
         const HistoryModel after = storedClip(text);
         QCOMPARE(after.file_ready.value_or(0), 1);
@@ -403,11 +395,10 @@ private slots:
     {
         QObject observer;
         QList<float> fractions;
-        ProgressManager::sharedInstance().registerGlobalProgress(
-            &observer, [&](float fraction, bool) { fractions << fraction; });
+        testSync().progress().registerGlobalProgress(&observer,
+                                                     [&](float fraction, bool) { fractions << fraction; });
         int allDone = 0;
-        NotificationCenter::sharedInstance().addObserver(QLatin1String(Notifications::ALL_FILE_DOWNLOAD_DONE),
-                                                         &observer, [&](const QVariant &) { ++allDone; });
+        QObject::connect(&testStore(), &HistoryStore::changed, &observer, [&] { ++allDone; });
 
         // The other device offers a text and a zipped image.
         const QByteArray textPayload = QByteArray("downloaded text ").repeated(4000);
@@ -446,8 +437,8 @@ private slots:
         if (uploaded.status != 200)
             QSKIP("the service checks uploads itself");
         QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
-        FileService::sharedInstance().process();
-        QVERIFY(QTest::qWaitFor([] { return !FileService::sharedInstance().isRunning(); }, 20000));
+        testSync().fileLane().process();
+        QVERIFY(QTest::qWaitFor([] { return !testSync().fileLane().isRunning(); }, 20000));
         QVERIFY(!QFileInfo::exists(PathHelper::getBaseFilePath(hash)));
         QCOMPARE(
             QDir(PathHelper::getBaseFilePath()).entryList(QDir::Files | QDir::Hidden).filter(u".download"_s),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TestSync.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "ui/SettingWindowController.h"
 
@@ -15,13 +16,14 @@
 // Finding and answering the alerts of the settings windows from a test.
 namespace SettingsTestHelpers {
 
-// A settings window for the tests that drive its panes, with a privacy script of its own and
-// no hot key or capture; made on first use and kept, as the program's is, until the process
-// ends (a widget cannot outlive the application object it would be destroyed after).
+// A settings window for the tests that drive its panes, with the test's sync engine, a privacy
+// script of its own and no hot key or capture; made on first use and kept, as the program's is, until the
+// process ends (a widget cannot outlive the application object it would be destroyed after).
 inline SettingWindowController &sharedSettingsWindow()
 {
     static auto *script = new AdvancePrivacyManager;
-    static auto *window = new SettingWindowController(SettingsServices{nullptr, nullptr, script});
+    static auto *window =
+        new SettingWindowController(SettingsServices{&testSync(), nullptr, nullptr, script});
     return *window;
 }
 

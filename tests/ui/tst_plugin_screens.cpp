@@ -4,12 +4,12 @@
 #include "PackageBuilder.h"
 #include "ScreenShot.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "X11TestMain.h"
 #include "platform/UrlOpener.h"
 #include "plugins/PluginManager.h"
 #include "sync/ClipPluginPackageHelper.h"
 #include "sync/PluginStoreList.h"
-#include "sync/RequestTransport.h"
 #include "ui/PluginWindowController.h"
 #include "ui/ProgressOverlay.h"
 
@@ -37,7 +37,7 @@ QJsonObject entry(const char *name, const char *desc, const char *version, const
 struct PluginParts {
     UrlOpener urlOpener{nullptr, {}};
     PluginManager plugins{urlOpener};
-    ClipPluginPackageHelper packages{RequestTransport::sharedInstance(), plugins};
+    ClipPluginPackageHelper packages{testSync(), plugins};
     PluginWindowController window{packages, urlOpener};
 };
 

@@ -8,6 +8,7 @@
 #include "StoreFixture.h"
 #include "TestDirs.h"
 #include "TestFiles.h"
+#include "TestSync.h"
 #include "menu/ClipFixtures.h"
 #include "menu/RecordingPasteboard.h"
 
@@ -20,7 +21,6 @@
 #include "store/SettingsKeys.h"
 #include "sync/ClipPluginPackageHelper.h"
 #include "sync/PluginStoreList.h"
-#include "sync/RequestTransport.h"
 #include "ui/PluginWindowController.h"
 #include "ui/ProgressOverlay.h"
 
@@ -42,7 +42,7 @@ struct PluginParts {
     QList<QUrl> opened;
     UrlOpener urlOpener{QCoreApplication::instance(), [this](const QUrl &url) { opened << url; }};
     PluginManager plugins{urlOpener};
-    ClipPluginPackageHelper packages{RequestTransport::sharedInstance(), plugins};
+    ClipPluginPackageHelper packages{testSync(), plugins};
     PluginWindowController window{packages, urlOpener};
 };
 
@@ -144,7 +144,7 @@ private slots:
         QVERIFY(installedNames().contains(u"shout"_s));
         QCOMPARE(storeNames(), QStringList{u"whisper"_s});
 
-        MenuController menus;
+        MenuController menus(testSync());
         menus.setPlatform({&m_pasteboard, &m_injector, nullptr});
         menus.setPluginSource(pluginMenuSource(parts().plugins));
         ClipFixtures::text(u"quiet words"_s, 10);

@@ -3,6 +3,7 @@
 // script's editor, the account pane's two forms and the about pane.
 #include "SettingsTestHelpers.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "capture/ClipController.h"
 #include "capture/ShortcutController.h"
 #include "platform/MemoryHotKeyRegistrar.h"
@@ -18,8 +19,6 @@
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "support/Database.h"
-#include "support/NotificationCenter.h"
-#include "support/Notifications.h"
 #include "ui/AboutViewController.h"
 #include "ui/ClearHistoryFlow.h"
 #include "ui/GeneralViewController.h"
@@ -145,10 +144,9 @@ private slots:
         QDesktopServices::setUrlHandler(u"http"_s, &m_urls, "openUrl");
         QDesktopServices::setUrlHandler(u"https"_s, &m_urls, "openUrl");
         shortcuts().start(m_hotKeys, [] {});
-        m_window =
-            std::make_unique<SettingWindowController>(SettingsServices{&m_shortcuts, &m_capture, &m_script});
-        NotificationCenter::sharedInstance().addObserver(key(Notifications::DATA_CHANGED), this,
-                                                         [this](const QVariant &) { ++m_dataChanged; });
+        m_window = std::make_unique<SettingWindowController>(
+            SettingsServices{&testSync(), &m_shortcuts, &m_capture, &m_script});
+        connect(&testStore(), &HistoryStore::changed, this, [this] { ++m_dataChanged; });
         window().showWindow();
         QVERIFY(QTest::qWaitForWindowExposed(&window()));
     }
@@ -366,7 +364,8 @@ private slots:
         // While the service works the overlay covers the window and the rows stay; then they
         // go and the service's count is reported. (Refusals: tst_service_panes.)
         std::function<void(ClearHistoryFlow::ServiceOutcome)> pending;
-        ClearHistoryFlow::setServiceClear([&pending](QObject *, auto done) { pending = std::move(done); });
+        ClearHistoryFlow::setServiceClear(
+            [&pending](SyncEngine &, QObject *, auto done) { pending = std::move(done); });
         QVERIFY(confirmClear());
         QTRY_VERIFY(pending);
         const QList<ProgressOverlay *> overlays = window().findChildren<ProgressOverlay *>();
