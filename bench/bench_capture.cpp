@@ -4,6 +4,7 @@
 // clipboard of a private X server.
 #include "ClipboardPrograms.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "XvfbServer.h"
 #include "capture/ClipController.h"
 #include "platform/MemoryPasteboard.h"
@@ -70,7 +71,7 @@ QImage photo(int width, int height, quint32 seed)
 void BM_CaptureText100Bytes(benchmark::State &state)
 {
     MemoryPasteboard pasteboard;
-    ClipController capture(pasteboard);
+    ClipController capture(pasteboard, testFiles());
     for (auto _ : state) {
         state.PauseTiming();
         const QString text = QStringLiteral("%1").arg(++g_serial, 100, 10, QLatin1Char('t'));
@@ -84,7 +85,7 @@ BENCHMARK(BM_CaptureText100Bytes)->Unit(benchmark::kMillisecond);
 void BM_CaptureImage1MP(benchmark::State &state)
 {
     MemoryPasteboard pasteboard;
-    ClipController capture(pasteboard);
+    ClipController capture(pasteboard, testFiles());
     QImage image = photo(1152, 864, 7);
     for (auto _ : state) {
         state.PauseTiming();
@@ -113,7 +114,7 @@ QString newFile()
 void BM_CaptureFile5_5MiB(benchmark::State &state)
 {
     MemoryPasteboard pasteboard;
-    ClipController capture(pasteboard);
+    ClipController capture(pasteboard, testFiles());
     for (auto _ : state) {
         state.PauseTiming();
         pasteboard.setFilePaths({newFile()});
@@ -155,7 +156,7 @@ void BM_CapturePngByValueX11(benchmark::State &state)
     state.counters["pixels_M"] = double(width) * height / 1e6;
 
     X11Pasteboard pasteboard;
-    ClipController capture(pasteboard);
+    ClipController capture(pasteboard, testFiles());
     ClipboardPrograms xclip;
     quint32 seed = 100;
     for (auto _ : state) {

@@ -51,8 +51,10 @@ void BM_buildMenu(benchmark::State &state)
         filled = true;
     }
     // Made once, as the program makes it, and kept while the process runs.
-    static auto *store = new HistoryStore(ClipFileManager::sharedInstance());
-    static auto *sync = new SyncEngine(ConfigureManager::sharedInstance(), *store);
+    static auto *files = new ClipFileManager;
+    static auto *account = new ConfigureManager(*files);
+    static auto *store = new HistoryStore(*files);
+    static auto *sync = new SyncEngine(*account, *store);
     static auto *menuController = new MenuController(*sync);
     MenuController &menus = *menuController;
     for (auto _ : state) {

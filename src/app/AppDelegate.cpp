@@ -23,11 +23,12 @@ constexpr int kStoreAlertMilliseconds = 30000;
 AppDelegate::AppDelegate(QObject *parent)
     : QObject(parent)
     , m_urlOpener(this, [this](const QUrl &url) { openURL(url); })
-    , m_store(ClipFileManager::sharedInstance())
-    , m_sync(ConfigureManager::sharedInstance(), m_store)
+    , m_account(m_files)
+    , m_store(m_files)
+    , m_sync(m_account, m_store)
     , m_plugins(m_urlOpener)
     , m_pluginPackages(m_sync, m_plugins)
-    , m_capture(m_pasteboard)
+    , m_capture(m_pasteboard, m_files)
     , m_menus(m_sync)
     , m_tray(m_menus, m_sync.progress())
 {
@@ -37,7 +38,10 @@ AppDelegate::AppDelegate(QObject *parent)
 
     // The capture asks the privacy rules and the script about every clip, rebuilds the menu
     // after every change it saw, and pushes every stored clip when a user is signed in.
-    m_capture.setPrivacy(std::make_unique<PrivacyCapture>(m_privacyScript));
+    m_capture.setPrivacy(std::make_unique<PrivacyCapture>(m_privacyScript, m_account));
+    // The sign-out emptied the history; what the clipboard holds starts the new one.
+    connect(&m_account, &ConfigureManager::signedOut, &m_capture,
+            &ClipController::keepCurrentContentAfterSignOut);
     m_capture.setMenuRebuild([this] { m_menus.buildMenu(); });
     m_capture.setHistoryProcess([this] { m_sync.historyLane().process(); });
 

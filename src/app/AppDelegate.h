@@ -11,6 +11,8 @@
 #include "platform/X11Pasteboard.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PluginManager.h"
+#include "store/ClipFileManager.h"
+#include "store/ConfigureManager.h"
 #include "store/HistoryStore.h"
 #include "sync/ClipPluginPackageHelper.h"
 #include "sync/SyncEngine.h"
@@ -70,7 +72,9 @@ private:
     X11Pasteboard m_pasteboard;
     UrlOpener m_urlOpener;
     std::unique_ptr<SleepWatcher> m_sleepWatcher;
-    // The history store's shared face and sync.
+    // The store: the payload files, the account, the store's shared face; then sync.
+    ClipFileManager m_files;
+    ConfigureManager m_account;
     HistoryStore m_store;
     SyncEngine m_sync;
     // Plugins and privacy.

@@ -15,7 +15,7 @@ std::optional<int> PrivacyCapture::advancedAnswer(const QString &family, const Q
 
 bool PrivacyCapture::isSecretText(const QString &text)
 {
-    return PrivacyRules::isSecret(text);
+    return PrivacyRules::isSecret(text, m_keywords);
 }
 
 bool PrivacyCapture::isFileSecret()

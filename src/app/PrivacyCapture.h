@@ -3,14 +3,16 @@
 #include "capture/ClipPrivacy.h"
 
 class AdvancePrivacyManager;
+class ConfigureManager;
 
 // The privacy rules as the capture asks them: in the advanced mode the privacy script answers
 // for every clip; otherwise the keyword analysis judges texts and "fileAsSecert" files.
 class PrivacyCapture final : public ClipPrivacy
 {
 public:
-    explicit PrivacyCapture(AdvancePrivacyManager &script)
+    PrivacyCapture(AdvancePrivacyManager &script, const ConfigureManager &keywords)
         : m_script(script)
+        , m_keywords(keywords)
     { }
 
     std::optional<int> advancedAnswer(const QString &family, const QString &extension,
@@ -20,4 +22,5 @@ public:
 
 private:
     AdvancePrivacyManager &m_script;
+    const ConfigureManager &m_keywords;
 };

@@ -16,9 +16,8 @@ bool hasPayloadName(const HistoryModel &clip)
     return PathHelper::isPlainFileName(clip.hash());
 }
 
-void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip)
+void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip, ClipFileManager &files)
 {
-    ClipFileManager &files = ClipFileManager::sharedInstance();
     switch (clip.family()) {
     case ClipFamily::Text: {
         const std::optional<QString> text = files.getStringWithMd5(clip.hash());

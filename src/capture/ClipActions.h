@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+class ClipFileManager;
 class KeyInjector;
 class Pasteboard;
 
@@ -21,7 +22,7 @@ bool hasPayloadName(const HistoryModel &clip);
 // Replaces the clipboard content by the clip's content, by its family: the full text of the
 // payload, the TIFF bytes of an image, or the clip's file under its own name. When there is
 // nothing to write (no payload, an unknown family) the clipboard is left empty.
-void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip);
+void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip, ClipFileManager &files);
 
 // The window classes that get Control+Shift+V: the settings' "terminalClasses" list when it is
 // there (an empty list sends Control+V everywhere), else a list of common terminal emulators.

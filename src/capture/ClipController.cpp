@@ -5,7 +5,6 @@
 #include "platform/Pasteboard.h"
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
-#include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryDatabase.h"
 #include "store/SettingsKeys.h"
@@ -35,9 +34,10 @@ int pollIntervalMs()
 
 } // namespace
 
-ClipController::ClipController(Pasteboard &pasteboard, QObject *parent)
+ClipController::ClipController(Pasteboard &pasteboard, ClipFileManager &files, QObject *parent)
     : QObject(parent)
     , m_pasteboard(pasteboard)
+    , m_files(files)
     , m_privacy(std::make_unique<ClipPrivacy>())
     , m_now([] { return QDateTime::currentSecsSinceEpoch(); })
 {
@@ -48,8 +48,6 @@ ClipController::ClipController(Pasteboard &pasteboard, QObject *parent)
     // The content at start is captured at the first turn of the event loop, once the
     // program has set the hooks and privacy rules, not after a whole interval.
     changeReported();
-    connect(&ConfigureManager::sharedInstance(), &ConfigureManager::signedOut, this,
-            &ClipController::keepCurrentContentAfterSignOut);
 }
 
 ClipController::~ClipController()
@@ -120,7 +118,7 @@ bool ClipController::catchClipboard()
 
     // A clearing that runs meanwhile must not remove the payload written below before its row
     // is stored.
-    const auto payloads = ClipFileManager::sharedInstance().lockPayloads();
+    const auto payloads = m_files.lockPayloads();
     std::optional<HistoryModel> record;
     bool large = false;
     // A file URL wins over an image, an image over a text; only the first of each counts.
@@ -170,7 +168,7 @@ std::optional<HistoryModel> ClipController::fileClip(const QString &path)
     record.type = fileClipType(extension);
     record.file_name = info.fileName();
     // A failed copy leaves file_size 0; the row is stored all the same.
-    if (!ClipFileManager::sharedInstance().saveClipFile(path, record))
+    if (!m_files.saveClipFile(path, record))
         qCDebug(lcCapture) << "payload of file not written:" << path;
     record.local_file_ok = 1;
     record.secret = decision == ClipPrivacy::Decision::Secret;
@@ -195,7 +193,7 @@ std::optional<HistoryModel> ClipController::imageClip(const QImage &image)
     record.type = ClipKinds::imageClipType;
     record.local_file_ok = 1;
     record.secret = decision == ClipPrivacy::Decision::Secret;
-    ClipFileManager::sharedInstance().saveClipData(tiff, record);
+    m_files.saveClipData(tiff, record);
     return record;
 }
 
@@ -218,7 +216,7 @@ std::optional<HistoryModel> ClipController::textClip(const QString &string)
     record.file_hash = md5_hex(bytes);
     record.local_file_ok = 1;
     record.secret = decision == ClipPrivacy::Decision::Secret;
-    ClipFileManager::sharedInstance().saveClipData(bytes, record);
+    m_files.saveClipData(bytes, record);
     return record;
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+class ClipFileManager;
 class Pasteboard;
 
 // The clipboard monitor. When the pasteboard's change counter moves, the new content is
@@ -27,9 +28,9 @@ class ClipController final : public QObject
 
 public:
     // Starts the timer and listens to the pasteboard's change reports. The first poll runs as
-    // soon as the event loop turns and captures what the pasteboard holds. After the user
-    // signed out, captures what the pasteboard holds into the emptied history.
-    explicit ClipController(Pasteboard &pasteboard, QObject *parent = nullptr);
+    // soon as the event loop turns and captures what the pasteboard holds. Payloads go to
+    // files.
+    ClipController(Pasteboard &pasteboard, ClipFileManager &files, QObject *parent = nullptr);
     ~ClipController() override;
 
     // (Re)starts the polling timer with the interval of "CLIP_MONITOR_SPEED".
@@ -40,7 +41,8 @@ public:
     // Captures the current pasteboard content now. True when a clip was stored or moved to
     // the top; false when the content was empty, unreadable, too large or dropped.
     bool catchClipboard();
-    // After the sign-out emptied the history: captures the current content.
+    // After the sign-out emptied the history: captures the current content (the application
+    // calls it when the account signs out).
     void keepCurrentContentAfterSignOut();
 
     qint64 lastChangedCount() const { return m_lastChangedCount; }
@@ -67,6 +69,7 @@ private:
     void changeReported();
 
     Pasteboard &m_pasteboard;
+    ClipFileManager &m_files;
     int m_changeHandler = 0;
     bool m_pollQueued = false;
     QTimer m_timer;

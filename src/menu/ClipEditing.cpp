@@ -43,9 +43,9 @@ QString readableImagePath(const HistoryModel &clip, const QString &folder, const
     return path;
 }
 
-std::optional<QString> saveImage(const HistoryModel &clip, const QString &folder)
+std::optional<QString> saveImage(const HistoryModel &clip, const QString &folder, ClipFileManager &files)
 {
-    const std::optional<QByteArray> bytes = ClipFileManager::sharedInstance().getDataWithMd5(clip.hash());
+    const std::optional<QByteArray> bytes = files.getDataWithMd5(clip.hash());
     if (!bytes)
         return std::nullopt;
     const std::optional<QString> format = Utils::typeFromImageData(*bytes);
@@ -64,14 +64,14 @@ std::optional<QString> saveImage(const HistoryModel &clip, const QString &folder
     return writeAtomically(readableImagePath(clip, folder, QStringLiteral("jpg")), jpeg);
 }
 
-std::optional<QString> saveFile(const HistoryModel &clip, const QString &folder)
+std::optional<QString> saveFile(const HistoryModel &clip, const QString &folder, ClipFileManager &files)
 {
     // File names also arrive from other devices; only the last component is used, so the
     // copy cannot land outside the folder.
     const QString name = QFileInfo(clip.file_name.value_or(QString())).fileName();
     if (!PathHelper::isPlainFileName(name))
         return std::nullopt;
-    const QString link = ClipFileManager::sharedInstance().makePreviewLink(clip);
+    const QString link = files.makePreviewLink(clip);
     const QString target = folder + QLatin1Char('/') + name;
     if (!QFileInfo::exists(link) || QFileInfo::exists(target) || !QFile::copy(link, target))
         return std::nullopt;
@@ -82,15 +82,15 @@ std::optional<QString> saveFile(const HistoryModel &clip, const QString &folder)
 
 namespace ClipEditing {
 
-std::optional<QString> saveToFolder(const HistoryModel &clip, const QString &folder)
+std::optional<QString> saveToFolder(const HistoryModel &clip, const QString &folder, ClipFileManager &files)
 {
     if (!ClipActions::hasPayloadName(clip) || folder.isEmpty() || !QDir().mkpath(folder))
         return std::nullopt;
     switch (clip.family()) {
     case ClipFamily::Image:
-        return saveImage(clip, folder);
+        return saveImage(clip, folder, files);
     case ClipFamily::File:
-        return saveFile(clip, folder);
+        return saveFile(clip, folder, files);
     case ClipFamily::Text:
     case ClipFamily::Other:
         break;

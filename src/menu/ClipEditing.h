@@ -6,6 +6,8 @@
 
 #include <optional>
 
+class ClipFileManager;
+
 // What the menu's clip actions do to the history store and the data folder, without the menu.
 namespace ClipEditing {
 
@@ -13,7 +15,7 @@ namespace ClipEditing {
 // named by kind and the time it was copied, "图片 2026-12-06 22.30.15.jpg") or a copy of a file clip (under
 // its file name, never replacing a file) into the folder. The new file's path, or none when nothing was
 // written.
-std::optional<QString> saveToFolder(const HistoryModel &clip, const QString &folder);
+std::optional<QString> saveToFolder(const HistoryModel &clip, const QString &folder, ClipFileManager &files);
 
 // Lifts the secret mark from every row of the clip.
 void unlockSecret(const HistoryModel &clip);

@@ -24,7 +24,7 @@ void MenuController::clickItem(const HistoryModel &clip)
         qCWarning(lcMenu) << "no clipboard to paste into";
         return;
     }
-    ClipActions::sendToClipboard(*m_platform.pasteboard, clip);
+    ClipActions::sendToClipboard(*m_platform.pasteboard, clip, m_sync.files());
     ClipActions::paste(*m_platform.keyInjector);
 }
 
@@ -82,7 +82,7 @@ void MenuController::shareClicked(const ShareService &service, const HistoryMode
 
 void MenuController::save(const HistoryModel &clip)
 {
-    const std::optional<QString> saved = ClipEditing::saveToFolder(clip, downloadsFolder());
+    const std::optional<QString> saved = ClipEditing::saveToFolder(clip, downloadsFolder(), m_sync.files());
     if (!saved)
         return;
     if (m_downloadNotice)

@@ -87,11 +87,10 @@ bool containsAnyKeyword(const QStringList &keywords, const QString &text)
     return false;
 }
 
-bool isSecret(const QString &text)
+bool isSecret(const QString &text, const ConfigureManager &configure)
 {
     if (!Utils::isNeedAnalyseSecert())
         return false;
-    const ConfigureManager &configure = ConfigureManager::sharedInstance();
     return containsAnyKeyword(configure.sysKeyWords() + configure.customKeyWords(), text);
 }
 

@@ -6,6 +6,8 @@
 // Keyword matching of text clips: each keyword (an ICU regular-expression fragment) is matched
 // case-insensitively anywhere in the text. Keywords are compiled one by one, so a keyword that
 // does not compile is skipped and the others, the system keywords above all, keep working.
+class ConfigureManager;
+
 namespace PrivacyRules {
 
 // Longer texts are never analysed.
@@ -25,6 +27,6 @@ bool containsAnyKeyword(const QStringList &keywords, const QString &text);
 
 // Keyword analysis of a text clip: true when analysis is on and the text holds one of the
 // system or custom keywords.
-bool isSecret(const QString &text);
+bool isSecret(const QString &text, const ConfigureManager &keywords);
 
 } // namespace PrivacyRules

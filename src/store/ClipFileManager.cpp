@@ -28,12 +28,6 @@ bool typeHasZip(const QStringList &extras)
 
 } // namespace
 
-ClipFileManager &ClipFileManager::sharedInstance()
-{
-    static auto *instance = new ClipFileManager;
-    return *instance;
-}
-
 bool ClipFileManager::isExist(const QString &path) const
 {
     return QFileInfo::exists(path);

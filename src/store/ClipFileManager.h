@@ -18,7 +18,7 @@ class ClipFileManager final
     Q_DISABLE_COPY_MOVE(ClipFileManager)
 
 public:
-    static ClipFileManager &sharedInstance();
+    ClipFileManager() = default;
 
     bool isExist(const QString &path) const;
 
@@ -53,7 +53,6 @@ public:
     void deleteFilesWithHashArray(const QStringList &hashes);
 
 private:
-    ClipFileManager() = default;
     static void removePreviewLinksOf(const QString &payload);
 
     std::recursive_mutex m_payloadMutex;

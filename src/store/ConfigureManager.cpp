@@ -5,8 +5,6 @@
 #include "store/DBKeeper.h"
 #include "store/SettingsKeys.h"
 
-#include <QCoreApplication>
-
 namespace {
 
 void writeOrRemove(const char *key, const std::optional<QString> &value)
@@ -33,20 +31,10 @@ QStringList storedKeyWords()
 
 } // namespace
 
-ConfigureManager &ConfigureManager::sharedInstance()
-{
-    static auto *instance = [] {
-        auto *manager = new ConfigureManager;
-        // Its signals are delivered on the main thread whoever first asks for it.
-        if (QCoreApplication *app = QCoreApplication::instance())
-            manager->moveToThread(app->thread());
-        return manager;
-    }();
-    return *instance;
-}
-
-ConfigureManager::ConfigureManager()
-    : m_loginUserToken(stored(SettingsKeys::loginUserToken))
+ConfigureManager::ConfigureManager(ClipFileManager &files, QObject *parent)
+    : QObject(parent)
+    , m_files(files)
+    , m_loginUserToken(stored(SettingsKeys::loginUserToken))
     , m_loginUserId(stored(SettingsKeys::loginUserId))
     , m_loginUserEmail(stored(SettingsKeys::loginUserEmail))
     , m_keyWords(storedKeyWords())
@@ -113,7 +101,7 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString> &token)
 
 void ConfigureManager::userLogoutProcess()
 {
-    ClipFileManager::sharedInstance().deleteFilesWithHashArray(DBKeeper::removeAllData());
+    m_files.deleteFilesWithHashArray(DBKeeper::removeAllData());
     ClipUserDefaults::remove(QLatin1String(SettingsKeys::categories));
     // The broker credentials belong to the signed-out user.
     ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttUserName));

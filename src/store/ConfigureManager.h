@@ -7,6 +7,8 @@
 
 #include <optional>
 
+class ClipFileManager;
+
 // The signed-in account and the privacy keywords, kept in memory and written through to the
 // settings file. Both are read once, when the object is created.
 class ConfigureManager final : public QObject
@@ -15,7 +17,8 @@ class ConfigureManager final : public QObject
     Q_DISABLE_COPY_MOVE(ConfigureManager)
 
 public:
-    static ConfigureManager &sharedInstance();
+    // Reads the account and the keywords from the settings file.
+    explicit ConfigureManager(ClipFileManager &files, QObject *parent = nullptr);
 
     bool isSignedIn() const;
     QString loginUserToken() const;
@@ -50,8 +53,7 @@ signals:
     void signedOut();
 
 private:
-    ConfigureManager();
-
+    ClipFileManager &m_files;
     mutable QMutex m_mutex;
     QString m_loginUserToken;
     QString m_loginUserId;

@@ -37,11 +37,13 @@ QTableWidget *makeTable(QWidget *parent, const QString &name, const QString &tit
 
 } // namespace
 
-PrivacyViewController::PrivacyViewController(AdvancePrivacyManager &privacy, QWidget *parent)
+PrivacyViewController::PrivacyViewController(AdvancePrivacyManager &privacy, ConfigureManager &keywords,
+                                             QWidget *parent)
     : QWidget(parent)
     , m_privacy(privacy)
-    , m_keyWords(ConfigureManager::sharedInstance().customKeyWords())
-    , m_sysKeyWords(ConfigureManager::sharedInstance().sysKeyWords())
+    , m_keywordStore(keywords)
+    , m_keyWords(m_keywordStore.customKeyWords())
+    , m_sysKeyWords(m_keywordStore.sysKeyWords())
     , m_tableView(
           makeTable(this, QStringLiteral("tableView"), QStringLiteral("自定义关键字"), kCustomTableTag, true))
     , m_sysKeyWordsTableView(makeTable(this, QStringLiteral("sysKeyWordsTableView"),
@@ -105,7 +107,7 @@ PrivacyViewController::PrivacyViewController(AdvancePrivacyManager &privacy, QWi
 
 void PrivacyViewController::addWord()
 {
-    ConfigureManager &configure = ConfigureManager::sharedInstance();
+    ConfigureManager &configure = m_keywordStore;
     if (!configure.addNewWord(QStringLiteral("新关键字"))) {
         Sheets::beginSheet(this, {QStringLiteral("超过最大数量"),
                                   QStringLiteral("关键字最多可以添加25"),
@@ -126,7 +128,7 @@ void PrivacyViewController::removeWord()
     const QList<QTableWidgetItem *> selected = m_tableView->selectedItems();
     if (selected.isEmpty())
         return;
-    ConfigureManager::sharedInstance().removeKeyWordAtIndex(selected.first()->row());
+    m_keywordStore.removeKeyWordAtIndex(selected.first()->row());
     reloadKeyWords();
 }
 
@@ -143,7 +145,7 @@ void PrivacyViewController::wordEdited(QTableWidgetItem *item)
                                       .arg(word),
                                   {QStringLiteral("知道了")}});
     } else {
-        ConfigureManager::sharedInstance().setKeyWord(word, item->row());
+        m_keywordStore.setKeyWord(word, item->row());
     }
     QMetaObject::invokeMethod(this, &PrivacyViewController::reloadKeyWords, Qt::QueuedConnection);
 }
@@ -182,7 +184,7 @@ void PrivacyViewController::editScript()
 
 void PrivacyViewController::reloadKeyWords()
 {
-    m_keyWords = ConfigureManager::sharedInstance().customKeyWords();
+    m_keyWords = m_keywordStore.customKeyWords();
     fillTable(m_tableView, m_keyWords);
 }
 

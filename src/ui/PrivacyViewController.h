@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class AdvancePrivacyManager;
+class ConfigureManager;
 class QCheckBox;
 class QPushButton;
 class QTableWidget;
@@ -25,7 +26,8 @@ public:
     static constexpr int kCustomTableTag = 1;
     static constexpr int kSystemTableTag = 2;
 
-    explicit PrivacyViewController(AdvancePrivacyManager &privacy, QWidget *parent = nullptr);
+    PrivacyViewController(AdvancePrivacyManager &privacy, ConfigureManager &keywords,
+                          QWidget *parent = nullptr);
 
     QStringList keyWords() const { return m_keyWords; }
     QStringList sysKeyWords() const { return m_sysKeyWords; }
@@ -43,6 +45,7 @@ public:
 
 private:
     AdvancePrivacyManager &m_privacy;
+    ConfigureManager &m_keywordStore;
     void addWord();
     void removeWord();
     void wordEdited(QTableWidgetItem *item);

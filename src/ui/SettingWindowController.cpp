@@ -106,7 +106,7 @@ QWidget *SettingWindowController::createPane(int index)
     case Privacy:
         if (!m_services.privacy)
             return nullptr;
-        return new PrivacyViewController(*m_services.privacy);
+        return new PrivacyViewController(*m_services.privacy, m_services.sync->account());
     case About: {
         auto *about = new AboutViewController(*m_services.sync);
         connect(about, &AboutViewController::newVersionStored, this, &SettingWindowController::rebuildMenu);

@@ -1,6 +1,7 @@
 // The capture pipeline on an in-memory clipboard, with the real store in temporary folders.
 #include "CaptureTestSupport.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "capture/ClipController.h"
 #include "capture/ClipImage.h"
 #include "platform/MemoryPasteboard.h"
@@ -34,7 +35,7 @@ private:
 
     void startController()
     {
-        m_controller = std::make_unique<ClipController>(*m_clipboard);
+        m_controller = std::make_unique<ClipController>(*m_clipboard, testFiles());
         m_controller->setClock([this] { return m_now; });
         m_controller->setMenuRebuild([this] { ++m_menuBuilds; });
         m_controller->setHistoryProcess([this] { ++m_historyRuns; });
@@ -306,8 +307,12 @@ private slots:
         copyText(u"current"_s);
         QCoreApplication::processEvents();
         const int buildsBefore = m_menuBuilds;
+        // As the program wires them.
+        QObject wiring;
+        connect(&testAccount(), &ConfigureManager::signedOut, &wiring,
+                [this] { m_controller->keepCurrentContentAfterSignOut(); });
 
-        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        testAccount().setLoginUserToken(std::nullopt);
 
         // The menu shows the emptied history with the current content.
         QTRY_COMPARE(m_menuBuilds, buildsBefore + 1);

@@ -5,6 +5,7 @@
 #include "CaptureTestSupport.h"
 #include "ClipboardPrograms.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "X11TestMain.h"
 #include "capture/ClipActions.h"
 #include "capture/ClipController.h"
@@ -59,7 +60,7 @@ private:
     // The monitor, on this pasteboard, with the interval set now.
     std::unique_ptr<ClipController> startMonitor(Pasteboard &pasteboard)
     {
-        auto monitor = std::make_unique<ClipController>(pasteboard);
+        auto monitor = std::make_unique<ClipController>(pasteboard, testFiles());
         // Several captures fall into one second; a clock that ticks at each one orders them.
         monitor->setClock([this] { return ++m_now; });
         monitor->setHistoryProcess([this] { ++m_captures; });
@@ -180,7 +181,7 @@ private slots:
         const int captures = m_captures;
 
         m_capture->startClipObserver();
-        ClipActions::sendToClipboard(*m_pasteboard, *rowWithHash(md5_hex(text)));
+        ClipActions::sendToClipboard(*m_pasteboard, *rowWithHash(md5_hex(text)), testFiles());
         QTRY_COMPARE_WITH_TIMEOUT(m_capture->currentClipHash(), md5_hex(text), kBeforeTheTimerMs);
         QCOMPARE(historyRows().size(), rows);
         QCOMPARE(historyRows().first().hash(), md5_hex(text));

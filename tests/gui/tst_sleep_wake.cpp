@@ -5,6 +5,7 @@
 #include "RequestOutcome.h"
 #include "ServerHarness.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "app/AppDelegate.h"
 #include "menu/MenuController.h"
 #include "platform/LogindSleepWatcher.h"
@@ -95,7 +96,7 @@ private slots:
         qputenv("QUILLET_MQTT_PORT", QByteArray::number(m_server.mqttPort()));
 
         QCOMPARE(registerAccount(u"sleeper@example.org"_s, u"pw"_s).code(), 0);
-        QVERIFY(ConfigureManager::sharedInstance().isSignedIn());
+        QVERIFY(testAccount().isSignedIn());
     }
 
     void cleanupTestCase()

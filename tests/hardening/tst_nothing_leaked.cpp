@@ -34,7 +34,7 @@ class TestNothingLeaked final : public QObject
     Q_OBJECT
 
 private:
-    static ConfigureManager &configure() { return ConfigureManager::sharedInstance(); }
+    static ConfigureManager &configure() { return testAccount(); }
 
     static void clearCustomKeyWords()
     {
@@ -89,16 +89,16 @@ private slots:
         QVERIFY(configure().addNewWord(u"工资"_s));
         QVERIFY(configure().addNewWord(u"("_s)); // a stored list that does not compile as a whole
         QVERIFY(!PrivacyRules::isValidKeyword(u"("_s));
-        QVERIFY(PrivacyRules::isSecret(u"我的密码是123"_s)); // built in
-        QVERIFY(PrivacyRules::isSecret(u"My PASSWORD"_s)); // built in, any case
-        QVERIFY(PrivacyRules::isSecret(u"本月工资单"_s)); // the user's valid keyword
-        QVERIFY(!PrivacyRules::isSecret(u"an ordinary (text)"_s));
+        QVERIFY(PrivacyRules::isSecret(u"我的密码是123"_s, testAccount())); // built in
+        QVERIFY(PrivacyRules::isSecret(u"My PASSWORD"_s, testAccount())); // built in, any case
+        QVERIFY(PrivacyRules::isSecret(u"本月工资单"_s, testAccount())); // the user's valid keyword
+        QVERIFY(!PrivacyRules::isSecret(u"an ordinary (text)"_s, testAccount()));
         clearCustomKeyWords();
 
         // The pane refuses such a keyword with a message and keeps the old word.
         QVERIFY(configure().addNewWord(u"暗号"_s));
         AdvancePrivacyManager script;
-        PrivacyViewController pane(script);
+        PrivacyViewController pane(script, testAccount());
         pane.show();
         auto *table = pane.findChild<QTableWidget *>(u"tableView"_s);
         QVERIFY(table && table->rowCount() == 1);
@@ -114,7 +114,7 @@ private slots:
         // A valid pattern is taken as it is typed.
         table->item(0, 0)->setText(u"a\\(b"_s);
         QCOMPARE(configure().customKeyWords(), QStringList{u"a\\(b"_s});
-        QVERIFY(PrivacyRules::isSecret(u"xa(by"_s));
+        QVERIFY(PrivacyRules::isSecret(u"xa(by"_s, testAccount()));
         clearCustomKeyWords();
     }
 

@@ -131,7 +131,7 @@ private slots:
         QVERIFY(listed);
         QCOMPARE(manager.listUserPlugins().keys(), QStringList{u"test.stuck"_s});
 
-        ClipController capture(pasteboard);
+        ClipController capture(pasteboard, testFiles());
         pasteboard.writeString(u"copied while a plugin is stuck"_s);
         QVERIFY(capture.catchClipboard());
         QVERIFY(DBKeeper::historyExist(md5_hex(QByteArray("copied while a plugin is stuck"))));

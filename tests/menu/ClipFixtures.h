@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TestSync.h"
 #include "store/ClipFileManager.h"
 #include "store/HistoryModel.h"
 #include "support/Md5.h"
@@ -15,7 +16,7 @@ inline HistoryModel store(HistoryModel record, const QByteArray &payload)
     record.file_hash = md5_hex(payload);
     record.history_id = 0;
     record.file_id = 0;
-    ClipFileManager::sharedInstance().saveClipData(payload, record);
+    testFiles().saveClipData(payload, record);
     record.save();
     return record;
 }

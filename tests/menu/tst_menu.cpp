@@ -102,7 +102,7 @@ private Q_SLOTS:
 
     void init()
     {
-        ClipFileManager::sharedInstance().deleteFilesWithHashArray(DBKeeper::removeAllData());
+        testFiles().deleteFilesWithHashArray(DBKeeper::removeAllData());
         ClipUserDefaults::remove(QLatin1String(SettingsKeys::newversion));
         menus().setPluginSource({});
         m_notices.clear();
@@ -122,11 +122,11 @@ private Q_SLOTS:
         // The sign-in command opens nothing while there is no settings window, and survives.
         itemTitled(menus().mainMenu(), u"登录/注册"_s)->trigger();
 
-        ConfigureManager::sharedInstance().setLoginUserToken(u"token"_s);
+        testAccount().setLoginUserToken(u"token"_s);
         menus().buildMenu();
         QCOMPARE(texts(menus().mainMenu()).at(4), u"同步历史记录"_s);
         QCOMPARE(texts(menus().favMenu()), (QStringList{u"收藏 (0个)"_s, u"---"_s, u"同步收藏"_s}));
-        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        testAccount().setLoginUserToken(std::nullopt);
 
         // The settings item names a newer version on offer, and only a newer one.
         ClipUserDefaults::setValue(QLatin1String(SettingsKeys::newversion), u"99.1"_s);
@@ -236,8 +236,7 @@ private Q_SLOTS:
         menus().clickItem(clip);
         QCOMPARE(m_pasteboard.string().value_or(QString()), longText);
         menus().clickItem(favourite);
-        QCOMPARE(m_pasteboard.tiffData(),
-                 ClipFileManager::sharedInstance().getDataWithMd5(favourite.hash()).value());
+        QCOMPARE(m_pasteboard.tiffData(), testFiles().getDataWithMd5(favourite.hash()).value());
         QTRY_COMPARE(m_injector.pasteCount(), pastes + 2);
         // The favourite without a history row got one, with its mark.
         QCOMPARE(storedRow(favourite.hash(), Category::history).favourite.value_or(0), qint64(11));

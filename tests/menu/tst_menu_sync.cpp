@@ -101,7 +101,7 @@ private slots:
         QCOMPARE(after.value("action").toArray().size(), 1);
 
         QVERIFY(QTest::qWaitFor([] { return !testSync().fileLane().isRunning(); }, 20000));
-        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        testAccount().setLoginUserToken(std::nullopt);
     }
 };
 

@@ -3,6 +3,7 @@
 // the real capture.
 #include "TestDirs.h"
 #include "TestFiles.h"
+#include "TestSync.h"
 #include "app/PrivacyCapture.h"
 #include "capture/ClipController.h"
 #include "platform/MemoryPasteboard.h"
@@ -64,7 +65,7 @@ private slots:
         // hand-edited file is left out, since it would match every text.
         ClipUserDefaults::setValue(key(SettingsKeys::userKeyWords),
                                    QStringList{u"口令"_s, QString(), u"a.c"_s});
-        m_configure = &ConfigureManager::sharedInstance();
+        m_configure = &testAccount();
         QCOMPARE(m_configure->customKeyWords(), (QStringList{u"口令"_s, u"a.c"_s}));
         QCOMPARE(m_configure->keyWordsRegPattern(),
                  u"密码|用户名|卡号|账户|账号|银行卡|验证码|password|account|username|口令|a.c"_s);
@@ -94,7 +95,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(bool, secret);
-        QCOMPARE(PrivacyRules::isSecret(text), secret);
+        QCOMPARE(PrivacyRules::isSecret(text, testAccount()), secret);
     }
 
     void customListLimitAndEdits()
@@ -118,18 +119,18 @@ private slots:
 
         m_configure->setKeyWord(u"暗号"_s, 24);
         QCOMPARE(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).last(), u"暗号"_s);
-        QVERIFY(PrivacyRules::isSecret(u"今天的暗号"_s));
+        QVERIFY(PrivacyRules::isSecret(u"今天的暗号"_s, testAccount()));
 
         // An emptied list is stored as an empty array, leaving the system keywords alone.
         clearCustomKeyWords();
         QVERIFY(ClipUserDefaults::contains(key(SettingsKeys::userKeyWords)));
         QVERIFY(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).isEmpty());
         QCOMPARE(m_configure->keyWordsRegPattern(), m_configure->sysKeyWords().join(QLatin1Char('|')));
-        QVERIFY(!PrivacyRules::isSecret(u"今天的暗号"_s));
+        QVERIFY(!PrivacyRules::isSecret(u"今天的暗号"_s, testAccount()));
 
         // A keyword that is a pattern fragment matches as one.
         QVERIFY(m_configure->addNewWord(u"\\("_s));
-        QVERIFY(PrivacyRules::isSecret(u"f(x)"_s));
+        QVERIFY(PrivacyRules::isSecret(u"f(x)"_s, testAccount()));
         clearCustomKeyWords();
     }
 
@@ -243,13 +244,13 @@ private slots:
     void rulesAtCapture()
     {
         MemoryPasteboard clipboard;
-        ClipController capture(clipboard);
+        ClipController capture(clipboard, testFiles());
         AdvancePrivacyManager script;
         qint64 now = 1000;
         int builds = 0;
         capture.setClock([&now] { return ++now; });
         capture.setMenuRebuild([&builds] { ++builds; });
-        capture.setPrivacy(std::make_unique<PrivacyCapture>(script));
+        capture.setPrivacy(std::make_unique<PrivacyCapture>(script, testAccount()));
         QTemporaryDir files;
         int copies = 0;
         // Copies a new clip of this family; answers whether it was stored as a secret, and

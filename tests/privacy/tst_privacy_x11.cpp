@@ -2,6 +2,7 @@
 // of a private X server, the clipboard monitor captures it and the history shows the result.
 #include "ClipboardPrograms.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "X11TestMain.h"
 #include "app/PrivacyCapture.h"
 #include "app/StoreSetup.h"
@@ -67,8 +68,8 @@ private slots:
         StoreSetup::prepare();
         m_pasteboard = std::make_unique<X11Pasteboard>();
         m_script = std::make_unique<AdvancePrivacyManager>();
-        m_capture = std::make_unique<ClipController>(*m_pasteboard);
-        m_capture->setPrivacy(std::make_unique<PrivacyCapture>(*m_script));
+        m_capture = std::make_unique<ClipController>(*m_pasteboard, testFiles());
+        m_capture->setPrivacy(std::make_unique<PrivacyCapture>(*m_script, testAccount()));
     }
 
     void cleanup()

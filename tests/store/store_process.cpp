@@ -8,6 +8,7 @@
 //       prints "state=N", one "alert=MESSAGE" per message for the user, and "rows=N"
 #include "capture/ClipController.h"
 #include "platform/MemoryPasteboard.h"
+#include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryDatabase.h"
 #include "store/HistorySchema.h"
@@ -38,7 +39,8 @@ int start(const QStringList &texts)
     const HistoryDatabase::State state = HistoryDatabase::prepare();
     const QStringList alerts = HistoryDatabase::alerts();
     MemoryPasteboard clipboard;
-    ClipController capture(clipboard);
+    ClipFileManager files;
+    ClipController capture(clipboard, files);
     for (const QString &text : texts) {
         clipboard.setString(text);
         capture.catchClipboard();

@@ -2,6 +2,7 @@
 // permissions that keep them the owner's alone.
 #include "TestDirs.h"
 #include "TestFiles.h"
+#include "TestSync.h"
 #include "ZipReading.h"
 #include "store/ClipFileManager.h"
 #include "store/DBFetcher.h"
@@ -42,7 +43,7 @@ class TestClipFiles final : public QObject
 
 private:
     TestDirs m_dirs;
-    ClipFileManager &files() { return ClipFileManager::sharedInstance(); }
+    ClipFileManager &files() { return testFiles(); }
 
 private slots:
     void init() { DBKeeper::removeAllData(); }

@@ -1,6 +1,7 @@
 // Store queries: lists, sync selections, column updates, deletions, retention and clearing,
 // also while the capture writes.
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "capture/ClipController.h"
 #include "platform/MemoryPasteboard.h"
 #include "store/ClipFileManager.h"
@@ -270,7 +271,7 @@ private slots:
         std::atomic<bool> capturing = true;
         std::unique_ptr<QThread> capture(QThread::create([&] {
             MemoryPasteboard clipboard;
-            ClipController controller(clipboard);
+            ClipController controller(clipboard, testFiles());
             for (int i = 0; i < 600; ++i) {
                 clipboard.setString(u"clip %1"_s.arg(i / 2));
                 controller.catchClipboard();
@@ -283,7 +284,7 @@ private slots:
             const QStringList hashes = ++clears % 4 == 0
                                            ? DBKeeper::removeAllData()
                                            : DBKeeper::clearAllHistory().value_or(QStringList());
-            ClipFileManager::sharedInstance().deleteFilesWithHashArray(hashes);
+            testFiles().deleteFilesWithHashArray(hashes);
         }
         capture->wait();
 

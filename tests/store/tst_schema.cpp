@@ -3,6 +3,7 @@
 // that cannot be written (in a process of their own).
 #include "TestDirs.h"
 #include "TestFiles.h"
+#include "TestSync.h"
 #include "store/DBFetcher.h"
 #include "store/DBKeeper.h"
 #include "store/HistorySchema.h"

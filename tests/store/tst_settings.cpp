@@ -1,5 +1,6 @@
 // The settings file: defaults, switches, the account and sign-out, version comparison.
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
@@ -27,7 +28,7 @@ private:
 private slots:
     void initTestCase()
     {
-        ConfigureManager &account = ConfigureManager::sharedInstance();
+        ConfigureManager &account = testAccount();
         connect(&account, &ConfigureManager::signedIn, this, [this] { ++m_logins; });
         connect(&account, &ConfigureManager::signedOut, this, [this] {
             ++m_logouts;
@@ -37,11 +38,11 @@ private slots:
 
     void tokenSetTwicePostsLoginTwice()
     {
-        ConfigureManager::sharedInstance().setLoginUserEmail(u"me@example.org"_s);
-        ConfigureManager::sharedInstance().setLoginUserToken(u"tok"_s);
-        ConfigureManager::sharedInstance().setLoginUserToken(u"tok"_s);
+        testAccount().setLoginUserEmail(u"me@example.org"_s);
+        testAccount().setLoginUserToken(u"tok"_s);
+        testAccount().setLoginUserToken(u"tok"_s);
         QTRY_COMPARE(m_logins, 2);
-        QVERIFY(ConfigureManager::sharedInstance().isSignedIn());
+        QVERIFY(testAccount().isSignedIn());
         QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserToken)), u"tok"_s);
     }
 
@@ -52,21 +53,21 @@ private slots:
         clip.content = u"x"_s;
         clip.file_hash = u"0123456789abcdef0123456789abcdef"_s;
         clip.type = u"image_data+zip"_s;
-        ClipFileManager::sharedInstance().saveClipData(bytes, clip);
+        testFiles().saveClipData(bytes, clip);
         clip.save();
         clip.category = Category::favourite;
         clip.favourite = 1;
         clip.save();
         ClipUserDefaults::setValue(key(SettingsKeys::categories), u"old"_s);
 
-        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        testAccount().setLoginUserToken(std::nullopt);
         QTRY_COMPARE(m_logouts, 1);
         QCOMPARE(m_rowsAtLogout, 0);
         QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(clip.hash())));
         QVERIFY(!QFile::exists(PathHelper::getZipsFilePath(clip.hash())));
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::categories)));
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
-        QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
+        QVERIFY(!testAccount().isSignedIn());
         QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserEmail)), u"me@example.org"_s);
     }
 

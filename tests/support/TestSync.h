@@ -5,17 +5,29 @@
 #include "store/HistoryStore.h"
 #include "sync/SyncEngine.h"
 
-// The sync engine of a test process, made as the program makes it (over the process's account
-// and payload files) on first use, and kept until the process ends, so that it outlives every
-// request a test leaves in flight.
-inline SyncEngine &testSync()
+// The store and sync parts of a test process, made as the program makes them (over the data
+// and settings folders the test's TestDirs chose) on first use, and kept until the process
+// ends, so that they outlive every request a test leaves in flight.
+inline ClipFileManager &testFiles()
 {
-    static auto *store = new HistoryStore(ClipFileManager::sharedInstance());
-    static auto *sync = new SyncEngine(ConfigureManager::sharedInstance(), *store);
-    return *sync;
+    static auto *files = new ClipFileManager;
+    return *files;
+}
+
+inline ConfigureManager &testAccount()
+{
+    static auto *account = new ConfigureManager(testFiles());
+    return *account;
 }
 
 inline HistoryStore &testStore()
 {
-    return testSync().store();
+    static auto *store = new HistoryStore(testFiles());
+    return *store;
+}
+
+inline SyncEngine &testSync()
+{
+    static auto *sync = new SyncEngine(testAccount(), testStore());
+    return *sync;
 }

@@ -82,7 +82,7 @@ private slots:
     {
         m_email = u"notice%1@example.org"_s.arg(++m_users);
         QCOMPARE(registerAccount(m_email, kPassword).code(), 0);
-        QVERIFY(ConfigureManager::sharedInstance().isSignedIn());
+        QVERIFY(testAccount().isSignedIn());
         m_other = std::make_unique<SyncClient>(m_server.origin(), u"other-device"_s);
         QCOMPARE(m_other->login(m_email, kPassword).code(), 0);
 
@@ -95,7 +95,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([] { return !testSync().historyLane().isRunning(); }, 20000));
         QVERIFY(QTest::qWaitFor([] { return !testSync().fileLane().isRunning(); }, 20000));
         // Signing out closes the connection.
-        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        testAccount().setLoginUserToken(std::nullopt);
         QVERIFY(QTest::qWaitFor([] { return !testSync().notices().isConnected(); }, 5000));
     }
 

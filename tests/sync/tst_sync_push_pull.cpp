@@ -146,7 +146,7 @@ private slots:
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
         const QString email = u"push%1@example.org"_s.arg(++m_users);
         QCOMPARE(registerAccount(email, kPassword).code(), 0);
-        QVERIFY(ConfigureManager::sharedInstance().isSignedIn());
+        QVERIFY(testAccount().isSignedIn());
         m_other = std::make_unique<SyncClient>(m_server.origin(), u"other-device"_s);
         QCOMPARE(m_other->login(email, kPassword).code(), 0);
         m_otherCursor = 0;
@@ -161,7 +161,7 @@ private slots:
                        && !testSync().fileLane().isRunning();
             },
             20000));
-        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        testAccount().setLoginUserToken(std::nullopt);
         QCoreApplication::processEvents();
     }
 
@@ -381,7 +381,7 @@ private slots:
     {
         const QString text = u"a payload that travels "_s.repeated(50);
         HistoryModel clip = capturedText(text, 1700000900);
-        ClipFileManager::sharedInstance().saveData(text.toUtf8(), clip.hash());
+        testFiles().saveData(text.toUtf8(), clip.hash());
         testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor([] { return pushDrained() && filesDrained(); }, 20000));
         const HistoryModel after = storedClip(text);

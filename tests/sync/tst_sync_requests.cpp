@@ -6,6 +6,7 @@
 #include "SyncClient.h"
 #include "TestCertificates.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "menu/ClipFixtures.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
@@ -40,7 +41,7 @@ void useService(const QString &apiUrl)
 
 void signOutQuietly()
 {
-    ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+    testAccount().setLoginUserToken(std::nullopt);
 }
 
 // The three identity pairs every URL starts its query with.
@@ -90,7 +91,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_server.start());
-        ConfigureManager &account = ConfigureManager::sharedInstance();
+        ConfigureManager &account = testAccount();
         connect(&account, &ConfigureManager::signedIn, this, [this] { ++m_logins; });
         connect(&account, &ConfigureManager::signedOut, this, [this] { ++m_logouts; });
     }
@@ -103,7 +104,7 @@ private slots:
 
     void cleanup()
     {
-        if (ConfigureManager::sharedInstance().isSignedIn())
+        if (testAccount().isSignedIn())
             signOutQuietly();
     }
 
@@ -194,7 +195,7 @@ private slots:
                  (u"GET /api/init/"_s + common() + u"&device_name=Anna%27s+Mac+mini HTTP/1.1"_s).toUtf8());
 
         // The same request after signing in: the token is read when the URL is built.
-        ConfigureManager::sharedInstance().setLoginUserToken(u"tok"_s);
+        testAccount().setLoginUserToken(u"tok"_s);
         wire.setReply(200, "{\"code\":0,\"histories\":[]}");
         const RequestOutcome pulled = sendAndWait(pull);
         QCOMPARE(pulled.statusCode, 200);
@@ -246,7 +247,7 @@ private slots:
         RequestOutcome outcome = registerAccount(email, u"pw-1"_s);
         QCOMPARE(outcome.code(), 0);
         QVERIFY(!outcome.error);
-        ConfigureManager &account = ConfigureManager::sharedInstance();
+        ConfigureManager &account = testAccount();
         QVERIFY(account.isSignedIn());
         QCOMPARE(account.loginUserEmail(), email);
         QCOMPARE(account.loginUserId(), QString::number(outcome.result->value(u"user_id"_s).toInteger()));
@@ -333,7 +334,7 @@ private slots:
         QCOMPARE(reset->parses.load(), 0);
 
         // Init with the expired token signs out and wipes the local history.
-        QVERIFY(ConfigureManager::sharedInstance().isSignedIn());
+        QVERIFY(testAccount().isSignedIn());
         ClipFixtures::text(u"first"_s, 1);
         ClipFixtures::text(u"second"_s, 2);
         QCOMPARE(DBKeeper::getAllHistory().size(), 2);
@@ -341,7 +342,7 @@ private slots:
         const RequestOutcome expired = sendAndWait(make<InitRequestManager>());
         QCOMPARE(expired.code(), 1);
         QCOMPARE(expired.result->value(u"token_expire"_s).toInt(), 1);
-        QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
+        QVERIFY(!testAccount().isSignedIn());
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
         QCOMPARE(DBKeeper::getAllHistory().size(), 0);
         QTRY_COMPARE(m_logouts, logoutsBefore + 1);

@@ -4,6 +4,7 @@
 #include "ServerHarness.h"
 #include "SettingsTestHelpers.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
@@ -83,8 +84,8 @@ private slots:
 
     void cleanup()
     {
-        if (ConfigureManager::sharedInstance().isSignedIn())
-            ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        if (testAccount().isSignedIn())
+            testAccount().setLoginUserToken(std::nullopt);
         QTRY_VERIFY(loginPane());
     }
 
@@ -172,7 +173,7 @@ private slots:
         QCOMPARE(alertButtonTitles(confirm), (QStringList{u"确认注册"_s, u"取消"_s}));
         alertButton(confirm, u"取消"_s)->click();
         QVERIFY(pane->loginButton()->isEnabled());
-        QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
+        QVERIFY(!testAccount().isSignedIn());
 
         const int buildsBefore = m_menuBuilds;
         QTest::mouseClick(pane->loginButton(), Qt::LeftButton);
@@ -213,14 +214,14 @@ private slots:
         QVERIFY(taken);
         QCOMPARE(alertButtonTitles(taken), QStringList{u"知道了"_s});
         QVERIFY(pane->loginButton()->isEnabled());
-        QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
+        QVERIFY(!testAccount().isSignedIn());
         taken->close();
 
         // Signing in with the first password.
         submit(pane, 0, u"anna@example.org"_s, u"pw-1"_s);
         QVERIFY(!pane->loginButton()->isEnabled());
         QTRY_VERIFY(infoPane());
-        QCOMPARE(ConfigureManager::sharedInstance().loginUserEmail(), u"anna@example.org"_s);
+        QCOMPARE(testAccount().loginUserEmail(), u"anna@example.org"_s);
     }
 
     // A wrong password and a service that cannot be reached look the same to the user.
@@ -236,7 +237,7 @@ private slots:
             QCOMPARE(box->informativeText(), u"确认下面邮箱？\nanna@example.org"_s);
             QCOMPARE(alertButtonTitles(box), QStringList{u"确认"_s});
             QVERIFY(pane->loginButton()->isEnabled());
-            QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
+            QVERIFY(!testAccount().isSignedIn());
             box->close();
         }
     }
@@ -263,7 +264,7 @@ private slots:
             u"已发送邮件到 anna@example.org, 请到邮箱查收，注意：某些邮件服务器会错将Quillet邮件当作垃圾邮件，请注意查看垃圾邮箱。"_s);
         QCOMPARE(alertButtonTitles(sent), QStringList{u"好的"_s});
         sent->close();
-        QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
+        QVERIFY(!testAccount().isSignedIn());
     }
 };
 

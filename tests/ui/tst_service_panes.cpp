@@ -7,6 +7,7 @@
 #include "SettingsTestHelpers.h"
 #include "SyncClient.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
@@ -61,7 +62,7 @@ void addClip(const QString &text, const QString &category, qint64 favourite)
     clip.category = category;
     clip.favourite = favourite;
     clip.save();
-    ClipFileManager::sharedInstance().saveData(text.toUtf8(), md5_hex(text));
+    testFiles().saveData(text.toUtf8(), md5_hex(text));
 }
 
 qsizetype rowCount()
@@ -223,7 +224,7 @@ private slots:
         useService(m_server.apiUrl());
         const QString email = u"clear@example.org"_s;
         QCOMPARE(registerAccount(email, u"pw"_s).code(), 0);
-        QVERIFY(ConfigureManager::sharedInstance().isSignedIn());
+        QVERIFY(testAccount().isSignedIn());
 
         // Two clips on the service from another device; three local clips and a favourite.
         SyncClient other(m_server.origin(), u"other-device"_s);
@@ -274,7 +275,7 @@ private slots:
             QVERIFY(answerAlert(body.contains("-4") ? u"共清空了：1条"_s : u"共清空了：0条"_s, u"知道了"_s));
         }
         QCOMPARE(DBKeeper::getAllFavourites().size(), 1);
-        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        testAccount().setLoginUserToken(std::nullopt);
     }
 };
 

@@ -2,6 +2,7 @@
 // real X server (a private Xvfb) and saved as PNG files in the build folder for review.
 #include "SettingsTestHelpers.h"
 #include "TestDirs.h"
+#include "TestSync.h"
 #include "X11TestMain.h"
 #include "store/ConfigureManager.h"
 #include "store/SettingsKeys.h"
@@ -163,11 +164,11 @@ private slots:
         QVERIFY(shootSheet(0, QStringLiteral("anna@example.org"),
                            QStringLiteral("settings-account-address-sheet")));
 
-        ConfigureManager::sharedInstance().setLoginUserEmail(QStringLiteral("anna@example.org"));
-        ConfigureManager::sharedInstance().setLoginUserToken(QStringLiteral("token"));
+        testAccount().setLoginUserEmail(QStringLiteral("anna@example.org"));
+        testAccount().setLoginUserToken(QStringLiteral("token"));
         QTRY_VERIFY(qobject_cast<UserInfoViewController *>(window.currentViewController()));
         QVERIFY(saveShot(&window, QStringLiteral("settings-account-signed-in")));
-        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        testAccount().setLoginUserToken(std::nullopt);
         QTRY_VERIFY(qobject_cast<UserloginViewController *>(window.currentViewController()));
     }
 };

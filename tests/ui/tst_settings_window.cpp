@@ -62,7 +62,7 @@ void addClip(const QString &hash, const QString &category, qint64 favourite)
     clip.category = category;
     clip.favourite = favourite;
     clip.save();
-    ClipFileManager::sharedInstance().saveData(hash.toUtf8(), hash);
+    testFiles().saveData(hash.toUtf8(), hash);
 }
 
 void click(QWidget *widget)
@@ -89,8 +89,8 @@ qsizetype rowCount()
 
 void removeAllKeywords()
 {
-    while (!ConfigureManager::sharedInstance().customKeyWords().isEmpty())
-        ConfigureManager::sharedInstance().removeKeyWordAtIndex(0);
+    while (!testAccount().customKeyWords().isEmpty())
+        testAccount().removeKeyWordAtIndex(0);
 }
 
 } // namespace
@@ -107,7 +107,7 @@ private:
     int m_dataChanged = 0;
     // The window with the services the program gives it.
     MemoryPasteboard m_pasteboard;
-    ClipController m_capture{m_pasteboard};
+    ClipController m_capture{m_pasteboard, testFiles()};
     ShortcutController m_shortcuts;
     AdvancePrivacyManager m_script;
     std::unique_ptr<SettingWindowController> m_window;
@@ -306,7 +306,7 @@ private slots:
 
     void clearingWhileSignedOutCountsRowsAndSparesFavourites()
     {
-        QVERIFY(!ConfigureManager::sharedInstance().isSignedIn());
+        QVERIFY(!testAccount().isSignedIn());
         DBKeeper::removeAllData();
         addClip(u"aaaa"_s, Category::history, 0);
         addClip(u"bbbb"_s, Category::history, 0);
@@ -358,8 +358,8 @@ private slots:
     {
         DBKeeper::removeAllData();
         addClip(u"aaaa"_s, Category::history, 0);
-        ConfigureManager::sharedInstance().setLoginUserEmail(u"me@example.org"_s);
-        ConfigureManager::sharedInstance().setLoginUserToken(u"token"_s);
+        testAccount().setLoginUserEmail(u"me@example.org"_s);
+        testAccount().setLoginUserToken(u"token"_s);
 
         // While the service works the overlay covers the window and the rows stay; then they
         // go and the service's count is reported. (Refusals: tst_service_panes.)
@@ -384,8 +384,8 @@ private slots:
 
     void accountPaneFollowsSignInAndSignOut()
     {
-        ConfigureManager::sharedInstance().setLoginUserEmail(u"me@example.org"_s);
-        ConfigureManager::sharedInstance().setLoginUserToken(u"token"_s);
+        testAccount().setLoginUserEmail(u"me@example.org"_s);
+        testAccount().setLoginUserToken(u"token"_s);
         auto *info = showPane<UserInfoViewController>(1);
         QVERIFY(info);
         QCOMPARE(info->userName()->text(), u"当前用户：me@example.org"_s);
@@ -407,15 +407,15 @@ private slots:
         QCOMPARE(login->nameField()->selectedText(), u"me@example.org"_s);
 
         // Signing in elsewhere (the menu, the service) switches the open pane.
-        ConfigureManager::sharedInstance().setLoginUserToken(u"token"_s);
+        testAccount().setLoginUserToken(u"token"_s);
         QTRY_VERIFY(qobject_cast<UserInfoViewController *>(window().currentViewController()));
-        ConfigureManager::sharedInstance().setLoginUserToken(std::nullopt);
+        testAccount().setLoginUserToken(std::nullopt);
         QTRY_VERIFY(qobject_cast<UserloginViewController *>(window().currentViewController()));
     }
 
     void keywordsAreAddedEditedAndRemovedUpToTheLimit()
     {
-        ConfigureManager &configure = ConfigureManager::sharedInstance();
+        ConfigureManager &configure = testAccount();
         removeAllKeywords();
         auto *privacy = privacyPane();
         QCOMPARE(privacy->sysKeyWordsTableView()->item(0, 0)->text(), u"密码"_s);
@@ -431,7 +431,7 @@ private slots:
         QTest::keyClicks(editor, u"salary"_s);
         QTest::keyClick(editor, Qt::Key_Return);
         QTRY_COMPARE(configure.customKeyWords(), QStringList{u"salary"_s});
-        QVERIFY(PrivacyRules::isSecret(u"my Salary slip"_s));
+        QVERIFY(PrivacyRules::isSecret(u"my Salary slip"_s, testAccount()));
 
         // Emptying a cell keeps the old word.
         table->item(0, 0)->setText(QString());
