@@ -2,35 +2,48 @@
 
 #include "store/PathHelper.h"
 
-DBFetcher &DBFetcher::sharedInstance()
-{
-    static auto *instance = new DBFetcher;
-    return *instance;
-}
+#include <memory>
+#include <vector>
 
-QString DBFetcher::databasePath()
+namespace {
+
+// The idle connections of this thread, to the database at path.
+struct ThreadConnections {
+    QString path;
+    std::vector<std::unique_ptr<Database>> idle;
+};
+
+thread_local ThreadConnections t_connections;
+
+} // namespace
+
+namespace DBFetcher {
+
+QString databasePath()
 {
     return PathHelper::getBaseAppLibraryPath(QStringLiteral("clipDB.sqlite"));
 }
 
-void DBFetcher::inDatabase(const Work &work)
+void inDatabase(const Work &work)
 {
-    std::unique_ptr<Database> db;
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_idle.empty()) {
-            db = std::move(m_idle.back());
-            m_idle.pop_back();
-        }
+    const QString path = databasePath();
+    if (t_connections.path != path) {
+        t_connections.idle.clear();
+        t_connections.path = path;
     }
-    if (!db)
-        db = std::make_unique<Database>(databasePath());
+    std::unique_ptr<Database> db;
+    if (!t_connections.idle.empty()) {
+        db = std::move(t_connections.idle.back());
+        t_connections.idle.pop_back();
+    } else {
+        db = std::make_unique<Database>(path);
+    }
 
     work(*db);
 
     // A connection that could not open is not kept, so a later unit of work tries again.
-    if (!db->isOpen())
-        return;
-    std::lock_guard lock(m_mutex);
-    m_idle.push_back(std::move(db));
+    if (db->isOpen() && t_connections.path == path)
+        t_connections.idle.push_back(std::move(db));
 }
+
+} // namespace DBFetcher

@@ -5,30 +5,19 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <vector>
 
-// Owns the pool of connections to the history database. A unit of work borrows an idle
-// connection (a new one is opened when none is idle), runs synchronously on the caller's
-// thread, and gives the connection back. Each connection waits up to 2 s for another's lock.
-class DBFetcher final
-{
-    Q_DISABLE_COPY_MOVE(DBFetcher)
+// Connections to the history database: each thread that runs a unit of work keeps its own
+// (more than one only while units nest), opened on first use and closed when the thread ends,
+// so no connection is ever shared between threads and no lock is needed to borrow one. A unit
+// of work runs synchronously on the caller's thread. Each connection waits up to 2 s for
+// another's lock.
+namespace DBFetcher {
 
-public:
-    using Work = std::function<void(Database &db)>;
+using Work = std::function<void(Database &db)>;
 
-    static DBFetcher &sharedInstance();
+void inDatabase(const Work &work);
 
-    void inDatabase(const Work &work);
+// Path of the database file: "clipDB.sqlite" in the data folder.
+QString databasePath();
 
-    // Path of the database file: "clipDB.sqlite" in the data folder.
-    static QString databasePath();
-
-private:
-    DBFetcher() = default;
-
-    std::mutex m_mutex;
-    std::vector<std::unique_ptr<Database>> m_idle;
-};
+} // namespace DBFetcher

@@ -8,5 +8,5 @@ void DBObject::inDatabase(const DBFetcher::Work &work)
     // they would on a connection that failed, but without a failure logged for each.
     if (!HistoryDatabase::isUsable())
         return;
-    DBFetcher::sharedInstance().inDatabase(work);
+    DBFetcher::inDatabase(work);
 }

@@ -14,7 +14,7 @@ public:
     virtual void del() { }
     virtual bool isExist() const { return false; }
 
-    // Runs a unit of work on a pooled connection. The first call in the process opens the
+    // Runs a unit of work on a connection of the calling thread. The first call in the process opens the
     // database (HistoryDatabase) before any other work touches it; when there is no usable
     // database, the work does not run.
     static void inDatabase(const DBFetcher::Work &work);

@@ -138,7 +138,7 @@ State open()
     }
 
     bool ready = false;
-    DBFetcher::sharedInstance().inDatabase([&](Database &db) { ready = HistorySchema::setUp(db); });
+    DBFetcher::inDatabase([&](Database &db) { ready = HistorySchema::setUp(db); });
     if (!ready) {
         tellUser(notRecorded(QStringLiteral("无法更新历史数据库 %1 的结构。").arg(path)));
         return State::Unavailable;

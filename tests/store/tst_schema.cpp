@@ -149,7 +149,7 @@ private slots:
     {
         QVERIFY(DBKeeper::getAllHistory().isEmpty()); // first use runs the set-up
         QVERIFY(QFile::exists(m_dirs.dataPath() + u"/clipDB.sqlite"_s));
-        DBFetcher::sharedInstance().inDatabase([](Database &db) {
+        DBFetcher::inDatabase([](Database &db) {
             QCOMPARE(db.columns(u"History"_s), kColumns);
             QVERIFY(indexNames(db).contains(u"History_file_hash_category"_s));
             QVERIFY(db.exec("insert into History (content, file_hash) values ('a', 'h1')"));
