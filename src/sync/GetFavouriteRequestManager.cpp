@@ -1,6 +1,7 @@
 // Reconciliation of the favourites with the service: the body and the reading of the reply.
 #include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
+#include "sync/FavouriteMerge.h"
 #include "sync/RemoteRecord.h"
 #include "sync/ReplyChecks.h"
 #include "sync/ServiceRequests.h"
@@ -8,8 +9,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-
-#include <cstdlib>
 
 namespace {
 
@@ -25,7 +24,8 @@ bool withdraw(const QJsonObject &unfavourite)
     const std::optional<HistoryModel> row =
         DBKeeper::getClipObjectWithHistoryID(historyId, Category::favourite);
     const qint64 when = unfavourite.value(QStringLiteral("favourite")).toInteger(0);
-    if (historyId <= 0 || !row || std::llabs(when) <= std::llabs(row->favourite.value_or(0)))
+    if (historyId <= 0 || !row
+        || !FavouriteMerge::merged(row->favourite.value_or(0), when, FavouriteMerge::Tie::KeepLocal))
         return false;
     DBKeeper::deleteClipItem(row->hash(), Category::favourite);
     DBKeeper::setFavourite(0, row->hash());
@@ -45,9 +45,9 @@ bool takeFavourite(const QJsonObject &element)
         local.fetch();
         RemoteRecord::takeServiceState(local, *remote);
         local.content = remote->content;
-        const qint64 remoteFavourite = remote->favourite.value_or(0);
-        if (std::llabs(remoteFavourite) > std::llabs(local.favourite.value_or(0)))
-            local.favourite = remoteFavourite < 0 ? 0 : remoteFavourite;
+        if (const auto decision = FavouriteMerge::merged(
+                local.favourite.value_or(0), remote->favourite.value_or(0), FavouriteMerge::Tie::KeepLocal))
+            local.favourite = decision->mark;
         local.return_to_zero_change_count();
         DBKeeper::setFavourite(local.favourite.value_or(0), local.hash());
         local.save();

@@ -4,13 +4,12 @@
 #include "store/DBKeeper.h"
 #include "store/SettingsKeys.h"
 #include "sync/ClipRequests.h"
+#include "sync/FavouriteMerge.h"
 #include "sync/RemoteRecord.h"
 #include "sync/ReplyChecks.h"
 #include "sync/SyncEngine.h"
 
 #include <QJsonArray>
-
-#include <cstdlib>
 
 namespace {
 
@@ -55,14 +54,11 @@ void mergeRecord(const QJsonObject &element)
     if (local.isExist()) {
         local.fetch();
         RemoteRecord::takeServiceState(local, *remote);
-        const qint64 remoteFavourite = remote->favourite.value_or(0);
-        if (std::llabs(remoteFavourite) > std::llabs(local.favourite.value_or(0))) {
-            if (remoteFavourite < 0) {
-                local.favourite = 0;
+        if (const auto decision = FavouriteMerge::merged(
+                local.favourite.value_or(0), remote->favourite.value_or(0), FavouriteMerge::Tie::KeepLocal)) {
+            local.favourite = decision->mark;
+            if (decision->unmarked)
                 DBKeeper::deleteClipItem(local.hash(), Category::favourite);
-            } else {
-                local.favourite = remoteFavourite;
-            }
         }
     } else {
         local = RemoteRecord::newRow(*remote, Category::history);

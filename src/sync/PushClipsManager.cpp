@@ -6,13 +6,12 @@
 #include "support/MainQueue.h"
 #include "support/PayloadLimit.h"
 #include "sync/ClipRequests.h"
+#include "sync/FavouriteMerge.h"
 #include "sync/RequestTransport.h"
 #include "sync/SyncEngine.h"
 #include "sync/TransportCall.h"
 
 #include <QJsonDocument>
-
-#include <cstdlib>
 
 namespace {
 
@@ -97,14 +96,11 @@ void PushClipsManager::postReplied(HistoryModel local, const QByteArray &bytes, 
     local.file_ready = remote->file_ready;
     local.file_id = remote->file_id;
     local.device_name = remote->device_name;
-    const qint64 remoteFavourite = remote->favourite.value_or(0);
-    if (std::llabs(remoteFavourite) > std::llabs(local.favourite.value_or(0))) {
-        if (remoteFavourite < 1) {
-            local.favourite = 0;
+    if (const auto decision = FavouriteMerge::merged(
+            local.favourite.value_or(0), remote->favourite.value_or(0), FavouriteMerge::Tie::KeepLocal)) {
+        local.favourite = decision->mark;
+        if (decision->unmarked)
             DBKeeper::deleteClipItem(local.hash(), Category::favourite);
-        } else {
-            local.favourite = remoteFavourite;
-        }
     }
     local.save();
     DBKeeper::updateHistoryID(remote->history_id.value_or(0), remote->file_id.value_or(0), local.hash());

@@ -4,14 +4,13 @@
 #include "store/DBKeeper.h"
 #include "support/MainQueue.h"
 #include "support/PayloadLimit.h"
+#include "sync/FavouriteMerge.h"
 #include "sync/RequestTransport.h"
 #include "sync/ServiceRequests.h"
 #include "sync/SyncEngine.h"
 #include "sync/TransportCall.h"
 
 #include <QJsonDocument>
-
-#include <cstdlib>
 
 namespace {
 
@@ -37,14 +36,11 @@ bool takeRemote(const HistoryModel &sent, const HistoryModel &remote)
     local.history_id = remote.history_id;
     local.file_ready = remote.file_ready;
     local.file_id = remote.file_id;
-    const qint64 remoteFavourite = remote.favourite.value_or(0);
-    if (std::llabs(remoteFavourite) >= std::llabs(local.favourite.value_or(0))) {
-        if (remoteFavourite < 0) {
-            local.favourite = 0;
+    if (const auto decision = FavouriteMerge::merged(
+            local.favourite.value_or(0), remote.favourite.value_or(0), FavouriteMerge::Tie::TakeRemote)) {
+        local.favourite = decision->mark;
+        if (decision->unmarked)
             DBKeeper::deleteClipItem(local.hash(), Category::favourite);
-        } else {
-            local.favourite = remoteFavourite;
-        }
     }
     DBKeeper::setFavourite(local.favourite.value_or(0), local.hash());
     if (local.categoryName() != Category::favourite)
