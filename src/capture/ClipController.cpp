@@ -157,7 +157,7 @@ std::optional<HistoryModel> ClipController::fileClip(const QString &path)
         qCDebug(lcCapture) << "file not readable:" << path;
         return std::nullopt;
     }
-    const QString extension = fileExtension(path);
+    const QString extension = ClipKinds::fileExtension(path);
     const ClipPrivacy::Decision decision = m_privacy->decide(ClipFamily::File, extension, path);
     if (decision == ClipPrivacy::Decision::Drop)
         return std::nullopt;
@@ -165,7 +165,7 @@ std::optional<HistoryModel> ClipController::fileClip(const QString &path)
     HistoryModel record;
     record.content = info.fileName();
     record.file_hash = hash;
-    record.type = fileClipType(extension);
+    record.type = ClipKinds::fileClipType(extension);
     record.file_name = info.fileName();
     // A failed copy leaves file_size 0; the row is stored all the same.
     if (!m_files.saveClipFile(path, record))
@@ -211,8 +211,8 @@ std::optional<HistoryModel> ClipController::textClip(const QString &string)
         return std::nullopt;
 
     HistoryModel record;
-    record.content = textAbstract(text);
-    record.type = Utils::typeFromString(text);
+    record.content = ClipKinds::textAbstract(text);
+    record.type = ClipKinds::typeFromString(text);
     record.file_hash = md5_hex(bytes);
     record.local_file_ok = 1;
     record.secret = decision == ClipPrivacy::Decision::Secret;

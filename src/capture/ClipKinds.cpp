@@ -6,11 +6,6 @@
 
 namespace {
 
-QString contentType(const QString &type)
-{
-    return type.section(QLatin1Char('+'), 0, 0);
-}
-
 bool isLineTerminator(QChar c)
 {
     const char16_t u = c.unicode();
@@ -19,7 +14,7 @@ bool isLineTerminator(QChar c)
 
 } // namespace
 
-namespace Utils {
+namespace ClipKinds {
 
 QString typeFromString(const QString &text)
 {
@@ -34,16 +29,14 @@ std::optional<QStringList> contentTypeList(const std::optional<QString> &type)
 {
     if (!type)
         return std::nullopt;
-    return contentType(*type).split(QLatin1Char('_'));
+    return clipContentType(*type).split(QLatin1Char('_'));
 }
 
 std::optional<QStringList> externTypeList(const std::optional<QString> &type)
 {
     if (!type)
         return std::nullopt;
-    QStringList parts = type->split(QLatin1Char('+'));
-    parts.removeFirst();
-    return parts;
+    return clipTypeExtras(*type);
 }
 
 std::optional<QString> typeFromImageData(const QByteArray &bytes)
@@ -64,8 +57,6 @@ std::optional<QString> typeFromImageData(const QByteArray &bytes)
         return std::nullopt;
     }
 }
-
-} // namespace Utils
 
 QString textAbstract(const QString &text)
 {
@@ -114,3 +105,5 @@ QString fileClipType(const QString &extension)
 {
     return QStringLiteral("%1_%2+%3").arg(clipFamilyName(ClipFamily::File), extension, QStringLiteral("zip"));
 }
+
+} // namespace ClipKinds

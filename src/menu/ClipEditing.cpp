@@ -48,7 +48,7 @@ std::optional<QString> saveImage(const HistoryModel &clip, const QString &folder
     const std::optional<QByteArray> bytes = files.getDataWithMd5(clip.hash());
     if (!bytes)
         return std::nullopt;
-    const std::optional<QString> format = Utils::typeFromImageData(*bytes);
+    const std::optional<QString> format = ClipKinds::typeFromImageData(*bytes);
     if (!format)
         return std::nullopt;
     if (*format != QLatin1String("tiff"))

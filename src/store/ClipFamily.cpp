@@ -2,7 +2,7 @@
 
 ClipFamily clipFamilyOfType(const QString &type)
 {
-    const QString family = type.section(QLatin1Char('+'), 0, 0).section(QLatin1Char('_'), 0, 0);
+    const QString family = clipContentType(type).section(QLatin1Char('_'), 0, 0);
     if (family == QLatin1String("text"))
         return ClipFamily::Text;
     if (family == QLatin1String("image"))
@@ -25,4 +25,21 @@ QString clipFamilyName(ClipFamily family)
         break;
     }
     return {};
+}
+
+QString clipContentType(const QString &type)
+{
+    return type.section(QLatin1Char('+'), 0, 0);
+}
+
+QStringList clipTypeExtras(const QString &type)
+{
+    QStringList parts = type.split(QLatin1Char('+'));
+    parts.removeFirst();
+    return parts;
+}
+
+bool isZippedType(const QString &type)
+{
+    return clipTypeExtras(type).contains(QLatin1String("zip"));
 }

@@ -21,11 +21,6 @@ namespace {
 constexpr char kSharedCopySuffix[] = ".png";
 constexpr mode_t kPrivateFileMode = 0600;
 
-bool typeHasZip(const QStringList &extras)
-{
-    return extras.contains(QStringLiteral("zip"));
-}
-
 } // namespace
 
 bool ClipFileManager::isExist(const QString &path) const
@@ -53,9 +48,8 @@ void ClipFileManager::saveClipData(const QByteArray &bytes, HistoryModel &histor
     const QString hash = history.hash();
     if (!PathHelper::isPlainFileName(hash))
         return;
-    const QStringList components = history.typeName().split(QLatin1Char('+'));
     saveData(bytes, hash);
-    if (typeHasZip(components)) {
+    if (isZippedType(history.typeName())) {
         const QString archive = PathHelper::getZipsFilePath(hash);
         if (!ZipWriter::writeSingleEntry(archive, hash, bytes))
             qCWarning(lcStore) << "cannot write archive" << archive;
@@ -77,9 +71,7 @@ bool ClipFileManager::saveClipFile(const QString &path, HistoryModel &history)
     // The copy took the permissions of the user's file; the payload is the owner's alone.
     PrivateFiles::restrict(target);
 
-    // The extras follow the first "+": "file_pdf+zip" keeps an archive.
-    const QStringList extras = history.typeName().section(QLatin1Char('+'), 1).split(QLatin1Char('+'));
-    if (typeHasZip(extras)) {
+    if (isZippedType(history.typeName())) {
         const QString archive = PathHelper::getZipsFilePath(hash);
         if (!ZipWriter::writeSingleEntryFromFile(archive, hash, path))
             return false;

@@ -106,11 +106,6 @@ bool installDownload(const QString &download, const QString &hash, bool zipped)
 
 } // namespace
 
-bool isZippedPayload(const HistoryModel &record)
-{
-    return record.typeName().split(QLatin1Char('+')).contains(QLatin1String("zip"));
-}
-
 UploadFileManager::UploadFileManager(SyncEngine &sync)
     : m_sync(sync)
 { }
@@ -140,8 +135,8 @@ void UploadFileManager::postForm(const HistoryModel &record, const QJsonObject &
                                  const ClipCallback &callback)
 {
     const QString hash = record.hash();
-    const QString path =
-        isZippedPayload(record) ? PathHelper::getZipsFilePath(hash) : PathHelper::getBaseFilePath(hash);
+    const QString path = isZippedType(record.typeName()) ? PathHelper::getZipsFilePath(hash)
+                                                         : PathHelper::getBaseFilePath(hash);
     const QUrl host(credentials.value(QStringLiteral("host")).toString());
     if (!isWebUrl(host)) {
         callOnMain(callback, std::nullopt, transferError());
@@ -207,7 +202,7 @@ void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallba
         callOnMain(callback, std::nullopt, std::nullopt);
         return;
     }
-    const bool zipped = isZippedPayload(record);
+    const bool zipped = isZippedType(record.typeName());
     QFile::remove(PathHelper::getZipsFilePath(hash));
     auto request = std::make_shared<DownloadFileRequest>();
     request->setSync(m_sync);

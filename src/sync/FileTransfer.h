@@ -40,6 +40,3 @@ public:
 private:
     SyncEngine &m_sync;
 };
-
-// A payload travels zipped when its type names "zip" among its "+" parts.
-bool isZippedPayload(const HistoryModel &record);

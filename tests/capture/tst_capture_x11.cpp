@@ -116,7 +116,7 @@ private slots:
         const std::optional<HistoryModel> row = rowWithHash(hash);
         QVERIFY(row);
         QCOMPARE(row->typeName(), u"text_txt"_s);
-        QCOMPARE(row->content.value_or(QString()), textAbstract(text));
+        QCOMPARE(row->content.value_or(QString()), ClipKinds::textAbstract(text));
         QCOMPARE(payload(hash), text.toUtf8());
         QCOMPARE(historyRows().first().hash(), hash);
         m_capture->seekClipboard();

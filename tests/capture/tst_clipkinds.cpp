@@ -34,28 +34,30 @@ private slots:
     void textTypesByLengthAndPrefix()
     {
         const QString url = u"http://example.org/"_s;
-        QCOMPARE(Utils::typeFromString(QString(4096, QLatin1Char('a'))), u"text_txt"_s);
-        QCOMPARE(Utils::typeFromString(QString(4097, QLatin1Char('a'))), u"text_large"_s);
-        QCOMPARE(Utils::typeFromString(url + QString(4096 - url.size(), QLatin1Char('a'))),
+        QCOMPARE(ClipKinds::typeFromString(QString(4096, QLatin1Char('a'))), u"text_txt"_s);
+        QCOMPARE(ClipKinds::typeFromString(QString(4097, QLatin1Char('a'))), u"text_large"_s);
+        QCOMPARE(ClipKinds::typeFromString(url + QString(4096 - url.size(), QLatin1Char('a'))),
                  u"text_url_http"_s);
-        QCOMPARE(Utils::typeFromString(url + QString(4097 - url.size(), QLatin1Char('a'))), u"text_large"_s);
-        QCOMPARE(Utils::typeFromString(u"https://a"_s), u"text_url_http"_s);
-        QCOMPARE(Utils::typeFromString(u"HTTP://a"_s), u"text_txt"_s);
+        QCOMPARE(ClipKinds::typeFromString(url + QString(4097 - url.size(), QLatin1Char('a'))),
+                 u"text_large"_s);
+        QCOMPARE(ClipKinds::typeFromString(u"https://a"_s), u"text_url_http"_s);
+        QCOMPARE(ClipKinds::typeFromString(u"HTTP://a"_s), u"text_txt"_s);
         // Length counts UTF-16 code units: 2049 characters outside the BMP are 4098 units.
         QString wide;
         for (int i = 0; i < 2049; ++i)
             wide += QString::fromUcs4(U"😀", 1);
-        QCOMPARE(Utils::typeFromString(wide), u"text_large"_s);
+        QCOMPARE(ClipKinds::typeFromString(wide), u"text_large"_s);
     }
 
     void namesAndComponentsOfTypes()
     {
-        QCOMPARE(Utils::contentTypeList(u"text_url_http"_s), QStringList({u"text"_s, u"url"_s, u"http"_s}));
-        QCOMPARE(Utils::externTypeList(u"image_data+zip"_s), QStringList{u"zip"_s});
+        QCOMPARE(ClipKinds::contentTypeList(u"text_url_http"_s),
+                 QStringList({u"text"_s, u"url"_s, u"http"_s}));
+        QCOMPARE(ClipKinds::externTypeList(u"image_data+zip"_s), QStringList{u"zip"_s});
         // No extras is an empty list; no type is nothing.
-        const std::optional<QStringList> none = Utils::externTypeList(u"text_txt"_s);
+        const std::optional<QStringList> none = ClipKinds::externTypeList(u"text_txt"_s);
         QVERIFY(none && none->isEmpty());
-        QVERIFY(!Utils::externTypeList(std::nullopt));
+        QVERIFY(!ClipKinds::externTypeList(std::nullopt));
         QCOMPARE(clipFamilyOfType(u"file_JPG+zip"_s), ClipFamily::File);
         QCOMPARE(clipFamilyOfType(u"image_data+zip"_s), ClipFamily::Image);
         QCOMPARE(clipFamilyOfType(u"video_mp4"_s), ClipFamily::Other);
@@ -63,11 +65,11 @@ private slots:
 
     void fileExtensions()
     {
-        QCOMPARE(fileExtension(u"/tmp/photo.JPG"_s), u"JPG"_s);
-        QCOMPARE(fileExtension(u"/tmp/a.tar.gz"_s), u"gz"_s);
-        QCOMPARE(fileExtension(u"/tmp/README"_s), u"unknow"_s);
-        QCOMPARE(fileExtension(u"/tmp/.bashrc"_s), u"unknow"_s);
-        QCOMPARE(fileExtension(u"/tmp/v1.0/notes"_s), u"unknow"_s);
+        QCOMPARE(ClipKinds::fileExtension(u"/tmp/photo.JPG"_s), u"JPG"_s);
+        QCOMPARE(ClipKinds::fileExtension(u"/tmp/a.tar.gz"_s), u"gz"_s);
+        QCOMPARE(ClipKinds::fileExtension(u"/tmp/README"_s), u"unknow"_s);
+        QCOMPARE(ClipKinds::fileExtension(u"/tmp/.bashrc"_s), u"unknow"_s);
+        QCOMPARE(ClipKinds::fileExtension(u"/tmp/v1.0/notes"_s), u"unknow"_s);
     }
 
     void textAbstracts_data()
@@ -89,7 +91,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, abstract);
-        QCOMPARE(textAbstract(text), abstract);
+        QCOMPARE(ClipKinds::textAbstract(text), abstract);
     }
 
     void thumbnailSizes_data()
@@ -122,7 +124,7 @@ private slots:
         for (const bool translucent : {false, true}) {
             const QImage image = gradientImage(64, 48, translucent);
             const QByteArray tiff = clipTiffData(image);
-            QCOMPARE(Utils::typeFromImageData(tiff), u"tiff"_s);
+            QCOMPARE(ClipKinds::typeFromImageData(tiff), u"tiff"_s);
             QVERIFY(hasTiffTag(tiff, 259, 5)); // Compression: LZW
             QVERIFY(hasTiffTag(tiff, 277, translucent ? 4 : 3)); // Samples per pixel
             const QImage fromTiff = QImage::fromData(tiff, "TIFF");
