@@ -1,8 +1,8 @@
 #include "sync/MqttBroker.h"
 
 #include "BuildInfo.h"
-#include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
+#include "sync/ConfiguredAddress.h"
 #include "sync/SyncServer.h"
 
 #include <QUrl>
@@ -24,7 +24,7 @@ int standardPort(bool tls)
 MqttBroker::Endpoint fromEnvironment()
 {
     MqttBroker::Endpoint endpoint;
-    endpoint.host = qEnvironmentVariable("QUILLET_MQTT_HOST").trimmed();
+    endpoint.host = ConfiguredAddress::fromEnvironment("QUILLET_MQTT_HOST");
     endpoint.tls = environmentSwitch("QUILLET_MQTT_TLS");
     bool ok = false;
     const int port = qEnvironmentVariableIntValue("QUILLET_MQTT_PORT", &ok);
@@ -47,12 +47,12 @@ QString Endpoint::address() const
 
 bool isAddressFromEnvironment()
 {
-    return !qEnvironmentVariable("QUILLET_MQTT_HOST").trimmed().isEmpty();
+    return ConfiguredAddress::isFromEnvironment("QUILLET_MQTT_HOST");
 }
 
 QString storedAddress()
 {
-    return ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::mqttServerURL)).value_or(QString());
+    return ConfiguredAddress::stored(SettingsKeys::mqttServerURL);
 }
 
 Endpoint defaultEndpoint()
@@ -92,16 +92,13 @@ std::optional<Endpoint> parseAddress(const QString &typed)
 
 bool setStoredAddress(const QString &typed)
 {
-    const QString key = QLatin1String(SettingsKeys::mqttServerURL);
-    if (typed.trimmed().isEmpty()) {
-        ClipUserDefaults::remove(key);
-        return true;
-    }
-    const auto endpoint = parseAddress(typed);
-    if (!endpoint)
-        return false;
-    ClipUserDefaults::setValue(key, endpoint->address());
-    return true;
+    return ConfiguredAddress::store(SettingsKeys::mqttServerURL, typed,
+                                    [](const QString &text) -> std::optional<QString> {
+                                        const auto endpoint = parseAddress(text);
+                                        if (!endpoint)
+                                            return std::nullopt;
+                                        return endpoint->address();
+                                    });
 }
 
 } // namespace MqttBroker

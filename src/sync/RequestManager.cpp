@@ -7,10 +7,9 @@
 #include "sync/SyncEngine.h"
 #include "sync/SyncIdentity.h"
 #include "sync/SyncServer.h"
+#include "sync/TransportCall.h"
 
 #include <QJsonDocument>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QPointer>
 
 namespace {
@@ -30,16 +29,6 @@ void complete(const RequestCompletion &completion, const QPointer<QObject> &cont
         return;
     }
     dispatchMain(std::move(call));
-}
-
-// Qt's error texts quote the whole URL, whose query carries tokens and password hashes.
-QString scrubbedError(const QNetworkReply &reply)
-{
-    QString text = reply.errorString();
-    const QUrl &url = reply.url();
-    for (const QString &form : {url.toString(), url.toDisplayString(), QString::fromUtf8(url.toEncoded())})
-        text.replace(form, url.path());
-    return text;
 }
 
 } // namespace
@@ -113,8 +102,7 @@ void RequestManager::request(SyncEngine &sync, RequestCompletion completion, QOb
         return;
     }
     genPostData();
-    // The URL is sent as assembled: its values are escaped where they need it already.
-    const QUrl url = QUrl::fromEncoded(requestURL().toUtf8(), QUrl::TolerantMode);
+    const QString url = requestURL();
     const QByteArray method = httpMethod().toLatin1();
     const std::optional<QByteArray> body = httpBodyData();
     // The reply is read after the caller may have let go of this object.
@@ -125,35 +113,18 @@ void RequestManager::request(SyncEngine &sync, RequestCompletion completion, QOb
                  RequestError{QLatin1String(kClientErrorDomain), 0, QStringLiteral("request not owned")});
         return;
     }
-
-    RequestTransport &transport = sync.transport();
-    transport.onTransportThread([&transport, self, url, method, body, completion, guard, hasContext] {
-        QNetworkAccessManager &network = transport.network();
-        const QNetworkRequest request = transport.makeRequest(url);
-        QNetworkReply *reply = body ? network.sendCustomRequest(request, method, *body)
-                                    : network.sendCustomRequest(request, method);
-        QObject::connect(
-            reply, &QNetworkReply::finished, reply, [self, reply, completion, guard, hasContext] {
-                reply->deleteLater();
-                const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-                const int statusCode = status.isValid() ? status.toInt() : kNoResponse;
-                if (reply->error() != QNetworkReply::NoError) {
-                    // The URL carries the token, so only the endpoint's path reaches the log.
-                    qCInfo(lcSync) << "request failed:" << reply->url().path() << statusCode
-                                   << reply->error();
-                    complete(completion, guard, hasContext, std::nullopt, statusCode,
-                             RequestError{QStringLiteral("QNetworkReply"), int(reply->error()),
-                                          scrubbedError(*reply)});
-                    return;
-                }
-                const QByteArray bytes = reply->readAll();
-                if (bytes.isEmpty()) {
-                    complete(completion, guard, hasContext, std::nullopt, statusCode,
-                             RequestError{QLatin1String(kClientErrorDomain), 0, QString()});
-                    return;
-                }
-                RequestResult result = self->parse(bytes);
-                complete(completion, guard, hasContext, std::move(result), statusCode, std::nullopt);
-            });
-    });
+    sendOnTransport(
+        sync.transport(), url, method, body,
+        [self, completion, guard, hasContext](const TransportReply &reply) {
+            if (reply.error) {
+                complete(completion, guard, hasContext, std::nullopt, reply.statusCode, reply.error);
+                return;
+            }
+            if (reply.body.isEmpty()) {
+                complete(completion, guard, hasContext, std::nullopt, reply.statusCode,
+                         RequestError{QLatin1String(kClientErrorDomain), 0, QString()});
+                return;
+            }
+            complete(completion, guard, hasContext, self->parse(reply.body), reply.statusCode, std::nullopt);
+        });
 }

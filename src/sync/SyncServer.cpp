@@ -1,8 +1,8 @@
 #include "sync/SyncServer.h"
 
 #include "BuildInfo.h"
-#include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
+#include "sync/ConfiguredAddress.h"
 
 #include <QSslCertificate>
 #include <QUrl>
@@ -22,18 +22,18 @@ namespace SyncServer {
 
 bool isAddressFromEnvironment()
 {
-    return !qEnvironmentVariable("QUILLET_API_URL").trimmed().isEmpty();
+    return ConfiguredAddress::isFromEnvironment("QUILLET_API_URL");
 }
 
 QString storedAddress()
 {
-    return ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::syncServerURL)).value_or(QString());
+    return ConfiguredAddress::stored(SettingsKeys::syncServerURL);
 }
 
 QString baseURL()
 {
     if (isAddressFromEnvironment())
-        return withoutTrailingSlash(qEnvironmentVariable("QUILLET_API_URL").trimmed());
+        return withoutTrailingSlash(ConfiguredAddress::fromEnvironment("QUILLET_API_URL"));
     if (const auto stored = normalizedAddress(storedAddress()))
         return *stored;
     return withoutTrailingSlash(QLatin1String(BuildInfo::apiUrl));
@@ -57,16 +57,7 @@ std::optional<QString> normalizedAddress(const QString &typed)
 
 bool setStoredAddress(const QString &typed)
 {
-    const QString key = QLatin1String(SettingsKeys::syncServerURL);
-    if (typed.trimmed().isEmpty()) {
-        ClipUserDefaults::remove(key);
-        return true;
-    }
-    const auto address = normalizedAddress(typed);
-    if (!address)
-        return false;
-    ClipUserDefaults::setValue(key, *address);
-    return true;
+    return ConfiguredAddress::store(SettingsKeys::syncServerURL, typed, normalizedAddress);
 }
 
 bool isCAFileFromEnvironment()
@@ -76,7 +67,7 @@ bool isCAFileFromEnvironment()
 
 QString storedCAFile()
 {
-    return ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::syncCAFile)).value_or(QString());
+    return ConfiguredAddress::stored(SettingsKeys::syncCAFile);
 }
 
 QString caFile()
@@ -86,16 +77,15 @@ QString caFile()
 
 bool setStoredCAFile(const QString &path)
 {
-    const QString key = QLatin1String(SettingsKeys::syncCAFile);
-    const QString trimmed = path.trimmed();
-    if (trimmed.isEmpty()) {
-        ClipUserDefaults::remove(key);
-        return true;
-    }
-    if (QSslCertificate::fromPath(trimmed, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString).isEmpty())
-        return false;
-    ClipUserDefaults::setValue(key, trimmed);
-    return true;
+    // A file that holds no PEM certificate is no authority.
+    return ConfiguredAddress::store(
+        SettingsKeys::syncCAFile, path, [](const QString &typed) -> std::optional<QString> {
+            const QString trimmed = typed.trimmed();
+            if (QSslCertificate::fromPath(trimmed, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString)
+                    .isEmpty())
+                return std::nullopt;
+            return trimmed;
+        });
 }
 
 } // namespace SyncServer

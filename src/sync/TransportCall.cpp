@@ -6,6 +6,20 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
+namespace {
+
+// Qt's error texts quote the whole URL, whose query carries tokens and password hashes.
+QString scrubbedError(const QNetworkReply &reply)
+{
+    QString text = reply.errorString();
+    const QUrl &url = reply.url();
+    for (const QString &form : {url.toString(), url.toDisplayString(), QString::fromUtf8(url.toEncoded())})
+        text.replace(form, url.path());
+    return text;
+}
+
+} // namespace
+
 void sendOnTransport(RequestTransport &transport, const QString &url, const QByteArray &method,
                      std::optional<QByteArray> body, std::function<void(const TransportReply &)> done)
 {
@@ -24,8 +38,8 @@ void sendOnTransport(RequestTransport &transport, const QString &url, const QByt
             if (reply->error() != QNetworkReply::NoError) {
                 qCInfo(lcSync) << "request failed:" << reply->url().path() << outcome.statusCode
                                << reply->error();
-                outcome.error = RequestError{QStringLiteral("QNetworkReply"), int(reply->error()),
-                                             QStringLiteral("request to %1 failed").arg(reply->url().path())};
+                outcome.error =
+                    RequestError{QStringLiteral("QNetworkReply"), int(reply->error()), scrubbedError(*reply)};
             }
             done(outcome);
         });
