@@ -64,7 +64,9 @@ void ClipController::startClipObserver()
 {
     m_timer.stop();
     m_timer.setInterval(pollIntervalMs());
-    m_timer.start();
+    // A clipboard that reports every change needs no poll: an idle program stays asleep.
+    if (!m_pasteboard.reportsEveryChange())
+        m_timer.start();
 }
 
 // A change is reported from inside the code that made it: the X11 event handling, or this

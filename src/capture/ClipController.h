@@ -33,7 +33,8 @@ public:
     ClipController(Pasteboard &pasteboard, ClipFileManager &files, QObject *parent = nullptr);
     ~ClipController() override;
 
-    // (Re)starts the polling timer with the interval of "CLIP_MONITOR_SPEED".
+    // (Re)starts the polling timer with the interval of "CLIP_MONITOR_SPEED", unless the
+    // pasteboard reports every change.
     void startClipObserver();
     // One poll: captures when the change counter moved (or nothing was seen yet) and then
     // queues a rebuild of the menu. Run by the timer and after each reported change.
@@ -48,6 +49,8 @@ public:
     qint64 lastChangedCount() const { return m_lastChangedCount; }
     QString currentClipHash() const { return m_currentClipHash; }
     int pollInterval() const { return m_timer.interval(); }
+    // Whether the fallback poll runs: only for a clipboard that does not report every change.
+    bool isPolling() const { return m_timer.isActive(); }
     Pasteboard &pasteboard() { return m_pasteboard; }
 
     // Hooks for the parts that come later. The menu rebuild is queued on the main thread

@@ -21,6 +21,10 @@ public:
 
     virtual qint64 changeCount() = 0;
 
+    // True when every change, also one made by another program, is reported to the change
+    // handlers; then nothing needs to poll the counter. False by default.
+    virtual bool reportsEveryChange() const { return false; }
+
     // Called after each reported change; the returned id removes the handler again.
     using ChangeHandler = std::function<void()>;
     int addChangeHandler(ChangeHandler handler);

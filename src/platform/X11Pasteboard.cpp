@@ -1,5 +1,6 @@
 #include "platform/X11Pasteboard.h"
 
+#include "platform/X11Display.h"
 #include "support/Log.h"
 
 #include <QBuffer>
@@ -8,6 +9,8 @@
 #include <QImageReader>
 #include <QMimeData>
 #include <QUrl>
+
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -50,6 +53,13 @@ X11Pasteboard::X11Pasteboard(QObject *parent)
     : QObject(parent)
     , m_clipboard(QGuiApplication::clipboard())
 {
+    // Qt follows the clipboard's owners through XFIXES where the server has it.
+    if (_XDisplay *display = qtX11Display()) {
+        int opcode = 0;
+        int event = 0;
+        int error = 0;
+        m_announcesOwners = XQueryExtension(display, "XFIXES", &opcode, &event, &error) != 0;
+    }
     if (!isEmpty())
         m_changeCount = 1;
     connect(m_clipboard, &QClipboard::changed, this, [this](QClipboard::Mode mode) {

@@ -21,6 +21,9 @@ public:
     explicit X11Pasteboard(QObject *parent = nullptr);
 
     qint64 changeCount() override { return m_changeCount; }
+    // True when the X server has the XFIXES extension, through which it announces every new
+    // owner of the clipboard.
+    bool reportsEveryChange() const override { return m_announcesOwners; }
     bool isEmpty() override;
     // The first local file of text/uri-list, else of x-special/gnome-copied-files.
     std::optional<QString> firstFilePath() override;
@@ -41,5 +44,6 @@ private:
     const QMimeData *content() const;
 
     QClipboard *m_clipboard;
+    bool m_announcesOwners = false;
     qint64 m_changeCount = 0;
 };

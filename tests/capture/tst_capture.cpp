@@ -163,6 +163,8 @@ private slots:
         m_clipboard->setString(u"there at start"_s);
         startController();
         QCOMPARE(m_controller->pollInterval(), 10000);
+        // A clipboard that may not report every change is polled as well.
+        QVERIFY(m_controller->isPolling());
         QCOMPARE(m_historyRuns, 0);
         QTRY_COMPARE_WITH_TIMEOUT(m_historyRuns, 1, 5000);
         QCOMPARE(top(), md5_hex(u"there at start"_s));

@@ -98,6 +98,10 @@ private slots:
         m_pasteboard = std::make_unique<X11Pasteboard>();
         m_capture = startMonitor(*m_pasteboard);
         QCOMPARE(m_capture->pollInterval(), 10000);
+        // The X server announces every new owner, so nothing polls: captures come from the
+        // announcements alone.
+        QVERIFY(m_pasteboard->reportsEveryChange());
+        QVERIFY(!m_capture->isPolling());
     }
 
     void cleanupTestCase()
