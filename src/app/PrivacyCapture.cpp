@@ -2,13 +2,14 @@
 
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PrivacyRules.h"
+#include "store/Settings.h"
 #include "store/Utils.h"
 
 std::optional<int> PrivacyCapture::advancedAnswer(const QString &family, const QString &extension,
                                                   const QString &content)
 {
     // The switch is read at every clip, so turning the mode on or off counts at the next copy.
-    if (!Utils::isAdvancePrivacy())
+    if (!Settings::advancePrivacy())
         return std::nullopt;
     return m_script.saveOptionFrom(family, extension, content);
 }
@@ -20,5 +21,5 @@ bool PrivacyCapture::isSecretText(const QString &text)
 
 bool PrivacyCapture::isFileSecret()
 {
-    return Utils::isFileAsSecert();
+    return Settings::fileAsSecret();
 }

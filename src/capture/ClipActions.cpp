@@ -3,8 +3,8 @@
 #include "platform/KeyInjector.h"
 #include "platform/Pasteboard.h"
 #include "store/ClipFileManager.h"
-#include "store/ClipUserDefaults.h"
 #include "store/PathHelper.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
@@ -50,9 +50,8 @@ void sendToClipboard(Pasteboard &pasteboard, const HistoryModel &clip, ClipFileM
 
 QStringList terminalClasses()
 {
-    const QString key = QLatin1String(SettingsKeys::terminalClasses);
-    if (ClipUserDefaults::contains(key))
-        return ClipUserDefaults::stringList(key);
+    if (const std::optional<QStringList> configured = Settings::terminalClasses())
+        return *configured;
     // Either part of WM_CLASS of common terminal emulators.
     return {QStringLiteral("gnome-terminal-server"),
             QStringLiteral("gnome-terminal"),

@@ -4,10 +4,9 @@
 #include "capture/ClipKinds.h"
 #include "platform/Pasteboard.h"
 #include "store/ClipFileManager.h"
-#include "store/ClipUserDefaults.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryDatabase.h"
-#include "store/SettingsKeys.h"
+#include "store/Settings.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
 #include "support/Md5.h"
@@ -21,15 +20,9 @@
 
 namespace {
 
-// The interval of a setting that cannot be a sensible one (zero, negative, not a number)
-// would poll without pause; such a value counts as absent.
 int pollIntervalMs()
 {
-    auto seconds = static_cast<float>(ClipUserDefaults::doubleValue(
-        QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), SettingsDefaults::clipMonitorSpeed));
-    if (!std::isfinite(seconds) || seconds <= 0.0F || seconds > 3600.0F)
-        seconds = static_cast<float>(SettingsDefaults::clipMonitorSpeed);
-    return std::max(1, static_cast<int>(std::lround(seconds * 1000.0F)));
+    return std::max(1, static_cast<int>(std::lround(Settings::pollIntervalSeconds() * 1000.0)));
 }
 
 } // namespace

@@ -3,11 +3,11 @@
 #include "capture/ClipActions.h"
 #include "menu/ClipMenu.h"
 #include "menu/MenuImages.h"
-#include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryStore.h"
 #include "store/PathHelper.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "support/Log.h"
@@ -220,8 +220,7 @@ QMenu *MenuController::buildMenu()
         addCommand(m_mainMenu, QStringLiteral("登录/注册"), "user", &MenuController::login);
     addCommand(m_mainMenu, QStringLiteral("插件"), "ic_extension_18pt", &MenuController::plugins);
     if (Utils::isNeedShowUpdate()) {
-        const QString offered =
-            ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::newversion)).value_or(QString());
+        const QString offered = Settings::offeredVersion();
         addCommand(m_mainMenu, QStringLiteral("设置 (!新版本 %1)").arg(offered), "new-version",
                    &MenuController::setting);
     } else {

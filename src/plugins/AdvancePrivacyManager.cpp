@@ -1,6 +1,6 @@
 #include "plugins/AdvancePrivacyManager.h"
 
-#include "store/ClipUserDefaults.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "support/Log.h"
 #include "support/LuaDeadline.h"
@@ -120,8 +120,7 @@ std::optional<QString> AdvancePrivacyManager::defaultScript()
 
 QString AdvancePrivacyManager::scriptContent() const
 {
-    const std::optional<QString> stored =
-        ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::privacy_script));
+    const std::optional<QString> stored = Settings::privacyScript();
     if (stored)
         return *stored;
     return defaultScript().value_or(QString());
@@ -129,7 +128,7 @@ QString AdvancePrivacyManager::scriptContent() const
 
 void AdvancePrivacyManager::setScriptContent(const QString &script)
 {
-    ClipUserDefaults::setValue(QLatin1String(SettingsKeys::privacy_script), script);
+    Settings::setPrivacyScript(script);
     loadScript();
 }
 

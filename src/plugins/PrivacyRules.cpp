@@ -1,6 +1,7 @@
 #include "plugins/PrivacyRules.h"
 
 #include "store/ConfigureManager.h"
+#include "store/Settings.h"
 #include "store/Utils.h"
 #include "support/Log.h"
 
@@ -89,7 +90,7 @@ bool containsAnyKeyword(const QStringList &keywords, const QString &text)
 
 bool isSecret(const QString &text, const ConfigureManager &configure)
 {
-    if (!Utils::isNeedAnalyseSecert())
+    if (!Settings::analyseSecret())
         return false;
     return containsAnyKeyword(configure.sysKeyWords() + configure.customKeyWords(), text);
 }

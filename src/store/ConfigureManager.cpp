@@ -1,43 +1,17 @@
 #include "store/ConfigureManager.h"
 
 #include "store/ClipFileManager.h"
-#include "store/ClipUserDefaults.h"
 #include "store/DBKeeper.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
-
-namespace {
-
-void writeOrRemove(const char *key, const std::optional<QString> &value)
-{
-    if (value)
-        ClipUserDefaults::setValue(QLatin1String(key), *value);
-    else
-        ClipUserDefaults::remove(QLatin1String(key));
-}
-
-QString stored(const char *key)
-{
-    return ClipUserDefaults::stringValue(QLatin1String(key)).value_or(QString());
-}
-
-// An empty entry would make the pattern match every text, so a hand-edited settings file
-// cannot turn every clip secret that way.
-QStringList storedKeyWords()
-{
-    QStringList words = ClipUserDefaults::stringList(QLatin1String(SettingsKeys::userKeyWords));
-    words.removeAll(QString());
-    return words;
-}
-
-} // namespace
 
 ConfigureManager::ConfigureManager(ClipFileManager &files, QObject *parent)
     : QObject(parent)
     , m_files(files)
-    , m_loginUserToken(stored(SettingsKeys::loginUserToken))
-    , m_loginUserId(stored(SettingsKeys::loginUserId))
-    , m_loginUserEmail(stored(SettingsKeys::loginUserEmail))
-    , m_keyWords(storedKeyWords())
+    , m_loginUserToken(Settings::text(SettingsKeys::loginUserToken))
+    , m_loginUserId(Settings::text(SettingsKeys::loginUserId))
+    , m_loginUserEmail(Settings::text(SettingsKeys::loginUserEmail))
+    , m_keyWords(Settings::userKeyWords())
 {
     buildPattern();
 }
@@ -72,7 +46,7 @@ void ConfigureManager::setLoginUserId(const std::optional<QString> &userId)
         QMutexLocker lock(&m_mutex);
         m_loginUserId = userId.value_or(QString());
     }
-    writeOrRemove(SettingsKeys::loginUserId, userId);
+    Settings::setText(SettingsKeys::loginUserId, userId);
 }
 
 void ConfigureManager::setLoginUserEmail(const std::optional<QString> &email)
@@ -81,7 +55,7 @@ void ConfigureManager::setLoginUserEmail(const std::optional<QString> &email)
         QMutexLocker lock(&m_mutex);
         m_loginUserEmail = email.value_or(QString());
     }
-    writeOrRemove(SettingsKeys::loginUserEmail, email);
+    Settings::setText(SettingsKeys::loginUserEmail, email);
 }
 
 void ConfigureManager::setLoginUserToken(const std::optional<QString> &token)
@@ -90,7 +64,7 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString> &token)
         QMutexLocker lock(&m_mutex);
         m_loginUserToken = token.value_or(QString());
     }
-    writeOrRemove(SettingsKeys::loginUserToken, token);
+    Settings::setText(SettingsKeys::loginUserToken, token);
     if (!token) {
         userLogoutProcess();
         QMetaObject::invokeMethod(this, &ConfigureManager::signedOut, Qt::QueuedConnection);
@@ -102,10 +76,9 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString> &token)
 void ConfigureManager::userLogoutProcess()
 {
     m_files.deleteFilesWithHashArray(DBKeeper::removeAllData());
-    ClipUserDefaults::remove(QLatin1String(SettingsKeys::categories));
+    Settings::forgetCategories();
     // The broker credentials belong to the signed-out user.
-    ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttUserName));
-    ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttPassword));
+    Settings::setBrokerCredentials(std::nullopt);
 }
 
 QStringList ConfigureManager::sysKeyWords() const
@@ -171,7 +144,7 @@ void ConfigureManager::removeKeyWordAtIndex(qsizetype index)
 
 void ConfigureManager::saveKeyWords()
 {
-    ClipUserDefaults::setValue(QLatin1String(SettingsKeys::userKeyWords), customKeyWords());
+    Settings::setUserKeyWords(customKeyWords());
 }
 
 void ConfigureManager::buildPattern()

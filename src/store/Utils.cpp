@@ -1,23 +1,11 @@
 #include "store/Utils.h"
 
 #include "BuildInfo.h"
-#include "store/ClipUserDefaults.h"
-#include "store/SettingsKeys.h"
-#include "support/WebUrl.h"
+#include "store/Settings.h"
 
 #include <QStringList>
 
 namespace {
-
-bool readSwitch(const char *key, bool fallback)
-{
-    return ClipUserDefaults::boolValue(QLatin1String(key), fallback);
-}
-
-void writeSwitch(const char *key, bool on)
-{
-    ClipUserDefaults::setValue(QLatin1String(key), on);
-}
 
 // A component counts as the integer of its leading decimal digits, 0 when it has none.
 qint64 leadingNumber(const QString &component)
@@ -34,31 +22,6 @@ qint64 leadingNumber(const QString &component)
 } // namespace
 
 namespace Utils {
-
-bool isNeedAnalyseSecert()
-{
-    return readSwitch(SettingsKeys::analyseSecert, true);
-}
-void setAnalySecert(bool on)
-{
-    writeSwitch(SettingsKeys::analyseSecert, on);
-}
-bool isFileAsSecert()
-{
-    return readSwitch(SettingsKeys::fileAsSecert, true);
-}
-void setFileAsSecert(bool on)
-{
-    writeSwitch(SettingsKeys::fileAsSecert, on);
-}
-bool isAdvancePrivacy()
-{
-    return readSwitch(SettingsKeys::advancePrivacy, false);
-}
-void setAdvancePrivacy(bool on)
-{
-    writeSwitch(SettingsKeys::advancePrivacy, on);
-}
 
 QString appVersion()
 {
@@ -89,23 +52,11 @@ std::optional<QString> largeVersion(const QString &versionOne, const QString &ve
 
 bool isNeedShowUpdate()
 {
-    const QString offered =
-        ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::newversion)).value_or(QString());
+    const QString offered = Settings::offeredVersion();
     if (offered.isEmpty())
         return false;
     const std::optional<QString> larger = largeVersion(offered, appVersion());
     return larger && *larger == offered && *larger != appVersion();
-}
-
-QUrl webPageSetting(const char *key, const char *fallback)
-{
-    const std::optional<QString> stored = ClipUserDefaults::stringValue(QLatin1String(key));
-    if (stored && !stored->isEmpty()) {
-        const QUrl url(*stored, QUrl::StrictMode);
-        if (isWebUrl(url))
-            return url;
-    }
-    return QUrl(QString::fromLatin1(fallback));
 }
 
 } // namespace Utils

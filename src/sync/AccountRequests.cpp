@@ -1,7 +1,7 @@
 #include "sync/AccountRequests.h"
 
-#include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
 #include "support/WebUrl.h"
@@ -28,14 +28,11 @@ RequestResult signIn(const QByteArray &body, const QString &email, ConfigureMana
         return std::nullopt;
     const QString mqttUser = reply->value(QStringLiteral("mqtt_username")).toString();
     const QString mqttPassword = reply->value(QStringLiteral("mqtt_password")).toString();
-    if (!mqttUser.isEmpty() && !mqttPassword.isEmpty()) {
-        ClipUserDefaults::setValue(QLatin1String(SettingsKeys::mqttUserName), mqttUser);
-        ClipUserDefaults::setValue(QLatin1String(SettingsKeys::mqttPassword), mqttPassword);
-    } else {
-        // A service without per-user credentials: the broker client uses its fixed pair.
-        ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttUserName));
-        ClipUserDefaults::remove(QLatin1String(SettingsKeys::mqttPassword));
-    }
+    // A service without per-user credentials: the broker client uses its fixed pair.
+    if (!mqttUser.isEmpty() && !mqttPassword.isEmpty())
+        Settings::setBrokerCredentials(std::pair(mqttUser, mqttPassword));
+    else
+        Settings::setBrokerCredentials(std::nullopt);
     account.setLoginUserId(QString::number(reply->value(QStringLiteral("user_id")).toInteger()));
     account.setLoginUserEmail(email);
     account.setLoginUserToken(token);
@@ -60,11 +57,6 @@ QString emailValue(const QString &email)
 QString deviceNamePair()
 {
     return QStringLiteral("&device_name=") + urlencode(localDeviceName());
-}
-
-bool isWebPage(const QString &text)
-{
-    return isWebUrl(QUrl(text, QUrl::StrictMode));
 }
 
 } // namespace
@@ -97,15 +89,8 @@ RequestResult InitRequestManager::parse(const QByteArray &body)
 void InitRequestManager::storePages(const QJsonObject &reply)
 {
     const QJsonObject data = reply.value(QStringLiteral("data")).toObject();
-    const std::pair<const char *, const char *> pages[] = {{"homepage", SettingsKeys::homepage},
-                                                           {"developer", SettingsKeys::developerPage}};
-    for (const auto &[field, key] : pages) {
-        const QString page = data.value(QLatin1String(field)).toString();
-        if (isWebPage(page))
-            ClipUserDefaults::setValue(QLatin1String(key), page);
-        else
-            ClipUserDefaults::remove(QLatin1String(key));
-    }
+    Settings::setServicePages(data.value(QStringLiteral("homepage")).toString(),
+                              data.value(QStringLiteral("developer")).toString());
 }
 
 QString LoginRequestManager::password_hash() const

@@ -1,6 +1,6 @@
 #include "sync/ConfiguredAddress.h"
 
-#include "store/ClipUserDefaults.h"
+#include "store/Settings.h"
 
 namespace ConfiguredAddress {
 
@@ -16,20 +16,19 @@ bool isFromEnvironment(const char *variable)
 
 QString stored(const char *settingsKey)
 {
-    return ClipUserDefaults::stringValue(QLatin1String(settingsKey)).value_or(QString());
+    return Settings::text(settingsKey);
 }
 
 bool store(const char *settingsKey, const QString &typed, const Normalize &normalize)
 {
-    const QString key = QLatin1String(settingsKey);
     if (typed.trimmed().isEmpty()) {
-        ClipUserDefaults::remove(key);
+        Settings::setText(settingsKey, std::nullopt);
         return true;
     }
     const std::optional<QString> normal = normalize(typed);
     if (!normal)
         return false;
-    ClipUserDefaults::setValue(key, *normal);
+    Settings::setText(settingsKey, *normal);
     return true;
 }
 

@@ -1,7 +1,7 @@
 #include "sync/MqttManager.h"
 
-#include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
@@ -27,10 +27,9 @@ constexpr char kSystemCAPath[] = "/etc/ssl/certs";
 constexpr char kFallbackUser[] = "pubclient";
 constexpr char kFallbackPassword[] = "3c9e5a17";
 
-QByteArray setting(const char *key, const char *fallback)
+QByteArray orFallback(const std::optional<QString> &value, const char *fallback)
 {
-    const std::optional<QString> value = ClipUserDefaults::stringValue(QLatin1String(key));
-    return value && !value->isEmpty() ? value->toUtf8() : QByteArray(fallback);
+    return value ? value->toUtf8() : QByteArray(fallback);
 }
 
 } // namespace
@@ -101,8 +100,8 @@ void MqttManager::connect()
                                     << "not tried: cannot set up TLS with the CA file" << m_caFile;
         return;
     }
-    const QByteArray user = setting(SettingsKeys::mqttUserName, kFallbackUser);
-    const QByteArray password = setting(SettingsKeys::mqttPassword, kFallbackPassword);
+    const QByteArray user = orFallback(Settings::brokerUser(), kFallbackUser);
+    const QByteArray password = orFallback(Settings::brokerPassword(), kFallbackPassword);
     mosquitto_username_pw_set(m_client, user.constData(), password.constData());
     const int rc = mosquitto_connect_async(m_client, m_broker.host.toUtf8().constData(), m_broker.port,
                                            kKeepAliveSeconds);

@@ -1,7 +1,7 @@
 #include "store/ClipFileManager.h"
-#include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "sync/ClipRequests.h"
 #include "sync/FavouriteMerge.h"
@@ -19,8 +19,7 @@ constexpr int kMaxPullPages = 10000;
 
 QString storedCursor()
 {
-    return ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::lastPullRequestTime))
-        .value_or(QLatin1String(SettingsDefaults::lastPullRequestTime));
+    return Settings::pullCursor();
 }
 
 void pullPage(SyncEngine &sync, QObject *context, std::function<void()> done, int page)
@@ -104,10 +103,11 @@ RequestResult PullClipsManager::parse(const QByteArray &body)
     if (reply && replyCode(*reply) != 0)
         return std::nullopt;
     if (reply) {
-        const qint64 cursor = reply->value(QStringLiteral("request_timestamp")).toInteger(0);
-        if (cursor != 0)
-            ClipUserDefaults::setValue(QLatin1String(SettingsKeys::lastPullRequestTime),
-                                       QString::number(cursor));
+        // A cursor that is no whole number of 0 or more is never stored: it would break every
+        // later pull.
+        const QJsonValue cursor = reply->value(QStringLiteral("request_timestamp"));
+        if (cursor.isDouble() && cursor.toDouble() == double(cursor.toInteger()) && cursor.toInteger() > 0)
+            Settings::setPullCursor(cursor.toInteger());
         const QJsonArray histories = reply->value(QStringLiteral("histories")).toArray();
         for (const QJsonValue &element : histories)
             mergeRecord(element.toObject());

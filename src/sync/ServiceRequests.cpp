@@ -1,6 +1,6 @@
 #include "sync/ServiceRequests.h"
 
-#include "store/ClipUserDefaults.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 
 #include <QRegularExpression>
@@ -82,7 +82,7 @@ CheckUpdateRequestManager::storeOfferedVersion(const RequestResult &result,
 {
     std::optional<QString> version = offeredVersion(result, error);
     if (version)
-        ClipUserDefaults::setValue(QLatin1String(SettingsKeys::newversion), *version);
+        Settings::setOfferedVersion(*version);
     return version;
 }
 

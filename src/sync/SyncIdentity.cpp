@@ -2,7 +2,7 @@
 
 #include "BuildInfo.h"
 #include "platform/HostInfo.h"
-#include "store/ClipUserDefaults.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
 
@@ -13,16 +13,15 @@
 
 QString makeDeviceToken(const QString &machineIdPath)
 {
-    const QString key = QLatin1String(SettingsKeys::deviceToken);
-    if (const auto stored = ClipUserDefaults::stringValue(key); stored && !stored->isEmpty())
-        return *stored;
+    if (const QString stored = Settings::deviceToken(); !stored.isEmpty())
+        return stored;
     QString machineId;
     QFile file(machineIdPath);
     if (file.open(QIODevice::ReadOnly))
         machineId = QString::fromUtf8(file.read(256)).trimmed();
     const QString token = md5_hex(
         machineId.isEmpty() ? QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() : machineId);
-    ClipUserDefaults::setValue(key, token);
+    Settings::setDeviceToken(token);
     return token;
 }
 

@@ -1,6 +1,7 @@
 #include "ui/AboutViewController.h"
 
 #include "store/ClipUserDefaults.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "support/WebUrl.h"
@@ -60,7 +61,7 @@ AboutViewController::AboutViewController(SyncEngine &sync, QWidget *parent)
 QUrl AboutViewController::homepage()
 {
     // The stored page comes from the service.
-    return Utils::webPageSetting(SettingsKeys::homepage, SettingsDefaults::homepage);
+    return Settings::homepage();
 }
 
 void AboutViewController::openHomepage()

@@ -3,7 +3,7 @@
 #include "capture/ClipController.h"
 #include "capture/ShortcutController.h"
 #include "platform/NMLoginItems.h"
-#include "store/ClipUserDefaults.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "ui/ClearHistoryFlow.h"
 #include "ui/PollInterval.h"
@@ -77,8 +77,7 @@ GeneralViewController::GeneralViewController(const SettingsServices &services, Q
     m_speedSlider->setTickPosition(QSlider::TicksBelow);
     m_speedSlider->setTracking(false);
     m_speedSlider->setValue(kRestingSliderPosition);
-    const double seconds = ClipUserDefaults::doubleValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED),
-                                                         SettingsDefaults::clipMonitorSpeed);
+    const double seconds = Settings::pollIntervalSeconds();
     if (const std::optional<int> position = PollInterval::positionForInterval(seconds))
         m_speedSlider->setValue(*position);
     showSpeed(seconds);
@@ -127,7 +126,7 @@ void GeneralViewController::speedChanged(int position)
         return;
     }
     const double seconds = PollInterval::intervalForPosition(position);
-    ClipUserDefaults::setValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), seconds);
+    Settings::setPollIntervalSeconds(seconds);
     showSpeed(seconds);
     if (m_services.capture)
         m_services.capture->startClipObserver();

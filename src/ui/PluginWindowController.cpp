@@ -3,6 +3,7 @@
 #include "platform/UrlOpener.h"
 #include "plugins/PluginManager.h"
 #include "store/ClipUserDefaults.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "sync/ClipPluginPackageHelper.h"
@@ -269,7 +270,7 @@ void PluginWindowController::removeClicked()
 QUrl PluginWindowController::developerPage()
 {
     // The stored page comes from the service.
-    return Utils::webPageSetting(SettingsKeys::developerPage, SettingsDefaults::developerPage);
+    return Settings::developerPage();
 }
 
 void PluginWindowController::helpClicked()

@@ -2,6 +2,7 @@
 
 #include "plugins/PrivacyRules.h"
 #include "store/ConfigureManager.h"
+#include "store/Settings.h"
 #include "store/Utils.h"
 #include "ui/ScriptEditWindowController.h"
 #include "ui/Sheets.h"
@@ -72,12 +73,12 @@ PrivacyViewController::PrivacyViewController(AdvancePrivacyManager &privacy, Con
     connect(m_removeButton, &QPushButton::clicked, this, &PrivacyViewController::removeWord);
 
     // Two-state boxes: a click is always on or off, so each click writes its switch.
-    m_analySecertButton->setChecked(Utils::isNeedAnalyseSecert());
-    m_fileAsSecertButton->setChecked(Utils::isFileAsSecert());
-    m_advancePrivacyButton->setChecked(Utils::isAdvancePrivacy());
+    m_analySecertButton->setChecked(Settings::analyseSecret());
+    m_fileAsSecertButton->setChecked(Settings::fileAsSecret());
+    m_advancePrivacyButton->setChecked(Settings::advancePrivacy());
     m_editScriptButton->setVisible(m_advancePrivacyButton->isChecked());
-    connect(m_analySecertButton, &QCheckBox::clicked, this, [](bool on) { Utils::setAnalySecert(on); });
-    connect(m_fileAsSecertButton, &QCheckBox::clicked, this, [](bool on) { Utils::setFileAsSecert(on); });
+    connect(m_analySecertButton, &QCheckBox::clicked, this, [](bool on) { Settings::setAnalyseSecret(on); });
+    connect(m_fileAsSecertButton, &QCheckBox::clicked, this, [](bool on) { Settings::setFileAsSecret(on); });
     connect(m_advancePrivacyButton, &QCheckBox::clicked, this, &PrivacyViewController::advancePrivacyClicked);
     connect(m_editScriptButton, &QPushButton::clicked, this, &PrivacyViewController::editScript);
 
@@ -153,7 +154,7 @@ void PrivacyViewController::wordEdited(QTableWidgetItem *item)
 void PrivacyViewController::advancePrivacyClicked(bool on)
 {
     if (!on) {
-        Utils::setAdvancePrivacy(false);
+        Settings::setAdvancePrivacy(false);
         m_editScriptButton->setVisible(false);
         return;
     }
@@ -165,7 +166,7 @@ void PrivacyViewController::advancePrivacyClicked(bool on)
         0};
     Sheets::beginSheet(this, alert, [this](int returnCode) {
         const bool enable = returnCode != Sheets::FirstButtonReturn;
-        Utils::setAdvancePrivacy(enable);
+        Settings::setAdvancePrivacy(enable);
         m_advancePrivacyButton->setChecked(enable);
         m_editScriptButton->setVisible(m_advancePrivacyButton->isChecked());
     });

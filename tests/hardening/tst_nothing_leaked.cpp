@@ -16,6 +16,7 @@
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
 #include "store/PathHelper.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "ui/PrivacyViewController.h"
@@ -85,7 +86,7 @@ private slots:
     void aKeywordThatIsNoPatternNeverSwitchesPrivacyOff()
     {
         clearCustomKeyWords();
-        Utils::setAnalySecert(true);
+        Settings::setAnalyseSecret(true);
         QVERIFY(configure().addNewWord(u"工资"_s));
         QVERIFY(configure().addNewWord(u"("_s)); // a stored list that does not compile as a whole
         QVERIFY(!PrivacyRules::isValidKeyword(u"("_s));
@@ -129,8 +130,8 @@ private slots:
             "[General]\nkeyCode=abc\nmodifierFlags=1179648\nanalyseSecert=maybe\nfileAsSecert=nope\n");
         shortcut.start(registrar, [] {});
         QCOMPARE(registrar.registered(), std::vector<KeyCombination>{fallback});
-        QVERIFY(Utils::isNeedAnalyseSecert());
-        QVERIFY(Utils::isFileAsSecert());
+        QVERIFY(Settings::analyseSecret());
+        QVERIFY(Settings::fileAsSecret());
 
         writeSettings("[General]\nkeyCode=9\nmodifierFlags=zz\n");
         shortcut.start(registrar, [] {});

@@ -13,6 +13,7 @@
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "support/LuaDeadline.h"
@@ -280,15 +281,15 @@ private slots:
         QCOMPARE(copy(ClipFamily::Text, u"hello"_s), false);
         QCOMPARE(copy(ClipFamily::Image), false);
         QCOMPARE(copy(ClipFamily::File), true);
-        Utils::setFileAsSecert(false);
+        Settings::setFileAsSecret(false);
         QCOMPARE(copy(ClipFamily::File), false);
-        Utils::setAnalySecert(false);
+        Settings::setAnalyseSecret(false);
         QCOMPARE(copy(ClipFamily::Text, u"我的密码是456"_s), false);
 
         // The advanced mode: the script alone decides, for every kind of clip, from the family,
         // the extension and the content (the text, "image data", the file's path).
-        Utils::setAnalySecert(true);
-        Utils::setAdvancePrivacy(true);
+        Settings::setAnalyseSecret(true);
+        Settings::setAdvancePrivacy(true);
         script.setScriptContent(
             u"function main(from, ext, content)\n"
             "  if from == 'image' and ext == 'data' and content == 'image data' then return -1 end\n"
@@ -304,7 +305,7 @@ private slots:
         QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(md5_hex(u"drop me"_s))));
         // A dropped clip still rebuilds the menu.
         QTRY_COMPARE(builds, buildsBefore + 2);
-        Utils::setAdvancePrivacy(false);
+        Settings::setAdvancePrivacy(false);
         QCOMPARE(copy(ClipFamily::Image), false);
     }
 

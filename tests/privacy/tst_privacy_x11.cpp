@@ -11,6 +11,7 @@
 #include "platform/X11Pasteboard.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "store/ClipUserDefaults.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "support/Md5.h"
@@ -91,7 +92,7 @@ private slots:
 
     void advancedScriptDecidesInsteadOfKeywords()
     {
-        Utils::setAdvancePrivacy(true);
+        Settings::setAdvancePrivacy(true);
         m_script->setScriptContent(
             QStringLiteral("function main(from, extension, content)\n"
                            "  if from == 'text' and content:find('drop me', 1, true) then return -1 end\n"
@@ -117,14 +118,14 @@ private slots:
         QCOMPARE(storedAsSecret(password), std::nullopt);
 
         // Whatever the rules say: a script that keeps every clip as a secret does not help.
-        Utils::setAdvancePrivacy(true);
+        Settings::setAdvancePrivacy(true);
         m_script->setScriptContent(u"function main() return 1 end"_s);
         const QString other = u"another password from the vault"_s;
         QVERIFY(copyAndWaitForCapture(other, u"secret"_s));
         QCOMPARE(storedAsSecret(other), std::nullopt);
 
         // Only the hint makes the difference: the same text copied plainly is stored.
-        Utils::setAdvancePrivacy(false);
+        Settings::setAdvancePrivacy(false);
         QVERIFY(copyAndWaitForCapture(password));
         QVERIFY(!m_capture->pasteboard().isMarkedSecretByPasswordManager());
         QCOMPARE(storedAsSecret(password), false);

@@ -6,10 +6,13 @@
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 
 #include <QtTest>
+
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -106,6 +109,28 @@ private slots:
         QVERIFY(!Utils::isNeedShowUpdate());
         ClipUserDefaults::setValue(newversion, QString());
         QVERIFY(!Utils::isNeedShowUpdate());
+    }
+
+    // Stored values that would do harm read as their defaults, and are never written.
+    void damagedValuesReadAsDefaults()
+    {
+        const QString cursorKey = QLatin1String(SettingsKeys::lastPullRequestTime);
+        for (const char *damaged : {"-5", "soon", ""}) {
+            ClipUserDefaults::setValue(cursorKey, QString::fromLatin1(damaged));
+            QCOMPARE(Settings::pullCursor(), u"0"_s);
+        }
+        QVERIFY(!Settings::setPullCursor(-1));
+        QVERIFY(Settings::setPullCursor(1700000000));
+        QCOMPARE(Settings::pullCursor(), u"1700000000"_s);
+
+        const QString speedKey = QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED);
+        for (const double insane : {0.0, -1.0, 1e9, std::nan("")}) {
+            ClipUserDefaults::setValue(speedKey, insane);
+            QCOMPARE(Settings::pollIntervalSeconds(), 0.6);
+        }
+        ClipUserDefaults::setValue(speedKey, u"0.3"_s);
+        QCOMPARE(Settings::pollIntervalSeconds(), 0.3);
+        ClipUserDefaults::remove(speedKey);
     }
 };
 

@@ -5,6 +5,7 @@
 #include "TestSync.h"
 #include "X11TestMain.h"
 #include "store/ConfigureManager.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "ui/PrivacyViewController.h"
@@ -70,7 +71,7 @@ private slots:
     void initTestCase()
     {
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        Utils::setAdvancePrivacy(true); // so that the privacy pane shows its edit button
+        Settings::setAdvancePrivacy(true); // so that the privacy pane shows its edit button
         SettingsTestHelpers::sharedSettingsWindow().showWindow();
     }
 
@@ -103,7 +104,7 @@ private slots:
 
     void advancedModeSheet()
     {
-        Utils::setAdvancePrivacy(false);
+        Settings::setAdvancePrivacy(false);
         PrivacyViewController *privacy = privacyPane();
         QVERIFY(privacy);
         privacy->advancePrivacyButton()->click();
@@ -112,7 +113,7 @@ private slots:
                     != nullptr);
         QVERIFY(saveShot(sheet, QStringLiteral("settings-advanced-sheet")));
         sheet->buttons().first()->click();
-        QTRY_VERIFY(!Utils::isAdvancePrivacy());
+        QTRY_VERIFY(!Settings::advancePrivacy());
     }
 
     // The account pane in each of its states, and each sheet it shows.

@@ -16,6 +16,7 @@
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
+#include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
 #include "support/Database.h"
@@ -463,24 +464,24 @@ private slots:
 
     void switchesWriteAtEachClick()
     {
-        Utils::setAnalySecert(true);
-        Utils::setFileAsSecert(true);
+        Settings::setAnalyseSecret(true);
+        Settings::setFileAsSecret(true);
         auto *privacy = privacyPane();
         clickBox(privacy->analySecertButton());
-        QVERIFY(!Utils::isNeedAnalyseSecert());
+        QVERIFY(!Settings::analyseSecret());
         clickBox(privacy->fileAsSecertButton());
-        QVERIFY(!Utils::isFileAsSecert());
+        QVERIFY(!Settings::fileAsSecret());
         clickBox(privacy->fileAsSecertButton());
-        QVERIFY(Utils::isFileAsSecert());
+        QVERIFY(Settings::fileAsSecret());
         privacy = privacyPane();
         QVERIFY(!privacy->analySecertButton()->isChecked());
         QVERIFY(privacy->fileAsSecertButton()->isChecked());
-        Utils::setAnalySecert(true);
+        Settings::setAnalyseSecret(true);
     }
 
     void advancedModeAsksFirst()
     {
-        Utils::setAdvancePrivacy(false);
+        Settings::setAdvancePrivacy(false);
         auto *privacy = privacyPane();
         QVERIFY(privacy->editScriptButton()->isHidden());
 
@@ -493,24 +494,24 @@ private slots:
         QCOMPARE(alertButtonTitles(sheet), (QStringList{u"取消"_s, u"开启"_s}));
         alertButton(sheet, u"取消"_s)->click();
         QTRY_VERIFY(!privacy->advancePrivacyButton()->isChecked());
-        QVERIFY(!Utils::isAdvancePrivacy());
+        QVERIFY(!Settings::advancePrivacy());
         QVERIFY(privacy->editScriptButton()->isHidden());
 
         clickBox(privacy->advancePrivacyButton());
         QVERIFY(answerAlert(u"确认开启高级隐私模式?"_s, u"开启"_s));
-        QTRY_VERIFY(Utils::isAdvancePrivacy());
+        QTRY_VERIFY(Settings::advancePrivacy());
         QVERIFY(!privacy->editScriptButton()->isHidden());
         privacy = privacyPane();
         QVERIFY(!privacy->editScriptButton()->isHidden());
         clickBox(privacy->advancePrivacyButton()); // switching off asks nothing
-        QVERIFY(!Utils::isAdvancePrivacy());
+        QVERIFY(!Settings::advancePrivacy());
         QVERIFY(privacy->editScriptButton()->isHidden());
     }
 
     void scriptEditorTestsRevertsAndSavesOnlyAPassingScript()
     {
         ClipUserDefaults::remove(key(SettingsKeys::privacy_script));
-        Utils::setAdvancePrivacy(true);
+        Settings::setAdvancePrivacy(true);
         AdvancePrivacyManager &manager = m_script;
         auto *privacy = privacyPane();
         click(privacy->editScriptButton());
@@ -571,7 +572,7 @@ private slots:
         QTRY_VERIFY(!privacy->controllerWindow());
         QCOMPARE(manager.scriptContent(), script);
         QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"hello"_s), 0);
-        Utils::setAdvancePrivacy(false);
+        Settings::setAdvancePrivacy(false);
     }
 };
 
