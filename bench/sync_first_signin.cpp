@@ -136,7 +136,8 @@ int main(int argc, char **argv)
     };
     const bool pulled = QTest::qWaitFor(
         [&] {
-            return signedIn && cursor() != QLatin1String("0") && !cursor().isEmpty() && !menus.isRefresh();
+            return signedIn && cursor() != QLatin1String("0") && !cursor().isEmpty()
+                   && !menus.actions().isRefresh();
         },
         600000);
     const double pullSeconds = pull.elapsed() / 1000.0;

@@ -45,10 +45,11 @@ AppDelegate::AppDelegate(QObject *parent)
     m_capture.setMenuRebuild([this] { m_menus.buildMenu(); });
     m_capture.setHistoryProcess([this] { m_sync.historyLane().process(); });
 
-    m_menus.setPluginSource(pluginMenuSource(m_plugins));
-    m_menus.setPlatform({&m_pasteboard, &m_keyInjector, &m_sharing});
-    m_menus.setSettingsWindow([this](std::optional<int> pane) { showSettings(pane); });
-    m_menus.setPluginWindow([this] { showPluginWindow(); });
+    MenuActions &actions = m_menus.actions();
+    actions.setPluginSource(pluginMenuSource(m_plugins));
+    actions.setPlatform({&m_pasteboard, &m_keyInjector, &m_sharing});
+    actions.setSettingsWindow([this](std::optional<int> pane) { showSettings(pane); });
+    actions.setPluginWindow([this] { showPluginWindow(); });
     // A text clip's submenu lists the installed plugins.
     connect(&m_plugins, &PluginManager::pluginsChanged, &m_menus, &MenuController::scheduleBuild);
 }

@@ -1,6 +1,6 @@
 // The actions of the status menu's items: paste, plugins, favourites, sharing, saving,
 // un-secret, delete and the commands.
-#include "menu/MenuController.h"
+#include "menu/MenuActions.h"
 
 #include "capture/ClipActions.h"
 #include "menu/ClipEditing.h"
@@ -16,8 +16,21 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QImage>
+#include <QStandardPaths>
 
-void MenuController::clickItem(const HistoryModel &clip)
+MenuActions::MenuActions(SyncEngine &sync, QObject *parent)
+    : QObject(parent)
+    , m_sync(sync)
+{ }
+
+QString MenuActions::downloadsFolder() const
+{
+    if (!m_downloadsFolder.isEmpty())
+        return m_downloadsFolder;
+    return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+}
+
+void MenuActions::clickItem(const HistoryModel &clip)
 {
     ClipActions::takeIntoHistory(clip);
     if (!m_platform.pasteboard || !m_platform.keyInjector) {
@@ -28,7 +41,7 @@ void MenuController::clickItem(const HistoryModel &clip)
     ClipActions::paste(*m_platform.keyInjector);
 }
 
-void MenuController::plugin(const MenuPlugin &plugin, const HistoryModel &clip)
+void MenuActions::plugin(const MenuPlugin &plugin, const HistoryModel &clip)
 {
     if (!m_platform.pasteboard || !m_platform.keyInjector || clip.family() != ClipFamily::Text)
         return;
@@ -48,12 +61,12 @@ void MenuController::plugin(const MenuPlugin &plugin, const HistoryModel &clip)
     m_plugins.process(plugin, *text, this, pasteResult);
 }
 
-void MenuController::favourite(const HistoryModel &clip)
+void MenuActions::favourite(const HistoryModel &clip)
 {
-    m_sync.toggleFavourite(clip, [this] { scheduleBuild(); });
+    m_sync.toggleFavourite(clip, [this] { emit changed(); });
 }
 
-void MenuController::shareClicked(const ShareService &service, const HistoryModel &clip)
+void MenuActions::shareClicked(const ShareService &service, const HistoryModel &clip)
 {
     if (!m_platform.sharing || !ClipActions::hasPayloadName(clip))
         return;
@@ -80,7 +93,7 @@ void MenuController::shareClicked(const ShareService &service, const HistoryMode
         qCInfo(lcMenu) << "sharing did not start" << service.id;
 }
 
-void MenuController::save(const HistoryModel &clip)
+void MenuActions::save(const HistoryModel &clip)
 {
     const std::optional<QString> saved = ClipEditing::saveToFolder(clip, downloadsFolder(), m_sync.files());
     if (!saved)
@@ -91,50 +104,50 @@ void MenuController::save(const HistoryModel &clip)
         RecentlyUsed::addFile(*saved);
 }
 
-void MenuController::unlockSecert(const HistoryModel &clip)
+void MenuActions::unlockSecert(const HistoryModel &clip)
 {
     HistoryModel current = clip;
     current.fetch();
     ClipEditing::unlockSecret(current);
     // Its change mark from the capture is still set, so the history lane may now push it.
     m_sync.historyLane().process();
-    scheduleBuild();
+    emit changed();
 }
 
-void MenuController::deleteClip(const HistoryModel &clip)
+void MenuActions::deleteClip(const HistoryModel &clip)
 {
-    m_sync.deleteClip(clip, [this] { scheduleBuild(); });
+    m_sync.deleteClip(clip, [this] { emit changed(); });
 }
 
-void MenuController::push()
+void MenuActions::push()
 {
     if (m_isRefresh || !m_sync.account().isSignedIn())
         return;
     m_isRefresh = true;
     m_sync.pullHistory(this, [this] {
-        buildMenu();
+        emit pulled();
         m_isRefresh = false;
     });
 }
 
-void MenuController::syncFavourite()
+void MenuActions::syncFavourite()
 {
     if (m_isSyncFavourite || !m_sync.account().isSignedIn())
         return;
     m_isSyncFavourite = true;
     m_sync.reconcileFavourites(this, [this] {
-        buildFavouriteMenu();
+        emit favouritesReconciled();
         m_isSyncFavourite = false;
     });
 }
 
-void MenuController::login()
+void MenuActions::login()
 {
     if (m_showSettings)
         m_showSettings(1);
 }
 
-void MenuController::setting()
+void MenuActions::setting()
 {
     if (!m_showSettings)
         return;
@@ -144,13 +157,13 @@ void MenuController::setting()
         m_showSettings(std::nullopt);
 }
 
-void MenuController::plugins()
+void MenuActions::plugins()
 {
     if (m_showPlugins)
         m_showPlugins();
 }
 
-void MenuController::quit()
+void MenuActions::quit()
 {
     QCoreApplication::quit();
 }

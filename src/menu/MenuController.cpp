@@ -68,11 +68,15 @@ MenuController::MenuController(SyncEngine &sync, QObject *parent)
     , m_sync(sync)
     , m_mainMenu(new ClipMenu)
     , m_favMenu(new ClipMenu(m_mainMenu))
+    , m_actions(sync)
 {
+    connect(&m_actions, &MenuActions::changed, this, &MenuController::scheduleBuild);
+    connect(&m_actions, &MenuActions::pulled, this, &MenuController::buildMenu);
+    connect(&m_actions, &MenuActions::favouritesReconciled, this, &MenuController::buildFavouriteMenu);
     // The menu shows the store: whoever changed the rows, it is rebuilt.
     connect(&m_sync.store(), &HistoryStore::changed, this, &MenuController::scheduleBuild);
     // A sign-in pulls what the account's other computers pushed.
-    connect(&m_sync.account(), &ConfigureManager::signedIn, this, &MenuController::push);
+    connect(&m_sync.account(), &ConfigureManager::signedIn, &m_actions, &MenuActions::push);
 }
 
 MenuController::~MenuController()
@@ -184,7 +188,7 @@ void MenuController::addClipItems(ClipMenu *menu, const QList<HistoryModel> &rec
             continue;
         }
         ClipMenu::setClipKey(item, key);
-        connect(item, &QAction::triggered, this, [this, record] { clickItem(record); });
+        connect(item, &QAction::triggered, this, [this, record] { m_actions.clickItem(record); });
         QMenu *actions = menu->actionMenu(position);
         item->setMenu(actions);
         // The actions are made when the submenu is first about to show, not for every item.
@@ -197,10 +201,10 @@ void MenuController::addClipItems(ClipMenu *menu, const QList<HistoryModel> &rec
 }
 
 QAction *MenuController::addCommand(QMenu *menu, const QString &title, const char *image,
-                                    void (MenuController::*action)())
+                                    void (MenuActions::*action)())
 {
     QAction *item = menu->addAction(menuImage(image), escaped(title));
-    connect(item, &QAction::triggered, this, [this, action] { (this->*action)(); });
+    connect(item, &QAction::triggered, &m_actions, action);
     return item;
 }
 
@@ -215,19 +219,19 @@ QMenu *MenuController::buildMenu()
     m_mainMenu->addMenu(m_favMenu)->setText(QStringLiteral("收藏"));
     m_mainMenu->addSeparator();
     if (signedIn)
-        addCommand(m_mainMenu, QStringLiteral("同步历史记录"), "ic_sync_18pt", &MenuController::push);
+        addCommand(m_mainMenu, QStringLiteral("同步历史记录"), "ic_sync_18pt", &MenuActions::push);
     else
-        addCommand(m_mainMenu, QStringLiteral("登录/注册"), "user", &MenuController::login);
-    addCommand(m_mainMenu, QStringLiteral("插件"), "ic_extension_18pt", &MenuController::plugins);
+        addCommand(m_mainMenu, QStringLiteral("登录/注册"), "user", &MenuActions::login);
+    addCommand(m_mainMenu, QStringLiteral("插件"), "ic_extension_18pt", &MenuActions::plugins);
     if (Utils::isNeedShowUpdate()) {
         const QString offered = Settings::offeredVersion();
         addCommand(m_mainMenu, QStringLiteral("设置 (!新版本 %1)").arg(offered), "new-version",
-                   &MenuController::setting);
+                   &MenuActions::setting);
     } else {
         addCommand(m_mainMenu, QStringLiteral("设置"), "ic_settings_applications_18pt",
-                   &MenuController::setting);
+                   &MenuActions::setting);
     }
-    addCommand(m_mainMenu, QStringLiteral("退出"), "ic_exit_to_app_18pt", &MenuController::quit);
+    addCommand(m_mainMenu, QStringLiteral("退出"), "ic_exit_to_app_18pt", &MenuActions::quit);
     return m_mainMenu;
 }
 
@@ -239,7 +243,7 @@ void MenuController::buildFavouriteMenu()
     addClipItems(m_favMenu, favourites);
     m_favMenu->addSeparator();
     if (m_sync.account().isSignedIn())
-        addCommand(m_favMenu, QStringLiteral("同步收藏"), "ic_sync_18pt", &MenuController::syncFavourite);
+        addCommand(m_favMenu, QStringLiteral("同步收藏"), "ic_sync_18pt", &MenuActions::syncFavourite);
 }
 
 void MenuController::scheduleBuild()
@@ -262,22 +266,24 @@ bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
     if (family == ClipFamily::Other)
         return false;
     if (family == ClipFamily::Text) {
-        QList<MenuPlugin> installed = m_plugins.list ? m_plugins.list() : QList<MenuPlugin>();
+        QList<MenuPlugin> installed =
+            m_actions.pluginSource().list ? m_actions.pluginSource().list() : QList<MenuPlugin>();
         std::stable_sort(installed.begin(), installed.end(),
                          [](const MenuPlugin &a, const MenuPlugin &b) { return a.name < b.name; });
         for (const MenuPlugin &entry : std::as_const(installed)) {
             QAction *item = menu->addAction(menuImage("ic_extension_18pt"), escaped(entry.name));
             item->setToolTip(entry.desc);
-            connect(item, &QAction::triggered, this, [this, entry, clip] { plugin(entry, clip); });
+            connect(item, &QAction::triggered, this, [this, entry, clip] { m_actions.plugin(entry, clip); });
         }
         menu->addAction(QStringLiteral("插件列表"))->setEnabled(false);
     } else {
         connect(menu->addAction(QStringLiteral("保存到下载文件夹")), &QAction::triggered, this,
-                [this, clip] { save(clip); });
+                [this, clip] { m_actions.save(clip); });
     }
     menu->addSeparator();
     const QString favouriteTitle = clip.isFavourite() ? QStringLiteral("取消收藏") : QStringLiteral("收藏");
-    connect(menu->addAction(favouriteTitle), &QAction::triggered, this, [this, clip] { favourite(clip); });
+    connect(menu->addAction(favouriteTitle), &QAction::triggered, this,
+            [this, clip] { m_actions.favourite(clip); });
     menu->addSeparator();
     menu->addMenu(share(clip, menu))->setText(QStringLiteral("分享"));
     menu->addSeparator();
@@ -285,11 +291,11 @@ bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
         const QString title =
             m_sync.account().isSignedIn() ? QStringLiteral("解除机密并上传") : QStringLiteral("解除机密");
         connect(menu->addAction(menuImage("unlock"), title), &QAction::triggered, this,
-                [this, clip] { unlockSecert(clip); });
+                [this, clip] { m_actions.unlockSecert(clip); });
         menu->addSeparator();
     }
     connect(menu->addAction(QStringLiteral("删除")), &QAction::triggered, this,
-            [this, clip] { deleteClip(clip); });
+            [this, clip] { m_actions.deleteClip(clip); });
     return true;
 }
 
@@ -301,11 +307,12 @@ QMenu *MenuController::share(const HistoryModel &clip, QWidget *parent)
         return menu;
     }
     const std::optional<ShareKind> kind = shareKindOf(clip.family());
-    const QList<ShareService> services =
-        kind && m_platform.sharing ? m_platform.sharing->servicesFor(*kind) : QList<ShareService>();
+    const QList<ShareService> services = kind && m_actions.platform().sharing
+                                             ? m_actions.platform().sharing->servicesFor(*kind)
+                                             : QList<ShareService>();
     for (const ShareService &service : services) {
         connect(menu->addAction(service.icon, escaped(service.title)), &QAction::triggered, this,
-                [this, service, clip] { shareClicked(service, clip); });
+                [this, service, clip] { m_actions.shareClicked(service, clip); });
     }
     // Never an empty submenu: it would show as an item that opens nothing.
     if (services.isEmpty())
@@ -318,11 +325,4 @@ void MenuController::showMenu()
     if (m_mainMenu->isVisible())
         return;
     m_mainMenu->exec(QCursor::pos());
-}
-
-QString MenuController::downloadsFolder() const
-{
-    if (!m_downloadsFolder.isEmpty())
-        return m_downloadsFolder;
-    return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "menu/MenuPlugin.h"
-#include "platform/SharingServices.h"
+#include "menu/MenuActions.h"
 #include "store/HistoryModel.h"
 
 #include <QObject>
@@ -13,15 +12,13 @@
 #include <optional>
 
 class ClipMenu;
-class KeyInjector;
-class Pasteboard;
 class QAction;
 class QMenu;
 class SyncEngine;
 
-// The status menu: the newest clips, the favourites submenu and the commands, rebuilt from
-// the history store whenever the data changes, and the actions of its items. The menu is
-// never patched; every change rebuilds it. Main thread only.
+// The status menu: the newest clips, the favourites submenu and the commands, built from the
+// history store and rebuilt whenever it changes, and shown at the pointer. What its items do
+// is MenuActions'. The menu is never patched; every change rebuilds it. Main thread only.
 class MenuController final : public QObject
 {
     Q_OBJECT
@@ -31,30 +28,8 @@ public:
     explicit MenuController(SyncEngine &sync, QObject *parent = nullptr);
     ~MenuController() override;
 
-    // The desktop services the actions use. Each may be absent; its actions then do nothing.
-    struct Platform {
-        Pasteboard *pasteboard = nullptr;
-        KeyInjector *keyInjector = nullptr;
-        SharingServices *sharing = nullptr;
-    };
-    void setPlatform(const Platform &platform) { m_platform = platform; }
-    void setPluginSource(MenuPluginSource source) { m_plugins = std::move(source); }
-    // The settings window, opened at a pane (1 account, 3 about) or at its current one, and
-    // the plugin window. Until the windows exist their commands open nothing.
-    void setSettingsWindow(std::function<void(std::optional<int> pane)> show)
-    {
-        m_showSettings = std::move(show);
-    }
-    void setPluginWindow(std::function<void()> show) { m_showPlugins = std::move(show); }
-    // Where "保存到下载文件夹" writes; the desktop's download folder unless set.
-    void setDownloadsFolder(const QString &folder) { m_downloadsFolder = folder; }
-    QString downloadsFolder() const;
-    // Runs after a clip was saved to the downloads folder, with the new file's path; the
-    // desktop's recently-used list unless set.
-    void setDownloadNotice(std::function<void(const QString &path)> notice)
-    {
-        m_downloadNotice = std::move(notice);
-    }
+    // What the items do.
+    MenuActions &actions() { return m_actions; }
 
     QMenu *mainMenu() const;
     QMenu *favMenu() const;
@@ -77,41 +52,15 @@ public:
     // "1" … "0", "q" … "p", "a" … ";": the keys of the clips at positions 0 to 29.
     static const QStringList &keyEquivalents();
 
-    bool isRefresh() const { return m_isRefresh; }
-    bool isSyncFavourite() const { return m_isSyncFavourite; }
-
-    // The actions of the items.
-    void clickItem(const HistoryModel &clip);
-    void plugin(const MenuPlugin &plugin, const HistoryModel &clip);
-    void favourite(const HistoryModel &clip);
-    void shareClicked(const ShareService &service, const HistoryModel &clip);
-    void save(const HistoryModel &clip);
-    void unlockSecert(const HistoryModel &clip);
-    void deleteClip(const HistoryModel &clip);
-    void push();
-    void syncFavourite();
-    void login();
-    void setting();
-    void plugins();
-    void quit();
-
 private:
     void addClipItems(ClipMenu *menu, const QList<HistoryModel> &records);
-    QAction *addCommand(QMenu *menu, const QString &title, const char *image,
-                        void (MenuController::*action)());
+    QAction *addCommand(QMenu *menu, const QString &title, const char *image, void (MenuActions::*action)());
     bool fillSubMenu(QMenu *menu, const HistoryModel &clip);
     void clearMenu(QMenu *menu);
 
     SyncEngine &m_sync;
     ClipMenu *m_mainMenu = nullptr;
     ClipMenu *m_favMenu = nullptr;
-    bool m_isRefresh = false;
-    bool m_isSyncFavourite = false;
     bool m_buildQueued = false;
-    Platform m_platform;
-    MenuPluginSource m_plugins;
-    std::function<void(std::optional<int>)> m_showSettings;
-    std::function<void()> m_showPlugins;
-    std::function<void(const QString &)> m_downloadNotice;
-    QString m_downloadsFolder;
+    MenuActions m_actions;
 };

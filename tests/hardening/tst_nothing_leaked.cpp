@@ -58,24 +58,24 @@ private slots:
     void sharedImageCopiesGoWithTheirClip()
     {
         MenuController menus(testSync());
-        menus.setPlatform({nullptr, nullptr, &m_sharing});
+        menus.actions().setPlatform({nullptr, nullptr, &m_sharing});
         const auto sharedPath = [this] { return m_sharing.performed().last().second.filePath; };
 
         // Deleting the clip removes the decoded copy that was handed to the sharing service.
         const HistoryModel deleted = ClipFixtures::image(ClipFixtures::encodedImage("TIFF"), 10);
-        menus.shareClicked(m_sharing.servicesFor(ShareKind::File).first(), deleted);
+        menus.actions().shareClicked(m_sharing.servicesFor(ShareKind::File).first(), deleted);
         const QString copy = sharedPath();
         QVERIFY(QImage(copy).size() == QSize(16, 8));
         QCOMPARE(QFileInfo(copy).permissions() & (QFile::ReadGroup | QFile::ReadOther),
                  QFileDevice::Permissions());
         QVERIFY(copy.startsWith(QDir(m_dirs.dataPath()).canonicalPath())
                 || copy.startsWith(m_dirs.dataPath()));
-        menus.deleteClip(deleted);
+        menus.actions().deleteClip(deleted);
         QVERIFY(!QFileInfo::exists(copy));
 
         // So does signing out, which wipes the local history.
         const HistoryModel kept = ClipFixtures::image(ClipFixtures::encodedImage("PNG", Qt::blue), 11);
-        menus.shareClicked(m_sharing.servicesFor(ShareKind::File).first(), kept);
+        menus.actions().shareClicked(m_sharing.servicesFor(ShareKind::File).first(), kept);
         QVERIFY(QFileInfo::exists(sharedPath()));
         configure().userLogoutProcess();
         QVERIFY(!QFileInfo::exists(sharedPath()));

@@ -106,8 +106,8 @@ private slots:
         MemoryPasteboard pasteboard;
         MemoryKeyInjector injector;
         MenuController menus(testSync());
-        menus.setPlatform({&pasteboard, &injector, nullptr});
-        menus.setPluginSource(pluginMenuSource(manager));
+        menus.actions().setPlatform({&pasteboard, &injector, nullptr});
+        menus.actions().setPluginSource(pluginMenuSource(manager));
         ClipFixtures::text(u"some text"_s, 10);
         menus.buildMenu();
         QMenu *actions = menus.mainMenu()->actions().at(1)->menu();

@@ -126,9 +126,9 @@ private Q_SLOTS:
     void shareSubmenuAndSavedNamesSpeakPlainly()
     {
         MenuController menus(testSync());
-        menus.setPlatform({nullptr, nullptr, nullptr});
-        menus.setDownloadsFolder(m_downloads.path());
-        menus.setDownloadNotice([](const QString &) {});
+        menus.actions().setPlatform({nullptr, nullptr, nullptr});
+        menus.actions().setDownloadsFolder(m_downloads.path());
+        menus.actions().setDownloadNotice([](const QString &) {});
         const qint64 copied = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)).toSecsSinceEpoch();
         const HistoryModel clip = ClipFixtures::image(ClipFixtures::encodedImage("TIFF"), copied);
 
@@ -137,8 +137,8 @@ private Q_SLOTS:
         QCOMPARE(share->actions().first()->text(), u"没有安装可用的分享服务"_s);
         QVERIFY(!share->actions().first()->isEnabled());
 
-        menus.save(clip);
-        menus.save(clip);
+        menus.actions().save(clip);
+        menus.actions().save(clip);
         QVERIFY(QFileInfo::exists(m_downloads.filePath(u"图片 2026-03-04 05.06.07.jpg"_s)));
         QVERIFY(QFileInfo::exists(m_downloads.filePath(u"图片 2026-03-04 05.06.07 (2).jpg"_s)));
         QVERIFY(!QFileInfo::exists(m_downloads.filePath(clip.hash() + u".jpg"_s)));

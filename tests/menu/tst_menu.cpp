@@ -95,16 +95,16 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        menus().setPlatform({&m_pasteboard, &m_injector, &m_sharing});
-        menus().setDownloadsFolder(m_downloads.path());
-        menus().setDownloadNotice([this](const QString &path) { m_notices << path; });
+        menus().actions().setPlatform({&m_pasteboard, &m_injector, &m_sharing});
+        menus().actions().setDownloadsFolder(m_downloads.path());
+        menus().actions().setDownloadNotice([this](const QString &path) { m_notices << path; });
     }
 
     void init()
     {
         testFiles().deleteFilesWithHashArray(DBKeeper::removeAllData());
         ClipUserDefaults::remove(QLatin1String(SettingsKeys::newversion));
-        menus().setPluginSource({});
+        menus().actions().setPluginSource({});
         m_notices.clear();
     }
 
@@ -204,12 +204,14 @@ private Q_SLOTS:
         QCOMPARE(texts(itemTitled(items[2]->menu(), u"分享"_s)->menu()), QStringList{u"邮件"_s});
 
         // Plugins come sorted by name, before the title item.
-        menus().setPluginSource({[] {
-                                     return QList<MenuPlugin>{{u"b.id"_s, u"Beta"_s, u"second"_s},
-                                                              {u"a.id"_s, u"Alpha"_s, u"first"_s}};
-                                 },
-                                 [](const MenuPlugin &, const QString &, QObject *,
-                                    MenuPluginSource::Completion complete) { complete(std::nullopt); }});
+        menus().actions().setPluginSource(
+            {[] {
+                 return QList<MenuPlugin>{{u"b.id"_s, u"Beta"_s, u"second"_s},
+                                          {u"a.id"_s, u"Alpha"_s, u"first"_s}};
+             },
+             [](const MenuPlugin &, const QString &, QObject *, MenuPluginSource::Completion complete) {
+                 complete(std::nullopt);
+             }});
         menus().buildMenu();
         QMenu *textActions = openedSubMenu(menus().mainMenu()->actions().at(1));
         QCOMPARE(texts(textActions).mid(0, 3), (QStringList{u"Alpha"_s, u"Beta"_s, u"插件列表"_s}));
@@ -233,26 +235,26 @@ private Q_SLOTS:
         DBKeeper::deleteClipItem(favourite.hash(), Category::history);
 
         const int pastes = m_injector.pasteCount();
-        menus().clickItem(clip);
+        menus().actions().clickItem(clip);
         QCOMPARE(m_pasteboard.string().value_or(QString()), longText);
-        menus().clickItem(favourite);
+        menus().actions().clickItem(favourite);
         QCOMPARE(m_pasteboard.tiffData(), testFiles().getDataWithMd5(favourite.hash()).value());
         QTRY_COMPARE(m_injector.pasteCount(), pastes + 2);
         // The favourite without a history row got one, with its mark.
         QCOMPARE(storedRow(favourite.hash(), Category::history).favourite.value_or(0), qint64(11));
 
         HistoryModel fileClip = file(u"notes.txt"_s, "notes", 12);
-        menus().clickItem(fileClip);
+        menus().actions().clickItem(fileClip);
         QCOMPARE(QFileInfo(m_pasteboard.firstFilePath().value_or(QString())).fileName(), u"notes.txt"_s);
         QFile::remove(PathHelper::getBaseFilePath(clip.hash()));
-        menus().clickItem(clip);
+        menus().actions().clickItem(clip);
         QCOMPARE(m_pasteboard.string().value_or(u"unset"_s), QString());
     }
 
     void favouriteAndUnfavouriteWhileSignedOut()
     {
         HistoryModel clip = text(u"keep me"_s, 10);
-        menus().favourite(clip);
+        menus().actions().favourite(clip);
         const HistoryModel favouriteRow = storedRow(clip.hash(), Category::favourite);
         QVERIFY(favouriteRow.isExist());
         QVERIFY(favouriteRow.favourite.value() > 0);
@@ -265,7 +267,7 @@ private Q_SLOTS:
         QVERIFY(texts(openedSubMenu(menus().mainMenu()->actions().at(1))).contains(u"取消收藏"_s));
         QVERIFY(texts(openedSubMenu(menus().favMenu()->actions().at(1))).contains(u"取消收藏"_s));
 
-        menus().favourite(storedRow(clip.hash(), Category::history));
+        menus().actions().favourite(storedRow(clip.hash(), Category::history));
         QVERIFY(!storedRow(clip.hash(), Category::favourite).isExist());
         QVERIFY(storedRow(clip.hash(), Category::history).favourite.value() < 0);
         menus().buildMenu();
@@ -281,7 +283,7 @@ private Q_SLOTS:
         favourite.category = Category::favourite;
         favourite.save();
         text(u"stays"_s, 5);
-        menus().deleteClip(clip);
+        menus().actions().deleteClip(clip);
         QVERIFY(!DBKeeper::historyExist(clip.hash()));
         QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(clip.hash())));
         QTRY_COMPARE(texts(menus().mainMenu()).at(1), u"stays\t1"_s);
@@ -298,25 +300,25 @@ private Q_SLOTS:
                    + QLatin1Char('.') + QLatin1String(extension);
         };
         HistoryModel tiff = image(encodedImage("TIFF"), 10);
-        menus().save(tiff);
+        menus().actions().save(tiff);
         QVERIFY(saved(name(10, "jpg")).startsWith(QByteArray("\xFF\xD8\xFF", 3)));
         const QByteArray pngBytes = encodedImage("PNG", Qt::green);
         HistoryModel png = image(pngBytes, 11);
-        menus().save(png);
+        menus().actions().save(png);
         QCOMPARE(saved(name(11, "png")), pngBytes);
         QCOMPARE(m_notices,
                  (QStringList{m_downloads.filePath(name(10, "jpg")), m_downloads.filePath(name(11, "png"))}));
 
         HistoryModel clip = file(u"plan.txt"_s, "the plan", 12);
-        menus().save(clip);
+        menus().actions().save(clip);
         QCOMPARE(saved(u"plan.txt"_s), QByteArray("the plan"));
-        menus().save(clip); // the second copy fails and posts nothing
+        menus().actions().save(clip); // the second copy fails and posts nothing
         QCOMPARE(m_notices.size(), 3);
 
         // A name from another device that climbs out of the folder is cut to its last part.
         HistoryModel remote = file(u"escape.txt"_s, "remote", 13);
         remote.file_name = u"../../escape.txt"_s;
-        menus().save(remote);
+        menus().actions().save(remote);
         QCOMPARE(saved(u"escape.txt"_s), QByteArray("remote"));
         QVERIFY(!QFile::exists(QDir(m_downloads.path()).absoluteFilePath(u"../../escape.txt"_s)));
     }
@@ -325,7 +327,7 @@ private Q_SLOTS:
     {
         const HistoryModel clip = text(u"was secret"_s, 10);
         clip.signSecert(true);
-        menus().unlockSecert(storedRow(clip.hash(), Category::history));
+        menus().actions().unlockSecert(storedRow(clip.hash(), Category::history));
         QVERIFY(!storedRow(clip.hash(), Category::history).isSecret());
         QTRY_COMPARE(texts(menus().mainMenu()).at(1), u"was secret\t1"_s);
     }
@@ -333,7 +335,7 @@ private Q_SLOTS:
     void sharingHandsTheFullText()
     {
         HistoryModel clip = text(u"share this text"_s, 10);
-        menus().shareClicked({u"mail"_s, {}, {}}, clip);
+        menus().actions().shareClicked({u"mail"_s, {}, {}}, clip);
         QCOMPARE(m_sharing.performed().last().second.text, u"share this text"_s);
         QFile::remove(PathHelper::getBaseFilePath(clip.hash()));
         QCOMPARE(texts(menus().share(clip)), QStringList{u"内容已不在本机，无法分享"_s});

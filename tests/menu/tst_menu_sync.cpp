@@ -80,22 +80,22 @@ private slots:
         QCOMPARE(signIn(u"menu@example.org"_s, u"pw"_s).code(), 0);
         QVERIFY(QTest::qWaitFor(
             [&] { return storedClip(QString::fromUtf8(payload)).local_file_ok.value_or(0) == 1; }, 20000));
-        QVERIFY(QTest::qWaitFor([this] { return !m_menus.isRefresh(); }, 20000));
+        QVERIFY(QTest::qWaitFor([this] { return !m_menus.actions().isRefresh(); }, 20000));
         QCOMPARE(DBKeeper::getAllHistory().size(), 5);
         QTRY_VERIFY(!m_tray.isLoading());
 
         // The history sync: a second choice while the first runs starts nothing.
         MenuController &menus = m_menus;
-        menus.push();
-        QVERIFY(menus.isRefresh());
-        menus.push();
-        QVERIFY(QTest::qWaitFor([&] { return !menus.isRefresh(); }, 20000));
+        menus.actions().push();
+        QVERIFY(menus.actions().isRefresh());
+        menus.actions().push();
+        QVERIFY(QTest::qWaitFor([&] { return !menus.actions().isRefresh(); }, 20000));
 
         // Deleting the clip here deletes it on the service; the other device learns of it.
         qint64 cursor = 0;
         for (HttpReply page; cursor == 0 || page.value("has_more").toBool();)
             cursor = (page = other.pull(cursor)).cursor();
-        menus.deleteClip(storedClip(QString::fromUtf8(payload)));
+        menus.actions().deleteClip(storedClip(QString::fromUtf8(payload)));
         QVERIFY(QTest::qWaitFor([&] { return !storedClip(QString::fromUtf8(payload)).isExist(); }, 20000));
         const HttpReply after = other.pull(cursor);
         QCOMPARE(after.value("action").toArray().size(), 1);

@@ -33,8 +33,8 @@ private slots:
     void choosingAShippedPluginPastesItsResult()
     {
         MenuController menus(testSync());
-        menus.setPlatform({&m_pasteboard, &m_injector, nullptr});
-        menus.setPluginSource(pluginMenuSource(m_plugins));
+        menus.actions().setPlatform({&m_pasteboard, &m_injector, nullptr});
+        menus.actions().setPluginSource(pluginMenuSource(m_plugins));
         ClipFixtures::text(QStringLiteral("  hello   plugin\n world "), 10);
         menus.buildMenu();
 

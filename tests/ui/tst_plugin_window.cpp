@@ -145,8 +145,8 @@ private slots:
         QCOMPARE(storeNames(), QStringList{u"whisper"_s});
 
         MenuController menus(testSync());
-        menus.setPlatform({&m_pasteboard, &m_injector, nullptr});
-        menus.setPluginSource(pluginMenuSource(parts().plugins));
+        menus.actions().setPlatform({&m_pasteboard, &m_injector, nullptr});
+        menus.actions().setPluginSource(pluginMenuSource(parts().plugins));
         ClipFixtures::text(u"quiet words"_s, 10);
         menus.buildMenu();
         QMenu *clipMenu = menus.mainMenu()->actions().at(1)->menu();
