@@ -2,6 +2,7 @@
 // private X server and saved as PNG files in the build folder for review. The store tab is
 // built from a cached list; the service's address leads nowhere, as without a network.
 #include "PackageBuilder.h"
+#include "PluginParts.h"
 #include "ScreenShot.h"
 #include "TestDirs.h"
 #include "TestSync.h"
@@ -32,24 +33,9 @@ QJsonObject entry(const char *name, const char *desc, const char *version, const
             {u"bundle_id"_s, QString::fromUtf8(bundleId)}};
 }
 
-// The plugin window with the parts the program gives it, made on first use and kept, as the
-// program's is, until the process ends.
-struct PluginParts {
-    UrlOpener urlOpener{nullptr, {}};
-    PluginManager plugins{urlOpener};
-    ClipPluginPackageHelper packages{testSync(), plugins};
-    PluginWindowController window{packages, urlOpener};
-};
-
-PluginParts &parts()
-{
-    static auto *instance = new PluginParts;
-    return *instance;
-}
-
 bool shoot(const QString &name)
 {
-    return saveWindowShot(&parts().window, QStringLiteral(QUILLET_SCREENSHOT_DIR), name);
+    return saveWindowShot(&pluginParts().window, QStringLiteral(QUILLET_SCREENSHOT_DIR), name);
 }
 
 } // namespace
@@ -79,8 +65,8 @@ private slots:
             package, PackageBuilder::pluginEntries("reverse.cplugin", "org.example.reverse", "倒序",
                                                    "function main(t) return t:reverse() end")));
         bool installed = false;
-        parts().plugins.installPlugin(QUrl::fromLocalFile(package), nullptr,
-                                      [&](bool ok) { installed = ok; });
+        pluginParts().plugins.installPlugin(QUrl::fromLocalFile(package), nullptr,
+                                            [&](bool ok) { installed = ok; });
         QTRY_VERIFY(installed);
 
         QVERIFY(PluginStoreList::save(
@@ -93,13 +79,13 @@ private slots:
                                  "org.example.mdtable")},
                   {u"c"_s, entry("倒序", "already installed", "2.0", "org.example.reverse")}}}}));
         // The window was made with the plugins, before this list was cached.
-        parts().window.reloadStoreTableView();
-        parts().window.showWindow();
+        pluginParts().window.reloadStoreTableView();
+        pluginParts().window.showWindow();
     }
 
     void installedTab()
     {
-        PluginWindowController &window = parts().window;
+        PluginWindowController &window = pluginParts().window;
         window.tabView()->setCurrentIndex(PluginWindowController::InstalledTab);
         window.tableView()->selectRow(0);
         QVERIFY(window.tableView()->rowCount() >= 7);
@@ -108,7 +94,7 @@ private slots:
 
     void storeTab()
     {
-        PluginWindowController &window = parts().window;
+        PluginWindowController &window = pluginParts().window;
         window.tabView()->setCurrentIndex(PluginWindowController::StoreTab);
         QCOMPARE(window.storeTableView()->rowCount(), 2);
         QVERIFY(shoot(u"plugins-store"_s));
@@ -116,7 +102,7 @@ private slots:
 
     void addingOverlay()
     {
-        PluginWindowController &window = parts().window;
+        PluginWindowController &window = pluginParts().window;
         window.storeAddClicked(0);
         QVERIFY(window.overlay());
         QVERIFY(shoot(u"plugins-store-adding"_s));

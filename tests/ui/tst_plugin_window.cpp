@@ -4,6 +4,7 @@
 // without a network, help and the guide. A plugin added from the store then transforms a clip
 // chosen from the real status menu.
 #include "PackageBuilder.h"
+#include "PluginParts.h"
 #include "ServerHarness.h"
 #include "StoreFixture.h"
 #include "TestDirs.h"
@@ -36,25 +37,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The plugin window with the parts the program gives it, made on first use and kept, as the
-// program's is, until the process ends.
-struct PluginParts {
-    QList<QUrl> opened;
-    UrlOpener urlOpener{QCoreApplication::instance(), [this](const QUrl &url) { opened << url; }};
-    PluginManager plugins{urlOpener};
-    ClipPluginPackageHelper packages{testSync(), plugins};
-    PluginWindowController window{packages, urlOpener};
-};
-
-PluginParts &parts()
-{
-    static auto *instance = new PluginParts;
-    return *instance;
-}
-
 PluginWindowController &window()
 {
-    return parts().window;
+    return pluginParts().window;
 }
 
 QStringList column(QTableWidget *table, int column = 0)
@@ -119,7 +104,7 @@ private slots:
     // under a shipped plugin's bundle id never shows.
     void opensWithInstalledAndStore()
     {
-        const PluginManager::PluginDict shipped = parts().plugins.listPlugins();
+        const PluginManager::PluginDict shipped = pluginParts().plugins.listPlugins();
         QVERIFY(m_store->publish(u"impostor"_s, shipped.firstKey().toUtf8(), "99", "x:"));
         window().showWindow();
         QTRY_COMPARE(storeNames(), (QStringList{u"shout"_s, u"whisper"_s}));
@@ -146,7 +131,7 @@ private slots:
 
         MenuController menus(testSync());
         menus.actions().setPlatform({&m_pasteboard, &m_injector, nullptr});
-        menus.actions().setPluginSource(pluginMenuSource(parts().plugins));
+        menus.actions().setPluginSource(pluginMenuSource(pluginParts().plugins));
         ClipFixtures::text(u"quiet words"_s, 10);
         menus.buildMenu();
         QMenu *clipMenu = menus.mainMenu()->actions().at(1)->menu();
@@ -191,7 +176,8 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(installedNames(), before);
 
-        const PluginObject shipped = parts().plugins.listPlugins().value(u"org.quillet.plugin.uppercase"_s);
+        const PluginObject shipped =
+            pluginParts().plugins.listPlugins().value(u"org.quillet.plugin.uppercase"_s);
         QVERIFY(!shipped.plugin_name().isEmpty());
         selectInstalled(shipped.plugin_name());
         QVERIFY(!window().tableView()->selectedItems().isEmpty());
@@ -214,7 +200,7 @@ private slots:
         QVERIFY(m_store->publish(u"whisper"_s, "org.example.whisper", "1.10", "PSST:"));
         window().showWindow();
         const auto version = [] {
-            return parts().plugins.listUserPlugins().value(u"org.example.whisper"_s).plugin_version();
+            return pluginParts().plugins.listUserPlugins().value(u"org.example.whisper"_s).plugin_version();
         };
         QTRY_COMPARE_WITH_TIMEOUT(version(), u"1.10"_s, 20000);
         QTRY_COMPARE(window().tableView()->item(int(installedNames().indexOf(u"whisper"_s)), 1)->text(),
@@ -240,20 +226,20 @@ private slots:
     // guide opens the PDF built with the program.
     void helpAndGuide()
     {
-        parts().opened.clear();
+        pluginParts().opened.clear();
         ClipUserDefaults::setValue(QLatin1String(SettingsKeys::developerPage),
                                    u"https://dev.example.org/plugins"_s);
         window().helpButton()->click();
-        QTRY_COMPARE(parts().opened, QList<QUrl>{QUrl(u"https://dev.example.org/plugins"_s)});
+        QTRY_COMPARE(pluginParts().opened, QList<QUrl>{QUrl(u"https://dev.example.org/plugins"_s)});
         ClipUserDefaults::setValue(QLatin1String(SettingsKeys::developerPage), u"file:///etc/passwd"_s);
         window().helpButton()->click();
-        QTRY_COMPARE(parts().opened.size(), 2);
-        QCOMPARE(parts().opened.last(), QUrl(QString::fromLatin1(SettingsDefaults::developerPage)));
+        QTRY_COMPARE(pluginParts().opened.size(), 2);
+        QCOMPARE(pluginParts().opened.last(), QUrl(QString::fromLatin1(SettingsDefaults::developerPage)));
 
         window().gettingStartButton()->click();
-        QTRY_COMPARE(parts().opened.size(), 3);
-        QVERIFY(parts().opened.last().isLocalFile());
-        QVERIFY(TestFiles::read(parts().opened.last().toLocalFile()).startsWith("%PDF-"));
+        QTRY_COMPARE(pluginParts().opened.size(), 3);
+        QVERIFY(pluginParts().opened.last().isLocalFile());
+        QVERIFY(TestFiles::read(pluginParts().opened.last().toLocalFile()).startsWith("%PDF-"));
     }
 };
 
