@@ -8,8 +8,9 @@
 // idles in the tray raised for good.
 namespace MemoryTrim {
 
-// Clips of at least this many bytes of pixels or payload count as large.
-inline constexpr std::size_t kLargeClipBytes = 4u * 1024 * 1024;
+// Clips of at least this many bytes of pixels or payload count as large: a one-megapixel
+// screenshot (4 MB of pixels) already leaves several MiB of freed pages behind.
+inline constexpr std::size_t kLargeClipBytes = 1024u * 1024;
 
 // Returns the allocator's free pages to the system; a no-op where the C library cannot.
 void returnFreedMemory();
