@@ -52,14 +52,14 @@ void setPaths(PluginRegistry *registry, const QString &root, const QString &extr
 PluginManager::PluginManager(const UrlOpener &opener, QObject *parent)
     : QObject(parent)
     , m_urlOpener(opener)
-    , m_queue(std::make_unique<SerialWorker>())
+    , m_worker(std::make_unique<SerialWorker>())
 {
-    m_queue->async([this] { loadRegistries(); });
+    m_worker->async([this] { loadRegistries(); });
 }
 
 PluginManager::~PluginManager()
 {
-    if (!m_queue->stop()) {
+    if (!m_worker->stop()) {
         // A plugin stuck in C still runs on its states; they go with the process.
         qCWarning(lcPlugins) << "a plugin call did not end; its plugin states are left to the process's end";
         return;
@@ -188,14 +188,14 @@ std::optional<QString> PluginManager::processText(const QString &text, const Plu
 {
     std::optional<QString> result;
     const QByteArray utf8 = text.toUtf8();
-    m_queue->sync([&] { result = run(utf8, plugin); });
+    m_worker->sync([&] { result = run(utf8, plugin); });
     return result;
 }
 
 void PluginManager::processText(const QString &text, const PluginObject &plugin, QObject *context,
                                 std::function<void(std::optional<QString>)> complete)
 {
-    m_queue->async(
+    m_worker->async(
         [this, utf8 = text.toUtf8(), plugin, target = Completion(context), complete = std::move(complete)] {
             std::optional<QString> result = run(utf8, plugin);
             if (complete)
@@ -207,7 +207,7 @@ void PluginManager::installPlugin(const QUrl &packageUrl, QObject *context,
                                   std::function<void(bool)> complete)
 {
     const QByteArray path = QFile::encodeName(packageUrl.toLocalFile());
-    m_queue->async([this, path, target = Completion(context), complete = std::move(complete)] {
+    m_worker->async([this, path, target = Completion(context), complete = std::move(complete)] {
         const bool installed = !path.isEmpty() && plugin_install_package(path.constData(), m_clipState) == 0;
         publishListings();
         if (!installed)
@@ -219,7 +219,7 @@ void PluginManager::installPlugin(const QUrl &packageUrl, QObject *context,
 
 void PluginManager::removePlugin(const PluginObject &plugin, QObject *context, std::function<void()> complete)
 {
-    m_queue->async([this, plugin, target = Completion(context), complete = std::move(complete)] {
+    m_worker->async([this, plugin, target = Completion(context), complete = std::move(complete)] {
         if (plugin.isInstalled() && plugin_remove(plugin.pluginPath().constData(), m_clipState) != 0)
             qCWarning(lcPlugins) << "plugin not removed:" << plugin.pluginPath();
         publishListings();

@@ -21,8 +21,8 @@ struct PluginRegistry;
 
 // Loads, lists, runs, installs and removes plugins. Two registries: the system plugins that ship
 // with Quillet (read-only) and the user's plugins in the data folder. Every registry operation
-// and every Lua call runs on the manager's own serial queue. The listings never wait for that
-// queue (a plugin stuck in a C call cannot hold up the menu): they answer the plugins as of the
+// and every Lua call runs on the manager's own serial worker. The listings never wait for that
+// worker (a plugin stuck in a C call cannot hold up the menu): they answer the plugins as of the
 // last load, install or remove; only the very first listing waits, briefly, for the first load.
 class PluginManager final : public QObject
 {
@@ -47,7 +47,7 @@ public:
     // submenu.
     QList<PluginObject> pluginsSortedByName();
 
-    // Runs the plugin's main on text and waits for the plugin queue (so never on the menu's
+    // Runs the plugin's main on text and waits for the plugin worker (so never on the menu's
     // path; the menu uses the call below): the result, or none when the plugin is gone,
     // fails, runs past its time limit, returns no string or number, or returns invalid UTF-8.
     std::optional<QString> processText(const QString &text, const PluginObject &plugin);
@@ -76,14 +76,14 @@ signals:
 private:
     void loadRegistries();
     void installHostLibrary(PluginRegistry *registry) const;
-    // Takes the listings from the registries; on the plugin queue after every change of them.
+    // Takes the listings from the registries; on the plugin worker after every change of them.
     void publishListings();
     PluginDict listing(bool userOnly) const;
     PluginRecord *findRecord(const PluginObject &plugin) const;
     std::optional<QString> run(const QByteArray &text, const PluginObject &plugin) const;
 
     const UrlOpener &m_urlOpener;
-    std::unique_ptr<SerialWorker> m_queue;
+    std::unique_ptr<SerialWorker> m_worker;
     PluginRegistry *m_clipState = nullptr;
     PluginRegistry *m_systemClipState = nullptr;
 

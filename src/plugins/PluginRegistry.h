@@ -12,7 +12,7 @@ struct lua_State;
 // plugins (which reload a registry). It uses the file side (PluginFiles.h); the file side never
 // uses it. Every function that answers an int answers 0 for success and a non-zero value (1 or
 // -1) for failure; the others answer a pointer (null for none) or nothing. None of them is
-// thread-safe: PluginManager runs every call on its queue.
+// thread-safe: PluginManager runs every call on its worker.
 //
 // A plugin is a folder whose name ends in ".cplugin" holding "info.lua" and "main.lua". A ".cpk"
 // package is a zip archive with the layout "Payload/<name>.cplugin/<files>".

@@ -56,6 +56,6 @@ void UserInfoViewController::applyBroker()
 
 void UserInfoViewController::loginout()
 {
-    // The sign-out notification makes the settings window show the sign-in pane.
+    // The account's signedOut makes the settings window show the sign-in pane.
     m_sync.account().setLoginUserToken(std::nullopt);
 }

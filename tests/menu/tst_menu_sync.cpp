@@ -75,7 +75,7 @@ private slots:
             QCOMPARE(other.upload(other.pushed(record), payload).status, 200);
         }
 
-        // Signing in here pulls them all, page after page (USER_LOGINED), and the file lane
+        // Signing in here pulls them all, page after page (the account's signedIn), and the file lane
         // fetches their payloads.
         QCOMPARE(signIn(u"menu@example.org"_s, u"pw"_s).code(), 0);
         QVERIFY(QTest::qWaitFor(

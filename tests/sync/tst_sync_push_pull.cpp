@@ -199,7 +199,7 @@ private slots:
         QVERIFY(!storage.contains(md5_hex(u"huge clip"_s).toLatin1()));
         QVERIFY(storedClip(u"my password 123"_s).change_timestamp.value_or(0) > 0);
 
-        // Asked directly, the push manager refuses them as well, completing once without a result.
+        // Asked directly, the clip sender refuses them as well, completing once without a result.
         for (const QString &refused : {u"my password 123"_s, u"huge clip"_s}) {
             const PostOutcome outcome = postAndWait(storedClip(refused));
             QCOMPARE(outcome.calls, 1);
