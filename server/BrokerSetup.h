@@ -32,14 +32,18 @@ public:
     // the service publishes through, and optionally a TLS listener for the devices. False when
     // a file cannot be written or a value would not fit on one line of mosquitto.conf.
     bool write(const Listener &plain, const std::optional<Listener> &tls, const QList<qint64> &userIds) const;
-    // Adds a user to the password file and asks a running broker to reload it.
-    bool addUser(qint64 userId) const;
+    // Rewrites the password file with exactly the users in `userIds` (the database's, never
+    // what the file held) and asks a running broker to reload it. False when the file cannot be
+    // replaced; the old one then stays.
+    bool writeUsers(const QList<qint64> &userIds) const;
+    // Asks a running broker to reread its files (SIGHUP); false when none is running.
+    bool reloadBroker() const;
 
 private:
     static QString listenerLines(const Listener &listener);
     static QString passwordLine(const QString &user, const QString &password);
+    QByteArray passwordFile(const QList<qint64> &userIds) const;
     bool writeFile(const QString &name, const QByteArray &content) const;
-    bool reloadBroker() const;
 
     QString m_dir;
     QByteArray m_userKey;

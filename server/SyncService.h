@@ -4,6 +4,7 @@
 #include "LoginThrottle.h"
 #include "Mailer.h"
 #include "PluginStore.h"
+#include "RateLimiter.h"
 #include "Secrets.h"
 #include "ServerConfig.h"
 #include "Storage.h"
@@ -11,7 +12,9 @@
 
 #include <QJsonObject>
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <semaphore>
 
@@ -57,8 +60,13 @@ private:
     ApiReply plugins(const ApiRequest &request) const;
     ApiReply pluginFile(const ApiRequest &request) const;
 
-    std::optional<Caller> authenticate(const ApiRequest &request);
-    QJsonObject signedIn(qint64 userId, const QString &device);
+    StoreResult<Caller> authenticate(const ApiRequest &request);
+    // A new token for the device; none (with the refusal set) when it cannot be stored.
+    std::optional<QJsonObject> signedIn(qint64 userId, const QString &device, ApiReply *refusal);
+    // Writes the broker's password file from the database's users.
+    bool writeBrokerUsers();
+    // Deletes expired sign-ins and upload grants, at most once an hour.
+    void sweep();
     std::optional<QJsonObject> jsonBody(const ApiRequest &request, ApiReply *refusal) const;
     // The record a body names under "history"; none, with the refusal set, when the body or the
     // record is not acceptable.
@@ -74,6 +82,12 @@ private:
     Secrets::HashCost m_hashCost;
     UploadPolicy m_policy;
     LoginThrottle m_throttle;
+    RateLimiter m_registrations;
+    RateLimiter m_resetsByAddress;
+    RateLimiter m_resetsByAccount;
+    AccountQuota m_quota;
+    std::mutex m_brokerUsersMutex;
+    std::atomic<qint64> m_nextSweep{0};
     Mailer m_mailer;
     PluginStore m_plugins;
     // Password hashing takes tens of megabytes each; at most two run at once.
