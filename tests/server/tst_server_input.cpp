@@ -148,7 +148,7 @@ void TestServerInput::nothingChangedAndStillServing()
 
 void TestServerInput::stalledClientDoesNotBlockOthers()
 {
-    // Connections that never finish their request hold a worker each, not the service.
+    // Connections that never finish their request hold a socket each, not the service.
     QList<QTcpSocket *> stalled;
     for (int i = 0; i < 10; ++i) {
         auto *socket = new QTcpSocket(this);
