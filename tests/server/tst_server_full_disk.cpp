@@ -8,7 +8,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,6 +31,7 @@ private slots:
     void uploadOnFullDisk();
     void filesStayWholeOnFullDisk();
     void registrationOnFullDisk();
+    void storageFailuresAreNeverAnsweredAsSuccess();
 
 private:
     // Fills the file system until the disk refuses another byte; emptyDisk() undoes it.
@@ -176,6 +179,55 @@ void TestServerFullDisk::registrationOnFullDisk()
     const QByteArray after = passwd.readAll();
     QVERIFY(after.contains(QByteArray(QByteArray::number(m_device->userId()) + ':')));
     QVERIFY(after.contains(QByteArray(QByteArray::number(newcomer.userId()) + ':')));
+}
+
+void TestServerFullDisk::storageFailuresAreNeverAnsweredAsSuccess()
+{
+    // Records of 250 KiB until the database cannot grow: every push answered 0 is kept, and
+    // the first that cannot be stored is answered 507 (or 500), never as success.
+    QVERIFY(fillDisk());
+    QList<QJsonObject> accepted;
+    HttpReply refused;
+    for (int i = 0; i < 100 && refused.status < 0; ++i) {
+        const QString text(250 * 1024, QChar(u'A' + i % 26));
+        QJsonObject record = SyncClient::textRecord(text + QString::number(i), 1700001000 + i);
+        record.insert(u"content"_s, text);
+        const HttpReply reply = m_device->pushRecord(record);
+        if (reply.status == 200 && reply.code() == 0)
+            accepted << reply.history();
+        else
+            refused = reply;
+    }
+    QVERIFY2(refused.status == 507 || refused.status == 500, refused.body.constData());
+    QVERIFY(refused.code() != 0);
+    // Favourites on a full disk: a reconciliation either stores the later value or fails.
+    QJsonObject favourite = accepted.isEmpty() ? QJsonObject() : accepted.last();
+    const HttpReply reconciled =
+        m_device->getFavourites({{QString::number(favourite.value("history_id"_L1).toInteger()),
+                                  QJsonObject{{u"favourite"_s, 1800000000}}}});
+    QVERIFY(reconciled.status == 200 || reconciled.status == 507 || reconciled.status == 500);
+
+    // A crash now, then room again: everything that was acknowledged is there.
+    m_server.killService();
+    emptyDisk();
+    QVERIFY(m_server.restartService());
+    SyncClient reader(m_server.origin(), u"after-crash"_s);
+    QCOMPARE(reader.login(u"disk@example.org"_s, u"pw"_s).code(), 0);
+    QSet<QString> stored;
+    qint64 cursor = 0;
+    for (bool more = true; more;) {
+        const HttpReply page = reader.pull(cursor);
+        QCOMPARE(page.code(), 0);
+        for (const QJsonValue &v : page.histories()) {
+            stored << v["file_hash"_L1].toString();
+            if (reconciled.status == 200 && v["history_id"_L1] == favourite.value("history_id"_L1))
+                QCOMPARE(v["favourite"_L1].toInteger(), 1800000000);
+        }
+        more = page.value("has_more").toBool();
+        cursor = page.cursor();
+    }
+    for (const QJsonObject &record : accepted)
+        QVERIFY(stored.contains(record.value("file_hash"_L1).toString()));
 }
 
 QTEST_GUILESS_MAIN(TestServerFullDisk)

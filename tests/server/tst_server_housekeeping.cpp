@@ -1,0 +1,108 @@
+// What the service keeps tidy by itself: a device's new sign-in ends its old one, expired
+// sign-ins leave the database, and a flood of requests cannot flood the request log.
+
+#include "ServerHarness.h"
+#include "SyncClient.h"
+
+#include "support/Database.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString digestOf(const QString &token)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+} // namespace
+
+class TestServerHousekeeping final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void newSignInReplacesTheDevicesOldOne();
+    void expiredSignInsAreDeleted();
+    void requestLogIsLimited();
+
+private:
+    qint64 tokenRows(const QString &token);
+
+    ServerHarness m_server;
+};
+
+void TestServerHousekeeping::initTestCase()
+{
+    ServerHarness::Options options;
+    options.config = {{u"request_log_per_second"_s, 5}};
+    QVERIFY(m_server.start(options));
+    SyncClient first(m_server.origin(), u"laptop"_s);
+    QCOMPARE(first.registerUser(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+}
+
+qint64 TestServerHousekeeping::tokenRows(const QString &token)
+{
+    Database db(m_server.dataDir() + u"/sync.sqlite"_s);
+    SqlQuery row = db.query("select count(*) from tokens where digest = ?", {digestOf(token)});
+    return row.next() ? row.int64(0) : -1;
+}
+
+void TestServerHousekeeping::newSignInReplacesTheDevicesOldOne()
+{
+    SyncClient laptop(m_server.origin(), u"laptop"_s);
+    SyncClient phone(m_server.origin(), u"phone"_s);
+    QCOMPARE(laptop.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+    QCOMPARE(phone.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+    const QString old = laptop.userToken();
+    QCOMPARE(laptop.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+    QVERIFY(laptop.userToken() != old);
+    QCOMPARE(tokenRows(old), 0);
+    QCOMPARE(laptop.pull(0).code(), 0);
+    // The old token is over; the other device's sign-in is untouched.
+    SyncClient stale(m_server.origin(), u"laptop"_s);
+    stale.setUserToken(old);
+    QCOMPARE(stale.pull(0).status, 401);
+    QCOMPARE(phone.pull(0).code(), 0);
+}
+
+void TestServerHousekeeping::expiredSignInsAreDeleted()
+{
+    SyncClient tablet(m_server.origin(), u"tablet"_s);
+    QCOMPARE(tablet.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+    QCOMPARE(tokenRows(tablet.userToken()), 1);
+    {
+        Database db(m_server.dataDir() + u"/sync.sqlite"_s);
+        QVERIFY(db.exec("update tokens set expires = ? where digest = ?",
+                        {QDateTime::currentSecsSinceEpoch() - 10, digestOf(tablet.userToken())}));
+    }
+    // The service sweeps at its first request after a start, then every hour.
+    QVERIFY(m_server.restartService());
+    SyncClient probe(m_server.origin(), u"probe"_s);
+    QCOMPARE(probe.get(u"/check_version/"_s, {}, false).code(), 0);
+    QTRY_COMPARE(tokenRows(tablet.userToken()), 0);
+}
+
+void TestServerHousekeeping::requestLogIsLimited()
+{
+    SyncClient flooder(m_server.origin(), u"flooder"_s);
+    const qint64 started = QDateTime::currentSecsSinceEpoch();
+    for (int i = 0; i < 300; ++i)
+        QCOMPARE(flooder.get(u"/check_version/"_s, u"&flood="_s + QString::number(i), false).code(), 0);
+    const qint64 seconds = QDateTime::currentSecsSinceEpoch() - started + 1;
+    // What was left out is reported once lines are let through again.
+    QTRY_VERIFY_WITH_TIMEOUT(flooder.get(u"/check_version/"_s, {}, false).code() == 0
+                                 && m_server.serviceLog().contains("request log lines left out"),
+                             10000);
+    const qsizetype lines = m_server.serviceLog().count("/api/check_version/ ");
+    QVERIFY2(lines <= 5 * (seconds + 12), qPrintable(QString::number(lines)));
+    QVERIFY(lines < 300);
+}
+
+QTEST_GUILESS_MAIN(TestServerHousekeeping)
+#include "tst_server_housekeeping.moc"
