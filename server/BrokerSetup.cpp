@@ -57,8 +57,12 @@ bool BrokerSetup::writeFile(const QString &name, const QByteArray &content) cons
 QByteArray BrokerSetup::passwordFile(const QList<qint64> &userIds) const
 {
     QString passwd = passwordLine(QLatin1String(kServiceUser), m_servicePassword);
-    for (qint64 id : userIds)
-        passwd += passwordLine(QString::number(id), mqttPasswordFor(id));
+    for (qint64 id : userIds) {
+        auto line = m_lines.find(id);
+        if (line == m_lines.end())
+            line = m_lines.insert(id, passwordLine(QString::number(id), mqttPasswordFor(id)));
+        passwd += *line;
+    }
     return passwd.toUtf8();
 }
 

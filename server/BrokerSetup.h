@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -48,4 +49,7 @@ private:
     QString m_dir;
     QByteArray m_userKey;
     QString m_servicePassword;
+    // Each user's hashed line, made once: rewriting the file for a new user hashes only that
+    // user's password. Guarded by the password file's lock.
+    mutable QHash<qint64, QString> m_lines;
 };

@@ -90,7 +90,7 @@ bool ServerHarness::start(const Options &options)
         if (!startBroker())
             return false;
         if (brokerListens())
-            return startService();
+            return startServiceOnFreePort();
         qWarning() << "the broker could not listen on" << m_mqttPort << "; trying another port";
     }
     return false;
@@ -166,6 +166,33 @@ bool ServerHarness::launchBroker()
     }
     m_broker->start(u"mosquitto"_s, arguments);
     return m_broker->waitForStarted(kStartTimeoutMs);
+}
+
+bool ServerHarness::startServiceOnFreePort()
+{
+    // The service's port, too, is chosen before the service binds it (its public address names
+    // it): when another test took it meanwhile, the service is started on another one.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (startService())
+            return true;
+        if (m_servicePort == 0)
+            return false;
+        QFile file(dataDir() + u"/config.json"_s);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
+        file.close();
+        m_servicePort = freePort();
+        const QString url = config.value(u"public_url"_s).toString().section(u':', 0, 1) + u':'
+                            + QString::number(m_servicePort) + u"/api"_s;
+        config.insert(u"public_url"_s, url);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        file.write(QJsonDocument(config).toJson());
+        file.close();
+        qWarning() << "the service could not listen; trying port" << m_servicePort;
+    }
+    return false;
 }
 
 bool ServerHarness::startService()

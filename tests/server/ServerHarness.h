@@ -21,7 +21,7 @@ public:
         // The broker logs every connection (mosquitto -v) into brokerLog().
         bool brokerLog = false;
         // The service's data folder (a small file system, say); empty: a temporary folder.
-        QString dataDir;
+        QString dataDir = QString();
     };
 
     ServerHarness();
@@ -66,6 +66,7 @@ private:
     bool launchBroker();
     bool brokerListens();
     bool startService();
+    bool startServiceOnFreePort();
     QStringList portArguments() const;
 
     QTemporaryDir m_dir;
