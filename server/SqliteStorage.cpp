@@ -44,6 +44,10 @@ SqliteStorage::SqliteStorage(const QString &path)
     if (!m_db.isOpen())
         return;
     m_db.exec("PRAGMA cache_size=-8192");
+    // A change is acknowledged to a device only once it is on the disk: every commit is synced,
+    // not only checkpoints (the shared wrapper's NORMAL would lose the last commits on power
+    // loss).
+    m_db.exec("PRAGMA synchronous=FULL");
     m_db.exec("PRAGMA foreign_keys=ON");
     m_ok = createSchema();
 }

@@ -1,6 +1,7 @@
 // What the service keeps tidy by itself: a device's new sign-in ends its old one, expired
 // sign-ins leave the database, and a flood of requests cannot flood the request log.
 
+#include "MqttListener.h"
 #include "ServerHarness.h"
 #include "SyncClient.h"
 
@@ -8,7 +9,10 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
 #include <QTest>
+
+#include <csignal>
 
 using namespace Qt::StringLiterals;
 
@@ -30,6 +34,7 @@ private slots:
     void newSignInReplacesTheDevicesOldOne();
     void expiredSignInsAreDeleted();
     void requestLogIsLimited();
+    void brokerUsersComeFromTheDatabase();
 
 private:
     qint64 tokenRows(const QString &token);
@@ -102,6 +107,32 @@ void TestServerHousekeeping::requestLogIsLimited()
     const qsizetype lines = m_server.serviceLog().count("/api/check_version/ ");
     QVERIFY2(lines <= 5 * (seconds + 12), qPrintable(QString::number(lines)));
     QVERIFY(lines < 300);
+}
+
+void TestServerHousekeeping::brokerUsersComeFromTheDatabase()
+{
+    SyncClient device(m_server.origin(), u"notices"_s);
+    QCOMPARE(device.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+    // A password file that lost its users (an earlier version could leave one on a full disk).
+    const QString passwd = m_server.dataDir() + u"/broker/passwd"_s;
+    QFile file(passwd);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray serviceLine = file.readLine();
+    file.close();
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(serviceLine);
+    file.close();
+    // The test's own broker rereads that file: the device is shut out.
+    QFile pidFile(m_server.dataDir() + u"/broker/mosquitto.pid"_s);
+    QVERIFY(pidFile.open(QIODevice::ReadOnly));
+    QVERIFY(::kill(pid_t(pidFile.readAll().trimmed().toLongLong()), SIGHUP) == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        MqttListener().connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()) != 0, 10000);
+    // The service writes the users from its database at start and has the running broker
+    // reload them: the user's device connects without a restart of the broker.
+    QVERIFY(m_server.restartService());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        MqttListener().connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()) == 0, 10000);
 }
 
 QTEST_GUILESS_MAIN(TestServerHousekeeping)

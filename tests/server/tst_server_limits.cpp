@@ -68,10 +68,15 @@ void TestServerLimits::initTestCase()
 {
     ServerHarness::Options options;
     // A slow attempt waits long enough that every attempt sent at once arrives while it waits.
-    options.config = {{u"login_failures_before_delay"_s, 5}, {u"account_failures_before_delay"_s, 8},
-                      {u"login_slow_seconds"_s, 3},          {u"registrations_per_address_per_hour"_s, 3},
-                      {u"resets_per_address_per_hour"_s, 3}, {u"resets_per_account_per_hour"_s, 2},
-                      {u"max_pull_bytes"_s, 1024 * 1024},    {u"account_max_records"_s, 30}};
+    options.config = {{u"login_failures_before_delay"_s, 5},
+                      {u"account_failures_before_delay"_s, 8},
+                      {u"login_slow_seconds"_s, 3},
+                      {u"registrations_per_address_per_hour"_s, 3},
+                      {u"resets_per_address_per_hour"_s, 3},
+                      {u"resets_per_account_per_hour"_s, 2},
+                      {u"max_pull_bytes"_s, 1024 * 1024},
+                      {u"account_max_records"_s, 30},
+                      {u"account_max_bytes"_s, 8 * 1024 * 1024}};
     QVERIFY(m_server.start(options));
     // Accounts made straight in the database would skip the broker: they are registered from
     // addresses of their own, within the per-address limit.
@@ -247,6 +252,20 @@ void TestServerLimits::accountQuota()
     // Deleting makes room again.
     QCOMPARE(device.deleteRecord(first).code(), 0);
     QCOMPARE(device.pushRecord(SyncClient::textRecord(u"one too many"_s, 1700000100)).code(), 0);
+
+    // Payloads count against the account's bytes (8 MiB here): the third of 3 MiB is refused
+    // and not stored.
+    SyncClient files(m_server.origin(), u"files"_s);
+    QCOMPARE(files.registerUser(u"files@example.org"_s, u"pw"_s).code(), 0);
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray payload(3 * 1024 * 1024, char('a' + i));
+        QJsonObject record = SyncClient::textRecord(u"file %1"_s.arg(i), 1700000300 + i);
+        record.insert(u"file_hash"_s, SyncClient::md5Hex(payload));
+        const QJsonObject stored = files.pushed(record);
+        const HttpReply uploaded = files.upload(stored, payload);
+        QCOMPARE(uploaded.status, i < 2 ? 200 : 507);
+        QCOMPARE(files.getRecord(stored).history().value("file_ready"_L1).toInt(), i < 2 ? 1 : 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestServerLimits)
