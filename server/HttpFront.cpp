@@ -1,5 +1,6 @@
 #include "HttpFront.h"
 
+#include "AbuseMeter.h"
 #include "ApiTypes.h"
 #include "ConnectionWatch.h"
 #include "RequestLog.h"
@@ -192,6 +193,8 @@ struct HttpFront::Callbacks {
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.contentType.constData());
         const MHD_Result queued = MHD_queue_response(connection, unsigned(reply.status), response);
         MHD_destroy_response(response);
+        if (reply.status >= 400 && reply.status < 500)
+            front.m_abuse->recordBad(request.api.remoteAddress);
         front.m_log->write(request.api.remoteAddress, request.api.method, request.path, request.query,
                            reply.status);
         return queued;
@@ -316,10 +319,15 @@ struct HttpFront::Callbacks {
         request->dispatched = true;
         front.m_watch->working(watchEntry(connection));
         MHD_suspend_connection(connection);
-        front.m_workers->post([&front, connection, request] {
-            request->reply = front.m_service.handle(request->api);
-            MHD_resume_connection(connection);
-        });
+        // An address that has sent too much bad input this second waits for the next one.
+        const QString &address = request->api.remoteAddress;
+        front.m_workers->post(
+            address,
+            [&front, connection, request] {
+                request->reply = front.m_service.handle(request->api);
+                MHD_resume_connection(connection);
+            },
+            front.m_abuse->answerAt(address));
         return MHD_YES;
     }
 };
@@ -328,6 +336,7 @@ HttpFront::HttpFront(const ServerConfig &config, SyncService &service)
     : m_config(config)
     , m_service(service)
     , m_log(std::make_unique<RequestLog>(config.requestLogPerSecond))
+    , m_abuse(std::make_unique<AbuseMeter>(config.badRequestsPerAddressPerSecond))
 {
     if (config.tlsEnabled()) {
         QFile cert(config.tlsCert);

@@ -10,6 +10,7 @@
 #include <mutex>
 
 struct MHD_Daemon;
+class AbuseMeter;
 class ConnectionWatch;
 class RequestLog;
 class SyncService;
@@ -19,7 +20,8 @@ class WorkerPool;
 // waits on every connection with epoll; a connection holds no other thread while its client
 // sends, so slow clients cost a socket each, and each address may hold only a few. A request
 // is read in full (within its body limit, whatever the transfer encoding) before a worker
-// thread answers it. Each request is logged with its secrets scrubbed.
+// thread answers it; an address that sends much bad input has its requests answered later.
+// Each request is logged with its secrets scrubbed.
 class HttpFront final
 {
 public:
@@ -48,6 +50,7 @@ private:
     QByteArray m_tlsCert;
     QByteArray m_tlsKey;
     std::unique_ptr<RequestLog> m_log;
+    std::unique_ptr<AbuseMeter> m_abuse;
     std::unique_ptr<ConnectionWatch> m_watch;
     std::unique_ptr<WorkerPool> m_workers;
     MHD_Daemon *m_daemon = nullptr;

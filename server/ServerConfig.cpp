@@ -100,6 +100,8 @@ void ServerConfig::readSettings(const QJsonObject &o)
     maxHeaderCount = o.value(QStringLiteral("max_header_count")).toInt(maxHeaderCount);
     maxHeaderBytes = o.value(QStringLiteral("max_header_bytes")).toInt(maxHeaderBytes);
     requestLogPerSecond = o.value(QStringLiteral("request_log_per_second")).toInt(requestLogPerSecond);
+    badRequestsPerAddressPerSecond =
+        o.value(QStringLiteral("bad_requests_per_address_per_second")).toInt(badRequestsPerAddressPerSecond);
     sendmail = o.value(QStringLiteral("sendmail")).toString(sendmail);
     homepage = o.value(QStringLiteral("homepage")).toString(homepage);
     developerPage = o.value(QStringLiteral("developer")).toString(developerPage);
@@ -143,6 +145,7 @@ QJsonObject ServerConfig::settingsObject() const
         {QStringLiteral("max_header_count"), maxHeaderCount},
         {QStringLiteral("max_header_bytes"), maxHeaderBytes},
         {QStringLiteral("request_log_per_second"), requestLogPerSecond},
+        {QStringLiteral("bad_requests_per_address_per_second"), badRequestsPerAddressPerSecond},
         {QStringLiteral("sendmail"), sendmail},
         {QStringLiteral("homepage"), homepage},
         {QStringLiteral("developer"), developerPage},

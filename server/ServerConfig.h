@@ -60,6 +60,9 @@ struct ServerConfig {
     int idleSeconds = 30;
     int maxHeaderCount = 64;
     int maxHeaderBytes = 16 * 1024;
+    // Requests of one address refused as bad (4xx) in a second before its further requests are
+    // held until the next second.
+    int badRequestsPerAddressPerSecond = 50;
     // Request log lines written per second at most; the rest are counted and reported.
     int requestLogPerSecond = 50;
     // Command that receives a whole mail on its standard input; empty: mails go to "outbox".

@@ -198,6 +198,23 @@ ApiReply SyncService::handle(const ApiRequest &request)
                                                QStringLiteral("/clear_history/")};
     if (!signedInEndpoints.contains(e))
         return refuse(404, QStringLiteral("no such endpoint"));
+    // Bodies are checked before the token is looked up: malformed input costs no storage work.
+    const bool put = request.method == QLatin1String("PUT");
+    std::optional<QJsonObject> body;
+    std::optional<IncomingRecord> record;
+    if (((e == QLatin1String("/push/") && (post || put)) || e == QLatin1String("/set_favourite/")
+         || e == QLatin1String("/get_favourite/"))
+        && (post || put)) {
+        ApiReply refusal;
+        body = jsonBody(request, &refusal);
+        if (!body)
+            return refusal;
+        if (e != QLatin1String("/get_favourite/")) {
+            record = historyBody(*body, &refusal);
+            if (!record)
+                return refusal;
+        }
+    }
     const auto caller = authenticate(request);
     if (caller.failed())
         return storageFailure(caller.status());
@@ -207,13 +224,13 @@ ApiReply SyncService::handle(const ApiRequest &request)
         return refuse(400, QStringLiteral("device_token is missing or malformed"));
 
     if (e == QLatin1String("/push/"))
-        return push(request, *caller);
+        return push(request, *caller, record);
     if (e == QLatin1String("/pull/") && get)
         return pull(request, *caller);
     if (e == QLatin1String("/get_favourite/") && post)
-        return getFavourite(request, *caller);
+        return getFavourite(*body, *caller);
     if (e == QLatin1String("/set_favourite/") && post)
-        return setFavourite(request, *caller);
+        return setFavourite(*record, *caller);
     if (e == QLatin1String("/get_upload_token/") && get)
         return uploadToken(request, *caller);
     if (e == QLatin1String("/download_file/") && get)
@@ -250,13 +267,10 @@ std::optional<QJsonObject> SyncService::jsonBody(const ApiRequest &request, ApiR
     return document.object();
 }
 
-std::optional<IncomingRecord> SyncService::historyBody(const ApiRequest &request, ApiReply *refusal) const
+std::optional<IncomingRecord> SyncService::historyBody(const QJsonObject &body, ApiReply *refusal) const
 {
-    const auto body = jsonBody(request, refusal);
-    if (!body)
-        return std::nullopt;
     QString error;
-    auto record = RecordJson::parse(body->value(QStringLiteral("history")), &error);
+    auto record = RecordJson::parse(body.value(QStringLiteral("history")), &error);
     if (!record)
         *refusal = refuse(400, error);
     return record;
@@ -408,19 +422,20 @@ ApiReply SyncService::forgetPassword(const ApiRequest &request)
     return refuse(500, QStringLiteral("cannot send the mail"));
 }
 
-ApiReply SyncService::push(const ApiRequest &request, const Caller &caller)
+ApiReply SyncService::push(const ApiRequest &request, const Caller &caller,
+                           const std::optional<IncomingRecord> &record)
 {
     if (request.method == QLatin1String("GET")) {
         const auto historyId = queryId(request, QStringLiteral("history_id"));
         const QString hash = request.query.value(QStringLiteral("file_hash"));
         if (!historyId || !RecordJson::isFileHash(hash))
             return refuse(400, QStringLiteral("history_id or file_hash malformed"));
-        const auto record = m_storage.find(caller.userId, *historyId);
-        if (record.failed())
-            return storageFailure(record.status());
-        if (!record || record->fileHash != hash)
+        const auto stored = m_storage.find(caller.userId, *historyId);
+        if (stored.failed())
+            return storageFailure(stored.status());
+        if (!stored || stored->fileHash != hash)
             return refuse(404, QStringLiteral("no such record"));
-        return ok({{QStringLiteral("history"), RecordJson::toJson(*record)}});
+        return ok({{QStringLiteral("history"), RecordJson::toJson(*stored)}});
     }
     if (request.method == QLatin1String("DELETE")) {
         const auto historyId = queryId(request, QStringLiteral("history_id"));
@@ -440,13 +455,8 @@ ApiReply SyncService::push(const ApiRequest &request, const Caller &caller)
         return ok();
     }
     const bool isPost = request.method == QLatin1String("POST");
-    if (!isPost && request.method != QLatin1String("PUT"))
-        return refuse(405, QStringLiteral("method not allowed"));
-
-    ApiReply refusal;
-    const auto record = historyBody(request, &refusal);
     if (!record)
-        return refusal;
+        return refuse(405, QStringLiteral("method not allowed"));
     if (isPost) {
         const auto stored = m_storage.createOrMerge(caller.userId, caller.device, *record, m_quota);
         if (stored.status() == StoreStatus::Refused)
@@ -502,13 +512,9 @@ ApiReply SyncService::pull(const ApiRequest &request, const Caller &caller)
     return ok(reply);
 }
 
-ApiReply SyncService::getFavourite(const ApiRequest &request, const Caller &caller)
+ApiReply SyncService::getFavourite(const QJsonObject &body, const Caller &caller)
 {
-    ApiReply refusal;
-    const auto body = jsonBody(request, &refusal);
-    if (!body)
-        return refusal;
-    const QJsonValue favourites = body->value(QStringLiteral("favourites"));
+    const QJsonValue favourites = body.value(QStringLiteral("favourites"));
     if (!favourites.isObject() || favourites.toObject().size() > 100000)
         return refuse(400, QStringLiteral("favourites must be an object"));
     QList<std::pair<qint64, qint64>> held;
@@ -541,14 +547,10 @@ ApiReply SyncService::getFavourite(const ApiRequest &request, const Caller &call
                {QStringLiteral("histories"), histories}});
 }
 
-ApiReply SyncService::setFavourite(const ApiRequest &request, const Caller &caller)
+ApiReply SyncService::setFavourite(const IncomingRecord &record, const Caller &caller)
 {
-    ApiReply refusal;
-    const auto record = historyBody(request, &refusal);
-    if (!record)
-        return refusal;
     const auto stored =
-        m_storage.setFavourite(caller.userId, caller.device, record->fileHash, record->favourite.value_or(0));
+        m_storage.setFavourite(caller.userId, caller.device, record.fileHash, record.favourite.value_or(0));
     if (stored.failed())
         return storageFailure(stored.status());
     // A clip the account no longer has: the device removes it.

@@ -48,10 +48,12 @@ private:
     ApiReply login(const ApiRequest &request);
     ApiReply registerUser(const ApiRequest &request);
     ApiReply forgetPassword(const ApiRequest &request);
-    ApiReply push(const ApiRequest &request, const Caller &caller);
+    // `record`: the body's record of a POST or PUT, checked before the caller's token.
+    ApiReply push(const ApiRequest &request, const Caller &caller,
+                  const std::optional<IncomingRecord> &record);
     ApiReply pull(const ApiRequest &request, const Caller &caller);
-    ApiReply getFavourite(const ApiRequest &request, const Caller &caller);
-    ApiReply setFavourite(const ApiRequest &request, const Caller &caller);
+    ApiReply getFavourite(const QJsonObject &body, const Caller &caller);
+    ApiReply setFavourite(const IncomingRecord &record, const Caller &caller);
     ApiReply uploadToken(const ApiRequest &request, const Caller &caller);
     ApiReply downloadFile(const ApiRequest &request, const Caller &caller);
     ApiReply clearHistory(const Caller &caller);
@@ -70,7 +72,7 @@ private:
     std::optional<QJsonObject> jsonBody(const ApiRequest &request, ApiReply *refusal) const;
     // The record a body names under "history"; none, with the refusal set, when the body or the
     // record is not acceptable.
-    std::optional<IncomingRecord> historyBody(const ApiRequest &request, ApiReply *refusal) const;
+    std::optional<IncomingRecord> historyBody(const QJsonObject &body, ApiReply *refusal) const;
     qint64 now() const;
 
     const ServerConfig &m_config;

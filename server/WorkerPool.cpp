@@ -17,13 +17,24 @@ WorkerPool::~WorkerPool()
         thread.join();
 }
 
-void WorkerPool::post(std::function<void()> job)
+void WorkerPool::queue(const QString &address, std::function<void()> job)
+{
+    auto &jobs = m_queues[address];
+    if (jobs.empty())
+        m_turns.push_back(address);
+    jobs.push_back(std::move(job));
+}
+
+void WorkerPool::post(const QString &address, std::function<void()> job, Clock::time_point notBefore)
 {
     {
         std::lock_guard lock(m_mutex);
-        m_jobs.push_back(std::move(job));
+        if (notBefore > Clock::now())
+            m_held.emplace(notBefore, std::make_pair(address, std::move(job)));
+        else
+            queue(address, std::move(job));
     }
-    m_wake.notify_one();
+    m_wake.notify_all();
 }
 
 void WorkerPool::run()
@@ -32,11 +43,32 @@ void WorkerPool::run()
         std::function<void()> job;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-            if (m_jobs.empty())
+            for (;;) {
+                // Held jobs whose time has come (all of them when stopping) join their queues.
+                const auto now = Clock::now();
+                while (!m_held.empty() && (m_stopping || m_held.begin()->first <= now)) {
+                    auto &[address, held] = m_held.begin()->second;
+                    queue(address, std::move(held));
+                    m_held.erase(m_held.begin());
+                }
+                if (!m_turns.empty() || m_stopping)
+                    break;
+                if (m_held.empty())
+                    m_wake.wait(lock);
+                else
+                    m_wake.wait_until(lock, m_held.begin()->first);
+            }
+            if (m_turns.empty())
                 return;
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
+            const QString address = m_turns.front();
+            m_turns.pop_front();
+            auto jobs = m_queues.find(address);
+            job = std::move(jobs->front());
+            jobs->pop_front();
+            if (jobs->empty())
+                m_queues.erase(jobs);
+            else
+                m_turns.push_back(address);
         }
         job();
     }

@@ -125,7 +125,7 @@ bool ServerHarness::startBroker()
     // Every test device comes from 127.0.0.1: the per-address limits of accounts and mails are
     // lifted unless a test sets them.
     for (const QString &key : {u"registrations_per_address_per_hour"_s, u"resets_per_address_per_hour"_s,
-                               u"resets_per_account_per_hour"_s}) {
+                               u"resets_per_account_per_hour"_s, u"bad_requests_per_address_per_second"_s}) {
         if (!config.contains(key))
             config.insert(key, 100000);
     }

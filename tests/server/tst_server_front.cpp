@@ -7,6 +7,7 @@
 #include "ServerHarness.h"
 #include "SyncClient.h"
 
+#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QUrl>
@@ -44,6 +45,7 @@ private slots:
     void bodiesAreCutOffAtTheirLimit();
     void ambiguousLengthsAreRefused();
     void pipelinedRequestsAreEachAnswered();
+    void badInputFromOneAddressIsAnsweredSlowly();
 
 private:
     quint16 port() const { return quint16(QUrl(m_server.origin()).port()); }
@@ -55,7 +57,9 @@ private:
 void TestServerFront::initTestCase()
 {
     ServerHarness::Options options;
-    options.config = {{u"request_head_seconds"_s, 3}, {u"max_connections_per_address"_s, 16}};
+    options.config = {{u"request_head_seconds"_s, 3},
+                      {u"max_connections_per_address"_s, 16},
+                      {u"bad_requests_per_address_per_second"_s, 5}};
     QVERIFY(m_server.start(options));
     m_device = std::make_unique<SyncClient>(m_server.origin(), u"front"_s);
     QCOMPARE(m_device->registerUser(u"front@example.org"_s, u"pw"_s).code(), 0);
@@ -174,6 +178,29 @@ void TestServerFront::pipelinedRequestsAreEachAnswered()
                              10000);
     replies += socket.readAll();
     QCOMPARE(replies.count("HTTP/1.1 200"), 3);
+}
+
+void TestServerFront::badInputFromOneAddressIsAnsweredSlowly()
+{
+    // 20 bad requests in a row from one address, 5 a second allowed: every one is answered, and
+    // the last ones only in later seconds (a lower bound, which load can only lengthen).
+    QTcpSocket socket;
+    QVERIFY(socket.bind(QHostAddress(u"127.0.12.1"_s)));
+    socket.connectToHost(QHostAddress::LocalHost, port());
+    QVERIFY(socket.waitForConnected(5000));
+    const QByteArray bad = "POST /api/push/?device_token=bad&user_token=" + QByteArray(64, 'e')
+                           + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 9\r\n\r\n{not json";
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (int i = 0; i < 20; ++i) {
+        socket.write(bad);
+        QByteArray reply;
+        QTRY_VERIFY_WITH_TIMEOUT((reply += socket.readAll()).endsWith('}'), 10000);
+        QVERIFY(reply.startsWith("HTTP/1.1 400"));
+    }
+    QVERIFY2(elapsed.elapsed() >= 2000, qPrintable(QString::number(elapsed.elapsed())));
+    // Another address is answered at once meanwhile.
+    QCOMPARE(RawHttp::get(u"127.0.12.2"_s, port(), u"/check_version/"_s).code(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestServerFront)
