@@ -1,7 +1,8 @@
 // The sync service under attack, in one run: a legitimate device's push and empty pull
 // latencies (p50, p99, worst) alone, beside 64 connections that trickle their request heads one
 // byte a second (reconnecting when cut off), and beside 32 connections flooding bad input;
-// then the service's memory while a device pulls an account of 1,000 records of 256 KiB.
+// then the service's memory while a device pulls an account of 1,000 records of 256 KiB, and
+// while three devices pull it at once beside another user's empty pulls.
 // Targets: p99 within 3 times the quiet figure, no request over 1 s, and the pull under 100 MB
 // above the service's idle memory.
 
@@ -261,22 +262,54 @@ int main(int argc, char **argv)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     });
+    // The whole account pulled from 0 by one device, then by three at once while another
+    // user's device pulls nothing new.
+    const auto pullAll = [&server, &big](int *records, int *pages) {
+        SyncClient reader(server.origin(), QStringLiteral("big-reader"));
+        reader.setUserToken(big.userToken());
+        qint64 cursor = 0;
+        for (bool more = true; more && *pages < 2000; ++*pages) {
+            const HttpReply page = reader.pull(cursor);
+            *records += int(page.histories().size());
+            more = page.value("has_more").toBool();
+            cursor = page.cursor();
+        }
+    };
     QElapsedTimer pullTime;
     pullTime.start();
-    qint64 cursor = 0;
-    int pages = 0;
     int records = 0;
-    for (bool more = true; more && pages < 2000; ++pages) {
-        const HttpReply page = big.pull(cursor);
-        records += int(page.histories().size());
-        more = page.value("has_more").toBool();
-        cursor = page.cursor();
-    }
-    pulling = false;
-    sampler.join();
+    int pages = 0;
+    pullAll(&records, &pages);
+    const double oneSeconds = double(pullTime.elapsed()) / 1000.0;
+    const qint64 peakOne = peak.load();
     std::printf(
         "pull of 1,000 x 256 KiB: %d records in %d pages, %.1f s; service RSS idle %lld KiB, peak %lld KiB "
         "(+%lld KiB)\n",
-        records, pages, double(pullTime.elapsed()) / 1000.0, idle, peak.load(), peak.load() - idle);
+        records, pages, oneSeconds, idle, peakOne, peakOne - idle);
+
+    std::atomic<int> running{3};
+    std::vector<std::thread> readers;
+    int counts[3][2] = {};
+    for (int i = 0; i < 3; ++i)
+        readers.emplace_back([&, i] {
+            pullAll(&counts[i][0], &counts[i][1]);
+            --running;
+        });
+    std::vector<double> quiet;
+    qint64 cursor = device.pull(0).cursor();
+    while (running > 0) {
+        QElapsedTimer one;
+        one.start();
+        cursor = device.pull(cursor).cursor();
+        quiet.push_back(double(one.nsecsElapsed()) / 1e6);
+    }
+    for (auto &t : readers)
+        t.join();
+    pulling = false;
+    sampler.join();
+    print("3 large pulls at once", "other pull", quiet, 0);
+    std::printf(
+        "3 large pulls at once: %d, %d, %d records; service RSS peak %lld KiB (+%lld KiB above idle)\n",
+        counts[0][0], counts[1][0], counts[2][0], peak.load(), peak.load() - idle);
     return 0;
 }

@@ -226,10 +226,12 @@ StoreResult<qint64> SqliteStorage::userForToken(const QString &digest, qint64 no
 int SqliteStorage::removeExpiredTokens(qint64 now)
 {
     std::lock_guard lock(m_mutex);
-    if (!m_db.exec("delete from tokens where expires <= ?", {now})
-        || !m_db.exec("delete from upload_grants where expires <= ?", {now}))
+    if (!m_db.exec("delete from tokens where expires <= ?", {now}))
         return 0;
-    return m_db.changes();
+    const int tokens = m_db.changes();
+    if (!m_db.exec("delete from upload_grants where expires <= ?", {now}))
+        return tokens;
+    return tokens + m_db.changes();
 }
 
 StoreResult<StoreDone> SqliteStorage::setPasswordHash(const QString &email, const QString &passwordHash)
