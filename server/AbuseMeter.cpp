@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+
 namespace {
 constexpr qsizetype kPruneAbove = 10000;
 constexpr auto kWindow = std::chrono::seconds(1);
@@ -20,16 +22,22 @@ void AbuseMeter::recordBad(const QString &address)
             it = now - it->start >= kWindow ? m_windows.erase(it) : std::next(it);
     }
     Window &window = m_windows[address];
-    if (now - window.start >= kWindow)
-        window = {now, 0};
+    if (now - window.start >= kWindow) {
+        window.start = now;
+        window.bad = 0;
+    }
     ++window.bad;
 }
 
 AbuseMeter::Clock::time_point AbuseMeter::answerAt(const QString &address)
 {
     std::lock_guard lock(m_mutex);
-    const auto it = m_windows.constFind(address);
-    if (it == m_windows.cend() || it->bad < m_perSecond)
+    const auto it = m_windows.find(address);
+    if (it == m_windows.end() || it->bad < m_perSecond)
         return {};
-    return it->start + kWindow;
+    // Held requests are let through one by one, spread over the following seconds at the
+    // allowed rate, rather than all together when the second ends.
+    const Clock::time_point slot = std::max(it->nextSlot, it->start + kWindow);
+    it->nextSlot = slot + std::chrono::duration_cast<Clock::duration>(kWindow) / m_perSecond;
+    return slot;
 }

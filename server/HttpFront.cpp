@@ -186,10 +186,16 @@ struct HttpFront::Callbacks {
     static MHD_Result answer(HttpFront &front, MHD_Connection *connection, Request &request)
     {
         const ApiReply &reply = *request.reply;
-        MHD_Response *response = MHD_create_response_from_buffer(
-            size_t(reply.body.size()), const_cast<char *>(reply.body.constData()), MHD_RESPMEM_MUST_COPY);
-        if (!response)
+        // The library sends the reply's own bytes (a shared copy of the array, no deep copy) and
+        // lets go of them when the reply is sent.
+        auto *bytes = new QByteArray(reply.body);
+        MHD_Response *response = MHD_create_response_from_buffer_with_free_callback_cls(
+            size_t(bytes->size()), const_cast<char *>(bytes->constData()),
+            [](void *held) { delete static_cast<QByteArray *>(held); }, bytes);
+        if (!response) {
+            delete bytes;
             return MHD_NO;
+        }
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.contentType.constData());
         const MHD_Result queued = MHD_queue_response(connection, unsigned(reply.status), response);
         MHD_destroy_response(response);

@@ -490,26 +490,35 @@ ApiReply SyncService::pull(const ApiRequest &request, const Caller &caller)
         limit = qMin(limit, countText.toInt());
     }
     // The storage hands over one bounded page; the reply is made after it let go.
-    const auto result =
+    auto result =
         m_storage.pull(caller.userId, caller.device, cursorText.toLongLong(), limit, m_config.maxPullBytes);
     if (!result)
         return storageFailure(result.status());
-    QJsonArray histories;
-    for (const StoredRecord &record : result->records)
-        histories.append(RecordJson::toJson(record));
     QJsonArray actions;
     for (qint64 id : result->deletedHistoryIds)
         actions.append(QJsonObject{{QStringLiteral("action"), QStringLiteral("del")},
                                    {QStringLiteral("history_id"), id}});
-    QJsonObject reply{{QStringLiteral("request_timestamp"), result->cursor},
-                      {QStringLiteral("histories"), histories},
+    QJsonObject reply{{QStringLiteral("code"), 0},
+                      {QStringLiteral("request_timestamp"), result->cursor},
                       {QStringLiteral("action"), actions}};
     if (result->clearTime)
         reply.insert(QStringLiteral("clear_all_ts"), *result->clearTime);
     // Clients that know the key pull the next page at once instead of waiting for the user.
     if (result->truncated)
         reply.insert(QStringLiteral("has_more"), true);
-    return ok(reply);
+    // The records are written one by one into the reply, each let go once written, so a page
+    // is held about once in memory rather than as records, JSON values and text at the same time.
+    QByteArray body = QJsonDocument(reply).toJson(QJsonDocument::Compact);
+    body.chop(1);
+    body += ",\"histories\":[";
+    for (qsizetype i = 0; i < result->records.size(); ++i) {
+        if (i > 0)
+            body += ',';
+        body += QJsonDocument(RecordJson::toJson(result->records[i])).toJson(QJsonDocument::Compact);
+        result->records[i] = StoredRecord();
+    }
+    body += "]}";
+    return {200, body};
 }
 
 ApiReply SyncService::getFavourite(const QJsonObject &body, const Caller &caller)
