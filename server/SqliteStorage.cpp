@@ -50,6 +50,14 @@ SqliteStorage::SqliteStorage(const QString &path)
     m_db.exec("PRAGMA synchronous=FULL");
     m_db.exec("PRAGMA foreign_keys=ON");
     m_ok = createSchema();
+    for (int i = 0; m_ok && i < kReaders; ++i) {
+        auto reader = std::make_unique<Database>(path);
+        if (!reader->isOpen()) {
+            m_ok = false;
+            break;
+        }
+        m_readers.push_back(std::move(reader));
+    }
 }
 
 bool SqliteStorage::createSchema()
@@ -91,10 +99,33 @@ bool SqliteStorage::createSchema()
 
 StoreStatus SqliteStorage::failure() const
 {
-    if (m_db.lastErrorIsFull())
+    return failure(m_db);
+}
+
+StoreStatus SqliteStorage::failure(const Database &db)
+{
+    if (db.lastErrorIsFull())
         return StoreStatus::NoSpace;
-    qCWarning(lcServer) << "storage failure:" << m_db.lastError();
+    qCWarning(lcServer) << "storage failure:" << db.lastError();
     return StoreStatus::Failed;
+}
+
+SqliteStorage::ReaderLease::ReaderLease(SqliteStorage &storage)
+    : m_storage(storage)
+{
+    std::unique_lock lock(storage.m_readersMutex);
+    storage.m_readerFree.wait(lock, [&storage] { return !storage.m_readers.empty(); });
+    m_db = std::move(storage.m_readers.back());
+    storage.m_readers.pop_back();
+}
+
+SqliteStorage::ReaderLease::~ReaderLease()
+{
+    {
+        std::lock_guard lock(m_storage.m_readersMutex);
+        m_storage.m_readers.push_back(std::move(m_db));
+    }
+    m_storage.m_readerFree.notify_one();
 }
 
 std::optional<qint64> SqliteStorage::nextSeq(qint64 userId)
@@ -399,14 +430,16 @@ StoreResult<ClearResult> SqliteStorage::clear(qint64 userId, const QString &devi
 StoreResult<PullResult> SqliteStorage::pull(qint64 userId, const QString &device, qint64 cursor, int limit,
                                             qint64 maxBytes)
 {
-    std::lock_guard lock(m_mutex);
+    // A connection of its own: reading a page holds up neither writes nor other users' reads.
+    const ReaderLease lease(*this);
+    Database &db = lease.db();
     // A read transaction: one consistent view of the records, deletions and clears.
-    if (!m_db.exec("BEGIN"))
-        return failure();
+    if (!db.exec("BEGIN"))
+        return failure(db);
     struct EndRead {
         Database &db;
         ~EndRead() { db.exec("COMMIT"); }
-    } endRead{m_db};
+    } endRead{db};
     PullResult result;
     static const std::string recordsSql =
         selectSql("user_id = ? and seq > ? and changed_by <> ? order by seq limit ?").replace(7, 0, "seq, ");
@@ -414,7 +447,7 @@ StoreResult<PullResult> SqliteStorage::pull(qint64 userId, const QString &device
     // of an earlier one): it gets every record, its own included, and no deletions or clears.
     const bool full = cursor == 0;
     SqlQuery rows =
-        m_db.query(recordsSql.c_str(), {userId, cursor, full ? QString() : device, qint64(limit) + 1});
+        db.query(recordsSql.c_str(), {userId, cursor, full ? QString() : device, qint64(limit) + 1});
     qint64 lastSeq = 0;
     qint64 bytes = 0;
     bool truncated = false;
@@ -443,29 +476,29 @@ StoreResult<PullResult> SqliteStorage::pull(qint64 userId, const QString &device
         result.records.append(std::move(r));
     }
     if (rows.failed())
-        return failure();
+        return failure(db);
     result.truncated = truncated;
     if (truncated) {
         // A page: the next pull continues after the last record handed out.
         result.cursor = lastSeq;
     } else {
-        SqlQuery seq = m_db.query("select seq from users where id = ?", {userId});
+        SqlQuery seq = db.query("select seq from users where id = ?", {userId});
         result.cursor = seq.next() ? seq.int64(0) : cursor;
     }
     if (full)
         return result;
-    SqlQuery deletions = m_db.query(
+    SqlQuery deletions = db.query(
         "select history_id from deletions where user_id = ? and seq > ? and seq <= ? and changed_by <> ? order by seq",
         {userId, cursor, result.cursor, device});
     while (deletions.next())
         result.deletedHistoryIds.append(deletions.int64(0));
-    SqlQuery clears = m_db.query(
-        "select max(ts) from clears where user_id = ? and seq > ? and seq <= ? and changed_by <> ?",
-        {userId, cursor, result.cursor, device});
+    SqlQuery clears =
+        db.query("select max(ts) from clears where user_id = ? and seq > ? and seq <= ? and changed_by <> ?",
+                 {userId, cursor, result.cursor, device});
     if (clears.next() && !clears.isNull(0))
         result.clearTime = clears.int64(0);
     if (deletions.failed() || clears.failed())
-        return failure();
+        return failure(db);
     return result;
 }
 

@@ -4,11 +4,16 @@
 
 #include "support/Database.h"
 
+#include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 // The embedded storage: one SQLite file in write-ahead-log mode. One connection serves every
-// request thread in turn; each operation is one transaction and holds the connection only for
-// its own statements (a pull page is bounded in records and bytes).
+// request thread in turn for writes and small reads; each operation is one transaction and
+// holds the connection only for its own statements. Pulls, the long reads, run on a few
+// connections of their own, so a large page holds up neither writes nor other users (a pull
+// page is bounded in records and bytes as well).
 class SqliteStorage final : public SyncStorage
 {
 public:
@@ -51,9 +56,27 @@ public:
                                             const QString &fileHash, qint64 fileId, qint64 size) override;
 
 private:
+    static constexpr int kReaders = 4;
+
+    // One of the pull connections, taken for the lease's lifetime.
+    class ReaderLease final
+    {
+    public:
+        explicit ReaderLease(SqliteStorage &storage);
+        ~ReaderLease();
+        ReaderLease(const ReaderLease &) = delete;
+        ReaderLease &operator=(const ReaderLease &) = delete;
+        Database &db() const { return *m_db; }
+
+    private:
+        SqliteStorage &m_storage;
+        std::unique_ptr<Database> m_db;
+    };
+
     bool createSchema();
     // The status of the statement that just failed: NoSpace on a full disk, else Failed.
     StoreStatus failure() const;
+    static StoreStatus failure(const Database &db);
     std::optional<qint64> nextSeq(qint64 userId);
     std::optional<StoredRecord> selectById(qint64 userId, qint64 historyId);
     std::optional<StoredRecord> selectByHash(qint64 userId, const QString &fileHash);
@@ -63,4 +86,7 @@ private:
     std::mutex m_mutex;
     Database m_db;
     bool m_ok = false;
+    std::mutex m_readersMutex;
+    std::condition_variable m_readerFree;
+    std::vector<std::unique_ptr<Database>> m_readers;
 };
