@@ -234,6 +234,10 @@ int main(int argc, char **argv)
         std::printf("%-26s bad requests answered %.0f/s\n", "", double(sent.load()) / seconds);
     }
 
+    // Alone again: the history has grown by the clips pushed above, which slows pushes on its
+    // own; this tells that apart from the attacks.
+    report("alone again", measure(device, QStringLiteral("again")));
+
     // An account of 1,000 records of 256 KiB, written straight into the database.
     SyncClient big(server.origin(), QStringLiteral("big-device"));
     big.registerUser(QStringLiteral("big@example.org"), QStringLiteral("pw"));

@@ -27,14 +27,21 @@ void WorkerPool::queue(const QString &address, std::function<void()> job)
 
 void WorkerPool::post(const QString &address, std::function<void()> job, Clock::time_point notBefore)
 {
+    bool wakeAll = false;
     {
         std::lock_guard lock(m_mutex);
-        if (notBefore > Clock::now())
+        if (notBefore > Clock::now()) {
+            // The thread keeping time must wake earlier for a job due before the others.
+            wakeAll = m_held.empty() || notBefore < m_held.begin()->first;
             m_held.emplace(notBefore, std::make_pair(address, std::move(job)));
-        else
+        } else {
             queue(address, std::move(job));
+        }
     }
-    m_wake.notify_all();
+    if (wakeAll)
+        m_wake.notify_all();
+    else
+        m_wake.notify_one();
 }
 
 void WorkerPool::run()
@@ -53,13 +60,20 @@ void WorkerPool::run()
                 }
                 if (!m_turns.empty() || m_stopping)
                     break;
-                if (m_held.empty())
-                    m_wake.wait(lock);
-                else
+                // One thread keeps time for the held jobs; the others sleep until there is work.
+                if (!m_held.empty() && !m_keepingTime) {
+                    m_keepingTime = true;
                     m_wake.wait_until(lock, m_held.begin()->first);
+                    m_keepingTime = false;
+                } else {
+                    m_wake.wait(lock);
+                }
             }
             if (m_turns.empty())
                 return;
+            // Another thread takes over keeping time while this one works.
+            if (!m_held.empty() || m_turns.size() > 1)
+                m_wake.notify_one();
             const QString address = m_turns.front();
             m_turns.pop_front();
             auto jobs = m_queues.find(address);

@@ -41,5 +41,6 @@ private:
     std::deque<QString> m_turns;
     std::multimap<Clock::time_point, std::pair<QString, std::function<void()>>> m_held;
     bool m_stopping = false;
+    bool m_keepingTime = false;
     std::vector<std::thread> m_threads;
 };
