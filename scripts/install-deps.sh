@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-image-formats-plugins libqt6svg6 qt6-translations-l10n
   libsqlite3-dev libzip-dev zlib1g-dev liblua5.2-dev
   libmosquitto-dev mosquitto libicu-dev
-  libcpp-httplib-dev libssl-dev libsodium-dev openssl
+  libcpp-httplib-dev libmicrohttpd-dev libssl-dev libsodium-dev openssl
   libx11-dev libxtst-dev
   xvfb xclip xdotool fonts-wqy-microhei trayer dbus-daemon
   libbenchmark-dev

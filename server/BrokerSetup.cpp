@@ -1,5 +1,6 @@
 #include "BrokerSetup.h"
 
+#include "DurableFile.h"
 #include "Secrets.h"
 #include "ServerLog.h"
 
@@ -8,7 +9,6 @@
 #include <QFileInfo>
 #include <QMessageAuthenticationCode>
 #include <QPasswordDigestor>
-#include <QSaveFile>
 
 #include <mutex>
 #include <pwd.h>
@@ -51,14 +51,19 @@ QString BrokerSetup::passwordLine(const QString &user, const QString &password)
 
 bool BrokerSetup::writeFile(const QString &name, const QByteArray &content) const
 {
-    QSaveFile file(m_dir + QLatin1Char('/') + name);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(content);
-    if (!file.commit())
-        return false;
-    return QFile::setPermissions(m_dir + QLatin1Char('/') + name,
-                                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return DurableFile::replace(m_dir + QLatin1Char('/') + name, content, 0600) == DurableFile::Result::Ok;
+}
+
+QByteArray BrokerSetup::passwordFile(const QList<qint64> &userIds) const
+{
+    QString passwd = passwordLine(QLatin1String(kServiceUser), m_servicePassword);
+    for (qint64 id : userIds) {
+        auto line = m_lines.find(id);
+        if (line == m_lines.end())
+            line = m_lines.insert(id, passwordLine(QString::number(id), mqttPasswordFor(id)));
+        passwd += *line;
+    }
+    return passwd.toUtf8();
 }
 
 QString BrokerSetup::listenerLines(const Listener &listener)
@@ -111,28 +116,21 @@ bool BrokerSetup::write(const Listener &plain, const std::optional<Listener> &tl
                                        "user ")
                         + QLatin1String(kServiceUser) + QStringLiteral("\ntopic write #\n");
 
-    QString passwd = passwordLine(QLatin1String(kServiceUser), m_servicePassword);
-    for (qint64 id : userIds)
-        passwd += passwordLine(QString::number(id), mqttPasswordFor(id));
-
-    return writeFile(QStringLiteral("passwd"), passwd.toUtf8())
+    return writeFile(QStringLiteral("passwd"), passwordFile(userIds))
            && writeFile(QStringLiteral("acl"), acl.toUtf8())
            && writeFile(QStringLiteral("mosquitto.conf"), conf.toUtf8());
 }
 
-bool BrokerSetup::addUser(qint64 userId) const
+bool BrokerSetup::writeUsers(const QList<qint64> &userIds) const
 {
     {
         std::lock_guard lock(g_passwdMutex);
-        QFile existing(m_dir + QStringLiteral("/passwd"));
-        QByteArray content;
-        if (existing.open(QIODevice::ReadOnly))
-            content = existing.readAll();
-        content += passwordLine(QString::number(userId), mqttPasswordFor(userId)).toUtf8();
-        if (!writeFile(QStringLiteral("passwd"), content))
+        if (!writeFile(QStringLiteral("passwd"), passwordFile(userIds)))
             return false;
     }
-    return reloadBroker();
+    if (!reloadBroker())
+        qCWarning(lcServer) << "the broker did not reload its users; new users connect after its restart";
+    return true;
 }
 
 bool BrokerSetup::reloadBroker() const

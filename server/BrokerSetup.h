@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -32,16 +33,23 @@ public:
     // the service publishes through, and optionally a TLS listener for the devices. False when
     // a file cannot be written or a value would not fit on one line of mosquitto.conf.
     bool write(const Listener &plain, const std::optional<Listener> &tls, const QList<qint64> &userIds) const;
-    // Adds a user to the password file and asks a running broker to reload it.
-    bool addUser(qint64 userId) const;
+    // Rewrites the password file with exactly the users in `userIds` (the database's, never
+    // what the file held) and asks a running broker to reload it. False when the file cannot be
+    // replaced; the old one then stays.
+    bool writeUsers(const QList<qint64> &userIds) const;
+    // Asks a running broker to reread its files (SIGHUP); false when none is running.
+    bool reloadBroker() const;
 
 private:
     static QString listenerLines(const Listener &listener);
     static QString passwordLine(const QString &user, const QString &password);
+    QByteArray passwordFile(const QList<qint64> &userIds) const;
     bool writeFile(const QString &name, const QByteArray &content) const;
-    bool reloadBroker() const;
 
     QString m_dir;
     QByteArray m_userKey;
     QString m_servicePassword;
+    // Each user's hashed line, made once: rewriting the file for a new user hashes only that
+    // user's password. Guarded by the password file's lock.
+    mutable QHash<qint64, QString> m_lines;
 };

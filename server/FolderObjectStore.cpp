@@ -1,12 +1,15 @@
 #include "FolderObjectStore.h"
 
+#include "DurableFile.h"
 #include "ServerLog.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 FolderObjectStore::FolderObjectStore(const QString &root)
     : m_root(QDir(root).absolutePath())
@@ -23,7 +26,8 @@ std::optional<QString> FolderObjectStore::pathOf(const QString &key) const
 
 void FolderObjectStore::removeLeftovers()
 {
-    // QSaveFile names its temporary files "<name>.XXXXXX"; a finished object never has a dot.
+    // A finished object is named by its hash alone; anything with a dot is a temporary file
+    // (of this version or of QSaveFile, which earlier versions used).
     QDirIterator it(m_root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
@@ -34,20 +38,23 @@ void FolderObjectStore::removeLeftovers()
     }
 }
 
-bool FolderObjectStore::put(const QString &key, const QByteArray &bytes)
+StoreStatus FolderObjectStore::put(const QString &key, const QByteArray &bytes)
 {
     const auto path = pathOf(key);
-    if (!path || !QDir().mkpath(QFileInfo(*path).absolutePath()))
-        return false;
-    QSaveFile file(*path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
+    if (!path)
+        return StoreStatus::Failed;
+    // The user's folder under the root, which exists.
+    if (::mkdir(QFile::encodeName(QFileInfo(*path).absolutePath()).constData(), 0700) != 0 && errno != EEXIST)
+        return errno == ENOSPC || errno == EDQUOT ? StoreStatus::NoSpace : StoreStatus::Failed;
+    switch (DurableFile::replace(*path, bytes, 0600)) {
+    case DurableFile::Result::Ok:
+        return StoreStatus::Ok;
+    case DurableFile::Result::NoSpace:
+        return StoreStatus::NoSpace;
+    case DurableFile::Result::Failed:
+        break;
     }
-    // QSaveFile flushes and syncs the temporary file before renaming it over the key.
-    return file.commit();
+    return StoreStatus::Failed;
 }
 
 std::optional<QByteArray> FolderObjectStore::get(const QString &key)

@@ -3,8 +3,9 @@
 #include "ObjectStore.h"
 
 // Objects as files of a folder: "<root>/<user id>/<file hash>". A write goes to a temporary file
-// in the same folder, is flushed to disk and then renamed over the key, so a crash at any moment
-// leaves either the old object, the new one, or nothing.
+// in the same folder, every byte is checked as written and synced to the disk, then it is
+// renamed over the key, so a crash or a full disk leaves either the old object, the new one, or
+// nothing.
 class FolderObjectStore final : public ObjectStore
 {
 public:
@@ -13,7 +14,7 @@ public:
     // Removes temporary files that an interrupted write left behind.
     void removeLeftovers();
 
-    bool put(const QString &key, const QByteArray &bytes) override;
+    StoreStatus put(const QString &key, const QByteArray &bytes) override;
     std::optional<QByteArray> get(const QString &key) override;
     bool remove(const QString &key) override;
 

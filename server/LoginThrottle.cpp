@@ -5,40 +5,77 @@
 namespace {
 constexpr qint64 kMaxDelaySeconds = 300;
 constexpr qint64 kForgetAfterSeconds = 3600;
+constexpr qsizetype kPruneAbove = 10000;
 } // namespace
 
-LoginThrottle::LoginThrottle(int freeFailures)
-    : m_freeFailures(qMax(1, freeFailures))
-{ }
-
-qint64 LoginThrottle::waitSeconds(const QString &address, qint64 now)
+LoginThrottle::LoginThrottle(const Limits &limits)
+    : m_limits(limits)
 {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_entries.constFind(address);
-    if (it == m_entries.cend() || it->failures < m_freeFailures)
+    m_limits.addressFreeFailures = qMax(1, m_limits.addressFreeFailures);
+    m_limits.accountFreeFailures = qMax(1, m_limits.accountFreeFailures);
+    m_limits.slowSeconds = qMax(1, m_limits.slowSeconds);
+    m_limits.maxSlowAttempts = qMax(1, m_limits.maxSlowAttempts);
+}
+
+qint64 LoginThrottle::waitOf(const QHash<QString, Entry> &table, const QString &key, int freeFailures,
+                             qint64 now) const
+{
+    const auto it = table.constFind(key);
+    if (it == table.cend() || it->failures < freeFailures || now - it->last > kForgetAfterSeconds)
         return 0;
-    const int excess = qMin(it->failures - m_freeFailures, 16);
+    const int excess = qMin(it->failures - freeFailures, 16);
     const qint64 delay = qMin<qint64>(qint64(1) << excess, kMaxDelaySeconds);
     return qMax<qint64>(0, it->last + delay - now);
 }
 
-void LoginThrottle::recordFailure(const QString &address, qint64 now)
+void LoginThrottle::countFailure(QHash<QString, Entry> &table, const QString &key, qint64 now)
 {
-    std::lock_guard lock(m_mutex);
     // Old entries are dropped so the table cannot grow without bound.
-    if (m_entries.size() > 10000) {
-        for (auto it = m_entries.begin(); it != m_entries.end();)
-            it = now - it->last > kForgetAfterSeconds ? m_entries.erase(it) : std::next(it);
+    if (table.size() > kPruneAbove) {
+        for (auto it = table.begin(); it != table.end();)
+            it = now - it->last > kForgetAfterSeconds ? table.erase(it) : std::next(it);
     }
-    Entry &entry = m_entries[address];
+    Entry &entry = table[key];
     if (now - entry.last > kForgetAfterSeconds)
         entry.failures = 0;
     ++entry.failures;
     entry.last = now;
 }
 
-void LoginThrottle::recordSuccess(const QString &address)
+LoginThrottle::Verdict LoginThrottle::begin(const QString &address, const QString &account, qint64 now)
 {
     std::lock_guard lock(m_mutex);
-    m_entries.remove(address);
+    const qint64 wait = qMax(waitOf(m_addresses, address, m_limits.addressFreeFailures, now),
+                             waitOf(m_accounts, account, m_limits.accountFreeFailures, now));
+    Verdict verdict{Decision::Admit, 0};
+    if (wait > 0) {
+        if (m_slowAccounts.contains(account) || m_slowAddresses.contains(address)
+            || m_slowAccounts.size() >= m_limits.maxSlowAttempts)
+            return {Decision::Refuse, qMin<qint64>(wait, m_limits.slowSeconds)};
+        m_slowAccounts.insert(account);
+        m_slowAddresses.insert(address);
+        verdict = {Decision::Slow, m_limits.slowSeconds};
+    }
+    countFailure(m_addresses, address, now);
+    countFailure(m_accounts, account, now);
+    return verdict;
+}
+
+void LoginThrottle::finish(const QString &address, const QString &account, const Verdict &verdict,
+                           bool success)
+{
+    std::lock_guard lock(m_mutex);
+    if (verdict.decision == Decision::Slow) {
+        m_slowAccounts.remove(account);
+        m_slowAddresses.remove(address);
+    }
+    if (!success)
+        return;
+    // The attempt was counted as a failure when it began; a success takes that back. The
+    // account's owner proved who they are, so its count starts again; the address's count of
+    // failures at other accounts stays.
+    m_accounts.remove(account);
+    const auto it = m_addresses.find(address);
+    if (it != m_addresses.end() && --it->failures <= 0)
+        m_addresses.erase(it);
 }

@@ -1,29 +1,58 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <mutex>
 
-// Slows down password guessing: after `freeFailures` failed sign-ins from one address, each
-// further attempt must wait twice as long as the one before (1 s, 2 s, 4 s ... at most 5 min)
-// after the last failure. A success clears the address's record.
+// Slows down password guessing, counting failed sign-ins per source address and per account.
+// Past a number of free failures, each further attempt from that address or at that account
+// must wait twice as long as the one before (1 s, 2 s, 4 s ... at most 5 min) after the last
+// failure. An attempt is counted as a failure when it is admitted, in the same step as the
+// check, so parallel guesses cannot all pass before the first is answered; a success takes
+// back only its own count and clears only its own account.
+//
+// A limit never locks out someone who knows the password: while one is in force, one attempt
+// at a time per account (and per address) is let through slowly, after `slowSeconds`. That
+// bounds guessing to one attempt per account every few seconds while the owner still gets in.
 class LoginThrottle final
 {
 public:
-    explicit LoginThrottle(int freeFailures);
+    struct Limits {
+        int addressFreeFailures = 5;
+        int accountFreeFailures = 10;
+        int slowSeconds = 3;
+        // Slow attempts in flight over all accounts, each holding a request thread.
+        int maxSlowAttempts = 4;
+    };
 
-    // Seconds the address still has to wait; 0 when it may try now.
-    qint64 waitSeconds(const QString &address, qint64 now);
-    void recordFailure(const QString &address, qint64 now);
-    void recordSuccess(const QString &address);
+    enum class Decision { Admit, Slow, Refuse };
+    struct Verdict {
+        Decision decision = Decision::Refuse;
+        // Refuse: seconds until an attempt may pass without waiting; Slow: seconds to wait first.
+        qint64 seconds = 0;
+    };
+
+    explicit LoginThrottle(const Limits &limits);
+
+    // Decides an attempt and, unless it is refused, counts it as a failure.
+    Verdict begin(const QString &address, const QString &account, qint64 now);
+    // Ends an attempt that begin() did not refuse.
+    void finish(const QString &address, const QString &account, const Verdict &verdict, bool success);
 
 private:
     struct Entry {
         int failures = 0;
         qint64 last = 0;
     };
+    qint64 waitOf(const QHash<QString, Entry> &table, const QString &key, int freeFailures, qint64 now) const;
+    static void countFailure(QHash<QString, Entry> &table, const QString &key, qint64 now);
+
     std::mutex m_mutex;
-    QHash<QString, Entry> m_entries;
-    int m_freeFailures;
+    Limits m_limits;
+    QHash<QString, Entry> m_addresses;
+    QHash<QString, Entry> m_accounts;
+    QSet<QString> m_slowAddresses;
+    QSet<QString> m_slowAccounts;
 };

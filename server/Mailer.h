@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DurableFile.h"
+
 #include <QString>
 
 // Sends the service's mails (password resets). With a sendmail command configured, the whole
@@ -10,7 +12,8 @@ class Mailer final
 public:
     Mailer(QString outboxDir, QString sendmailCommand);
 
-    bool send(const QString &to, const QString &subject, const QString &body) const;
+    // A mail in the outbox is a complete file or none (NoSpace on a full disk).
+    DurableFile::Result send(const QString &to, const QString &subject, const QString &body) const;
 
 private:
     QString m_outbox;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "StoreResult.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -12,7 +14,8 @@ class ObjectStore
 public:
     virtual ~ObjectStore() = default;
 
-    virtual bool put(const QString &key, const QByteArray &bytes) = 0;
+    // Ok once every byte is on the disk; NoSpace on a full disk, Failed otherwise.
+    virtual StoreStatus put(const QString &key, const QByteArray &bytes) = 0;
     virtual std::optional<QByteArray> get(const QString &key) = 0;
     virtual bool remove(const QString &key) = 0;
 };

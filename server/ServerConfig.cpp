@@ -1,11 +1,12 @@
 #include "ServerConfig.h"
 
+#include "DurableFile.h"
 #include "Secrets.h"
+#include "ServerLog.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 namespace {
 
@@ -25,15 +26,10 @@ std::optional<QJsonObject> readObject(const QString &path, QString *error)
     return document.object();
 }
 
-bool writeObject(const QString &path, const QJsonObject &object, QFileDevice::Permissions permissions)
+bool writeObject(const QString &path, const QJsonObject &object)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(QJsonDocument(object).toJson(QJsonDocument::Indented));
-    if (!file.commit())
-        return false;
-    return QFile::setPermissions(path, permissions);
+    return DurableFile::replace(path, QJsonDocument(object).toJson(QJsonDocument::Indented), 0600)
+           == DurableFile::Result::Ok;
 }
 
 } // namespace
@@ -82,7 +78,30 @@ void ServerConfig::readSettings(const QJsonObject &o)
         static_cast<quint64>(o.value(QStringLiteral("argon2_mem_kib")).toInteger(qint64(argon2MemKib)));
     loginFailuresBeforeDelay =
         o.value(QStringLiteral("login_failures_before_delay")).toInt(loginFailuresBeforeDelay);
+    accountFailuresBeforeDelay =
+        o.value(QStringLiteral("account_failures_before_delay")).toInt(accountFailuresBeforeDelay);
+    loginSlowSeconds = o.value(QStringLiteral("login_slow_seconds")).toInt(loginSlowSeconds);
     maxPullRecords = o.value(QStringLiteral("max_pull_records")).toInt(maxPullRecords);
+    maxPullBytes = o.value(QStringLiteral("max_pull_bytes")).toInteger(maxPullBytes);
+    accountMaxRecords = o.value(QStringLiteral("account_max_records")).toInteger(accountMaxRecords);
+    accountMaxBytes = o.value(QStringLiteral("account_max_bytes")).toInteger(accountMaxBytes);
+    registrationOpen = o.value(QStringLiteral("registration_open")).toBool(registrationOpen);
+    registrationsPerAddressPerHour =
+        o.value(QStringLiteral("registrations_per_address_per_hour")).toInt(registrationsPerAddressPerHour);
+    resetsPerAddressPerHour =
+        o.value(QStringLiteral("resets_per_address_per_hour")).toInt(resetsPerAddressPerHour);
+    resetsPerAccountPerHour =
+        o.value(QStringLiteral("resets_per_account_per_hour")).toInt(resetsPerAccountPerHour);
+    maxConnectionsPerAddress =
+        o.value(QStringLiteral("max_connections_per_address")).toInt(maxConnectionsPerAddress);
+    maxConnections = o.value(QStringLiteral("max_connections")).toInt(maxConnections);
+    requestHeadSeconds = o.value(QStringLiteral("request_head_seconds")).toInt(requestHeadSeconds);
+    idleSeconds = o.value(QStringLiteral("idle_seconds")).toInt(idleSeconds);
+    maxHeaderCount = o.value(QStringLiteral("max_header_count")).toInt(maxHeaderCount);
+    maxHeaderBytes = o.value(QStringLiteral("max_header_bytes")).toInt(maxHeaderBytes);
+    requestLogPerSecond = o.value(QStringLiteral("request_log_per_second")).toInt(requestLogPerSecond);
+    badRequestsPerAddressPerSecond =
+        o.value(QStringLiteral("bad_requests_per_address_per_second")).toInt(badRequestsPerAddressPerSecond);
     sendmail = o.value(QStringLiteral("sendmail")).toString(sendmail);
     homepage = o.value(QStringLiteral("homepage")).toString(homepage);
     developerPage = o.value(QStringLiteral("developer")).toString(developerPage);
@@ -109,7 +128,24 @@ QJsonObject ServerConfig::settingsObject() const
         {QStringLiteral("argon2_ops"), qint64(argon2Ops)},
         {QStringLiteral("argon2_mem_kib"), qint64(argon2MemKib)},
         {QStringLiteral("login_failures_before_delay"), loginFailuresBeforeDelay},
+        {QStringLiteral("account_failures_before_delay"), accountFailuresBeforeDelay},
+        {QStringLiteral("login_slow_seconds"), loginSlowSeconds},
         {QStringLiteral("max_pull_records"), maxPullRecords},
+        {QStringLiteral("max_pull_bytes"), maxPullBytes},
+        {QStringLiteral("account_max_records"), accountMaxRecords},
+        {QStringLiteral("account_max_bytes"), accountMaxBytes},
+        {QStringLiteral("registration_open"), registrationOpen},
+        {QStringLiteral("registrations_per_address_per_hour"), registrationsPerAddressPerHour},
+        {QStringLiteral("resets_per_address_per_hour"), resetsPerAddressPerHour},
+        {QStringLiteral("resets_per_account_per_hour"), resetsPerAccountPerHour},
+        {QStringLiteral("max_connections_per_address"), maxConnectionsPerAddress},
+        {QStringLiteral("max_connections"), maxConnections},
+        {QStringLiteral("request_head_seconds"), requestHeadSeconds},
+        {QStringLiteral("idle_seconds"), idleSeconds},
+        {QStringLiteral("max_header_count"), maxHeaderCount},
+        {QStringLiteral("max_header_bytes"), maxHeaderBytes},
+        {QStringLiteral("request_log_per_second"), requestLogPerSecond},
+        {QStringLiteral("bad_requests_per_address_per_second"), badRequestsPerAddressPerSecond},
         {QStringLiteral("sendmail"), sendmail},
         {QStringLiteral("homepage"), homepage},
         {QStringLiteral("developer"), developerPage},
@@ -130,18 +166,25 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, Q
     QFile::setPermissions(config.dataDir,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString settingsPath = config.dataDir + QStringLiteral("/config.json");
+    QJsonObject onDisk;
     if (QFile::exists(settingsPath)) {
         const auto object = readObject(settingsPath, error);
         if (!object)
             return std::nullopt;
-        config.readSettings(*object);
+        onDisk = *object;
+        config.readSettings(onDisk);
     }
-    // Written back every time, so a self-hoster sees every setting with its current value.
-    if (!writeObject(settingsPath, config.settingsObject(),
-                     QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        *error = QStringLiteral("cannot write ") + settingsPath;
-        return std::nullopt;
+    // Written back when a setting is missing, so a self-hoster sees every setting with its
+    // current value. The file is replaced whole or not at all: a full disk leaves it as it was,
+    // and the service runs with what it read.
+    QJsonObject complete = onDisk;
+    const QJsonObject settings = config.settingsObject();
+    for (auto it = settings.begin(); it != settings.end(); ++it) {
+        if (!complete.contains(it.key()))
+            complete.insert(it.key(), it.value());
     }
+    if (complete != onDisk && !writeObject(settingsPath, complete))
+        qCWarning(lcServer) << "cannot complete config.json; it is left as it was";
 
     const QString secretsPath = config.dataDir + QStringLiteral("/secrets.json");
     QJsonObject secrets;
@@ -158,7 +201,7 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, Q
             changed = true;
         }
     }
-    if (changed && !writeObject(secretsPath, secrets, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+    if (changed && !writeObject(secretsPath, secrets)) {
         *error = QStringLiteral("cannot write ") + secretsPath;
         return std::nullopt;
     }

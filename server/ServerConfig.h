@@ -13,7 +13,8 @@ struct ServerConfig {
     QString listenHost = QStringLiteral("127.0.0.1");
     int port = 8888;
     // Base URL the clients use, e.g. "https://sync.example.org/api"; empty means: from the
-    // request's Host header.
+    // request's Host header. Password-reset mails quote only this address, never a Host header,
+    // so without it no reset mail is sent.
     QString publicUrl;
     QString tlsCert;
     QString tlsKey;
@@ -33,7 +34,37 @@ struct ServerConfig {
     quint64 argon2Ops = 2;
     quint64 argon2MemKib = 19 * 1024;
     int loginFailuresBeforeDelay = 5;
+    // Failed sign-ins at one account (from any address) before attempts at it are slowed.
+    int accountFailuresBeforeDelay = 10;
+    // While a limit is in force, the one attempt let through waits this long first.
+    int loginSlowSeconds = 3;
     int maxPullRecords = 1000;
+    // A pull page ends past this many bytes of records (at least one record is sent).
+    qint64 maxPullBytes = 4 * 1024 * 1024;
+    // What one account may keep (0: no limit): its records, and the bytes of their contents
+    // and payloads.
+    qint64 accountMaxRecords = 100000;
+    qint64 accountMaxBytes = 2LL * 1024 * 1024 * 1024;
+    // Whether new accounts can be made, and how many per source address and hour.
+    bool registrationOpen = true;
+    int registrationsPerAddressPerHour = 5;
+    // Password-reset mails per source address and per account each hour.
+    int resetsPerAddressPerHour = 5;
+    int resetsPerAccountPerHour = 2;
+
+    // The HTTP front: connections per source address and in all, the time a client has to send
+    // a request's head, and the size of that head.
+    int maxConnectionsPerAddress = 32;
+    int maxConnections = 1024;
+    int requestHeadSeconds = 10;
+    int idleSeconds = 30;
+    int maxHeaderCount = 64;
+    int maxHeaderBytes = 16 * 1024;
+    // Requests of one address refused as bad (4xx) in a second before its further requests are
+    // held until the next second.
+    int badRequestsPerAddressPerSecond = 50;
+    // Request log lines written per second at most; the rest are counted and reported.
+    int requestLogPerSecond = 50;
     // Command that receives a whole mail on its standard input; empty: mails go to "outbox".
     QString sendmail;
 
@@ -58,7 +89,9 @@ struct ServerConfig {
     QString brokerTlsBind() const { return mqttTlsBind.isEmpty() ? listenHost : mqttTlsBind; }
 
     // Reads config.json and secrets.json from `dataDir`, writing either with defaults (and fresh
-    // random secrets) when it is missing. Fails with a message on an unreadable or invalid file.
+    // random secrets) when it is missing. Fails with a message on an unreadable or invalid file,
+    // or when secrets.json cannot be written; config.json is rewritten (completely or not at all)
+    // only when a setting is missing from it, and a failure to do so is only logged.
     static std::optional<ServerConfig> loadOrCreate(const QString &dataDir, QString *error);
 
 private:

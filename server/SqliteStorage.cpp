@@ -28,6 +28,9 @@ StoredRecord readRecord(const SqlQuery &row)
     return r;
 }
 
+// Room a record takes in a pull reply besides its texts: keys, numbers, quotes.
+constexpr qint64 kRecordOverheadBytes = 256;
+
 std::string selectSql(const char *where)
 {
     return std::string("select ") + kRecordColumns + " from records where " + where;
@@ -41,8 +44,20 @@ SqliteStorage::SqliteStorage(const QString &path)
     if (!m_db.isOpen())
         return;
     m_db.exec("PRAGMA cache_size=-8192");
+    // A change is acknowledged to a device only once it is on the disk: every commit is synced,
+    // not only checkpoints (the shared wrapper's NORMAL would lose the last commits on power
+    // loss).
+    m_db.exec("PRAGMA synchronous=FULL");
     m_db.exec("PRAGMA foreign_keys=ON");
     m_ok = createSchema();
+    for (int i = 0; m_ok && i < kReaders; ++i) {
+        auto reader = std::make_unique<Database>(path);
+        if (!reader->isOpen()) {
+            m_ok = false;
+            break;
+        }
+        m_readers.push_back(std::move(reader));
+    }
 }
 
 bool SqliteStorage::createSchema()
@@ -53,6 +68,7 @@ bool SqliteStorage::createSchema()
         "create table if not exists tokens (digest text primary key, user_id integer not null references users(id), "
         "device_token text not null, expires integer not null)",
         "create index if not exists tokens_by_user on tokens(user_id)",
+        "create index if not exists tokens_by_expiry on tokens(expires)",
         "create table if not exists files (file_id integer primary key autoincrement, user_id integer not null, "
         "file_hash text not null, unique(user_id, file_hash))",
         "create table if not exists records (history_id integer primary key autoincrement, "
@@ -69,6 +85,8 @@ bool SqliteStorage::createSchema()
         "create table if not exists clears (user_id integer not null, seq integer not null, ts integer not null, "
         "changed_by text not null)",
         "create index if not exists clears_by_seq on clears(user_id, seq)",
+        "create table if not exists upload_grants (nonce text primary key, user_id integer not null, "
+        "history_id integer not null, expires integer not null)",
     };
     for (const char *sql : statements) {
         if (!m_db.exec(sql)) {
@@ -79,11 +97,45 @@ bool SqliteStorage::createSchema()
     return true;
 }
 
-qint64 SqliteStorage::nextSeq(qint64 userId)
+StoreStatus SqliteStorage::failure() const
 {
-    m_db.exec("update users set seq = seq + 1 where id = ?", {userId});
+    return failure(m_db);
+}
+
+StoreStatus SqliteStorage::failure(const Database &db)
+{
+    if (db.lastErrorIsFull())
+        return StoreStatus::NoSpace;
+    qCWarning(lcServer) << "storage failure:" << db.lastError();
+    return StoreStatus::Failed;
+}
+
+SqliteStorage::ReaderLease::ReaderLease(SqliteStorage &storage)
+    : m_storage(storage)
+{
+    std::unique_lock lock(storage.m_readersMutex);
+    storage.m_readerFree.wait(lock, [&storage] { return !storage.m_readers.empty(); });
+    m_db = std::move(storage.m_readers.back());
+    storage.m_readers.pop_back();
+}
+
+SqliteStorage::ReaderLease::~ReaderLease()
+{
+    {
+        std::lock_guard lock(m_storage.m_readersMutex);
+        m_storage.m_readers.push_back(std::move(m_db));
+    }
+    m_storage.m_readerFree.notify_one();
+}
+
+std::optional<qint64> SqliteStorage::nextSeq(qint64 userId)
+{
+    if (!m_db.exec("update users set seq = seq + 1 where id = ?", {userId}))
+        return std::nullopt;
     SqlQuery row = m_db.query("select seq from users where id = ?", {userId});
-    return row.next() ? row.int64(0) : 0;
+    if (!row.next())
+        return std::nullopt;
+    return row.int64(0);
 }
 
 std::optional<StoredRecord> SqliteStorage::selectById(qint64 userId, qint64 historyId)
@@ -104,52 +156,85 @@ std::optional<StoredRecord> SqliteStorage::selectByHash(qint64 userId, const QSt
     return readRecord(row);
 }
 
-std::optional<qint64> SqliteStorage::createUser(const QString &email, const QString &passwordHash)
+std::optional<AccountUsage> SqliteStorage::selectUsage(qint64 userId)
+{
+    SqlQuery row = m_db.query(
+        "select count(*), coalesce(sum(file_size + length(cast(content as blob))), 0) from records where user_id = ?",
+        {userId});
+    if (!row.next())
+        return std::nullopt;
+    return AccountUsage{row.int64(0), row.int64(1)};
+}
+
+StoreResult<qint64> SqliteStorage::createUser(const QString &email, const QString &passwordHash)
 {
     std::lock_guard lock(m_mutex);
     WriteTransaction transaction(m_db);
+    if (!transaction.isActive())
+        return failure();
     SqlQuery existing = m_db.query("select id from users where email = ?", {email});
     if (existing.next())
-        return std::nullopt;
+        return StoreStatus::Taken;
+    if (existing.failed())
+        return failure();
     if (!m_db.exec("insert into users (email, password_hash, created) values (?, ?, strftime('%s','now'))",
                    {email, passwordHash}))
-        return std::nullopt;
+        return failure();
     SqlQuery id = m_db.query("select last_insert_rowid()");
     if (!id.next())
-        return std::nullopt;
+        return failure();
     const qint64 userId = id.int64(0);
     if (!transaction.commit())
-        return std::nullopt;
+        return failure();
     return userId;
 }
 
-std::optional<StoredUser> SqliteStorage::findUser(const QString &email)
+StoreResult<StoreDone> SqliteStorage::removeUser(qint64 userId)
+{
+    std::lock_guard lock(m_mutex);
+    WriteTransaction transaction(m_db);
+    if (!transaction.isActive() || !m_db.exec("delete from tokens where user_id = ?", {userId})
+        || !m_db.exec("delete from users where id = ?", {userId}) || !transaction.commit())
+        return failure();
+    return StoreDone{};
+}
+
+StoreResult<StoredUser> SqliteStorage::findUser(const QString &email)
 {
     std::lock_guard lock(m_mutex);
     SqlQuery row = m_db.query("select id, password_hash from users where email = ?", {email});
     if (!row.next())
-        return std::nullopt;
+        return row.failed() ? failure() : StoreStatus::Missing;
     return StoredUser{row.int64(0), row.text(1).value_or(QString())};
 }
 
-QList<qint64> SqliteStorage::userIds()
+StoreResult<QList<qint64>> SqliteStorage::userIds()
 {
     std::lock_guard lock(m_mutex);
     QList<qint64> ids;
     SqlQuery rows = m_db.query("select id from users order by id");
     while (rows.next())
         ids.append(rows.int64(0));
+    if (rows.failed())
+        return failure();
     return ids;
 }
 
-bool SqliteStorage::addToken(const QString &digest, qint64 userId, const QString &device, qint64 expires)
+StoreResult<StoreDone> SqliteStorage::addToken(const QString &digest, qint64 userId, const QString &device,
+                                               qint64 expires)
 {
     std::lock_guard lock(m_mutex);
-    return m_db.exec("insert into tokens (digest, user_id, device_token, expires) values (?, ?, ?, ?)",
-                     {digest, userId, device, expires});
+    WriteTransaction transaction(m_db);
+    if (!transaction.isActive()
+        || !m_db.exec("delete from tokens where user_id = ? and device_token = ?", {userId, device})
+        || !m_db.exec("insert into tokens (digest, user_id, device_token, expires) values (?, ?, ?, ?)",
+                      {digest, userId, device, expires})
+        || !transaction.commit())
+        return failure();
+    return StoreDone{};
 }
 
-std::optional<qint64> SqliteStorage::userForToken(const QString &digest, qint64 now, qint64 renewUntil)
+StoreResult<qint64> SqliteStorage::userForToken(const QString &digest, qint64 now, qint64 renewUntil)
 {
     constexpr qint64 kRenewStep = 24 * 3600;
     std::lock_guard lock(m_mutex);
@@ -159,33 +244,53 @@ std::optional<qint64> SqliteStorage::userForToken(const QString &digest, qint64 
         SqlQuery row =
             m_db.query("select user_id, expires from tokens where digest = ? and expires > ?", {digest, now});
         if (!row.next())
-            return std::nullopt;
+            return row.failed() ? failure() : StoreStatus::Missing;
         userId = row.int64(0);
         expires = row.int64(1);
     }
+    // A renewal that cannot be written leaves the old expiry: the token still works today.
     if (renewUntil - expires > kRenewStep)
         m_db.exec("update tokens set expires = ? where digest = ?", {renewUntil, digest});
     return userId;
 }
 
-bool SqliteStorage::setPasswordHash(const QString &email, const QString &passwordHash)
+int SqliteStorage::removeExpiredTokens(qint64 now)
 {
     std::lock_guard lock(m_mutex);
-    WriteTransaction transaction(m_db);
-    SqlQuery row = m_db.query("select id from users where email = ?", {email});
-    if (!row.next())
-        return false;
-    const qint64 userId = row.int64(0);
-    return m_db.exec("update users set password_hash = ? where id = ?", {passwordHash, userId})
-           && m_db.exec("delete from tokens where user_id = ?", {userId}) && transaction.commit();
+    if (!m_db.exec("delete from tokens where expires <= ?", {now}))
+        return 0;
+    const int tokens = m_db.changes();
+    if (!m_db.exec("delete from upload_grants where expires <= ?", {now}))
+        return tokens;
+    return tokens + m_db.changes();
 }
 
-std::optional<StoredRecord> SqliteStorage::createOrMerge(qint64 userId, const QString &device,
-                                                         const IncomingRecord &in)
+StoreResult<StoreDone> SqliteStorage::setPasswordHash(const QString &email, const QString &passwordHash)
 {
     std::lock_guard lock(m_mutex);
     WriteTransaction transaction(m_db);
-    const qint64 seq = nextSeq(userId);
+    if (!transaction.isActive())
+        return failure();
+    SqlQuery row = m_db.query("select id from users where email = ?", {email});
+    if (!row.next())
+        return row.failed() ? failure() : StoreStatus::Missing;
+    const qint64 userId = row.int64(0);
+    if (!m_db.exec("update users set password_hash = ? where id = ?", {passwordHash, userId})
+        || !m_db.exec("delete from tokens where user_id = ?", {userId}) || !transaction.commit())
+        return failure();
+    return StoreDone{};
+}
+
+StoreResult<StoredRecord> SqliteStorage::createOrMerge(qint64 userId, const QString &device,
+                                                       const IncomingRecord &in, const AccountQuota &quota)
+{
+    std::lock_guard lock(m_mutex);
+    WriteTransaction transaction(m_db);
+    if (!transaction.isActive())
+        return failure();
+    const auto seq = nextSeq(userId);
+    if (!seq)
+        return failure();
     if (auto existing = selectByHash(userId, in.fileHash)) {
         // The same clip from another device (or again): one record, newest capture time, the
         // later favourite decision.
@@ -197,110 +302,144 @@ std::optional<StoredRecord> SqliteStorage::createOrMerge(qint64 userId, const QS
             "type = coalesce(?, type), file_name = coalesce(?, file_name), favourite = ?, seq = ?, changed_by = ? "
             "where history_id = ? and user_id = ?",
             {sqlValue(in.content), timestamp, sqlValue(in.deviceName), sqlValue(in.type),
-             sqlValue(in.fileName), favourite, seq, device, existing->historyId, userId});
+             sqlValue(in.fileName), favourite, *seq, device, existing->historyId, userId});
         if (!ok)
-            return std::nullopt;
+            return failure();
     } else {
-        m_db.exec("insert or ignore into files (user_id, file_hash) values (?, ?)", {userId, in.fileHash});
+        if (quota.maxRecords > 0 || quota.maxBytes > 0) {
+            const auto used = selectUsage(userId);
+            if (!used)
+                return failure();
+            const qint64 adding = in.content.value_or(QString()).toUtf8().size();
+            if ((quota.maxRecords > 0 && used->records >= quota.maxRecords)
+                || (quota.maxBytes > 0 && used->bytes + adding > quota.maxBytes))
+                return StoreStatus::Refused;
+        }
+        if (!m_db.exec("insert or ignore into files (user_id, file_hash) values (?, ?)",
+                       {userId, in.fileHash}))
+            return failure();
         SqlQuery file = m_db.query("select file_id from files where user_id = ? and file_hash = ?",
                                    {userId, in.fileHash});
         if (!file.next())
-            return std::nullopt;
+            return failure();
         const qint64 fileId = file.int64(0);
         const bool ok = m_db.exec(
             "insert into records (user_id, file_hash, file_id, content, timestamp, device_name, type, file_name, "
             "favourite, seq, changed_by) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
             {userId, in.fileHash, fileId, in.content.value_or(QString()), in.timestamp.value_or(0),
              in.deviceName.value_or(QString()), in.type.value_or(QStringLiteral("text_txt")),
-             sqlValue(in.fileName), in.favourite.value_or(0), seq, device});
+             sqlValue(in.fileName), in.favourite.value_or(0), *seq, device});
         if (!ok)
-            return std::nullopt;
+            return failure();
     }
     auto stored = selectByHash(userId, in.fileHash);
     if (!stored || !transaction.commit())
-        return std::nullopt;
-    return stored;
+        return failure();
+    return *stored;
 }
 
-std::optional<StoredRecord> SqliteStorage::update(qint64 userId, const QString &device,
-                                                  const IncomingRecord &in)
+StoreResult<StoredRecord> SqliteStorage::update(qint64 userId, const QString &device,
+                                                const IncomingRecord &in)
 {
     std::lock_guard lock(m_mutex);
     WriteTransaction transaction(m_db);
+    if (!transaction.isActive())
+        return failure();
     const auto existing = selectById(userId, in.historyId.value_or(0));
     if (!existing || existing->fileHash != in.fileHash)
-        return std::nullopt;
-    const qint64 seq = nextSeq(userId);
+        return StoreStatus::Missing;
+    const auto seq = nextSeq(userId);
+    if (!seq)
+        return failure();
     const qint64 timestamp = qMax(existing->timestamp, in.timestamp.value_or(0));
     const qint64 favourite =
         qAbs(in.favourite.value_or(0)) > qAbs(existing->favourite) ? *in.favourite : existing->favourite;
     const bool ok = m_db.exec(
         "update records set timestamp = ?, device_name = coalesce(?, device_name), type = coalesce(?, type), "
         "file_name = coalesce(?, file_name), favourite = ?, seq = ?, changed_by = ? where history_id = ? and user_id = ?",
-        {timestamp, sqlValue(in.deviceName), sqlValue(in.type), sqlValue(in.fileName), favourite, seq, device,
-         existing->historyId, userId});
+        {timestamp, sqlValue(in.deviceName), sqlValue(in.type), sqlValue(in.fileName), favourite, *seq,
+         device, existing->historyId, userId});
     auto stored = ok ? selectById(userId, existing->historyId) : std::nullopt;
     if (!stored || !transaction.commit())
-        return std::nullopt;
-    return stored;
+        return failure();
+    return *stored;
 }
 
-std::optional<StoredRecord> SqliteStorage::find(qint64 userId, qint64 historyId)
+StoreResult<StoredRecord> SqliteStorage::find(qint64 userId, qint64 historyId)
 {
     std::lock_guard lock(m_mutex);
-    return selectById(userId, historyId);
+    if (auto record = selectById(userId, historyId))
+        return *record;
+    return StoreStatus::Missing;
 }
 
-std::optional<StoredRecord> SqliteStorage::findByHash(qint64 userId, const QString &fileHash)
+StoreResult<StoredRecord> SqliteStorage::findByHash(qint64 userId, const QString &fileHash)
 {
     std::lock_guard lock(m_mutex);
-    return selectByHash(userId, fileHash);
+    if (auto record = selectByHash(userId, fileHash))
+        return *record;
+    return StoreStatus::Missing;
 }
 
-std::optional<StoredRecord> SqliteStorage::remove(qint64 userId, const QString &device, qint64 historyId)
+StoreResult<StoredRecord> SqliteStorage::remove(qint64 userId, const QString &device, qint64 historyId)
 {
     std::lock_guard lock(m_mutex);
     WriteTransaction transaction(m_db);
+    if (!transaction.isActive())
+        return failure();
     auto existing = selectById(userId, historyId);
     if (!existing)
-        return std::nullopt;
-    const qint64 seq = nextSeq(userId);
-    if (!m_db.exec("delete from records where history_id = ? and user_id = ?", {historyId, userId})
+        return StoreStatus::Missing;
+    const auto seq = nextSeq(userId);
+    if (!seq || !m_db.exec("delete from records where history_id = ? and user_id = ?", {historyId, userId})
         || !m_db.exec("insert into deletions (user_id, history_id, seq, changed_by) values (?, ?, ?, ?)",
-                      {userId, historyId, seq, device})
+                      {userId, historyId, *seq, device})
+        || !m_db.exec("delete from upload_grants where user_id = ? and history_id = ?", {userId, historyId})
         || !transaction.commit())
-        return std::nullopt;
-    return existing;
+        return failure();
+    return *existing;
 }
 
-ClearResult SqliteStorage::clear(qint64 userId, const QString &device, qint64 now)
+StoreResult<ClearResult> SqliteStorage::clear(qint64 userId, const QString &device, qint64 now)
 {
     std::lock_guard lock(m_mutex);
     WriteTransaction transaction(m_db);
+    if (!transaction.isActive())
+        return failure();
     ClearResult result;
-    SqlQuery rows = m_db.query(
-        "select file_hash, file_ready from records where user_id = ? and favourite <= 0", {userId});
-    QList<QString> keys;
-    while (rows.next()) {
-        ++result.count;
-        if (rows.int32(1))
-            keys.append(objectKey(userId, rows.text(0).value_or(QString())));
+    {
+        SqlQuery rows = m_db.query(
+            "select file_hash, file_ready from records where user_id = ? and favourite <= 0", {userId});
+        while (rows.next()) {
+            ++result.count;
+            if (rows.int32(1))
+                result.objectKeys.append(objectKey(userId, rows.text(0).value_or(QString())));
+        }
+        if (rows.failed())
+            return failure();
     }
-    const qint64 seq = nextSeq(userId);
-    if (!m_db.exec("delete from records where user_id = ? and favourite <= 0", {userId})
+    const auto seq = nextSeq(userId);
+    if (!seq || !m_db.exec("delete from records where user_id = ? and favourite <= 0", {userId})
         || !m_db.exec("insert into clears (user_id, seq, ts, changed_by) values (?, ?, ?, ?)",
-                      {userId, seq, now, device})
+                      {userId, *seq, now, device})
         || !transaction.commit())
-        return {};
-    result.objectKeys = keys;
+        return failure();
     return result;
 }
 
-PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 cursor, int limit)
+StoreResult<PullResult> SqliteStorage::pull(qint64 userId, const QString &device, qint64 cursor, int limit,
+                                            qint64 maxBytes)
 {
-    std::lock_guard lock(m_mutex);
+    // A connection of its own: reading a page holds up neither writes nor other users' reads.
+    const ReaderLease lease(*this);
+    Database &db = lease.db();
     // A read transaction: one consistent view of the records, deletions and clears.
-    m_db.exec("BEGIN");
+    if (!db.exec("BEGIN"))
+        return failure(db);
+    struct EndRead {
+        Database &db;
+        ~EndRead() { db.exec("COMMIT"); }
+    } endRead{db};
     PullResult result;
     static const std::string recordsSql =
         selectSql("user_id = ? and seq > ? and changed_by <> ? order by seq limit ?").replace(7, 0, "seq, ");
@@ -308,11 +447,13 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
     // of an earlier one): it gets every record, its own included, and no deletions or clears.
     const bool full = cursor == 0;
     SqlQuery rows =
-        m_db.query(recordsSql.c_str(), {userId, cursor, full ? QString() : device, qint64(limit) + 1});
+        db.query(recordsSql.c_str(), {userId, cursor, full ? QString() : device, qint64(limit) + 1});
     qint64 lastSeq = 0;
+    qint64 bytes = 0;
     bool truncated = false;
     while (rows.next()) {
-        if (result.records.size() == limit) {
+        // A page ends at its record count or, past its first record, at its size in bytes.
+        if (result.records.size() == limit || (!result.records.isEmpty() && bytes >= maxBytes)) {
             truncated = true;
             break;
         }
@@ -330,64 +471,81 @@ PullResult SqliteStorage::pull(qint64 userId, const QString &device, qint64 curs
         r.fileReady = rows.int32(9);
         r.fileSize = rows.int64(10);
         r.favourite = rows.int64(11);
-        result.records.append(r);
+        bytes += kRecordOverheadBytes + r.content.size() + r.deviceName.size()
+                 + r.fileName.value_or(QString()).size();
+        result.records.append(std::move(r));
     }
+    if (rows.failed())
+        return failure(db);
     result.truncated = truncated;
     if (truncated) {
         // A page: the next pull continues after the last record handed out.
         result.cursor = lastSeq;
     } else {
-        SqlQuery seq = m_db.query("select seq from users where id = ?", {userId});
+        SqlQuery seq = db.query("select seq from users where id = ?", {userId});
         result.cursor = seq.next() ? seq.int64(0) : cursor;
     }
-    if (full) {
-        m_db.exec("COMMIT");
+    if (full)
         return result;
-    }
-    SqlQuery deletions = m_db.query(
+    SqlQuery deletions = db.query(
         "select history_id from deletions where user_id = ? and seq > ? and seq <= ? and changed_by <> ? order by seq",
         {userId, cursor, result.cursor, device});
     while (deletions.next())
         result.deletedHistoryIds.append(deletions.int64(0));
-    SqlQuery clears = m_db.query(
-        "select max(ts) from clears where user_id = ? and seq > ? and seq <= ? and changed_by <> ?",
-        {userId, cursor, result.cursor, device});
+    SqlQuery clears =
+        db.query("select max(ts) from clears where user_id = ? and seq > ? and seq <= ? and changed_by <> ?",
+                 {userId, cursor, result.cursor, device});
     if (clears.next() && !clears.isNull(0))
         result.clearTime = clears.int64(0);
-    m_db.exec("COMMIT");
+    if (deletions.failed() || clears.failed())
+        return failure(db);
     return result;
 }
 
-void SqliteStorage::writeFavourite(qint64 userId, const QString &device, qint64 historyId, qint64 favourite)
+StoreResult<AccountUsage> SqliteStorage::usage(qint64 userId)
 {
-    const qint64 seq = nextSeq(userId);
-    m_db.exec(
-        "update records set favourite = ?, seq = ?, changed_by = ? where history_id = ? and user_id = ?",
-        {favourite, seq, device, historyId, userId});
+    std::lock_guard lock(m_mutex);
+    if (auto used = selectUsage(userId))
+        return *used;
+    return failure();
 }
 
-std::optional<StoredRecord> SqliteStorage::setFavourite(qint64 userId, const QString &device,
-                                                        const QString &fileHash, qint64 favourite)
+bool SqliteStorage::writeFavourite(qint64 userId, const QString &device, qint64 historyId, qint64 favourite)
+{
+    const auto seq = nextSeq(userId);
+    return seq
+           && m_db.exec(
+               "update records set favourite = ?, seq = ?, changed_by = ? where history_id = ? and user_id = ?",
+               {favourite, *seq, device, historyId, userId});
+}
+
+StoreResult<StoredRecord> SqliteStorage::setFavourite(qint64 userId, const QString &device,
+                                                      const QString &fileHash, qint64 favourite)
 {
     std::lock_guard lock(m_mutex);
     WriteTransaction transaction(m_db);
+    if (!transaction.isActive())
+        return failure();
     auto existing = selectByHash(userId, fileHash);
     if (!existing)
-        return std::nullopt;
+        return StoreStatus::Missing;
     if (qAbs(favourite) > qAbs(existing->favourite)) {
-        writeFavourite(userId, device, existing->historyId, favourite);
+        if (!writeFavourite(userId, device, existing->historyId, favourite))
+            return failure();
         existing->favourite = favourite;
     }
     if (!transaction.commit())
-        return std::nullopt;
-    return existing;
+        return failure();
+    return *existing;
 }
 
-FavouriteReconciliation SqliteStorage::reconcile(qint64 userId, const QString &device,
-                                                 const QList<std::pair<qint64, qint64>> &held)
+StoreResult<FavouriteReconciliation> SqliteStorage::reconcile(qint64 userId, const QString &device,
+                                                              const QList<std::pair<qint64, qint64>> &held)
 {
     std::lock_guard lock(m_mutex);
     WriteTransaction transaction(m_db);
+    if (!transaction.isActive())
+        return failure();
     FavouriteReconciliation result;
     QSet<qint64> current;
     for (const auto &[historyId, favourite] : held) {
@@ -398,7 +556,8 @@ FavouriteReconciliation SqliteStorage::reconcile(qint64 userId, const QString &d
         }
         if (qAbs(favourite) > qAbs(stored->favourite)) {
             // The device's decision is the later one: the service takes it.
-            writeFavourite(userId, device, historyId, favourite);
+            if (!writeFavourite(userId, device, historyId, favourite))
+                return failure();
             stored->favourite = favourite;
         }
         if (stored->favourite <= 0)
@@ -407,32 +566,63 @@ FavouriteReconciliation SqliteStorage::reconcile(qint64 userId, const QString &d
             current.insert(historyId);
     }
     static const std::string favouritesSql = selectSql("user_id = ? and favourite > 0 order by timestamp");
-    SqlQuery rows = m_db.query(favouritesSql.c_str(), {userId});
-    while (rows.next()) {
-        StoredRecord r = readRecord(rows);
-        if (!current.contains(r.historyId))
-            result.records.append(r);
+    {
+        SqlQuery rows = m_db.query(favouritesSql.c_str(), {userId});
+        while (rows.next()) {
+            StoredRecord r = readRecord(rows);
+            if (!current.contains(r.historyId))
+                result.records.append(r);
+        }
+        if (rows.failed())
+            return failure();
     }
-    transaction.commit();
+    if (!transaction.commit())
+        return failure();
     return result;
 }
 
-std::optional<StoredRecord> SqliteStorage::markFileReady(qint64 userId, const QString &device,
-                                                         const QString &fileHash, qint64 fileId, qint64 size)
+StoreResult<StoreDone> SqliteStorage::addGrant(const QString &nonce, qint64 userId, qint64 historyId,
+                                               qint64 expires)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db.exec("insert into upload_grants (nonce, user_id, history_id, expires) values (?, ?, ?, ?)",
+                   {nonce, userId, historyId, expires}))
+        return failure();
+    return StoreDone{};
+}
+
+StoreResult<StoreDone> SqliteStorage::consumeGrant(const QString &nonce, qint64 userId, qint64 historyId,
+                                                   qint64 now)
+{
+    std::lock_guard lock(m_mutex);
+    // Deleting it is the use: of two uploads with one grant, only one deletes a row.
+    if (!m_db.exec(
+            "delete from upload_grants where nonce = ? and user_id = ? and history_id = ? and expires > ?",
+            {nonce, userId, historyId, now}))
+        return failure();
+    if (m_db.changes() != 1)
+        return StoreStatus::Missing;
+    return StoreDone{};
+}
+
+StoreResult<StoredRecord> SqliteStorage::markFileReady(qint64 userId, const QString &device, qint64 historyId,
+                                                       const QString &fileHash, qint64 fileId, qint64 size)
 {
     std::lock_guard lock(m_mutex);
     WriteTransaction transaction(m_db);
-    auto existing = selectByHash(userId, fileHash);
-    if (!existing || existing->fileId != fileId)
-        return std::nullopt;
-    const qint64 seq = nextSeq(userId);
-    if (!m_db.exec("update records set file_ready = 1, file_size = ?, seq = ?, changed_by = ? "
-                   "where history_id = ? and user_id = ?",
-                   {size, seq, device, existing->historyId, userId}))
-        return std::nullopt;
+    if (!transaction.isActive())
+        return failure();
+    auto existing = selectById(userId, historyId);
+    if (!existing || existing->fileHash != fileHash || existing->fileId != fileId)
+        return StoreStatus::Missing;
+    const auto seq = nextSeq(userId);
+    if (!seq
+        || !m_db.exec("update records set file_ready = 1, file_size = ?, seq = ?, changed_by = ? "
+                      "where history_id = ? and user_id = ?",
+                      {size, *seq, device, existing->historyId, userId})
+        || !transaction.commit())
+        return failure();
     existing->fileReady = 1;
     existing->fileSize = size;
-    if (!transaction.commit())
-        return std::nullopt;
-    return existing;
+    return *existing;
 }

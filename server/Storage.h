@@ -1,5 +1,7 @@
 #pragma once
 
+#include "StoreResult.h"
+
 #include <QList>
 #include <QString>
 
@@ -65,10 +67,23 @@ struct ClearResult {
     QList<QString> objectKeys; // payload objects to remove
 };
 
+// What an account may keep; 0 means no limit.
+struct AccountQuota {
+    qint64 maxRecords = 0;
+    qint64 maxBytes = 0;
+};
+
+// What an account keeps: its records and the bytes of their contents and payloads.
+struct AccountUsage {
+    qint64 records = 0;
+    qint64 bytes = 0;
+};
+
 // The service's storage. Every operation is scoped to one user: no operation reads or changes
 // anything of another user, whatever ids or hashes it is given. `device` is the token of the
 // device that causes a change; a pull leaves out what that device changed itself.
-// Implementations are safe to call from many threads at once.
+// Implementations are safe to call from many threads at once. Every result tells a missing
+// record from a failure of the storage itself (StoreResult).
 class SyncStorage
 {
 public:
@@ -76,41 +91,56 @@ public:
 
     virtual bool isOpen() const = 0;
 
-    // Accounts and sign-in tokens (stored as digests).
-    virtual std::optional<qint64> createUser(const QString &email, const QString &passwordHash) = 0;
-    virtual std::optional<StoredUser> findUser(const QString &email) = 0;
-    virtual QList<qint64> userIds() = 0;
-    virtual bool addToken(const QString &digest, qint64 userId, const QString &device, qint64 expires) = 0;
+    // Accounts and sign-in tokens (stored as digests). createUser answers Taken for an address
+    // in use; removeUser undoes a registration that could not be completed.
+    virtual StoreResult<qint64> createUser(const QString &email, const QString &passwordHash) = 0;
+    virtual StoreResult<StoreDone> removeUser(qint64 userId) = 0;
+    virtual StoreResult<StoredUser> findUser(const QString &email) = 0;
+    virtual StoreResult<QList<qint64>> userIds() = 0;
+    // A device has one sign-in at a time: its earlier token of that user ends.
+    virtual StoreResult<StoreDone> addToken(const QString &digest, qint64 userId, const QString &device,
+                                            qint64 expires) = 0;
     // The user of a token that has not expired at `now`; a token in use has its expiry moved
     // forward to `renewUntil` (at most once a day), so only idle sign-ins expire.
-    virtual std::optional<qint64> userForToken(const QString &digest, qint64 now, qint64 renewUntil) = 0;
+    virtual StoreResult<qint64> userForToken(const QString &digest, qint64 now, qint64 renewUntil) = 0;
+    // Deletes the tokens that expired before `now`; how many.
+    virtual int removeExpiredTokens(qint64 now) = 0;
     // Replaces a user's password hash and ends every sign-in of that user.
-    virtual bool setPasswordHash(const QString &email, const QString &passwordHash) = 0;
+    virtual StoreResult<StoreDone> setPasswordHash(const QString &email, const QString &passwordHash) = 0;
 
-    // Records.
-    virtual std::optional<StoredRecord> createOrMerge(qint64 userId, const QString &device,
-                                                      const IncomingRecord &record) = 0;
-    // Updates the record with record.historyId; none when the user has no such record.
-    virtual std::optional<StoredRecord> update(qint64 userId, const QString &device,
-                                               const IncomingRecord &record) = 0;
-    virtual std::optional<StoredRecord> find(qint64 userId, qint64 historyId) = 0;
-    virtual std::optional<StoredRecord> findByHash(qint64 userId, const QString &fileHash) = 0;
-    // Removes the record; answers it, or none when the user has no such record.
-    virtual std::optional<StoredRecord> remove(qint64 userId, const QString &device, qint64 historyId) = 0;
+    // Records. A new record beyond the quota's record count is Refused.
+    virtual StoreResult<StoredRecord> createOrMerge(qint64 userId, const QString &device,
+                                                    const IncomingRecord &record,
+                                                    const AccountQuota &quota) = 0;
+    // Updates the record with record.historyId; Missing when the user has no such record.
+    virtual StoreResult<StoredRecord> update(qint64 userId, const QString &device,
+                                             const IncomingRecord &record) = 0;
+    virtual StoreResult<StoredRecord> find(qint64 userId, qint64 historyId) = 0;
+    virtual StoreResult<StoredRecord> findByHash(qint64 userId, const QString &fileHash) = 0;
+    // Removes the record; answers it, or Missing when the user has no such record.
+    virtual StoreResult<StoredRecord> remove(qint64 userId, const QString &device, qint64 historyId) = 0;
     // Removes every record that is not a favourite.
-    virtual ClearResult clear(qint64 userId, const QString &device, qint64 now) = 0;
-    virtual PullResult pull(qint64 userId, const QString &device, qint64 cursor, int limit) = 0;
+    virtual StoreResult<ClearResult> clear(qint64 userId, const QString &device, qint64 now) = 0;
+    // At most `limit` records and, past the first record, about `maxBytes` of record fields.
+    virtual StoreResult<PullResult> pull(qint64 userId, const QString &device, qint64 cursor, int limit,
+                                         qint64 maxBytes) = 0;
+    virtual StoreResult<AccountUsage> usage(qint64 userId) = 0;
 
     // Favourites: a signed time; the value of larger magnitude is the later decision and wins,
     // an equal one leaves the stored value.
-    virtual std::optional<StoredRecord> setFavourite(qint64 userId, const QString &device,
-                                                     const QString &fileHash, qint64 favourite) = 0;
-    virtual FavouriteReconciliation reconcile(qint64 userId, const QString &device,
-                                              const QList<std::pair<qint64, qint64>> &held) = 0;
+    virtual StoreResult<StoredRecord> setFavourite(qint64 userId, const QString &device,
+                                                   const QString &fileHash, qint64 favourite) = 0;
+    virtual StoreResult<FavouriteReconciliation> reconcile(qint64 userId, const QString &device,
+                                                           const QList<std::pair<qint64, qint64>> &held) = 0;
 
-    // Files: marks the record's payload stored; none when the user has no record with that
-    // hash and file id.
-    virtual std::optional<StoredRecord> markFileReady(qint64 userId, const QString &device,
-                                                      const QString &fileHash, qint64 fileId,
-                                                      qint64 size) = 0;
+    // Upload grants: each is issued for one record as it is (its history id) and can be used
+    // once. consumeGrant answers Missing for a grant that is unknown, used or expired.
+    virtual StoreResult<StoreDone> addGrant(const QString &nonce, qint64 userId, qint64 historyId,
+                                            qint64 expires) = 0;
+    virtual StoreResult<StoreDone> consumeGrant(const QString &nonce, qint64 userId, qint64 historyId,
+                                                qint64 now) = 0;
+    // Files: marks the payload of the record with that id, hash and file id stored; Missing when
+    // the user no longer has that record.
+    virtual StoreResult<StoredRecord> markFileReady(qint64 userId, const QString &device, qint64 historyId,
+                                                    const QString &fileHash, qint64 fileId, qint64 size) = 0;
 };

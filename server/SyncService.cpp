@@ -9,10 +9,14 @@
 
 #include "support/PayloadLimit.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -43,6 +47,21 @@ ApiReply unauthorised()
     return json({{QStringLiteral("code"), 401}, {QStringLiteral("token_expire"), 1}}, 401);
 }
 
+// A failure of the storage: 507 when the disk is full, 500 otherwise; never a success or a
+// protocol answer that means something else.
+ApiReply storageFailure(StoreStatus status)
+{
+    if (status == StoreStatus::NoSpace)
+        return refuse(507, QStringLiteral("the service's disk is full"));
+    return refuse(500, QStringLiteral("the service cannot store this now"));
+}
+
+ApiReply tooMany(qint64 retryAfter)
+{
+    return json({{QStringLiteral("code"), 429}, {QStringLiteral("retry_after"), qMax<qint64>(1, retryAfter)}},
+                429);
+}
+
 bool matches(const QString &pattern, const QString &text)
 {
     return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(text).hasMatch();
@@ -54,11 +73,28 @@ bool isDeviceToken(const QString &text)
     return re.match(text).hasMatch();
 }
 
+// The address form accounts were made with so far; sign-in and reset still accept it, so that
+// no existing account is shut out.
 bool isEmail(const QString &text)
 {
     static const QRegularExpression re(
         QStringLiteral("^[A-Za-z0-9._%+-]{1,64}@[A-Za-z0-9.-]{1,180}\\.[A-Za-z]{2,24}$"));
     return text.size() <= 254 && re.match(text).hasMatch();
+}
+
+// What a new account's address must be: one "@", a local part without empty dot-separated
+// parts, and a domain of at least two labels, none empty or starting or ending with "-".
+bool isNewAccountEmail(const QString &text)
+{
+    static const QRegularExpression re(QStringLiteral(
+        "^[A-Za-z0-9_%+-]+(\\.[A-Za-z0-9_%+-]+)*@([A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?\\.)+[A-Za-z]{2,24}$"));
+    return isEmail(text) && text.indexOf(QLatin1Char('@')) <= 64 && re.match(text).hasMatch();
+}
+
+bool isZipped(const QString &type)
+{
+    const QStringList extras = type.split(QLatin1Char('+')).mid(1);
+    return extras.contains(QLatin1String("zip"));
 }
 
 bool isPasswordDigest(const QString &text)
@@ -91,7 +127,12 @@ SyncService::SyncService(const ServerConfig &config, SyncStorage &storage, Objec
     , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentSecsSinceEpoch(); }))
     , m_hashCost{config.argon2Ops, config.argon2MemKib * 1024}
     , m_policy(config.signingKey, config.uploadPolicySeconds)
-    , m_throttle(config.loginFailuresBeforeDelay)
+    , m_throttle(
+          {config.loginFailuresBeforeDelay, config.accountFailuresBeforeDelay, config.loginSlowSeconds, 4})
+    , m_registrations(config.registrationsPerAddressPerHour, 3600)
+    , m_resetsByAddress(config.resetsPerAddressPerHour, 3600)
+    , m_resetsByAccount(config.resetsPerAccountPerHour, 3600)
+    , m_quota{config.accountMaxRecords, config.accountMaxBytes}
     , m_mailer(config.outboxDir(), config.sendmail)
     , m_plugins(config.pluginsDir())
 { }
@@ -101,8 +142,31 @@ qint64 SyncService::now() const
     return m_clock();
 }
 
+void SyncService::sweep()
+{
+    constexpr qint64 kSweepEverySeconds = 3600;
+    const qint64 time = now();
+    qint64 due = m_nextSweep.load();
+    if (time < due || !m_nextSweep.compare_exchange_strong(due, time + kSweepEverySeconds))
+        return;
+    if (const int removed = m_storage.removeExpiredTokens(time))
+        qCInfo(lcServer) << "removed" << removed << "expired sign-ins and upload grants";
+}
+
+bool SyncService::writeBrokerUsers()
+{
+    if (!m_broker)
+        return true;
+    // One writer at a time, each with the users as they are now: a later registration's file
+    // never lacks an earlier one's user.
+    std::lock_guard lock(m_brokerUsersMutex);
+    const auto users = m_storage.userIds();
+    return users && m_broker->writeUsers(*users);
+}
+
 ApiReply SyncService::handle(const ApiRequest &request)
 {
+    sweep();
     const QString &e = request.endpoint;
     const bool get = request.method == QLatin1String("GET");
     const bool post = request.method == QLatin1String("POST");
@@ -134,20 +198,39 @@ ApiReply SyncService::handle(const ApiRequest &request)
                                                QStringLiteral("/clear_history/")};
     if (!signedInEndpoints.contains(e))
         return refuse(404, QStringLiteral("no such endpoint"));
+    // Bodies are checked before the token is looked up: malformed input costs no storage work.
+    const bool put = request.method == QLatin1String("PUT");
+    std::optional<QJsonObject> body;
+    std::optional<IncomingRecord> record;
+    if (((e == QLatin1String("/push/") && (post || put)) || e == QLatin1String("/set_favourite/")
+         || e == QLatin1String("/get_favourite/"))
+        && (post || put)) {
+        ApiReply refusal;
+        body = jsonBody(request, &refusal);
+        if (!body)
+            return refusal;
+        if (e != QLatin1String("/get_favourite/")) {
+            record = historyBody(*body, &refusal);
+            if (!record)
+                return refusal;
+        }
+    }
     const auto caller = authenticate(request);
+    if (caller.failed())
+        return storageFailure(caller.status());
     if (!caller)
         return unauthorised();
     if (!isDeviceToken(caller->device))
         return refuse(400, QStringLiteral("device_token is missing or malformed"));
 
     if (e == QLatin1String("/push/"))
-        return push(request, *caller);
+        return push(request, *caller, record);
     if (e == QLatin1String("/pull/") && get)
         return pull(request, *caller);
     if (e == QLatin1String("/get_favourite/") && post)
-        return getFavourite(request, *caller);
+        return getFavourite(*body, *caller);
     if (e == QLatin1String("/set_favourite/") && post)
-        return setFavourite(request, *caller);
+        return setFavourite(*record, *caller);
     if (e == QLatin1String("/get_upload_token/") && get)
         return uploadToken(request, *caller);
     if (e == QLatin1String("/download_file/") && get)
@@ -157,15 +240,15 @@ ApiReply SyncService::handle(const ApiRequest &request)
     return refuse(405, QStringLiteral("method not allowed"));
 }
 
-std::optional<SyncService::Caller> SyncService::authenticate(const ApiRequest &request)
+StoreResult<SyncService::Caller> SyncService::authenticate(const ApiRequest &request)
 {
     const QString token = request.query.value(QStringLiteral("user_token"));
     if (!matches(QStringLiteral("[0-9a-f]{64}"), token))
-        return std::nullopt;
+        return StoreStatus::Missing;
     const auto userId =
         m_storage.userForToken(Secrets::tokenDigest(token), now(), now() + m_config.tokenLifetimeSeconds);
     if (!userId)
-        return std::nullopt;
+        return userId.status();
     return Caller{*userId, request.query.value(QStringLiteral("device_token"))};
 }
 
@@ -184,24 +267,24 @@ std::optional<QJsonObject> SyncService::jsonBody(const ApiRequest &request, ApiR
     return document.object();
 }
 
-std::optional<IncomingRecord> SyncService::historyBody(const ApiRequest &request, ApiReply *refusal) const
+std::optional<IncomingRecord> SyncService::historyBody(const QJsonObject &body, ApiReply *refusal) const
 {
-    const auto body = jsonBody(request, refusal);
-    if (!body)
-        return std::nullopt;
     QString error;
-    auto record = RecordJson::parse(body->value(QStringLiteral("history")), &error);
+    auto record = RecordJson::parse(body.value(QStringLiteral("history")), &error);
     if (!record)
         *refusal = refuse(400, error);
     return record;
 }
 
-QJsonObject SyncService::signedIn(qint64 userId, const QString &device)
+std::optional<QJsonObject> SyncService::signedIn(qint64 userId, const QString &device, ApiReply *refusal)
 {
     const QString token = Secrets::randomHex(32);
-    if (!m_storage.addToken(Secrets::tokenDigest(token), userId, device,
-                            now() + m_config.tokenLifetimeSeconds))
-        return {};
+    const auto added = m_storage.addToken(Secrets::tokenDigest(token), userId, device,
+                                          now() + m_config.tokenLifetimeSeconds);
+    if (!added) {
+        *refusal = storageFailure(added.status());
+        return std::nullopt;
+    }
     QJsonObject reply{{QStringLiteral("token"), token}, {QStringLiteral("user_id"), userId}};
     if (m_broker) {
         reply.insert(QStringLiteral("mqtt_username"), QString::number(userId));
@@ -216,8 +299,13 @@ ApiReply SyncService::init(const ApiRequest &request)
         return refuse(400, QStringLiteral("device_name too long"));
     const QString token = request.query.value(QStringLiteral("user_token"));
     // The client reads "token_expire" only from a successful HTTP reply, so this refusal is 200.
-    if (!token.isEmpty() && !authenticate(request))
-        return json({{QStringLiteral("code"), 1}, {QStringLiteral("token_expire"), 1}});
+    if (!token.isEmpty()) {
+        const auto caller = authenticate(request);
+        if (caller.failed())
+            return storageFailure(caller.status());
+        if (!caller)
+            return json({{QStringLiteral("code"), 1}, {QStringLiteral("token_expire"), 1}});
+    }
     return ok({{QStringLiteral("data"), QJsonObject{{QStringLiteral("homepage"), m_config.homepage},
                                                     {QStringLiteral("developer"), m_config.developerPage}}}});
 }
@@ -229,10 +317,18 @@ ApiReply SyncService::login(const ApiRequest &request)
     const QString device = request.query.value(QStringLiteral("device_token"));
     if (!isEmail(email) || !isPasswordDigest(digest) || !isDeviceToken(device))
         return refuse(400, QStringLiteral("username, pwd_hash or device_token malformed"));
-    if (const qint64 wait = m_throttle.waitSeconds(request.remoteAddress, now()); wait > 0)
-        return json({{QStringLiteral("code"), 429}, {QStringLiteral("retry_after"), wait}}, 429);
+    const LoginThrottle::Verdict verdict = m_throttle.begin(request.remoteAddress, email, now());
+    if (verdict.decision == LoginThrottle::Decision::Refuse)
+        return tooMany(verdict.seconds);
+    // A limit is in force (perhaps caused by others): this attempt goes through, slowly.
+    if (verdict.decision == LoginThrottle::Decision::Slow)
+        std::this_thread::sleep_for(std::chrono::seconds(verdict.seconds));
 
     const auto user = m_storage.findUser(email);
+    if (user.failed()) {
+        m_throttle.finish(request.remoteAddress, email, verdict, false);
+        return storageFailure(user.status());
+    }
     bool valid = false;
     {
         m_hashSlots.acquire();
@@ -242,15 +338,12 @@ ApiReply SyncService::login(const ApiRequest &request)
             Secrets::verifyPassword(digest.toLatin1(), user ? user->passwordHash : unknownUserHash) && user;
         m_hashSlots.release();
     }
-    if (!valid) {
-        m_throttle.recordFailure(request.remoteAddress, now());
+    m_throttle.finish(request.remoteAddress, email, verdict, valid);
+    if (!valid)
         return refuse(401, QStringLiteral("wrong user name or password"));
-    }
-    m_throttle.recordSuccess(request.remoteAddress);
-    const QJsonObject reply = signedIn(user->id, device);
-    if (reply.isEmpty())
-        return refuse(500, QStringLiteral("cannot sign in"));
-    return ok(reply);
+    ApiReply refusal;
+    const auto reply = signedIn(user->id, device, &refusal);
+    return reply ? ok(*reply) : refusal;
 }
 
 ApiReply SyncService::registerUser(const ApiRequest &request)
@@ -258,9 +351,16 @@ ApiReply SyncService::registerUser(const ApiRequest &request)
     const QString email = request.query.value(QStringLiteral("username")).toLower();
     const QString digest = request.query.value(QStringLiteral("pwd_hash")).toLower();
     const QString device = request.query.value(QStringLiteral("device_token"));
-    if (!isEmail(email) || !isPasswordDigest(digest) || !isDeviceToken(device))
+    if (!m_config.registrationOpen)
+        return refuse(403, QStringLiteral("this service does not take new accounts"));
+    if (!isNewAccountEmail(email) || !isPasswordDigest(digest) || !isDeviceToken(device))
         return refuse(400, QStringLiteral("username, pwd_hash or device_token malformed"));
-    if (m_storage.findUser(email))
+    if (!m_registrations.allow(request.remoteAddress, now()))
+        return tooMany(m_registrations.retryAfter(request.remoteAddress, now()));
+    const auto existing = m_storage.findUser(email);
+    if (existing.failed())
+        return storageFailure(existing.status());
+    if (existing)
         return protocolCode(1001);
     m_hashSlots.acquire();
     const QString hash = Secrets::hashPassword(digest.toLatin1(), m_hashCost);
@@ -268,15 +368,20 @@ ApiReply SyncService::registerUser(const ApiRequest &request)
     if (hash.isEmpty())
         return refuse(500, QStringLiteral("cannot hash the password"));
     const auto userId = m_storage.createUser(email, hash);
-    if (!userId)
+    if (userId.status() == StoreStatus::Taken)
         return protocolCode(1001);
-    if (m_broker && !m_broker->addUser(*userId))
-        qCWarning(lcServer) << "the broker did not reload its users; new users connect after its restart";
+    if (!userId)
+        return storageFailure(userId.status());
+    // Without its broker account the user would get no notices: the registration is undone.
+    if (!writeBrokerUsers()) {
+        qCWarning(lcServer) << "cannot write the broker's users; the registration is undone";
+        m_storage.removeUser(*userId);
+        return storageFailure(StoreStatus::NoSpace);
+    }
     qCInfo(lcServer) << "registered user" << *userId;
-    const QJsonObject reply = signedIn(*userId, device);
-    if (reply.isEmpty())
-        return refuse(500, QStringLiteral("cannot sign in"));
-    return ok(reply);
+    ApiReply refusal;
+    const auto reply = signedIn(*userId, device, &refusal);
+    return reply ? ok(*reply) : refusal;
 }
 
 ApiReply SyncService::forgetPassword(const ApiRequest &request)
@@ -284,38 +389,63 @@ ApiReply SyncService::forgetPassword(const ApiRequest &request)
     const QString email = request.query.value(QStringLiteral("user_email")).toLower();
     if (!isEmail(email))
         return refuse(400, QStringLiteral("user_email malformed"));
-    if (!m_storage.findUser(email))
+    // The mail names this service; only the administrator's address is trusted for that, never
+    // the Host header of whoever asked.
+    if (m_config.publicUrl.isEmpty()) {
+        qCWarning(lcServer) << "a password reset was asked for, but no mail is sent: public_url is not set";
+        return refuse(503, QStringLiteral("password reset is not set up on this service"));
+    }
+    if (!m_resetsByAddress.allow(request.remoteAddress, now()))
+        return tooMany(m_resetsByAddress.retryAfter(request.remoteAddress, now()));
+    const auto user = m_storage.findUser(email);
+    if (user.failed())
+        return storageFailure(user.status());
+    if (!user)
         return protocolCode(1002);
+    if (!m_resetsByAccount.allow(email, now()))
+        return tooMany(m_resetsByAccount.retryAfter(email, now()));
     const QString body =
         QStringLiteral(
             "Someone asked to reset the password of the Quillet sync account %1 on %2.\n\n"
             "This server is run by its own administrator. To choose a new password, ask them to run\n"
             "    quillet-sync-server --data-dir DATA_FOLDER --set-password %1\n"
             "on the server. If you did not ask for this, ignore this mail.")
-            .arg(email, request.baseUrl);
-    if (!m_mailer.send(email, QStringLiteral("Quillet: password reset"), body))
-        return refuse(500, QStringLiteral("cannot send the mail"));
-    return ok();
+            .arg(email, m_config.publicUrl);
+    switch (m_mailer.send(email, QStringLiteral("Quillet: password reset"), body)) {
+    case DurableFile::Result::Ok:
+        return ok();
+    case DurableFile::Result::NoSpace:
+        return storageFailure(StoreStatus::NoSpace);
+    case DurableFile::Result::Failed:
+        break;
+    }
+    return refuse(500, QStringLiteral("cannot send the mail"));
 }
 
-ApiReply SyncService::push(const ApiRequest &request, const Caller &caller)
+ApiReply SyncService::push(const ApiRequest &request, const Caller &caller,
+                           const std::optional<IncomingRecord> &record)
 {
     if (request.method == QLatin1String("GET")) {
         const auto historyId = queryId(request, QStringLiteral("history_id"));
         const QString hash = request.query.value(QStringLiteral("file_hash"));
         if (!historyId || !RecordJson::isFileHash(hash))
             return refuse(400, QStringLiteral("history_id or file_hash malformed"));
-        const auto record = m_storage.find(caller.userId, *historyId);
-        if (!record || record->fileHash != hash)
+        const auto stored = m_storage.find(caller.userId, *historyId);
+        if (stored.failed())
+            return storageFailure(stored.status());
+        if (!stored || stored->fileHash != hash)
             return refuse(404, QStringLiteral("no such record"));
-        return ok({{QStringLiteral("history"), RecordJson::toJson(*record)}});
+        return ok({{QStringLiteral("history"), RecordJson::toJson(*stored)}});
     }
     if (request.method == QLatin1String("DELETE")) {
         const auto historyId = queryId(request, QStringLiteral("history_id"));
         if (!historyId)
             return refuse(400, QStringLiteral("history_id malformed"));
         // Deleting what is already gone succeeds: the clip is not in the account either way.
-        if (const auto removed = m_storage.remove(caller.userId, caller.device, *historyId)) {
+        const auto removed = m_storage.remove(caller.userId, caller.device, *historyId);
+        if (removed.failed())
+            return storageFailure(removed.status());
+        if (removed) {
             if (removed->fileReady)
                 m_objects.remove(objectKey(caller.userId, removed->fileHash));
             m_notifier.publish(caller.userId, QStringLiteral("history_delete"),
@@ -325,23 +455,23 @@ ApiReply SyncService::push(const ApiRequest &request, const Caller &caller)
         return ok();
     }
     const bool isPost = request.method == QLatin1String("POST");
-    if (!isPost && request.method != QLatin1String("PUT"))
-        return refuse(405, QStringLiteral("method not allowed"));
-
-    ApiReply refusal;
-    const auto record = historyBody(request, &refusal);
     if (!record)
-        return refusal;
+        return refuse(405, QStringLiteral("method not allowed"));
     if (isPost) {
-        const auto stored = m_storage.createOrMerge(caller.userId, caller.device, *record);
+        const auto stored = m_storage.createOrMerge(caller.userId, caller.device, *record, m_quota);
+        if (stored.status() == StoreStatus::Refused)
+            return refuse(507, QStringLiteral("the account's storage quota is used up"));
         if (!stored)
-            return refuse(500, QStringLiteral("cannot store the record"));
+            return storageFailure(stored.status());
         return ok({{QStringLiteral("history"), RecordJson::toJson(*stored)}});
     }
     if (!record->historyId || *record->historyId <= 0)
         return refuse(400, QStringLiteral("history_id missing"));
     // An unknown record tells the device to treat its clip as local only.
-    if (!m_storage.update(caller.userId, caller.device, *record))
+    const auto updated = m_storage.update(caller.userId, caller.device, *record);
+    if (updated.failed())
+        return storageFailure(updated.status());
+    if (!updated)
         return protocolCode(-10);
     return ok();
 }
@@ -359,32 +489,41 @@ ApiReply SyncService::pull(const ApiRequest &request, const Caller &caller)
             return refuse(400, QStringLiteral("count malformed"));
         limit = qMin(limit, countText.toInt());
     }
-    const PullResult result = m_storage.pull(caller.userId, caller.device, cursorText.toLongLong(), limit);
-    QJsonArray histories;
-    for (const StoredRecord &record : result.records)
-        histories.append(RecordJson::toJson(record));
+    // The storage hands over one bounded page; the reply is made after it let go.
+    auto result =
+        m_storage.pull(caller.userId, caller.device, cursorText.toLongLong(), limit, m_config.maxPullBytes);
+    if (!result)
+        return storageFailure(result.status());
     QJsonArray actions;
-    for (qint64 id : result.deletedHistoryIds)
+    for (qint64 id : result->deletedHistoryIds)
         actions.append(QJsonObject{{QStringLiteral("action"), QStringLiteral("del")},
                                    {QStringLiteral("history_id"), id}});
-    QJsonObject reply{{QStringLiteral("request_timestamp"), result.cursor},
-                      {QStringLiteral("histories"), histories},
+    QJsonObject reply{{QStringLiteral("code"), 0},
+                      {QStringLiteral("request_timestamp"), result->cursor},
                       {QStringLiteral("action"), actions}};
-    if (result.clearTime)
-        reply.insert(QStringLiteral("clear_all_ts"), *result.clearTime);
+    if (result->clearTime)
+        reply.insert(QStringLiteral("clear_all_ts"), *result->clearTime);
     // Clients that know the key pull the next page at once instead of waiting for the user.
-    if (result.truncated)
+    if (result->truncated)
         reply.insert(QStringLiteral("has_more"), true);
-    return ok(reply);
+    // The records are written one by one into the reply, each let go once written, so a page
+    // is held about once in memory rather than as records, JSON values and text at the same time.
+    QByteArray body = QJsonDocument(reply).toJson(QJsonDocument::Compact);
+    body.chop(1);
+    body += ",\"histories\":[";
+    for (qsizetype i = 0; i < result->records.size(); ++i) {
+        if (i > 0)
+            body += ',';
+        body += QJsonDocument(RecordJson::toJson(result->records[i])).toJson(QJsonDocument::Compact);
+        result->records[i] = StoredRecord();
+    }
+    body += "]}";
+    return {200, body};
 }
 
-ApiReply SyncService::getFavourite(const ApiRequest &request, const Caller &caller)
+ApiReply SyncService::getFavourite(const QJsonObject &body, const Caller &caller)
 {
-    ApiReply refusal;
-    const auto body = jsonBody(request, &refusal);
-    if (!body)
-        return refusal;
-    const QJsonValue favourites = body->value(QStringLiteral("favourites"));
+    const QJsonValue favourites = body.value(QStringLiteral("favourites"));
     if (!favourites.isObject() || favourites.toObject().size() > 100000)
         return refuse(400, QStringLiteral("favourites must be an object"));
     QList<std::pair<qint64, qint64>> held;
@@ -399,31 +538,31 @@ ApiReply SyncService::getFavourite(const ApiRequest &request, const Caller &call
                 400, QStringLiteral("favourites entries must be {\"<history id>\": {\"favourite\": time}}"));
         held.append({it.key().toLongLong(), *favourite});
     }
-    const FavouriteReconciliation result = m_storage.reconcile(caller.userId, caller.device, held);
+    const auto result = m_storage.reconcile(caller.userId, caller.device, held);
+    if (!result)
+        return storageFailure(result.status());
     QJsonArray deleted;
-    for (qint64 id : result.deleted)
+    for (qint64 id : result->deleted)
         deleted.append(QJsonObject{{QStringLiteral("history_id"), id}});
     QJsonArray withdrawn;
-    for (const auto &[id, favourite] : result.withdrawn)
+    for (const auto &[id, favourite] : result->withdrawn)
         withdrawn.append(
             QJsonObject{{QStringLiteral("history_id"), id}, {QStringLiteral("favourite"), favourite}});
     QJsonArray histories;
-    for (const StoredRecord &record : result.records)
+    for (const StoredRecord &record : result->records)
         histories.append(RecordJson::toJson(record));
     return ok({{QStringLiteral("delfavourites"), deleted},
                {QStringLiteral("unfavourites"), withdrawn},
                {QStringLiteral("histories"), histories}});
 }
 
-ApiReply SyncService::setFavourite(const ApiRequest &request, const Caller &caller)
+ApiReply SyncService::setFavourite(const IncomingRecord &record, const Caller &caller)
 {
-    ApiReply refusal;
-    const auto record = historyBody(request, &refusal);
-    if (!record)
-        return refusal;
-    // A clip the account no longer has: the device removes it.
     const auto stored =
-        m_storage.setFavourite(caller.userId, caller.device, record->fileHash, record->favourite.value_or(0));
+        m_storage.setFavourite(caller.userId, caller.device, record.fileHash, record.favourite.value_or(0));
+    if (stored.failed())
+        return storageFailure(stored.status());
+    // A clip the account no longer has: the device removes it.
     if (!stored)
         return protocolCode(-4);
     return ok({{QStringLiteral("history"), RecordJson::toJson(*stored)}});
@@ -436,13 +575,21 @@ ApiReply SyncService::uploadToken(const ApiRequest &request, const Caller &calle
     if (!RecordJson::isFileHash(hash) || !fileId)
         return refuse(400, QStringLiteral("file_hash or file_id malformed"));
     const auto record = m_storage.findByHash(caller.userId, hash);
+    if (record.failed())
+        return storageFailure(record.status());
     if (!record || record->fileId != *fileId)
         return refuse(404, QStringLiteral("no such file"));
     UploadGrant grant;
     grant.userId = caller.userId;
+    grant.historyId = record->historyId;
+    grant.nonce = Secrets::randomHex(16);
     grant.fileHash = hash;
     grant.fileId = *fileId;
     grant.deviceToken = caller.device;
+    const auto added =
+        m_storage.addGrant(grant.nonce, grant.userId, grant.historyId, now() + m_policy.lifetime());
+    if (!added)
+        return storageFailure(added.status());
     QJsonObject reply = m_policy.issue(grant, now());
     reply.insert(QStringLiteral("host"), QString(request.baseUrl + QStringLiteral("/upload/")));
     return ok(reply);
@@ -455,6 +602,8 @@ ApiReply SyncService::downloadFile(const ApiRequest &request, const Caller &call
     if (!RecordJson::isFileHash(hash) || !fileId)
         return refuse(400, QStringLiteral("file_hash or file_id malformed"));
     const auto record = m_storage.findByHash(caller.userId, hash);
+    if (record.failed())
+        return storageFailure(record.status());
     if (!record || record->fileId != *fileId || !record->fileReady)
         return refuse(404, QStringLiteral("no such file"));
     auto bytes = m_objects.get(objectKey(caller.userId, hash));
@@ -466,13 +615,15 @@ ApiReply SyncService::downloadFile(const ApiRequest &request, const Caller &call
 ApiReply SyncService::clearHistory(const Caller &caller)
 {
     const qint64 time = now();
-    const ClearResult result = m_storage.clear(caller.userId, caller.device, time);
-    for (const QString &key : result.objectKeys)
+    const auto result = m_storage.clear(caller.userId, caller.device, time);
+    if (!result)
+        return storageFailure(result.status());
+    for (const QString &key : result->objectKeys)
         m_objects.remove(key);
     m_notifier.publish(
         caller.userId, QStringLiteral("history_clear"),
         {{QStringLiteral("device_token"), caller.device}, {QStringLiteral("timestamp"), time}});
-    return ok({{QStringLiteral("count"), result.count}});
+    return ok({{QStringLiteral("count"), result->count}});
 }
 
 ApiReply SyncService::upload(const ApiRequest &request)
@@ -483,26 +634,53 @@ ApiReply SyncService::upload(const ApiRequest &request)
     }
     if (!request.formFile)
         return refuse(400, QStringLiteral("form field missing: file"));
-    const auto verdict = m_policy.verify(
-        QString::fromUtf8(request.formFields.value(QStringLiteral("key"))),
-        request.formFields.value(QStringLiteral("policy")),
-        request.formFields.value(QStringLiteral("callback")),
-        QString::fromUtf8(request.formFields.value(QStringLiteral("OSSAccessKeyID"))),
-        request.formFields.value(QStringLiteral("signature")), request.formFile->size(), now());
+    const QByteArray &payload = *request.formFile;
+    const auto verdict =
+        m_policy.verify(QString::fromUtf8(request.formFields.value(QStringLiteral("key"))),
+                        request.formFields.value(QStringLiteral("policy")),
+                        request.formFields.value(QStringLiteral("callback")),
+                        QString::fromUtf8(request.formFields.value(QStringLiteral("OSSAccessKeyID"))),
+                        request.formFields.value(QStringLiteral("signature")), payload.size(), now());
     if (const auto *refusal = std::get_if<UploadRefusal>(&verdict))
         return refuse(refusal->httpStatus, refusal->reason);
     const UploadGrant grant = std::get<UploadGrant>(verdict);
-    const auto record = m_storage.findByHash(grant.userId, grant.fileHash);
-    if (!record || record->fileId != grant.fileId)
+    const auto record = m_storage.find(grant.userId, grant.historyId);
+    if (record.failed())
+        return storageFailure(record.status());
+    // The grant names the record as it was issued: a record deleted and pushed again is another.
+    if (!record || record->fileHash != grant.fileHash || record->fileId != grant.fileId)
         return refuse(404, QStringLiteral("no such file"));
+    if (record->fileReady)
+        return refuse(409, QStringLiteral("the file is already stored"));
+    // A payload stored as it is must be what its record's hash names.
+    if (!isZipped(record->type)
+        && QString::fromLatin1(QCryptographicHash::hash(payload, QCryptographicHash::Md5).toHex())
+               != grant.fileHash)
+        return refuse(400, QStringLiteral("the file does not match its hash"));
+    if (m_quota.maxBytes > 0) {
+        const auto used = m_storage.usage(grant.userId);
+        if (!used)
+            return storageFailure(used.status());
+        if (used->bytes + payload.size() > m_quota.maxBytes)
+            return refuse(507, QStringLiteral("the account's storage quota is used up"));
+    }
+    // The grant is used up before anything is written: two posts of one form store one file.
+    const auto consumed = m_storage.consumeGrant(grant.nonce, grant.userId, grant.historyId, now());
+    if (consumed.failed())
+        return storageFailure(consumed.status());
+    if (!consumed)
+        return refuse(403, QStringLiteral("the upload grant was used already"));
     const QString key = objectKey(grant.userId, grant.fileHash);
-    if (!m_objects.put(key, *request.formFile))
-        return refuse(500, QStringLiteral("cannot store the file"));
-    const auto ready = m_storage.markFileReady(grant.userId, grant.deviceToken, grant.fileHash, grant.fileId,
-                                               request.formFile->size());
+    if (const StoreStatus put = m_objects.put(key, payload); put != StoreStatus::Ok)
+        return storageFailure(put);
+    const auto ready = m_storage.markFileReady(grant.userId, grant.deviceToken, grant.historyId,
+                                               grant.fileHash, grant.fileId, payload.size());
     if (!ready) {
-        // The record went away while the file was written.
+        // The record went away while the file was written, or could not be marked: the file
+        // is not kept, so no object exists without its record saying so.
         m_objects.remove(key);
+        if (ready.failed())
+            return storageFailure(ready.status());
         return refuse(404, QStringLiteral("no such file"));
     }
     m_notifier.publish(grant.userId, QStringLiteral("history_upload_file"),

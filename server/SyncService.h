@@ -4,6 +4,7 @@
 #include "LoginThrottle.h"
 #include "Mailer.h"
 #include "PluginStore.h"
+#include "RateLimiter.h"
 #include "Secrets.h"
 #include "ServerConfig.h"
 #include "Storage.h"
@@ -11,7 +12,9 @@
 
 #include <QJsonObject>
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <semaphore>
 
@@ -45,10 +48,12 @@ private:
     ApiReply login(const ApiRequest &request);
     ApiReply registerUser(const ApiRequest &request);
     ApiReply forgetPassword(const ApiRequest &request);
-    ApiReply push(const ApiRequest &request, const Caller &caller);
+    // `record`: the body's record of a POST or PUT, checked before the caller's token.
+    ApiReply push(const ApiRequest &request, const Caller &caller,
+                  const std::optional<IncomingRecord> &record);
     ApiReply pull(const ApiRequest &request, const Caller &caller);
-    ApiReply getFavourite(const ApiRequest &request, const Caller &caller);
-    ApiReply setFavourite(const ApiRequest &request, const Caller &caller);
+    ApiReply getFavourite(const QJsonObject &body, const Caller &caller);
+    ApiReply setFavourite(const IncomingRecord &record, const Caller &caller);
     ApiReply uploadToken(const ApiRequest &request, const Caller &caller);
     ApiReply downloadFile(const ApiRequest &request, const Caller &caller);
     ApiReply clearHistory(const Caller &caller);
@@ -57,12 +62,17 @@ private:
     ApiReply plugins(const ApiRequest &request) const;
     ApiReply pluginFile(const ApiRequest &request) const;
 
-    std::optional<Caller> authenticate(const ApiRequest &request);
-    QJsonObject signedIn(qint64 userId, const QString &device);
+    StoreResult<Caller> authenticate(const ApiRequest &request);
+    // A new token for the device; none (with the refusal set) when it cannot be stored.
+    std::optional<QJsonObject> signedIn(qint64 userId, const QString &device, ApiReply *refusal);
+    // Writes the broker's password file from the database's users.
+    bool writeBrokerUsers();
+    // Deletes expired sign-ins and upload grants, at most once an hour.
+    void sweep();
     std::optional<QJsonObject> jsonBody(const ApiRequest &request, ApiReply *refusal) const;
     // The record a body names under "history"; none, with the refusal set, when the body or the
     // record is not acceptable.
-    std::optional<IncomingRecord> historyBody(const ApiRequest &request, ApiReply *refusal) const;
+    std::optional<IncomingRecord> historyBody(const QJsonObject &body, ApiReply *refusal) const;
     qint64 now() const;
 
     const ServerConfig &m_config;
@@ -74,6 +84,12 @@ private:
     Secrets::HashCost m_hashCost;
     UploadPolicy m_policy;
     LoginThrottle m_throttle;
+    RateLimiter m_registrations;
+    RateLimiter m_resetsByAddress;
+    RateLimiter m_resetsByAccount;
+    AccountQuota m_quota;
+    std::mutex m_brokerUsersMutex;
+    std::atomic<qint64> m_nextSweep{0};
     Mailer m_mailer;
     PluginStore m_plugins;
     // Password hashing takes tens of megabytes each; at most two run at once.

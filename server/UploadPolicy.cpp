@@ -53,6 +53,8 @@ QJsonObject UploadPolicy::issue(const UploadGrant &grant, qint64 now) const
     });
     const QByteArray callback = encodeObject({
         {QStringLiteral("user_id"), grant.userId},
+        {QStringLiteral("history_id"), grant.historyId},
+        {QStringLiteral("nonce"), grant.nonce},
         {QStringLiteral("file_hash"), grant.fileHash},
         {QStringLiteral("file_id"), grant.fileId},
         {QStringLiteral("device_token"), grant.deviceToken},
@@ -84,6 +86,8 @@ UploadPolicy::verify(const QString &key, const QByteArray &policy, const QByteAr
     grant.maxSize =
         qMin<qint64>(policyObject->value(QStringLiteral("max_size")).toInteger(), kMaxPayloadBytes);
     grant.userId = callbackObject->value(QStringLiteral("user_id")).toInteger();
+    grant.historyId = callbackObject->value(QStringLiteral("history_id")).toInteger();
+    grant.nonce = callbackObject->value(QStringLiteral("nonce")).toString();
     grant.fileId = callbackObject->value(QStringLiteral("file_id")).toInteger();
     grant.fileHash = callbackObject->value(QStringLiteral("file_hash")).toString();
     grant.deviceToken = callbackObject->value(QStringLiteral("device_token")).toString();

@@ -6,9 +6,13 @@
 
 #include <variant>
 
-// What a signed upload form allows: one payload of one record of one user.
+// What a signed upload form allows: one payload of one record of one user, once. The record is
+// named by its history id as well, so a grant ends with the record it was issued for; the nonce
+// names the grant in the storage, which forgets it when it is used.
 struct UploadGrant {
     qint64 userId = 0;
+    qint64 historyId = 0;
+    QString nonce;
     qint64 fileId = 0;
     QString fileHash;
     QString deviceToken; // the device that asked; its own notice is ignored by it
@@ -43,6 +47,7 @@ public:
                                                     qint64 now) const;
 
     static QString dirFor(qint64 userId);
+    qint64 lifetime() const { return m_lifetime; }
 
 private:
     QByteArray sign(const QByteArray &policy, const QByteArray &callback) const;

@@ -15,6 +15,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -23,6 +24,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <malloc.h>
 #include <pthread.h>
 #include <thread>
 
@@ -72,6 +74,10 @@ int main(int argc, char **argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Replies of megabytes are made on many worker threads; with an allocator arena per thread,
+    // the memory each gives back stays with its arena. A few shared arenas keep the service's
+    // memory near what it is using.
+    mallopt(M_ARENA_MAX, 2);
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillet-sync-server"));
@@ -149,15 +155,27 @@ int main(int argc, char **argv)
             BrokerSetup::Listener{config.brokerTlsBind(), config.mqttTlsPort, config.tlsCert, config.tlsKey};
     }
     BrokerSetup broker(config.brokerDir(), config.mqttUserKey, config.mqttServicePassword);
-    if (!broker.write({config.mqttBind, config.mqttPort, {}, {}}, tlsListener, storage.userIds())) {
-        qCCritical(lcServer) << "cannot write the broker's configuration";
+    // The broker's users come from the database at every start, never from what its files held.
+    const auto users = storage.userIds();
+    if (!users) {
+        qCCritical(lcServer) << "cannot read the users from the database";
         return 1;
+    }
+    if (!broker.write({config.mqttBind, config.mqttPort, {}, {}}, tlsListener, *users)) {
+        // The files are replaced whole or not at all: a broker set up before keeps working.
+        if (!QFile::exists(broker.configPath())) {
+            qCCritical(lcServer) << "cannot write the broker's configuration";
+            return 1;
+        }
+        qCWarning(lcServer) << "cannot rewrite the broker's configuration; the earlier one stays";
     }
     if (parser.isSet(setupOption)) {
         printLine(QStringLiteral("broker: ") + broker.configPath());
         return 0;
     }
 
+    // A broker that runs already (started before the service) takes the users written above.
+    broker.reloadBroker();
     FolderObjectStore objects(config.objectsDir());
     objects.removeLeftovers();
     MosquittoNotifier notifier(config.mqttHost, config.mqttPort, QLatin1String(BrokerSetup::kServiceUser),

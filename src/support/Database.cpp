@@ -223,6 +223,11 @@ bool Database::lastErrorIsDamage() const
     return code == SQLITE_NOTADB || code == SQLITE_CORRUPT;
 }
 
+bool Database::lastErrorIsFull() const
+{
+    return m_db && (sqlite3_errcode(m_db) & 0xff) == SQLITE_FULL;
+}
+
 WriteTransaction::WriteTransaction(Database &db)
     : m_db(db)
     , m_active(db.exec("BEGIN IMMEDIATE"))

@@ -90,6 +90,8 @@ public:
     // True when the last call failed because the file is not a database or is damaged (as
     // opposed to being busy, unreadable or on a full disk).
     bool lastErrorIsDamage() const;
+    // True when the last call failed because the disk (or the database's size limit) is full.
+    bool lastErrorIsFull() const;
 
 private:
     sqlite3_stmt *prepare(const std::string &sql);

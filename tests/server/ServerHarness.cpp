@@ -9,6 +9,7 @@
 #include <QTcpSocket>
 #include <QtDebug>
 
+#include <csignal>
 #include <signal.h>
 #include <sys/prctl.h>
 
@@ -78,6 +79,9 @@ QStringList ServerHarness::portArguments() const
 
 bool ServerHarness::start(const Options &options)
 {
+    // The service refuses an oversized body before reading it and closes the connection; a
+    // test client still writing it must see an error, not die of SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     m_options = options;
     // The broker's port is chosen free, then let go before the broker binds it; another test
     // running beside this one may take it in between. The broker then ends at once, and the
@@ -86,7 +90,7 @@ bool ServerHarness::start(const Options &options)
         if (!startBroker())
             return false;
         if (brokerListens())
-            return startService();
+            return startServiceOnFreePort();
         qWarning() << "the broker could not listen on" << m_mqttPort << "; trying another port";
     }
     return false;
@@ -118,14 +122,30 @@ bool ServerHarness::startBroker()
         config.insert(u"argon2_mem_kib"_s, 8192);
         config.insert(u"argon2_ops"_s, 1);
     }
-    QFile file(m_dir.filePath(u"config.json"_s));
+    // Every test device comes from 127.0.0.1: the per-address limits of accounts and mails are
+    // lifted unless a test sets them.
+    for (const QString &key : {u"registrations_per_address_per_hour"_s, u"resets_per_address_per_hour"_s,
+                               u"resets_per_account_per_hour"_s, u"bad_requests_per_address_per_second"_s}) {
+        if (!config.contains(key))
+            config.insert(key, 100000);
+    }
+    // Reset mails name the service by its public address only; the service gets a fixed port so
+    // that the address is known before it starts.
+    m_servicePort = 0;
+    if (!config.contains(u"public_url"_s)) {
+        m_servicePort = freePort();
+        config.insert(u"public_url"_s,
+                      u"%1://127.0.0.1:%2/api"_s.arg(m_options.tlsCert.isEmpty() ? u"http"_s : u"https"_s)
+                          .arg(m_servicePort));
+    }
+    QFile file(dataDir() + u"/config.json"_s);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     file.write(QJsonDocument(config).toJson());
     file.close();
 
     QProcess setup;
-    setup.start(program(), QStringList{u"--data-dir"_s, m_dir.path(), u"--setup-only"_s} + portArguments());
+    setup.start(program(), QStringList{u"--data-dir"_s, dataDir(), u"--setup-only"_s} + portArguments());
     if (!setup.waitForFinished(kStartTimeoutMs) || setup.exitCode() != 0) {
         qWarning() << "setup failed:" << setup.readAllStandardError();
         return false;
@@ -137,7 +157,7 @@ bool ServerHarness::launchBroker()
 {
     m_broker = std::make_unique<QProcess>();
     endWithParent(*m_broker);
-    QStringList arguments{u"-c"_s, m_dir.filePath(u"broker/mosquitto.conf"_s)};
+    QStringList arguments{u"-c"_s, dataDir() + u"/broker/mosquitto.conf"_s};
     if (m_options.brokerLog) {
         arguments << u"-v"_s;
         m_broker->setStandardErrorFile(m_dir.filePath(u"broker.log"_s), QIODevice::Append);
@@ -148,13 +168,41 @@ bool ServerHarness::launchBroker()
     return m_broker->waitForStarted(kStartTimeoutMs);
 }
 
+bool ServerHarness::startServiceOnFreePort()
+{
+    // The service's port, too, is chosen before the service binds it (its public address names
+    // it): when another test took it meanwhile, the service is started on another one.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (startService())
+            return true;
+        if (m_servicePort == 0)
+            return false;
+        QFile file(dataDir() + u"/config.json"_s);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
+        file.close();
+        m_servicePort = freePort();
+        const QString url = config.value(u"public_url"_s).toString().section(u':', 0, 1) + u':'
+                            + QString::number(m_servicePort) + u"/api"_s;
+        config.insert(u"public_url"_s, url);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        file.write(QJsonDocument(config).toJson());
+        file.close();
+        qWarning() << "the service could not listen; trying port" << m_servicePort;
+    }
+    return false;
+}
+
 bool ServerHarness::startService()
 {
     m_service = std::make_unique<QProcess>();
     endWithParent(*m_service);
     m_service->setStandardErrorFile(m_dir.filePath(u"service.log"_s), QIODevice::Append);
     m_service->start(program(),
-                     QStringList{u"--data-dir"_s, m_dir.path(), u"--port"_s, u"0"_s} + portArguments());
+                     QStringList{u"--data-dir"_s, dataDir(), u"--port"_s, QString::number(m_servicePort)}
+                         + portArguments());
     QByteArray out;
     bool api = false;
     bool mqtt = false;
@@ -191,7 +239,7 @@ bool ServerHarness::restartService()
 
 bool ServerHarness::restartService(const QJsonObject &settings)
 {
-    QFile file(m_dir.filePath(u"config.json"_s));
+    QFile file(dataDir() + u"/config.json"_s);
     if (!file.open(QIODevice::ReadOnly))
         return false;
     QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
@@ -238,7 +286,7 @@ void ServerHarness::stop()
 QByteArray ServerHarness::storedBytes() const
 {
     QByteArray bytes;
-    const QDir data(m_dir.path());
+    const QDir data(dataDir());
     for (const QString &name : {u"sync.sqlite"_s, u"sync.sqlite-wal"_s}) {
         QFile file(data.filePath(name));
         if (file.open(QIODevice::ReadOnly))

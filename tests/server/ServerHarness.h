@@ -20,6 +20,8 @@ public:
         bool brokerTls = false;
         // The broker logs every connection (mosquitto -v) into brokerLog().
         bool brokerLog = false;
+        // The service's data folder (a small file system, say); empty: a temporary folder.
+        QString dataDir = QString();
     };
 
     ServerHarness();
@@ -42,7 +44,7 @@ public:
     bool restartBroker();
     void stop();
 
-    QString dataDir() const { return m_dir.path(); }
+    QString dataDir() const { return m_options.dataDir.isEmpty() ? m_dir.path() : m_options.dataDir; }
     QString apiUrl() const { return m_apiUrl; }
     // "http://127.0.0.1:PORT" or "https://..." without the "/api" path.
     QString origin() const;
@@ -64,6 +66,7 @@ private:
     bool launchBroker();
     bool brokerListens();
     bool startService();
+    bool startServiceOnFreePort();
     QStringList portArguments() const;
 
     QTemporaryDir m_dir;
@@ -72,5 +75,6 @@ private:
     std::unique_ptr<QProcess> m_service;
     QString m_apiUrl;
     int m_mqttPort = 0;
+    int m_servicePort = 0;
     int m_mqttTlsPort = 0;
 };

@@ -31,6 +31,8 @@ private slots:
     void expiredPolicyIsRefused();
     void keysOutsideTheFolderAreRefused();
     void sizeLimit();
+    void grantsAreSingleUseAndBoundToTheRecord();
+    void contentMustMatchItsHash();
     void killDuringUploadKeepsStoreWhole();
 
 private:
@@ -136,6 +138,42 @@ void TestServerUploads::forgedFormsAreRefused()
     // The untouched form is accepted.
     QCOMPARE(m_device->postForm(host, form, clip.payload).status, 200);
     QVERIFY(QFile::exists(objectPath(clip)));
+}
+
+void TestServerUploads::grantsAreSingleUseAndBoundToTheRecord()
+{
+    const Clip clip = pushClip("replayed payload");
+    QString host;
+    const Form form = grantedForm(clip, &host);
+    const Form spare = grantedForm(clip, &host);
+    QCOMPARE(m_device->postForm(host, form, clip.payload).status, 200);
+    // The same form again, or another grant for a record that is stored, changes nothing.
+    QCOMPARE(m_device->postForm(host, form, "replayed payload").status, 409);
+    QCOMPARE(m_device->postForm(host, spare, "replayed payload").status, 409);
+
+    // Deleted and pushed again, the clip is another record: grants of the old one are void.
+    const Form beforeDelete = grantedForm(clip, &host);
+    QCOMPARE(m_device->deleteRecord(clip.record).code(), 0);
+    const QJsonObject again = m_device->pushed(clip.record);
+    QVERIFY(again.value("history_id"_L1).toInteger() != clip.record.value("history_id"_L1).toInteger());
+    QCOMPARE(m_device->postForm(host, beforeDelete, clip.payload).status, 404);
+    QCOMPARE(m_other->getRecord(again).history().value("file_ready"_L1).toInt(), 0);
+    QCOMPARE(m_device->upload(again, clip.payload).status, 200);
+}
+
+void TestServerUploads::contentMustMatchItsHash()
+{
+    const Clip clip = pushClip("the real payload");
+    QString host;
+    const Form form = grantedForm(clip, &host);
+    QCOMPARE(m_device->postForm(host, form, "something else").status, 400);
+    verifyNotStored(clip);
+    // A zipped payload is an archive whose hash names its content: it is stored as it comes.
+    ++m_counter;
+    QJsonObject zipped = SyncClient::textRecord(u"zipped clip"_s, 1700009999);
+    zipped.insert(u"type"_s, u"image_data+zip"_s);
+    zipped = m_device->pushed(zipped);
+    QCOMPARE(m_device->upload(zipped, "PK an archive").status, 200);
 }
 
 void TestServerUploads::expiredPolicyIsRefused()

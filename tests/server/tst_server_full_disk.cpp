@@ -1,0 +1,234 @@
+// A full disk loses nothing and is never answered as success: the service's data folder is a
+// small tmpfs that the test fills. Uploads are refused with 507 and leave the record not
+// ready; config.json, the broker's password file and the outbox keep whole files; a
+// registration that cannot be completed is undone. Needs the right to mount (root in CI).
+
+#include "ServerHarness.h"
+#include "SyncClient.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+class TestServerFullDisk final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void uploadOnFullDisk();
+    void filesStayWholeOnFullDisk();
+    void registrationOnFullDisk();
+    void storageFailuresAreNeverAnsweredAsSuccess();
+
+private:
+    // Fills the file system until the disk refuses another byte; emptyDisk() undoes it.
+    bool fillDisk();
+    void emptyDisk();
+    QString fillerPath() const { return m_mount.path() + u"/filler"_s; }
+
+    QTemporaryDir m_mount;
+    bool m_mounted = false;
+    ServerHarness m_server;
+    std::unique_ptr<SyncClient> m_device;
+};
+
+void TestServerFullDisk::initTestCase()
+{
+    QVERIFY(m_mount.isValid());
+    if (::mount("tmpfs", QFile::encodeName(m_mount.path()).constData(), "tmpfs", 0, "size=16m,mode=0700")
+        != 0)
+        QSKIP(qPrintable(u"cannot mount a tmpfs for the full-disk tests (%1); they need root"_s.arg(
+            QString::fromLocal8Bit(strerror(errno)))));
+    m_mounted = true;
+    ServerHarness::Options options;
+    options.dataDir = m_mount.path() + u"/data"_s;
+    QVERIFY(QDir().mkpath(options.dataDir));
+    QVERIFY(m_server.start(options));
+    m_device = std::make_unique<SyncClient>(m_server.origin(), u"disk"_s);
+    QCOMPARE(m_device->registerUser(u"disk@example.org"_s, u"pw"_s).code(), 0);
+}
+
+void TestServerFullDisk::cleanupTestCase()
+{
+    m_server.stop();
+    if (m_mounted)
+        ::umount2(QFile::encodeName(m_mount.path()).constData(), MNT_DETACH);
+}
+
+bool TestServerFullDisk::fillDisk()
+{
+    const int fd = ::open(QFile::encodeName(fillerPath()).constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (fd < 0)
+        return false;
+    const QByteArray block(64 * 1024, 'x');
+    for (qsizetype size = block.size(); size > 0;) {
+        const ssize_t written = ::write(fd, block.constData(), size_t(size));
+        if (written < 0 && errno == ENOSPC)
+            size /= 2; // the last free blocks, in ever smaller writes
+        else if (written < 0)
+            break;
+    }
+    ::close(fd);
+    return true;
+}
+
+void TestServerFullDisk::emptyDisk()
+{
+    QFile::remove(fillerPath());
+}
+
+void TestServerFullDisk::uploadOnFullDisk()
+{
+    const QByteArray payload(512 * 1024, 'p');
+    QJsonObject record = SyncClient::textRecord(u"a large clip"_s, 1700000000);
+    record.insert(u"file_hash"_s, SyncClient::md5Hex(payload));
+    const QJsonObject stored = m_device->pushed(record);
+    QVERIFY(!stored.isEmpty());
+    const QString object =
+        m_server.dataDir() + u"/objects/%1/"_s.arg(m_device->userId()) + SyncClient::md5Hex(payload);
+
+    QVERIFY(fillDisk());
+    const HttpReply refused = m_device->upload(stored, payload);
+    emptyDisk();
+    QCOMPARE(refused.status, 507);
+    QVERIFY(refused.code() != 0);
+    QVERIFY(!QFile::exists(object));
+    QCOMPARE(m_device->getRecord(stored).history().value("file_ready"_L1).toInt(), 0);
+
+    // With room again the device's next try stores the whole payload.
+    QCOMPARE(m_device->upload(stored, payload).status, 200);
+    QCOMPARE(m_device->getRecord(stored).history().value("file_ready"_L1).toInt(), 1);
+    QCOMPARE(m_device->download(stored).body, payload);
+}
+
+void TestServerFullDisk::filesStayWholeOnFullDisk()
+{
+    const QString configPath = m_server.dataDir() + u"/config.json"_s;
+    QFile config(configPath);
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    const QByteArray configBefore = config.readAll();
+    config.close();
+
+    // A start on a full disk, with a setting missing that the service would write back.
+    QJsonObject settings = QJsonDocument::fromJson(configBefore).object();
+    settings.remove(u"homepage"_s);
+    QVERIFY(QFile::remove(configPath));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(QJsonDocument(settings).toJson());
+    config.close();
+    const QByteArray trimmed = QJsonDocument(settings).toJson();
+    // Ended at once, the service keeps its database files as they are (a clean stop would
+    // remove the write-ahead log and free its room).
+    m_server.killService();
+    QVERIFY(fillDisk());
+    m_server.restartService();
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QCOMPARE(config.readAll(), trimmed);
+    config.close();
+
+    // A reset mail on a full disk fails and leaves no empty mail behind.
+    const HttpReply reset = m_device->get(u"/forget_pwd/"_s, u"&user_email=disk@example.org"_s, false);
+    QVERIFY2(reset.status == 507 || reset.status == 500, reset.body.constData());
+    const QDir outbox(m_server.dataDir() + u"/outbox"_s);
+    QVERIFY(outbox.entryList(QDir::Files | QDir::Hidden).isEmpty());
+    emptyDisk();
+
+    // Once there is room, the service starts and completes its settings.
+    QVERIFY(m_server.restartService());
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QVERIFY(QJsonDocument::fromJson(config.readAll()).object().contains(u"homepage"_s));
+    QCOMPARE(m_device->login(u"disk@example.org"_s, u"pw"_s).code(), 0);
+}
+
+void TestServerFullDisk::registrationOnFullDisk()
+{
+    const QString passwdPath = m_server.dataDir() + u"/broker/passwd"_s;
+    QFile passwd(passwdPath);
+    QVERIFY(passwd.open(QIODevice::ReadOnly));
+    const QByteArray before = passwd.readAll();
+    passwd.close();
+    QVERIFY(before.contains(QByteArray(QByteArray::number(m_device->userId()) + ':')));
+
+    SyncClient newcomer(m_server.origin(), u"newcomer"_s);
+    QVERIFY(fillDisk());
+    const HttpReply refused = newcomer.registerUser(u"newcomer@example.org"_s, u"pw"_s);
+    emptyDisk();
+    // Either the whole registration happened, or none of it did and the answer says so.
+    QVERIFY2(refused.status == 507 || refused.status == 500, refused.body.constData());
+    QVERIFY(newcomer.userToken().isEmpty());
+    QVERIFY(passwd.open(QIODevice::ReadOnly));
+    QCOMPARE(passwd.readAll(), before);
+    passwd.close();
+
+    // The address is free: the registration was undone, not half made.
+    QCOMPARE(newcomer.registerUser(u"newcomer@example.org"_s, u"pw"_s).code(), 0);
+    QVERIFY(passwd.open(QIODevice::ReadOnly));
+    const QByteArray after = passwd.readAll();
+    QVERIFY(after.contains(QByteArray(QByteArray::number(m_device->userId()) + ':')));
+    QVERIFY(after.contains(QByteArray(QByteArray::number(newcomer.userId()) + ':')));
+}
+
+void TestServerFullDisk::storageFailuresAreNeverAnsweredAsSuccess()
+{
+    // Records of 250 KiB until the database cannot grow: every push answered 0 is kept, and
+    // the first that cannot be stored is answered 507 (or 500), never as success.
+    QVERIFY(fillDisk());
+    QList<QJsonObject> accepted;
+    HttpReply refused;
+    for (int i = 0; i < 100 && refused.status < 0; ++i) {
+        const QString text(250 * 1024, QChar(u'A' + i % 26));
+        QJsonObject record = SyncClient::textRecord(text + QString::number(i), 1700001000 + i);
+        record.insert(u"content"_s, text);
+        const HttpReply reply = m_device->pushRecord(record);
+        if (reply.status == 200 && reply.code() == 0)
+            accepted << reply.history();
+        else
+            refused = reply;
+    }
+    QVERIFY2(refused.status == 507 || refused.status == 500, refused.body.constData());
+    QVERIFY(refused.code() != 0);
+    // Favourites on a full disk: a reconciliation either stores the later value or fails.
+    QJsonObject favourite = accepted.isEmpty() ? QJsonObject() : accepted.last();
+    const HttpReply reconciled =
+        m_device->getFavourites({{QString::number(favourite.value("history_id"_L1).toInteger()),
+                                  QJsonObject{{u"favourite"_s, 1800000000}}}});
+    QVERIFY(reconciled.status == 200 || reconciled.status == 507 || reconciled.status == 500);
+
+    // A crash now, then room again: everything that was acknowledged is there.
+    m_server.killService();
+    emptyDisk();
+    QVERIFY(m_server.restartService());
+    SyncClient reader(m_server.origin(), u"after-crash"_s);
+    QCOMPARE(reader.login(u"disk@example.org"_s, u"pw"_s).code(), 0);
+    QSet<QString> stored;
+    qint64 cursor = 0;
+    for (bool more = true; more;) {
+        const HttpReply page = reader.pull(cursor);
+        QCOMPARE(page.code(), 0);
+        for (const QJsonValue &v : page.histories()) {
+            stored << v["file_hash"_L1].toString();
+            if (reconciled.status == 200 && v["history_id"_L1] == favourite.value("history_id"_L1))
+                QCOMPARE(v["favourite"_L1].toInteger(), 1800000000);
+        }
+        more = page.value("has_more").toBool();
+        cursor = page.cursor();
+    }
+    for (const QJsonObject &record : accepted)
+        QVERIFY(stored.contains(record.value("file_hash"_L1).toString()));
+}
+
+QTEST_GUILESS_MAIN(TestServerFullDisk)
+#include "tst_server_full_disk.moc"

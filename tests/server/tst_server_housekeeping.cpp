@@ -1,0 +1,139 @@
+// What the service keeps tidy by itself: a device's new sign-in ends its old one, expired
+// sign-ins leave the database, and a flood of requests cannot flood the request log.
+
+#include "MqttListener.h"
+#include "ServerHarness.h"
+#include "SyncClient.h"
+
+#include "support/Database.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QTest>
+
+#include <csignal>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString digestOf(const QString &token)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+} // namespace
+
+class TestServerHousekeeping final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void newSignInReplacesTheDevicesOldOne();
+    void expiredSignInsAreDeleted();
+    void requestLogIsLimited();
+    void brokerUsersComeFromTheDatabase();
+
+private:
+    qint64 tokenRows(const QString &token);
+
+    ServerHarness m_server;
+};
+
+void TestServerHousekeeping::initTestCase()
+{
+    ServerHarness::Options options;
+    options.config = {{u"request_log_per_second"_s, 5}};
+    QVERIFY(m_server.start(options));
+    SyncClient first(m_server.origin(), u"laptop"_s);
+    QCOMPARE(first.registerUser(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+}
+
+qint64 TestServerHousekeeping::tokenRows(const QString &token)
+{
+    Database db(m_server.dataDir() + u"/sync.sqlite"_s);
+    SqlQuery row = db.query("select count(*) from tokens where digest = ?", {digestOf(token)});
+    return row.next() ? row.int64(0) : -1;
+}
+
+void TestServerHousekeeping::newSignInReplacesTheDevicesOldOne()
+{
+    SyncClient laptop(m_server.origin(), u"laptop"_s);
+    SyncClient phone(m_server.origin(), u"phone"_s);
+    QCOMPARE(laptop.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+    QCOMPARE(phone.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+    const QString old = laptop.userToken();
+    QCOMPARE(laptop.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+    QVERIFY(laptop.userToken() != old);
+    QCOMPARE(tokenRows(old), 0);
+    QCOMPARE(laptop.pull(0).code(), 0);
+    // The old token is over; the other device's sign-in is untouched.
+    SyncClient stale(m_server.origin(), u"laptop"_s);
+    stale.setUserToken(old);
+    QCOMPARE(stale.pull(0).status, 401);
+    QCOMPARE(phone.pull(0).code(), 0);
+}
+
+void TestServerHousekeeping::expiredSignInsAreDeleted()
+{
+    SyncClient tablet(m_server.origin(), u"tablet"_s);
+    QCOMPARE(tablet.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+    QCOMPARE(tokenRows(tablet.userToken()), 1);
+    {
+        Database db(m_server.dataDir() + u"/sync.sqlite"_s);
+        QVERIFY(db.exec("update tokens set expires = ? where digest = ?",
+                        {QDateTime::currentSecsSinceEpoch() - 10, digestOf(tablet.userToken())}));
+    }
+    // The service sweeps at its first request after a start, then every hour.
+    QVERIFY(m_server.restartService());
+    SyncClient probe(m_server.origin(), u"probe"_s);
+    QCOMPARE(probe.get(u"/check_version/"_s, {}, false).code(), 0);
+    QTRY_COMPARE(tokenRows(tablet.userToken()), 0);
+}
+
+void TestServerHousekeeping::requestLogIsLimited()
+{
+    SyncClient flooder(m_server.origin(), u"flooder"_s);
+    const qint64 started = QDateTime::currentSecsSinceEpoch();
+    for (int i = 0; i < 300; ++i)
+        QCOMPARE(flooder.get(u"/check_version/"_s, u"&flood="_s + QString::number(i), false).code(), 0);
+    const qint64 seconds = QDateTime::currentSecsSinceEpoch() - started + 1;
+    // What was left out is reported once lines are let through again.
+    QTRY_VERIFY_WITH_TIMEOUT(flooder.get(u"/check_version/"_s, {}, false).code() == 0
+                                 && m_server.serviceLog().contains("request log lines left out"),
+                             10000);
+    const qsizetype lines = m_server.serviceLog().count("/api/check_version/ ");
+    QVERIFY2(lines <= 5 * (seconds + 12), qPrintable(QString::number(lines)));
+    QVERIFY(lines < 300);
+}
+
+void TestServerHousekeeping::brokerUsersComeFromTheDatabase()
+{
+    SyncClient device(m_server.origin(), u"notices"_s);
+    QCOMPARE(device.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+    // A password file that lost its users (an earlier version could leave one on a full disk).
+    const QString passwd = m_server.dataDir() + u"/broker/passwd"_s;
+    QFile file(passwd);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray serviceLine = file.readLine();
+    file.close();
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(serviceLine);
+    file.close();
+    // The test's own broker rereads that file: the device is shut out.
+    QFile pidFile(m_server.dataDir() + u"/broker/mosquitto.pid"_s);
+    QVERIFY(pidFile.open(QIODevice::ReadOnly));
+    QVERIFY(::kill(pid_t(pidFile.readAll().trimmed().toLongLong()), SIGHUP) == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        MqttListener().connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()) != 0, 10000);
+    // The service writes the users from its database at start and has the running broker
+    // reload them: the user's device connects without a restart of the broker.
+    QVERIFY(m_server.restartService());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        MqttListener().connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()) == 0, 10000);
+}
+
+QTEST_GUILESS_MAIN(TestServerHousekeeping)
+#include "tst_server_housekeeping.moc"
