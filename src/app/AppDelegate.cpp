@@ -64,14 +64,9 @@ void AppDelegate::start()
 {
     // A problem the store found at start (a damaged database moved aside, a data folder that
     // cannot be written) is shown once, as a message of the tray item.
-    if (const QStringList alerts = HistoryDatabase::alerts(); !alerts.isEmpty()) {
-        // Shown once the event loop runs, when the tray host has taken the icon in, and long
-        // enough to be read: the history it speaks of is the user's.
-        dispatchMain(this, [this, text = alerts.join(QLatin1Char('\n'))] {
-            m_tray.trayItem().showMessage(QStringLiteral("Quillet"), text, QSystemTrayIcon::Warning,
-                                          kStoreAlertMilliseconds);
-        });
-    }
+    // Long enough to be read: the history it speaks of is the user's.
+    if (const QStringList alerts = HistoryDatabase::alerts(); !alerts.isEmpty())
+        m_tray.showWarningWhenShown(alerts.join(QLatin1Char('\n')), kStoreAlertMilliseconds);
     followSleepAndWake();
     // A signed-in user's change notices; a later sign-in connects as well.
     if (m_sync.account().isSignedIn())

@@ -30,12 +30,33 @@ StatusBarController::StatusBarController(MenuController &menus, ProgressManager 
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::MiddleClick)
             showMenuAtPointer();
     });
+    m_warningWait.setInterval(200);
+    connect(&m_warningWait, &QTimer::timeout, this, &StatusBarController::showPendingWarning);
     m_spinner.setInterval(kSpinnerInterval);
     connect(&m_spinner, &QTimer::timeout, this, &StatusBarController::showSpinnerFrame);
     // The file transfers report their overall progress here: busy until all units are done.
     progress.registerGlobalProgress(
         this, [this](float fraction, bool animated) { setProgress(double(fraction), animated); });
     m_trayItem.show();
+}
+
+void StatusBarController::showWarningWhenShown(const QString &text, int milliseconds)
+{
+    m_pendingWarning = text;
+    m_pendingWarningMs = milliseconds;
+    m_warningTries = 0;
+    m_warningWait.start();
+}
+
+void StatusBarController::showPendingWarning()
+{
+    constexpr int kGiveUpAfterTries = 150; // 30 s
+    const bool shown = QSystemTrayIcon::isSystemTrayAvailable() && !m_trayItem.geometry().isEmpty();
+    if (!shown && ++m_warningTries < kGiveUpAfterTries)
+        return;
+    m_warningWait.stop();
+    m_trayItem.showMessage(QStringLiteral("Quillet"), m_pendingWarning, QSystemTrayIcon::Warning,
+                           m_pendingWarningMs);
 }
 
 void StatusBarController::showMenuAtPointer()

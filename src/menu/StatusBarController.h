@@ -21,6 +21,9 @@ public:
     StatusBarController(MenuController &menus, ProgressManager &progress, QObject *parent = nullptr);
 
     QSystemTrayIcon &trayItem() { return m_trayItem; }
+    // Shows a warning beside the tray item once a tray host has taken the item in (a message
+    // shown before that has nowhere to appear and is lost), or after a while in any case.
+    void showWarningWhenShown(const QString &text, int milliseconds);
 
     // Progress of the transfers as a fraction; 1.0 stops the spinner, anything else starts it.
     void setProgress(double fraction, bool animated);
@@ -37,10 +40,15 @@ Q_SIGNALS:
 
 private:
     void showSpinnerFrame();
+    void showPendingWarning();
 
     MenuController &m_menus;
     QSystemTrayIcon m_trayItem;
     QIcon m_icon;
     QTimer m_spinner;
+    QTimer m_warningWait;
+    QString m_pendingWarning;
+    int m_pendingWarningMs = 0;
+    int m_warningTries = 0;
     int m_frame = 0;
 };
