@@ -100,7 +100,7 @@ std::optional<QString> saveToFolder(const HistoryModel &clip, const QString &fol
 
 void unlockSecret(const HistoryModel &clip)
 {
-    clip.signSecert(false);
+    clip.signSecret(false);
 }
 
 } // namespace ClipEditing

@@ -104,7 +104,7 @@ void MenuActions::save(const HistoryModel &clip)
         RecentlyUsed::addFile(*saved);
 }
 
-void MenuActions::unlockSecert(const HistoryModel &clip)
+void MenuActions::unlockSecret(const HistoryModel &clip)
 {
     HistoryModel current = clip;
     current.fetch();

@@ -61,7 +61,7 @@ public:
     void favourite(const HistoryModel &clip);
     void shareClicked(const ShareService &service, const HistoryModel &clip);
     void save(const HistoryModel &clip);
-    void unlockSecert(const HistoryModel &clip);
+    void unlockSecret(const HistoryModel &clip);
     void deleteClip(const HistoryModel &clip);
     // "同步历史记录": pulls until current (one pull at a time, only while signed in).
     void push();

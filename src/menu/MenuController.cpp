@@ -291,7 +291,7 @@ bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
         const QString title =
             m_sync.account().isSignedIn() ? QStringLiteral("解除机密并上传") : QStringLiteral("解除机密");
         connect(menu->addAction(menuImage("unlock"), title), &QAction::triggered, this,
-                [this, clip] { m_actions.unlockSecert(clip); });
+                [this, clip] { m_actions.unlockSecret(clip); });
         menu->addSeparator();
     }
     connect(menu->addAction(QStringLiteral("删除")), &QAction::triggered, this,

@@ -198,7 +198,7 @@ void HistoryModel::del()
     });
 }
 
-void HistoryModel::signSecert(bool secret) const
+void HistoryModel::signSecret(bool secret) const
 {
     inDatabase([&](Database &db) {
         db.exec("UPDATE History SET secert = ? where file_hash is ?",

@@ -66,7 +66,7 @@ public:
     bool isExist() const override;
 
     // Marks the clip secret (or not) in every category; this record is left unchanged.
-    void signSecert(bool secret) const;
+    void signSecret(bool secret) const;
     // Marks the row as changed locally now, so that it is pushed.
     void increase_change_count();
     // Clears the change mark only when nobody changed the row since this record was read.

@@ -51,16 +51,16 @@ PrivacyViewController::PrivacyViewController(AdvancePrivacyManager &privacy, Con
                                        QStringLiteral("系统关键字"), kSystemTableTag, false))
     , m_addButton(new QPushButton(QStringLiteral("+"), this))
     , m_removeButton(new QPushButton(QStringLiteral("-"), this))
-    , m_analySecertButton(new QCheckBox(QStringLiteral("根据关键字识别机密文本"), this))
-    , m_fileAsSecertButton(new QCheckBox(QStringLiteral("所有文件都作为机密"), this))
+    , m_analyseSecretButton(new QCheckBox(QStringLiteral("根据关键字识别机密文本"), this))
+    , m_fileAsSecretButton(new QCheckBox(QStringLiteral("所有文件都作为机密"), this))
     , m_advancePrivacyButton(new QCheckBox(QStringLiteral("高级隐私模式(lua脚本)"), this))
     , m_editScriptButton(new QPushButton(QStringLiteral("编辑脚本"), this))
 {
     setObjectName(QStringLiteral("PrivacyViewController"));
     m_addButton->setObjectName(QStringLiteral("addButton"));
     m_removeButton->setObjectName(QStringLiteral("removeButton"));
-    m_analySecertButton->setObjectName(QStringLiteral("AnalySecertButton"));
-    m_fileAsSecertButton->setObjectName(QStringLiteral("FileAsSecertButton"));
+    m_analyseSecretButton->setObjectName(QStringLiteral("AnalyseSecretButton"));
+    m_fileAsSecretButton->setObjectName(QStringLiteral("FileAsSecretButton"));
     m_advancePrivacyButton->setObjectName(QStringLiteral("advancePrivacyButton"));
     m_editScriptButton->setObjectName(QStringLiteral("editScriptButton"));
     m_addButton->setFixedWidth(32);
@@ -73,12 +73,13 @@ PrivacyViewController::PrivacyViewController(AdvancePrivacyManager &privacy, Con
     connect(m_removeButton, &QPushButton::clicked, this, &PrivacyViewController::removeWord);
 
     // Two-state boxes: a click is always on or off, so each click writes its switch.
-    m_analySecertButton->setChecked(Settings::analyseSecret());
-    m_fileAsSecertButton->setChecked(Settings::fileAsSecret());
+    m_analyseSecretButton->setChecked(Settings::analyseSecret());
+    m_fileAsSecretButton->setChecked(Settings::fileAsSecret());
     m_advancePrivacyButton->setChecked(Settings::advancePrivacy());
     m_editScriptButton->setVisible(m_advancePrivacyButton->isChecked());
-    connect(m_analySecertButton, &QCheckBox::clicked, this, [](bool on) { Settings::setAnalyseSecret(on); });
-    connect(m_fileAsSecertButton, &QCheckBox::clicked, this, [](bool on) { Settings::setFileAsSecret(on); });
+    connect(m_analyseSecretButton, &QCheckBox::clicked, this,
+            [](bool on) { Settings::setAnalyseSecret(on); });
+    connect(m_fileAsSecretButton, &QCheckBox::clicked, this, [](bool on) { Settings::setFileAsSecret(on); });
     connect(m_advancePrivacyButton, &QCheckBox::clicked, this, &PrivacyViewController::advancePrivacyClicked);
     connect(m_editScriptButton, &QPushButton::clicked, this, &PrivacyViewController::editScript);
 
@@ -101,8 +102,8 @@ PrivacyViewController::PrivacyViewController(AdvancePrivacyManager &privacy, Con
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 20);
     layout->addLayout(tables, 1);
-    layout->addWidget(m_analySecertButton);
-    layout->addWidget(m_fileAsSecertButton);
+    layout->addWidget(m_analyseSecretButton);
+    layout->addWidget(m_fileAsSecretButton);
     layout->addLayout(advanced);
 }
 

@@ -36,8 +36,8 @@ public:
     QTableWidget *sysKeyWordsTableView() const { return m_sysKeyWordsTableView; }
     QPushButton *addButton() const { return m_addButton; }
     QPushButton *removeButton() const { return m_removeButton; }
-    QCheckBox *analySecertButton() const { return m_analySecertButton; }
-    QCheckBox *fileAsSecertButton() const { return m_fileAsSecertButton; }
+    QCheckBox *analyseSecretButton() const { return m_analyseSecretButton; }
+    QCheckBox *fileAsSecretButton() const { return m_fileAsSecretButton; }
     QCheckBox *advancePrivacyButton() const { return m_advancePrivacyButton; }
     QPushButton *editScriptButton() const { return m_editScriptButton; }
     // The open script editor, if any.
@@ -60,8 +60,8 @@ private:
     QTableWidget *m_sysKeyWordsTableView = nullptr;
     QPushButton *m_addButton = nullptr;
     QPushButton *m_removeButton = nullptr;
-    QCheckBox *m_analySecertButton = nullptr;
-    QCheckBox *m_fileAsSecertButton = nullptr;
+    QCheckBox *m_analyseSecretButton = nullptr;
+    QCheckBox *m_fileAsSecretButton = nullptr;
     QCheckBox *m_advancePrivacyButton = nullptr;
     QPushButton *m_editScriptButton = nullptr;
     QPointer<ScriptEditWindowController> m_controllerWindow;

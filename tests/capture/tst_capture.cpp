@@ -202,7 +202,7 @@ private slots:
         copyText(u"beta"_s);
         HistoryModel stored;
         stored.file_hash = alpha;
-        stored.signSecert(true);
+        stored.signSecret(true);
         DBKeeper::updateHistoryID(77, 5, alpha);
         copyText(u"alpha"_s);
 

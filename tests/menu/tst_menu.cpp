@@ -142,10 +142,10 @@ private Q_SLOTS:
         const qint64 now = QDateTime::currentSecsSinceEpoch();
         text(u"  twenty-five units long  "_s, now - 1); // 26 with the spaces
         text(u" exactly twenty-five unit"_s, now - 2);
-        text(u"pass & word"_s, now - 3).signSecert(true);
+        text(u"pass & word"_s, now - 3).signSecret(true);
         HistoryModel bigImage = imageOfSize(Qt::red, now - 4, 6000000);
-        imageOfSize(Qt::blue, now - 5, 5767168).signSecert(true);
-        file(u"report.txt"_s, "report", now - 6).signSecert(true);
+        imageOfSize(Qt::blue, now - 5, 5767168).signSecret(true);
+        file(u"report.txt"_s, "report", now - 6).signSecret(true);
         HistoryModel unknown = text(u"from a newer client"_s, now - 7);
         unknown.type = u"video_mp4"_s;
         unknown.save();
@@ -191,7 +191,7 @@ private Q_SLOTS:
     void actionSubmenusByFamily()
     {
         const qint64 now = QDateTime::currentSecsSinceEpoch();
-        text(u"secret"_s, now).signSecert(true);
+        text(u"secret"_s, now).signSecret(true);
         image(encodedImage("PNG"), now - 1);
         menus().buildMenu();
         const QList<QAction *> items = menus().mainMenu()->actions();
@@ -326,8 +326,8 @@ private Q_SLOTS:
     void unlockClearsTheSecretMark()
     {
         const HistoryModel clip = text(u"was secret"_s, 10);
-        clip.signSecert(true);
-        menus().actions().unlockSecert(storedRow(clip.hash(), Category::history));
+        clip.signSecret(true);
+        menus().actions().unlockSecret(storedRow(clip.hash(), Category::history));
         QVERIFY(!storedRow(clip.hash(), Category::history).isSecret());
         QTRY_COMPARE(texts(menus().mainMenu()).at(1), u"was secret\t1"_s);
     }

@@ -150,7 +150,7 @@ private slots:
     {
         HistoryModel secret = addClip(u"secret"_s, 50);
         secret.increase_change_count();
-        secret.signSecert(true);
+        secret.signSecret(true);
         HistoryModel huge = addClip(u"huge"_s, 40);
         huge.file_size = 5767169;
         huge.save();

@@ -74,7 +74,7 @@ private slots:
         HistoryModel clip = makeClip(u"h3"_s);
         clip.save();
         clip.increase_change_count();
-        clip.signSecert(true);
+        clip.signSecret(true);
         const QString markBefore = storedColumn(u"h3"_s, Category::history, "change_timestamp").toString();
 
         HistoryModel update = makeClip(u"h3"_s);
@@ -100,7 +100,7 @@ private slots:
         QVERIFY(history.isExist());
         QVERIFY(favourite.isExist());
 
-        history.signSecert(true);
+        history.signSecret(true);
         QCOMPARE(storedColumn(u"h5"_s, Category::favourite, "secert").toString(), u"1"_s);
         QVERIFY(!history.secret.value()); // the record in memory is left as it was
 

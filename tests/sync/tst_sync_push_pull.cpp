@@ -45,7 +45,7 @@ HistoryModel capturedText(const QString &text, qint64 timestamp, bool secret = f
     clip.file_size = size > 0 ? size : double(text.toUtf8().size());
     clip.save();
     if (secret)
-        clip.signSecert(true);
+        clip.signSecret(true);
     clip.increase_change_count();
     clip.fetch();
     return clip;

@@ -467,15 +467,15 @@ private slots:
         Settings::setAnalyseSecret(true);
         Settings::setFileAsSecret(true);
         auto *privacy = privacyPane();
-        clickBox(privacy->analySecertButton());
+        clickBox(privacy->analyseSecretButton());
         QVERIFY(!Settings::analyseSecret());
-        clickBox(privacy->fileAsSecertButton());
+        clickBox(privacy->fileAsSecretButton());
         QVERIFY(!Settings::fileAsSecret());
-        clickBox(privacy->fileAsSecertButton());
+        clickBox(privacy->fileAsSecretButton());
         QVERIFY(Settings::fileAsSecret());
         privacy = privacyPane();
-        QVERIFY(!privacy->analySecertButton()->isChecked());
-        QVERIFY(privacy->fileAsSecertButton()->isChecked());
+        QVERIFY(!privacy->analyseSecretButton()->isChecked());
+        QVERIFY(privacy->fileAsSecretButton()->isChecked());
         Settings::setAnalyseSecret(true);
     }
 
