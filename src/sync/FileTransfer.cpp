@@ -25,6 +25,8 @@
 #include <QNetworkReply>
 #include <QTemporaryFile>
 
+#include <algorithm>
+
 namespace {
 
 RequestError transferError()
@@ -77,6 +79,14 @@ std::optional<QString> unpackPayload(const QString &archive, const QString &fold
 // Makes the finished download the clip's payload when its bytes are the clip's: the hash is
 // the clip's identity. False, leaving nothing behind, otherwise. Hashes and unpacks, so it runs
 // off the main thread.
+// The most bytes a payload's download may bring: the payload limit, or the size the record
+// announces when that is smaller.
+qint64 downloadLimit(const HistoryModel &record)
+{
+    const qint64 announced = qint64(record.file_size.value_or(0));
+    return announced > 0 ? std::min(announced, kMaxPayloadBytes) : kMaxPayloadBytes;
+}
+
 bool installDownload(const QString &download, const QString &hash, bool zipped)
 {
     const QString payload = PathHelper::getBaseFilePath(hash);
@@ -203,13 +213,14 @@ void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallba
         return;
     }
     const bool zipped = isZippedType(record.typeName());
+    const qint64 limit = downloadLimit(record);
     QFile::remove(PathHelper::getZipsFilePath(hash));
     auto request = std::make_shared<DownloadFileRequest>();
     request->setSync(m_sync);
     request->setFileHash(hash);
     request->setFileId(QString::number(record.file_id.value_or(0)));
     const QUrl url = QUrl::fromEncoded(request->requestURL().toUtf8(), QUrl::TolerantMode);
-    m_sync.transport().onTransportThread([this, url, hash, zipped, callback] {
+    m_sync.transport().onTransportThread([this, url, hash, zipped, limit, callback] {
         const QString folder = zipped ? PathHelper::getZipsFilePath() : PathHelper::getBaseFilePath();
         QDir().mkpath(folder);
         auto *download = new QTemporaryFile(folder + QStringLiteral("/.download-XXXXXX"));
@@ -222,8 +233,10 @@ void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallba
         get.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
         QNetworkReply *reply = m_sync.transport().network().get(get);
         download->setParent(reply);
-        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, download] {
-            if (download->write(reply->readAll()) < 0)
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, download, limit] {
+            const QByteArray chunk = reply->readAll();
+            // More than the payload can be is no payload: the transfer stops and leaves nothing.
+            if (download->size() + chunk.size() > limit || download->write(chunk) < 0)
                 reply->abort();
         });
         QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
@@ -231,14 +244,16 @@ void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallba
                              m_sync.progress().progress(received, total, hash);
                          });
         QObject::connect(
-            reply, &QNetworkReply::finished, reply, [this, reply, download, hash, zipped, callback] {
+            reply, &QNetworkReply::finished, reply, [this, reply, download, hash, zipped, limit, callback] {
                 reply->deleteLater();
                 const QVariant statusValue = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
                 const int status = statusValue.isValid() ? statusValue.toInt() : RequestManager::kNoResponse;
                 actOnStatus(m_sync, status, hash);
                 bool complete = reply->error() == QNetworkReply::NoError && status == 200;
-                if (complete && download->write(reply->readAll()) < 0)
-                    complete = false;
+                if (complete) {
+                    const QByteArray rest = reply->readAll();
+                    complete = download->size() + rest.size() <= limit && download->write(rest) >= 0;
+                }
                 if (complete)
                     complete = download->flush();
                 if (!complete) {

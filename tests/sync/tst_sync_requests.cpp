@@ -12,14 +12,18 @@
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryModel.h"
+#include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
 #include "sync/AccountRequests.h"
 #include "sync/ClipRequests.h"
+#include "sync/FileTransfer.h"
 #include "sync/ServiceRequests.h"
 #include "sync/SyncIdentity.h"
 #include "sync/SyncServer.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QNetworkReply>
 #include <QRegularExpression>
@@ -202,6 +206,40 @@ private slots:
         QCOMPARE(wire.requestLines().value(1),
                  (u"GET /api/pull/"_s + common() + u"&user_token=tok&last_request_timestamp=0 HTTP/1.1"_s)
                      .toUtf8());
+    }
+
+    // A download never brings more than the payload can be: the smaller of the payload limit
+    // and the size the record announces. Beyond it the transfer stops and leaves nothing.
+    void downloadsStopAtTheirLimit()
+    {
+        RecordingHttpServer wire;
+        useService(wire.origin() + u"/api"_s);
+        testAccount().setLoginUserToken(u"tok"_s);
+        const QByteArray bytes = QByteArray("payload ").repeated(1000);
+        wire.setReply(200, bytes);
+        HistoryModel record;
+        record.file_hash = md5_hex(bytes);
+        record.type = u"text_txt"_s;
+        record.category = Category::history;
+        const auto download = [&record] {
+            std::optional<std::optional<RequestError>> outcome;
+            testSync().downloads().downloadHistory(record,
+                                                   [&](const auto &, const auto &error) { outcome = error; });
+            (void)QTest::qWaitFor([&] { return outcome.has_value(); }, 20000);
+            return outcome;
+        };
+
+        record.file_size = double(bytes.size() - 1);
+        const auto refused = download();
+        QVERIFY(refused && *refused);
+        QVERIFY(!QFileInfo::exists(PathHelper::getBaseFilePath(record.hash())));
+        QCOMPARE(QDir(PathHelper::getBaseFilePath()).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+        record.file_size = double(bytes.size());
+        const auto taken = download();
+        QVERIFY(taken && !*taken);
+        QVERIFY(QFileInfo::exists(PathHelper::getBaseFilePath(record.hash())));
+        signOutQuietly();
     }
 
     // Replies a real service does not give: each still completes once, on the main thread.
