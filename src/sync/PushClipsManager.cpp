@@ -127,12 +127,16 @@ void PushClipsManager::Put(const HistoryModel &record, ClipCallback callback)
 
 void PushClipsManager::Get(const HistoryModel &record, ClipCallback callback)
 {
-    if (!m_sync.account().isSignedIn() || !record.history_id) {
+    // Notices for one clip that arrive together cost one request: a second GET of a clip
+    // whose first is in flight completes at once without a result.
+    if (!m_sync.account().isSignedIn() || !record.history_id || m_fetchingTasks.contains(record.hash())) {
         callOnMain(callback, std::nullopt, std::nullopt);
         return;
     }
+    m_fetchingTasks.insert(record.hash());
     sendOnTransport(m_sync.transport(), pushURL(m_sync, QStringLiteral("GET"), record), "GET", std::nullopt,
-                    [callback](const TransportReply &reply) {
+                    [this, hash = record.hash(), callback](const TransportReply &reply) {
+                        m_fetchingTasks.remove(hash);
                         callOnMain(callback, RequestManager::jsonObject(reply.body), reply.error);
                     });
 }

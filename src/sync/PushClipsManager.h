@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QJsonObject>
+#include <QSet>
 
 #include <functional>
 #include <optional>
@@ -45,4 +46,5 @@ private:
     // In flight, by hash; only on the main thread.
     QHash<QString, HistoryModel> m_postingTasks;
     QHash<QString, HistoryModel> m_deletingTasks;
+    QSet<QString> m_fetchingTasks;
 };

@@ -18,6 +18,7 @@
 #include "sync/AccountRequests.h"
 #include "sync/ClipRequests.h"
 #include "sync/FileTransfer.h"
+#include "sync/PushClipsManager.h"
 #include "sync/ServiceRequests.h"
 #include "sync/SyncIdentity.h"
 #include "sync/SyncServer.h"
@@ -239,6 +240,23 @@ private slots:
         const auto taken = download();
         QVERIFY(taken && !*taken);
         QVERIFY(QFileInfo::exists(PathHelper::getBaseFilePath(record.hash())));
+        signOutQuietly();
+    }
+
+    // Notices for one clip that arrive together cost one request to fetch it.
+    void oneFetchForNoticesThatArriveTogether()
+    {
+        RecordingHttpServer wire;
+        useService(wire.origin() + u"/api"_s);
+        testAccount().setLoginUserToken(u"tok"_s);
+        HistoryModel record;
+        record.file_hash = md5_hex(QByteArray("fetched once"));
+        record.history_id = 7;
+        int answers = 0;
+        for (int notice = 0; notice < 5; ++notice)
+            testSync().clips().Get(record, [&](const auto &, const auto &) { ++answers; });
+        QTRY_COMPARE(answers, 5);
+        QCOMPARE(wire.requestLines().size(), 1);
         signOutQuietly();
     }
 
