@@ -29,6 +29,8 @@ public:
 
     QString methodURL() const override;
     QString requestURL() const override;
+    // A page of records: the service bounds its pages, by records and by bytes.
+    qint64 maxReplyBytes() const override { return 64 * 1024 * 1024; }
     RequestResult parse(const QByteArray &body) override;
 
 private:

@@ -74,6 +74,11 @@ bool RequestManager::isContinueRequest() const
 
 void RequestManager::genPostData() { }
 
+qint64 RequestManager::maxReplyBytes() const
+{
+    return kDefaultMaxReplyBytes;
+}
+
 RequestResult RequestManager::parse(const QByteArray &)
 {
     return std::nullopt;
@@ -126,5 +131,6 @@ void RequestManager::request(SyncEngine &sync, RequestCompletion completion, QOb
                 return;
             }
             complete(completion, guard, hasContext, self->parse(reply.body), reply.statusCode, std::nullopt);
-        });
+        },
+        maxReplyBytes());
 }

@@ -58,6 +58,8 @@ public:
     void setSync(SyncEngine &sync) { m_sync = &sync; }
     // Sets the body just before the URL is built; nothing by default.
     virtual void genPostData();
+    // The largest reply body the endpoint may send; a larger one is not read.
+    virtual qint64 maxReplyBytes() const;
     // Reads a reply body of at least one byte, on the main thread; none by default. It may
     // act on the engine's parts (sync()).
     virtual RequestResult parse(const QByteArray &body);

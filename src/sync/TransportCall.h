@@ -20,5 +20,8 @@ struct TransportReply {
 
 // Sends one request through the transport and hands the reply to done on the main thread. The
 // URL's query carries the sign-in token, so only its path ever reaches the log.
+// A reply body larger than maxReplyBytes is not read: the transfer stops with an error.
+inline constexpr qint64 kDefaultMaxReplyBytes = 1024 * 1024;
 void sendOnTransport(RequestTransport &transport, const QString &url, const QByteArray &method,
-                     std::optional<QByteArray> body, std::function<void(const TransportReply &)> done);
+                     std::optional<QByteArray> body, std::function<void(const TransportReply &)> done,
+                     qint64 maxReplyBytes = kDefaultMaxReplyBytes);

@@ -260,6 +260,18 @@ private slots:
         signOutQuietly();
     }
 
+    // A reply larger than any answer of its kind is not read to its end.
+    void oversizedRepliesAreRefused()
+    {
+        RecordingHttpServer wire;
+        useService(wire.origin() + u"/api"_s);
+        wire.setReply(200, "{\"code\":0,\"data\":\"" + QByteArray(2 * 1024 * 1024, 'x') + "\"}");
+        const RequestOutcome outcome = sendAndWait(make<CheckUpdateRequestManager>());
+        QCOMPARE(outcome.calls, 1);
+        QVERIFY(outcome.error);
+        QVERIFY(!outcome.result);
+    }
+
     // Replies a real service does not give: each still completes once, on the main thread.
     void replyFailures()
     {
