@@ -72,7 +72,7 @@ PluginManager::PluginManager(const UrlOpener &opener, QObject *parent)
 PluginManager::~PluginManager()
 {
     if (!m_queue->stop()) {
-        // A plugin stuck in C still runs on its states; they go with the process.
+        // A plugin stuck in C still runs on its states; they are kept until the process ends.
         qCWarning(lcPlugins) << "a plugin call did not end; its plugin states are left to the process's end";
         for (PluginRegistry *registry : {m_clipState, m_systemClipState}) {
             if (registry)
