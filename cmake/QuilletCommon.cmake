@@ -12,6 +12,14 @@ target_compile_definitions(quillet_common_cfg INTERFACE
   QT_NO_FOREACH
   QT_USE_QSTRINGBUILDER
 )
+# AddressSanitizer (with LeakSanitizer) and UndefinedBehaviorSanitizer on every Quillet target:
+# the libraries, programs, server and tests. Undefined behaviour ends the process instead of
+# being reported and carried on past, so a test cannot pass over it.
+if(QUILLET_SANITIZE)
+  set(quillet_sanitize_flags -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_compile_options(quillet_common_cfg INTERFACE ${quillet_sanitize_flags})
+  target_link_options(quillet_common_cfg INTERFACE ${quillet_sanitize_flags})
+endif()
 
 # quillet_add_test(NAME LABEL label SOURCES ... [LIBS ...] [ENV ...])
 # One QtTest executable per area, registered with CTest under a label.
@@ -23,6 +31,10 @@ function(quillet_add_test name)
   add_test(NAME ${name} COMMAND ${name})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
+  endif()
+  if(QUILLET_SANITIZE)
+    # Instrumented code runs several times slower.
+    math(EXPR T_TIMEOUT "${T_TIMEOUT} * 3")
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${T_ENV}")

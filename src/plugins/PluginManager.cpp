@@ -10,11 +10,13 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QPointer>
 #include <QStringDecoder>
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -39,6 +41,16 @@ struct Completion {
     bool hasContext;
 };
 
+// A registry whose plugin call never ended: the stuck thread still runs on its states, so it is
+// kept, reachable, for the rest of the process instead of being freed under that thread.
+void keepForProcess(PluginRegistry *registry)
+{
+    static QMutex mutex;
+    static auto *kept = new std::vector<PluginRegistry *>;
+    const QMutexLocker lock(&mutex);
+    kept->push_back(registry);
+}
+
 void setPaths(PluginRegistry *registry, const QString &root, const QString &extraction)
 {
     if (plugin_registry_set_paths(QFile::encodeName(root).constData(),
@@ -60,8 +72,12 @@ PluginManager::PluginManager(const UrlOpener &opener, QObject *parent)
 PluginManager::~PluginManager()
 {
     if (!m_worker->stop()) {
-        // A plugin stuck in C still runs on its states; they go with the process.
+        // A plugin stuck in C still runs on its states; they are kept until the process ends.
         qCWarning(lcPlugins) << "a plugin call did not end; its plugin states are left to the process's end";
+        for (PluginRegistry *registry : {m_clipState, m_systemClipState}) {
+            if (registry)
+                keepForProcess(registry);
+        }
         return;
     }
     if (m_clipState)

@@ -230,7 +230,7 @@ void TestServerProtocol::uploadDownloadAndNotice()
 {
     QByteArray payload(300 * 1024, Qt::Uninitialized);
     for (int i = 0; i < payload.size(); ++i)
-        payload[i] = char((i * 7919) >> 3);
+        payload[i] = char((quint32(i) * 7919u) >> 3);
     const QString hash = SyncClient::md5Hex(payload);
     const QJsonObject record{{u"content"_s, u"thumbnail"_s},
                              {u"timestamp"_s, 1700000200},

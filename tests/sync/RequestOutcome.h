@@ -31,7 +31,8 @@ inline RequestOutcome sendAndWait(const std::shared_ptr<RequestManager> &request
     request->request(testSync(), [outcome](const RequestResult &result, int statusCode,
                                            const std::optional<RequestError> &error) {
         ++outcome->calls;
-        outcome->onMainThread = outcome->onMainThread && QThread::currentThread() == qApp->thread();
+        outcome->onMainThread =
+            outcome->onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
         outcome->result = result;
         outcome->statusCode = statusCode;
         outcome->error = error;
