@@ -2,6 +2,7 @@
 // 32 devices at once, then pulls for a user with 100k records and a cursor near the end, with
 // the service's memory (RSS) before and after.
 
+#include "ProcessMemory.h"
 #include "ServerHarness.h"
 #include "SyncClient.h"
 
@@ -78,18 +79,6 @@ void print(const char *what, int clients, const Figures &f)
                 f.perSecond, f.p50Ms, f.p99Ms, f.failures);
 }
 
-qint64 rssKib(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -101,7 +90,7 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("service pid %lld, RSS at start %lld KiB\n", server.servicePid(),
-                rssKib(server.servicePid()));
+                processMemoryKib(server.servicePid()));
 
     for (int count : {1, 8, 32}) {
         std::vector<std::unique_ptr<SyncClient>> clients;
@@ -130,7 +119,7 @@ int main(int argc, char **argv)
     // through the service.
     SyncClient big(server.origin(), QStringLiteral("big-device"));
     big.registerUser(QStringLiteral("big@example.org"), QStringLiteral("pw"));
-    const qint64 rssBefore = rssKib(server.servicePid());
+    const qint64 rssBefore = processMemoryKib(server.servicePid());
     {
         Database db(server.dataDir() + QStringLiteral("/sync.sqlite"));
         db.exec("BEGIN");
@@ -159,6 +148,6 @@ int main(int argc, char **argv)
     });
     print("pull, 100k, 1000-record pages", 1, fullPages);
     std::printf("service RSS before the 100k history %lld KiB, after reading it %lld KiB\n", rssBefore,
-                rssKib(server.servicePid()));
+                processMemoryKib(server.servicePid()));
     return 0;
 }

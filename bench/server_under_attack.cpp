@@ -6,6 +6,7 @@
 // Targets: p99 within 3 times the quiet figure, no request over 1 s, and the pull under 100 MB
 // above the service's idle memory.
 
+#include "ProcessMemory.h"
 #include "ServerHarness.h"
 #include "SyncClient.h"
 
@@ -30,18 +31,6 @@
 namespace {
 
 constexpr int kPhaseMs = 5000;
-
-qint64 rssKib(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
 
 // A socket from `from` (a loopback address standing for another machine) to the service.
 int connectFrom(const char *from, quint16 port)
@@ -257,12 +246,12 @@ int main(int argc, char **argv)
         db.exec("COMMIT");
     }
     const qint64 pid = server.servicePid();
-    const qint64 idle = rssKib(pid);
+    const qint64 idle = processMemoryKib(pid);
     std::atomic<bool> pulling{true};
     std::atomic<qint64> peak{idle};
     std::thread sampler([&] {
         while (pulling) {
-            peak = std::max(peak.load(), rssKib(pid));
+            peak = std::max(peak.load(), processMemoryKib(pid));
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     });

@@ -7,6 +7,7 @@
 // Usage: sync_first_signin [--records N]   (default 10000)
 // Figures printed: seeding time, pull time, time to payloads, RSS before/after and peak, the longest
 // main-thread stall (a 5 ms timer's longest late tick), the slowest menu rebuild during the pull.
+#include "ProcessMemory.h"
 #include "ServerHarness.h"
 #include "SyncClient.h"
 #include "TestDirs.h"
@@ -29,19 +30,6 @@
 #include <cstdio>
 
 namespace {
-
-// "VmRSS" or "VmHWM" of this process, in KiB.
-qint64 memoryKib(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field)) + 1).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
 
 qint64 historyRows(const QString &dataPath, bool withPayloadOnly = false)
 {
@@ -97,7 +85,7 @@ int main(int argc, char **argv)
 
     MenuController menus(testSync());
     menus.buildMenu();
-    const qint64 rssBefore = memoryKib("VmRSS:");
+    const qint64 rssBefore = processMemoryKib(QCoreApplication::applicationPid(), "VmRSS:");
 
     // A 5 ms timer: how late its ticks come is how long the main thread was busy elsewhere.
     QElapsedTimer sinceTick;
@@ -160,8 +148,9 @@ int main(int argc, char **argv)
         "first sign-in: %d records pulled and merged in %.2f s; the %lld rows kept have their payloads "
         "after %.2f s\n",
         records, pullSeconds, historyRows(dirs.dataPath()), syncSeconds);
-    std::printf("RSS before %lld KiB, after %lld KiB, peak %lld KiB\n", rssBefore, memoryKib("VmRSS:"),
-                memoryKib("VmHWM:"));
+    std::printf("RSS before %lld KiB, after %lld KiB, peak %lld KiB\n", rssBefore,
+                processMemoryKib(QCoreApplication::applicationPid(), "VmRSS:"),
+                processMemoryKib(QCoreApplication::applicationPid(), "VmHWM:"));
     std::printf("longest main-thread stall %lld ms, slowest menu rebuild %lld ms\n", longestStallMs,
                 slowestMenuMs);
     return 0;
