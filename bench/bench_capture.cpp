@@ -2,6 +2,7 @@
 // file through the in-memory clipboard, the file beside its floor (MD5 + copy + deflate of the
 // same bytes), and a 5.5 MiB PNG copied by value by another program (xclip) to the real X11
 // clipboard of a private X server.
+#include "CaptureWait.h"
 #include "ClipboardPrograms.h"
 #include "TestDirs.h"
 #include "TestSync.h"
@@ -77,7 +78,7 @@ void BM_CaptureText100Bytes(benchmark::State &state)
         const QString text = QStringLiteral("%1").arg(++g_serial, 100, 10, QLatin1Char('t'));
         pasteboard.setString(text);
         state.ResumeTiming();
-        benchmark::DoNotOptimize(capture.catchClipboard());
+        benchmark::DoNotOptimize(captureNow(capture));
     }
 }
 BENCHMARK(BM_CaptureText100Bytes)->Unit(benchmark::kMillisecond);
@@ -93,7 +94,7 @@ void BM_CaptureImage1MP(benchmark::State &state)
         image.setPixel(0, 0, qRgb(int(serial & 255), int((serial >> 8) & 255), 1));
         pasteboard.setImage(image);
         state.ResumeTiming();
-        benchmark::DoNotOptimize(capture.catchClipboard());
+        benchmark::DoNotOptimize(captureNow(capture));
     }
 }
 BENCHMARK(BM_CaptureImage1MP)->Unit(benchmark::kMillisecond);
@@ -119,7 +120,7 @@ void BM_CaptureFile5_5MiB(benchmark::State &state)
         state.PauseTiming();
         pasteboard.setFilePaths({newFile()});
         state.ResumeTiming();
-        benchmark::DoNotOptimize(capture.catchClipboard());
+        benchmark::DoNotOptimize(captureNow(capture));
     }
 }
 BENCHMARK(BM_CaptureFile5_5MiB)->Unit(benchmark::kMillisecond);
@@ -169,7 +170,7 @@ void BM_CapturePngByValueX11(benchmark::State &state)
             break;
         }
         state.ResumeTiming();
-        benchmark::DoNotOptimize(capture.catchClipboard());
+        benchmark::DoNotOptimize(captureNow(capture));
     }
 }
 BENCHMARK(BM_CapturePngByValueX11)->Unit(benchmark::kMillisecond)->Iterations(8);

@@ -1,7 +1,6 @@
 #include "capture/ClipController.h"
 
-#include "capture/ClipImage.h"
-#include "capture/ClipKinds.h"
+#include "capture/ClipBuilder.h"
 #include "platform/Pasteboard.h"
 #include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
@@ -9,12 +8,9 @@
 #include "store/Settings.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
-#include "support/Md5.h"
 #include "support/MemoryTrim.h"
-#include "support/PayloadLimit.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 
 #include <cmath>
 
@@ -31,26 +27,24 @@ ClipController::ClipController(Pasteboard &pasteboard, ClipFileManager &files, Q
     : QObject(parent)
     , m_pasteboard(pasteboard)
     , m_files(files)
-    , m_privacy(std::make_unique<ClipPrivacy>())
+    , m_privacy(std::make_shared<ClipPrivacy>())
     , m_now([] { return QDateTime::currentSecsSinceEpoch(); })
 {
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &ClipController::seekClipboard);
     startClipObserver();
-    m_changeHandler = m_pasteboard.addChangeHandler([this] { changeReported(); });
+    connect(&m_pasteboard, &Pasteboard::changed, this, &ClipController::changeReported);
     // The content at start is captured at the first turn of the event loop, once the
     // program has set the hooks and privacy rules, not after a whole interval.
     changeReported();
 }
 
-ClipController::~ClipController()
-{
-    m_pasteboard.removeChangeHandler(m_changeHandler);
-}
+ClipController::~ClipController() = default;
 
 void ClipController::setPrivacy(std::unique_ptr<ClipPrivacy> privacy)
 {
-    m_privacy = privacy ? std::move(privacy) : std::make_unique<ClipPrivacy>();
+    // Shared with the captures under way, which keep the rules they started with.
+    m_privacy = privacy ? std::shared_ptr<ClipPrivacy>(std::move(privacy)) : std::make_shared<ClipPrivacy>();
 }
 
 void ClipController::startClipObserver()
@@ -89,130 +83,63 @@ void ClipController::seekClipboard()
     const qint64 count = m_pasteboard.changeCount();
     if (count == 0)
         return;
-    if (m_lastChangedCount == 0 || m_lastChangedCount != count) {
+    if (m_lastChangedCount == 0 || m_lastChangedCount != count)
         catchClipboard();
-        // Queued even when nothing was stored, so the menu always reflects the store.
-        dispatchMain(this, [this] {
-            if (m_buildMenu)
-                m_buildMenu();
-        });
-    }
     m_lastChangedCount = count;
 }
 
-bool ClipController::catchClipboard()
+void ClipController::catchClipboard()
 {
+    ++m_capturesUnderWay;
     // Without a usable history (the user was told at start) nothing is recorded.
-    if (m_pasteboard.isEmpty() || !HistoryDatabase::isUsable())
-        return false;
+    if (m_pasteboard.isEmpty() || !HistoryDatabase::isUsable()) {
+        finishEmptyCapture();
+        return;
+    }
     // What a password manager marks as secret is never recorded, whatever the privacy rules say.
     if (m_pasteboard.isMarkedSecretByPasswordManager()) {
         qCDebug(lcCapture) << "clip marked secret by a password manager, not recorded";
-        return false;
+        finishEmptyCapture();
+        return;
     }
 
-    // A clearing that runs meanwhile must not remove the payload written below before its row
-    // is stored.
-    const auto payloads = m_files.lockPayloads();
-    std::optional<HistoryModel> record;
-    bool large = false;
-    // A file URL wins over an image, an image over a text; only the first of each counts.
-    if (const std::optional<QString> path = m_pasteboard.firstFilePath()) {
-        record = fileClip(*path);
-    } else if (std::optional<QImage> image = m_pasteboard.firstImage()) {
-        large = std::size_t(image->sizeInBytes()) >= MemoryTrim::kLargeClipBytes;
-        record = imageClip(*image);
-        image.reset(); // the decoded pixels go before the row is written
-    } else if (const std::optional<QString> text = m_pasteboard.string()) {
-        record = textClip(*text);
+    // The clipboard can only be read here; everything that takes time happens on the worker.
+    ClipboardContent content;
+    content.filePath = m_pasteboard.firstFilePath();
+    if (!content.filePath) {
+        content.image = m_pasteboard.firstImage();
+        content.text = m_pasteboard.string();
     }
-    if (record)
-        store(*record);
-    // The buffers of a large image are free by now; the allocator hands their pages back.
-    if (large)
-        MemoryTrim::returnFreedMemory();
-    return record.has_value();
+    m_worker.async([this, content = std::move(content), privacy = m_privacy]() mutable {
+        BuiltClip built = buildClip(std::move(content), *privacy, m_files);
+        // The buffers of a large image are free by now; the allocator hands their pages back.
+        if (built.largeImage)
+            MemoryTrim::returnFreedMemory();
+        QMetaObject::invokeMethod(
+            this, [this, built = std::move(built)]() mutable { finishCapture(std::move(built)); },
+            Qt::QueuedConnection);
+    });
 }
 
-std::optional<HistoryModel> ClipController::fileClip(const QString &path)
+void ClipController::finishEmptyCapture()
 {
-    const QFileInfo info(path);
-    // Folders, missing files and special files (devices, pipes, which could block or never
-    // end) are not clips.
-    if (!info.exists() || !info.isFile()) {
-        qCDebug(lcCapture) << "not a file:" << path;
-        return std::nullopt;
-    }
-    if (info.size() > kMaxPayloadBytes) {
-        qCDebug(lcCapture) << "file too large:" << path << info.size();
-        return std::nullopt;
-    }
-    const QString hash = md5_hex_of_file(path);
-    if (hash.isEmpty()) {
-        qCDebug(lcCapture) << "file not readable:" << path;
-        return std::nullopt;
-    }
-    const QString extension = ClipKinds::fileExtension(path);
-    const ClipPrivacy::Decision decision = m_privacy->decide(ClipFamily::File, extension, path);
-    if (decision == ClipPrivacy::Decision::Drop)
-        return std::nullopt;
-
-    HistoryModel record;
-    record.content = info.fileName();
-    record.file_hash = hash;
-    record.type = ClipKinds::fileClipType(extension);
-    record.file_name = info.fileName();
-    // A failed copy leaves file_size 0; the row is stored all the same.
-    if (!m_files.saveClipFile(path, record))
-        qCDebug(lcCapture) << "payload of file not written:" << path;
-    record.local_file_ok = 1;
-    record.secret = decision == ClipPrivacy::Decision::Secret;
-    return record;
+    // Finished on the next turn of the event loop, as every capture is, so that callers see
+    // one order whatever the content.
+    QMetaObject::invokeMethod(
+        this, [this] { finishCapture(BuiltClip{}); }, Qt::QueuedConnection);
 }
 
-std::optional<HistoryModel> ClipController::imageClip(const QImage &image)
+void ClipController::finishCapture(BuiltClip built)
 {
-    const QByteArray tiff = clipTiffData(image);
-    if (tiff.isEmpty()) {
-        qCDebug(lcCapture) << "image without TIFF encoding" << image.size();
-        return std::nullopt;
+    --m_capturesUnderWay;
+    const bool stored = built.record.has_value();
+    if (built.record) {
+        store(*built.record);
+        m_files.releasePayload(built.record->hash());
     }
-    const ClipPrivacy::Decision decision =
-        m_privacy->decide(ClipFamily::Image, QStringLiteral("data"), QStringLiteral("image data"));
-    if (decision == ClipPrivacy::Decision::Drop)
-        return std::nullopt;
-
-    HistoryModel record;
-    record.file_hash = md5_hex(tiff);
-    record.content = imageThumbnail(image);
-    record.type = ClipKinds::imageClipType;
-    record.local_file_ok = 1;
-    record.secret = decision == ClipPrivacy::Decision::Secret;
-    m_files.saveClipData(tiff, record);
-    return record;
-}
-
-std::optional<HistoryModel> ClipController::textClip(const QString &string)
-{
-    // Other clients hash a text's UTF-8 bytes up to the first NUL. The clip is that part of
-    // the text, so that its payload holds exactly the bytes its hash names.
-    const qsizetype nul = string.indexOf(QChar(u'\0'));
-    const QString text = nul < 0 ? string : string.left(nul);
-    if (text.isEmpty())
-        return std::nullopt;
-    const QByteArray bytes = text.toUtf8();
-    const ClipPrivacy::Decision decision = m_privacy->decide(ClipFamily::Text, QString(), text);
-    if (decision == ClipPrivacy::Decision::Drop)
-        return std::nullopt;
-
-    HistoryModel record;
-    record.content = ClipKinds::textAbstract(text);
-    record.type = ClipKinds::typeFromString(text);
-    record.file_hash = md5_hex(bytes);
-    record.local_file_ok = 1;
-    record.secret = decision == ClipPrivacy::Decision::Secret;
-    m_files.saveClipData(bytes, record);
-    return record;
+    if (m_buildMenu)
+        m_buildMenu();
+    emit captureFinished(stored);
 }
 
 void ClipController::store(HistoryModel &record)
@@ -221,8 +148,10 @@ void ClipController::store(HistoryModel &record)
     const qint64 now = m_now();
     m_currentClipHash = hash;
     if (record.isExist()) {
-        // The stored row keeps its content, type, secret flag and service ids.
-        DBKeeper::setLocalFileOkWithHash(hash);
+        // The stored row keeps its content, type, secret flag and service ids; it gains the
+        // payload when this capture wrote one.
+        if (record.local_file_ok == 1)
+            DBKeeper::setLocalFileOkWithHash(hash);
     } else {
         record.timestamp = now;
         record.save();
@@ -238,6 +167,4 @@ void ClipController::keepCurrentContentAfterSignOut()
 {
     // The sign-out emptied the history; what the clipboard holds now starts the new one.
     catchClipboard();
-    if (m_buildMenu)
-        m_buildMenu();
 }

@@ -14,9 +14,11 @@ std::optional<QString> MemoryPasteboard::firstFilePath()
     return m_filePaths.first();
 }
 
-std::optional<QImage> MemoryPasteboard::firstImage()
+std::optional<ClipboardImage> MemoryPasteboard::firstImage()
 {
-    return m_image;
+    if (!m_image)
+        return std::nullopt;
+    return ClipboardImage{{}, {}, *m_image};
 }
 
 void MemoryPasteboard::setContent(const QStringList &filePaths, const std::optional<QImage> &image,
@@ -28,7 +30,7 @@ void MemoryPasteboard::setContent(const QStringList &filePaths, const std::optio
     m_tiff.clear();
     m_png.clear();
     m_secretHint = false;
-    changed();
+    contentChanged();
 }
 
 void MemoryPasteboard::setString(const QString &text)
@@ -78,9 +80,9 @@ void MemoryPasteboard::writeFilePath(const QString &path)
     setFilePaths({path});
 }
 
-void MemoryPasteboard::changed()
+void MemoryPasteboard::contentChanged()
 {
     ++m_changeCount;
     if (m_reportsChanges)
-        reportChange();
+        emit changed();
 }

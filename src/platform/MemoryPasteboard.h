@@ -5,8 +5,8 @@
 #include <QStringList>
 
 // A clipboard held in memory, for tests of the logic above the platform layer. Every change
-// of the content counts as a new copy, as on the desktop, and is reported to the change
-// handlers unless reporting is turned off (a desktop that announces nothing).
+// of the content counts as a new copy, as on the desktop, and is reported by changed() unless
+// reporting is turned off (a desktop that announces nothing).
 class MemoryPasteboard final : public Pasteboard
 {
 public:
@@ -15,7 +15,7 @@ public:
     qint64 changeCount() override { return m_changeCount; }
     bool isEmpty() override;
     std::optional<QString> firstFilePath() override;
-    std::optional<QImage> firstImage() override;
+    std::optional<ClipboardImage> firstImage() override;
     std::optional<QString> string() override { return m_string; }
     bool isMarkedSecretByPasswordManager() override { return m_secretHint; }
 
@@ -40,7 +40,7 @@ public:
     QByteArray pngData() const { return m_png; }
 
 private:
-    void changed();
+    void contentChanged();
 
     qint64 m_changeCount = 0;
     QStringList m_filePaths;

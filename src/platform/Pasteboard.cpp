@@ -1,23 +1,16 @@
 #include "platform/Pasteboard.h"
 
-int Pasteboard::addChangeHandler(ChangeHandler handler)
-{
-    const int id = m_nextHandlerId++;
-    m_changeHandlers.emplace(id, std::move(handler));
-    return id;
-}
+#include <QImageReader>
 
-void Pasteboard::removeChangeHandler(int id)
+QImage ClipboardImage::decode() const
 {
-    m_changeHandlers.erase(id);
-}
-
-void Pasteboard::reportChange()
-{
-    // A copy, so that a handler may add or remove handlers.
-    const std::map<int, ChangeHandler> handlers = m_changeHandlers;
-    for (const auto &[id, handler] : handlers) {
-        if (handler)
-            handler();
-    }
+    if (!decoded.isNull() || bytes.isEmpty())
+        return decoded;
+    // The reader of the offered type first; an image whose bytes are not what their type says
+    // is still decoded when its bytes name their format.
+    const QList<QByteArray> formats = QImageReader::imageFormatsForMimeType(mimeType);
+    QImage image = QImage::fromData(bytes, formats.isEmpty() ? nullptr : formats.first().constData());
+    if (image.isNull())
+        image = QImage::fromData(bytes);
+    return image;
 }

@@ -50,7 +50,7 @@ QStringList decodableImageTypes(const QStringList &offered)
 } // namespace
 
 X11Pasteboard::X11Pasteboard(QObject *parent)
-    : QObject(parent)
+    : Pasteboard(parent)
     , m_clipboard(QGuiApplication::clipboard())
 {
     // Qt follows the clipboard's owners through XFIXES where the server has it.
@@ -66,7 +66,7 @@ X11Pasteboard::X11Pasteboard(QObject *parent)
         if (mode != QClipboard::Clipboard)
             return;
         ++m_changeCount;
-        reportChange();
+        emit changed();
     });
 }
 
@@ -123,23 +123,17 @@ std::optional<QString> X11Pasteboard::firstFilePath()
     return std::nullopt;
 }
 
-std::optional<QImage> X11Pasteboard::firstImage()
+std::optional<ClipboardImage> X11Pasteboard::firstImage()
 {
     const QMimeData *data = content();
     if (!data)
         return std::nullopt;
+    // The bytes are fetched here, on the main thread; decoding them is left to the caller.
     const QStringList types = decodableImageTypes(data->formats());
     for (const QString &type : types) {
-        const QByteArray bytes = data->data(type);
-        if (bytes.isEmpty())
-            continue;
-        const QList<QByteArray> formats = QImageReader::imageFormatsForMimeType(type.toLatin1());
-        QImage image = QImage::fromData(bytes, formats.isEmpty() ? nullptr : formats.first().constData());
-        if (image.isNull())
-            image = QImage::fromData(bytes);
-        if (!image.isNull())
-            return image;
-        qCDebug(lcPlatform) << "clipboard image not decodable as" << type;
+        QByteArray bytes = data->data(type);
+        if (!bytes.isEmpty())
+            return ClipboardImage{std::move(bytes), type.toLatin1(), QImage()};
     }
     return std::nullopt;
 }

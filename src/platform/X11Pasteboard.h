@@ -2,8 +2,6 @@
 
 #include "platform/Pasteboard.h"
 
-#include <QObject>
-
 class QClipboard;
 class QMimeData;
 
@@ -12,7 +10,7 @@ class QMimeData;
 // program's own writes), and each notice calls the change handlers at once; the counter
 // starts at 1 when the clipboard holds something, so that the first poll captures it. Needs
 // a QGuiApplication on the xcb platform.
-class X11Pasteboard final : public QObject, public Pasteboard
+class X11Pasteboard final : public Pasteboard
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(X11Pasteboard)
@@ -27,8 +25,8 @@ public:
     bool isEmpty() override;
     // The first local file of text/uri-list, else of x-special/gnome-copied-files.
     std::optional<QString> firstFilePath() override;
-    // The first image the clipboard offers in a format Qt decodes, PNG preferred.
-    std::optional<QImage> firstImage() override;
+    // The bytes of the first image the clipboard offers in a format Qt decodes, PNG preferred.
+    std::optional<ClipboardImage> firstImage() override;
     std::optional<QString> string() override;
     bool isMarkedSecretByPasswordManager() override;
 

@@ -134,6 +134,7 @@ void AdvancePrivacyManager::setScriptContent(const QString &script)
 
 void AdvancePrivacyManager::loadScript()
 {
+    const std::lock_guard lock(m_statesMutex);
     if (!m_state)
         return;
     lua_State *state = m_state.get();
@@ -150,6 +151,7 @@ void AdvancePrivacyManager::loadScript()
 
 std::optional<QString> AdvancePrivacyManager::testScript(const QString &script)
 {
+    const std::lock_guard lock(m_statesMutex);
     if (!m_testState)
         return QStringLiteral("无法创建 Lua 运行环境");
     lua_State *state = m_testState.get();
@@ -168,6 +170,7 @@ std::optional<QString> AdvancePrivacyManager::testScript(const QString &script)
 int AdvancePrivacyManager::saveOptionFrom(const QString &from, const QString &extension,
                                           const QString &content)
 {
+    const std::lock_guard lock(m_statesMutex);
     if (!m_state)
         return 0;
     lua_State *state = m_state.get();
@@ -183,6 +186,7 @@ int AdvancePrivacyManager::saveOptionFrom(const QString &from, const QString &ex
 
 QString AdvancePrivacyManager::luaVersion() const
 {
+    const std::lock_guard lock(m_statesMutex);
     if (!m_state)
         return QString();
     return QString::number(static_cast<qint64>(*lua_version(m_state.get())));

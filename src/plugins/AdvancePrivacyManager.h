@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 
 struct lua_State;
@@ -12,7 +13,8 @@ struct lua_State;
 // takes three strings: the clip family ("text", "image", "file"), an extension and the
 // content. A new text is first tried in a state of its own; the live state then runs it, or
 // the built-in script when the trial fails. Both states live as long as the manager, so
-// globals set by an earlier script stay set. Every script run has a deadline. Main thread only.
+// globals set by an earlier script stay set. Every script run has a deadline. Safe on any
+// thread: the capture asks it on its worker while the settings window edits the script.
 class AdvancePrivacyManager final
 {
     Q_DISABLE_COPY_MOVE(AdvancePrivacyManager)
@@ -50,6 +52,8 @@ private:
     };
     using State = std::unique_ptr<lua_State, StateCloser>;
 
+    // Held for every use of either state; recursive because loading tries the text first.
+    mutable std::recursive_mutex m_statesMutex;
     State m_state;
     State m_testState;
 };

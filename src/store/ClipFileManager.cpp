@@ -143,9 +143,23 @@ QString ClipFileManager::makePreviewLink(const HistoryModel &history)
     return target;
 }
 
-std::unique_lock<std::recursive_mutex> ClipFileManager::lockPayloads()
+void ClipFileManager::reservePayload(const QString &hash)
 {
-    return std::unique_lock(m_payloadMutex);
+    const std::lock_guard lock(m_payloadMutex);
+    ++m_reservedPayloads[hash];
+}
+
+void ClipFileManager::releasePayload(const QString &hash)
+{
+    const std::lock_guard lock(m_payloadMutex);
+    const auto reserved = m_reservedPayloads.find(hash);
+    if (reserved == m_reservedPayloads.end() || --reserved.value() > 0)
+        return;
+    m_reservedPayloads.erase(reserved);
+    // A clearing that ran meanwhile left these files for the capture; when its row went too,
+    // they go now.
+    if (!DBKeeper::historyExist(hash))
+        removePayloadFiles(hash);
 }
 
 void ClipFileManager::deleteFilesWithHashArray(const QStringList &hashes)
@@ -153,18 +167,22 @@ void ClipFileManager::deleteFilesWithHashArray(const QStringList &hashes)
     for (const QString &hash : hashes) {
         if (!PathHelper::isPlainFileName(hash))
             continue;
-        // Whether a row still uses the hash, and the removal, happen under the payload lock: a
-        // capture storing the same clip now either has its row in place, so the files stay, or
-        // writes the payload anew after they are gone.
-        const auto payloads = lockPayloads();
-        if (DBKeeper::historyExist(hash))
-            continue;
-        removePreviewLinksOf(PathHelper::getBaseFilePath(hash));
-        QFile::remove(PathHelper::getBaseFilePath(hash));
-        QFile::remove(PathHelper::getZipsFilePath(hash));
-        QFile::remove(PathHelper::getPreviewsFilePath(hash));
-        QFile::remove(PathHelper::getPreviewsFilePath(hash + QLatin1String(kSharedCopySuffix)));
+        // Whether a row still uses the hash or a capture has reserved it, and the removal, happen
+        // under the lock: a capture of the same clip now either has reserved it, so the files
+        // stay, or writes the payload anew after they are gone.
+        const std::lock_guard lock(m_payloadMutex);
+        if (!m_reservedPayloads.contains(hash) && !DBKeeper::historyExist(hash))
+            removePayloadFiles(hash);
     }
+}
+
+void ClipFileManager::removePayloadFiles(const QString &hash)
+{
+    removePreviewLinksOf(PathHelper::getBaseFilePath(hash));
+    QFile::remove(PathHelper::getBaseFilePath(hash));
+    QFile::remove(PathHelper::getZipsFilePath(hash));
+    QFile::remove(PathHelper::getPreviewsFilePath(hash));
+    QFile::remove(PathHelper::getPreviewsFilePath(hash + QLatin1String(kSharedCopySuffix)));
 }
 
 QString ClipFileManager::sharedImageCopy(const QString &md5)

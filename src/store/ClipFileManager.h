@@ -3,6 +3,7 @@
 #include "store/HistoryModel.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -41,19 +42,24 @@ public:
     // for programs that take pictures as files; empty when the payload is missing or no image.
     QString sharedImageCopy(const QString &md5);
 
-    // Held while a payload file and the row that uses it must change together. The capture
-    // holds it from writing a clip's payload until its row is stored; deleteFilesWithHashArray
-    // holds it while it looks for rows of a hash and removes its files. So a clearing that runs
-    // while the same clip is captured never leaves a row without its payload. Recursive, so
-    // that work done under it may delete clips itself.
-    [[nodiscard]] std::unique_lock<std::recursive_mutex> lockPayloads();
+    // Keeps the payload files of a hash while its row is on its way to the store: the capture
+    // reserves the hash before it writes the payload (off the main thread) and releases it once
+    // the row is stored, so that a clearing meanwhile never leaves that row without its payload.
+    // Reservations of one hash are counted; the last release removes the files when no row
+    // uses them (a clearing meanwhile took the row).
+    void reservePayload(const QString &hash);
+    void releasePayload(const QString &hash);
 
     // Removes files/, zips/ and previews/ HASH (and previews/HASH.png) of every hash that no row
-    // uses any more. Call it after the rows are deleted (their transaction committed).
+    // uses any more and no capture has reserved. Call it after the rows are deleted (their
+    // transaction committed). Safe on any thread.
     void deleteFilesWithHashArray(const QStringList &hashes);
 
 private:
     static void removePreviewLinksOf(const QString &payload);
+    // Under m_payloadMutex.
+    static void removePayloadFiles(const QString &hash);
 
-    std::recursive_mutex m_payloadMutex;
+    std::mutex m_payloadMutex;
+    QHash<QString, int> m_reservedPayloads;
 };

@@ -3,6 +3,7 @@
 // is set to 10 s and restarted before each copy whose capture must come from the X server's
 // change notice: every such wait ends well before the timer could fire.
 #include "CaptureTestSupport.h"
+#include "CaptureWait.h"
 #include "ClipboardPrograms.h"
 #include "TestDirs.h"
 #include "TestSync.h"
@@ -124,7 +125,7 @@ private slots:
         QCOMPARE(payload(hash), text.toUtf8());
         QCOMPARE(historyRows().first().hash(), hash);
         m_capture->seekClipboard();
-        QCoreApplication::processEvents();
+        QVERIFY(waitForCaptures(*m_capture));
         QCOMPARE(m_captures, captures + 1);
     }
 

@@ -1,6 +1,7 @@
 // Plugins and scripts cannot take the program down: real Lua states, real packages and plugin
 // folders in temporary folders, the real plugin queue, status menu, store and capture.
 
+#include "CaptureWait.h"
 #include "TestDirs.h"
 #include "TestSync.h"
 #include "menu/ClipFixtures.h"
@@ -133,7 +134,7 @@ private slots:
 
         ClipController capture(pasteboard, testFiles());
         pasteboard.writeString(u"copied while a plugin is stuck"_s);
-        QVERIFY(capture.catchClipboard());
+        QVERIFY(captureNow(capture));
         QVERIFY(DBKeeper::historyExist(md5_hex(QByteArray("copied while a plugin is stuck"))));
         QCOMPARE(injector.pasteCount(), 0); // the stuck plugin never pasted anything
     }

@@ -1,6 +1,7 @@
 // Privacy rules on a real settings file: the keyword lists and their pattern, the keyword
 // analysis of texts, the advanced privacy script in real Lua states, and the rules applied by
 // the real capture.
+#include "CaptureWait.h"
 #include "TestDirs.h"
 #include "TestFiles.h"
 #include "TestSync.h"
@@ -271,6 +272,7 @@ private slots:
             }
             const qint64 before = now;
             capture.seekClipboard();
+            waitForCaptures(capture);
             const HistoryModel newest = DBKeeper::getAllHistoryAtCategory(Category::history, 1).value(0);
             return newest.timestamp.value_or(0) > before ? std::optional<bool>(newest.isSecret())
                                                          : std::nullopt;

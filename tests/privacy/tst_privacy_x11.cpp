@@ -58,7 +58,7 @@ private:
         return QTest::qWaitFor(
             [&] {
                 const qint64 count = m_capture->pasteboard().changeCount();
-                return count > before && m_capture->lastChangedCount() == count;
+                return count > before && m_capture->lastChangedCount() == count && !m_capture->isCapturing();
             },
             kWaitMs);
     }

@@ -6,6 +6,7 @@
 //   store_process start TEXT...
 //       opens the store, copies each TEXT to an in-memory clipboard and captures it, then
 //       prints "state=N", one "alert=MESSAGE" per message for the user, and "rows=N"
+#include "../support/CaptureWait.h"
 #include "capture/ClipController.h"
 #include "platform/MemoryPasteboard.h"
 #include "store/ClipFileManager.h"
@@ -43,7 +44,7 @@ int start(const QStringList &texts)
     ClipController capture(clipboard, files);
     for (const QString &text : texts) {
         clipboard.setString(text);
-        capture.catchClipboard();
+        captureNow(capture);
     }
     QTextStream out(stdout);
     out << "state=" << int(state) << '\n';

@@ -1,5 +1,6 @@
 // Store queries: lists, sync selections, column updates, deletions, retention and clearing,
 // also while the capture writes.
+#include "CaptureWait.h"
 #include "TestDirs.h"
 #include "TestSync.h"
 #include "capture/ClipController.h"
@@ -263,30 +264,32 @@ private slots:
         QCOMPARE(rowCount(Category::history), qint64(written[0] + written[1]));
     }
 
-    // The capture stores clips on one thread (each twice, as when the same text is copied
-    // again) while the main thread clears the history, both through the real store on one
-    // database file. Afterwards every row has its payload and every payload has a row.
+    // The capture stores clips (each twice, as when the same text is copied again; the payload
+    // written on its worker, the row on the main thread) while another thread clears the
+    // history, as the clear command does, both through the real store on one database file.
+    // Afterwards every row has its payload and every payload has a row.
     void clearingWhileCapturingKeepsRowsAndPayloadsTogether()
     {
         std::atomic<bool> capturing = true;
-        std::unique_ptr<QThread> capture(QThread::create([&] {
-            MemoryPasteboard clipboard;
-            ClipController controller(clipboard, testFiles());
-            for (int i = 0; i < 600; ++i) {
-                clipboard.setString(u"clip %1"_s.arg(i / 2));
-                controller.catchClipboard();
+        std::atomic<int> clears = 0;
+        std::unique_ptr<QThread> clearing(QThread::create([&] {
+            while (capturing) {
+                const QStringList hashes = ++clears % 4 == 0
+                                               ? DBKeeper::removeAllData()
+                                               : DBKeeper::clearAllHistory().value_or(QStringList());
+                testFiles().deleteFilesWithHashArray(hashes);
             }
-            capturing = false;
         }));
-        capture->start();
-        int clears = 0;
-        while (capturing) {
-            const QStringList hashes = ++clears % 4 == 0
-                                           ? DBKeeper::removeAllData()
-                                           : DBKeeper::clearAllHistory().value_or(QStringList());
-            testFiles().deleteFilesWithHashArray(hashes);
+        clearing->start();
+        MemoryPasteboard clipboard;
+        clipboard.setReportsChanges(false);
+        ClipController controller(clipboard, testFiles());
+        for (int i = 0; i < 600; ++i) {
+            clipboard.setString(u"clip %1"_s.arg(i / 2));
+            captureNow(controller);
         }
-        capture->wait();
+        capturing = false;
+        clearing->wait();
 
         QStringList payloads = QDir(PathHelper::getBaseFilePath()).entryList(QDir::Files);
         payloads.sort();
