@@ -6,6 +6,7 @@
 #include "store/ConfigureManager.h"
 #include "store/DBObject.h"
 #include "store/HistoryStore.h"
+#include "store/Settings.h"
 #include "support/Database.h"
 #include "sync/SyncEngine.h"
 
@@ -51,8 +52,9 @@ void BM_buildMenu(benchmark::State &state)
         filled = true;
     }
     // Made once, as the program makes it, and kept while the process runs.
+    static auto *settings = new Settings;
     static auto *files = new ClipFileManager;
-    static auto *account = new ConfigureManager(*files);
+    static auto *account = new ConfigureManager(*settings, *files);
     static auto *store = new HistoryStore(*files);
     static auto *sync = new SyncEngine(*account, *store);
     static auto *menuController = new MenuController(*sync);

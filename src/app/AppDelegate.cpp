@@ -23,12 +23,14 @@ constexpr int kStoreAlertMilliseconds = 30000;
 AppDelegate::AppDelegate(QObject *parent)
     : QObject(parent)
     , m_urlOpener(this, [this](const QUrl &url) { openURL(url); })
-    , m_account(m_files)
+    , m_account(m_settings, m_files)
     , m_store(m_files)
     , m_sync(m_account, m_store)
     , m_plugins(m_urlOpener)
     , m_pluginPackages(m_sync, m_plugins)
+    , m_privacyScript(m_settings)
     , m_capture(m_pasteboard, m_files)
+    , m_shortcuts(m_settings)
     , m_menus(m_sync)
     , m_tray(m_menus, m_sync.progress())
 {
@@ -50,6 +52,19 @@ AppDelegate::AppDelegate(QObject *parent)
     actions.setPlatform({&m_pasteboard, &m_keyInjector, &m_sharing});
     actions.setSettingsWindow([this](std::optional<int> pane) { showSettings(pane); });
     actions.setPluginWindow([this] { showPluginWindow(); });
+    // Parts that depend on a setting follow its changes, whoever made them.
+    connect(&m_settings, &Settings::changed, this, [this](Settings::Key key) {
+        switch (key) {
+        case Settings::Key::PollInterval:
+            m_capture.startClipObserver();
+            break;
+        case Settings::Key::OfferedVersion: // the menu's settings item shows a newer version
+            m_menus.scheduleBuild();
+            break;
+        default:
+            break;
+        }
+    });
     // A text clip's submenu lists the installed plugins.
     connect(&m_plugins, &PluginManager::pluginsChanged, &m_menus, &MenuController::scheduleBuild);
 }
@@ -76,8 +91,8 @@ void AppDelegate::start()
     initRequest();
     // Signing in or out, from the account pane or when the service reports the token expired,
     // rebuilds the menu through the settings window, open or not.
-    m_settingsWindow = std::make_unique<SettingWindowController>(
-        SettingsServices{&m_sync, &m_shortcuts, &m_capture, &m_privacyScript});
+    m_settingsWindow =
+        std::make_unique<SettingWindowController>(SettingsServices{&m_sync, &m_shortcuts, &m_privacyScript});
     m_settingsWindow->setMenuRebuilder([this] { m_menus.buildMenu(); });
     m_shortcuts.start(m_hotKeys, [this] { m_menus.showMenu(); });
     // The first menu: the first use of the store opens the database and updates its schema.
@@ -118,9 +133,9 @@ void AppDelegate::initRequest()
     m_initRequest = std::make_shared<InitRequestManager>();
     m_sync.send(
         m_initRequest,
-        [](const RequestResult &result, int, const std::optional<RequestError> &error) {
+        [this](const RequestResult &result, int, const std::optional<RequestError> &error) {
             if (!error && result && RequestManager::replyCode(*result) == 0)
-                InitRequestManager::storePages(*result);
+                InitRequestManager::storePages(m_settings, *result);
         },
         this);
 }
@@ -132,13 +147,12 @@ void AppDelegate::checkVersion()
 
 void AppDelegate::startCheckVersion()
 {
-    // A reply with code 0 and a usable version stores "newversion"; the rebuilt menu's
-    // settings item then names it while it is newer than this build. Failures stay silent.
+    // A reply with code 0 and a usable version stores "newversion"; the menu, rebuilt on that
+    // change, then names it while it is newer than this build. Failures stay silent.
     m_sync.send(
         std::make_shared<CheckUpdateRequestManager>(),
         [this](const RequestResult &result, int, const std::optional<RequestError> &error) {
-            if (CheckUpdateRequestManager::storeOfferedVersion(result, error))
-                m_menus.scheduleBuild();
+            CheckUpdateRequestManager::storeOfferedVersion(m_settings, result, error);
         },
         this);
 }

@@ -14,6 +14,7 @@
 #include "store/ClipFileManager.h"
 #include "store/ConfigureManager.h"
 #include "store/HistoryStore.h"
+#include "store/Settings.h"
 #include "sync/ClipPluginPackageHelper.h"
 #include "sync/SyncEngine.h"
 
@@ -72,7 +73,9 @@ private:
     X11Pasteboard m_pasteboard;
     UrlOpener m_urlOpener;
     std::unique_ptr<SleepWatcher> m_sleepWatcher;
-    // The store: the payload files, the account, the store's shared face; then sync.
+    // The store: the settings, the payload files, the account, the store's shared face; then
+    // sync.
+    Settings m_settings;
     ClipFileManager m_files;
     ConfigureManager m_account;
     HistoryStore m_store;

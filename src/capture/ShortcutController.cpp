@@ -64,13 +64,13 @@ void ShortcutController::saveShortcut() const
 {
     if (!m_shortcut)
         return;
-    Settings::setHotKey(*m_shortcut);
+    m_settings.setHotKey(*m_shortcut);
 }
 
 void ShortcutController::shortcutOff()
 {
     setShortcut(std::nullopt);
-    Settings::setHotKeyOff();
+    m_settings.setHotKeyOff();
 }
 
 std::optional<KeyCombination> ShortcutController::storedShortcut()

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+class Settings;
+
 // The global hot key that pops the status menu up at the pointer. The combination is kept in
 // the settings ("keyCode", "modifierFlags"); both hold -8192 while the hot key is off. On
 // first start the default Command-Shift-V (Super+Shift+V here) is registered and stored.
@@ -17,7 +19,10 @@ class ShortcutController final
     Q_DISABLE_COPY_MOVE(ShortcutController)
 
 public:
-    ShortcutController() = default;
+    // The combination is stored through settings.
+    explicit ShortcutController(Settings &settings)
+        : m_settings(settings)
+    { }
 
     // Registers the stored combination (or the default, or nothing while off) at once, with
     // the registrar that reports presses to the action.
@@ -43,6 +48,7 @@ public:
     static bool isShortcutOff();
 
 private:
+    Settings &m_settings;
     HotKeyRegistrar *m_registrar = nullptr;
     std::function<void()> m_action;
     std::optional<KeyCombination> m_shortcut;

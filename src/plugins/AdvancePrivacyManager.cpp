@@ -94,8 +94,9 @@ void AdvancePrivacyManager::StateCloser::operator()(lua_State *state) const
     lua_close(state);
 }
 
-AdvancePrivacyManager::AdvancePrivacyManager()
-    : m_state(newState())
+AdvancePrivacyManager::AdvancePrivacyManager(Settings &settings)
+    : m_settings(settings)
+    , m_state(newState())
     , m_testState(newState())
 {
     if (!m_state || !m_testState) {
@@ -128,7 +129,7 @@ QString AdvancePrivacyManager::scriptContent() const
 
 void AdvancePrivacyManager::setScriptContent(const QString &script)
 {
-    Settings::setPrivacyScript(script);
+    m_settings.setPrivacyScript(script);
     loadScript();
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 
 struct lua_State;
+class Settings;
 
 // Runs the user's privacy script (Lua 5.2) that decides, for every captured clip, whether it
 // is secret (1), to be ignored (-1) or ordinary (anything else). The script's global `main`
@@ -20,8 +21,8 @@ class AdvancePrivacyManager final
     Q_DISABLE_COPY_MOVE(AdvancePrivacyManager)
 
 public:
-    // Creates both states and loads the stored script.
-    AdvancePrivacyManager();
+    // Creates both states and loads the stored script; a new script is stored through settings.
+    explicit AdvancePrivacyManager(Settings &settings);
     ~AdvancePrivacyManager();
 
     // The built-in script (resource "privacy"), none when the resource is missing.
@@ -53,6 +54,7 @@ private:
     using State = std::unique_ptr<lua_State, StateCloser>;
 
     // Held for every use of either state; recursive because loading tries the text first.
+    Settings &m_settings;
     mutable std::recursive_mutex m_statesMutex;
     State m_state;
     State m_testState;

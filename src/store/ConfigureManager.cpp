@@ -5,8 +5,9 @@
 #include "store/Settings.h"
 #include "store/SettingsKeys.h"
 
-ConfigureManager::ConfigureManager(ClipFileManager &files, QObject *parent)
+ConfigureManager::ConfigureManager(Settings &settings, ClipFileManager &files, QObject *parent)
     : QObject(parent)
+    , m_settings(settings)
     , m_files(files)
     , m_loginUserToken(Settings::text(SettingsKeys::loginUserToken))
     , m_loginUserId(Settings::text(SettingsKeys::loginUserId))
@@ -46,7 +47,7 @@ void ConfigureManager::setLoginUserId(const std::optional<QString> &userId)
         QMutexLocker lock(&m_mutex);
         m_loginUserId = userId.value_or(QString());
     }
-    Settings::setText(SettingsKeys::loginUserId, userId);
+    m_settings.setText(SettingsKeys::loginUserId, userId);
 }
 
 void ConfigureManager::setLoginUserEmail(const std::optional<QString> &email)
@@ -55,7 +56,7 @@ void ConfigureManager::setLoginUserEmail(const std::optional<QString> &email)
         QMutexLocker lock(&m_mutex);
         m_loginUserEmail = email.value_or(QString());
     }
-    Settings::setText(SettingsKeys::loginUserEmail, email);
+    m_settings.setText(SettingsKeys::loginUserEmail, email);
 }
 
 void ConfigureManager::setLoginUserToken(const std::optional<QString> &token)
@@ -64,7 +65,7 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString> &token)
         QMutexLocker lock(&m_mutex);
         m_loginUserToken = token.value_or(QString());
     }
-    Settings::setText(SettingsKeys::loginUserToken, token);
+    m_settings.setText(SettingsKeys::loginUserToken, token);
     if (!token) {
         userLogoutProcess();
         QMetaObject::invokeMethod(this, &ConfigureManager::signedOut, Qt::QueuedConnection);
@@ -76,9 +77,9 @@ void ConfigureManager::setLoginUserToken(const std::optional<QString> &token)
 void ConfigureManager::userLogoutProcess()
 {
     m_files.deleteFilesWithHashArray(DBKeeper::removeAllData());
-    Settings::forgetCategories();
+    m_settings.forgetCategories();
     // The broker credentials belong to the signed-out user.
-    Settings::setBrokerCredentials(std::nullopt);
+    m_settings.setBrokerCredentials(std::nullopt);
 }
 
 QStringList ConfigureManager::sysKeyWords() const
@@ -144,7 +145,7 @@ void ConfigureManager::removeKeyWordAtIndex(qsizetype index)
 
 void ConfigureManager::saveKeyWords()
 {
-    Settings::setUserKeyWords(customKeyWords());
+    m_settings.setUserKeyWords(customKeyWords());
 }
 
 void ConfigureManager::buildPattern()

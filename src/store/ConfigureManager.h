@@ -8,6 +8,7 @@
 #include <optional>
 
 class ClipFileManager;
+class Settings;
 
 // The signed-in account and the privacy keywords, kept in memory and written through to the
 // settings file. Both are read once, when the object is created.
@@ -18,7 +19,10 @@ class ConfigureManager final : public QObject
 
 public:
     // Reads the account and the keywords from the settings file.
-    explicit ConfigureManager(ClipFileManager &files, QObject *parent = nullptr);
+    ConfigureManager(Settings &settings, ClipFileManager &files, QObject *parent = nullptr);
+
+    // The settings through which the account's keys are stored.
+    Settings &settings() const { return m_settings; }
 
     bool isSignedIn() const;
     QString loginUserToken() const;
@@ -53,6 +57,7 @@ signals:
     void signedOut();
 
 private:
+    Settings &m_settings;
     ClipFileManager &m_files;
     mutable QMutex m_mutex;
     QString m_loginUserToken;

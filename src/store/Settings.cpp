@@ -75,6 +75,7 @@ double Settings::pollIntervalSeconds()
 void Settings::setPollIntervalSeconds(double seconds)
 {
     ClipUserDefaults::setValue(key(SettingsKeys::CLIP_MONITOR_SPEED), seconds);
+    emit changed(Key::PollInterval);
 }
 
 std::optional<KeyCombination> Settings::storedHotKey()
@@ -96,12 +97,14 @@ void Settings::setHotKey(const KeyCombination &combination)
 {
     ClipUserDefaults::setValue(key(SettingsKeys::keyCode), combination.keyCode);
     ClipUserDefaults::setValue(key(SettingsKeys::modifierFlags), combination.modifierFlags);
+    emit changed(Key::HotKey);
 }
 
 void Settings::setHotKeyOff()
 {
     ClipUserDefaults::setValue(key(SettingsKeys::keyCode), SettingsDefaults::shortcutOff);
     ClipUserDefaults::setValue(key(SettingsKeys::modifierFlags), SettingsDefaults::shortcutOff);
+    emit changed(Key::HotKey);
 }
 
 bool Settings::analyseSecret()
@@ -112,6 +115,7 @@ bool Settings::analyseSecret()
 void Settings::setAnalyseSecret(bool on)
 {
     ClipUserDefaults::setValue(key(SettingsKeys::analyseSecert), on);
+    emit changed(Key::AnalyseSecret);
 }
 
 bool Settings::fileAsSecret()
@@ -122,6 +126,7 @@ bool Settings::fileAsSecret()
 void Settings::setFileAsSecret(bool on)
 {
     ClipUserDefaults::setValue(key(SettingsKeys::fileAsSecert), on);
+    emit changed(Key::FileAsSecret);
 }
 
 bool Settings::advancePrivacy()
@@ -132,6 +137,7 @@ bool Settings::advancePrivacy()
 void Settings::setAdvancePrivacy(bool on)
 {
     ClipUserDefaults::setValue(key(SettingsKeys::advancePrivacy), on);
+    emit changed(Key::AdvancePrivacy);
 }
 
 std::optional<QString> Settings::privacyScript()
@@ -142,6 +148,7 @@ std::optional<QString> Settings::privacyScript()
 void Settings::setPrivacyScript(const QString &script)
 {
     ClipUserDefaults::setValue(key(SettingsKeys::privacy_script), script);
+    emit changed(Key::PrivacyScript);
 }
 
 QStringList Settings::userKeyWords()
@@ -156,6 +163,7 @@ QStringList Settings::userKeyWords()
 void Settings::setUserKeyWords(const QStringList &words)
 {
     ClipUserDefaults::setValue(key(SettingsKeys::userKeyWords), words);
+    emit changed(Key::UserKeyWords);
 }
 
 std::optional<QStringList> Settings::terminalClasses()
@@ -173,6 +181,10 @@ QString Settings::text(const char *name)
 void Settings::setText(const char *name, const std::optional<QString> &value)
 {
     writeOrRemove(name, value);
+    const bool account = qstrcmp(name, SettingsKeys::loginUserToken) == 0
+                         || qstrcmp(name, SettingsKeys::loginUserId) == 0
+                         || qstrcmp(name, SettingsKeys::loginUserEmail) == 0;
+    emit changed(account ? Key::Account : Key::ServiceAddress);
 }
 
 std::optional<QString> Settings::brokerUser()
@@ -190,11 +202,13 @@ void Settings::setBrokerCredentials(const std::optional<std::pair<QString, QStri
     writeOrRemove(SettingsKeys::mqttUserName, credentials ? std::optional(credentials->first) : std::nullopt);
     writeOrRemove(SettingsKeys::mqttPassword,
                   credentials ? std::optional(credentials->second) : std::nullopt);
+    emit changed(Key::BrokerCredentials);
 }
 
 void Settings::forgetCategories()
 {
     ClipUserDefaults::remove(key(SettingsKeys::categories));
+    emit changed(Key::Categories);
 }
 
 QString Settings::deviceToken()
@@ -224,6 +238,7 @@ bool Settings::setPullCursor(qint64 cursor)
     if (cursor < 0)
         return false;
     ClipUserDefaults::setValue(key(SettingsKeys::lastPullRequestTime), QString::number(cursor));
+    emit changed(Key::PullCursor);
     return true;
 }
 
@@ -235,6 +250,7 @@ QString Settings::offeredVersion()
 void Settings::setOfferedVersion(const QString &version)
 {
     ClipUserDefaults::setValue(key(SettingsKeys::newversion), version);
+    emit changed(Key::OfferedVersion);
 }
 
 QUrl Settings::homepage()
@@ -252,4 +268,5 @@ void Settings::setServicePages(const QString &homepage, const QString &developer
     writeOrRemove(SettingsKeys::homepage, isWebPage(homepage) ? std::optional(homepage) : std::nullopt);
     writeOrRemove(SettingsKeys::developerPage,
                   isWebPage(developerPage) ? std::optional(developerPage) : std::nullopt);
+    emit changed(Key::ServicePages);
 }

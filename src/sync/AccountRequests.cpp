@@ -30,9 +30,9 @@ RequestResult signIn(const QByteArray &body, const QString &email, ConfigureMana
     const QString mqttPassword = reply->value(QStringLiteral("mqtt_password")).toString();
     // A service without per-user credentials: the broker client uses its fixed pair.
     if (!mqttUser.isEmpty() && !mqttPassword.isEmpty())
-        Settings::setBrokerCredentials(std::pair(mqttUser, mqttPassword));
+        account.settings().setBrokerCredentials(std::pair(mqttUser, mqttPassword));
     else
-        Settings::setBrokerCredentials(std::nullopt);
+        account.settings().setBrokerCredentials(std::nullopt);
     account.setLoginUserId(QString::number(reply->value(QStringLiteral("user_id")).toInteger()));
     account.setLoginUserEmail(email);
     account.setLoginUserToken(token);
@@ -86,11 +86,11 @@ RequestResult InitRequestManager::parse(const QByteArray &body)
     return reply;
 }
 
-void InitRequestManager::storePages(const QJsonObject &reply)
+void InitRequestManager::storePages(Settings &settings, const QJsonObject &reply)
 {
     const QJsonObject data = reply.value(QStringLiteral("data")).toObject();
-    Settings::setServicePages(data.value(QStringLiteral("homepage")).toString(),
-                              data.value(QStringLiteral("developer")).toString());
+    settings.setServicePages(data.value(QStringLiteral("homepage")).toString(),
+                             data.value(QStringLiteral("developer")).toString());
 }
 
 QString LoginRequestManager::password_hash() const

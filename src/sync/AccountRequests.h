@@ -7,6 +7,8 @@
 // that the caller reads its "code".
 
 // "/init/": sent at start and at every wake. A reply that reports the token expired signs out.
+class Settings;
+
 class InitRequestManager final : public RequestManager
 {
 public:
@@ -23,7 +25,7 @@ public:
 
     // Keeps the pages of a successful reply as "homepage" and "developerPage"; a page that is
     // missing or not an http(s) URL leaves the built-in default in place.
-    static void storePages(const QJsonObject &reply);
+    static void storePages(Settings &settings, const QJsonObject &reply);
 
 private:
     QString m_device_name;

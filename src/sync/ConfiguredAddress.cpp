@@ -19,16 +19,16 @@ QString stored(const char *settingsKey)
     return Settings::text(settingsKey);
 }
 
-bool store(const char *settingsKey, const QString &typed, const Normalize &normalize)
+bool store(Settings &settings, const char *settingsKey, const QString &typed, const Normalize &normalize)
 {
     if (typed.trimmed().isEmpty()) {
-        Settings::setText(settingsKey, std::nullopt);
+        settings.setText(settingsKey, std::nullopt);
         return true;
     }
     const std::optional<QString> normal = normalize(typed);
     if (!normal)
         return false;
-    Settings::setText(settingsKey, *normal);
+    settings.setText(settingsKey, *normal);
     return true;
 }
 

@@ -90,9 +90,9 @@ std::optional<Endpoint> parseAddress(const QString &typed)
     return Endpoint{url.host(), url.port(), scheme == QLatin1String("mqtts")};
 }
 
-bool setStoredAddress(const QString &typed)
+bool setStoredAddress(Settings &settings, const QString &typed)
 {
-    return ConfiguredAddress::store(SettingsKeys::mqttServerURL, typed,
+    return ConfiguredAddress::store(settings, SettingsKeys::mqttServerURL, typed,
                                     [](const QString &text) -> std::optional<QString> {
                                         const auto endpoint = parseAddress(text);
                                         if (!endpoint)

@@ -8,6 +8,8 @@
 // $QUILLET_MQTT_PORT and $QUILLET_MQTT_TLS) wins; else the address typed in the account pane;
 // else, when the sync service's address was given (environment or pane), the service's host on
 // the standard port, with TLS when the service is https; else the build's values.
+class Settings;
+
 namespace MqttBroker {
 
 inline constexpr int kPlainPort = 1883;
@@ -35,6 +37,6 @@ QString storedAddress();
 std::optional<Endpoint> parseAddress(const QString &typed);
 // Stores a typed address in its normal form (an empty text removes it). False, storing
 // nothing, when invalid.
-bool setStoredAddress(const QString &typed);
+bool setStoredAddress(Settings &settings, const QString &typed);
 
 } // namespace MqttBroker

@@ -107,7 +107,7 @@ RequestResult PullClipsManager::parse(const QByteArray &body)
         // later pull.
         const QJsonValue cursor = reply->value(QStringLiteral("request_timestamp"));
         if (cursor.isDouble() && cursor.toDouble() == double(cursor.toInteger()) && cursor.toInteger() > 0)
-            Settings::setPullCursor(cursor.toInteger());
+            sync().settings().setPullCursor(cursor.toInteger());
         const QJsonArray histories = reply->value(QStringLiteral("histories")).toArray();
         for (const QJsonValue &element : histories)
             mergeRecord(element.toObject());

@@ -77,12 +77,12 @@ std::optional<QString> CheckUpdateRequestManager::offeredVersion(const RequestRe
 }
 
 std::optional<QString>
-CheckUpdateRequestManager::storeOfferedVersion(const RequestResult &result,
+CheckUpdateRequestManager::storeOfferedVersion(Settings &settings, const RequestResult &result,
                                                const std::optional<RequestError> &error)
 {
     std::optional<QString> version = offeredVersion(result, error);
     if (version)
-        Settings::setOfferedVersion(*version);
+        settings.setOfferedVersion(*version);
     return version;
 }
 

@@ -5,6 +5,7 @@
 // The remaining endpoints: favourites, file transfer tokens, the version check, clearing the
 // history on the service and the plugin list. Unless an endpoint reads its reply itself,
 // parse() hands over a reply whose "code" is 0.
+class Settings;
 class ServiceRequestManager : public RequestManager
 {
 public:
@@ -87,7 +88,7 @@ public:
                                                  const std::optional<RequestError> &error);
     // Stores the offered version as "newversion" and returns it; nothing is stored when the
     // reply offers none.
-    static std::optional<QString> storeOfferedVersion(const RequestResult &result,
+    static std::optional<QString> storeOfferedVersion(Settings &settings, const RequestResult &result,
                                                       const std::optional<RequestError> &error);
 };
 

@@ -46,6 +46,11 @@ SyncEngine::SyncEngine(ConfigureManager &account, HistoryStore &store, QObject *
 
 SyncEngine::~SyncEngine() = default;
 
+Settings &SyncEngine::settings()
+{
+    return m_account.settings();
+}
+
 ClipFileManager &SyncEngine::files()
 {
     return m_store.files();

@@ -13,6 +13,7 @@
 class ClipFileManager;
 class HistoryStore;
 class ConfigureManager;
+class Settings;
 class DownloadFileManager;
 class MqttManager;
 class ProgressManager;
@@ -35,6 +36,7 @@ public:
     ~SyncEngine() override;
 
     ConfigureManager &account() { return m_account; }
+    Settings &settings();
     HistoryStore &store() { return m_store; }
     ClipFileManager &files();
     RequestTransport &transport() { return m_transport; }

@@ -55,9 +55,9 @@ std::optional<QString> normalizedAddress(const QString &typed)
     return result;
 }
 
-bool setStoredAddress(const QString &typed)
+bool setStoredAddress(Settings &settings, const QString &typed)
 {
-    return ConfiguredAddress::store(SettingsKeys::syncServerURL, typed, normalizedAddress);
+    return ConfiguredAddress::store(settings, SettingsKeys::syncServerURL, typed, normalizedAddress);
 }
 
 bool isCAFileFromEnvironment()
@@ -75,11 +75,11 @@ QString caFile()
     return isCAFileFromEnvironment() ? qEnvironmentVariable("QUILLET_CA_FILE") : storedCAFile();
 }
 
-bool setStoredCAFile(const QString &path)
+bool setStoredCAFile(Settings &settings, const QString &path)
 {
     // A file that holds no PEM certificate is no authority.
     return ConfiguredAddress::store(
-        SettingsKeys::syncCAFile, path, [](const QString &typed) -> std::optional<QString> {
+        settings, SettingsKeys::syncCAFile, path, [](const QString &typed) -> std::optional<QString> {
             const QString trimmed = typed.trimmed();
             if (QSslCertificate::fromPath(trimmed, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString)
                     .isEmpty())

@@ -7,6 +7,8 @@
 // Where the sync service is and how its certificate is checked. The base URL comes from
 // $QUILLET_API_URL when set, else from the address the user typed in the account pane, else
 // from the build; the CA file likewise from $QUILLET_CA_FILE, else from the settings file.
+class Settings;
+
 namespace SyncServer {
 
 QString baseURL();
@@ -19,7 +21,7 @@ QString storedAddress();
 // is not such a URL.
 std::optional<QString> normalizedAddress(const QString &typed);
 // Stores a typed address (an empty text removes it). False, storing nothing, when invalid.
-bool setStoredAddress(const QString &typed);
+bool setStoredAddress(Settings &settings, const QString &typed);
 
 // A PEM file of certificate authorities trusted besides the system's; empty for none.
 QString caFile();
@@ -28,6 +30,6 @@ bool isCAFileFromEnvironment();
 QString storedCAFile();
 // Stores the CA file (an empty path removes it). False, storing nothing, when the file holds
 // no PEM certificate.
-bool setStoredCAFile(const QString &path);
+bool setStoredCAFile(Settings &settings, const QString &path);
 
 } // namespace SyncServer

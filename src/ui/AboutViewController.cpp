@@ -78,11 +78,9 @@ void AboutViewController::check_update()
         [this](const RequestResult &result, int, const std::optional<RequestError> &error) {
             m_checkUpdate->setEnabled(true);
             const std::optional<QString> offered =
-                CheckUpdateRequestManager::storeOfferedVersion(result, error);
+                CheckUpdateRequestManager::storeOfferedVersion(m_sync.settings(), result, error);
             if (!offered)
                 return;
-            // The menu's settings item follows the stored version; this pane stays as it is.
-            emit newVersionStored();
             showVersionSheet(*offered, result->value(QStringLiteral("data")).toObject());
         },
         this);

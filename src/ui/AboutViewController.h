@@ -33,7 +33,6 @@ public:
 
 signals:
     // The service offered a newer version, now stored: the menu's settings item names it.
-    void newVersionStored();
 
 private:
     SyncEngine &m_sync;

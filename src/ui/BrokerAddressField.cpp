@@ -24,9 +24,9 @@ QLineEdit *create(QWidget *parent)
     return field;
 }
 
-bool accept(QWidget *parent, QLineEdit *field)
+bool accept(QWidget *parent, QLineEdit *field, Settings &settings)
 {
-    if (field->isEnabled() && !MqttBroker::setStoredAddress(field->text())) {
+    if (field->isEnabled() && !MqttBroker::setStoredAddress(settings, field->text())) {
         Sheets::beginSheet(parent, {QStringLiteral("消息服务器地址格式存在问题，请输入 mqtt://主机:端口 "
                                                    "或 mqtts://主机:端口 形式的地址"),
                                     QString(),

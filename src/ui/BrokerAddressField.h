@@ -1,6 +1,7 @@
 #pragma once
 
 class QLineEdit;
+class Settings;
 class QWidget;
 
 // The notice broker's address in the account panes: an "mqtt://HOST:PORT" or
@@ -11,6 +12,6 @@ namespace BrokerAddressField {
 QLineEdit *create(QWidget *parent);
 // Stores the field's address (an empty field removes it). False, with a sheet on `parent` and
 // nothing stored, when the address is not valid.
-bool accept(QWidget *parent, QLineEdit *field);
+bool accept(QWidget *parent, QLineEdit *field, Settings &settings);
 
 } // namespace BrokerAddressField

@@ -1,10 +1,10 @@
 #include "ui/GeneralViewController.h"
 
-#include "capture/ClipController.h"
 #include "capture/ShortcutController.h"
 #include "platform/NMLoginItems.h"
 #include "store/Settings.h"
 #include "store/SettingsKeys.h"
+#include "sync/SyncEngine.h"
 #include "ui/ClearHistoryFlow.h"
 #include "ui/PollInterval.h"
 #include "ui/ShortcutRecorder.h"
@@ -126,10 +126,8 @@ void GeneralViewController::speedChanged(int position)
         return;
     }
     const double seconds = PollInterval::intervalForPosition(position);
-    Settings::setPollIntervalSeconds(seconds);
+    m_services.sync->settings().setPollIntervalSeconds(seconds);
     showSpeed(seconds);
-    if (m_services.capture)
-        m_services.capture->startClipObserver();
 }
 
 void GeneralViewController::showSpeed(double seconds)

@@ -78,8 +78,9 @@ PrivacyViewController::PrivacyViewController(AdvancePrivacyManager &privacy, Con
     m_advancePrivacyButton->setChecked(Settings::advancePrivacy());
     m_editScriptButton->setVisible(m_advancePrivacyButton->isChecked());
     connect(m_analyseSecretButton, &QCheckBox::clicked, this,
-            [](bool on) { Settings::setAnalyseSecret(on); });
-    connect(m_fileAsSecretButton, &QCheckBox::clicked, this, [](bool on) { Settings::setFileAsSecret(on); });
+            [this](bool on) { m_keywordStore.settings().setAnalyseSecret(on); });
+    connect(m_fileAsSecretButton, &QCheckBox::clicked, this,
+            [this](bool on) { m_keywordStore.settings().setFileAsSecret(on); });
     connect(m_advancePrivacyButton, &QCheckBox::clicked, this, &PrivacyViewController::advancePrivacyClicked);
     connect(m_editScriptButton, &QPushButton::clicked, this, &PrivacyViewController::editScript);
 
@@ -155,7 +156,7 @@ void PrivacyViewController::wordEdited(QTableWidgetItem *item)
 void PrivacyViewController::advancePrivacyClicked(bool on)
 {
     if (!on) {
-        Settings::setAdvancePrivacy(false);
+        m_keywordStore.settings().setAdvancePrivacy(false);
         m_editScriptButton->setVisible(false);
         return;
     }
@@ -167,7 +168,7 @@ void PrivacyViewController::advancePrivacyClicked(bool on)
         0};
     Sheets::beginSheet(this, alert, [this](int returnCode) {
         const bool enable = returnCode != Sheets::FirstButtonReturn;
-        Settings::setAdvancePrivacy(enable);
+        m_keywordStore.settings().setAdvancePrivacy(enable);
         m_advancePrivacyButton->setChecked(enable);
         m_editScriptButton->setVisible(m_advancePrivacyButton->isChecked());
     });

@@ -109,7 +109,6 @@ QWidget *SettingWindowController::createPane(int index)
         return new PrivacyViewController(*m_services.privacy, m_services.sync->account());
     case About: {
         auto *about = new AboutViewController(*m_services.sync);
-        connect(about, &AboutViewController::newVersionStored, this, &SettingWindowController::rebuildMenu);
         return about;
     }
     default:

@@ -50,7 +50,7 @@ UserInfoViewController::UserInfoViewController(SyncEngine &sync, QWidget *parent
 
 void UserInfoViewController::applyBroker()
 {
-    if (BrokerAddressField::accept(this, m_brokerField))
+    if (BrokerAddressField::accept(this, m_brokerField, m_sync.settings()))
         m_sync.notices().reconnectIfMoved();
 }
 

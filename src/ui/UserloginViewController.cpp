@@ -138,16 +138,18 @@ bool UserloginViewController::isValidEmail(const QString &email)
 
 bool UserloginViewController::acceptServiceSettings()
 {
-    if (m_serverField->isEnabled() && !SyncServer::setStoredAddress(m_serverField->text())) {
+    if (m_serverField->isEnabled()
+        && !SyncServer::setStoredAddress(m_sync.settings(), m_serverField->text())) {
         Sheets::beginSheet(this,
                            {QStringLiteral("服务器地址格式存在问题，请输入以 http:// 或 https:// 开头的地址"),
                             QString(),
                             {kConfirm}});
         return false;
     }
-    if (!BrokerAddressField::accept(this, m_brokerField))
+    if (!BrokerAddressField::accept(this, m_brokerField, m_sync.settings()))
         return false;
-    if (m_caFileField->isEnabled() && !SyncServer::setStoredCAFile(m_caFileField->text())) {
+    if (m_caFileField->isEnabled()
+        && !SyncServer::setStoredCAFile(m_sync.settings(), m_caFileField->text())) {
         Sheets::beginSheet(
             this,
             {QStringLiteral("无法读取 CA 证书文件，请填写 PEM 格式证书文件的路径"), QString(), {kConfirm}});

@@ -86,7 +86,7 @@ private slots:
     void aKeywordThatIsNoPatternNeverSwitchesPrivacyOff()
     {
         clearCustomKeyWords();
-        Settings::setAnalyseSecret(true);
+        testSettings().setAnalyseSecret(true);
         QVERIFY(configure().addNewWord(u"工资"_s));
         QVERIFY(configure().addNewWord(u"("_s)); // a stored list that does not compile as a whole
         QVERIFY(!PrivacyRules::isValidKeyword(u"("_s));
@@ -98,7 +98,7 @@ private slots:
 
         // The pane refuses such a keyword with a message and keeps the old word.
         QVERIFY(configure().addNewWord(u"暗号"_s));
-        AdvancePrivacyManager script;
+        AdvancePrivacyManager script{testSettings()};
         PrivacyViewController pane(script, testAccount());
         pane.show();
         auto *table = pane.findChild<QTableWidget *>(u"tableView"_s);
@@ -122,7 +122,7 @@ private slots:
     void aDamagedSettingsFileNeverTakesPlainKeys()
     {
         MemoryHotKeyRegistrar registrar;
-        ShortcutController shortcut;
+        ShortcutController shortcut{testSettings()};
         const KeyCombination fallback = ShortcutController::defaultShortcut();
 
         // Values that do not parse count as absent: the default hot key, not plain "a" (code 0).

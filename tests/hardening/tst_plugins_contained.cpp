@@ -84,7 +84,7 @@ private slots:
         QCOMPARE(QByteArray(plugin_call_main(record, "x")), QByteArray("function"));
 
         // The privacy script is held to its time limit the same way.
-        AdvancePrivacyManager privacy;
+        AdvancePrivacyManager privacy{testSettings()};
         const std::optional<QString> error =
             privacy.testScript(u"function main() pcall(debug.sethook) while true do end end"_s);
         QVERIFY(error && error->contains(u"脚本运行超时"_s));

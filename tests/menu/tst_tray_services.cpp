@@ -3,6 +3,7 @@
 // sleep watcher on a private D-Bus daemon.
 #include "TestDirs.h"
 #include "TestFiles.h"
+#include "TestSync.h"
 
 #include "capture/ShortcutController.h"
 #include "platform/LogindSleepWatcher.h"
@@ -73,7 +74,7 @@ private Q_SLOTS:
     {
         MemoryHotKeyRegistrar registrar;
         int shown = 0;
-        ShortcutController controller;
+        ShortcutController controller{testSettings()};
         {
             // First start: the default is registered and stored.
             controller.start(registrar, [&shown] { ++shown; });
@@ -99,7 +100,7 @@ private Q_SLOTS:
     void switchedOffStaysOffAfterRestart()
     {
         MemoryHotKeyRegistrar registrar;
-        ShortcutController controller;
+        ShortcutController controller{testSettings()};
         {
             controller.start(registrar, [] {});
             controller.shortcutOff();

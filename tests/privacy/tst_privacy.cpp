@@ -147,7 +147,7 @@ private slots:
     {
         const std::optional<QString> script = AdvancePrivacyManager::defaultScript();
         QVERIFY(script && script->contains("function main"_L1));
-        AdvancePrivacyManager manager;
+        AdvancePrivacyManager manager{testSettings()};
         QCOMPARE(manager.testScript(*script), std::nullopt);
         QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"我的密码是123"_s), 1);
         QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"hello"_s), 0);
@@ -175,7 +175,7 @@ private slots:
     {
         QFETCH(QString, returned);
         QFETCH(int, answer);
-        AdvancePrivacyManager manager;
+        AdvancePrivacyManager manager{testSettings()};
         // The trial call (empty content) must pass, or the built-in script would run instead.
         manager.setScriptContent(
             QStringLiteral(
@@ -203,7 +203,7 @@ private slots:
     {
         QFETCH(QString, script);
         QFETCH(QString, message);
-        AdvancePrivacyManager manager;
+        AdvancePrivacyManager manager{testSettings()};
         const std::optional<QString> error = manager.testScript(script);
         QVERIFY(error);
         QVERIFY2(error->contains(message), qPrintable(*error));
@@ -211,7 +211,7 @@ private slots:
 
     void failingMainForOneKindPassesTrial()
     {
-        AdvancePrivacyManager manager;
+        AdvancePrivacyManager manager{testSettings()};
         const QString script = QStringLiteral("function main(from, ext, content)\n"
                                               "  if from == 'file' then error('no files') end\n"
                                               "  if from == 'image' then while true do end end\n"
@@ -233,7 +233,7 @@ private slots:
     {
         QFETCH(QString, script);
         ClipUserDefaults::setValue(key(SettingsKeys::privacy_script), script);
-        AdvancePrivacyManager manager;
+        AdvancePrivacyManager manager{testSettings()};
         QCOMPARE(manager.scriptContent(), script);
         QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::privacy_script)), script);
         // The built-in script answers in its place.
@@ -247,7 +247,7 @@ private slots:
     {
         MemoryPasteboard clipboard;
         ClipController capture(clipboard, testFiles());
-        AdvancePrivacyManager script;
+        AdvancePrivacyManager script{testSettings()};
         qint64 now = 1000;
         int builds = 0;
         capture.setClock([&now] { return ++now; });
@@ -283,15 +283,15 @@ private slots:
         QCOMPARE(copy(ClipFamily::Text, u"hello"_s), false);
         QCOMPARE(copy(ClipFamily::Image), false);
         QCOMPARE(copy(ClipFamily::File), true);
-        Settings::setFileAsSecret(false);
+        testSettings().setFileAsSecret(false);
         QCOMPARE(copy(ClipFamily::File), false);
-        Settings::setAnalyseSecret(false);
+        testSettings().setAnalyseSecret(false);
         QCOMPARE(copy(ClipFamily::Text, u"我的密码是456"_s), false);
 
         // The advanced mode: the script alone decides, for every kind of clip, from the family,
         // the extension and the content (the text, "image data", the file's path).
-        Settings::setAnalyseSecret(true);
-        Settings::setAdvancePrivacy(true);
+        testSettings().setAnalyseSecret(true);
+        testSettings().setAdvancePrivacy(true);
         script.setScriptContent(
             u"function main(from, ext, content)\n"
             "  if from == 'image' and ext == 'data' and content == 'image data' then return -1 end\n"
@@ -307,13 +307,13 @@ private slots:
         QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(md5_hex(u"drop me"_s))));
         // A dropped clip still rebuilds the menu.
         QTRY_COMPARE(builds, buildsBefore + 2);
-        Settings::setAdvancePrivacy(false);
+        testSettings().setAdvancePrivacy(false);
         QCOMPARE(copy(ClipFamily::Image), false);
     }
 
     void globalsPersistBetweenLoads()
     {
-        AdvancePrivacyManager manager;
+        AdvancePrivacyManager manager{testSettings()};
         manager.setScriptContent(u"kept = -1\nfunction main() return 0 end"_s);
         manager.setScriptContent(u"loads = (loads or 0) + 1\nfunction main() return kept * loads end"_s);
         QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"x"_s), -1);

@@ -68,7 +68,7 @@ private slots:
     {
         StoreSetup::prepare();
         m_pasteboard = std::make_unique<X11Pasteboard>();
-        m_script = std::make_unique<AdvancePrivacyManager>();
+        m_script = std::make_unique<AdvancePrivacyManager>(testSettings());
         m_capture = std::make_unique<ClipController>(*m_pasteboard, testFiles());
         m_capture->setPrivacy(std::make_unique<PrivacyCapture>(*m_script, testAccount()));
     }
@@ -92,7 +92,7 @@ private slots:
 
     void advancedScriptDecidesInsteadOfKeywords()
     {
-        Settings::setAdvancePrivacy(true);
+        testSettings().setAdvancePrivacy(true);
         m_script->setScriptContent(
             QStringLiteral("function main(from, extension, content)\n"
                            "  if from == 'text' and content:find('drop me', 1, true) then return -1 end\n"
@@ -118,14 +118,14 @@ private slots:
         QCOMPARE(storedAsSecret(password), std::nullopt);
 
         // Whatever the rules say: a script that keeps every clip as a secret does not help.
-        Settings::setAdvancePrivacy(true);
+        testSettings().setAdvancePrivacy(true);
         m_script->setScriptContent(u"function main() return 1 end"_s);
         const QString other = u"another password from the vault"_s;
         QVERIFY(copyAndWaitForCapture(other, u"secret"_s));
         QCOMPARE(storedAsSecret(other), std::nullopt);
 
         // Only the hint makes the difference: the same text copied plainly is stored.
-        Settings::setAdvancePrivacy(false);
+        testSettings().setAdvancePrivacy(false);
         QVERIFY(copyAndWaitForCapture(password));
         QVERIFY(!m_capture->pasteboard().isMarkedSecretByPasswordManager());
         QCOMPARE(storedAsSecret(password), false);

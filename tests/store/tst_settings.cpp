@@ -119,8 +119,8 @@ private slots:
             ClipUserDefaults::setValue(cursorKey, QString::fromLatin1(damaged));
             QCOMPARE(Settings::pullCursor(), u"0"_s);
         }
-        QVERIFY(!Settings::setPullCursor(-1));
-        QVERIFY(Settings::setPullCursor(1700000000));
+        QVERIFY(!testSettings().setPullCursor(-1));
+        QVERIFY(testSettings().setPullCursor(1700000000));
         QCOMPARE(Settings::pullCursor(), u"1700000000"_s);
 
         const QString speedKey = QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED);

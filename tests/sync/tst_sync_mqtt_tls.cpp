@@ -51,7 +51,7 @@ private slots:
         options.brokerTls = options.brokerLog = true;
         QVERIFY(m_server.start(options));
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
-        QVERIFY(SyncServer::setStoredCAFile(m_pki.pem(u"ours"_s)));
+        QVERIFY(SyncServer::setStoredCAFile(testSettings(), m_pki.pem(u"ours"_s)));
         QCOMPARE(registerAccount(u"tls@example.org"_s, u"pw"_s).code(), 0);
     }
 
@@ -65,13 +65,13 @@ private slots:
         QCOMPARE(MqttBroker::current().address(), u"mqtt://sync.example.org:1883"_s);
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
 
-        QVERIFY(MqttBroker::setStoredAddress(u" MQTT://[::1]:1884/ "_s));
+        QVERIFY(MqttBroker::setStoredAddress(testSettings(), u" MQTT://[::1]:1884/ "_s));
         QCOMPARE(MqttBroker::current(), (MqttBroker::Endpoint{u"::1"_s, 1884, false}));
         for (const char *bad :
              {"broker.example.org:1883", "https://b.example.org:8883", "mqtts://b.example.org",
               "mqtt://b.example.org:0", "mqtt://b.example.org:65536", "mqtt://b.example.org:1/t",
               "mqtt://user:pw@b.example.org:1883"})
-            QVERIFY2(!MqttBroker::setStoredAddress(QLatin1String(bad)), bad);
+            QVERIFY2(!MqttBroker::setStoredAddress(testSettings(), QLatin1String(bad)), bad);
         QCOMPARE(MqttBroker::storedAddress(), u"mqtt://[::1]:1884"_s);
 
         // The environment wins; its TLS switch picks the standard TLS port.
@@ -84,7 +84,8 @@ private slots:
     void trustedBrokerDeliversNoticesAndAMoveIsFollowed()
     {
         MqttManager &mqtt = testSync().notices();
-        QVERIFY(MqttBroker::setStoredAddress(u"mqtts://127.0.0.1:%1"_s.arg(m_server.mqttTlsPort())));
+        QVERIFY(MqttBroker::setStoredAddress(testSettings(),
+                                             u"mqtts://127.0.0.1:%1"_s.arg(m_server.mqttTlsPort())));
         mqtt.connect();
         QVERIFY(QTest::qWaitFor([&] { return mqtt.isSubscribed(); }, 10000));
         QVERIFY(m_server.brokerLog().contains(currentDeviceToken().toUtf8()));
@@ -93,7 +94,8 @@ private slots:
         // Unchanged settings keep the connection; a moved broker is followed at once.
         mqtt.reconnectIfMoved();
         QVERIFY(mqtt.isSubscribed());
-        QVERIFY(MqttBroker::setStoredAddress(u"mqtt://127.0.0.1:%1"_s.arg(m_server.mqttPort())));
+        QVERIFY(
+            MqttBroker::setStoredAddress(testSettings(), u"mqtt://127.0.0.1:%1"_s.arg(m_server.mqttPort())));
         mqtt.reconnectIfMoved();
         QCOMPARE(mqtt.broker().port, m_server.mqttPort());
         QVERIFY(QTest::qWaitFor([&] { return mqtt.isSubscribed(); }, 10000));
@@ -112,8 +114,9 @@ private slots:
     {
         QFETCH(QString, authority);
         QFETCH(QString, host);
-        QVERIFY(SyncServer::setStoredCAFile(m_pki.pem(authority)));
-        QVERIFY(MqttBroker::setStoredAddress(u"mqtts://%1:%2"_s.arg(host).arg(m_server.mqttTlsPort())));
+        QVERIFY(SyncServer::setStoredCAFile(testSettings(), m_pki.pem(authority)));
+        QVERIFY(MqttBroker::setStoredAddress(testSettings(),
+                                             u"mqtts://%1:%2"_s.arg(host).arg(m_server.mqttTlsPort())));
         const qsizetype logStart = m_server.brokerLog().size();
         testSync().notices().connect();
         // The broker saw the handshake fail, and no CONNECT (which names this device) came.

@@ -104,7 +104,7 @@ private slots:
     void init()
     {
         useService(m_server.apiUrl());
-        SyncServer::setStoredCAFile(QString());
+        SyncServer::setStoredCAFile(testSettings(), QString());
     }
 
     void cleanup()
@@ -164,13 +164,13 @@ private slots:
             QVERIFY2(!SyncServer::normalizedAddress(QLatin1String(bad)), bad);
 
         // The environment wins over the stored address, which wins over the build's.
-        QVERIFY(SyncServer::setStoredAddress(u"https://sync.example.org"_s));
+        QVERIFY(SyncServer::setStoredAddress(testSettings(), u"https://sync.example.org"_s));
         QCOMPARE(SyncServer::baseURL(), m_server.apiUrl());
         qunsetenv("QUILLET_API_URL");
         QCOMPARE(SyncServer::baseURL(), u"https://sync.example.org/api"_s);
-        QVERIFY(!SyncServer::setStoredAddress(u"sync.example.org"_s));
+        QVERIFY(!SyncServer::setStoredAddress(testSettings(), u"sync.example.org"_s));
         QCOMPARE(SyncServer::storedAddress(), u"https://sync.example.org/api"_s);
-        QVERIFY(SyncServer::setStoredAddress(QString()));
+        QVERIFY(SyncServer::setStoredAddress(testSettings(), QString()));
         QVERIFY(SyncServer::baseURL().startsWith("http"_L1));
         QVERIFY(!SyncServer::baseURL().endsWith(QLatin1Char('/')));
     }
@@ -376,7 +376,7 @@ private slots:
         QJsonObject reply{{u"code"_s, 0},
                           {u"data"_s, QJsonObject{{u"homepage"_s, u"https://q.example.org/"_s},
                                                   {u"developer"_s, u"file:///etc/passwd"_s}}}};
-        InitRequestManager::storePages(reply);
+        InitRequestManager::storePages(testSettings(), reply);
         QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::homepage)), u"https://q.example.org/"_s);
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::developerPage)));
     }
@@ -437,10 +437,10 @@ private slots:
         };
         // Only the system's authorities, then another authority: refused.
         QVERIFY(refused(sendAndWait(make<InitRequestManager>())));
-        SyncServer::setStoredCAFile(certificates.pem(u"theirs"_s));
+        SyncServer::setStoredCAFile(testSettings(), certificates.pem(u"theirs"_s));
         QVERIFY(refused(sendAndWait(make<InitRequestManager>())));
         // The authority that signed it: accepted.
-        SyncServer::setStoredCAFile(certificates.pem(u"ours"_s));
+        SyncServer::setStoredCAFile(testSettings(), certificates.pem(u"ours"_s));
         QCOMPARE(sendAndWait(make<InitRequestManager>()).code(), 0);
         // The upload form of an HTTPS service names an HTTPS host, and payloads travel over it.
         SyncClient device(secure.origin(), u"tlsDevice"_s, certificates.pem(u"ours"_s));
@@ -455,14 +455,14 @@ private slots:
         QCOMPARE(device.upload(stored, payload).code(), 0);
         QCOMPARE(device.download(stored).body, payload);
         // And trust does not outlive the CA file.
-        SyncServer::setStoredCAFile(certificates.pem(u"theirs"_s));
+        SyncServer::setStoredCAFile(testSettings(), certificates.pem(u"theirs"_s));
         QVERIFY(refused(sendAndWait(make<InitRequestManager>())));
 
         // The right authority but another host's name: refused.
         ServerHarness misnamed;
         QVERIFY(misnamed.start({{}, certificates.pem(u"misnamed"_s), certificates.key(u"misnamed"_s)}));
         useService(misnamed.apiUrl());
-        SyncServer::setStoredCAFile(certificates.pem(u"ours"_s));
+        SyncServer::setStoredCAFile(testSettings(), certificates.pem(u"ours"_s));
         QVERIFY(refused(sendAndWait(make<InitRequestManager>())));
     }
 };

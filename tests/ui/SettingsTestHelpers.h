@@ -17,13 +17,12 @@
 namespace SettingsTestHelpers {
 
 // A settings window for the tests that drive its panes, with the test's sync engine, a privacy
-// script of its own and no hot key or capture; made on first use and kept, as the program's is, until the
+// script of its own and no hot key; made on first use and kept, as the program's is, until the
 // process ends (a widget cannot outlive the application object it would be destroyed after).
 inline SettingWindowController &sharedSettingsWindow()
 {
-    static auto *script = new AdvancePrivacyManager;
-    static auto *window =
-        new SettingWindowController(SettingsServices{&testSync(), nullptr, nullptr, script});
+    static auto *script = new AdvancePrivacyManager(testSettings());
+    static auto *window = new SettingWindowController(SettingsServices{&testSync(), nullptr, script});
     return *window;
 }
 

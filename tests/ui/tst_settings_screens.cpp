@@ -71,7 +71,7 @@ private slots:
     void initTestCase()
     {
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        Settings::setAdvancePrivacy(true); // so that the privacy pane shows its edit button
+        testSettings().setAdvancePrivacy(true); // so that the privacy pane shows its edit button
         SettingsTestHelpers::sharedSettingsWindow().showWindow();
     }
 
@@ -104,7 +104,7 @@ private slots:
 
     void advancedModeSheet()
     {
-        Settings::setAdvancePrivacy(false);
+        testSettings().setAdvancePrivacy(false);
         PrivacyViewController *privacy = privacyPane();
         QVERIFY(privacy);
         privacy->advancePrivacyButton()->click();

@@ -4,10 +4,8 @@
 #include "SettingsTestHelpers.h"
 #include "TestDirs.h"
 #include "TestSync.h"
-#include "capture/ClipController.h"
 #include "capture/ShortcutController.h"
 #include "platform/MemoryHotKeyRegistrar.h"
-#include "platform/MemoryPasteboard.h"
 #include "platform/NMLoginItems.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PrivacyRules.h"
@@ -39,6 +37,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTableWidget>
 #include <QToolButton>
@@ -107,10 +106,8 @@ private:
     MemoryHotKeyRegistrar m_hotKeys;
     int m_dataChanged = 0;
     // The window with the services the program gives it.
-    MemoryPasteboard m_pasteboard;
-    ClipController m_capture{m_pasteboard, testFiles()};
-    ShortcutController m_shortcuts;
-    AdvancePrivacyManager m_script;
+    ShortcutController m_shortcuts{testSettings()};
+    AdvancePrivacyManager m_script{testSettings()};
     std::unique_ptr<SettingWindowController> m_window;
 
     SettingWindowController &window() { return *m_window; }
@@ -145,8 +142,8 @@ private slots:
         QDesktopServices::setUrlHandler(u"http"_s, &m_urls, "openUrl");
         QDesktopServices::setUrlHandler(u"https"_s, &m_urls, "openUrl");
         shortcuts().start(m_hotKeys, [] {});
-        m_window = std::make_unique<SettingWindowController>(
-            SettingsServices{&testSync(), &m_shortcuts, &m_capture, &m_script});
+        m_window =
+            std::make_unique<SettingWindowController>(SettingsServices{&testSync(), &m_shortcuts, &m_script});
         connect(&testStore(), &HistoryStore::changed, this, [this] { ++m_dataChanged; });
         window().showWindow();
         QVERIFY(QTest::qWaitForWindowExposed(&window()));
@@ -236,7 +233,8 @@ private slots:
             QCOMPARE(ClipUserDefaults::doubleValue(speedKey, 0), shown.stored);
         }
 
-        ClipController &monitor = m_capture;
+        // Whoever follows the interval (the capture, in the program) learns of each change.
+        QSignalSpy changes(&testSettings(), &Settings::changed);
         GeneralViewController *pane = generalPane();
         QSlider *slider = pane->speedSlider();
         slider->setFocus();
@@ -245,17 +243,16 @@ private slots:
         QCOMPARE(slider->value(), 40);
         QCOMPARE(ClipUserDefaults::doubleValue(speedKey, 0), 0.3);
         QCOMPARE(pane->speedLabel()->text(), u"0.3"_s);
-        QCOMPARE(monitor.pollInterval(), 300);
+        QCOMPARE(changes.size(), 2);
+        QCOMPARE(changes.last().first().value<Settings::Key>(), Settings::Key::PollInterval);
 
         // A position between two marks snaps to the nearer one.
         slider->setValue(67);
         QCOMPARE(slider->value(), 60);
         QCOMPARE(ClipUserDefaults::doubleValue(speedKey, 0), 0.4);
-        QCOMPARE(monitor.pollInterval(), 400);
 
         QTest::keyClick(slider, Qt::Key_End);
         QCOMPARE(ClipUserDefaults::doubleValue(speedKey, 0), 0.6);
-        QCOMPARE(monitor.pollInterval(), 600);
     }
 
     void shortcutRecorderReplacesAndSwitchesOffTheHotKey()
@@ -464,8 +461,8 @@ private slots:
 
     void switchesWriteAtEachClick()
     {
-        Settings::setAnalyseSecret(true);
-        Settings::setFileAsSecret(true);
+        testSettings().setAnalyseSecret(true);
+        testSettings().setFileAsSecret(true);
         auto *privacy = privacyPane();
         clickBox(privacy->analyseSecretButton());
         QVERIFY(!Settings::analyseSecret());
@@ -476,12 +473,12 @@ private slots:
         privacy = privacyPane();
         QVERIFY(!privacy->analyseSecretButton()->isChecked());
         QVERIFY(privacy->fileAsSecretButton()->isChecked());
-        Settings::setAnalyseSecret(true);
+        testSettings().setAnalyseSecret(true);
     }
 
     void advancedModeAsksFirst()
     {
-        Settings::setAdvancePrivacy(false);
+        testSettings().setAdvancePrivacy(false);
         auto *privacy = privacyPane();
         QVERIFY(privacy->editScriptButton()->isHidden());
 
@@ -511,7 +508,7 @@ private slots:
     void scriptEditorTestsRevertsAndSavesOnlyAPassingScript()
     {
         ClipUserDefaults::remove(key(SettingsKeys::privacy_script));
-        Settings::setAdvancePrivacy(true);
+        testSettings().setAdvancePrivacy(true);
         AdvancePrivacyManager &manager = m_script;
         auto *privacy = privacyPane();
         click(privacy->editScriptButton());
@@ -572,7 +569,7 @@ private slots:
         QTRY_VERIFY(!privacy->controllerWindow());
         QCOMPARE(manager.scriptContent(), script);
         QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"hello"_s), 0);
-        Settings::setAdvancePrivacy(false);
+        testSettings().setAdvancePrivacy(false);
     }
 };
 
