@@ -55,8 +55,12 @@ QIcon thumbnailOf(const QString &content)
 {
     const auto decoded =
         QByteArray::fromBase64Encoding(content.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.isEmpty())
+        return {};
+    // Thumbnails are JPEG. Naming the format spares loading every image plugin to guess it,
+    // which would cost the idle program a few MiB; another format is still recognised.
     QPixmap pixmap;
-    if (!decoded || decoded.decoded.isEmpty() || !pixmap.loadFromData(decoded.decoded))
+    if (!pixmap.loadFromData(decoded.decoded, "JPEG") && !pixmap.loadFromData(decoded.decoded))
         return {};
     return QIcon(pixmap);
 }
