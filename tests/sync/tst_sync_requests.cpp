@@ -115,31 +115,32 @@ private slots:
 
     void identityValues()
     {
-        QTemporaryDir dir;
-        const QString machineId = dir.filePath(u"machine-id"_s);
         const QString deviceKey = key(SettingsKeys::deviceToken);
         const QString process = currentDeviceToken();
         QCOMPARE(ClipUserDefaults::stringValue(deviceKey), process);
 
-        // From the machine id when there is one; stored, and the stored value wins afterwards.
+        // Two fresh settings folders on one machine (two Quillets, or two users) get tokens of
+        // their own, each stored at once and kept by every later run.
+        const QByteArray configDir = qgetenv("QUILLET_CONFIG_DIR");
+        QTemporaryDir first;
+        QTemporaryDir second;
+        QStringList made;
+        for (const QTemporaryDir *dir : {&first, &second}) {
+            qputenv("QUILLET_CONFIG_DIR", dir->path().toUtf8());
+            const QString token = makeDeviceToken();
+            QVERIFY(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(token).hasMatch());
+            QCOMPARE(makeDeviceToken(), token);
+            made << token;
+        }
+        QVERIFY(made.at(0) != made.at(1));
+        // A token stored before (by an earlier version, made from the machine id) stays.
+        ClipUserDefaults::setValue(deviceKey, md5_hex(u"0123456789abcdef0123456789abcdef"_s));
+        QCOMPARE(makeDeviceToken(), md5_hex(u"0123456789abcdef0123456789abcdef"_s));
+        // Removing the key, as the README tells a cloned machine to, makes a new one.
         ClipUserDefaults::remove(deviceKey);
-        QFile file(machineId);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("0123456789abcdef0123456789abcdef\n");
-        file.close();
-        QCOMPARE(makeDeviceToken(machineId), md5_hex(u"0123456789abcdef0123456789abcdef"_s));
-        QCOMPARE(ClipUserDefaults::stringValue(deviceKey), md5_hex(u"0123456789abcdef0123456789abcdef"_s));
-        QCOMPARE(makeDeviceToken(dir.filePath(u"elsewhere"_s)),
-                 md5_hex(u"0123456789abcdef0123456789abcdef"_s));
-
-        // Without a machine id: a random one, stored, then reused by every later run.
-        ClipUserDefaults::remove(deviceKey);
-        const QString random = makeDeviceToken(dir.filePath(u"missing"_s));
-        QVERIFY(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(random).hasMatch());
-        QCOMPARE(makeDeviceToken(dir.filePath(u"missing"_s)), random);
-        ClipUserDefaults::remove(deviceKey);
-        QVERIFY(makeDeviceToken(dir.filePath(u"missing"_s)) != random);
-        ClipUserDefaults::setValue(deviceKey, process);
+        QVERIFY(makeDeviceToken() != md5_hex(u"0123456789abcdef0123456789abcdef"_s));
+        qputenv("QUILLET_CONFIG_DIR", configDir);
+        QCOMPARE(makeDeviceToken(), process);
 
         QCOMPARE(deviceTypeFromKernelRelease(u"6.1.0-18-amd64"_s), u"linux_6.1.0"_s);
         QCOMPARE(deviceTypeFromKernelRelease(u"6.5"_s), u"linux_6.5.0"_s);
