@@ -265,6 +265,24 @@ int SqliteStorage::removeExpiredTokens(qint64 now)
     return tokens + m_db.changes();
 }
 
+StoreResult<QString> SqliteStorage::removeToken(const QString &digest)
+{
+    std::lock_guard lock(m_mutex);
+    WriteTransaction transaction(m_db);
+    if (!transaction.isActive())
+        return failure();
+    QString device;
+    {
+        SqlQuery row = m_db.query("select device_token from tokens where digest = ?", {digest});
+        if (!row.next())
+            return row.failed() ? failure() : StoreStatus::Missing;
+        device = row.text(0).value_or(QString());
+    }
+    if (!m_db.exec("delete from tokens where digest = ?", {digest}) || !transaction.commit())
+        return failure();
+    return device;
+}
+
 StoreResult<StoreDone> SqliteStorage::setPasswordHash(const QString &email, const QString &passwordHash)
 {
     std::lock_guard lock(m_mutex);

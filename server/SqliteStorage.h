@@ -29,6 +29,7 @@ public:
                                     qint64 expires) override;
     StoreResult<qint64> userForToken(const QString &digest, qint64 now, qint64 renewUntil) override;
     int removeExpiredTokens(qint64 now) override;
+    StoreResult<QString> removeToken(const QString &digest) override;
     StoreResult<StoreDone> setPasswordHash(const QString &email, const QString &passwordHash) override;
 
     StoreResult<StoredRecord> createOrMerge(qint64 userId, const QString &device,

@@ -105,6 +105,9 @@ public:
     virtual StoreResult<qint64> userForToken(const QString &digest, qint64 now, qint64 renewUntil) = 0;
     // Deletes the tokens that expired before `now`; how many.
     virtual int removeExpiredTokens(qint64 now) = 0;
+    // Ends one sign-in: deletes the token and answers the device it was made for; Missing when
+    // no such token exists.
+    virtual StoreResult<QString> removeToken(const QString &digest) = 0;
     // Replaces a user's password hash and ends every sign-in of that user.
     virtual StoreResult<StoreDone> setPasswordHash(const QString &email, const QString &passwordHash) = 0;
 

@@ -7,6 +7,7 @@
 #include "ServerLog.h"
 #include "Storage.h"
 
+#include "BuildInfo.h"
 #include "support/PayloadLimit.h"
 
 #include <QCryptographicHash>
@@ -195,7 +196,8 @@ ApiReply SyncService::handle(const ApiRequest &request)
                                                QStringLiteral("/set_favourite/"),
                                                QStringLiteral("/get_upload_token/"),
                                                QStringLiteral("/download_file/"),
-                                               QStringLiteral("/clear_history/")};
+                                               QStringLiteral("/clear_history/"),
+                                               QStringLiteral("/logout/")};
     if (!signedInEndpoints.contains(e))
         return refuse(404, QStringLiteral("no such endpoint"));
     // Bodies are checked before the token is looked up: malformed input costs no storage work.
@@ -237,6 +239,8 @@ ApiReply SyncService::handle(const ApiRequest &request)
         return downloadFile(request, *caller);
     if (e == QLatin1String("/clear_history/") && get)
         return clearHistory(*caller);
+    if (e == QLatin1String("/logout/") && get)
+        return logout(request);
     return refuse(405, QStringLiteral("method not allowed"));
 }
 
@@ -463,6 +467,9 @@ ApiReply SyncService::push(const ApiRequest &request, const Caller &caller,
             return refuse(507, QStringLiteral("the account's storage quota is used up"));
         if (!stored)
             return storageFailure(stored.status());
+        // A clip first sent as a favourite (or with a later favourite decision than the service's).
+        if (record->favourite.value_or(0) != 0 && stored->favourite == *record->favourite)
+            announceFavourite(caller, *stored);
         return ok({{QStringLiteral("history"), RecordJson::toJson(*stored)}});
     }
     if (!record->historyId || *record->historyId <= 0)
@@ -565,6 +572,9 @@ ApiReply SyncService::setFavourite(const IncomingRecord &record, const Caller &c
     // A clip the account no longer has: the device removes it.
     if (!stored)
         return protocolCode(-4);
+    // The sent decision is the one the service holds now: the other devices take it at once.
+    if (record.favourite.value_or(0) != 0 && stored->favourite == *record.favourite)
+        announceFavourite(caller, *stored);
     return ok({{QStringLiteral("history"), RecordJson::toJson(*stored)}});
 }
 
@@ -624,6 +634,25 @@ ApiReply SyncService::clearHistory(const Caller &caller)
         caller.userId, QStringLiteral("history_clear"),
         {{QStringLiteral("device_token"), caller.device}, {QStringLiteral("timestamp"), time}});
     return ok({{QStringLiteral("count"), result->count}});
+}
+
+ApiReply SyncService::logout(const ApiRequest &request)
+{
+    // The device named is the one the token was made for, not whatever the query says.
+    const auto ended =
+        m_storage.removeToken(Secrets::tokenDigest(request.query.value(QStringLiteral("user_token"))));
+    if (ended.failed())
+        return storageFailure(ended.status());
+    if (ended && isDeviceToken(*ended))
+        m_notifier.endSession(*ended);
+    return ok();
+}
+
+void SyncService::announceFavourite(const Caller &caller, const StoredRecord &record)
+{
+    m_notifier.publish(caller.userId, QStringLiteral("history_favourite"),
+                       {{QStringLiteral("device_token"), caller.device},
+                        {QStringLiteral("history"), RecordJson::toJson(record)}});
 }
 
 ApiReply SyncService::upload(const ApiRequest &request)
@@ -694,8 +723,11 @@ ApiReply SyncService::upload(const ApiRequest &request)
 
 ApiReply SyncService::checkVersion() const
 {
+    // A service whose configuration names no release offers its own version.
+    const QString version =
+        m_config.latestVersion.isEmpty() ? QLatin1String(BuildInfo::version) : m_config.latestVersion;
     return ok(
-        {{QStringLiteral("data"), QJsonObject{{QStringLiteral("version"), m_config.latestVersion},
+        {{QStringLiteral("data"), QJsonObject{{QStringLiteral("version"), version},
                                               {QStringLiteral("update_info"), m_config.updateInfo},
                                               {QStringLiteral("download_url"), m_config.downloadUrl}}}});
 }

@@ -57,6 +57,9 @@ private:
     ApiReply uploadToken(const ApiRequest &request, const Caller &caller);
     ApiReply downloadFile(const ApiRequest &request, const Caller &caller);
     ApiReply clearHistory(const Caller &caller);
+    ApiReply logout(const ApiRequest &request);
+    // Tells the user's other devices the favourite decision this record now holds.
+    void announceFavourite(const Caller &caller, const StoredRecord &record);
     ApiReply upload(const ApiRequest &request);
     ApiReply checkVersion() const;
     ApiReply plugins(const ApiRequest &request) const;
