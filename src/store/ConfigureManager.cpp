@@ -60,25 +60,48 @@ void ConfigureManager::setLoginUserEmail(const std::optional<QString> &email)
 
 void ConfigureManager::setLoginUserToken(const std::optional<QString> &token)
 {
-    {
-        QMutexLocker lock(&m_mutex);
-        m_loginUserToken = token.value_or(QString());
-    }
-    Settings::setText(SettingsKeys::loginUserToken, token);
     if (!token) {
+        forgetAccount();
         userLogoutProcess();
         QMetaObject::invokeMethod(this, &ConfigureManager::signedOut, Qt::QueuedConnection);
-    } else {
-        QMetaObject::invokeMethod(this, &ConfigureManager::signedIn, Qt::QueuedConnection);
+        return;
     }
+    {
+        QMutexLocker lock(&m_mutex);
+        m_loginUserToken = *token;
+    }
+    Settings::setText(SettingsKeys::loginUserToken, token);
+    QMetaObject::invokeMethod(this, &ConfigureManager::signedIn, Qt::QueuedConnection);
+}
+
+void ConfigureManager::endSignInByService()
+{
+    if (!isSignedIn())
+        return;
+    forgetAccount();
+    QMetaObject::invokeMethod(this, &ConfigureManager::signInEnded, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &ConfigureManager::signedOut, Qt::QueuedConnection);
+}
+
+void ConfigureManager::forgetAccount()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_loginUserToken.clear();
+        m_loginUserId.clear();
+        m_loginUserEmail.clear();
+    }
+    for (const char *key : {SettingsKeys::loginUserToken, SettingsKeys::loginUserId,
+                            SettingsKeys::loginUserEmail, SettingsKeys::lastPullRequestTime})
+        Settings::setText(key, std::nullopt);
+    Settings::setBrokerCredentials(std::nullopt);
+    Settings::forgetCategories();
 }
 
 void ConfigureManager::userLogoutProcess()
 {
     m_files.deleteFilesWithHashArray(DBKeeper::removeAllData());
     Settings::forgetCategories();
-    // The broker credentials belong to the signed-out user.
-    Settings::setBrokerCredentials(std::nullopt);
 }
 
 QStringList ConfigureManager::sysKeyWords() const

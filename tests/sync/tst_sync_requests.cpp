@@ -28,6 +28,7 @@
 #include <QJsonArray>
 #include <QNetworkReply>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -261,6 +262,35 @@ private slots:
         signOutQuietly();
     }
 
+    // The sign-out the user chose asks the service to end the token, then signs out here
+    // whatever the answer: a service without "/logout/" (404) or one that never answers (within
+    // the wait) keeps nobody signed in.
+    void signOutGoesOnWithoutTheService()
+    {
+        RecordingHttpServer wire;
+        useService(wire.origin() + u"/api"_s);
+        wire.setReply(404, "{\"code\":404}");
+        QTcpServer silent; // takes the connection and never answers
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        for (const bool answers : {true, false}) {
+            if (!answers)
+                useService(u"http://127.0.0.1:%1/api"_s.arg(silent.serverPort()));
+            testAccount().setLoginUserToken(u"tok"_s);
+            ClipFixtures::text(u"here until the sign-out"_s, 1);
+            bool done = false;
+            signOutOfService(
+                testSync(), [&done] { done = true; }, 500);
+            QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+            QVERIFY(!testAccount().isSignedIn());
+            QCOMPARE(DBKeeper::getAllHistory().size(), 0);
+            // The silent service never answers: only the end of the wait can have signed out.
+            if (answers)
+                QVERIFY(wire.requestLines().last().startsWith("GET /api/logout/?"));
+        }
+        QCOMPARE(wire.requestLines().size(), 1);
+        QVERIFY(wire.requestLines().first().contains("&user_token=tok"));
+    }
+
     // A reply larger than any answer of its kind is not read to its end.
     void oversizedRepliesAreRefused()
     {
@@ -402,7 +432,7 @@ private slots:
         QVERIFY(!failed.result);
         QCOMPARE(reset->parses.load(), 0);
 
-        // Init with the expired token signs out and wipes the local history.
+        // Init with the expired token signs out and keeps the local history.
         QVERIFY(testAccount().isSignedIn());
         ClipFixtures::text(u"first"_s, 1);
         ClipFixtures::text(u"second"_s, 2);
@@ -413,8 +443,9 @@ private slots:
         QCOMPARE(expired.result->value(u"token_expire"_s).toInt(), 1);
         QVERIFY(!testAccount().isSignedIn());
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
-        QCOMPARE(DBKeeper::getAllHistory().size(), 0);
+        QCOMPARE(DBKeeper::getAllHistory().size(), 2);
         QTRY_COMPARE(m_logouts, logoutsBefore + 1);
+        DBKeeper::removeAllData();
     }
 
     // TLS: the certificate must chain to a trusted authority and name the host; the service's

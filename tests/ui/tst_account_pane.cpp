@@ -201,7 +201,13 @@ private slots:
         clip.content = u"kept until sign-out"_s;
         clip.file_hash = u"0123456789abcdef0123456789abcdef"_s;
         clip.save();
+        // Cancelling the question keeps everything; confirming signs out.
         QTest::mouseClick(infoPane()->logoutButton(), Qt::LeftButton);
+        QVERIFY(answerAlert(u"退出登录？"_s, u"取消"_s));
+        QVERIFY(infoPane() && testAccount().isSignedIn());
+        QCOMPARE(DBKeeper::getAllHistory().size(), 1);
+        QTest::mouseClick(infoPane()->logoutButton(), Qt::LeftButton);
+        QVERIFY(answerAlert(u"退出登录？"_s, u"退出登录"_s));
         QTRY_VERIFY(loginPane());
         QCOMPARE(DBKeeper::getAllHistory().size(), 0);
         QVERIFY(!ClipUserDefaults::contains(QLatin1String(SettingsKeys::mqttPassword)));
