@@ -144,7 +144,7 @@ std::optional<HistoryModel> ClipController::fileClip(const QString &path)
         return std::nullopt;
     }
     if (info.size() > kMaxPayloadBytes) {
-        qCDebug(lcCapture) << "file too large:" << path << info.size();
+        qCInfo(lcCapture) << "copied file not recorded: over the 5.5 MiB limit:" << info.size();
         return std::nullopt;
     }
     const QString hash = md5_hex_of_file(path);
