@@ -245,6 +245,35 @@ private slots:
         signOutQuietly();
     }
 
+    // A file endpoint answering 401 means the service ended the sign-in: this device signs out,
+    // once, and keeps its history.
+    void aRefusedDownloadSignsOutAndKeepsTheHistory()
+    {
+        RecordingHttpServer wire;
+        useService(wire.origin() + u"/api"_s);
+        wire.setReply(401, "{\"code\":401,\"token_expire\":1}");
+        testAccount().setLoginUserToken(u"tok"_s);
+        QSignalSpy ended(&testAccount(), &ConfigureManager::signInEnded);
+        // Known here, its payload not yet.
+        HistoryModel record;
+        record.content = u"kept after the service ended the sign-in"_s;
+        record.file_hash = md5_hex(record.content.value());
+        record.type = u"text_txt"_s;
+        record.file_id = 3;
+        record.file_ready = 1;
+        record.save();
+        int answers = 0;
+        for (int i = 0; i < 2; ++i)
+            testSync().downloads().downloadHistory(record,
+                                                   [&answers](const auto &, const auto &) { ++answers; });
+        QTRY_COMPARE(answers, 2);
+        QTRY_COMPARE(ended.size(), 1);
+        QVERIFY(!testAccount().isSignedIn());
+        QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
+        QCOMPARE(DBKeeper::getAllHistory().size(), 1);
+        DBKeeper::removeAllData();
+    }
+
     // Notices for one clip that arrive together cost one request to fetch it.
     void oneFetchForNoticesThatArriveTogether()
     {
