@@ -577,6 +577,7 @@ StoreResult<FavouriteReconciliation> SqliteStorage::reconcile(qint64 userId, con
             if (!writeFavourite(userId, device, historyId, favourite))
                 return failure();
             stored->favourite = favourite;
+            result.taken.append(*stored);
         }
         if (stored->favourite <= 0)
             result.withdrawn.append({historyId, stored->favourite});

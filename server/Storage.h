@@ -54,6 +54,7 @@ struct FavouriteReconciliation {
     QList<qint64> deleted; // history ids the device holds that are gone
     QList<std::pair<qint64, qint64>> withdrawn; // history id, negative favourite time
     QList<StoredRecord> records; // favourites the device lacks or holds older
+    QList<StoredRecord> taken; // records whose favourite took the device's later decision
 };
 
 // Where the payload of a user's clip lives in the object store.

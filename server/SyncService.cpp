@@ -558,6 +558,9 @@ ApiReply SyncService::getFavourite(const QJsonObject &body, const Caller &caller
     QJsonArray histories;
     for (const StoredRecord &record : result->records)
         histories.append(RecordJson::toJson(record));
+    // Decisions this device made while it could not send them reach the others now.
+    for (const StoredRecord &record : result->taken)
+        announceFavourite(caller, record);
     return ok({{QStringLiteral("delfavourites"), deleted},
                {QStringLiteral("unfavourites"), withdrawn},
                {QStringLiteral("histories"), histories}});

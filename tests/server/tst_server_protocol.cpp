@@ -442,6 +442,11 @@ void TestServerProtocol::favouriteChangesAreAnnounced()
     }));
     // Notices of one topic arrive in order: the older decision, sent before, was not announced.
     QVERIFY(!m_listenerB.waitFor(isFavouriteNotice(t - 5), 0));
+    // A later decision handed over at a reconciliation is announced as well.
+    const QJsonObject held{
+        {QString::number(clip.value("history_id"_L1).toInteger()), QJsonObject{{u"favourite"_s, t + 3}}}};
+    QCOMPARE(m_a->getFavourites(held).code(), 0);
+    QVERIFY(m_listenerB.waitFor(isFavouriteNotice(t + 3)));
 }
 
 void TestServerProtocol::administratorSetsPassword()
