@@ -249,11 +249,11 @@ StoreResult<SyncService::Caller> SyncService::authenticate(const ApiRequest &req
     const QString token = request.query.value(QStringLiteral("user_token"));
     if (!matches(QStringLiteral("[0-9a-f]{64}"), token))
         return StoreStatus::Missing;
-    const auto userId =
+    const auto signIn =
         m_storage.userForToken(Secrets::tokenDigest(token), now(), now() + m_config.tokenLifetimeSeconds);
-    if (!userId)
-        return userId.status();
-    return Caller{*userId, request.query.value(QStringLiteral("device_token"))};
+    if (!signIn)
+        return signIn.status();
+    return Caller{signIn->userId, request.query.value(QStringLiteral("device_token")), signIn->sinceSeq};
 }
 
 std::optional<QJsonObject> SyncService::jsonBody(const ApiRequest &request, ApiReply *refusal) const
@@ -497,8 +497,8 @@ ApiReply SyncService::pull(const ApiRequest &request, const Caller &caller)
         limit = qMin(limit, countText.toInt());
     }
     // The storage hands over one bounded page; the reply is made after it let go.
-    auto result =
-        m_storage.pull(caller.userId, caller.device, cursorText.toLongLong(), limit, m_config.maxPullBytes);
+    auto result = m_storage.pull(caller.userId, caller.device, cursorText.toLongLong(), limit,
+                                 m_config.maxPullBytes, caller.sinceSeq);
     if (!result)
         return storageFailure(result.status());
     QJsonArray actions;

@@ -42,6 +42,8 @@ private:
     struct Caller {
         qint64 userId = 0;
         QString device;
+        // The user's change sequence when this sign-in was made.
+        qint64 sinceSeq = 0;
     };
 
     ApiReply init(const ApiRequest &request);
