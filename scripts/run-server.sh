@@ -3,16 +3,15 @@
 # quillet-sync-server, in the foreground until interrupted (Ctrl+C stops both).
 #
 #   QUILLET_SERVER_DIR        data folder (default: $XDG_DATA_HOME/quillet-server)
-#   QUILLET_SERVER_PORT       HTTP(S) port (default: 8888)
-#   QUILLET_SERVER_MQTT_PORT  broker port (default: 1883)
+#   QUILLET_SERVER_PORT       HTTP(S) port (default: "port" of config.json, first 8888)
+#   QUILLET_SERVER_MQTT_PORT  broker port (default: "mqtt_port" of config.json, first 1883)
 # Further arguments go to quillet-sync-server, e.g. --tls-cert FILE --tls-key FILE (HTTPS),
 # --mqtt-tls-port 8883 (a TLS listener of the broker, with the same certificate) or --host 0.0.0.0.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 export QUILLET_SERVER_DIR="${QUILLET_SERVER_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/quillet-server}"
-export QUILLET_SERVER_PORT="${QUILLET_SERVER_PORT:-8888}"
-export QUILLET_SERVER_MQTT_PORT="${QUILLET_SERVER_MQTT_PORT:-1883}"
+# The ports are passed on only when the environment sets them; otherwise config.json decides.
 
 scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -66,7 +66,7 @@ bool SqliteStorage::createSchema()
         "create table if not exists users (id integer primary key autoincrement, email text not null unique, "
         "password_hash text not null, seq integer not null default 0, created integer not null default 0)",
         "create table if not exists tokens (digest text primary key, user_id integer not null references users(id), "
-        "device_token text not null, expires integer not null)",
+        "device_token text not null, expires integer not null, since_seq integer not null default 0)",
         "create index if not exists tokens_by_user on tokens(user_id)",
         "create index if not exists tokens_by_expiry on tokens(expires)",
         "create table if not exists files (file_id integer primary key autoincrement, user_id integer not null, "
@@ -93,6 +93,18 @@ bool SqliteStorage::createSchema()
             qCWarning(lcServer) << "cannot create the schema:" << m_db.lastError();
             return false;
         }
+    }
+    // Sign-ins made by an earlier version know no sequence: 0 (none of the device's own changes
+    // come back in later pages, as before).
+    bool hasSince = false;
+    {
+        SqlQuery columns = m_db.query("pragma table_info(tokens)");
+        while (columns.next())
+            hasSince = hasSince || columns.text(1) == QStringLiteral("since_seq");
+    }
+    if (!hasSince && !m_db.exec("alter table tokens add column since_seq integer not null default 0")) {
+        qCWarning(lcServer) << "cannot update the schema:" << m_db.lastError();
+        return false;
     }
     return true;
 }
@@ -227,31 +239,33 @@ StoreResult<StoreDone> SqliteStorage::addToken(const QString &digest, qint64 use
     WriteTransaction transaction(m_db);
     if (!transaction.isActive()
         || !m_db.exec("delete from tokens where user_id = ? and device_token = ?", {userId, device})
-        || !m_db.exec("insert into tokens (digest, user_id, device_token, expires) values (?, ?, ?, ?)",
-                      {digest, userId, device, expires})
+        || !m_db.exec("insert into tokens (digest, user_id, device_token, expires, since_seq) "
+                      "values (?, ?, ?, ?, (select seq from users where id = ?))",
+                      {digest, userId, device, expires, userId})
         || !transaction.commit())
         return failure();
     return StoreDone{};
 }
 
-StoreResult<qint64> SqliteStorage::userForToken(const QString &digest, qint64 now, qint64 renewUntil)
+StoreResult<SignIn> SqliteStorage::userForToken(const QString &digest, qint64 now, qint64 renewUntil)
 {
     constexpr qint64 kRenewStep = 24 * 3600;
     std::lock_guard lock(m_mutex);
-    qint64 userId = 0;
+    SignIn signIn;
     qint64 expires = 0;
     {
-        SqlQuery row =
-            m_db.query("select user_id, expires from tokens where digest = ? and expires > ?", {digest, now});
+        SqlQuery row = m_db.query(
+            "select user_id, expires, since_seq from tokens where digest = ? and expires > ?", {digest, now});
         if (!row.next())
             return row.failed() ? failure() : StoreStatus::Missing;
-        userId = row.int64(0);
+        signIn.userId = row.int64(0);
         expires = row.int64(1);
+        signIn.sinceSeq = row.int64(2);
     }
     // A renewal that cannot be written leaves the old expiry: the token still works today.
     if (renewUntil - expires > kRenewStep)
         m_db.exec("update tokens set expires = ? where digest = ?", {renewUntil, digest});
-    return userId;
+    return signIn;
 }
 
 int SqliteStorage::removeExpiredTokens(qint64 now)
@@ -263,6 +277,24 @@ int SqliteStorage::removeExpiredTokens(qint64 now)
     if (!m_db.exec("delete from upload_grants where expires <= ?", {now}))
         return tokens;
     return tokens + m_db.changes();
+}
+
+StoreResult<QString> SqliteStorage::removeToken(const QString &digest)
+{
+    std::lock_guard lock(m_mutex);
+    WriteTransaction transaction(m_db);
+    if (!transaction.isActive())
+        return failure();
+    QString device;
+    {
+        SqlQuery row = m_db.query("select device_token from tokens where digest = ?", {digest});
+        if (!row.next())
+            return row.failed() ? failure() : StoreStatus::Missing;
+        device = row.text(0).value_or(QString());
+    }
+    if (!m_db.exec("delete from tokens where digest = ?", {digest}) || !transaction.commit())
+        return failure();
+    return device;
 }
 
 StoreResult<StoreDone> SqliteStorage::setPasswordHash(const QString &email, const QString &passwordHash)
@@ -428,7 +460,7 @@ StoreResult<ClearResult> SqliteStorage::clear(qint64 userId, const QString &devi
 }
 
 StoreResult<PullResult> SqliteStorage::pull(qint64 userId, const QString &device, qint64 cursor, int limit,
-                                            qint64 maxBytes)
+                                            qint64 maxBytes, qint64 ownThrough)
 {
     // A connection of its own: reading a page holds up neither writes nor other users' reads.
     const ReaderLease lease(*this);
@@ -442,12 +474,14 @@ StoreResult<PullResult> SqliteStorage::pull(qint64 userId, const QString &device
     } endRead{db};
     PullResult result;
     static const std::string recordsSql =
-        selectSql("user_id = ? and seq > ? and changed_by <> ? order by seq limit ?").replace(7, 0, "seq, ");
+        selectSql("user_id = ? and seq > ? and (changed_by <> ? or seq <= ?) order by seq limit ?")
+            .replace(7, 0, "seq, ");
     // A pull from 0 is a device that holds nothing (a new installation, perhaps with the token
     // of an earlier one): it gets every record, its own included, and no deletions or clears.
+    // The pages after it still bring the device's own records from before its sign-in.
     const bool full = cursor == 0;
-    SqlQuery rows =
-        db.query(recordsSql.c_str(), {userId, cursor, full ? QString() : device, qint64(limit) + 1});
+    SqlQuery rows = db.query(recordsSql.c_str(),
+                             {userId, cursor, full ? QString() : device, ownThrough, qint64(limit) + 1});
     qint64 lastSeq = 0;
     qint64 bytes = 0;
     bool truncated = false;
@@ -559,6 +593,7 @@ StoreResult<FavouriteReconciliation> SqliteStorage::reconcile(qint64 userId, con
             if (!writeFavourite(userId, device, historyId, favourite))
                 return failure();
             stored->favourite = favourite;
+            result.taken.append(*stored);
         }
         if (stored->favourite <= 0)
             result.withdrawn.append({historyId, stored->favourite});

@@ -27,8 +27,9 @@ public:
     StoreResult<QList<qint64>> userIds() override;
     StoreResult<StoreDone> addToken(const QString &digest, qint64 userId, const QString &device,
                                     qint64 expires) override;
-    StoreResult<qint64> userForToken(const QString &digest, qint64 now, qint64 renewUntil) override;
+    StoreResult<SignIn> userForToken(const QString &digest, qint64 now, qint64 renewUntil) override;
     int removeExpiredTokens(qint64 now) override;
+    StoreResult<QString> removeToken(const QString &digest) override;
     StoreResult<StoreDone> setPasswordHash(const QString &email, const QString &passwordHash) override;
 
     StoreResult<StoredRecord> createOrMerge(qint64 userId, const QString &device,
@@ -40,7 +41,7 @@ public:
     StoreResult<StoredRecord> remove(qint64 userId, const QString &device, qint64 historyId) override;
     StoreResult<ClearResult> clear(qint64 userId, const QString &device, qint64 now) override;
     StoreResult<PullResult> pull(qint64 userId, const QString &device, qint64 cursor, int limit,
-                                 qint64 maxBytes) override;
+                                 qint64 maxBytes, qint64 ownThrough) override;
     StoreResult<AccountUsage> usage(qint64 userId) override;
 
     StoreResult<StoredRecord> setFavourite(qint64 userId, const QString &device, const QString &fileHash,

@@ -40,6 +40,12 @@ struct StoredUser {
     QString passwordHash;
 };
 
+// A valid sign-in: its user, and where that user's change sequence stood when it was made.
+struct SignIn {
+    qint64 userId = 0;
+    qint64 sinceSeq = 0;
+};
+
 // What a pull hands to a device: changes of the user's other devices after the cursor.
 struct PullResult {
     QList<StoredRecord> records;
@@ -54,6 +60,7 @@ struct FavouriteReconciliation {
     QList<qint64> deleted; // history ids the device holds that are gone
     QList<std::pair<qint64, qint64>> withdrawn; // history id, negative favourite time
     QList<StoredRecord> records; // favourites the device lacks or holds older
+    QList<StoredRecord> taken; // records whose favourite took the device's later decision
 };
 
 // Where the payload of a user's clip lives in the object store.
@@ -100,11 +107,14 @@ public:
     // A device has one sign-in at a time: its earlier token of that user ends.
     virtual StoreResult<StoreDone> addToken(const QString &digest, qint64 userId, const QString &device,
                                             qint64 expires) = 0;
-    // The user of a token that has not expired at `now`; a token in use has its expiry moved
+    // The sign-in of a token that has not expired at `now`; a token in use has its expiry moved
     // forward to `renewUntil` (at most once a day), so only idle sign-ins expire.
-    virtual StoreResult<qint64> userForToken(const QString &digest, qint64 now, qint64 renewUntil) = 0;
+    virtual StoreResult<SignIn> userForToken(const QString &digest, qint64 now, qint64 renewUntil) = 0;
     // Deletes the tokens that expired before `now`; how many.
     virtual int removeExpiredTokens(qint64 now) = 0;
+    // Ends one sign-in: deletes the token and answers the device it was made for; Missing when
+    // no such token exists.
+    virtual StoreResult<QString> removeToken(const QString &digest) = 0;
     // Replaces a user's password hash and ends every sign-in of that user.
     virtual StoreResult<StoreDone> setPasswordHash(const QString &email, const QString &passwordHash) = 0;
 
@@ -122,8 +132,10 @@ public:
     // Removes every record that is not a favourite.
     virtual StoreResult<ClearResult> clear(qint64 userId, const QString &device, qint64 now) = 0;
     // At most `limit` records and, past the first record, about `maxBytes` of record fields.
+    // The device's own changes are left out, except those up to `ownThrough` (the sequence when
+    // its sign-in was made: a device signed in anew may have lost them).
     virtual StoreResult<PullResult> pull(qint64 userId, const QString &device, qint64 cursor, int limit,
-                                         qint64 maxBytes) = 0;
+                                         qint64 maxBytes, qint64 ownThrough) = 0;
     virtual StoreResult<AccountUsage> usage(qint64 userId) = 0;
 
     // Favourites: a signed time; the value of larger magnitude is the later decision and wins,

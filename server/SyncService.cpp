@@ -7,6 +7,7 @@
 #include "ServerLog.h"
 #include "Storage.h"
 
+#include "BuildInfo.h"
 #include "support/PayloadLimit.h"
 
 #include <QCryptographicHash>
@@ -195,7 +196,8 @@ ApiReply SyncService::handle(const ApiRequest &request)
                                                QStringLiteral("/set_favourite/"),
                                                QStringLiteral("/get_upload_token/"),
                                                QStringLiteral("/download_file/"),
-                                               QStringLiteral("/clear_history/")};
+                                               QStringLiteral("/clear_history/"),
+                                               QStringLiteral("/logout/")};
     if (!signedInEndpoints.contains(e))
         return refuse(404, QStringLiteral("no such endpoint"));
     // Bodies are checked before the token is looked up: malformed input costs no storage work.
@@ -237,6 +239,8 @@ ApiReply SyncService::handle(const ApiRequest &request)
         return downloadFile(request, *caller);
     if (e == QLatin1String("/clear_history/") && get)
         return clearHistory(*caller);
+    if (e == QLatin1String("/logout/") && get)
+        return logout(request);
     return refuse(405, QStringLiteral("method not allowed"));
 }
 
@@ -245,11 +249,11 @@ StoreResult<SyncService::Caller> SyncService::authenticate(const ApiRequest &req
     const QString token = request.query.value(QStringLiteral("user_token"));
     if (!matches(QStringLiteral("[0-9a-f]{64}"), token))
         return StoreStatus::Missing;
-    const auto userId =
+    const auto signIn =
         m_storage.userForToken(Secrets::tokenDigest(token), now(), now() + m_config.tokenLifetimeSeconds);
-    if (!userId)
-        return userId.status();
-    return Caller{*userId, request.query.value(QStringLiteral("device_token"))};
+    if (!signIn)
+        return signIn.status();
+    return Caller{signIn->userId, request.query.value(QStringLiteral("device_token")), signIn->sinceSeq};
 }
 
 std::optional<QJsonObject> SyncService::jsonBody(const ApiRequest &request, ApiReply *refusal) const
@@ -463,6 +467,9 @@ ApiReply SyncService::push(const ApiRequest &request, const Caller &caller,
             return refuse(507, QStringLiteral("the account's storage quota is used up"));
         if (!stored)
             return storageFailure(stored.status());
+        // A clip first sent as a favourite (or with a later favourite decision than the service's).
+        if (record->favourite.value_or(0) != 0 && stored->favourite == *record->favourite)
+            announceFavourite(caller, *stored);
         return ok({{QStringLiteral("history"), RecordJson::toJson(*stored)}});
     }
     if (!record->historyId || *record->historyId <= 0)
@@ -490,8 +497,8 @@ ApiReply SyncService::pull(const ApiRequest &request, const Caller &caller)
         limit = qMin(limit, countText.toInt());
     }
     // The storage hands over one bounded page; the reply is made after it let go.
-    auto result =
-        m_storage.pull(caller.userId, caller.device, cursorText.toLongLong(), limit, m_config.maxPullBytes);
+    auto result = m_storage.pull(caller.userId, caller.device, cursorText.toLongLong(), limit,
+                                 m_config.maxPullBytes, caller.sinceSeq);
     if (!result)
         return storageFailure(result.status());
     QJsonArray actions;
@@ -551,6 +558,9 @@ ApiReply SyncService::getFavourite(const QJsonObject &body, const Caller &caller
     QJsonArray histories;
     for (const StoredRecord &record : result->records)
         histories.append(RecordJson::toJson(record));
+    // Decisions this device made while it could not send them reach the others now.
+    for (const StoredRecord &record : result->taken)
+        announceFavourite(caller, record);
     return ok({{QStringLiteral("delfavourites"), deleted},
                {QStringLiteral("unfavourites"), withdrawn},
                {QStringLiteral("histories"), histories}});
@@ -565,6 +575,9 @@ ApiReply SyncService::setFavourite(const IncomingRecord &record, const Caller &c
     // A clip the account no longer has: the device removes it.
     if (!stored)
         return protocolCode(-4);
+    // The sent decision is the one the service holds now: the other devices take it at once.
+    if (record.favourite.value_or(0) != 0 && stored->favourite == *record.favourite)
+        announceFavourite(caller, *stored);
     return ok({{QStringLiteral("history"), RecordJson::toJson(*stored)}});
 }
 
@@ -624,6 +637,25 @@ ApiReply SyncService::clearHistory(const Caller &caller)
         caller.userId, QStringLiteral("history_clear"),
         {{QStringLiteral("device_token"), caller.device}, {QStringLiteral("timestamp"), time}});
     return ok({{QStringLiteral("count"), result->count}});
+}
+
+ApiReply SyncService::logout(const ApiRequest &request)
+{
+    // The device named is the one the token was made for, not whatever the query says.
+    const auto ended =
+        m_storage.removeToken(Secrets::tokenDigest(request.query.value(QStringLiteral("user_token"))));
+    if (ended.failed())
+        return storageFailure(ended.status());
+    if (ended && isDeviceToken(*ended))
+        m_notifier.endSession(*ended);
+    return ok();
+}
+
+void SyncService::announceFavourite(const Caller &caller, const StoredRecord &record)
+{
+    m_notifier.publish(caller.userId, QStringLiteral("history_favourite"),
+                       {{QStringLiteral("device_token"), caller.device},
+                        {QStringLiteral("history"), RecordJson::toJson(record)}});
 }
 
 ApiReply SyncService::upload(const ApiRequest &request)
@@ -694,8 +726,11 @@ ApiReply SyncService::upload(const ApiRequest &request)
 
 ApiReply SyncService::checkVersion() const
 {
+    // A service whose configuration names no release offers its own version.
+    const QString version =
+        m_config.latestVersion.isEmpty() ? QLatin1String(BuildInfo::version) : m_config.latestVersion;
     return ok(
-        {{QStringLiteral("data"), QJsonObject{{QStringLiteral("version"), m_config.latestVersion},
+        {{QStringLiteral("data"), QJsonObject{{QStringLiteral("version"), version},
                                               {QStringLiteral("update_info"), m_config.updateInfo},
                                               {QStringLiteral("download_url"), m_config.downloadUrl}}}});
 }

@@ -42,6 +42,8 @@ private:
     struct Caller {
         qint64 userId = 0;
         QString device;
+        // The user's change sequence when this sign-in was made.
+        qint64 sinceSeq = 0;
     };
 
     ApiReply init(const ApiRequest &request);
@@ -57,6 +59,9 @@ private:
     ApiReply uploadToken(const ApiRequest &request, const Caller &caller);
     ApiReply downloadFile(const ApiRequest &request, const Caller &caller);
     ApiReply clearHistory(const Caller &caller);
+    ApiReply logout(const ApiRequest &request);
+    // Tells the user's other devices the favourite decision this record now holds.
+    void announceFavourite(const Caller &caller, const StoredRecord &record);
     ApiReply upload(const ApiRequest &request);
     ApiReply checkVersion() const;
     ApiReply plugins(const ApiRequest &request) const;

@@ -81,6 +81,9 @@ int main(int argc, char **argv)
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillet-sync-server"));
+    // Every log line says when it happened (QT_MESSAGE_PATTERN, when set, still wins).
+    qSetMessagePattern(
+        QStringLiteral("%{time yyyy-MM-dd HH:mm:ss.zzz t} %{if-category}%{category}: %{endif}%{message}"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("The Quillet sync service."));

@@ -18,6 +18,7 @@
 
 namespace {
 constexpr int kStoreAlertMilliseconds = 30000;
+constexpr int kSignInEndedMilliseconds = 30000;
 } // namespace
 
 AppDelegate::AppDelegate(QObject *parent)
@@ -44,6 +45,15 @@ AppDelegate::AppDelegate(QObject *parent)
     // The sign-out emptied the history; what the clipboard holds starts the new one.
     connect(&m_account, &ConfigureManager::signedOut, &m_capture,
             &ClipController::keepCurrentContentAfterSignOut);
+    // When the service ends the sign-in (a password changed elsewhere, a sign-in unused too
+    // long), sync stops: the user is told why and that the history here is kept.
+    connect(&m_account, &ConfigureManager::signInEnded, this, [this] {
+        qCInfo(lcApp) << "the sync service ended the sign-in; the local history is kept";
+        m_tray.showWarningWhenShown(QStringLiteral("同步服务已结束本机的登录（例如密码已在其他设备上修改），"
+                                                   "同步已停止。本机的历史纪录和收藏都已保留，"
+                                                   "请在设置的账户页重新登录。"),
+                                    kSignInEndedMilliseconds);
+    });
     m_capture.setMenuRebuild([this] { m_menus.buildMenu(); });
     m_capture.setHistoryProcess([this] { m_sync.historyLane().process(); });
 

@@ -24,6 +24,8 @@ public:
     // Shows a warning beside the tray item once a tray host has taken the item in (a message
     // shown before that has nowhere to appear and is lost), or after a while in any case.
     void showWarningWhenShown(const QString &text, int milliseconds);
+    // The latest warning given to showWarningWhenShown, shown or still waiting; empty if none.
+    QString latestWarning() const { return m_pendingWarning; }
 
     // Progress of the transfers as a fraction; 1.0 stops the spinner, anything else starts it.
     void setProgress(double fraction, bool animated);

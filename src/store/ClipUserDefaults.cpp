@@ -1,6 +1,9 @@
 #include "store/ClipUserDefaults.h"
 
+#include "store/PrivateFiles.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -11,6 +14,20 @@ namespace {
 QSettings open()
 {
     return QSettings(ClipUserDefaults::settingsPath(), QSettings::IniFormat);
+}
+
+// The file holds the sign-in token and the broker password: it is written into a folder only
+// its owner can enter (made so when missing), and left readable by its owner only.
+template<typename Change> void write(Change change)
+{
+    const QString path = ClipUserDefaults::settingsPath();
+    PrivateFiles::makeFolder(QFileInfo(path).absolutePath());
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        change(settings);
+        settings.sync();
+    }
+    PrivateFiles::restrict(path);
 }
 
 } // namespace
@@ -38,16 +55,19 @@ QVariant value(const QString &key)
 
 void setValue(const QString &key, const QVariant &value)
 {
-    QSettings settings = open();
-    settings.setValue(key, value);
-    settings.sync();
+    write([&](QSettings &settings) { settings.setValue(key, value); });
 }
 
 void remove(const QString &key)
 {
-    QSettings settings = open();
-    settings.remove(key);
-    settings.sync();
+    write([&](QSettings &settings) { settings.remove(key); });
+}
+
+void tighten()
+{
+    const QString path = settingsPath();
+    PrivateFiles::restrict(QFileInfo(path).absolutePath());
+    PrivateFiles::restrict(path);
 }
 
 bool boolValue(const QString &key, bool fallback)

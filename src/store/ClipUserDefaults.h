@@ -8,8 +8,12 @@
 
 // The per-user preferences: one flat INI file, Quillet.conf, in $QUILLET_CONFIG_DIR when set,
 // else in $XDG_CONFIG_HOME/Quillet. Every write reaches the file at once. Safe from any thread.
+// The file (0600) and its folder (0700) are its owner's alone: it holds the sign-in token.
 namespace ClipUserDefaults {
 QString settingsPath();
+// Makes the file (0600) and its folder (0700) private to their owner, for a file that an
+// earlier version left readable by others; run at every start. Writes keep them so.
+void tighten();
 
 bool contains(const QString &key);
 QVariant value(const QString &key);

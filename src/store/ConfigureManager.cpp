@@ -61,25 +61,47 @@ void ConfigureManager::setLoginUserEmail(const std::optional<QString> &email)
 
 void ConfigureManager::setLoginUserToken(const std::optional<QString> &token)
 {
-    {
-        QMutexLocker lock(&m_mutex);
-        m_loginUserToken = token.value_or(QString());
-    }
-    m_settings.setText(SettingsKeys::loginUserToken, token);
     if (!token) {
+        forgetAccount();
         userLogoutProcess();
         QMetaObject::invokeMethod(this, &ConfigureManager::signedOut, Qt::QueuedConnection);
-    } else {
-        QMetaObject::invokeMethod(this, &ConfigureManager::signedIn, Qt::QueuedConnection);
+        return;
     }
+    {
+        QMutexLocker lock(&m_mutex);
+        m_loginUserToken = *token;
+    }
+    m_settings.setText(SettingsKeys::loginUserToken, token);
+    QMetaObject::invokeMethod(this, &ConfigureManager::signedIn, Qt::QueuedConnection);
+}
+
+void ConfigureManager::endSignInByService()
+{
+    if (!isSignedIn())
+        return;
+    forgetAccount();
+    QMetaObject::invokeMethod(this, &ConfigureManager::signInEnded, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &ConfigureManager::signedOut, Qt::QueuedConnection);
+}
+
+void ConfigureManager::forgetAccount()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_loginUserToken.clear();
+        m_loginUserId.clear();
+        m_loginUserEmail.clear();
+    }
+    for (const char *key : {SettingsKeys::loginUserToken, SettingsKeys::loginUserId,
+                            SettingsKeys::loginUserEmail, SettingsKeys::lastPullRequestTime})
+        m_settings.setText(key, std::nullopt);
+    m_settings.setBrokerCredentials(std::nullopt);
+    m_settings.forgetCategories();
 }
 
 void ConfigureManager::userLogoutProcess()
 {
     m_files.deleteFilesWithHashArray(DBKeeper::removeAllData());
-    m_settings.forgetCategories();
-    // The broker credentials belong to the signed-out user.
-    m_settings.setBrokerCredentials(std::nullopt);
 }
 
 QStringList ConfigureManager::sysKeyWords() const

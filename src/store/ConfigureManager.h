@@ -31,10 +31,15 @@ public:
 
     void setLoginUserId(const std::optional<QString> &userId);
     void setLoginUserEmail(const std::optional<QString> &email);
-    // Signs in (any token, then signedIn) or out (none: wipes the local history, its files and
-    // the broker credentials, then signedOut). Both signals are queued: they reach their
-    // receivers after the work that changed the token, on the main thread.
+    // Signs in (any token, then signedIn) or out as the user chose to (none: every account key
+    // goes, then the local history and its files, then signedOut). Both signals are queued:
+    // they reach their receivers after the work that changed the token, on the main thread.
     void setLoginUserToken(const std::optional<QString> &token);
+    // The service ended the sign-in (the token expired or was withdrawn): every account key
+    // goes as at any sign-out, but the local history stays, clips that never left this
+    // computer included. Queues signInEnded, then signedOut. Nothing happens while signed out,
+    // so several refusals of one ended sign-in tell the user once.
+    void endSignInByService();
     void userLogoutProcess();
 
     // Privacy keywords: ten fixed system keywords followed by up to 25 of the user's own,
@@ -55,8 +60,15 @@ public:
 signals:
     void signedIn();
     void signedOut();
+    // The service ended the sign-in, not the user (see endSignInByService).
+    void signInEnded();
 
 private:
+    // Removes every key of the signed-in account: the token, the user's id and e-mail, where
+    // the last pull ended (the next sign-in pulls from the start), the broker credentials and
+    // the menu categories. The device token and the service's addresses stay.
+    void forgetAccount();
+
     Settings &m_settings;
     ClipFileManager &m_files;
     mutable QMutex m_mutex;

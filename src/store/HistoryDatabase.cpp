@@ -1,5 +1,6 @@
 #include "store/HistoryDatabase.h"
 
+#include "store/ClipUserDefaults.h"
 #include "store/DBFetcher.h"
 #include "store/HistorySchema.h"
 #include "store/PathHelper.h"
@@ -111,6 +112,7 @@ State open()
     const QString folder = PathHelper::dataFolder();
     const QString path = DBFetcher::databasePath(); // creates the data folder
     PrivateFiles::tightenDataFolder();
+    ClipUserDefaults::tighten();
     if (!canWriteIn(folder) || !createPrivately(path)) {
         tellUser(notRecorded(
             QStringLiteral("无法写入数据文件夹 %1。请检查它的权限，然后重新启动 Quillet；在此之前，")

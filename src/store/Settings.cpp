@@ -184,7 +184,12 @@ void Settings::setText(const char *name, const std::optional<QString> &value)
     const bool account = qstrcmp(name, SettingsKeys::loginUserToken) == 0
                          || qstrcmp(name, SettingsKeys::loginUserId) == 0
                          || qstrcmp(name, SettingsKeys::loginUserEmail) == 0;
-    emit changed(account ? Key::Account : Key::ServiceAddress);
+    if (account)
+        emit changed(Key::Account);
+    else if (qstrcmp(name, SettingsKeys::lastPullRequestTime) == 0)
+        emit changed(Key::PullCursor);
+    else
+        emit changed(Key::ServiceAddress);
 }
 
 std::optional<QString> Settings::brokerUser()

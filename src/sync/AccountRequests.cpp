@@ -3,11 +3,13 @@
 #include "store/ConfigureManager.h"
 #include "store/Settings.h"
 #include "store/SettingsKeys.h"
+#include "support/Log.h"
 #include "support/Md5.h"
 #include "support/WebUrl.h"
 #include "sync/SyncEngine.h"
 #include "sync/SyncIdentity.h"
 
+#include <QTimer>
 #include <QUrl>
 
 #include <cctype>
@@ -82,7 +84,7 @@ RequestResult InitRequestManager::parse(const QByteArray &body)
 {
     RequestResult reply = jsonObject(body);
     if (reply && replyCode(*reply) != 0 && reply->value(QStringLiteral("token_expire")).toInteger() == 1)
-        sync().account().setLoginUserToken(std::nullopt);
+        sync().account().endSignInByService();
     return reply;
 }
 
@@ -128,6 +130,44 @@ QString RegisterRequestManager::requestURL() const
 RequestResult RegisterRequestManager::parse(const QByteArray &body)
 {
     return signIn(body, m_username, sync().account());
+}
+
+QString LogoutRequestManager::methodURL() const
+{
+    return baseURL() + QStringLiteral("/logout/");
+}
+
+QString LogoutRequestManager::requestURL() const
+{
+    return RequestManager::requestURL() + tokenPair();
+}
+
+void signOutOfService(SyncEngine &sync, std::function<void()> done, int waitMs)
+{
+    // Whichever comes first, the answer or the end of the wait, signs out; the other finds the
+    // work done. The engine lives as long as the program, so neither is dropped.
+    auto finished = std::make_shared<bool>(false);
+    auto finish = [&sync, finished, done = std::move(done)] {
+        if (*finished)
+            return;
+        *finished = true;
+        sync.account().setLoginUserToken(std::nullopt);
+        if (done)
+            done();
+    };
+    if (!sync.account().isSignedIn()) {
+        finish();
+        return;
+    }
+    QTimer::singleShot(waitMs, &sync, finish);
+    sync.send(
+        std::make_shared<LogoutRequestManager>(),
+        [finish](const RequestResult &, int status, const std::optional<RequestError> &error) {
+            if (error && status != 404)
+                qCInfo(lcSync) << "the service did not confirm the sign-out:" << status;
+            finish();
+        },
+        &sync);
 }
 
 QString FindPwdRequestManager::methodURL() const

@@ -2,6 +2,8 @@
 
 #include "sync/RequestManager.h"
 
+#include <functional>
+
 // The four requests a device makes without a signed-in user: announcing itself, signing in,
 // registering and asking for a password-reset mail. Each parse() returns the whole reply so
 // that the caller reads its "code".
@@ -85,6 +87,22 @@ public:
 private:
     QString m_user_email;
 };
+
+// "/logout/": asks the service to end this device's sign-in token and its broker connection.
+// Runs only while signed in; a service without the endpoint answers 404.
+class LogoutRequestManager final : public RequestManager
+{
+public:
+    QString methodURL() const override;
+    QString requestURL() const override;
+};
+
+// The sign-out the user chose: first the service is asked to end the token (the answer is
+// awaited at most waitMs: an unreachable service or one without "/logout/" does not keep the
+// user waiting or signed in), then the account is signed out here, which empties the local
+// history. done runs after that, on the main thread.
+inline constexpr int kLogoutWaitMs = 5000;
+void signOutOfService(SyncEngine &sync, std::function<void()> done = {}, int waitMs = kLogoutWaitMs);
 
 // Reply codes the account pane acts on.
 namespace AccountCodes {

@@ -52,11 +52,12 @@ void textPart(QHttpMultiPart &form, const char *name, const QByteArray &value)
     form.append(part);
 }
 
-// 401 ends the sign-in; 404 means the service no longer has the clip, which becomes local only.
+// 401: the service ended the sign-in (the local history stays); 404: the service no longer has
+// the clip, which becomes local only.
 void actOnStatus(SyncEngine &sync, int status, const QString &hash)
 {
     if (status == 401)
-        sync.account().setLoginUserToken(std::nullopt);
+        sync.account().endSignInByService();
     else if (status == 404)
         DBKeeper::setLocalHistoryOnly(hash);
 }

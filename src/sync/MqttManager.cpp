@@ -83,7 +83,9 @@ bool MqttManager::configureClient()
 
 void MqttManager::connect()
 {
-    if (!m_client || m_connected)
+    // Signed out there is no topic to read and no account to connect with: no attempt at all
+    // (a wake from sleep, a moved broker address), until the next sign-in connects.
+    if (!m_client || m_connected || !m_sync.account().isSignedIn())
         return;
     // A loop still trying an earlier connection starts over with the current account.
     stopLoop();
@@ -220,4 +222,6 @@ void MqttManager::handleMessage(const QByteArray &payload)
         MqttNotices::applyClear(data, m_sync);
     else if (protocol.startsWith(QLatin1String("history_upload_file")))
         MqttNotices::applyUploadFile(data, m_sync);
+    else if (protocol.startsWith(QLatin1String("history_favourite")))
+        MqttNotices::applyFavourite(data, m_sync);
 }

@@ -27,7 +27,8 @@ public:
     explicit MqttManager(SyncEngine &sync);
     ~MqttManager();
 
-    // Connects when not connected; every acknowledgement from the broker subscribes again.
+    // Connects when signed in and not connected; every acknowledgement from the broker
+    // subscribes again. Signed out it does nothing.
     void connect();
     // Subscribes (QoS 1) to "user_id_" + the stored user id; the result is ignored.
     void subscribe();

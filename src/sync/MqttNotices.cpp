@@ -3,7 +3,9 @@
 #include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryModel.h"
+#include "sync/FavouriteMerge.h"
 #include "sync/PushClipsManager.h"
+#include "sync/RemoteRecord.h"
 #include "sync/ReplyChecks.h"
 #include "sync/RequestManager.h"
 #include "sync/SyncEngine.h"
@@ -83,6 +85,42 @@ void applyUploadFile(const QJsonObject &data, SyncEngine &sync)
         if (result && !error)
             storeFetched(*result, sync);
     });
+}
+
+void applyFavourite(const QJsonObject &data, SyncEngine &sync)
+{
+    const std::optional<HistoryModel> remote = HistoryModel::fromJson(data.value(QStringLiteral("history")));
+    if (!remote || !isClipHash(remote->hash()) || remote->history_id.value_or(0) <= 0)
+        return;
+    const QString hash = remote->hash();
+    // The local decision is the favourite row's, else the history row's.
+    HistoryModel local;
+    local.file_hash = hash;
+    local.category = Category::favourite;
+    const bool hasFavouriteRow = local.isExist();
+    if (!hasFavouriteRow)
+        local.category = Category::history;
+    if (local.isExist())
+        local.fetch();
+    const std::optional<FavouriteMerge::Decision> decision = FavouriteMerge::merged(
+        local.favourite.value_or(0), remote->favourite.value_or(0), FavouriteMerge::Tie::KeepLocal);
+    if (!decision)
+        return;
+    if (decision->unmarked) {
+        DBKeeper::deleteClipItem(hash, Category::favourite);
+    } else if (hasFavouriteRow) {
+        RemoteRecord::takeServiceState(local, *remote);
+        local.favourite = decision->mark;
+        // The service's decision is the later one: nothing of the older one is sent back.
+        local.return_to_zero_change_count();
+        local.save();
+    } else {
+        RemoteRecord::newRow(*remote, Category::favourite).save();
+    }
+    DBKeeper::setFavourite(decision->mark, hash);
+    sync.announceHistoryChanged();
+    // A favourite whose payload is not here yet: the push lane hands over to the file lane.
+    sync.historyLane().process();
 }
 
 } // namespace MqttNotices

@@ -15,5 +15,9 @@ void applyClear(const QJsonObject &data, SyncEngine &sync);
 // A payload uploaded elsewhere: the known row becomes file-ready and the push lane (which hands
 // over to the file lane) starts; an unknown clip is fetched from the service first.
 void applyUploadFile(const QJsonObject &data, SyncEngine &sync);
+// A favourite marked or withdrawn elsewhere ("history" holds the service's record): taken when
+// it is the later decision, as a reconciliation takes it. A clip new here arrives as a
+// favourite row whose payload the file lane then fetches.
+void applyFavourite(const QJsonObject &data, SyncEngine &sync);
 
 } // namespace MqttNotices

@@ -4,30 +4,29 @@
 #include "platform/HostInfo.h"
 #include "store/Settings.h"
 #include "store/SettingsKeys.h"
-#include "support/Md5.h"
 
-#include <QFile>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSysInfo>
-#include <QUuid>
 
-QString makeDeviceToken(const QString &machineIdPath)
+QString makeDeviceToken()
 {
     if (const QString stored = Settings::deviceToken(); !stored.isEmpty())
         return stored;
-    QString machineId;
-    QFile file(machineIdPath);
-    if (file.open(QIODevice::ReadOnly))
-        machineId = QString::fromUtf8(file.read(256)).trimmed();
-    const QString token = md5_hex(
-        machineId.isEmpty() ? QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() : machineId);
+    // Nothing of the machine goes in: two users of one computer, two Quillets with their own
+    // folders and computers cloned from one image would otherwise share a token, and the
+    // broker would let each of their connections push the other off.
+    quint32 bits[4];
+    QRandomGenerator::system()->fillRange(bits);
+    const QString token =
+        QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(bits), sizeof bits).toHex());
     Settings::setDeviceToken(token);
     return token;
 }
 
 QString currentDeviceToken()
 {
-    static const QString token = makeDeviceToken(QStringLiteral("/etc/machine-id"));
+    static const QString token = makeDeviceToken();
     return token;
 }
 

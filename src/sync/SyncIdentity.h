@@ -5,11 +5,11 @@
 // The identity values every request to the sync service carries, and the escaping of the
 // values that need it. Safe from any thread.
 
-// This installation's device identity: the stored "deviceToken", else the MD5 of the machine
-// id, else of a random UUID; made once per process and stored for every later run.
+// This installation's device identity: the stored "deviceToken", else 128 random bits as 32
+// lower-case hexadecimal digits, stored at once for every later run. Read once per process.
 QString currentDeviceToken();
-// The same, uncached, reading the machine id from machineIdPath (tests use their own file).
-QString makeDeviceToken(const QString &machineIdPath);
+// The same, uncached: the stored token, or a new one that is stored.
+QString makeDeviceToken();
 // "linux_" and the kernel release as major.minor.patch, zeros for what cannot be read.
 QString deviceTypeString();
 // Builds "linux_X.Y.Z" from a kernel release such as "6.1.0-18-amd64".

@@ -3,9 +3,11 @@
 #include "sync/SyncEngine.h"
 
 #include "store/ConfigureManager.h"
+#include "sync/AccountRequests.h"
 #include "sync/MqttManager.h"
 #include "ui/BrokerAddressField.h"
 #include "ui/SettingImages.h"
+#include "ui/Sheets.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -56,6 +58,19 @@ void UserInfoViewController::applyBroker()
 
 void UserInfoViewController::loginout()
 {
-    // The account's signedOut makes the settings window show the sign-in pane.
-    m_sync.account().setLoginUserToken(std::nullopt);
+    // Signing out empties the local history, so it is asked first, as clearing it is.
+    Sheets::beginSheet(this,
+                       {QStringLiteral("退出登录？"),
+                        QStringLiteral("退出后本机的历史纪录和收藏将被清空；服务器上的纪录会保留，"
+                                       "再次登录后重新同步。"),
+                        {QStringLiteral("退出登录"), QStringLiteral("取消")}},
+                       [this](int returnCode) {
+                           if (returnCode != Sheets::FirstButtonReturn)
+                               return;
+                           // The account's signedOut makes the settings window show the sign-in
+                           // pane; until the service answered (a few seconds at most) the
+                           // button stays pressed.
+                           m_logoutButton->setEnabled(false);
+                           signOutOfService(m_sync);
+                       });
 }

@@ -22,7 +22,8 @@ public:
     QLineEdit *brokerField() const { return m_brokerField; }
     QPushButton *brokerButton() const { return m_brokerButton; }
 
-    // Signs out: the local history and its files go, and the window shows the sign-in pane.
+    // Asks whether to sign out; if so, the service ends the sign-in, the local history and its
+    // files go, and the window shows the sign-in pane.
     void loginout();
     // Stores the broker field's address and connects the notices to that broker.
     void applyBroker();

@@ -15,6 +15,7 @@
 #include <QFormLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QNetworkReply>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QVBoxLayout>
@@ -32,6 +33,48 @@ bool succeeded(const RequestResult &result, const std::optional<RequestError> &e
 bool hasCode(const RequestResult &result, qint64 code)
 {
     return result && RequestManager::replyCode(*result) == code;
+}
+
+// Why a request of the pane got no usable answer, as far as the user can act on it.
+enum class Failure { Refused, Unreachable, Untrusted, Busy, ServiceError };
+
+Failure failureOf(int status, const std::optional<RequestError> &error)
+{
+    const bool transport = error && error->domain == QLatin1String("QNetworkReply");
+    if (transport && error->code == QNetworkReply::SslHandshakeFailedError)
+        return Failure::Untrusted;
+    if (status == RequestManager::kNoResponse)
+        return Failure::Unreachable;
+    if (status == 429)
+        return Failure::Busy;
+    if (status >= 500 || (status >= 300 && status != 401 && status != 403))
+        return Failure::ServiceError;
+    return Failure::Refused;
+}
+
+// The sheet for a failure that is not the service's answer about the account itself.
+std::optional<Sheets::Alert> connectionAlert(Failure failure, int status)
+{
+    switch (failure) {
+    case Failure::Untrusted:
+        return Sheets::Alert{QStringLiteral("无法验证服务器的证书"),
+                             QStringLiteral("服务器的证书不受信任。如果这是使用自己 CA 的自建服务，"
+                                            "请在“CA 证书”一栏填写该 CA 证书（PEM）文件的路径。"),
+                             {kConfirm}};
+    case Failure::Unreachable:
+        return Sheets::Alert{QStringLiteral("无法连接到同步服务器"),
+                             QStringLiteral("请检查网络连接和“服务器”一栏的地址，然后重试。"),
+                             {kConfirm}};
+    case Failure::Busy:
+        return Sheets::Alert{QStringLiteral("尝试次数过多"), QStringLiteral("请稍后再试。"), {kConfirm}};
+    case Failure::ServiceError:
+        return Sheets::Alert{QStringLiteral("同步服务器暂时无法处理请求"),
+                             QStringLiteral("服务器返回了错误（HTTP %1），请稍后再试。").arg(status),
+                             {kConfirm}};
+    case Failure::Refused:
+        break;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -195,11 +238,13 @@ void UserloginViewController::signIn(const QString &email)
     m_login->setPasswd(m_pwdField->text());
     m_login->request(
         m_sync,
-        [this, email](const RequestResult &result, int, const std::optional<RequestError> &error) {
+        [this, email](const RequestResult &result, int status, const std::optional<RequestError> &error) {
             m_loginButton->setEnabled(true);
             // On success the account is stored; its sign-in notice makes the window show the
             // signed-in pane and rebuild the status menu.
             if (succeeded(result, error))
+                return;
+            if (showConnectionFailure(status, error))
                 return;
             Sheets::beginSheet(this, {QStringLiteral("用户名或密码错误"),
                                       QStringLiteral("确认下面邮箱？\n%1").arg(email),
@@ -224,12 +269,25 @@ void UserloginViewController::registerAccount(const QString &email)
             m_regis->setPwdHash(passwordHash);
             m_regis->request(
                 m_sync,
-                [this, email](const RequestResult &result, int, const std::optional<RequestError> &) {
+                [this, email](const RequestResult &result, int status,
+                              const std::optional<RequestError> &error) {
                     m_loginButton->setEnabled(true);
-                    if (hasCode(result, AccountCodes::emailTaken))
+                    // On success the account is stored and the window shows the signed-in pane.
+                    if (succeeded(result, error))
+                        return;
+                    if (hasCode(result, AccountCodes::emailTaken)) {
                         Sheets::beginSheet(this, {QStringLiteral("邮箱：%1已注册，请更换其他邮箱").arg(email),
                                                   QString(),
                                                   {kUnderstood}});
+                        return;
+                    }
+                    if (showConnectionFailure(status, error))
+                        return;
+                    Sheets::beginSheet(this, {QStringLiteral("注册失败"),
+                                              status == 403
+                                                  ? QStringLiteral("该服务器不接受新的注册。")
+                                                  : QStringLiteral("服务器没有接受这次注册，请稍后再试。"),
+                                              {kConfirm}});
                 },
                 this);
         });
@@ -249,8 +307,11 @@ void UserloginViewController::findPassword(const QString &email)
             m_findPwdManager->setUserEmail(email);
             m_findPwdManager->request(
                 m_sync,
-                [this, email](const RequestResult &result, int, const std::optional<RequestError> &error) {
+                [this, email](const RequestResult &result, int status,
+                              const std::optional<RequestError> &error) {
                     m_loginButton->setEnabled(true);
+                    if (error && showConnectionFailure(status, error))
+                        return;
                     if (succeeded(result, error)) {
                         Sheets::beginSheet(
                             this, {QStringLiteral("发送成功"),
@@ -266,6 +327,28 @@ void UserloginViewController::findPassword(const QString &email)
                 },
                 this);
         });
+}
+
+bool UserloginViewController::showConnectionFailure(int status, const std::optional<RequestError> &error)
+{
+    const Failure failure = failureOf(status, error);
+    const std::optional<Sheets::Alert> alert = connectionAlert(failure, status);
+    if (!alert)
+        return false;
+    Sheets::beginSheet(this, *alert, [this, failure](int) {
+        // The field that can make the certificate trusted is where the user goes next, once
+        // the window has its focus back from the sheet.
+        if (failure == Failure::Untrusted && m_caFileField->isEnabled()) {
+            QMetaObject::invokeMethod(
+                m_caFileField,
+                [field = m_caFileField] {
+                    field->setFocus(Qt::OtherFocusReason);
+                    field->selectAll();
+                },
+                Qt::QueuedConnection);
+        }
+    });
+    return true;
 }
 
 bool UserloginViewController::eventFilter(QObject *watched, QEvent *event)

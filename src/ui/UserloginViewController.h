@@ -1,8 +1,11 @@
 #pragma once
 
+#include "sync/RequestManager.h"
+
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class FindPwdRequestManager;
 class LoginRequestManager;
@@ -52,6 +55,9 @@ private:
     void signIn(const QString &email);
     void registerAccount(const QString &email);
     void findPassword(const QString &email);
+    // Shows why a request got no answer from the service (not reached, certificate not
+    // trusted, too many attempts, a failing service); false for the service's own refusal.
+    bool showConnectionFailure(int status, const std::optional<RequestError> &error);
 
     QComboBox *m_selectPopUpButton = nullptr;
     QLineEdit *m_serverField = nullptr;

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -65,6 +66,14 @@ private:
             },
             kTimeoutMs);
         return stored ? hash : QString();
+    }
+
+    static bool isFavourite(QuilletDevice &device, const QString &hash)
+    {
+        const QList<QuilletDevice::Row> rows = device.rows();
+        return std::any_of(rows.begin(), rows.end(), [&](const QuilletDevice::Row &row) {
+            return row.hash == hash && row.category == QLatin1String("favourite") && row.favourite > 0;
+        });
     }
 
     // The clip of this hash reached `to` with its kind and a payload equal to the sender's.
@@ -171,6 +180,20 @@ private Q_SLOTS:
         QVERIFY(m_b->payload(doomed).isEmpty());
         // The clips before it stay: B holds all of A's clips but the secret.
         QCOMPARE(m_b->rows().size(), m_a->rows().size() - 1);
+    }
+
+    // A favourite marked from A's menu is a favourite on B at once: no "同步收藏" on B.
+    void aFavouriteMarkedOnOneComputerArrivesOnTheOther()
+    {
+        const QString liked = copyWith(*m_a, "a clip worth keeping", u"UTF8_STRING"_s);
+        QVERIFY(!liked.isEmpty());
+        verifyArrived(*m_a, *m_b, liked);
+        QVERIFY(!isFavourite(*m_b, liked));
+        // The newest clip's submenu: "收藏" comes before "分享" and "删除", its last items.
+        QVERIFY(m_a->chooseFromMenu({u"Down"_s, u"Right"_s, u"Up"_s, u"Up"_s, u"Up"_s, u"Return"_s}));
+        QTRY_VERIFY_WITH_TIMEOUT(isFavourite(*m_a, liked), kTimeoutMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(isFavourite(*m_b, liked), m_b->log().constData(), kTimeoutMs);
+        QCOMPARE(m_b->payload(liked), m_a->payload(liked));
     }
 };
 

@@ -13,16 +13,33 @@ std::atomic<int> g_counter{0};
 constexpr auto kWait = std::chrono::seconds(10);
 } // namespace
 
-MqttListener::MqttListener()
+MqttListener::MqttListener(const QString &clientId)
 {
     mosquitto_lib_init();
-    const QByteArray id =
-        "quillet-test-" + QByteArray::number(g_counter++) + "-" + QByteArray::number(qint64(getpid()));
+    const QByteArray id = !clientId.isEmpty() ? clientId.toUtf8()
+                                              : "quillet-test-" + QByteArray::number(g_counter++) + "-"
+                                                    + QByteArray::number(qint64(getpid()));
     m_client = mosquitto_new(id.constData(), true, this);
     mosquitto_connect_callback_set(m_client, &MqttListener::onConnect);
     mosquitto_subscribe_callback_set(m_client, &MqttListener::onSubscribe);
     mosquitto_message_callback_set(m_client, &MqttListener::onMessage);
     mosquitto_publish_callback_set(m_client, &MqttListener::onPublish);
+    mosquitto_disconnect_callback_set(m_client, &MqttListener::onDisconnect);
+}
+
+void MqttListener::onDisconnect(mosquitto *, void *self, int)
+{
+    auto *listener = static_cast<MqttListener *>(self);
+    std::lock_guard lock(listener->m_mutex);
+    ++listener->m_disconnects;
+    listener->m_changed.notify_all();
+}
+
+bool MqttListener::waitForDisconnect(int timeoutMs)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [this] { return m_disconnects > 0; });
 }
 
 MqttListener::~MqttListener()

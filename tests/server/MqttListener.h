@@ -21,7 +21,8 @@ public:
         QJsonObject json;
     };
 
-    MqttListener();
+    // A client id of its own by default; a device's token to stand for that device's connection.
+    explicit MqttListener(const QString &clientId = {});
     ~MqttListener();
     MqttListener(const MqttListener &) = delete;
     MqttListener &operator=(const MqttListener &) = delete;
@@ -34,6 +35,8 @@ public:
     // Waits until a received message satisfies `match`; false after `timeoutMs`.
     bool waitFor(const std::function<bool(const Message &)> &match, int timeoutMs = 5000);
     QList<Message> messages();
+    // Waits until the broker has closed this client's connection at least once.
+    bool waitForDisconnect(int timeoutMs = 5000);
     // Publishes as this client; true when the broker acknowledged it (acknowledged is not delivered).
     bool publish(const QString &topic, const QByteArray &payload);
 
@@ -42,6 +45,7 @@ private:
     static void onSubscribe(mosquitto *, void *self, int mid, int count, const int *granted);
     static void onMessage(mosquitto *, void *self, const struct mosquitto_message *message);
     static void onPublish(mosquitto *, void *self, int mid);
+    static void onDisconnect(mosquitto *, void *self, int rc);
 
     mosquitto *m_client = nullptr;
     std::mutex m_mutex;
@@ -49,5 +53,6 @@ private:
     int m_connack = -1;
     QList<int> m_granted;
     int m_published = 0;
+    int m_disconnects = 0;
     QList<Message> m_messages;
 };

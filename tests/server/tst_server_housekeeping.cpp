@@ -5,11 +5,13 @@
 #include "ServerHarness.h"
 #include "SyncClient.h"
 
+#include "BuildInfo.h"
 #include "support/Database.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
@@ -35,6 +37,7 @@ private slots:
     void expiredSignInsAreDeleted();
     void requestLogIsLimited();
     void brokerUsersComeFromTheDatabase();
+    void theLogAndTheVersionSpeakForTheService();
 
 private:
     qint64 tokenRows(const QString &token);
@@ -133,6 +136,44 @@ void TestServerHousekeeping::brokerUsersComeFromTheDatabase()
     QVERIFY(m_server.restartService());
     QTRY_VERIFY_WITH_TIMEOUT(
         MqttListener().connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()) == 0, 10000);
+}
+
+// Without a version in config.json the service offers its own; every log line says when it
+// was written; a plugin store entry that cannot be offered is logged with the reason, once.
+void TestServerHousekeeping::theLogAndTheVersionSpeakForTheService()
+{
+    SyncClient probe(m_server.origin(), u"probe"_s);
+    const HttpReply version = probe.get(u"/check_version/"_s, {}, false);
+    QCOMPARE(version.code(), 0);
+    QCOMPARE(version.json["data"_L1]["version"_L1].toString(), QLatin1String(BuildInfo::version));
+
+    const QString store = m_server.dataDir() + u"/plugins/"_s;
+    const auto write = [](const QString &path, const QByteArray &bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    QVERIFY(write(store + u"broken.cpk"_s, "PK"));
+    QVERIFY(write(store + u"broken.json"_s, R"({"name": "Broken", "bundle_id": )"));
+    QVERIFY(write(store + u"unnamed.cpk"_s, "PK"));
+    QVERIFY(write(store + u"unnamed.json"_s, R"({"name": "No id"})"));
+    QVERIFY(write(store + u"orphan.json"_s, R"({"name": "Orphan", "bundle_id": "org.example.orphan"})"));
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(probe.get(u"/plugins/"_s, {}, false).json["plugin_dict"_L1].toObject().size(), 0);
+    QTRY_VERIFY(m_server.serviceLog().contains("orphan.json"));
+    const QByteArray log = m_server.serviceLog();
+    for (const char *entry : {"skipped broken.cpk", "skipped unnamed.cpk", "skipped orphan.json"})
+        QCOMPARE(log.count(entry), 1);
+
+    const QRegularExpression stamped(u"^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} "_s);
+    int lines = 0;
+    for (const QByteArray &line : log.split('\n')) {
+        // The service's own lines (a library may write lines of its own).
+        if (!line.contains("quillet.server: "))
+            continue;
+        ++lines;
+        QVERIFY2(stamped.match(QString::fromUtf8(line)).hasMatch(), line.constData());
+    }
+    QVERIFY(lines > 0);
 }
 
 QTEST_GUILESS_MAIN(TestServerHousekeeping)

@@ -214,22 +214,37 @@ void TestServerLimits::pullPagesAreBoundedInBytes()
         QCOMPARE(reply.code(), 0);
         pushed << reply.history().value("file_hash"_L1).toString();
     }
-    QSet<QString> pulled;
-    qint64 cursor = 0;
+    qint64 end = 0;
+    const auto pullAll = [&end](SyncClient &device, int *pageCount) {
+        QSet<QString> pulled;
+        qint64 cursor = 0;
+        int pages = 0;
+        for (bool more = true; more && pages < 20; ++pages) {
+            const HttpReply page = device.pull(cursor);
+            if (page.code() != 0 || page.body.size() >= 2 * 1024 * 1024 || page.histories().isEmpty())
+                return QSet<QString>();
+            for (const QJsonValue &v : page.histories())
+                pulled << v.toObject().value("file_hash"_L1).toString();
+            more = page.value("has_more").toBool();
+            cursor = page.cursor();
+        }
+        *pageCount = pages;
+        end = cursor;
+        return pulled;
+    };
     int pages = 0;
-    for (bool more = true; more; ++pages) {
-        QVERIFY(pages < 20);
-        const HttpReply page = reader.pull(cursor);
-        QCOMPARE(page.code(), 0);
-        QVERIFY(page.body.size() < 2 * 1024 * 1024);
-        QVERIFY(!page.histories().isEmpty());
-        for (const QJsonValue &v : page.histories())
-            pulled << v.toObject().value("file_hash"_L1).toString();
-        more = page.value("has_more").toBool();
-        cursor = page.cursor();
-    }
+    QCOMPARE(pullAll(reader, &pages), pushed);
     QVERIFY(pages >= 3);
-    QCOMPARE(pulled, pushed);
+
+    // The writer signed out (its history gone) and signs in again: every page of its full pull
+    // brings its own records too, not only the first.
+    QCOMPARE(writer.login(u"pages@example.org"_s, u"pw"_s).code(), 0);
+    QCOMPARE(pullAll(writer, &pages), pushed);
+    QVERIFY(pages >= 3);
+    // What it sends after that sign-in is still not handed back to it.
+    QCOMPARE(writer.pushRecord(SyncClient::textRecord(u"after signing in again"_s, 1700000100)).code(), 0);
+    QVERIFY(writer.pull(end).histories().isEmpty());
+    QCOMPARE(reader.pull(end).histories().size(), 1);
 }
 
 void TestServerLimits::accountQuota()

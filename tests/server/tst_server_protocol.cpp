@@ -67,6 +67,8 @@ private slots:
     void deleteAndClear();
     void versionPluginsAndPasswordMail();
     void expiredTokens();
+    void logoutEndsTheSignInAndItsBrokerConnection();
+    void favouriteChangesAreAnnounced();
     void administratorSetsPassword();
     void logHoldsNoSecrets();
 
@@ -326,6 +328,7 @@ void TestServerProtocol::versionPluginsAndPasswordMail()
     QCOMPARE(version.code(), 0);
     const QJsonValue data = version.value("data");
     QCOMPARE(data["version"_L1].toString(), u"2.2"_s);
+    // (A service whose config.json names no version offers its own: tst_server_housekeeping.)
     QCOMPARE(data["update_info"_L1].toString(), u"faster sync"_s);
     QCOMPARE(data["download_url"_L1].toString(), u"https://example.org/get"_s);
 
@@ -383,6 +386,67 @@ void TestServerProtocol::expiredTokens()
     QCOMPARE(c.pull(0).status, 401);
     // The other devices' sign-ins are untouched.
     QCOMPARE(m_a->pull(0).code(), 0);
+}
+
+void TestServerProtocol::logoutEndsTheSignInAndItsBrokerConnection()
+{
+    SyncClient e(m_server.origin(), u"deviceE0005"_s);
+    QCOMPARE(e.login(kEmail, kPassword).code(), 0);
+    // The device's notice connection: its client id is its device token.
+    MqttListener session(e.deviceToken());
+    QCOMPARE(session.connect(m_server.mqttPort(), e.mqttUser(), e.mqttPassword()), 0);
+    QCOMPARE(e.pull(0).code(), 0);
+
+    QCOMPARE(e.get(u"/logout/"_s).code(), 0);
+    QVERIFY(session.waitForDisconnect());
+    // The old token no longer pulls anything, and the next start learns it is over.
+    QCOMPARE(e.pull(0).status, 401);
+    QCOMPARE(e.get(u"/init/"_s, u"&device_name=x"_s).value("token_expire").toInt(), 1);
+    QCOMPARE(e.get(u"/logout/"_s).status, 401);
+    // The user's other sign-ins, and their notices, go on.
+    QCOMPARE(m_b->pull(0).code(), 0);
+    const QJsonObject record = m_b->pushed(SyncClient::textRecord(u"after a logout"_s, 1700000900));
+    QCOMPARE(m_b->deleteRecord(record).code(), 0);
+    QVERIFY(m_listenerA.waitFor([&](const MqttListener::Message &m) {
+        return hasNotice(m, u"history_delete"_s, m_b->deviceToken())
+               && m.json["data"_L1]["file_hash"_L1] == record.value("file_hash"_L1);
+    }));
+}
+
+// A favourite decision the service takes is announced to the other devices with the record;
+// one it does not take (older than the stored one) is not.
+void TestServerProtocol::favouriteChangesAreAnnounced()
+{
+    const QJsonObject clip = m_a->pushed(SyncClient::textRecord(u"liked live"_s, 1700000950));
+    const qint64 t = 1760000000;
+    const auto isFavouriteNotice = [&](qint64 favourite) {
+        return [&clip, favourite, this](const MqttListener::Message &m) {
+            const QJsonObject history = m.json["data"_L1]["history"_L1].toObject();
+            return hasNotice(m, u"history_favourite"_s, m_a->deviceToken())
+                   && history.value("file_hash"_L1) == clip.value("file_hash"_L1)
+                   && history.value("history_id"_L1) == clip.value("history_id"_L1)
+                   && history.value("favourite"_L1).toInteger() == favourite;
+        };
+    };
+    QCOMPARE(m_a->setFavourite(with(clip, "favourite", t)).code(), 0);
+    QVERIFY(m_listenerB.waitFor(isFavouriteNotice(t)));
+    QCOMPARE(m_a->setFavourite(with(clip, "favourite", -(t + 1))).code(), 0);
+    QVERIFY(m_listenerB.waitFor(isFavouriteNotice(-(t + 1))));
+    // An older decision changes nothing; a clip first sent as a favourite is announced too.
+    QCOMPARE(m_a->setFavourite(with(clip, "favourite", t - 5)).code(), 0);
+    const QJsonObject marked =
+        m_a->pushed(with(SyncClient::textRecord(u"sent as a favourite"_s, 1700000951), "favourite", t + 2));
+    QVERIFY(m_listenerB.waitFor([&](const MqttListener::Message &m) {
+        return hasNotice(m, u"history_favourite"_s, m_a->deviceToken())
+               && m.json["data"_L1]["history"_L1]["file_hash"_L1] == marked.value("file_hash"_L1);
+    }));
+    // Notices of one topic arrive in order: the older decision, sent before, was not announced.
+    QVERIFY(!m_listenerB.waitFor(isFavouriteNotice(t - 5), 0));
+    // A later decision handed over at a reconciliation is announced as well.
+    const QJsonObject held{
+        {QString::number(clip.value("history_id"_L1).toInteger()), QJsonObject{{u"favourite"_s, t + 3}}}};
+    QCOMPARE(m_a->getFavourites(held).code(), 0);
+    QVERIFY(m_listenerB.waitFor(isFavouriteNotice(t + 3)));
 }
 
 void TestServerProtocol::administratorSetsPassword()

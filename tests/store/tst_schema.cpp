@@ -4,6 +4,7 @@
 #include "TestDirs.h"
 #include "TestFiles.h"
 #include "TestSync.h"
+#include "store/ClipUserDefaults.h"
 #include "store/DBFetcher.h"
 #include "store/DBKeeper.h"
 #include "store/HistorySchema.h"
@@ -390,13 +391,17 @@ private slots:
         QVERIFY2(run.logLines < 5, qPrintable(QString::number(run.logLines)));
     }
 
-    // What an earlier version left readable is tightened at start; a link to a file outside the
-    // data folder leaves that file alone.
+    // What an earlier version left readable is tightened at start, the settings file with its
+    // sign-in token included; a link to a file outside the data folder leaves that file alone.
     void startTightensAnExistingDataFolder()
     {
         QTemporaryDir data;
         QTemporaryDir config;
         QTemporaryDir outside;
+        const QString settings = config.filePath(u"Quillet.conf"_s);
+        QVERIFY(TestFiles::write(settings, "[General]\nloginUserToken=abc\n"));
+        QVERIFY(chmod(QFile::encodeName(settings).constData(), 0644) == 0);
+        QVERIFY(chmod(QFile::encodeName(config.path()).constData(), 0755) == 0);
         QVERIFY(QDir(data.path()).mkpath(u"files"_s));
         const QString payload = data.filePath(u"files/0123"_s);
         const QString foreign = outside.filePath(u"theirs"_s);
@@ -412,6 +417,21 @@ private slots:
         QCOMPARE(TestFiles::mode(payload), mode_t(0600));
         QCOMPARE(TestFiles::mode(data.filePath(u"clipDB.sqlite"_s)), mode_t(0600));
         QCOMPARE(TestFiles::mode(foreign), mode_t(0644));
+        QCOMPARE(TestFiles::mode(config.path()), mode_t(0700));
+        QCOMPARE(TestFiles::mode(settings), mode_t(0600));
+    }
+
+    // A settings file made now is its owner's alone from the first write, in a folder made so.
+    void aNewSettingsFileIsPrivate()
+    {
+        QTemporaryDir home;
+        const QString folder = home.filePath(u"config/Quillet"_s);
+        const QByteArray before = qgetenv("QUILLET_CONFIG_DIR");
+        qputenv("QUILLET_CONFIG_DIR", QFile::encodeName(folder));
+        ClipUserDefaults::setValue(u"loginUserToken"_s, u"abc"_s);
+        qputenv("QUILLET_CONFIG_DIR", before);
+        QCOMPARE(TestFiles::mode(folder), mode_t(0700));
+        QCOMPARE(TestFiles::mode(folder + u"/Quillet.conf"_s), mode_t(0600));
     }
 };
 

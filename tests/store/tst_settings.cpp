@@ -28,6 +28,29 @@ private:
 
     static QString key(const char *name) { return QLatin1String(name); }
 
+    // Every key the signed-in account leaves in the settings file, and one that is no account's.
+    static void storeAccountKeys()
+    {
+        testAccount().setLoginUserId(u"7"_s);
+        testAccount().setLoginUserEmail(u"me@example.org"_s);
+        QVERIFY(testSettings().setPullCursor(42));
+        testSettings().setBrokerCredentials(std::pair(u"7"_s, u"broker secret"_s));
+        Settings::setDeviceToken(u"0123456789abcdef0123456789abcdef"_s);
+    }
+
+    static void verifyAccountForgotten()
+    {
+        for (const char *name :
+             {SettingsKeys::loginUserToken, SettingsKeys::loginUserId, SettingsKeys::loginUserEmail,
+              SettingsKeys::lastPullRequestTime, SettingsKeys::mqttUserName, SettingsKeys::mqttPassword,
+              SettingsKeys::categories})
+            QVERIFY2(!ClipUserDefaults::contains(key(name)), name);
+        QVERIFY(testAccount().loginUserEmail().isEmpty());
+        QVERIFY(testAccount().loginUserId().isEmpty());
+        QCOMPARE(Settings::pullCursor(), u"0"_s);
+        QCOMPARE(Settings::deviceToken(), u"0123456789abcdef0123456789abcdef"_s);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -62,16 +85,39 @@ private slots:
         clip.favourite = 1;
         clip.save();
         ClipUserDefaults::setValue(key(SettingsKeys::categories), u"old"_s);
+        storeAccountKeys();
 
         testAccount().setLoginUserToken(std::nullopt);
         QTRY_COMPARE(m_logouts, 1);
         QCOMPARE(m_rowsAtLogout, 0);
         QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(clip.hash())));
         QVERIFY(!QFile::exists(PathHelper::getZipsFilePath(clip.hash())));
-        QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::categories)));
-        QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
         QVERIFY(!testAccount().isSignedIn());
-        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::loginUserEmail)), u"me@example.org"_s);
+        verifyAccountForgotten();
+    }
+
+    // The service ending the sign-in (an expired token) forgets the account as any sign-out
+    // does, so the next sign-in pulls from the start, but keeps every local clip.
+    void signInEndedByTheServiceKeepsTheHistory()
+    {
+        QSignalSpy ended(&testAccount(), &ConfigureManager::signInEnded);
+        HistoryModel clip;
+        clip.content = u"never left this computer"_s;
+        clip.file_hash = u"fedcba9876543210fedcba9876543210"_s;
+        clip.save();
+        testAccount().setLoginUserToken(u"tok"_s);
+        storeAccountKeys();
+        const int logoutsBefore = m_logouts;
+
+        testAccount().endSignInByService();
+        testAccount().endSignInByService(); // a second refusal of the same sign-in
+        QTRY_COMPARE(m_logouts, logoutsBefore + 1);
+        QCOMPARE(ended.size(), 1);
+        QVERIFY(!testAccount().isSignedIn());
+        QCOMPARE(m_rowsAtLogout, 1);
+        verifyAccountForgotten();
+        QVERIFY(ClipUserDefaults::contains(key(SettingsKeys::deviceToken)));
+        DBKeeper::removeAllData();
     }
 
     void versionComparison_data()

@@ -5,9 +5,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QTimer>
-
-#include <optional>
 
 // The capture stores a clip after its work off the main thread is done. These wait for that,
 // turning the event loop, for tests and benchmarks that copy and then look at the store.
@@ -21,18 +18,14 @@ inline bool waitForCaptures(ClipController &capture, int timeoutMs = 10000)
     return !capture.isCapturing();
 }
 
-// Captures the clipboard's content and waits for the capture; true when a clip was stored.
+// Captures the clipboard's content and waits until no capture is under way (one that a reported
+// change started meanwhile included); true when the last of them stored a clip.
 inline bool captureNow(ClipController &capture, int timeoutMs = 10000)
 {
-    std::optional<bool> stored;
-    QEventLoop loop;
-    QObject::connect(&capture, &ClipController::captureFinished, &loop, [&](bool result) {
-        stored = result;
-        loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    bool stored = false;
+    QObject context;
+    QObject::connect(&capture, &ClipController::captureFinished, &context,
+                     [&](bool result) { stored = result; });
     capture.catchClipboard();
-    if (!stored)
-        loop.exec();
-    return stored.value_or(false);
+    return waitForCaptures(capture, timeoutMs) && stored;
 }

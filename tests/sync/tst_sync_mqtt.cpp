@@ -10,11 +10,15 @@
 #include "store/DBKeeper.h"
 #include "store/HistoryModel.h"
 #include "store/PathHelper.h"
+#include "store/Settings.h"
 #include "support/Md5.h"
+#include "sync/AccountRequests.h"
 #include "sync/MqttManager.h"
 #include "sync/SyncIdentity.h"
 
 #include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -200,6 +204,97 @@ private slots:
         otherDeletes(*m_other, u"after the outage"_s);
         QVERIFY(QTest::qWaitFor([] { return !storedClip(u"after the outage"_s).isExist(); }, 5000));
     }
+
+    // A favourite marked or withdrawn on another device arrives without a reconciliation: a
+    // clip held here becomes a favourite and stops being one; a clip new here arrives as a
+    // favourite; an older decision than the one held here changes nothing.
+    void favouritesElsewhereArriveLive()
+    {
+        holdClip(u"liked elsewhere"_s, 1700000060);
+        QJsonObject held = m_other->pushed(SyncClient::textRecord(u"liked elsewhere"_s, 1700000060));
+        const qint64 t = QDateTime::currentSecsSinceEpoch();
+        held.insert(u"favourite"_s, t);
+        QCOMPARE(m_other->setFavourite(held).code(), 0);
+        QVERIFY(QTest::qWaitFor(
+            [] { return storedClip(u"liked elsewhere"_s, Category::favourite).isExist(); }, 5000));
+        QCOMPARE(storedClip(u"liked elsewhere"_s, Category::favourite).favourite.value_or(0), t);
+        QCOMPARE(storedClip(u"liked elsewhere"_s).favourite.value_or(0), t);
+        QCOMPARE(storedClip(u"liked elsewhere"_s, Category::favourite).history_id.value_or(0),
+                 held.value("history_id"_L1).toInteger());
+
+        held.insert(u"favourite"_s, -(t + 1));
+        QCOMPARE(m_other->setFavourite(held).code(), 0);
+        QVERIFY(QTest::qWaitFor(
+            [] { return !storedClip(u"liked elsewhere"_s, Category::favourite).isExist(); }, 5000));
+        QCOMPARE(storedClip(u"liked elsewhere"_s).favourite.value_or(0), 0);
+
+        // Marked here later than the other device's decision: this device's stays.
+        holdClip(u"mine is later"_s, t + 100, true);
+        QJsonObject mine = m_other->pushed(SyncClient::textRecord(u"mine is later"_s, t + 100));
+        mine.insert(u"favourite"_s, -(t + 50));
+        QCOMPARE(m_other->setFavourite(mine).code(), 0);
+        QJsonObject fresh = SyncClient::textRecord(u"new here, a favourite"_s, 1700000061);
+        fresh = m_other->pushed(fresh);
+        fresh.insert(u"favourite"_s, t + 2);
+        QCOMPARE(m_other->setFavourite(fresh).code(), 0);
+        // Notices arrive in order: once the last is applied, the one before it was seen.
+        QVERIFY(QTest::qWaitFor(
+            [] { return storedClip(u"new here, a favourite"_s, Category::favourite).isExist(); }, 5000));
+        QCOMPARE(storedClip(u"new here, a favourite"_s, Category::favourite).favourite.value_or(0), t + 2);
+        QCOMPARE(storedClip(u"mine is later"_s, Category::favourite).favourite.value_or(0), t + 100);
+    }
+
+    // Signing out as the user chose ends the sign-in on the service too: the old token pulls
+    // nothing any more. The local history goes, as it always did.
+    void signingOutEndsTheSignInOnTheService()
+    {
+        holdClip(u"before signing out"_s, 1700000070);
+        const QString token = testAccount().loginUserToken();
+        bool done = false;
+        signOutOfService(testSync(), [&done] { done = true; });
+        QVERIFY(QTest::qWaitFor([&done] { return done; }, 10000));
+        QVERIFY(!testAccount().isSignedIn());
+        QCOMPARE(DBKeeper::getAllHistory().size(), 0);
+        SyncClient old(m_server.origin(), currentDeviceToken());
+        old.setUserToken(token);
+        QCOMPARE(old.pull(0).status, 401);
+        QCOMPARE(m_other->pull(0).code(), 0);
+    }
+
+    // While signed out, nothing connects to the broker (a wake used to retry a fixed account
+    // every second): at the next sign-in, the sign-in's connection is the first the broker sees.
+    void signedOutNoBrokerConnectionIsTried()
+    {
+        QTcpServer broker;
+        QVERIFY(broker.listen(QHostAddress::LocalHost));
+        QList<QTcpSocket *> arrived;
+        QByteArray received;
+        connect(&broker, &QTcpServer::newConnection, this, [&] {
+            while (QTcpSocket *socket = broker.nextPendingConnection()) {
+                arrived << socket;
+                connect(socket, &QTcpSocket::readyRead, this,
+                        [&received, socket] { received += socket->readAll(); });
+            }
+        });
+        const QByteArray port = qgetenv("QUILLET_MQTT_PORT");
+        qputenv("QUILLET_MQTT_PORT", QByteArray::number(broker.serverPort()));
+        testAccount().setLoginUserToken(std::nullopt);
+        QVERIFY(QTest::qWaitFor([] { return !testSync().notices().isConnected(); }, 5000));
+
+        testSync().notices().connect(); // a wake from sleep while signed out
+        QCOMPARE(registerAccount(u"later%1@example.org"_s.arg(m_users), kPassword).code(), 0);
+        const QByteArray password = Settings::brokerPassword().value_or(QString()).toUtf8();
+        QVERIFY(!password.isEmpty());
+        testSync().notices().connect();
+        // The sign-in's CONNECT carries the account's broker password. Connections are taken in
+        // the order they came, so one tried before would be counted by then.
+        QVERIFY(QTest::qWaitFor([&] { return received.contains(password); }, 5000));
+        QCOMPARE(arrived.size(), 1);
+        QVERIFY(!received.contains("pubclient"));
+        testSync().notices().close();
+        qputenv("QUILLET_MQTT_PORT", port);
+    }
+
     // Another user cannot read these notices: tst_server_isolation (brokerKeepsTopicsApart).
 };
 

@@ -165,6 +165,39 @@ private slots:
         QCoreApplication::processEvents();
     }
 
+    // Signing out (which empties the history here) and in again brings the whole history back,
+    // this device's clips and the other device's: the sign-out left no pull cursor behind.
+    void signOutThenSignInBringsTheHistoryBack()
+    {
+        capturedText(u"sent from here"_s, 1700000800);
+        QVERIFY(
+            TestFiles::write(PathHelper::getBaseFilePath(md5_hex(u"sent from here"_s)), "sent from here"));
+        const QJsonObject there = m_other->pushed(SyncClient::textRecord(u"sent from there"_s, 1700000801));
+        QCOMPARE(m_other->upload(there, "sent from there").status, 200);
+        // Pushed with its payload: a clip is offered to other devices once its payload is there.
+        testSync().historyLane().process();
+        QVERIFY(QTest::qWaitFor(pushDrained, 20000));
+        QVERIFY(QTest::qWaitFor(filesDrained, 20000));
+        const auto pullAndWait = [this] {
+            bool pulled = false;
+            testSync().pullHistory(this, [&pulled] { pulled = true; });
+            return QTest::qWaitFor([&pulled] { return pulled; }, 20000);
+        };
+        QVERIFY(pullAndWait());
+        QVERIFY(storedClip(u"sent from there"_s).isExist());
+        QVERIFY(
+            ClipUserDefaults::stringValue(QLatin1String(SettingsKeys::lastPullRequestTime)).value_or(u"0"_s)
+            != u"0"_s);
+
+        const QString email = testAccount().loginUserEmail();
+        testAccount().setLoginUserToken(std::nullopt);
+        QCOMPARE(DBKeeper::getAllHistory().size(), 0);
+        QCOMPARE(signIn(email, kPassword).code(), 0);
+        QVERIFY(pullAndWait());
+        QVERIFY(storedClip(u"sent from here"_s).isExist());
+        QVERIFY(storedClip(u"sent from there"_s).isExist());
+    }
+
     // Secret clips and clips over the size limit never leave; one at the limit does.
     void pushesNewestFirstAndNeverSecrets()
     {

@@ -28,6 +28,7 @@
 #include <QJsonArray>
 #include <QNetworkReply>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -115,31 +116,32 @@ private slots:
 
     void identityValues()
     {
-        QTemporaryDir dir;
-        const QString machineId = dir.filePath(u"machine-id"_s);
         const QString deviceKey = key(SettingsKeys::deviceToken);
         const QString process = currentDeviceToken();
         QCOMPARE(ClipUserDefaults::stringValue(deviceKey), process);
 
-        // From the machine id when there is one; stored, and the stored value wins afterwards.
+        // Two fresh settings folders on one machine (two Quillets, or two users) get tokens of
+        // their own, each stored at once and kept by every later run.
+        const QByteArray configDir = qgetenv("QUILLET_CONFIG_DIR");
+        QTemporaryDir first;
+        QTemporaryDir second;
+        QStringList made;
+        for (const QTemporaryDir *dir : {&first, &second}) {
+            qputenv("QUILLET_CONFIG_DIR", dir->path().toUtf8());
+            const QString token = makeDeviceToken();
+            QVERIFY(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(token).hasMatch());
+            QCOMPARE(makeDeviceToken(), token);
+            made << token;
+        }
+        QVERIFY(made.at(0) != made.at(1));
+        // A token stored before (by an earlier version, made from the machine id) stays.
+        ClipUserDefaults::setValue(deviceKey, md5_hex(u"0123456789abcdef0123456789abcdef"_s));
+        QCOMPARE(makeDeviceToken(), md5_hex(u"0123456789abcdef0123456789abcdef"_s));
+        // Removing the key, as the README tells a cloned machine to, makes a new one.
         ClipUserDefaults::remove(deviceKey);
-        QFile file(machineId);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("0123456789abcdef0123456789abcdef\n");
-        file.close();
-        QCOMPARE(makeDeviceToken(machineId), md5_hex(u"0123456789abcdef0123456789abcdef"_s));
-        QCOMPARE(ClipUserDefaults::stringValue(deviceKey), md5_hex(u"0123456789abcdef0123456789abcdef"_s));
-        QCOMPARE(makeDeviceToken(dir.filePath(u"elsewhere"_s)),
-                 md5_hex(u"0123456789abcdef0123456789abcdef"_s));
-
-        // Without a machine id: a random one, stored, then reused by every later run.
-        ClipUserDefaults::remove(deviceKey);
-        const QString random = makeDeviceToken(dir.filePath(u"missing"_s));
-        QVERIFY(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(random).hasMatch());
-        QCOMPARE(makeDeviceToken(dir.filePath(u"missing"_s)), random);
-        ClipUserDefaults::remove(deviceKey);
-        QVERIFY(makeDeviceToken(dir.filePath(u"missing"_s)) != random);
-        ClipUserDefaults::setValue(deviceKey, process);
+        QVERIFY(makeDeviceToken() != md5_hex(u"0123456789abcdef0123456789abcdef"_s));
+        qputenv("QUILLET_CONFIG_DIR", configDir);
+        QCOMPARE(makeDeviceToken(), process);
 
         QCOMPARE(deviceTypeFromKernelRelease(u"6.1.0-18-amd64"_s), u"linux_6.1.0"_s);
         QCOMPARE(deviceTypeFromKernelRelease(u"6.5"_s), u"linux_6.5.0"_s);
@@ -243,6 +245,35 @@ private slots:
         signOutQuietly();
     }
 
+    // A file endpoint answering 401 means the service ended the sign-in: this device signs out,
+    // once, and keeps its history.
+    void aRefusedDownloadSignsOutAndKeepsTheHistory()
+    {
+        RecordingHttpServer wire;
+        useService(wire.origin() + u"/api"_s);
+        wire.setReply(401, "{\"code\":401,\"token_expire\":1}");
+        testAccount().setLoginUserToken(u"tok"_s);
+        QSignalSpy ended(&testAccount(), &ConfigureManager::signInEnded);
+        // Known here, its payload not yet.
+        HistoryModel record;
+        record.content = u"kept after the service ended the sign-in"_s;
+        record.file_hash = md5_hex(record.content.value());
+        record.type = u"text_txt"_s;
+        record.file_id = 3;
+        record.file_ready = 1;
+        record.save();
+        int answers = 0;
+        for (int i = 0; i < 2; ++i)
+            testSync().downloads().downloadHistory(record,
+                                                   [&answers](const auto &, const auto &) { ++answers; });
+        QTRY_COMPARE(answers, 2);
+        QTRY_COMPARE(ended.size(), 1);
+        QVERIFY(!testAccount().isSignedIn());
+        QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
+        QCOMPARE(DBKeeper::getAllHistory().size(), 1);
+        DBKeeper::removeAllData();
+    }
+
     // Notices for one clip that arrive together cost one request to fetch it.
     void oneFetchForNoticesThatArriveTogether()
     {
@@ -258,6 +289,35 @@ private slots:
         QTRY_COMPARE(answers, 5);
         QCOMPARE(wire.requestLines().size(), 1);
         signOutQuietly();
+    }
+
+    // The sign-out the user chose asks the service to end the token, then signs out here
+    // whatever the answer: a service without "/logout/" (404) or one that never answers (within
+    // the wait) keeps nobody signed in.
+    void signOutGoesOnWithoutTheService()
+    {
+        RecordingHttpServer wire;
+        useService(wire.origin() + u"/api"_s);
+        wire.setReply(404, "{\"code\":404}");
+        QTcpServer silent; // takes the connection and never answers
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        for (const bool answers : {true, false}) {
+            if (!answers)
+                useService(u"http://127.0.0.1:%1/api"_s.arg(silent.serverPort()));
+            testAccount().setLoginUserToken(u"tok"_s);
+            ClipFixtures::text(u"here until the sign-out"_s, 1);
+            bool done = false;
+            signOutOfService(
+                testSync(), [&done] { done = true; }, 500);
+            QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+            QVERIFY(!testAccount().isSignedIn());
+            QCOMPARE(DBKeeper::getAllHistory().size(), 0);
+            // The silent service never answers: only the end of the wait can have signed out.
+            if (answers)
+                QVERIFY(wire.requestLines().last().startsWith("GET /api/logout/?"));
+        }
+        QCOMPARE(wire.requestLines().size(), 1);
+        QVERIFY(wire.requestLines().first().contains("&user_token=tok"));
     }
 
     // A reply larger than any answer of its kind is not read to its end.
@@ -401,7 +461,7 @@ private slots:
         QVERIFY(!failed.result);
         QCOMPARE(reset->parses.load(), 0);
 
-        // Init with the expired token signs out and wipes the local history.
+        // Init with the expired token signs out and keeps the local history.
         QVERIFY(testAccount().isSignedIn());
         ClipFixtures::text(u"first"_s, 1);
         ClipFixtures::text(u"second"_s, 2);
@@ -412,8 +472,9 @@ private slots:
         QCOMPARE(expired.result->value(u"token_expire"_s).toInt(), 1);
         QVERIFY(!testAccount().isSignedIn());
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::loginUserToken)));
-        QCOMPARE(DBKeeper::getAllHistory().size(), 0);
+        QCOMPARE(DBKeeper::getAllHistory().size(), 2);
         QTRY_COMPARE(m_logouts, logoutsBefore + 1);
+        DBKeeper::removeAllData();
     }
 
     // TLS: the certificate must chain to a trusted authority and name the host; the service's

@@ -3,6 +3,7 @@
 // password-reset mail and signing out, with every sheet the pane shows.
 #include "ServerHarness.h"
 #include "SettingsTestHelpers.h"
+#include "TestCertificates.h"
 #include "TestDirs.h"
 #include "TestSync.h"
 #include "store/ClipUserDefaults.h"
@@ -201,7 +202,13 @@ private slots:
         clip.content = u"kept until sign-out"_s;
         clip.file_hash = u"0123456789abcdef0123456789abcdef"_s;
         clip.save();
+        // Cancelling the question keeps everything; confirming signs out.
         QTest::mouseClick(infoPane()->logoutButton(), Qt::LeftButton);
+        QVERIFY(answerAlert(u"退出登录？"_s, u"取消"_s));
+        QVERIFY(infoPane() && testAccount().isSignedIn());
+        QCOMPARE(DBKeeper::getAllHistory().size(), 1);
+        QTest::mouseClick(infoPane()->logoutButton(), Qt::LeftButton);
+        QVERIFY(answerAlert(u"退出登录？"_s, u"退出登录"_s));
         QTRY_VERIFY(loginPane());
         QCOMPARE(DBKeeper::getAllHistory().size(), 0);
         QVERIFY(!ClipUserDefaults::contains(QLatin1String(SettingsKeys::mqttPassword)));
@@ -224,22 +231,56 @@ private slots:
         QCOMPARE(testAccount().loginUserEmail(), u"anna@example.org"_s);
     }
 
-    // A wrong password and a service that cannot be reached look the same to the user.
-    void signInFailuresShareOneSheet()
+    // A wrong password, a service that cannot be reached and a certificate that is not trusted
+    // each say what they are, when signing in and when registering; the last leads to the CA
+    // field, and filling it in lets the registration through.
+    void failuresAreToldApart()
     {
-        UserloginViewController *pane = freshForm();
-        for (const bool reachable : {true, false}) {
-            if (!reachable)
-                pane->serverField()->setText(u"http://127.0.0.1:%1"_s.arg(ServerHarness::freePort()));
-            submit(pane, 0, u"anna@example.org"_s, reachable ? u"wrong"_s : u"pw-1"_s);
-            QMessageBox *box = waitForAlert(u"用户名或密码错误"_s);
-            QVERIFY(box);
-            QCOMPARE(box->informativeText(), u"确认下面邮箱？\nanna@example.org"_s);
-            QCOMPARE(alertButtonTitles(box), QStringList{u"确认"_s});
-            QVERIFY(pane->loginButton()->isEnabled());
+        TestCertificates certificates;
+        QVERIFY(certificates.makeAuthority(u"ours"_s));
+        QVERIFY(certificates.makeServer(u"server"_s, u"ours"_s, u"IP:127.0.0.1"_s));
+        ServerHarness secure;
+        QVERIFY(secure.start({{}, certificates.pem(u"server"_s), certificates.key(u"server"_s)}));
+        const QString unreachable = u"http://127.0.0.1:%1"_s.arg(ServerHarness::freePort());
+
+        struct Case {
+            int mode;
+            QString server;
+            QString password;
+            QString sheet;
+        };
+        const QList<Case> cases{
+            {0, m_server.origin(), u"wrong"_s, u"用户名或密码错误"_s},
+            {0, unreachable, u"pw-1"_s, u"无法连接到同步服务器"_s},
+            {1, unreachable, u"pw-1"_s, u"无法连接到同步服务器"_s},
+            {0, secure.origin(), u"pw-1"_s, u"无法验证服务器的证书"_s},
+            {1, secure.origin(), u"pw-1"_s, u"无法验证服务器的证书"_s},
+        };
+        for (const Case &failure : cases) {
+            UserloginViewController *pane = freshForm();
+            pane->serverField()->setText(failure.server);
+            submit(pane, failure.mode, u"anna@example.org"_s, failure.password);
+            if (failure.mode == 1)
+                QVERIFY(answerAlert(u"确认邮箱：anna@example.org"_s, u"确认注册"_s));
+            QMessageBox *box = waitForAlert(failure.sheet);
+            QVERIFY2(box, qPrintable(failure.sheet));
+            QTRY_VERIFY(pane->loginButton()->isEnabled());
             QVERIFY(!testAccount().isSignedIn());
             box->close();
+            // The window's focus goes to the CA field (it has it once the window is active).
+            if (failure.server == secure.origin())
+                QTRY_COMPARE(pane->window()->focusWidget(), pane->caFileField());
         }
+
+        // With the authority in the CA field the same registration goes through.
+        UserloginViewController *pane = freshForm();
+        pane->serverField()->setText(secure.origin());
+        pane->caFileField()->setText(certificates.pem(u"ours"_s));
+        submit(pane, 1, u"tls.pane@example.org"_s, u"pw"_s);
+        QVERIFY(answerAlert(u"确认邮箱：tls.pane@example.org"_s, u"确认注册"_s));
+        QTRY_VERIFY(infoPane());
+        QVERIFY(testAccount().isSignedIn());
+        SyncServer::setStoredCAFile(testSettings(), QString());
     }
 
     void passwordResetMail()

@@ -390,6 +390,7 @@ private slots:
         addClip(u"dddd"_s, Category::history, 0);
 
         click(info->logoutButton());
+        QVERIFY(answerAlert(u"退出登录？"_s, u"退出登录"_s));
         QTRY_VERIFY(qobject_cast<UserloginViewController *>(window().currentViewController()));
         QCOMPARE(window().sideBar()->selectedRow(), 1);
         QCOMPARE(rowCount(), 0);
