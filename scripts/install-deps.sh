@@ -12,6 +12,7 @@ packages=(
   libx11-dev libxtst-dev
   xvfb xclip xdotool fonts-wqy-microhei trayer dbus-daemon
   libbenchmark-dev
+  dpkg-dev file lintian librsvg2-bin desktop-file-utils appstream
 )
 
 missing=()

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Builds Quillet with warnings as errors and runs the whole test suite; then builds it again with
+# Builds Quillet with warnings as errors, makes the Debian packages from that build (which the
+# package test installs, where it runs as root) and runs the whole test suite; then builds it again with
 # AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer in build-asan and runs the
 # suite there too. Arguments go to both ctest runs (for example -R tst_menu or -L unit).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_WERROR=ON >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build -j2
+scripts/package.sh build
 ctest --test-dir build --output-on-failure -j2 "$@"
 
 # The sanitizer build: unoptimised, so it compiles quickly and its reports point at the line.

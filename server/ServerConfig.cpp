@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 
 namespace {
@@ -155,7 +156,8 @@ QJsonObject ServerConfig::settingsObject() const
     };
 }
 
-std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, QString *error)
+std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, const QString &configFile,
+                                                       QString *error)
 {
     ServerConfig config;
     config.dataDir = QDir(dataDir).absolutePath();
@@ -165,7 +167,8 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, Q
     }
     QFile::setPermissions(config.dataDir,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QString settingsPath = config.dataDir + QStringLiteral("/config.json");
+    const QString settingsPath =
+        configFile.isEmpty() ? config.dataDir + QStringLiteral("/config.json") : QFileInfo(configFile).absoluteFilePath();
     QJsonObject onDisk;
     if (QFile::exists(settingsPath)) {
         const auto object = readObject(settingsPath, error);
@@ -183,7 +186,12 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, Q
         if (!complete.contains(it.key()))
             complete.insert(it.key(), it.value());
     }
-    if (complete != onDisk && !writeObject(settingsPath, complete))
+    const QFileInfo settingsFile(settingsPath);
+    const bool mayWrite = settingsFile.exists() ? settingsFile.isWritable()
+                                                : QFileInfo(settingsFile.absolutePath()).isWritable();
+    if (complete != onDisk && !mayWrite)
+        qCInfo(lcServer).noquote() << settingsPath << "is read-only here; missing settings take their defaults";
+    else if (complete != onDisk && !writeObject(settingsPath, complete))
         qCWarning(lcServer) << "cannot complete config.json; it is left as it was";
 
     const QString secretsPath = config.dataDir + QStringLiteral("/secrets.json");

@@ -88,11 +88,14 @@ struct ServerConfig {
     bool tlsEnabled() const { return !tlsCert.isEmpty() && !tlsKey.isEmpty(); }
     QString brokerTlsBind() const { return mqttTlsBind.isEmpty() ? listenHost : mqttTlsBind; }
 
-    // Reads config.json and secrets.json from `dataDir`, writing either with defaults (and fresh
-    // random secrets) when it is missing. Fails with a message on an unreadable or invalid file,
-    // or when secrets.json cannot be written; config.json is rewritten (completely or not at all)
-    // only when a setting is missing from it, and a failure to do so is only logged.
-    static std::optional<ServerConfig> loadOrCreate(const QString &dataDir, QString *error);
+    // Reads the settings from `settingsPath` (empty: config.json in `dataDir`) and secrets.json
+    // from `dataDir`, writing either with defaults (and fresh random secrets) when it is missing.
+    // Fails with a message on an unreadable or invalid file, or when secrets.json cannot be
+    // written. The settings file is rewritten (completely or not at all) only when a setting is
+    // missing from it and the file may be written by this user; a file that may not (a packaged
+    // /etc/quillet-sync-server/config.json) is used as it is, missing settings at their defaults.
+    static std::optional<ServerConfig> loadOrCreate(const QString &dataDir, const QString &settingsPath,
+                                                    QString *error);
 
 private:
     void readSettings(const QJsonObject &object);

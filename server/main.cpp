@@ -90,6 +90,9 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     const QCommandLineOption dataDirOption(QStringLiteral("data-dir"), QStringLiteral("Data folder."),
                                            QStringLiteral("dir"), defaultDataDir());
+    const QCommandLineOption configOption(
+        QStringLiteral("config"), QStringLiteral("Settings file (default: config.json in the data folder)."),
+        QStringLiteral("file"), qEnvironmentVariable("QUILLET_SERVER_CONFIG"));
     const QCommandLineOption hostOption(QStringLiteral("host"), QStringLiteral("Address to listen on."),
                                         QStringLiteral("host"));
     const QCommandLineOption portOption(QStringLiteral("port"),
@@ -112,7 +115,7 @@ int main(int argc, char **argv)
     const QCommandLineOption passwordOption(
         QStringLiteral("set-password"), QStringLiteral("Set a user's password (read from standard input)."),
         QStringLiteral("email"));
-    parser.addOptions({dataDirOption, hostOption, portOption, mqttPortOption, mqttTlsPortOption, certOption,
+    parser.addOptions({dataDirOption, configOption, hostOption, portOption, mqttPortOption, mqttTlsPortOption, certOption,
                        keyOption, setupOption, passwordOption});
     parser.process(app);
 
@@ -121,7 +124,7 @@ int main(int argc, char **argv)
         return 1;
     }
     QString error;
-    auto loaded = ServerConfig::loadOrCreate(parser.value(dataDirOption), &error);
+    auto loaded = ServerConfig::loadOrCreate(parser.value(dataDirOption), parser.value(configOption), &error);
     if (!loaded) {
         qCCritical(lcServer).noquote() << error;
         return 1;

@@ -10,8 +10,19 @@
 #include <QApplication>
 #include <QTextStream>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
+    // Answered before anything needs a display, so that it works anywhere (a package check, a
+    // shell without X).
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--version") == 0) {
+            std::printf("quillet %s\n", BuildInfo::version);
+            return 0;
+        }
+    }
+
     // Before any thread exists: a termination signal becomes a normal quit (below).
     TerminationSignals::blockInThisProcess();
 
