@@ -162,10 +162,9 @@ std::optional<HistoryModel> ClipController::fileClip(const QString &path)
     record.file_hash = hash;
     record.type = ClipKinds::fileClipType(extension);
     record.file_name = info.fileName();
-    // A failed copy leaves file_size 0; the row is stored all the same.
+    // A failed copy leaves file_size 0 and local_file_ok 0; the row is stored all the same.
     if (!m_files.saveClipFile(path, record))
         qCDebug(lcCapture) << "payload of file not written:" << path;
-    record.local_file_ok = 1;
     record.secret = decision == ClipPrivacy::Decision::Secret;
     return record;
 }
@@ -221,8 +220,10 @@ void ClipController::store(HistoryModel &record)
     const qint64 now = m_now();
     m_currentClipHash = hash;
     if (record.isExist()) {
-        // The stored row keeps its content, type, secret flag and service ids.
-        DBKeeper::setLocalFileOkWithHash(hash);
+        // The stored row keeps its content, type, secret flag and service ids; it gains the
+        // payload only when this capture wrote it.
+        if (record.local_file_ok.value_or(0) == 1)
+            DBKeeper::setLocalFileOkWithHash(hash);
     } else {
         record.timestamp = now;
         record.save();

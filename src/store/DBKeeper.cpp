@@ -196,7 +196,9 @@ std::optional<QString> deleteHistoryWithId(const QVariant &historyId)
 {
     bool isNumber = false;
     const qint64 id = historyId.toString().trimmed().toLongLong(&isNumber);
-    if (!isNumber)
+    // Rows the service never numbered hold 0: an id of 0 or less names no clip of the service,
+    // and matching it would delete every clip that was never pushed, secret ones included.
+    if (!isNumber || id <= 0)
         return std::nullopt;
     const QStringList hashes = collectAndDelete("history_id = ?", {id}).value_or(QStringList());
     if (hashes.isEmpty())

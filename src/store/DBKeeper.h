@@ -44,7 +44,7 @@ bool updateHistoryID(qint64 historyId, qint64 fileId, const QString &hash);
 bool deleteClipItem(const QString &hash);
 bool deleteClipItem(const QString &hash, const QString &category);
 // Deletes every row of the clip with this service id; returns its hash, if one was found.
-// The id may be a number or a string of digits.
+// The id may be a number or a string of digits; one of 0 or less matches no row.
 std::optional<QString> deleteHistoryWithId(const QVariant &historyId);
 void removeInvalidDatas();
 
