@@ -159,8 +159,13 @@ void MqttManager::onConnect(mosquitto *, void *self, int rc)
     } else {
         qCInfo(lcSync) << "notice broker refused the connection:" << mosquitto_connack_string(rc);
     }
-    // Whatever the answer, subscribe (a refused connection makes that fail quietly).
-    dispatchMain(&manager->m_context, [manager] { manager->subscribe(); });
+    // Whatever the answer, subscribe (a refused connection makes that fail quietly). A
+    // connection made (again) means the network is back: sync catches up.
+    dispatchMain(&manager->m_context, [manager, connected = rc == 0] {
+        manager->subscribe();
+        if (connected)
+            manager->m_sync.brokerConnected();
+    });
 }
 
 void MqttManager::onDisconnect(mosquitto *, void *self, int)

@@ -5,6 +5,7 @@
 #include "sync/RequestTransport.h"
 #include "sync/SyncLane.h"
 
+#include <QDateTime>
 #include <QObject>
 
 #include <functional>
@@ -70,9 +71,54 @@ public:
     // Tells the program that sync changed the local history (a pull, a notice, a reply).
     void announceHistoryChanged();
 
+    // Where this computer stands with the service, for the tray item.
+    enum class State {
+        SignedOut,
+        InSync, // nothing waits to be sent or fetched
+        Sending, // transfers are under way or wait for their turn
+        Unreachable, // the service cannot be reached (or cannot work now); the lanes try again by themselves
+        QuotaFull, // the account's storage on the service is full; the lanes try again by themselves
+    };
+    struct Status {
+        State state = State::SignedOut;
+        // Since when the service could not be reached (or was full).
+        QDateTime since;
+        // Clips whose transfer failed for good.
+        int failed = 0;
+    };
+    Status status() const;
+
+    // Runs every lane now, their waits after failures started over: at start, when the network
+    // or the broker connection comes back.
+    void resumeLanes();
+    // Follows the network's reachability (when Qt has a backend for it here; without one there
+    // is nothing to follow): when it comes back online the lanes run.
+    void watchNetwork();
+    // The change notices' connection to the broker was made (again); called by the notices.
+    void brokerConnected();
+    // Forgets that the clip's transfers failed and runs the lanes again (the user asked).
+    void retryClip(const QString &hash);
+    // A lane ended a pass (called by the lanes).
+    void laneFinished(SyncLane &lane, SyncLane::Outcome outcome);
+    // A lane started a pass (called by the lanes).
+    void laneStarted();
+
+Q_SIGNALS:
+    // The status changed (coalesced: at most once per turn of the event loop).
+    void statusChanged();
+    // The service refused a transfer because the account's storage is full. Once, until a
+    // transfer goes through again.
+    void quotaFull();
+    // The change notices are connected (again): notices sent meanwhile were missed.
+    void noticesConnected();
+
 private:
     void pushPass(SyncLane &lane, bool favourites);
     void filePass(SyncLane &lane);
+    // Ends the lane's pass after the transfer of the clip; onDone runs first when it went through.
+    void settle(SyncLane &lane, const QString &hash, const std::optional<RequestError> &error,
+                const std::function<void()> &onDone = {});
+    void scheduleStatus();
 
     ConfigureManager &m_account;
     HistoryStore &m_store;
@@ -86,4 +132,8 @@ private:
     SyncLane m_favouriteLane;
     SyncLane m_fileLane;
     std::unique_ptr<MqttManager> m_notices;
+    QDateTime m_troubleSince;
+    bool m_quotaTold = false;
+    bool m_quotaFull = false;
+    bool m_statusQueued = false;
 };
