@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sync/SyncEngine.h"
+
 #include <QIcon>
 #include <QObject>
 #include <QSystemTrayIcon>
@@ -24,6 +26,11 @@ public:
     // Shows a warning beside the tray item once a tray host has taken the item in (a message
     // shown before that has nowhere to appear and is lost), or after a while in any case.
     void showWarningWhenShown(const QString &text, int milliseconds);
+
+    // The tooltip says where this computer stands with the sync service: in sync, sending, or
+    // unable to reach it (or full) and since when; and how many clips failed for good.
+    void showSyncStatus(const SyncEngine::Status &status);
+    static QString syncToolTip(const SyncEngine::Status &status, const QDateTime &now);
 
     // Progress of the transfers as a fraction; 1.0 stops the spinner, anything else starts it.
     void setProgress(double fraction, bool animated);
