@@ -22,7 +22,7 @@ SyncLane::SyncLane(SyncEngine &sync, SyncFailures::Lane kind, Pass pass)
     , m_pass(std::move(pass))
 {
     m_retry.setSingleShot(true);
-    QObject::connect(&m_retry, &QTimer::timeout, &m_sync, [this] { process(); });
+    QObject::connect(&m_retry, &QTimer::timeout, &m_sync, [this] { retryDue(); });
 }
 
 void SyncLane::process()
@@ -45,6 +45,12 @@ void SyncLane::retryNow()
     process();
 }
 
+void SyncLane::retryDue()
+{
+    m_retry.stop();
+    process();
+}
+
 void SyncLane::reset()
 {
     m_serviceFailures = 0;
@@ -63,6 +69,7 @@ void SyncLane::tryAt(int milliseconds)
     // An earlier try that is already set stays.
     if (m_retry.isActive() && m_retry.remainingTime() <= milliseconds)
         return;
+    m_backingOff = false;
     m_retry.start(std::max(0, milliseconds));
 }
 
@@ -90,9 +97,14 @@ void SyncLane::finish(Outcome outcome)
         break;
     case Outcome::ServiceDown:
     case Outcome::QuotaFull:
-        m_retry.stop();
-        tryAt(nextRetryMs());
-        ++m_serviceFailures;
+        // A pass that an event started (a copy, a pull) while the lane waits leaves the wait as
+        // it is: only the lane's own tries make it longer, so that copying while the service is
+        // down does not put its return further off.
+        if (!(m_retry.isActive() && m_backingOff)) {
+            m_retry.start(nextRetryMs());
+            m_backingOff = true;
+            ++m_serviceFailures;
+        }
         break;
     }
     m_sync.laneFinished(*this, outcome);

@@ -12,9 +12,9 @@ class SyncEngine;
 // transfer under way, started by process() while a user is signed in. The change marks in the
 // store are the lane's queue, so its work survives restarts. What one pass sends is the
 // lane's own; a pass ends with finish(). When the service cannot be reached the lane tries
-// again by itself after a wait that doubles from 2 s to at most 5 min and starts over after a
-// transfer that went through; a clip that failed on its own waits for its own time
-// (SyncFailures) while the lane goes on with the others. Main thread only.
+// again by itself after a wait that doubles with each of its own tries, from 2 s to at most
+// 5 min, and starts over after a transfer that went through; a clip that failed on its own waits for its own
+// time (SyncFailures) while the lane goes on with the others. Main thread only.
 class SyncLane final
 {
 public:
@@ -44,6 +44,8 @@ public:
     // The wait after a failure starts over and a pass starts now (the network or the broker
     // came back, the program started, the user asked).
     void retryNow();
+    // What the lane's wait runs when it is over: the next pass, as the lane's own try.
+    void retryDue();
     // Ends the pass under way.
     void finish(Outcome outcome);
     // Forgets the waits (sign-out).
@@ -64,5 +66,7 @@ private:
     Pass m_pass;
     bool m_running = false;
     int m_serviceFailures = 0;
+    // The timer waits after a failure of the service (not for a clip's own time).
+    bool m_backingOff = false;
     QTimer m_retry;
 };

@@ -143,8 +143,9 @@ private slots:
         QVERIFY(!testSync().historyLane().hasScheduledTry() && !testSync().fileLane().hasScheduledTry());
     }
 
-    // The wait after the service failed doubles from 2 s up to 5 min, runs a pass by itself when
-    // it is over, and starts over once something went through or the network came back.
+    // The wait after the service failed doubles with each of the lane's own tries from 2 s up to
+    // 5 min, runs a pass by itself when it is over, and starts over once something went through
+    // or the network came back.
     void laneWaitsLongerAfterEachFailureOfTheService()
     {
         QList<SyncLane::Outcome> script;
@@ -154,32 +155,44 @@ private slots:
             self.finish(script.isEmpty() ? SyncLane::Outcome::NothingLeft : script.takeFirst());
         });
         QList<int> waits;
-        for (int i = 0; i < 10; ++i) {
+        // The wait is over: the lane's own try (called here rather than waited out).
+        const auto ownTry = [&] {
             waits << lane.nextRetryMs();
             script = {SyncLane::Outcome::ServiceDown};
-            lane.process();
+            lane.retryDue();
             QVERIFY(lane.hasScheduledTry() && lane.isWaitingForService());
-        }
+        };
+        for (int i = 0; i < 3; ++i)
+            ownTry();
+        // Passes that events start while the lane waits (copies while the service is down)
+        // leave the wait as it is.
+        script = {SyncLane::Outcome::ServiceDown, SyncLane::Outcome::ServiceDown};
+        lane.process();
+        lane.process();
+        QCOMPARE(lane.nextRetryMs(), 16000);
+        for (int i = 0; i < 7; ++i)
+            ownTry();
         QCOMPARE(waits, (QList<int>{2000, 4000, 8000, 16000, 32000, 64000, 128000, 256000, 300000, 300000}));
+        QCOMPARE(passes, 12);
 
         // Something went through: the next failure waits 2 s again, and the pass after the
         // wait comes by itself, without any event.
         script = {SyncLane::Outcome::Sent, SyncLane::Outcome::ServiceDown};
         lane.process();
-        QTRY_COMPARE(passes, 12);
+        QTRY_COMPARE(passes, 14);
         QVERIFY(lane.hasScheduledTry());
         QCOMPARE(lane.nextRetryMs(), 4000);
-        QTRY_COMPARE_WITH_TIMEOUT(passes, 13, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(passes, 15, 10000);
         QVERIFY(!lane.hasScheduledTry());
 
         // The network came back: the lane runs at once, its wait started over.
         script = {SyncLane::Outcome::ServiceDown, SyncLane::Outcome::ServiceDown,
                   SyncLane::Outcome::ServiceDown};
-        lane.process();
-        lane.process();
+        lane.retryDue();
+        lane.retryDue();
         QCOMPARE(lane.nextRetryMs(), 8000);
         lane.retryNow();
-        QCOMPARE(passes, 16);
+        QCOMPARE(passes, 18);
         QCOMPARE(lane.nextRetryMs(), 4000);
         lane.reset();
         QVERIFY(!lane.hasScheduledTry() && !lane.isWaitingForService());
