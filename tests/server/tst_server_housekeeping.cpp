@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace Qt::StringLiterals;
@@ -35,6 +36,7 @@ private slots:
     void expiredSignInsAreDeleted();
     void requestLogIsLimited();
     void brokerUsersComeFromTheDatabase();
+    void devicesLearnWhenTheServiceIsBack();
 
 private:
     qint64 tokenRows(const QString &token);
@@ -133,6 +135,39 @@ void TestServerHousekeeping::brokerUsersComeFromTheDatabase()
     QVERIFY(m_server.restartService());
     QTRY_VERIFY_WITH_TIMEOUT(
         MqttListener().connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()) == 0, 10000);
+}
+
+// Every device may read whether the service is up: "online" (kept by the broker for devices that
+// subscribe later) once it is connected, "offline" from the broker when the service dies.
+void TestServerHousekeeping::devicesLearnWhenTheServiceIsBack()
+{
+    SyncClient device(m_server.origin(), u"waiting-device"_s);
+    QCOMPARE(device.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+    const auto status = [](const char *value) {
+        return [value](const MqttListener::Message &m) {
+            return m.topic == u"quillet_service"_s
+                   && m.json.value(u"status"_s).toString() == QLatin1String(value);
+        };
+    };
+    MqttListener listener;
+    QCOMPARE(listener.connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()), 0);
+    QCOMPARE(listener.subscribe(u"quillet_service"_s), 1);
+    QVERIFY(listener.waitFor(status("online")));
+    m_server.killService();
+    QVERIFY(listener.waitFor(status("offline"), 10000));
+    QVERIFY(m_server.restartService());
+    const auto onlineNotices = [&] {
+        const QList<MqttListener::Message> messages = listener.messages();
+        return int(std::count_if(messages.begin(), messages.end(), status("online")));
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(onlineNotices(), 2, 10000);
+    // Devices read it; they do not write it.
+    QVERIFY(listener.publish(u"quillet_service"_s, R"({"status":"forged"})"));
+    MqttListener later;
+    QCOMPARE(later.connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()), 0);
+    QCOMPARE(later.subscribe(u"quillet_service"_s), 1);
+    QVERIFY(later.waitFor(status("online")));
+    QCOMPARE(later.messages().size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestServerHousekeeping)

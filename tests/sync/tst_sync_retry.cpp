@@ -22,6 +22,7 @@
 #include "support/Md5.h"
 #include "support/ZipWriter.h"
 #include "sync/ClipRequests.h"
+#include "sync/MqttManager.h"
 #include "sync/SyncLane.h"
 
 #include <QSignalSpy>
@@ -228,6 +229,26 @@ private slots:
         QCOMPARE(hashes.size(), 3);
         QCOMPARE(QSet<QString>(hashes.begin(), hashes.end()).size(), 3);
         QTRY_VERIFY(testSync().status().state == SyncEngine::State::InSync);
+    }
+
+    // A lane that waits long for the service goes as soon as the service says over the broker
+    // that it is back, without waiting its wait out.
+    void laneGoesWhenTheServiceSaysItIsBack()
+    {
+        qputenv("QUILLET_MQTT_HOST", "127.0.0.1");
+        qputenv("QUILLET_MQTT_PORT", QByteArray::number(m_server.mqttPort()));
+        testSync().notices().connect();
+        QTRY_VERIFY(testSync().notices().isSubscribed());
+        m_server.killService();
+        capturedText(u"waits for the service"_s, 1700002100);
+        // Four of the lane's own tries: the next one is 16 s away.
+        for (int i = 0; i < 4; ++i) {
+            testSync().historyLane().retryDue();
+            QTRY_VERIFY_WITH_TIMEOUT(!testSync().historyLane().isRunning(), 20000);
+        }
+        QCOMPARE(testSync().historyLane().nextRetryMs(), 32000);
+        QVERIFY(m_server.restartService());
+        QTRY_VERIFY_WITH_TIMEOUT(storedClip(u"waits for the service"_s).history_id.value_or(0) > 0, 8000);
     }
 
     // What each refusal of a push leads to: the change mark stays unless the service took the
