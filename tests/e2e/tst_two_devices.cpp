@@ -43,6 +43,7 @@ private:
     QString m_email;
     QString m_password;
     QuilletDevice::Service m_service;
+    QuilletDevice::Account m_accountA;
     QuilletDevice::Account m_accountB;
 
     // Copies on one device, as another program there would, and waits until the device has
@@ -106,10 +107,11 @@ private Q_SLOTS:
         m_email = email;
         m_password = password;
         m_service = QuilletDevice::Service{m_server.apiUrl(), m_server.mqttPort()};
+        m_accountA = accountOf(clientA, email);
         m_accountB = accountOf(clientB, email);
         m_a = std::make_unique<QuilletDevice>(QStringLiteral(QUILLET_PROGRAM), clientA.deviceToken());
         m_b = std::make_unique<QuilletDevice>(QStringLiteral(QUILLET_PROGRAM), clientB.deviceToken());
-        QVERIFY(m_a->start(m_service, accountOf(clientA, email)));
+        QVERIFY(m_a->start(m_service, m_accountA));
         QVERIFY(m_b->start(m_service, m_accountB));
         QVERIFY2(m_a->waitForNotices(), m_a->log().constData());
         QVERIFY2(m_b->waitForNotices(), m_b->log().constData());
@@ -189,6 +191,21 @@ private Q_SLOTS:
                 rows += row.hash == hash ? 1 : 0;
             QCOMPARE(rows, 1);
         }
+    }
+
+    // A clip that could not be sent before Quillet ended is sent when it starts again.
+    void pendingClipGoesWhenQuilletStartsAgain()
+    {
+        const QByteArray failedPush = "request failed: \"/api/push/\"";
+        const qsizetype failuresBefore = m_a->log().count(failedPush);
+        m_server.killService();
+        const QString hash = copyWith(*m_a, "copied just before quitting", u"UTF8_STRING"_s);
+        QVERIFY(!hash.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(m_a->log().count(failedPush) > failuresBefore, kTimeoutMs);
+        m_a->stop();
+        QVERIFY(m_server.restartService());
+        QVERIFY(m_a->start(m_service, m_accountA));
+        verifyArrived(*m_a, *m_b, hash);
     }
 
     // B was off while another computer of the account sent three pictures, the newest of which
