@@ -69,8 +69,9 @@ void AppDelegate::start()
         m_tray.showWarningWhenShown(alerts.join(QLatin1Char('\n')), kStoreAlertMilliseconds);
     followSleepAndWake();
     // The tray item's tooltip follows sync; a full account on the service is told once.
-    connect(&m_sync, &SyncEngine::statusChanged, this, [this] { m_tray.showSyncStatus(m_sync.status()); });
-    connect(&m_sync, &SyncEngine::quotaFull, this, [this] {
+    connect(&m_sync.status(), &SyncStatus::changed, this,
+            [this] { m_tray.showSyncStatus(m_sync.status().snapshot()); });
+    connect(&m_sync.status(), &SyncStatus::quotaFull, this, [this] {
         m_tray.trayItem().showMessage(
             QStringLiteral("Quillet"),
             QStringLiteral(
@@ -97,7 +98,7 @@ void AppDelegate::start()
     m_sync.watchNetwork();
     if (m_sync.account().isSignedIn())
         m_sync.resumeLanes();
-    m_tray.showSyncStatus(m_sync.status());
+    m_tray.showSyncStatus(m_sync.status().snapshot());
     checkVersion();
 }
 

@@ -59,7 +59,7 @@ void StatusBarController::showPendingWarning()
                            m_pendingWarningMs);
 }
 
-QString StatusBarController::syncToolTip(const SyncEngine::Status &status, const QDateTime &now)
+QString StatusBarController::syncToolTip(const SyncStatus::Snapshot &status, const QDateTime &now)
 {
     // Today's times as the hour; older ones with their day.
     const auto when = [&now](const QDateTime &time) {
@@ -68,18 +68,18 @@ QString StatusBarController::syncToolTip(const SyncEngine::Status &status, const
     };
     QString text = QStringLiteral("Quillet");
     switch (status.state) {
-    case SyncEngine::State::SignedOut:
+    case SyncStatus::State::SignedOut:
         return text;
-    case SyncEngine::State::InSync:
+    case SyncStatus::State::InSync:
         text += QStringLiteral("：已同步");
         break;
-    case SyncEngine::State::Sending:
+    case SyncStatus::State::Sending:
         text += QStringLiteral("：正在同步…");
         break;
-    case SyncEngine::State::Unreachable:
+    case SyncStatus::State::Unreachable:
         text += QStringLiteral("：自 %1 起无法连接同步服务，会自动重试").arg(when(status.since));
         break;
-    case SyncEngine::State::QuotaFull:
+    case SyncStatus::State::QuotaFull:
         text += QStringLiteral("：自 %1 起同步服务的存储空间已满，会自动重试").arg(when(status.since));
         break;
     }
@@ -88,7 +88,7 @@ QString StatusBarController::syncToolTip(const SyncEngine::Status &status, const
     return text;
 }
 
-void StatusBarController::showSyncStatus(const SyncEngine::Status &status)
+void StatusBarController::showSyncStatus(const SyncStatus::Snapshot &status)
 {
     m_trayItem.setToolTip(syncToolTip(status, QDateTime::currentDateTime()));
 }

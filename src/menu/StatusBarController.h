@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sync/SyncEngine.h"
+#include "sync/SyncStatus.h"
 
 #include <QIcon>
 #include <QObject>
@@ -29,8 +29,8 @@ public:
 
     // The tooltip says where this computer stands with the sync service: in sync, sending, or
     // unable to reach it (or full) and since when; and how many clips failed for good.
-    void showSyncStatus(const SyncEngine::Status &status);
-    static QString syncToolTip(const SyncEngine::Status &status, const QDateTime &now);
+    void showSyncStatus(const SyncStatus::Snapshot &status);
+    static QString syncToolTip(const SyncStatus::Snapshot &status, const QDateTime &now);
 
     // Progress of the transfers as a fraction; 1.0 stops the spinner, anything else starts it.
     void setProgress(double fraction, bool animated);

@@ -6,7 +6,6 @@
 #include "store/HistoryEdits.h"
 #include "store/HistoryStore.h"
 #include "support/Log.h"
-#include "support/MainQueue.h"
 #include "sync/ClipRequests.h"
 #include "sync/FileTransfer.h"
 #include "sync/MqttManager.h"
@@ -45,6 +44,7 @@ SyncEngine::SyncEngine(ConfigureManager &account, HistoryStore &store, QObject *
     , m_historyLane(*this, SyncFailures::Lane::History, [this](SyncLane &lane) { pushPass(lane, false); })
     , m_favouriteLane(*this, SyncFailures::Lane::Favourite, [this](SyncLane &lane) { pushPass(lane, true); })
     , m_fileLane(*this, SyncFailures::Lane::File, [this](SyncLane &lane) { filePass(lane); })
+    , m_status(account, {&m_historyLane, &m_favouriteLane, &m_fileLane})
     , m_notices(std::make_unique<MqttManager>(*this))
 {
     // A new account starts with clean lanes: nothing waits, nothing failed.
@@ -52,12 +52,7 @@ SyncEngine::SyncEngine(ConfigureManager &account, HistoryStore &store, QObject *
         for (SyncLane *lane : {&m_historyLane, &m_favouriteLane, &m_fileLane})
             lane->reset();
         SyncFailures::clearAll();
-        m_troubleSince = QDateTime();
-        m_quotaTold = false;
-        m_quotaFull = false;
-        scheduleStatus();
     });
-    connect(&m_account, &ConfigureManager::signedIn, this, &SyncEngine::scheduleStatus);
 }
 
 SyncEngine::~SyncEngine() = default;
@@ -229,65 +224,6 @@ void SyncEngine::retryClip(const QString &hash)
     SyncFailures::clearClip(hash);
     announceHistoryChanged();
     resumeLanes();
-}
-
-void SyncEngine::laneStarted()
-{
-    scheduleStatus();
-}
-
-void SyncEngine::laneFinished(SyncLane &, SyncLane::Outcome outcome)
-{
-    const bool troubled =
-        outcome == SyncLane::Outcome::ServiceDown || outcome == SyncLane::Outcome::QuotaFull;
-    if (troubled && !m_troubleSince.isValid())
-        m_troubleSince = QDateTime::currentDateTime();
-    if (outcome == SyncLane::Outcome::QuotaFull && !m_quotaTold) {
-        m_quotaTold = true;
-        qCWarning(lcSync) << "the service's storage for this account is full; the lanes wait";
-        Q_EMIT quotaFull();
-    }
-    if (troubled)
-        m_quotaFull = outcome == SyncLane::Outcome::QuotaFull;
-    if (outcome == SyncLane::Outcome::Sent)
-        m_quotaTold = false;
-    const bool anyWaiting = m_historyLane.isWaitingForService() || m_favouriteLane.isWaitingForService()
-                            || m_fileLane.isWaitingForService();
-    if (!anyWaiting) {
-        m_troubleSince = QDateTime();
-        m_quotaFull = false;
-    }
-    scheduleStatus();
-}
-
-void SyncEngine::scheduleStatus()
-{
-    if (m_statusQueued)
-        return;
-    m_statusQueued = true;
-    dispatchMain(this, [this] {
-        m_statusQueued = false;
-        Q_EMIT statusChanged();
-    });
-}
-
-SyncEngine::Status SyncEngine::status() const
-{
-    Status status;
-    if (!m_account.isSignedIn())
-        return status;
-    status.failed = int(SyncFailures::failedForGood().size());
-    if (m_troubleSince.isValid()) {
-        status.since = m_troubleSince;
-        status.state = m_quotaFull ? State::QuotaFull : State::Unreachable;
-        return status;
-    }
-    const bool busy = m_historyLane.isRunning() || m_favouriteLane.isRunning() || m_fileLane.isRunning()
-                      || m_historyLane.hasScheduledTry() || m_favouriteLane.hasScheduledTry()
-                      || m_fileLane.hasScheduledTry() || DBKeeper::getUnProcessHistory()
-                      || DBKeeper::getUnProcessFavourite() || DBKeeper::getFileProcessHistory();
-    status.state = busy ? State::Sending : State::InSync;
-    return status;
 }
 
 void SyncEngine::pullHistory(QObject *context, std::function<void()> done)

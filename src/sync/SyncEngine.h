@@ -4,8 +4,8 @@
 #include "sync/RequestManager.h"
 #include "sync/RequestTransport.h"
 #include "sync/SyncLane.h"
+#include "sync/SyncStatus.h"
 
-#include <QDateTime>
 #include <QObject>
 
 #include <functional>
@@ -72,21 +72,7 @@ public:
     void announceHistoryChanged();
 
     // Where this computer stands with the service, for the tray item.
-    enum class State {
-        SignedOut,
-        InSync, // nothing waits to be sent or fetched
-        Sending, // transfers are under way or wait for their turn
-        Unreachable, // the service cannot be reached (or cannot work now); the lanes try again by themselves
-        QuotaFull, // the account's storage on the service is full; the lanes try again by themselves
-    };
-    struct Status {
-        State state = State::SignedOut;
-        // Since when the service could not be reached (or was full).
-        QDateTime since;
-        // Clips whose transfer failed for good.
-        int failed = 0;
-    };
-    Status status() const;
+    SyncStatus &status() { return m_status; }
 
     // Runs every lane now, their waits after failures started over: at start, when the network
     // or the broker connection comes back.
@@ -98,17 +84,8 @@ public:
     void brokerConnected();
     // Forgets that the clip's transfers failed and runs the lanes again (the user asked).
     void retryClip(const QString &hash);
-    // A lane ended a pass (called by the lanes).
-    void laneFinished(SyncLane &lane, SyncLane::Outcome outcome);
-    // A lane started a pass (called by the lanes).
-    void laneStarted();
 
 Q_SIGNALS:
-    // The status changed (coalesced: at most once per turn of the event loop).
-    void statusChanged();
-    // The service refused a transfer because the account's storage is full. Once, until a
-    // transfer goes through again.
-    void quotaFull();
     // The change notices are connected (again): notices sent meanwhile were missed.
     void noticesConnected();
 
@@ -118,7 +95,6 @@ private:
     // Ends the lane's pass after the transfer of the clip; onDone runs first when it went through.
     void settle(SyncLane &lane, const QString &hash, const std::optional<RequestError> &error,
                 const std::function<void()> &onDone = {});
-    void scheduleStatus();
 
     ConfigureManager &m_account;
     HistoryStore &m_store;
@@ -131,9 +107,6 @@ private:
     SyncLane m_historyLane;
     SyncLane m_favouriteLane;
     SyncLane m_fileLane;
+    SyncStatus m_status;
     std::unique_ptr<MqttManager> m_notices;
-    QDateTime m_troubleSince;
-    bool m_quotaTold = false;
-    bool m_quotaFull = false;
-    bool m_statusQueued = false;
 };

@@ -34,7 +34,7 @@ void SyncLane::process()
     if (m_running)
         return;
     m_running = true;
-    m_sync.laneStarted();
+    m_sync.status().laneStarted();
     m_pass(*this);
 }
 
@@ -107,5 +107,5 @@ void SyncLane::finish(Outcome outcome)
         }
         break;
     }
-    m_sync.laneFinished(*this, outcome);
+    m_sync.status().laneFinished(outcome);
 }

@@ -218,10 +218,10 @@ private Q_SLOTS:
     void trayToolTipFollowsSync()
     {
         const QDateTime now = QDateTime::currentDateTime();
-        SyncEngine::Status status;
+        SyncStatus::Snapshot status;
         QStringList tips{StatusBarController::syncToolTip(status, now)};
-        for (const SyncEngine::State state : {SyncEngine::State::InSync, SyncEngine::State::Sending,
-                                              SyncEngine::State::Unreachable, SyncEngine::State::QuotaFull}) {
+        for (const SyncStatus::State state : {SyncStatus::State::InSync, SyncStatus::State::Sending,
+                                              SyncStatus::State::Unreachable, SyncStatus::State::QuotaFull}) {
             status.state = state;
             status.since = now.addSecs(-90 * 60);
             tips << StatusBarController::syncToolTip(status, now);
@@ -230,7 +230,7 @@ private Q_SLOTS:
         const QString since = now.addSecs(-90 * 60).toString(u"HH:mm"_s);
         QVERIFY(tips.at(3).contains(since) && tips.at(4).contains(since));
         // An older time names its day.
-        status.state = SyncEngine::State::Unreachable;
+        status.state = SyncStatus::State::Unreachable;
         status.since = now.addDays(-2);
         QVERIFY(StatusBarController::syncToolTip(status, now)
                     .contains(QString::number(now.addDays(-2).date().day())));

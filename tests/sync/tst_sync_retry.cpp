@@ -203,15 +203,15 @@ private slots:
     // itself; once the service is back they all arrive, each once.
     void clipsCopiedWhileTheServiceIsDownArriveWhenItIsBack()
     {
-        QSignalSpy status(&testSync(), &SyncEngine::statusChanged);
+        QSignalSpy status(&testSync().status(), &SyncStatus::changed);
         m_server.killService();
         for (int i = 0; i < 3; ++i)
             capturedText(u"copied while down %1"_s.arg(i), 1700002000 + i);
         testSync().historyLane().process();
         QTRY_VERIFY_WITH_TIMEOUT(testSync().historyLane().isWaitingForService(), 20000);
         QVERIFY(testSync().historyLane().hasScheduledTry());
-        QTRY_VERIFY(testSync().status().state == SyncEngine::State::Unreachable);
-        QVERIFY(testSync().status().since.isValid());
+        QTRY_VERIFY(testSync().status().snapshot().state == SyncStatus::State::Unreachable);
+        QVERIFY(testSync().status().snapshot().since.isValid());
         QVERIFY(status.count() > 0);
         QVERIFY(storedClip(u"copied while down 0"_s).change_timestamp.value_or(0) > 0);
         // No clip is blamed for the service's absence.
@@ -228,7 +228,7 @@ private slots:
             hashes << record.toObject().value(u"file_hash"_s).toString();
         QCOMPARE(hashes.size(), 3);
         QCOMPARE(QSet<QString>(hashes.begin(), hashes.end()).size(), 3);
-        QTRY_VERIFY(testSync().status().state == SyncEngine::State::InSync);
+        QTRY_VERIFY(testSync().status().snapshot().state == SyncStatus::State::InSync);
     }
 
     // A lane that waits long for the service goes as soon as the service says over the broker
@@ -280,7 +280,7 @@ private slots:
         QFETCH(qint64, tries);
         QFETCH(bool, failedForGood);
         QFETCH(bool, laneWaits);
-        QSignalSpy quota(&testSync(), &SyncEngine::quotaFull);
+        QSignalSpy quota(&testSync().status(), &SyncStatus::quotaFull);
         const HistoryModel older = capturedText(u"an older clip"_s, 1700003000);
         const HistoryModel clip = capturedText(u"a refused clip"_s, 1700003001);
         // Known to the service already: the change goes as a PUT.
@@ -299,7 +299,7 @@ private slots:
         }
         QCOMPARE(quota.count(), status == 507 ? 1 : 0);
         if (status == 507) {
-            QVERIFY(testSync().status().state == SyncEngine::State::QuotaFull);
+            QVERIFY(testSync().status().snapshot().state == SyncStatus::State::QuotaFull);
             // Told once: the lane's next failure says nothing more.
             testSync().historyLane().process();
             QTRY_VERIFY(m_recording.requestLines().size() >= 2 && lanesIdle());
@@ -381,7 +381,7 @@ private slots:
         QCOMPARE(failureOf(SyncFailures::Lane::File, md5_hex(bad)).second, true);
         QVERIFY(SyncFailures::failedForGood().contains(md5_hex(bad)));
         QVERIFY(!DBKeeper::getFileProcessHistory());
-        QCOMPARE(testSync().status().failed, 1);
+        QCOMPARE(testSync().status().snapshot().failed, 1);
         QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(md5_hex(bad))));
 
         // "重试": the failure is forgotten and the clip goes again (and fails again, once).
