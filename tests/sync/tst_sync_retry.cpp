@@ -33,6 +33,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString kPassword = u"retry password"_s;
+// Bounds the waits on the service and the lanes, generous for a busy machine.
+constexpr int kWaitMs = 20000;
 
 // A text clip with its payload and a change mark, as a capture leaves it.
 HistoryModel capturedText(const QString &text, qint64 timestamp)
@@ -180,7 +182,7 @@ private slots:
         // wait comes by itself, without any event.
         script = {SyncLane::Outcome::Sent, SyncLane::Outcome::ServiceDown};
         lane.process();
-        QTRY_COMPARE(passes, 14);
+        QTRY_COMPARE_WITH_TIMEOUT(passes, 14, kWaitMs);
         QVERIFY(lane.hasScheduledTry());
         QCOMPARE(lane.nextRetryMs(), 4000);
         QTRY_COMPARE_WITH_TIMEOUT(passes, 15, 10000);
@@ -210,7 +212,8 @@ private slots:
         testSync().historyLane().process();
         QTRY_VERIFY_WITH_TIMEOUT(testSync().historyLane().isWaitingForService(), 20000);
         QVERIFY(testSync().historyLane().hasScheduledTry());
-        QTRY_VERIFY(testSync().status().snapshot().state == SyncStatus::State::Unreachable);
+        QTRY_VERIFY_WITH_TIMEOUT(testSync().status().snapshot().state == SyncStatus::State::Unreachable,
+                                 kWaitMs);
         QVERIFY(testSync().status().snapshot().since.isValid());
         QVERIFY(status.count() > 0);
         QVERIFY(storedClip(u"copied while down 0"_s).change_timestamp.value_or(0) > 0);
@@ -228,7 +231,7 @@ private slots:
             hashes << record.toObject().value(u"file_hash"_s).toString();
         QCOMPARE(hashes.size(), 3);
         QCOMPARE(QSet<QString>(hashes.begin(), hashes.end()).size(), 3);
-        QTRY_VERIFY(testSync().status().snapshot().state == SyncStatus::State::InSync);
+        QTRY_VERIFY_WITH_TIMEOUT(testSync().status().snapshot().state == SyncStatus::State::InSync, kWaitMs);
     }
 
     // A lane that waits long for the service goes as soon as the service says over the broker
@@ -238,7 +241,7 @@ private slots:
         qputenv("QUILLET_MQTT_HOST", "127.0.0.1");
         qputenv("QUILLET_MQTT_PORT", QByteArray::number(m_server.mqttPort()));
         testSync().notices().connect();
-        QTRY_VERIFY(testSync().notices().isSubscribed());
+        QTRY_VERIFY_WITH_TIMEOUT(testSync().notices().isSubscribed(), kWaitMs);
         m_server.killService();
         capturedText(u"waits for the service"_s, 1700002100);
         // Four of the lane's own tries: the next one is 16 s away.
@@ -287,14 +290,14 @@ private slots:
         QVERIFY(DBKeeper::updateHistoryID(41, 0, clip.hash()));
         useRecording(status, body);
         testSync().historyLane().process();
-        QTRY_VERIFY(m_recording.requestLines().size() >= 1 && lanesIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(m_recording.requestLines().size() >= 1 && lanesIdle(), kWaitMs);
 
         QVERIFY(storedClip(u"a refused clip"_s).change_timestamp.value_or(0) > 0);
         QCOMPARE(failureOf(SyncFailures::Lane::History, clip.hash()), std::make_pair(tries, failedForGood));
         QCOMPARE(testSync().historyLane().isWaitingForService(), laneWaits);
         if (!laneWaits) {
             // The lane went on with the older clip meanwhile.
-            QTRY_VERIFY(m_recording.requestLines().size() >= 2);
+            QTRY_VERIFY_WITH_TIMEOUT(m_recording.requestLines().size() >= 2, kWaitMs);
             QVERIFY(m_recording.requestLines().at(1).startsWith("POST /api/push/"));
         }
         QCOMPARE(quota.count(), status == 507 ? 1 : 0);
@@ -302,7 +305,7 @@ private slots:
             QVERIFY(testSync().status().snapshot().state == SyncStatus::State::QuotaFull);
             // Told once: the lane's next failure says nothing more.
             testSync().historyLane().process();
-            QTRY_VERIFY(m_recording.requestLines().size() >= 2 && lanesIdle());
+            QTRY_VERIFY_WITH_TIMEOUT(m_recording.requestLines().size() >= 2 && lanesIdle(), kWaitMs);
             QCOMPARE(quota.count(), 1);
         }
         Q_UNUSED(older);
@@ -316,7 +319,7 @@ private slots:
         QVERIFY(DBKeeper::updateHistoryID(42, 7, clip.hash()));
         useRecording(200, R"({"code":-10})");
         testSync().historyLane().process();
-        QTRY_VERIFY(lanesIdle() && m_recording.requestLines().size() >= 1);
+        QTRY_VERIFY_WITH_TIMEOUT(lanesIdle() && m_recording.requestLines().size() >= 1, kWaitMs);
         const HistoryModel local = storedClip(u"gone from the service"_s);
         QCOMPARE(local.history_id.value_or(-1), 0);
         QCOMPARE(local.change_timestamp.value_or(-1), 0.0);
@@ -332,13 +335,14 @@ private slots:
                 return line.startsWith("POST /api/set_favourite/");
             });
         };
-        QTRY_VERIFY(lanesIdle() && askedToFavourite());
+        QTRY_VERIFY_WITH_TIMEOUT(lanesIdle() && askedToFavourite(), kWaitMs);
         QVERIFY(storedClip(u"a favourite"_s, Category::favourite).change_timestamp.value_or(0) > 0);
 
         SyncFailures::clearAll();
         useRecording(200, R"({"code":-4})");
         testSync().favouriteLane().process();
-        QTRY_VERIFY(lanesIdle() && !storedClip(u"a favourite"_s, Category::favourite).isExist());
+        QTRY_VERIFY_WITH_TIMEOUT(lanesIdle() && !storedClip(u"a favourite"_s, Category::favourite).isExist(),
+                                 kWaitMs);
     }
 
     // A payload that can never be installed (the service serves bytes that are not the clip's)
@@ -368,15 +372,16 @@ private slots:
                                  20000);
         QCOMPARE(TestFiles::read(PathHelper::getBaseFilePath(md5_hex(good1))), good1);
         QCOMPARE(failureOf(SyncFailures::Lane::File, md5_hex(bad)), std::make_pair(qint64(1), false));
-        QTRY_VERIFY(lanesIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(lanesIdle(), kWaitMs);
         // Its own next try is set.
         QVERIFY(testSync().fileLane().hasScheduledTry());
 
         for (qint64 tries = 2; tries <= SyncFailures::kMaxTries; ++tries) {
             passTime(600);
             testSync().fileLane().process();
-            QTRY_COMPARE(failureOf(SyncFailures::Lane::File, md5_hex(bad)).first, tries);
-            QTRY_VERIFY(lanesIdle());
+            QTRY_COMPARE_WITH_TIMEOUT(failureOf(SyncFailures::Lane::File, md5_hex(bad)).first, tries,
+                                      kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(lanesIdle(), kWaitMs);
         }
         QCOMPARE(failureOf(SyncFailures::Lane::File, md5_hex(bad)).second, true);
         QVERIFY(SyncFailures::failedForGood().contains(md5_hex(bad)));
@@ -386,8 +391,9 @@ private slots:
 
         // "重试": the failure is forgotten and the clip goes again (and fails again, once).
         testSync().retryClip(md5_hex(bad));
-        QTRY_COMPARE(failureOf(SyncFailures::Lane::File, md5_hex(bad)), std::make_pair(qint64(1), false));
-        QTRY_VERIFY(lanesIdle());
+        QTRY_COMPARE_WITH_TIMEOUT(failureOf(SyncFailures::Lane::File, md5_hex(bad)),
+                                  std::make_pair(qint64(1), false), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(lanesIdle(), kWaitMs);
     }
 
     // The upload of a payload the service holds already (its answer to the first upload was
@@ -398,12 +404,12 @@ private slots:
         const QJsonObject record = m_other->pushed(SyncClient::textRecord(text, 1700005000));
         QCOMPARE(m_other->upload(record, text.toUtf8()).status, 200);
         QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
-        QTRY_VERIFY(lanesIdle() && !DBKeeper::getFileProcessHistory());
+        QTRY_VERIFY_WITH_TIMEOUT(lanesIdle() && !DBKeeper::getFileProcessHistory(), kWaitMs);
         // As if this device had the payload and had not heard that the upload went through.
         DBKeeper::setRemoteFileReady(0, md5_hex(text));
         DBKeeper::setLocalFileOkWithHash(md5_hex(text));
         testSync().fileLane().process();
-        QTRY_VERIFY(lanesIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(lanesIdle(), kWaitMs);
         QCOMPARE(storedClip(text).file_ready.value_or(0), 1);
         QCOMPARE(failureOf(SyncFailures::Lane::File, md5_hex(text)).first, 0);
         QVERIFY(!testSync().fileLane().isWaitingForService());
@@ -417,7 +423,7 @@ private slots:
         testSync().historyLane().process();
         QVERIFY(testSync().historyLane().isRunning());
         HistoryEdits::toggleFavourite(storedClip(u"marked during the post"_s), 1700006001);
-        QTRY_VERIFY(lanesIdle() && !DBKeeper::getUnProcessHistory());
+        QTRY_VERIFY_WITH_TIMEOUT(lanesIdle() && !DBKeeper::getUnProcessHistory(), kWaitMs);
         const HistoryModel history = storedClip(u"marked during the post"_s);
         QVERIFY(history.history_id.value_or(0) > 0);
         QCOMPARE(history.favourite.value_or(0), 1700006001);
@@ -428,7 +434,7 @@ private slots:
         testSync().historyLane().process();
         QVERIFY(testSync().historyLane().isRunning());
         HistoryEdits::deleteClip(md5_hex(u"deleted during the post"_s), testFiles());
-        QTRY_VERIFY(lanesIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(lanesIdle(), kWaitMs);
         QVERIFY(!storedClip(u"deleted during the post"_s).isExist());
     }
 };
