@@ -5,7 +5,11 @@
 // the text. Measured at the default poll interval (0.6 s) and at 0.1 s. At 0.6 s, also a
 // favourite marked from A's menu until B holds it as a favourite.
 //
-// Usage: sync_latency [--copies N] [--quillet PATH]   (default 20 copies per interval)
+// Then an outage: the service is stopped, A copies five texts while it is down, and after
+// --outage seconds (60 by default; 0 skips this part) the service starts again; the clock runs
+// from the moment it listens again until the last of the five is complete on B (target < 5 s).
+//
+// Usage: sync_latency [--copies N] [--outage SECONDS] [--quillet PATH]   (default 20 copies per interval)
 // Other work on the machine shows in the figures; compare figures of one run.
 #include "ClipboardPrograms.h"
 #include "QuilletDevice.h"
@@ -85,6 +89,77 @@ std::vector<double> favouriteLatencies(QuilletDevice &a, QuilletDevice &b, Clipb
     return latencies;
 }
 
+// Copies text on the device's display as another program would.
+bool copyOn(ClipboardPrograms &programs, QuilletDevice &device, const QByteArray &text)
+{
+    QProcess &xclip = programs.start(QStringLiteral("xclip"),
+                                     {QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                                      QStringLiteral("clipboard"), QStringLiteral("-i")},
+                                     device.displayEnvironment());
+    if (!xclip.waitForStarted(10000))
+        return false;
+    xclip.write(text);
+    xclip.closeWriteChannel();
+    return true;
+}
+
+bool measureOutage(ServerHarness &server, const QuilletDevice::Service &service, const QString &program,
+                   const SyncClient &clientA, const SyncClient &clientB, const QString &email,
+                   int outageSeconds)
+{
+    QuilletDevice a(program, clientA.deviceToken());
+    QuilletDevice b(program, clientB.deviceToken());
+    if (!a.start(service, accountOf(clientA, email)) || !b.start(service, accountOf(clientB, email))
+        || !a.waitForNotices() || !b.waitForNotices()) {
+        std::fprintf(stderr, "the two computers did not start:\n%s\n%s\n", a.log().constData(),
+                     b.log().constData());
+        return false;
+    }
+    ClipboardPrograms programs;
+    QElapsedTimer outage;
+    outage.start();
+    server.killService();
+    constexpr int kCopies = 5;
+    QStringList paths;
+    QList<qint64> sizes;
+    for (int i = 0; i < kCopies; ++i) {
+        // Spread over the first part of the outage, each seen by A's capture before the next.
+        QTest::qWait(std::max(300, outageSeconds * 1000 / (3 * kCopies)));
+        const QByteArray text = QByteArray("copied during the outage ") + QByteArray::number(i) + ' '
+                                + QByteArray::number(QRandomGenerator::global()->generate64());
+        paths << b.dataPath() + QStringLiteral("/files/") + SyncClient::md5Hex(text);
+        sizes << text.size();
+        if (!copyOn(programs, a, text))
+            return false;
+    }
+    const qint64 left = qint64(outageSeconds) * 1000 - outage.elapsed();
+    if (left > 0)
+        QTest::qWait(int(left));
+    if (!server.restartService())
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    const auto allArrived = [&] {
+        for (int i = 0; i < kCopies; ++i) {
+            if (QFile(paths.at(i)).size() != sizes.at(i))
+                return false;
+        }
+        return true;
+    };
+    const bool arrived = QTest::qWaitFor(allArrived, 10 * 60 * 1000);
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    if (!arrived) {
+        std::printf(
+            "outage %d s: the %d clips copied meanwhile had not all reached B %.0f s after the service "
+            "returned\n",
+            outageSeconds, kCopies, seconds);
+        return true;
+    }
+    std::printf("outage %d s: service back to the last of %d clips complete on B %.2f s (target < 5 s)\n",
+                outageSeconds, kCopies, seconds);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -97,6 +172,9 @@ int main(int argc, char **argv)
         copies = std::max(1, args.at(at + 1).toInt());
     if (const qsizetype at = args.indexOf(QStringLiteral("--quillet")); at > 0 && at + 1 < args.size())
         program = args.at(at + 1);
+    int outageSeconds = 60;
+    if (const qsizetype at = args.indexOf(QStringLiteral("--outage")); at > 0 && at + 1 < args.size())
+        outageSeconds = std::max(0, args.at(at + 1).toInt());
 
     ServerHarness server;
     if (!server.start())
@@ -158,5 +236,7 @@ int main(int argc, char **argv)
                         marked.size(), favourites, percentile(marked, 0.5), percentile(marked, 1.0));
         }
     }
+    if (outageSeconds > 0 && !measureOutage(server, service, program, clientA, clientB, email, outageSeconds))
+        return 1;
     return 0;
 }

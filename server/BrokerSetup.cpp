@@ -111,10 +111,13 @@ bool BrokerSetup::write(const Listener &plain, const std::optional<Listener> &tl
     if (tls)
         conf += listenerLines(*tls);
 
-    const QString acl = QStringLiteral("# Devices read their user's topic; only the service publishes.\n"
-                                       "pattern read user_id_%u\n"
-                                       "user ")
-                        + QLatin1String(kServiceUser) + QStringLiteral("\ntopic write #\n");
+    const QString acl =
+        QStringLiteral("# Devices read their user's topic and whether the service is up; only the "
+                       "service publishes.\n"
+                       "pattern read user_id_%u\n"
+                       "pattern read quillet_service\n"
+                       "user ")
+        + QLatin1String(kServiceUser) + QStringLiteral("\ntopic write #\n");
 
     return writeFile(QStringLiteral("passwd"), passwordFile(userIds))
            && writeFile(QStringLiteral("acl"), acl.toUtf8())

@@ -20,6 +20,9 @@ MosquittoNotifier::MosquittoNotifier(const QString &host, int port, const QStrin
     if (!m_client)
         return;
     mosquitto_username_pw_set(m_client, user.toUtf8().constData(), password.toUtf8().constData());
+    // A service that dies (or loses the broker) is announced by the broker itself.
+    static constexpr char kOffline[] = R"({"status":"offline"})";
+    mosquitto_will_set(m_client, kServiceTopic, int(sizeof(kOffline) - 1), kOffline, 1, true);
     mosquitto_connect_callback_set(m_client, &MosquittoNotifier::onConnect);
     mosquitto_disconnect_callback_set(m_client, &MosquittoNotifier::onDisconnect);
     mosquitto_reconnect_delay_set(m_client, 1, 5, false);
@@ -43,8 +46,12 @@ void MosquittoNotifier::onConnect(mosquitto *, void *self, int rc)
         notifier->m_connected = rc == 0;
     }
     notifier->m_changed.notify_all();
-    if (rc != 0)
+    if (rc != 0) {
         qCWarning(lcServer) << "the broker refused the service:" << mosquitto_connack_string(rc);
+        return;
+    }
+    static constexpr char kOnline[] = R"({"status":"online"})";
+    mosquitto_publish(notifier->m_client, nullptr, kServiceTopic, int(sizeof(kOnline) - 1), kOnline, 1, true);
 }
 
 void MosquittoNotifier::onDisconnect(mosquitto *, void *self, int)

@@ -33,6 +33,10 @@ public:
     void endSession(const QString &clientId) override;
 
     static QString topicFor(qint64 userId);
+    // Every device may read it: {"status":"online"} (retained) once the service is connected,
+    // {"status":"offline"} when its connection ends without a goodbye (the broker's will), so
+    // that devices waiting to retry go at once when the service is back.
+    static constexpr char kServiceTopic[] = "quillet_service";
 
 private:
     static void onConnect(mosquitto *client, void *self, int rc);

@@ -167,8 +167,8 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, c
     }
     QFile::setPermissions(config.dataDir,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QString settingsPath =
-        configFile.isEmpty() ? config.dataDir + QStringLiteral("/config.json") : QFileInfo(configFile).absoluteFilePath();
+    const QString settingsPath = configFile.isEmpty() ? config.dataDir + QStringLiteral("/config.json")
+                                                      : QFileInfo(configFile).absoluteFilePath();
     QJsonObject onDisk;
     if (QFile::exists(settingsPath)) {
         const auto object = readObject(settingsPath, error);
@@ -190,7 +190,8 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, c
     const bool mayWrite = settingsFile.exists() ? settingsFile.isWritable()
                                                 : QFileInfo(settingsFile.absolutePath()).isWritable();
     if (complete != onDisk && !mayWrite)
-        qCInfo(lcServer).noquote() << settingsPath << "is read-only here; missing settings take their defaults";
+        qCInfo(lcServer).noquote() << settingsPath
+                                   << "is read-only here; missing settings take their defaults";
     else if (complete != onDisk && !writeObject(settingsPath, complete))
         qCWarning(lcServer) << "cannot complete config.json; it is left as it was";
 

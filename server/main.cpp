@@ -115,8 +115,8 @@ int main(int argc, char **argv)
     const QCommandLineOption passwordOption(
         QStringLiteral("set-password"), QStringLiteral("Set a user's password (read from standard input)."),
         QStringLiteral("email"));
-    parser.addOptions({dataDirOption, configOption, hostOption, portOption, mqttPortOption, mqttTlsPortOption, certOption,
-                       keyOption, setupOption, passwordOption});
+    parser.addOptions({dataDirOption, configOption, hostOption, portOption, mqttPortOption, mqttTlsPortOption,
+                       certOption, keyOption, setupOption, passwordOption});
     parser.process(app);
 
     if (!Secrets::initialise()) {

@@ -93,6 +93,18 @@ void AppDelegate::start()
     if (const QStringList alerts = HistoryDatabase::alerts(); !alerts.isEmpty())
         m_tray.showWarningWhenShown(alerts.join(QLatin1Char('\n')), kStoreAlertMilliseconds);
     followSleepAndWake();
+    // The tray item's tooltip follows sync; a full account on the service is told once.
+    connect(&m_sync.status(), &SyncStatus::changed, this,
+            [this] { m_tray.showSyncStatus(m_sync.status().snapshot()); });
+    connect(&m_sync.status(), &SyncStatus::quotaFull, this, [this] {
+        m_tray.trayItem().showMessage(
+            QStringLiteral("Quillet"),
+            QStringLiteral(
+                "同步服务上此帐号的存储空间已满：新的内容暂时留在本机，空间够用后会自动继续上传。"),
+            QSystemTrayIcon::Warning, kStoreAlertMilliseconds);
+    });
+    // Whenever the notices connect (again), what was sent meanwhile is pulled.
+    connect(&m_sync, &SyncEngine::noticesConnected, &m_menus.actions(), &MenuActions::push);
     // A signed-in user's change notices; a later sign-in connects as well.
     if (m_sync.account().isSignedIn())
         m_sync.notices().connect();
@@ -107,6 +119,11 @@ void AppDelegate::start()
     m_shortcuts.start(m_hotKeys, [this] { m_menus.showMenu(); });
     // The first menu: the first use of the store opens the database and updates its schema.
     m_menus.buildMenu();
+    // What waits is sent at start, and again whenever the network comes back.
+    m_sync.watchNetwork();
+    if (m_sync.account().isSignedIn())
+        m_sync.resumeLanes();
+    m_tray.showSyncStatus(m_sync.status().snapshot());
     checkVersion();
 }
 

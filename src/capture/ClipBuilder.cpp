@@ -4,7 +4,6 @@
 #include "capture/ClipKinds.h"
 #include "capture/ClipPrivacy.h"
 #include "store/ClipFileManager.h"
-#include "store/PathHelper.h"
 #include "support/Log.h"
 #include "support/Md5.h"
 #include "support/MemoryTrim.h"
@@ -14,12 +13,11 @@
 
 namespace {
 
-// Marks the payload as present only when files/HASH is really there: a failed write leaves the
-// row without a payload (a later copy or download brings it), never one that claims a file.
-void notePayload(HistoryModel &record, const ClipFileManager &files)
+// A payload that could not be written leaves the row without one (local_file_ok 0; a later copy
+// or download brings it), never a row that claims a file it does not have.
+void notePayload(const HistoryModel &record)
 {
-    record.local_file_ok = files.isExist(PathHelper::getBaseFilePath(record.hash())) ? 1 : 0;
-    if (record.local_file_ok == 0)
+    if (record.local_file_ok != 1)
         qCWarning(lcCapture) << "payload not written; the clip is kept without it";
 }
 
@@ -54,9 +52,8 @@ std::optional<HistoryModel> fileClip(const QString &path, ClipPrivacy &privacy, 
     record.secret = decision == ClipPrivacy::Decision::Secret;
     files.reservePayload(hash);
     // A failed copy leaves file_size 0; the row is stored all the same.
-    if (!files.saveClipFile(path, record))
-        qCDebug(lcCapture) << "payload of file not copied (present already, or the copy failed)";
-    notePayload(record, files);
+    files.saveClipFile(path, record);
+    notePayload(record);
     return record;
 }
 
@@ -77,9 +74,10 @@ std::optional<HistoryModel> imageClip(const QImage &image, ClipPrivacy &privacy,
     record.content = imageThumbnail(image);
     record.type = ClipKinds::imageClipType;
     record.secret = decision == ClipPrivacy::Decision::Secret;
+    record.local_file_ok = 1;
     files.reservePayload(record.hash());
     files.saveClipData(tiff, record);
-    notePayload(record, files);
+    notePayload(record);
     return record;
 }
 
@@ -101,9 +99,10 @@ std::optional<HistoryModel> textClip(const QString &string, ClipPrivacy &privacy
     record.type = ClipKinds::typeFromString(text);
     record.file_hash = md5_hex(bytes);
     record.secret = decision == ClipPrivacy::Decision::Secret;
+    record.local_file_ok = 1;
     files.reservePayload(record.hash());
     files.saveClipData(bytes, record);
-    notePayload(record, files);
+    notePayload(record);
     return record;
 }
 

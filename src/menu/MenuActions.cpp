@@ -114,6 +114,12 @@ void MenuActions::unlockSecret(const HistoryModel &clip)
     emit changed();
 }
 
+void MenuActions::retryTransfer(const HistoryModel &clip)
+{
+    m_sync.retryClip(clip.hash());
+    emit changed();
+}
+
 void MenuActions::deleteClip(const HistoryModel &clip)
 {
     m_sync.deleteClip(clip, [this] { emit changed(); });

@@ -63,6 +63,8 @@ public:
     void save(const HistoryModel &clip);
     void unlockSecret(const HistoryModel &clip);
     void deleteClip(const HistoryModel &clip);
+    // "重试": the clip's transfer, failed for good, is tried again.
+    void retryTransfer(const HistoryModel &clip);
     // "同步历史记录": pulls until current (one pull at a time, only while signed in).
     void push();
     // "同步收藏": reconciles the favourites (one at a time, only while signed in).

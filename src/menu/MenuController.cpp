@@ -9,6 +9,7 @@
 #include "store/PathHelper.h"
 #include "store/Settings.h"
 #include "store/SettingsKeys.h"
+#include "store/SyncFailures.h"
 #include "store/Utils.h"
 #include "support/Log.h"
 #include "support/MainQueue.h"
@@ -49,6 +50,26 @@ QString escaped(const QString &title)
 {
     QString text = title;
     return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+// A clip that this computer still has to bring to the service: its record, or its payload.
+bool waitsForService(const HistoryModel &clip)
+{
+    if (clip.isSecret() || clip.family() == ClipFamily::Other
+        || clip.file_size.value_or(0) > kMaxPayloadBytes)
+        return false;
+    return clip.history_id.value_or(0) == 0 || clip.change_timestamp.value_or(0) > 0
+           || (clip.local_file_ok.value_or(0) == 1 && clip.file_ready.value_or(0) == 0);
+}
+
+// The marks of the clip's sync state at the end of its menu line.
+QString withSyncMark(const QString &title, const HistoryModel &clip, const QSet<QString> &failed)
+{
+    if (failed.contains(clip.hash()))
+        return title + QStringLiteral("  ⚠");
+    if (waitsForService(clip))
+        return title + QStringLiteral("  ⇡");
+    return title;
 }
 
 QIcon thumbnailOf(const QString &content)
@@ -164,6 +185,8 @@ void MenuController::addClipItems(ClipMenu *menu, const QList<HistoryModel> &rec
             toolTip.clear();
             if (record.file_size.value_or(0) > kMaxPayloadBytes)
                 title = QStringLiteral("<图片>(大于5M，无法上传)");
+            if (record.isSecret())
+                title = QStringLiteral("[*机密*] ") + title;
             break;
         case ClipFamily::Text:
             title = reasonablySizedVersionOfString(content);
@@ -175,12 +198,21 @@ void MenuController::addClipItems(ClipMenu *menu, const QList<HistoryModel> &rec
         case ClipFamily::File:
             title = QStringLiteral("[文件] ") + reasonablySizedVersionOfString(content);
             icon = menuImage("file_icon");
+            // A secret file is marked as a secret text is.
+            if (record.isSecret()) {
+                title = QStringLiteral("[*机密*] ") + title;
+                icon = menuImage("important");
+            }
             break;
         case ClipFamily::Other:
             title = QStringLiteral("未知类型，请更新客户端");
             known = false;
             break;
         }
+        // While signed in, the line says whether the clip is still to go to the service, or
+        // failed to.
+        if (known && m_showSyncMarks)
+            title = withSyncMark(title, record, m_failedTransfers);
         // The key is shown in the item's shortcut column; a disabled item cannot be chosen.
         const bool showKey = known && !key.isEmpty();
         QAction *item =
@@ -215,6 +247,8 @@ QAction *MenuController::addCommand(QMenu *menu, const QString &title, const cha
 QMenu *MenuController::buildMenu()
 {
     const bool signedIn = m_sync.account().isSignedIn();
+    m_showSyncMarks = signedIn;
+    m_failedTransfers = signedIn ? SyncFailures::failedForGood() : QSet<QString>();
     clearMenu(m_mainMenu);
     m_mainMenu->addAction(QStringLiteral("历史纪录"))->setEnabled(false);
     addClipItems(m_mainMenu, DBKeeper::getAllHistory());
@@ -285,6 +319,12 @@ bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
                 [this, clip] { m_actions.save(clip); });
     }
     menu->addSeparator();
+    if (m_showSyncMarks && m_failedTransfers.contains(clip.hash())) {
+        menu->addAction(QStringLiteral("同步失败，已停止自动重试"))->setEnabled(false);
+        connect(menu->addAction(menuImage("ic_sync_18pt"), QStringLiteral("重试")), &QAction::triggered, this,
+                [this, clip] { m_actions.retryTransfer(clip); });
+        menu->addSeparator();
+    }
     const QString favouriteTitle = clip.isFavourite() ? QStringLiteral("取消收藏") : QStringLiteral("收藏");
     connect(menu->addAction(favouriteTitle), &QAction::triggered, this,
             [this, clip] { m_actions.favourite(clip); });

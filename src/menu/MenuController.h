@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -62,5 +63,9 @@ private:
     ClipMenu *m_mainMenu = nullptr;
     ClipMenu *m_favMenu = nullptr;
     bool m_buildQueued = false;
+    // As of the latest build: whether the lines show their sync state, and the clips whose
+    // transfer failed for good.
+    bool m_showSyncMarks = false;
+    QSet<QString> m_failedTransfers;
     MenuActions m_actions;
 };

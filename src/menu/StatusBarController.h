@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sync/SyncStatus.h"
+
 #include <QIcon>
 #include <QObject>
 #include <QSystemTrayIcon>
@@ -26,6 +28,11 @@ public:
     void showWarningWhenShown(const QString &text, int milliseconds);
     // The latest warning given to showWarningWhenShown, shown or still waiting; empty if none.
     QString latestWarning() const { return m_pendingWarning; }
+
+    // The tooltip says where this computer stands with the sync service: in sync, sending, or
+    // unable to reach it (or full) and since when; and how many clips failed for good.
+    void showSyncStatus(const SyncStatus::Snapshot &status);
+    static QString syncToolTip(const SyncStatus::Snapshot &status, const QDateTime &now);
 
     // Progress of the transfers as a fraction; 1.0 stops the spinner, anything else starts it.
     void setProgress(double fraction, bool animated);

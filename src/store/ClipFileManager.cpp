@@ -28,59 +28,74 @@ bool ClipFileManager::isExist(const QString &path) const
     return QFileInfo::exists(path);
 }
 
-void ClipFileManager::saveData(const QByteArray &bytes, const QString &md5)
+bool ClipFileManager::saveData(const QByteArray &bytes, const QString &md5)
 {
     if (!PathHelper::isPlainFileName(md5))
-        return;
+        return false;
     const QString path = PathHelper::getBaseFilePath(md5);
     if (QFileInfo::exists(path))
-        return;
+        return true;
     QSaveFile file(path);
     // The temporary file that becomes the payload is the owner's alone from the start.
     const bool ok = file.open(QIODevice::WriteOnly) && fchmod(file.handle(), kPrivateFileMode) == 0
                     && file.write(bytes) == bytes.size() && file.commit();
     if (!ok)
         qCWarning(lcStore) << "cannot write payload" << path << file.errorString();
+    return ok;
 }
 
-void ClipFileManager::saveClipData(const QByteArray &bytes, HistoryModel &history)
+bool ClipFileManager::saveClipData(const QByteArray &bytes, HistoryModel &history)
 {
     const QString hash = history.hash();
-    if (!PathHelper::isPlainFileName(hash))
-        return;
-    saveData(bytes, hash);
-    if (isZippedType(history.typeName())) {
+    bool ok = PathHelper::isPlainFileName(hash) && saveData(bytes, hash);
+    if (ok && isZippedType(history.typeName())) {
         const QString archive = PathHelper::getZipsFilePath(hash);
-        if (!ZipWriter::writeSingleEntry(archive, hash, bytes))
+        ok = ZipWriter::writeSingleEntry(archive, hash, bytes);
+        if (!ok)
             qCWarning(lcStore) << "cannot write archive" << archive;
         PrivateFiles::restrict(archive);
         history.file_size = fileSize(archive);
     } else {
         history.file_size = static_cast<double>(bytes.size());
     }
+    // Without its payload the row is kept, but it does not claim one: nothing uploads or
+    // pastes bytes that are not there.
+    if (!ok)
+        history.local_file_ok = 0;
+    return ok;
 }
 
 bool ClipFileManager::saveClipFile(const QString &path, HistoryModel &history)
 {
     const QString hash = history.hash();
-    if (!PathHelper::isPlainFileName(hash))
+    if (!PathHelper::isPlainFileName(hash)) {
+        history.local_file_ok = 0;
         return false;
-    const QString target = PathHelper::getBaseFilePath(hash);
-    if (QFileInfo::exists(target) || !QFile::copy(path, target))
-        return false;
-    // The copy took the permissions of the user's file; the payload is the owner's alone.
-    PrivateFiles::restrict(target);
-
-    if (isZippedType(history.typeName())) {
-        const QString archive = PathHelper::getZipsFilePath(hash);
-        if (!ZipWriter::writeSingleEntryFromFile(archive, hash, path))
-            return false;
-        PrivateFiles::restrict(archive);
-        history.file_size = fileSize(archive);
-        return true;
     }
-    history.file_size = fileSize(path);
-    return true;
+    const QString target = PathHelper::getBaseFilePath(hash);
+    const bool existed = QFileInfo::exists(target);
+    bool copied = !existed && QFile::copy(path, target);
+    if (copied) {
+        // The copy took the permissions of the user's file; the payload is the owner's alone.
+        PrivateFiles::restrict(target);
+        if (isZippedType(history.typeName())) {
+            const QString archive = PathHelper::getZipsFilePath(hash);
+            copied = ZipWriter::writeSingleEntryFromFile(archive, hash, path);
+            if (copied) {
+                PrivateFiles::restrict(archive);
+                history.file_size = fileSize(archive);
+            } else {
+                qCWarning(lcStore) << "cannot write archive" << archive;
+            }
+        } else {
+            history.file_size = fileSize(path);
+        }
+    } else if (!existed) {
+        qCWarning(lcStore) << "cannot copy the file into" << target;
+    }
+    // A payload stored earlier under the same hash is the same bytes.
+    history.local_file_ok = (copied || existed) ? 1 : 0;
+    return copied;
 }
 
 std::optional<QString> ClipFileManager::getStringWithMd5(const QString &md5) const

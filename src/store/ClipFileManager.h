@@ -23,12 +23,16 @@ public:
 
     bool isExist(const QString &path) const;
 
-    // Writes bytes to files/HASH through a temporary file, unless files/HASH exists.
-    void saveData(const QByteArray &bytes, const QString &md5);
-    // Stores the payload of a text or image clip and sets the record's file_size.
-    void saveClipData(const QByteArray &bytes, HistoryModel &history);
+    // Writes bytes to files/HASH through a temporary file, unless files/HASH exists. False
+    // (and logged) when the file could not be written.
+    bool saveData(const QByteArray &bytes, const QString &md5);
+    // Stores the payload of a text or image clip (and the archive of a zipped kind) and sets
+    // the record's file_size. False when a file could not be written; the record's
+    // local_file_ok is then 0, so that the row does not claim a payload it lacks.
+    bool saveClipData(const QByteArray &bytes, HistoryModel &history);
     // Stores a copy of the user's file; false when the copy or its archive fails (also when
-    // files/HASH already exists, which is then left untouched).
+    // files/HASH already exists, which is then left untouched). Sets local_file_ok to whether
+    // files/HASH now holds the payload.
     bool saveClipFile(const QString &path, HistoryModel &history);
 
     std::optional<QString> getStringWithMd5(const QString &md5) const;

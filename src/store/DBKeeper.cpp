@@ -1,5 +1,7 @@
 #include "store/DBKeeper.h"
 
+#include "store/SyncFailures.h"
+#include "support/Clock.h"
 #include "support/Database.h"
 #include "support/Log.h"
 #include "support/PayloadLimit.h"
@@ -90,24 +92,68 @@ QList<HistoryModel> getAllHistoryAtCategory(const QString &category, uint count)
     return records;
 }
 
+namespace {
+
+// The rows that wait for each lane. Only kinds this program knows travel: a clip of a kind
+// that a newer version made never holds up the others.
+std::string pendingCondition(SyncFailures::Lane lane)
+{
+    const std::string known =
+        "(type glob 'text' or type glob 'text_*' or type glob 'text+*' or type glob 'image' or "
+        "type glob 'image_*' or type glob 'image+*' or type glob 'file' or "
+        "type glob 'file_*' or type glob 'file+*')";
+    switch (lane) {
+    case SyncFailures::Lane::History:
+        return "change_timestamp > 0 and file_size <= ? and secert = 0 and category = 'history' and " + known;
+    case SyncFailures::Lane::Favourite:
+        return "change_timestamp > 0 and file_size <= ? and secert = 0 and category = 'favourite' and "
+               + known;
+    case SyncFailures::Lane::File:
+        break;
+    }
+    return "(file_ready + local_file_ok = 1) and file_id > 0 and " + known;
+}
+
+std::optional<HistoryModel> nextOf(SyncFailures::Lane lane)
+{
+    const std::string sql = "select * from History where " + pendingCondition(lane) + " and "
+                            + SyncFailures::readyCondition(lane) + " order by timeStamp desc limit 1";
+    if (lane == SyncFailures::Lane::File)
+        return firstRecord(sql.c_str(), {Clock::nowSeconds()});
+    return firstRecord(sql.c_str(), {kMaxPayloadBytes, Clock::nowSeconds()});
+}
+
+} // namespace
+
 std::optional<HistoryModel> getUnProcessHistory()
 {
-    return firstRecord("select * from History where change_timestamp > 0 and file_size <= ? and "
-                       "secert = 0 and category = 'history' order by timeStamp desc limit 1",
-                       {kMaxPayloadBytes});
+    return nextOf(SyncFailures::Lane::History);
 }
 
 std::optional<HistoryModel> getUnProcessFavourite()
 {
-    return firstRecord("select * from History where change_timestamp > 0 and file_size <= ? and "
-                       "secert = 0 and category = 'favourite' order by timeStamp desc limit 1",
-                       {kMaxPayloadBytes});
+    return nextOf(SyncFailures::Lane::Favourite);
 }
 
 std::optional<HistoryModel> getFileProcessHistory()
 {
-    return firstRecord("select * from History where (file_ready + local_file_ok = 1) and file_id > 0 "
-                       "order by timeStamp desc limit 1");
+    return nextOf(SyncFailures::Lane::File);
+}
+
+std::optional<double> nextRetryTime(SyncFailures::Lane lane)
+{
+    const std::string sql = "select min(SyncFailure.next_try) from History join SyncFailure on "
+                            "SyncFailure.file_hash = History.file_hash and SyncFailure.lane = ? where "
+                            + pendingCondition(lane) + " and SyncFailure.failed = 0";
+    std::optional<double> when;
+    DBObject::inDatabase([&](Database &db) {
+        SqlQuery rows = lane == SyncFailures::Lane::File
+                            ? db.query(sql.c_str(), {SyncFailures::laneName(lane)})
+                            : db.query(sql.c_str(), {SyncFailures::laneName(lane), kMaxPayloadBytes});
+        if (rows.next() && !rows.isNull(0))
+            when = rows.real(0);
+    });
+    return when;
 }
 
 QJsonObject getSyncFavourite()
@@ -196,7 +242,9 @@ std::optional<QString> deleteHistoryWithId(const QVariant &historyId)
 {
     bool isNumber = false;
     const qint64 id = historyId.toString().trimmed().toLongLong(&isNumber);
-    if (!isNumber)
+    // Rows the service never numbered hold 0: an id of 0 or less names no clip of the service,
+    // and matching it would delete every clip that was never pushed, secret ones included.
+    if (!isNumber || id <= 0)
         return std::nullopt;
     const QStringList hashes = collectAndDelete("history_id = ?", {id}).value_or(QStringList());
     if (hashes.isEmpty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/HistoryModel.h"
+#include "store/SyncFailures.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -25,9 +26,14 @@ QList<HistoryModel> getAllHistory();
 QList<HistoryModel> getAllFavourites();
 QList<HistoryModel> getAllHistoryAtCategory(const QString &category, uint count = kMaxListCount);
 
+// The next clip of each lane, newest first; clips that wait for their own next try or failed
+// for good (SyncFailures) are left out.
 std::optional<HistoryModel> getUnProcessHistory();
 std::optional<HistoryModel> getUnProcessFavourite();
 std::optional<HistoryModel> getFileProcessHistory();
+// The earliest time (seconds since the epoch) at which a clip that waits in the lane for its
+// own next try may go again; none when no pending clip waits.
+std::optional<double> nextRetryTime(SyncFailures::Lane lane);
 
 // history id (as a decimal string) -> {"favourite": mark} for the synced favourites.
 QJsonObject getSyncFavourite();
@@ -44,7 +50,7 @@ bool updateHistoryID(qint64 historyId, qint64 fileId, const QString &hash);
 bool deleteClipItem(const QString &hash);
 bool deleteClipItem(const QString &hash, const QString &category);
 // Deletes every row of the clip with this service id; returns its hash, if one was found.
-// The id may be a number or a string of digits.
+// The id may be a number or a string of digits; one of 0 or less matches no row.
 std::optional<QString> deleteHistoryWithId(const QVariant &historyId);
 void removeInvalidDatas();
 

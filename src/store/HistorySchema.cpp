@@ -172,6 +172,20 @@ bool createListIndex(Database &db)
                    "CREATE INDEX IF NOT EXISTS History_category_timeStamp ON History(category, timeStamp)"));
 }
 
+// Transfers of single clips that failed (SyncFailures): a table of its own beside History, so
+// that older versions of the program, which do not know it, read the history as before.
+bool createFailureTable(Database &db, bool existing)
+{
+    return run(db, QStringLiteral(
+                       "CREATE TABLE IF NOT EXISTS SyncFailure (file_hash TEXT NOT NULL, lane TEXT NOT "
+                       "NULL, tries INTEGER NOT NULL DEFAULT 0, next_try REAL NOT NULL DEFAULT 0, "
+                       "failed INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (file_hash, lane))"))
+           && (!existing
+               || run(db,
+                      QStringLiteral("DELETE FROM SyncFailure WHERE file_hash NOT IN (SELECT file_hash FROM "
+                                     "History)")));
+}
+
 } // namespace
 
 namespace HistorySchema {
@@ -187,7 +201,7 @@ bool setUp(Database &db, const StepHook &afterStep)
         const bool ready = existing
                                ? recoverInterruptedRebuild(db) && cleanUpAtStart(db) && upgrade(db, afterStep)
                                : createNewTable(db);
-        if (!ready || !createListIndex(db) || !transaction.commit())
+        if (!ready || !createListIndex(db) || !createFailureTable(db, existing) || !transaction.commit())
             return false;
     }
     // Compacts the file after the start-up deletions and the trimming of the history. It cannot

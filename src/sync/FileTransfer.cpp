@@ -15,6 +15,7 @@
 #include "sync/RequestTransport.h"
 #include "sync/ServiceRequests.h"
 #include "sync/SyncEngine.h"
+#include "sync/TransferVerdict.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -29,9 +30,17 @@
 
 namespace {
 
-RequestError transferError()
+// A transfer that failed here (a payload missing or not the clip's), or on an answer of the
+// service with this status.
+RequestError transferError(int status = RequestManager::kNoResponse)
 {
-    return RequestError{QLatin1String(kDownloadErrorDomain), -1, QString()};
+    return RequestError{QLatin1String(kDownloadErrorDomain), -1, QString(), status};
+}
+
+int statusOf(const QNetworkReply &reply)
+{
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    return status.isValid() ? status.toInt() : RequestManager::kNoResponse;
 }
 
 void callOnMain(const ClipCallback &callback, std::optional<QJsonObject> result,
@@ -138,7 +147,7 @@ void UploadFileManager::upload(const HistoryModel &record, ClipCallback callback
             return;
         }
         actOnStatus(m_sync, status, record.hash());
-        callOnMain(callback, std::nullopt, transferError());
+        callOnMain(callback, std::nullopt, error ? error : transferError(status));
     });
 }
 
@@ -162,6 +171,7 @@ void UploadFileManager::postForm(const HistoryModel &record, const QJsonObject &
                                  callback] {
         auto *file = new QFile(path);
         if (!file->open(QIODevice::ReadOnly)) {
+            qCInfo(lcSync) << "upload not started: the payload is missing here";
             delete file;
             callOnMain(callback, std::nullopt, transferError());
             return;
@@ -184,11 +194,14 @@ void UploadFileManager::postForm(const HistoryModel &record, const QJsonObject &
         form->setParent(reply);
         QObject::connect(reply, &QNetworkReply::finished, reply, [reply, hash, callback] {
             reply->deleteLater();
-            if (reply->error() != QNetworkReply::NoError) {
-                qCInfo(lcSync) << "upload failed:" << reply->error();
+            const int status = statusOf(*reply);
+            // 409: the service holds this payload already (an earlier upload whose answer was
+            // lost), which is what the upload was for.
+            if (reply->error() != QNetworkReply::NoError && status != 409) {
+                qCInfo(lcSync) << "upload failed:" << status << reply->error();
                 callOnMain(callback, std::nullopt,
-                           RequestError{QStringLiteral("QNetworkReply"), int(reply->error()),
-                                        QStringLiteral("upload failed")});
+                           RequestError{QLatin1String(kNetworkErrorDomain), int(reply->error()),
+                                        QStringLiteral("upload failed"), status});
                 return;
             }
             DBKeeper::setRemoteFileReady(1, hash);
@@ -247,8 +260,7 @@ void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallba
         QObject::connect(
             reply, &QNetworkReply::finished, reply, [this, reply, download, hash, zipped, limit, callback] {
                 reply->deleteLater();
-                const QVariant statusValue = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-                const int status = statusValue.isValid() ? statusValue.toInt() : RequestManager::kNoResponse;
+                const int status = statusOf(*reply);
                 actOnStatus(m_sync, status, hash);
                 bool complete = reply->error() == QNetworkReply::NoError && status == 200;
                 if (complete) {
@@ -260,7 +272,14 @@ void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallba
                 if (!complete) {
                     // The temporary file goes with the reply.
                     qCInfo(lcSync) << "download discarded:" << status << reply->error();
-                    callOnMain(callback, std::nullopt, transferError());
+                    // Without an answer the service was not reached; anything else concerns the clip.
+                    const bool unreached =
+                        status == RequestManager::kNoResponse && reply->error() != QNetworkReply::NoError;
+                    callOnMain(callback, std::nullopt,
+                               unreached
+                                   ? RequestError{QLatin1String(kNetworkErrorDomain), int(reply->error()),
+                                                  QStringLiteral("download failed")}
+                                   : transferError(status));
                     return;
                 }
                 download->setAutoRemove(false);
@@ -271,7 +290,7 @@ void DownloadFileManager::downloadHistory(const HistoryModel &record, ClipCallba
                     [hash, callback](bool installed) {
                         if (!installed) {
                             qCInfo(lcSync) << "download discarded: its bytes are not the clip's";
-                            callOnMain(callback, std::nullopt, transferError());
+                            callOnMain(callback, std::nullopt, transferError(200));
                             return;
                         }
                         DBKeeper::setLocalFileOkWithHash(hash);

@@ -21,6 +21,8 @@ namespace {
 constexpr int kKeepAliveSeconds = 60;
 constexpr unsigned kReconnectSeconds = 1;
 constexpr int kQos = 1;
+// Where the service says that it is up; readable by every device.
+constexpr char kServiceTopic[] = "quillet_service";
 // The system's authorities, besides those of the OpenSSL defaults.
 constexpr char kSystemCAPath[] = "/etc/ssl/certs";
 // Used when the service handed out no broker account of the user's own.
@@ -130,7 +132,10 @@ void MqttManager::subscribe()
     if (!m_client)
         return;
     const QByteArray topic = (QStringLiteral("user_id_") + m_sync.account().loginUserId()).toUtf8();
-    mosquitto_subscribe(m_client, nullptr, topic.constData(), kQos);
+    // One request for both topics: its acknowledgement's first grant is the user's topic's, and a
+    // broker that does not offer the service's topic refuses that one alone.
+    char *topics[] = {const_cast<char *>(topic.constData()), const_cast<char *>(kServiceTopic)};
+    mosquitto_subscribe_multiple(m_client, nullptr, 2, topics, kQos, 0, nullptr);
 }
 
 void MqttManager::close()
@@ -161,8 +166,13 @@ void MqttManager::onConnect(mosquitto *, void *self, int rc)
     } else {
         qCInfo(lcSync) << "notice broker refused the connection:" << mosquitto_connack_string(rc);
     }
-    // Whatever the answer, subscribe (a refused connection makes that fail quietly).
-    dispatchMain(&manager->m_context, [manager] { manager->subscribe(); });
+    // Whatever the answer, subscribe (a refused connection makes that fail quietly). A
+    // connection made (again) means the network is back: sync catches up.
+    dispatchMain(&manager->m_context, [manager, connected = rc == 0] {
+        manager->subscribe();
+        if (connected)
+            manager->m_sync.brokerConnected();
+    });
 }
 
 void MqttManager::onDisconnect(mosquitto *, void *self, int)
@@ -186,7 +196,17 @@ void MqttManager::onMessage(mosquitto *, void *self, const mosquitto_message *me
 {
     auto *manager = static_cast<MqttManager *>(self);
     const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
-    dispatchMain(&manager->m_context, [manager, payload] { manager->handleMessage(payload); });
+    const bool fromService = message->topic && qstrcmp(message->topic, kServiceTopic) == 0;
+    dispatchMain(&manager->m_context, [manager, payload, fromService] {
+        // The service is (back) up: what waits for it goes now rather than at the end of a wait.
+        if (fromService) {
+            if (QJsonDocument::fromJson(payload).object().value(QStringLiteral("status")).toString()
+                == QLatin1String("online"))
+                manager->m_sync.resumeLanes();
+            return;
+        }
+        manager->handleMessage(payload);
+    });
 }
 
 void MqttManager::onLog(mosquitto *, void *self, int level, const char *text)

@@ -30,7 +30,8 @@ public:
     // Connects when signed in and not connected; every acknowledgement from the broker
     // subscribes again. Signed out it does nothing.
     void connect();
-    // Subscribes (QoS 1) to "user_id_" + the stored user id; the result is ignored.
+    // Subscribes (QoS 1) to "user_id_" + the stored user id, and to where the service says that it
+    // is up (which runs the lanes at once); the result is ignored.
     void subscribe();
     // Disconnects and stops the network loop; nothing reconnects until the next connect().
     void close();

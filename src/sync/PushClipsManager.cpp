@@ -76,11 +76,17 @@ void PushClipsManager::Post(const HistoryModel &record, ClipCallback callback)
     sendOnTransport(m_sync.transport(), pushURL(m_sync, QStringLiteral("POST"), record), "POST",
                     body(record.toJson()), [this, record, callback](const TransportReply &reply) {
                         m_postingTasks.remove(record.hash());
-                        postReplied(record, reply.error ? QByteArray() : reply.body, callback);
+                        // Not reached, or refused by status: the row stays as it is.
+                        if (reply.error) {
+                            callOnMain(callback, std::nullopt, reply.error);
+                            return;
+                        }
+                        postReplied(record, reply.body, reply.statusCode, callback);
                     });
 }
 
-void PushClipsManager::postReplied(HistoryModel local, const QByteArray &bytes, const ClipCallback &callback)
+void PushClipsManager::postReplied(const HistoryModel &sent, const QByteArray &bytes, int status,
+                                   const ClipCallback &callback)
 {
     const std::optional<QJsonObject> reply = RequestManager::jsonObject(bytes);
     const std::optional<HistoryModel> remote =
@@ -89,22 +95,31 @@ void PushClipsManager::postReplied(HistoryModel local, const QByteArray &bytes, 
         const int code = reply ? int(RequestManager::replyCode(*reply)) : 0;
         const QString details =
             reply ? QString::fromUtf8(QJsonDocument(*reply).toJson(QJsonDocument::Compact)) : QString();
-        callOnMain(callback, std::nullopt, RequestError{QLatin1String(kServerErrorDomain), code, details});
+        callOnMain(callback, std::nullopt,
+                   RequestError{QLatin1String(kServerErrorDomain), code, details, status});
         return;
     }
-    local.history_id = remote->history_id;
-    local.file_ready = remote->file_ready;
-    local.file_id = remote->file_id;
-    local.device_name = remote->device_name;
-    if (const auto decision = FavouriteMerge::merged(
-            local.favourite.value_or(0), remote->favourite.value_or(0), FavouriteMerge::Tie::KeepLocal)) {
-        local.favourite = decision->mark;
-        if (decision->unmarked)
-            DBKeeper::deleteClipItem(local.hash(), Category::favourite);
+    // The reply is applied to the row as it is now: while the POST was under way the user may
+    // have marked the clip a favourite (or deleted it), and that stays.
+    HistoryModel local;
+    local.file_hash = sent.file_hash;
+    local.category = sent.category;
+    if (local.isExist()) {
+        local.fetch();
+        local.history_id = remote->history_id;
+        local.file_ready = remote->file_ready;
+        local.file_id = remote->file_id;
+        local.device_name = remote->device_name;
+        if (const auto decision = FavouriteMerge::merged(
+                local.favourite.value_or(0), remote->favourite.value_or(0), FavouriteMerge::Tie::KeepLocal)) {
+            local.favourite = decision->mark;
+            if (decision->unmarked)
+                DBKeeper::deleteClipItem(local.hash(), Category::favourite);
+        }
+        local.save();
     }
-    local.save();
-    DBKeeper::updateHistoryID(remote->history_id.value_or(0), remote->file_id.value_or(0), local.hash());
-    DBKeeper::setRemoteFileReady(remote->file_ready.value_or(0), local.hash());
+    DBKeeper::updateHistoryID(remote->history_id.value_or(0), remote->file_id.value_or(0), sent.hash());
+    DBKeeper::setRemoteFileReady(remote->file_ready.value_or(0), sent.hash());
     callOnMain(callback, remote->toJson(), std::nullopt);
 }
 
@@ -119,8 +134,17 @@ void PushClipsManager::Put(const HistoryModel &record, ClipCallback callback)
     sendOnTransport(m_sync.transport(), pushURL(m_sync, QStringLiteral("PUT"), record), "PUT", body(history),
                     [record, callback](const TransportReply &reply) {
                         const std::optional<QJsonObject> decoded = RequestManager::jsonObject(reply.body);
-                        if (decoded && RequestManager::replyCode(*decoded) == -10)
+                        const qint64 code = decoded ? RequestManager::replyCode(*decoded) : 0;
+                        // -10: the service no longer knows the clip, which becomes local only.
+                        if (decoded && code == -10)
                             DBKeeper::setLocalHistoryOnly(record.hash());
+                        // Any other refusal keeps the change mark for another try.
+                        if (!reply.error && code != 0 && code != -10) {
+                            callOnMain(callback, decoded,
+                                       RequestError{QLatin1String(kServerErrorDomain), int(code), QString(),
+                                                    reply.statusCode});
+                            return;
+                        }
                         callOnMain(callback, decoded, reply.error);
                     });
 }

@@ -40,7 +40,8 @@ private:
     // Deletes every row of the clip and its payload files, and tells the program.
     void deleteEverywhereLocally(const QString &hash);
 
-    void postReplied(HistoryModel local, const QByteArray &body, const ClipCallback &callback);
+    void postReplied(const HistoryModel &sent, const QByteArray &body, int status,
+                     const ClipCallback &callback);
 
     SyncEngine &m_sync;
     // In flight, by hash; only on the main thread.

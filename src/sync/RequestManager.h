@@ -13,6 +13,8 @@ struct RequestError {
     QString domain;
     int code = 0;
     QString description;
+    // The HTTP status of the answer that carried the failure; -999 when there was none.
+    int statusCode = -999;
 };
 
 using RequestResult = std::optional<QJsonObject>;

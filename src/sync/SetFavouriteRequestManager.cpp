@@ -83,9 +83,17 @@ void SetFavouriteRequestManager::setFavourite(const HistoryModel &record, ClipCa
                 callOnMain(callback, remote->toJson(), std::nullopt);
                 return;
             }
-            if (decoded && RequestManager::replyCode(*decoded) == -4) {
+            const qint64 code = decoded ? RequestManager::replyCode(*decoded) : 0;
+            if (decoded && code == -4) {
                 DBKeeper::deleteClipItem(record.hash());
                 m_sync.announceHistoryChanged();
+            }
+            // Any other refusal keeps the change mark for another try.
+            if (!reply.error && code != 0 && code != -4) {
+                callOnMain(callback, std::nullopt,
+                           RequestError{QLatin1String(PushClipsManager::kServerErrorDomain), int(code),
+                                        QString(), reply.statusCode});
+                return;
             }
             callOnMain(callback, std::nullopt, reply.error);
         });

@@ -4,6 +4,7 @@
 #include "sync/RequestManager.h"
 #include "sync/RequestTransport.h"
 #include "sync/SyncLane.h"
+#include "sync/SyncStatus.h"
 
 #include <QObject>
 
@@ -72,9 +73,30 @@ public:
     // Tells the program that sync changed the local history (a pull, a notice, a reply).
     void announceHistoryChanged();
 
+    // Where this computer stands with the service, for the tray item.
+    SyncStatus &status() { return m_status; }
+
+    // Runs every lane now, their waits after failures started over: at start, when the network
+    // or the broker connection comes back.
+    void resumeLanes();
+    // Follows the network's reachability (when Qt has a backend for it here; without one there
+    // is nothing to follow): when it comes back online the lanes run.
+    void watchNetwork();
+    // The change notices' connection to the broker was made (again); called by the notices.
+    void brokerConnected();
+    // Forgets that the clip's transfers failed and runs the lanes again (the user asked).
+    void retryClip(const QString &hash);
+
+Q_SIGNALS:
+    // The change notices are connected (again): notices sent meanwhile were missed.
+    void noticesConnected();
+
 private:
     void pushPass(SyncLane &lane, bool favourites);
     void filePass(SyncLane &lane);
+    // Ends the lane's pass after the transfer of the clip; onDone runs first when it went through.
+    void settle(SyncLane &lane, const QString &hash, const std::optional<RequestError> &error,
+                const std::function<void()> &onDone = {});
 
     ConfigureManager &m_account;
     HistoryStore &m_store;
@@ -87,5 +109,6 @@ private:
     SyncLane m_historyLane;
     SyncLane m_favouriteLane;
     SyncLane m_fileLane;
+    SyncStatus m_status;
     std::unique_ptr<MqttManager> m_notices;
 };

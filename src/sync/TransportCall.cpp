@@ -57,8 +57,8 @@ void sendOnTransport(RequestTransport &transport, const QString &url, const QByt
             if (reply->error() != QNetworkReply::NoError) {
                 qCInfo(lcSync) << "request failed:" << reply->url().path() << outcome.statusCode
                                << reply->error();
-                outcome.error =
-                    RequestError{QStringLiteral("QNetworkReply"), int(reply->error()), scrubbedError(*reply)};
+                outcome.error = RequestError{QStringLiteral("QNetworkReply"), int(reply->error()),
+                                             scrubbedError(*reply), outcome.statusCode};
             }
             done(outcome);
         });

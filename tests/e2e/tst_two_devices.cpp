@@ -7,6 +7,7 @@
 #include "ServerHarness.h"
 #include "SyncClient.h"
 #include "TestFiles.h"
+#include "support/ZipWriter.h"
 
 #include <QImage>
 #include <QRandomGenerator>
@@ -40,6 +41,11 @@ private:
     std::unique_ptr<QuilletDevice> m_b;
     ClipboardPrograms m_programs;
     QTemporaryDir m_files;
+    QString m_email;
+    QString m_password;
+    QuilletDevice::Service m_service;
+    QuilletDevice::Account m_accountA;
+    QuilletDevice::Account m_accountB;
 
     // Copies on one device, as another program there would, and waits until the device has
     // stored it as a new clip; the clip's hash, or none.
@@ -107,11 +113,15 @@ private Q_SLOTS:
         QCOMPARE(clientA.registerUser(email, password).code(), 0);
         QCOMPARE(clientB.login(email, password).code(), 0);
 
-        const QuilletDevice::Service service{m_server.apiUrl(), m_server.mqttPort()};
+        m_email = email;
+        m_password = password;
+        m_service = QuilletDevice::Service{m_server.apiUrl(), m_server.mqttPort()};
+        m_accountA = accountOf(clientA, email);
+        m_accountB = accountOf(clientB, email);
         m_a = std::make_unique<QuilletDevice>(QStringLiteral(QUILLET_PROGRAM), clientA.deviceToken());
         m_b = std::make_unique<QuilletDevice>(QStringLiteral(QUILLET_PROGRAM), clientB.deviceToken());
-        QVERIFY(m_a->start(service, accountOf(clientA, email)));
-        QVERIFY(m_b->start(service, accountOf(clientB, email)));
+        QVERIFY(m_a->start(m_service, m_accountA));
+        QVERIFY(m_b->start(m_service, m_accountB));
         QVERIFY2(m_a->waitForNotices(), m_a->log().constData());
         QVERIFY2(m_b->waitForNotices(), m_b->log().constData());
     }
@@ -165,6 +175,81 @@ private Q_SLOTS:
         const QByteArray stored = m_server.storedBytes();
         QVERIFY(!stored.contains("swordfish"));
         QVERIFY(!stored.contains(secret.toLatin1()));
+    }
+
+    // The service stopped for a while: what A copied meanwhile reaches B once it is back, each
+    // clip once, with no further copy or menu action on either computer.
+    void clipsCopiedDuringAnOutageArriveAfterIt()
+    {
+        m_server.killService();
+        QStringList copied;
+        for (int i = 0; i < 3; ++i) {
+            const QString hash = copyWith(*m_a, "copied while the service was down " + QByteArray::number(i),
+                                          u"UTF8_STRING"_s);
+            QVERIFY(!hash.isEmpty());
+            copied << hash;
+        }
+        // A tried and found the service gone.
+        QTRY_VERIFY_WITH_TIMEOUT(m_a->log().contains("request failed: \"/api/push/\""), kTimeoutMs);
+        QVERIFY(m_server.restartService());
+        for (const QString &hash : std::as_const(copied))
+            verifyArrived(*m_a, *m_b, hash);
+        for (const QString &hash : std::as_const(copied)) {
+            int rows = 0;
+            for (const QuilletDevice::Row &row : m_b->rows())
+                rows += row.hash == hash ? 1 : 0;
+            QCOMPARE(rows, 1);
+        }
+    }
+
+    // A clip that could not be sent before Quillet ended is sent when it starts again.
+    void pendingClipGoesWhenQuilletStartsAgain()
+    {
+        const QByteArray failedPush = "request failed: \"/api/push/\"";
+        const qsizetype failuresBefore = m_a->log().count(failedPush);
+        m_server.killService();
+        const QString hash = copyWith(*m_a, "copied just before quitting", u"UTF8_STRING"_s);
+        QVERIFY(!hash.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(m_a->log().count(failedPush) > failuresBefore, kTimeoutMs);
+        m_a->stop();
+        QVERIFY(m_server.restartService());
+        QVERIFY(m_a->start(m_service, m_accountA));
+        verifyArrived(*m_a, *m_b, hash);
+    }
+
+    // B was off while another computer of the account sent three pictures, the newest of which
+    // the service serves with bytes that are not the picture's. When B is back it catches up
+    // and the two good ones arrive: the bad one no longer holds them up.
+    void badNewestPayloadNoLongerBlocksOlderOnes()
+    {
+        m_b->stop();
+        SyncClient third(m_server.origin(), SyncClient::md5Hex("computer C"));
+        QCOMPARE(third.login(m_email, m_password).code(), 0);
+        QList<QByteArray> pictures;
+        QStringList hashes;
+        // Older than the clips copied after them, which the menu then lists first.
+        const qint64 sent = QDateTime::currentSecsSinceEpoch() - 60;
+        for (int i = 0; i < 3; ++i) {
+            pictures << QByteArray("picture ") + QByteArray::number(i)
+                            + QByteArray(" from computer C ").repeated(300);
+            const QString hash = SyncClient::md5Hex(pictures.last());
+            hashes << hash;
+            const QJsonObject record{{u"content"_s, u"thumb"_s},
+                                     {u"timestamp"_s, sent + i},
+                                     {u"file_hash"_s, hash},
+                                     {u"type"_s, u"image_data+zip"_s},
+                                     {u"favourite"_s, 0}};
+            // The newest one's archive holds other bytes; the service stores archives as they come.
+            const QString archive = m_files.filePath(u"picture%1.zip"_s.arg(i));
+            QVERIFY(ZipWriter::writeSingleEntry(archive, hash,
+                                                i == 2 ? QByteArray("not the picture") : pictures.last()));
+            QCOMPARE(third.upload(third.pushed(record), TestFiles::read(archive)).status, 200);
+        }
+        QVERIFY(m_b->start(m_service, m_accountB));
+        for (int i = 0; i < 2; ++i)
+            QTRY_COMPARE_WITH_TIMEOUT(m_b->payload(hashes.at(i)), pictures.at(i), kTimeoutMs);
+        QVERIFY(m_b->payload(hashes.at(2)).isEmpty());
+        QVERIFY(!m_b->row(hashes.at(2)).hash.isEmpty());
     }
 
     void aClipDeletedFromTheMenuLeavesTheOtherComputer()

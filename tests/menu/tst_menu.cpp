@@ -8,6 +8,7 @@
 
 #include "menu/ClipMenu.h"
 #include "menu/MenuController.h"
+#include "menu/StatusBarController.h"
 #include "platform/MemoryKeyInjector.h"
 #include "platform/MemorySharingServices.h"
 #include "store/ClipUserDefaults.h"
@@ -15,6 +16,7 @@
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
+#include "store/SyncFailures.h"
 
 #include <QAction>
 #include <QApplication>
@@ -153,8 +155,9 @@ private Q_SLOTS:
         menus().buildMenu();
         QCOMPARE(texts(menus().mainMenu()).mid(1, 7),
                  (QStringList{u"twenty-five units …\t1"_s, u"exactly twenty-five unit\t2"_s,
-                              u"[*机密*] pass && word\t3"_s, u"<图片>(大于5M，无法上传)\t4"_s, u"<图片>\t5"_s,
-                              u"[文件] report.txt\t6"_s, u"未知类型，请更新客户端"_s}));
+                              u"[*机密*] pass && word\t3"_s, u"<图片>(大于5M，无法上传)\t4"_s,
+                              u"[*机密*] <图片>\t5"_s, u"[*机密*] [文件] report.txt\t6"_s,
+                              u"未知类型，请更新客户端"_s}));
         const QList<QAction *> items = menus().mainMenu()->actions();
         QVERIFY(!items[3]->icon().isNull()); // "important"
         QVERIFY(!items[4]->icon().isNull()); // the thumbnail
@@ -164,6 +167,75 @@ private Q_SLOTS:
         QVERIFY(!items[7]->isEnabled());
         QVERIFY(!items[7]->menu());
         QVERIFY(items[1]->menu() && items[1]->menu()->isEmpty()); // filled when first shown
+    }
+
+    // While signed in, a clip still to go to the service carries a mark in its line, and one
+    // whose transfer failed for good another, with "重试" in its submenu; signed out, neither.
+    void syncMarksWhileSignedIn()
+    {
+        // The lanes that "重试" starts find no service here.
+        qputenv("QUILLET_API_URL", "http://127.0.0.1:9/api");
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const HistoryModel sent = text(u"on the service"_s, now - 1);
+        QVERIFY(DBKeeper::updateHistoryID(5, 6, sent.hash()));
+        DBKeeper::setRemoteFileReady(1, sent.hash());
+        text(u"not sent yet"_s, now - 2);
+        const HistoryModel failed = text(u"failed for good"_s, now - 3);
+        QVERIFY(DBKeeper::updateHistoryID(7, 8, failed.hash()));
+        QVERIFY(SyncFailures::recordFailure(SyncFailures::Lane::File, failed.hash(), true));
+        text(u"a secret"_s, now - 4).signSecret(true);
+
+        menus().buildMenu();
+        const QStringList signedOut = texts(menus().mainMenu()).mid(1, 4);
+        QVERIFY(!texts(openedSubMenu(menus().mainMenu()->actions().at(3))).contains(u"重试"_s));
+
+        testAccount().setLoginUserToken(u"token"_s);
+        menus().buildMenu();
+        const QStringList signedIn = texts(menus().mainMenu()).mid(1, 4);
+        // What the line says beyond the clip's title, its key left out.
+        const auto markOf = [&signedOut](const QString &line, int row) {
+            return line.section(u'\t', 0, 0).remove(signedOut.at(row).section(u'\t', 0, 0));
+        };
+        QCOMPARE(signedIn.at(0), signedOut.at(0));
+        QCOMPARE(signedIn.at(3), signedOut.at(3));
+        const QString waitingMark = markOf(signedIn.at(1), 1);
+        const QString failedMark = markOf(signedIn.at(2), 2);
+        QVERIFY(!waitingMark.isEmpty() && !failedMark.isEmpty() && waitingMark != failedMark);
+        QVERIFY(!texts(openedSubMenu(menus().mainMenu()->actions().at(2))).contains(u"重试"_s));
+
+        // "重试" forgets the failure; the line then only says that the clip is still to go.
+        QAction *retry = itemTitled(openedSubMenu(menus().mainMenu()->actions().at(3)), u"重试"_s);
+        QVERIFY(retry);
+        retry->trigger();
+        QVERIFY(!SyncFailures::failedForGood().contains(failed.hash()));
+        menus().buildMenu();
+        QCOMPARE(markOf(texts(menus().mainMenu()).at(3), 2), waitingMark);
+        testAccount().setLoginUserToken(std::nullopt);
+    }
+
+    // The tray item's tooltip tells the states apart, says since when the service could not be
+    // reached (or was full), and how many clips failed for good.
+    void trayToolTipFollowsSync()
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        SyncStatus::Snapshot status;
+        QStringList tips{StatusBarController::syncToolTip(status, now)};
+        for (const SyncStatus::State state : {SyncStatus::State::InSync, SyncStatus::State::Sending,
+                                              SyncStatus::State::Unreachable, SyncStatus::State::QuotaFull}) {
+            status.state = state;
+            status.since = now.addSecs(-90 * 60);
+            tips << StatusBarController::syncToolTip(status, now);
+        }
+        QCOMPARE(QSet<QString>(tips.begin(), tips.end()).size(), tips.size());
+        const QString since = now.addSecs(-90 * 60).toString(u"HH:mm"_s);
+        QVERIFY(tips.at(3).contains(since) && tips.at(4).contains(since));
+        // An older time names its day.
+        status.state = SyncStatus::State::Unreachable;
+        status.since = now.addDays(-2);
+        QVERIFY(StatusBarController::syncToolTip(status, now)
+                    .contains(QString::number(now.addDays(-2).date().day())));
+        status.failed = 3;
+        QVERIFY(StatusBarController::syncToolTip(status, now).contains(u"3"_s));
     }
 
     void keysFollowPositionsUpToThirty()

@@ -99,8 +99,9 @@ private slots:
             QSKIP("Quillet's packages are installed on this machine already; they are left alone");
 
         QByteArray output;
-        const int installed = run(u"apt-get"_s, QStringList{u"install"_s, u"-y"_s, u"--no-install-recommends"_s} + m_packages,
-                                  &output);
+        const int installed =
+            run(u"apt-get"_s, QStringList{u"install"_s, u"-y"_s, u"--no-install-recommends"_s} + m_packages,
+                &output);
         QVERIFY2(installed == 0, output.constData());
     }
 
@@ -110,7 +111,8 @@ private slots:
             return;
         stopService();
         QByteArray output;
-        QCOMPARE(run(u"apt-get"_s, {u"purge"_s, u"-y"_s, u"quillet"_s, u"quillet-sync-server"_s}, &output), 0);
+        QCOMPARE(run(u"apt-get"_s, {u"purge"_s, u"-y"_s, u"quillet"_s, u"quillet-sync-server"_s}, &output),
+                 0);
         QVERIFY(!processesOf(u"quillet"_s));
         QVERIFY(!QFile::exists(u"/usr/bin/quillet"_s));
         QVERIFY(!QFile::exists(u"/usr/bin/quillet-sync-server"_s));
@@ -124,20 +126,25 @@ private slots:
         QCOMPARE(run(u"/usr/bin/quillet"_s, {u"--version"_s}, &output), 0);
         QCOMPARE(output.trimmed(), QByteArray("quillet ") + QUILLET_VERSION);
         for (const QString &path :
-             {u"/usr/share/applications/quillet.desktop"_s, u"/usr/share/metainfo/org.quillet.Quillet.metainfo.xml"_s,
+             {u"/usr/share/applications/quillet.desktop"_s,
+              u"/usr/share/metainfo/org.quillet.Quillet.metainfo.xml"_s,
               u"/usr/share/man/man1/quillet.1.gz"_s, u"/usr/share/man/man8/quillet-sync-server.8.gz"_s,
-              u"/usr/share/quillet/GettingStart.pdf"_s, u"/usr/share/icons/hicolor/scalable/apps/quillet.svg"_s})
+              u"/usr/share/quillet/GettingStart.pdf"_s,
+              u"/usr/share/icons/hicolor/scalable/apps/quillet.svg"_s})
             QVERIFY2(QFile::exists(path), qPrintable(path));
-        QVERIFY(!QDir(u"/usr/share/quillet/plugins"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+        QVERIFY(
+            !QDir(u"/usr/share/quillet/plugins"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
 
         // The service's user, its data folder (its own) and its settings (readable by it only).
         const passwd *user = getpwnam("quillet");
         QVERIFY(user);
-        struct stat data {};
+        struct stat data {
+        };
         QCOMPARE(stat(QFile::encodeName(kDataDir).constData(), &data), 0);
         QCOMPARE(data.st_uid, user->pw_uid);
         QCOMPARE(data.st_mode & 0777, mode_t(0700));
-        struct stat config {};
+        struct stat config {
+        };
         QCOMPARE(stat("/etc/quillet-sync-server/config.json", &config), 0);
         QCOMPARE(config.st_mode & 0007, mode_t(0));
     }
@@ -156,7 +163,8 @@ private slots:
         const int mqttPort = ServerHarness::freePort();
         QStringList environment{u"PATH=/usr/sbin:/usr/bin:/sbin:/bin"_s};
         environment += unitValues(unit, u"Environment"_s);
-        environment += {u"QUILLET_SERVER_PORT=%1"_s.arg(port), u"QUILLET_SERVER_MQTT_PORT=%1"_s.arg(mqttPort)};
+        environment +=
+            {u"QUILLET_SERVER_PORT=%1"_s.arg(port), u"QUILLET_SERVER_MQTT_PORT=%1"_s.arg(mqttPort)};
         m_service.setProcessChannelMode(QProcess::MergedChannels);
         m_service.start(u"setsid"_s, QStringList{u"runuser"_s, u"-u"_s, user, u"--"_s, u"env"_s, u"-i"_s}
                                          + environment
@@ -188,7 +196,8 @@ private slots:
         // The service keeps its data where the unit says, as its user.
         const passwd *owner = getpwnam(qPrintable(user));
         QVERIFY(owner);
-        struct stat database {};
+        struct stat database {
+        };
         QCOMPARE(stat(QFile::encodeName(kDataDir + u"/sync.sqlite"_s).constData(), &database), 0);
         QCOMPARE(database.st_uid, owner->pw_uid);
         QVERIFY(processesOf(user));

@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace Qt::StringLiterals;
@@ -38,6 +39,7 @@ private slots:
     void requestLogIsLimited();
     void brokerUsersComeFromTheDatabase();
     void theLogAndTheVersionSpeakForTheService();
+    void devicesLearnWhenTheServiceIsBack();
 
 private:
     qint64 tokenRows(const QString &token);
@@ -174,6 +176,39 @@ void TestServerHousekeeping::theLogAndTheVersionSpeakForTheService()
         QVERIFY2(stamped.match(QString::fromUtf8(line)).hasMatch(), line.constData());
     }
     QVERIFY(lines > 0);
+}
+
+// Every device may read whether the service is up: "online" (kept by the broker for devices that
+// subscribe later) once it is connected, "offline" from the broker when the service dies.
+void TestServerHousekeeping::devicesLearnWhenTheServiceIsBack()
+{
+    SyncClient device(m_server.origin(), u"waiting-device"_s);
+    QCOMPARE(device.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
+    const auto status = [](const char *value) {
+        return [value](const MqttListener::Message &m) {
+            return m.topic == u"quillet_service"_s
+                   && m.json.value(u"status"_s).toString() == QLatin1String(value);
+        };
+    };
+    MqttListener listener;
+    QCOMPARE(listener.connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()), 0);
+    QCOMPARE(listener.subscribe(u"quillet_service"_s), 1);
+    QVERIFY(listener.waitFor(status("online")));
+    m_server.killService();
+    QVERIFY(listener.waitFor(status("offline"), 10000));
+    QVERIFY(m_server.restartService());
+    const auto onlineNotices = [&] {
+        const QList<MqttListener::Message> messages = listener.messages();
+        return int(std::count_if(messages.begin(), messages.end(), status("online")));
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(onlineNotices(), 2, 10000);
+    // Devices read it; they do not write it.
+    QVERIFY(listener.publish(u"quillet_service"_s, R"({"status":"forged"})"));
+    MqttListener later;
+    QCOMPARE(later.connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()), 0);
+    QCOMPARE(later.subscribe(u"quillet_service"_s), 1);
+    QVERIFY(later.waitFor(status("online")));
+    QCOMPARE(later.messages().size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestServerHousekeeping)

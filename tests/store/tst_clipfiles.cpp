@@ -99,6 +99,49 @@ private slots:
         QCOMPARE(files().getDataWithMd5(clip.hash()), QByteArray(3000, 'p'));
     }
 
+    // A payload that cannot be written (its folder is a file here) is reported, and the record
+    // does not claim it: nothing would upload or paste bytes that are not there.
+    void failedWritesLeaveTheRecordWithoutPayload()
+    {
+        const auto blockFolderOf = [](const QString &path) {
+            const QString folder = QFileInfo(path).path();
+            return QDir(folder).removeRecursively() && TestFiles::write(folder, "not a folder") ? folder
+                                                                                                : QString();
+        };
+        const QByteArray text("lost for want of a folder");
+        HistoryModel clip = clipFor(text, u"text_txt"_s);
+        clip.local_file_ok = 1;
+        QString blocker = blockFolderOf(PathHelper::getBaseFilePath(clip.hash()));
+        QVERIFY(!blocker.isEmpty());
+        QVERIFY(!files().saveClipData(text, clip));
+        QCOMPARE(clip.local_file_ok.value_or(1), 0);
+        QVERIFY(!files().getDataWithMd5(clip.hash()));
+
+        QTemporaryDir userFolder;
+        const QString userFile = userFolder.filePath(u"notes.txt"_s);
+        QVERIFY(TestFiles::write(userFile, "some notes"));
+        HistoryModel copied = clipFor("some notes", u"file_txt+zip"_s);
+        QVERIFY(!files().saveClipFile(userFile, copied));
+        QCOMPARE(copied.local_file_ok.value_or(1), 0);
+        QVERIFY(QFile::remove(blocker));
+
+        // A zipped kind travels as its archive: without the archive the payload is not complete.
+        const QByteArray image(5000, 'i');
+        HistoryModel picture = clipFor(image, u"image_data+zip"_s);
+        picture.local_file_ok = 1;
+        blocker = blockFolderOf(PathHelper::getZipsFilePath(picture.hash()));
+        QVERIFY(!blocker.isEmpty());
+        QVERIFY(!files().saveClipData(image, picture));
+        QCOMPARE(picture.local_file_ok.value_or(1), 0);
+        QVERIFY(QFile::remove(blocker));
+
+        // Written, the record claims its payload.
+        HistoryModel written = clipFor(image, u"image_data+zip"_s);
+        QVERIFY(files().saveClipData(image, written));
+        QVERIFY(files().saveClipFile(userFile, copied));
+        QCOMPARE(copied.local_file_ok.value_or(0), 1);
+    }
+
     void payloadFilesStayWhileAnyRowUsesTheHash()
     {
         const QByteArray bytes("shared payload");

@@ -225,6 +225,14 @@ private slots:
         QVERIFY(!DBKeeper::deleteHistoryWithId(u"999"_s));
         QVERIFY(!DBKeeper::deleteHistoryWithId(u"1 or 1=1"_s));
         QCOMPARE(rowCount(Category::history), 1);
+        // Clips never pushed (a secret one among them) hold id 0: no id of 0 or less reaches them.
+        addClip(u"never pushed"_s, 2);
+        HistoryModel secret = addClip(u"secret"_s, 3);
+        secret.signSecret(true);
+        for (const QVariant &id : {QVariant(0), QVariant(u"0"_s), QVariant(-1), QVariant(u"-7"_s)})
+            QVERIFY2(!DBKeeper::deleteHistoryWithId(id), qPrintable(id.toString()));
+        QCOMPARE(rowCount(Category::history), 3);
+        QVERIFY(DBKeeper::deleteClipItem(u"never pushed"_s) && DBKeeper::deleteClipItem(u"secret"_s));
         QCOMPARE(DBKeeper::deleteHistoryWithId(u"31"_s), u"d1"_s);
         QCOMPARE(rowCount(Category::history) + rowCount(Category::favourite), 0);
 

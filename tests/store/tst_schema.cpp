@@ -217,6 +217,8 @@ private slots:
 
         QCOMPARE(db.columns(u"History"_s), kColumns);
         QVERIFY(!db.hasTable(u"History2"_s));
+        // Failed transfers are kept in a table of their own, beside the rows of the old file.
+        QVERIFY(db.hasTable(u"SyncFailure"_s));
         QCOMPARE(indexNames(db).contains(u"History_file_hash_category"_s), uniqueIndex);
         QStringList found;
         SqlQuery query = db.query(QByteArray(rowsQuery + " order by 1").constData());
