@@ -31,7 +31,7 @@ std::optional<HistoryModel> fileClip(const QString &path, ClipPrivacy &privacy, 
         return std::nullopt;
     }
     if (info.size() > kMaxPayloadBytes) {
-        qCInfo(lcCapture) << "file not recorded: larger than" << kMaxPayloadBytes << "bytes";
+        qCInfo(lcCapture) << "copied file not recorded: larger than" << kMaxPayloadBytes << "bytes";
         return std::nullopt;
     }
     const QString hash = md5_hex_of_file(path);

@@ -180,7 +180,7 @@ private slots:
         QCOMPARE(second.login(u"pkg@example.org"_s, u"secret"_s).code(), 0);
 
         const QJsonObject text = first.pushed(SyncClient::textRecord(u"from the package"_s, 1800000000));
-        QVERIFY(text.value(u"id"_s).toInteger() > 0);
+        QVERIFY(text.value(u"history_id"_s).toInteger() > 0);
         bool pulled = false;
         for (const QJsonValue &record : second.pull(0).histories())
             pulled = pulled || record.toObject().value(u"file_hash"_s) == text.value(u"file_hash"_s);
