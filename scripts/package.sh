@@ -20,5 +20,9 @@ rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 ls "$build"/*.deb
 
+# The desktop entry and the AppStream data as the desktop's tools read them.
+desktop-file-validate resources/quillet.desktop
+appstreamcli validate --no-net --explain resources/org.quillet.Quillet.metainfo.xml >/dev/null
+
 # Errors fail the build; the warnings left are explained in the README ("Install").
 lintian --fail-on error --suppress-tags-from-file packaging/lintian-overrides "$build"/*.deb
