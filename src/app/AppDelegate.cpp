@@ -49,9 +49,9 @@ AppDelegate::AppDelegate(QObject *parent)
     // long), sync stops: the user is told why and that the history here is kept.
     connect(&m_account, &ConfigureManager::signInEnded, this, [this] {
         qCInfo(lcApp) << "the sync service ended the sign-in; the local history is kept";
-        m_tray.showWarningWhenShown(QStringLiteral("同步服务已结束本机的登录（例如密码已在其他设备上修改），"
-                                                   "同步已停止。本机的历史纪录和收藏都已保留，"
-                                                   "请在设置的账户页重新登录。"),
+        m_tray.showWarningWhenShown(tr("同步服务已结束本机的登录（例如密码已在其他设备上修改），"
+                                       "同步已停止。本机的历史纪录和收藏都已保留，"
+                                       "请在设置的账户页重新登录。"),
                                     kSignInEndedMilliseconds);
     });
     m_capture.setMenuRebuild([this] { m_menus.buildMenu(); });

@@ -31,8 +31,8 @@ GeneralViewController::GeneralViewController(const SettingsServices &services, Q
     : QWidget(parent)
     , m_services(services)
     , m_shortcutView(new ShortcutRecorder(this))
-    , m_startupButton(new QCheckBox(QStringLiteral("登录时启动 Quillet"), this))
-    , m_clearButton(new QPushButton(QStringLiteral("清空历史纪录"), this))
+    , m_startupButton(new QCheckBox(tr("登录时启动 Quillet"), this))
+    , m_clearButton(new QPushButton(tr("清空历史纪录"), this))
     , m_speedSlider(new QSlider(Qt::Horizontal, this))
     , m_speedLabel(new QLabel(this))
 {
@@ -87,21 +87,21 @@ GeneralViewController::GeneralViewController(const SettingsServices &services, Q
             [this] { ClearHistoryFlow::confirm(this, *m_services.sync); });
 
     auto *speedRow = new QHBoxLayout;
-    speedRow->addWidget(new QLabel(QStringLiteral("快"), this));
+    speedRow->addWidget(new QLabel(tr("快"), this));
     speedRow->addWidget(m_speedSlider, 1);
-    speedRow->addWidget(new QLabel(QStringLiteral("慢"), this));
+    speedRow->addWidget(new QLabel(tr("慢"), this));
     speedRow->addWidget(m_speedLabel);
     m_speedLabel->setMinimumWidth(40);
 
     auto *form = new QFormLayout;
     form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    form->addRow(QStringLiteral("快捷键："), m_shortcutView);
-    form->addRow(QStringLiteral("启动："), m_startupButton);
-    form->addRow(QStringLiteral("检测间隔(秒)："), speedRow);
+    form->addRow(tr("快捷键："), m_shortcutView);
+    form->addRow(tr("启动："), m_startupButton);
+    form->addRow(tr("检测间隔(秒)："), speedRow);
     auto *clearRow = new QHBoxLayout;
     clearRow->addWidget(m_clearButton);
     clearRow->addStretch();
-    form->addRow(QStringLiteral("历史纪录："), clearRow);
+    form->addRow(tr("历史纪录："), clearRow);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(32, 32, 32, 32);
