@@ -218,6 +218,8 @@ QMenu *MenuController::buildMenu()
     clearMenu(m_mainMenu);
     m_mainMenu->addAction(tr("历史纪录"))->setEnabled(false);
     addClipItems(m_mainMenu, DBKeeper::getAllHistory());
+    // The menu lists the newest clips only; the window finds any of them.
+    addCommand(m_mainMenu, tr("全部历史…"), "ic_history_18pt", &MenuActions::history);
     m_mainMenu->addSeparator();
     buildFavouriteMenu();
     m_mainMenu->addMenu(m_favMenu)->setText(tr("收藏"));

@@ -85,6 +85,7 @@ PluginWindowController::PluginWindowController(ClipPluginPackageHelper &packages
 {
     setObjectName(QStringLiteral("PluginWindowController"));
     setWindowTitle(tr("插件"));
+    closeOnEscapeAndControlW(*this);
     setAttribute(Qt::WA_QuitOnClose, false);
     resize(680, 420);
 

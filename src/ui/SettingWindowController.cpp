@@ -22,6 +22,7 @@ SettingWindowController::SettingWindowController(const SettingsServices &service
 {
     setObjectName(QStringLiteral("SettingWindowController"));
     setWindowTitle(tr("设置"));
+    closeOnEscapeAndControlW(*this);
     setAttribute(Qt::WA_QuitOnClose, false);
     resize(620, 440);
 

@@ -15,6 +15,7 @@
 #include <QEvent>
 #include <QFormLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QNetworkReply>
 #include <QPushButton>
@@ -105,6 +106,8 @@ UserloginViewController::UserloginViewController(SyncEngine &sync, QWidget *pare
     , m_caFileField(new QLineEdit(this))
     , m_nameField(new QLineEdit(this))
     , m_pwdField(new QLineEdit(this))
+    , m_repeatField(new QLineEdit(this))
+    , m_repeatLabel(new QLabel(tr("确认密码："), this))
     , m_loginButton(new QPushButton(this))
     , m_login(std::make_shared<LoginRequestManager>())
     , m_regis(std::make_shared<RegisterRequestManager>())
@@ -141,14 +144,18 @@ UserloginViewController::UserloginViewController(SyncEngine &sync, QWidget *pare
     m_nameField->setPlaceholderText(tr("邮箱"));
     m_pwdField->setPlaceholderText(tr("密码"));
     m_pwdField->setEchoMode(QLineEdit::Password);
+    m_repeatField->setObjectName(QStringLiteral("repeatField"));
+    m_repeatField->setPlaceholderText(tr("再次输入密码"));
+    m_repeatField->setEchoMode(QLineEdit::Password);
     m_nameField->installEventFilter(this);
     m_pwdField->installEventFilter(this);
+    m_repeatField->installEventFilter(this);
+    // Return in any field of the form submits it, as the button does.
+    for (QLineEdit *field : {m_nameField, m_pwdField, m_repeatField})
+        connect(field, &QLineEdit::returnPressed, m_loginButton, &QPushButton::click);
     connect(m_selectPopUpButton, &QComboBox::currentIndexChanged, this,
             &UserloginViewController::modeChanged);
     connect(m_loginButton, &QPushButton::clicked, this, &UserloginViewController::login);
-    m_selectPopUpButton->setCurrentIndex(SignIn);
-    modeChanged(SignIn);
-
     auto *form = new QFormLayout;
     form->addRow(tr("服务器："), m_serverField);
     form->addRow(tr("消息服务器："), m_brokerField);
@@ -156,7 +163,11 @@ UserloginViewController::UserloginViewController(SyncEngine &sync, QWidget *pare
     form->addRow(QString(), m_selectPopUpButton);
     form->addRow(tr("邮箱："), m_nameField);
     form->addRow(tr("密码："), m_pwdField);
+    form->addRow(m_repeatLabel, m_repeatField);
     form->addRow(QString(), m_loginButton);
+
+    m_selectPopUpButton->setCurrentIndex(SignIn);
+    modeChanged(SignIn);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(60, 40, 60, 40);
@@ -169,6 +180,10 @@ UserloginViewController::~UserloginViewController() = default;
 
 void UserloginViewController::modeChanged(int mode)
 {
+    // A mistyped password at registration would lock the new account out: it is typed twice.
+    m_repeatField->setVisible(mode == Register);
+    m_repeatLabel->setVisible(mode == Register);
+    m_repeatField->clear();
     switch (mode) {
     case Register:
         m_loginButton->setText(tr("点击注册"));
@@ -222,6 +237,12 @@ void UserloginViewController::login()
         return;
     if (mode != FindPassword && m_pwdField->text().isEmpty())
         return;
+    if (mode == Register && m_repeatField->text() != m_pwdField->text()) {
+        Sheets::beginSheet(this, {tr("两次输入的密码不一致"), tr("请重新输入密码。"), {confirmText()}});
+        m_repeatField->clear();
+        m_repeatField->setFocus();
+        return;
+    }
     if (!acceptServiceSettings())
         return;
     const QString email = m_nameField->text().remove(QLatin1Char(' '));
@@ -367,9 +388,14 @@ bool UserloginViewController::eventFilter(QObject *watched, QEvent *event)
     const bool back = keyEvent->key() == Qt::Key_Backtab;
     if (keyEvent->key() != Qt::Key_Tab && !back)
         return QWidget::eventFilter(watched, event);
-    QLineEdit *next = watched == m_nameField ? m_pwdField : m_nameField;
-    if (!next->isEnabled())
-        next = static_cast<QLineEdit *>(watched);
+    // Tab goes round the e-mail, the password and, while registering, its repetition.
+    QList<QLineEdit *> ring{m_nameField};
+    if (m_pwdField->isEnabled())
+        ring << m_pwdField;
+    if (m_repeatField->isVisibleTo(this))
+        ring << m_repeatField;
+    const qsizetype at = std::max<qsizetype>(0, ring.indexOf(static_cast<QLineEdit *>(watched)));
+    QLineEdit *next = ring.at((at + (back ? ring.size() - 1 : 1)) % ring.size());
     next->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
     next->selectAll();
     return true;

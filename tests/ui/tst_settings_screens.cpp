@@ -8,6 +8,7 @@
 #include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
+#include "ui/InterfaceLanguage.h"
 #include "ui/PrivacyViewController.h"
 #include "ui/ScriptEditWindowController.h"
 #include "ui/SettingWindowController.h"
@@ -171,6 +172,21 @@ private slots:
         QVERIFY(saveShot(&window, QStringLiteral("settings-account-signed-in")));
         testAccount().setLoginUserToken(std::nullopt);
         QTRY_VERIFY(qobject_cast<UserloginViewController *>(window.currentViewController()));
+    }
+
+    // Every pane again in English, as a user with an English locale sees them. A window takes
+    // its texts when it is made.
+    void eachPaneInEnglish()
+    {
+        QVERIFY(InterfaceLanguage::apply(Settings::Language::English));
+        SettingWindowController window(SettingsServices{&testSync(), nullptr, nullptr});
+        window.showWindow();
+        int pane = 0;
+        for (const char *name : {"general", "account", "privacy", "about"}) {
+            window.showPanel(pane++);
+            QVERIFY(saveShot(&window, QStringLiteral("settings-en-") + QLatin1String(name)));
+        }
+        QVERIFY(InterfaceLanguage::apply(Settings::Language::Chinese));
     }
 };
 
