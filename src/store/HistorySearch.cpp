@@ -7,9 +7,11 @@
 
 namespace {
 
-// The trigram index answers for three characters or more; shorter texts, which match a large
-// part of any history, are found by reading the newest rows in order until enough matched.
+// The trigram index answers for three characters or more; shorter texts are found by reading
+// the rows, newest first, until enough matched.
 constexpr int kShortestIndexed = 3;
+// How many of the newest clips are read in order before the index is asked.
+constexpr qint64 kNewestScanned = 3000;
 
 // The text as one FTS5 phrase: a substring match that takes no operators from the user.
 QString phrase(QString text)
@@ -49,24 +51,40 @@ QList<HistoryModel> find(const QString &text, int limit)
             records = readAll(rows);
             return;
         }
-        if (wanted.size() >= kShortestIndexed && db.hasTable(QStringLiteral("History_search"))) {
-            SqlQuery rows = db.query(
-                "select History.* from History_search join History on History.rowid = "
-                "History_search.rowid where History_search match ? and History.category = "
-                "'history' and coalesce(History.type, '') not like 'image%' order by History.timeStamp desc limit ?",
-                {phrase(wanted), qint64(limit)});
+        const bool indexed =
+            wanted.size() >= kShortestIndexed && db.hasTable(QStringLiteral("History_search"));
+        if (!indexed) {
+            // Read newest first until enough matched: every row of the history when few match.
+            SqlQuery rows =
+                db.query("select * from History where category = 'history' and coalesce(type, '') "
+                         "not like 'image%' and (content like ?1 escape '\\' or file_name like ?1 "
+                         "escape '\\') order by timeStamp desc limit ?2",
+                         {likePattern(wanted), qint64(limit)});
             records = readAll(rows);
-            if (!rows.failed())
-                return;
-            records.clear();
+            return;
         }
-        // LIKE folds ASCII letters only; the index, where it answers, folds every script.
-        const QString pattern = likePattern(wanted);
-        SqlQuery rows = db.query(
-            "select * from History where category = 'history' and coalesce(type, '') not like 'image%' and (content "
-            "like ?1 escape '\\' or file_name like ?1 escape '\\') order by timeStamp desc limit ?2",
-            {pattern, qint64(limit)});
-        records = readAll(rows);
+        // A text found in many clips is found soonest among the newest clips, read in order: the
+        // index would list every match before they could be sorted.
+        {
+            SqlQuery rows = db.query(
+                "select * from (select * from History where category = 'history' order by timeStamp desc limit "
+                "?3) where coalesce(type, '') not like 'image%' and (content like ?1 escape '\\' or file_name "
+                "like ?1 escape '\\') limit ?2",
+                {likePattern(wanted), qint64(limit), kNewestScanned});
+            records = readAll(rows);
+            if (records.size() >= limit)
+                return;
+        }
+        // Fewer matches than wanted among the newest clips: the index finds all of them at once
+        // (it folds the case of every script; LIKE above folds ASCII letters only).
+        SqlQuery rows =
+            db.query("select * from History where rowid in (select rowid from History_search where "
+                     "History_search match ?) and +category = 'history' and coalesce(type, '') not like "
+                     "'image%' order by +timeStamp desc limit ?",
+                     {phrase(wanted), qint64(limit)});
+        QList<HistoryModel> found = readAll(rows);
+        if (!rows.failed())
+            records = std::move(found);
     });
     return records;
 }
