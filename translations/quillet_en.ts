@@ -232,6 +232,13 @@
     </message>
 </context>
 <context>
+    <name>LuaDeadline</name>
+    <message>
+        <source>脚本运行超时</source>
+        <translation>The script ran too long</translation>
+    </message>
+</context>
+<context>
     <name>MenuController</name>
     <message>
         <source>&lt;图片&gt;</source>

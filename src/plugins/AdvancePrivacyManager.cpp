@@ -42,8 +42,12 @@ lua_State *newState()
 // an error) still gives a text, so a failed trial is never taken for a passed one.
 QString errorText(lua_State *state)
 {
-    if (const char *message = lua_tostring(state, -1))
-        return QString::fromUtf8(message);
+    if (const char *message = lua_tostring(state, -1)) {
+        // The time-out is this program's own message: it speaks the interface's language.
+        const char *timeout = LuaDeadline::timeoutMessage();
+        return QString::fromUtf8(message).replace(QString::fromUtf8(timeout),
+                                                  QCoreApplication::translate("LuaDeadline", timeout));
+    }
     return QCoreApplication::translate("AdvancePrivacyManager", "(错误值是 %1 类型，没有文字说明)")
         .arg(QString::fromLatin1(luaL_typename(state, -1)));
 }

@@ -55,7 +55,9 @@ bool isChinese(Settings::Language choice, const QLocale &locale)
     case Settings::Language::System:
         break;
     }
-    return locale.language() == QLocale::Chinese;
+    // The language of messages (LANGUAGE, LC_MESSAGES), not of numbers or dates.
+    const QStringList languages = locale.uiLanguages();
+    return QLocale(languages.value(0, locale.name())).language() == QLocale::Chinese;
 }
 
 bool apply(Settings::Language choice, const QLocale &locale)
