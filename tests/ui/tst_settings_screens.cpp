@@ -4,6 +4,7 @@
 #include "TestDirs.h"
 #include "TestSync.h"
 #include "X11TestMain.h"
+#include "plugins/AdvancePrivacyManager.h"
 #include "store/ConfigureManager.h"
 #include "store/Settings.h"
 #include "store/SettingsKeys.h"
@@ -179,7 +180,8 @@ private slots:
     void eachPaneInEnglish()
     {
         QVERIFY(InterfaceLanguage::apply(Settings::Language::English));
-        SettingWindowController window(SettingsServices{&testSync(), nullptr, nullptr});
+        AdvancePrivacyManager script(testSettings());
+        SettingWindowController window(SettingsServices{&testSync(), nullptr, &script});
         window.showWindow();
         int pane = 0;
         for (const char *name : {"general", "account", "privacy", "about"}) {
