@@ -1,6 +1,8 @@
-// History store speed: list queries as the history grows, single-clip writes, schema set-up.
+// History store speed: list queries as the history grows, single-clip writes, schema set-up,
+// and the history window's search.
 #include "store/DBKeeper.h"
 #include "store/HistorySchema.h"
+#include "store/HistorySearch.h"
 #include "store/PathHelper.h"
 #include "support/Database.h"
 
@@ -25,13 +27,27 @@ void ensureRows(qint64 rows)
             db.exec(
                 "insert into History (content, timeStamp, deviceName, file_hash, type, local_file_ok, category) "
                 "values (?, ?, 'bench', ?, 'text_txt', 1, ?)",
-                {QStringLiteral("clip number %1 with a short abstract").arg(i), i, hash,
-                 i % 50 == 0 ? Category::favourite : Category::history});
+                {QStringLiteral("clip number %1 with a short abstract 第%2号剪贴")
+                     .arg(i)
+                     .arg(i * 7919 % 100003),
+                 i, hash, i % 50 == 0 ? Category::favourite : Category::history});
         }
         db.exec("COMMIT");
     });
     g_rows = rows;
 }
+
+// One or two letters are below what the trigram index answers: the search reads the rows. The
+// history holds at most 10,000 clips (its longest setting); this runs before the table grows.
+void BM_searchHistoryShortAt10k(benchmark::State &state)
+{
+    ensureRows(10000);
+    for (auto _ : state) {
+        QList<HistoryModel> clips = HistorySearch::find(QStringLiteral("无此"));
+        benchmark::DoNotOptimize(clips);
+    }
+}
+BENCHMARK(BM_searchHistoryShortAt10k)->Unit(benchmark::kMillisecond);
 
 void BM_getAllHistoryAtCategory(benchmark::State &state)
 {
@@ -42,6 +58,27 @@ void BM_getAllHistoryAtCategory(benchmark::State &state)
     }
 }
 BENCHMARK(BM_getAllHistoryAtCategory)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// The history window's search over 100,000 clips (the target is one frame, 16 ms): a rare
+// word, a Chinese one, a text that matches nearly every clip (the newest 500 are shown), and
+// two-letter texts, which read every row when nothing matches.
+void BM_searchHistory(benchmark::State &state, const QString &text)
+{
+    ensureRows(100000);
+    std::size_t found = 0;
+    for (auto _ : state) {
+        QList<HistoryModel> clips = HistorySearch::find(text);
+        found = std::size_t(clips.size());
+        benchmark::DoNotOptimize(clips);
+    }
+    state.counters["found"] = double(found);
+}
+BENCHMARK_CAPTURE(BM_searchHistory, rare_word, QStringLiteral("NUMBER 73519 "))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_searchHistory, chinese, QStringLiteral("第4242号"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_searchHistory, nearly_all, QStringLiteral("abstract"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_searchHistory, two_letters, QStringLiteral("zq"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_searchHistory, two_chinese, QStringLiteral("无此"))->Unit(benchmark::kMillisecond);
 
 void BM_saveNewRecordAt10k(benchmark::State &state)
 {

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ ninja-build pkg-config clang-format
   qt6-base-dev qt6-image-formats-plugins libqt6svg6 qt6-translations-l10n
+  qt6-tools-dev qt6-l10n-tools
   libsqlite3-dev libzip-dev zlib1g-dev liblua5.2-dev
   libmosquitto-dev mosquitto libicu-dev
   libcpp-httplib-dev libmicrohttpd-dev libssl-dev libsodium-dev openssl

@@ -2,6 +2,7 @@
 
 #include "app/PrivacyCapture.h"
 #include "menu/PluginMenuSource.h"
+#include "platform/InstanceBus.h"
 #include "platform/LogindSleepWatcher.h"
 #include "store/ClipFileManager.h"
 #include "store/ConfigureManager.h"
@@ -11,6 +12,8 @@
 #include "sync/AccountRequests.h"
 #include "sync/MqttManager.h"
 #include "sync/ServiceRequests.h"
+#include "ui/HistoryWindow.h"
+#include "ui/InterfaceLanguage.h"
 #include "ui/PluginWindowController.h"
 #include "ui/SettingWindowController.h"
 
@@ -32,6 +35,7 @@ AppDelegate::AppDelegate(QObject *parent)
     , m_privacyScript(m_settings)
     , m_capture(m_pasteboard, m_files)
     , m_shortcuts(m_settings)
+    , m_historyShortcuts(m_settings, ShortcutController::Role::History)
     , m_menus(m_sync)
     , m_tray(m_menus, m_sync.progress())
 {
@@ -49,9 +53,9 @@ AppDelegate::AppDelegate(QObject *parent)
     // long), sync stops: the user is told why and that the history here is kept.
     connect(&m_account, &ConfigureManager::signInEnded, this, [this] {
         qCInfo(lcApp) << "the sync service ended the sign-in; the local history is kept";
-        m_tray.showWarningWhenShown(QStringLiteral("同步服务已结束本机的登录（例如密码已在其他设备上修改），"
-                                                   "同步已停止。本机的历史纪录和收藏都已保留，"
-                                                   "请在设置的账户页重新登录。"),
+        m_tray.showWarningWhenShown(tr("同步服务已结束本机的登录（例如密码已在其他设备上修改），"
+                                       "同步已停止。本机的历史纪录和收藏都已保留，"
+                                       "请在设置的账户页重新登录。"),
                                     kSignInEndedMilliseconds);
     });
     m_capture.setMenuRebuild([this] { m_menus.buildMenu(); });
@@ -62,6 +66,7 @@ AppDelegate::AppDelegate(QObject *parent)
     actions.setPlatform({&m_pasteboard, &m_keyInjector, &m_sharing});
     actions.setSettingsWindow([this](std::optional<int> pane) { showSettings(pane); });
     actions.setPluginWindow([this] { showPluginWindow(); });
+    actions.setHistoryWindow([this] { showHistory(); });
     // Parts that depend on a setting follow its changes, whoever made them.
     connect(&m_settings, &Settings::changed, this, [this](Settings::Key key) {
         switch (key) {
@@ -70,6 +75,9 @@ AppDelegate::AppDelegate(QObject *parent)
             break;
         case Settings::Key::OfferedVersion: // the menu's settings item shows a newer version
             m_menus.scheduleBuild();
+            break;
+        case Settings::Key::Language:
+            followLanguage();
             break;
         default:
             break;
@@ -83,6 +91,7 @@ AppDelegate::~AppDelegate()
 {
     // The hot key's registrar goes with this object.
     m_shortcuts.stop();
+    m_historyShortcuts.stop();
 }
 
 void AppDelegate::start()
@@ -99,8 +108,7 @@ void AppDelegate::start()
     connect(&m_sync.status(), &SyncStatus::quotaFull, this, [this] {
         m_tray.trayItem().showMessage(
             QStringLiteral("Quillet"),
-            QStringLiteral(
-                "同步服务上此帐号的存储空间已满：新的内容暂时留在本机，空间够用后会自动继续上传。"),
+            tr("同步服务上此帐号的存储空间已满：新的内容暂时留在本机，空间够用后会自动继续上传。"),
             QSystemTrayIcon::Warning, kStoreAlertMilliseconds);
     });
     // Whenever the notices connect (again), what was sent meanwhile is pulled.
@@ -113,10 +121,9 @@ void AppDelegate::start()
     initRequest();
     // Signing in or out, from the account pane or when the service reports the token expired,
     // rebuilds the menu through the settings window, open or not.
-    m_settingsWindow =
-        std::make_unique<SettingWindowController>(SettingsServices{&m_sync, &m_shortcuts, &m_privacyScript});
-    m_settingsWindow->setMenuRebuilder([this] { m_menus.buildMenu(); });
+    m_settingsWindow = makeSettingsWindow();
     m_shortcuts.start(m_hotKeys, [this] { m_menus.showMenu(); });
+    m_historyShortcuts.start(m_historyHotKeys, [this] { showHistory(); });
     // The first menu: the first use of the store opens the database and updates its schema.
     m_menus.buildMenu();
     // What waits is sent at start, and again whenever the network comes back.
@@ -127,13 +134,67 @@ void AppDelegate::start()
     checkVersion();
 }
 
+void AppDelegate::followLanguage()
+{
+    InterfaceLanguage::apply(Settings::language());
+    m_menus.scheduleBuild();
+    // Windows take their texts when they are made: a hidden one is made again when next
+    // shown; the settings window, where the choice is made, when it is next opened.
+    if (m_pluginWindow && !m_pluginWindow->isVisible())
+        m_pluginWindow.reset();
+    if (m_historyWindow && !m_historyWindow->isVisible())
+        m_historyWindow.reset();
+    m_settingsWindowStale = true;
+}
+
 void AppDelegate::showSettings(std::optional<int> pane)
 {
     if (!m_settingsWindow)
         return;
+    if (m_settingsWindowStale && !m_settingsWindow->isVisible()) {
+        m_settingsWindowStale = false;
+        m_settingsWindow = makeSettingsWindow();
+    }
     m_settingsWindow->showWindow();
     if (pane)
         m_settingsWindow->showPanel(*pane);
+}
+
+std::unique_ptr<SettingWindowController> AppDelegate::makeSettingsWindow()
+{
+    auto window = std::make_unique<SettingWindowController>(
+        SettingsServices{&m_sync, &m_shortcuts, &m_privacyScript, &m_historyShortcuts});
+    window->setMenuRebuilder([this] { m_menus.buildMenu(); });
+    return window;
+}
+
+void AppDelegate::showMenu()
+{
+    m_menus.showMenu();
+}
+
+void AppDelegate::showHistory()
+{
+    // Made on first use; a paste goes through the menu's action, a deletion as well.
+    if (!m_historyWindow) {
+        m_historyWindow = std::make_unique<HistoryWindow>();
+        MenuActions &actions = m_menus.actions();
+        connect(m_historyWindow.get(), &HistoryWindow::chosen, &actions, &MenuActions::clickItem);
+        connect(m_historyWindow.get(), &HistoryWindow::removeRequested, &actions, &MenuActions::deleteClip);
+        connect(&actions, &MenuActions::changed, m_historyWindow.get(), [window = m_historyWindow.get()] {
+            if (window->isVisible())
+                window->refresh();
+        });
+    }
+    m_historyWindow->showWindow();
+}
+
+void AppDelegate::listenTo(InstanceBus &bus)
+{
+    // Queued: the menu runs its own event loop until it closes, and the caller's reply must
+    // not wait for that.
+    connect(&bus, &InstanceBus::menuRequested, this, &AppDelegate::showMenu, Qt::QueuedConnection);
+    connect(&bus, &InstanceBus::historyRequested, this, &AppDelegate::showHistory, Qt::QueuedConnection);
 }
 
 void AppDelegate::showPluginWindow()

@@ -27,6 +27,8 @@
 class InitRequestManager;
 class PluginWindowController;
 class SettingWindowController;
+class HistoryWindow;
+class InstanceBus;
 class SleepWatcher;
 
 // The composition root: creates each long-lived part of the program once, in dependency order,
@@ -48,6 +50,13 @@ public:
     // the first menu and the version check.
     void start();
 
+    // Shows the menu at the pointer, or the history window (from the hot keys, the menu item
+    // and the commands of a second start).
+    void showMenu();
+    void showHistory();
+    // Follows the commands a second start sends over the bus.
+    void listenTo(InstanceBus &bus);
+
     void followSleepAndWake();
     void initRequest();
     void checkVersion();
@@ -64,11 +73,15 @@ public:
 
 private:
     void showSettings(std::optional<int> pane);
+    std::unique_ptr<SettingWindowController> makeSettingsWindow();
+    // Installs the chosen interface language and lets the menu and windows take it.
+    void followLanguage();
     void showPluginWindow();
 
     // Desktop services.
     X11KeyInjector m_keyInjector;
     X11HotKeyRegistrar m_hotKeys;
+    X11HotKeyRegistrar m_historyHotKeys;
     DesktopSharing m_sharing;
     X11Pasteboard m_pasteboard;
     UrlOpener m_urlOpener;
@@ -87,11 +100,14 @@ private:
     // Capture, hot key, menu and tray.
     ClipController m_capture;
     ShortcutController m_shortcuts;
+    ShortcutController m_historyShortcuts;
     MenuController m_menus;
     StatusBarController m_tray;
     // Windows.
     std::unique_ptr<SettingWindowController> m_settingsWindow;
     std::unique_ptr<PluginWindowController> m_pluginWindow;
+    std::unique_ptr<HistoryWindow> m_historyWindow;
+    bool m_settingsWindowStale = false;
 
     QTimer m_versionCheck;
     // The latest device announcement; a new one replaces it at every start and wake.

@@ -159,6 +159,8 @@ void ClipController::store(HistoryModel &record)
     // Moves the clip to the top, together with a favourite row of the same content.
     DBKeeper::updateTimestamp(now, hash);
     record.increase_change_count();
+    // The history keeps as many clips as the settings say; the oldest beyond go, files too.
+    m_files.deleteFilesWithHashArray(DBKeeper::cleanupDatabase(Category::history));
     if (m_processHistory)
         m_processHistory();
 }

@@ -21,10 +21,10 @@ void ShortcutController::start(HotKeyRegistrar &registrar, std::function<void()>
     stop();
     m_registrar = &registrar;
     m_action = std::move(action);
-    if (isShortcutOff())
+    if (isShortcutOff(m_role))
         setShortcut(std::nullopt);
     else
-        setShortcut(storedShortcut().value_or(defaultShortcut()));
+        setShortcut(storedShortcut(m_role).value_or(defaultShortcut(m_role)));
 }
 
 void ShortcutController::stop()
@@ -36,8 +36,11 @@ void ShortcutController::stop()
     m_shortcut.reset();
 }
 
-KeyCombination ShortcutController::defaultShortcut()
+KeyCombination ShortcutController::defaultShortcut(Role role)
 {
+    if (role == Role::History)
+        return {static_cast<unsigned>(SettingsDefaults::historyKeyCode),
+                static_cast<unsigned>(SettingsDefaults::historyModifierFlags)};
     return {static_cast<unsigned>(SettingsDefaults::keyCode),
             static_cast<unsigned>(SettingsDefaults::modifierFlags)};
 }
@@ -64,21 +67,27 @@ void ShortcutController::saveShortcut() const
 {
     if (!m_shortcut)
         return;
-    m_settings.setHotKey(*m_shortcut);
+    if (m_role == Role::History)
+        m_settings.setHistoryHotKey(*m_shortcut);
+    else
+        m_settings.setHotKey(*m_shortcut);
 }
 
 void ShortcutController::shortcutOff()
 {
     setShortcut(std::nullopt);
-    m_settings.setHotKeyOff();
+    if (m_role == Role::History)
+        m_settings.setHistoryHotKeyOff();
+    else
+        m_settings.setHotKeyOff();
 }
 
-std::optional<KeyCombination> ShortcutController::storedShortcut()
+std::optional<KeyCombination> ShortcutController::storedShortcut(Role role)
 {
-    return Settings::storedHotKey();
+    return role == Role::History ? Settings::storedHistoryHotKey() : Settings::storedHotKey();
 }
 
-bool ShortcutController::isShortcutOff()
+bool ShortcutController::isShortcutOff(Role role)
 {
-    return Settings::isHotKeyOff();
+    return role == Role::History ? Settings::isHistoryHotKeyOff() : Settings::isHotKeyOff();
 }

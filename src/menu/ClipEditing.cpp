@@ -8,6 +8,7 @@
 #include "support/Log.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -36,7 +37,8 @@ QString readableImagePath(const HistoryModel &clip, const QString &folder, const
 {
     const QDateTime copied =
         clip.timestamp ? QDateTime::fromSecsSinceEpoch(*clip.timestamp) : QDateTime::currentDateTime();
-    const QString stem = QStringLiteral("图片 ") + copied.toString(QStringLiteral("yyyy-MM-dd HH.mm.ss"));
+    const QString stem = QCoreApplication::translate("ClipEditing", "图片 ")
+                         + copied.toString(QStringLiteral("yyyy-MM-dd HH.mm.ss"));
     QString path = folder + QLatin1Char('/') + stem + QLatin1Char('.') + extension;
     for (int n = 2; QFileInfo::exists(path); ++n)
         path = folder + QLatin1Char('/') + stem + QStringLiteral(" (%1).").arg(n) + extension;

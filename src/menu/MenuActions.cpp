@@ -169,6 +169,12 @@ void MenuActions::plugins()
         m_showPlugins();
 }
 
+void MenuActions::history()
+{
+    if (m_showHistory)
+        m_showHistory();
+}
+
 void MenuActions::quit()
 {
     QCoreApplication::quit();

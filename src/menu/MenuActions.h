@@ -43,6 +43,8 @@ public:
         m_showSettings = std::move(show);
     }
     void setPluginWindow(std::function<void()> show) { m_showPlugins = std::move(show); }
+    // The window with the whole history and its search.
+    void setHistoryWindow(std::function<void()> show) { m_showHistory = std::move(show); }
     // Where "保存到下载文件夹" writes; the desktop's download folder unless set.
     void setDownloadsFolder(const QString &folder) { m_downloadsFolder = folder; }
     QString downloadsFolder() const;
@@ -72,6 +74,7 @@ public:
     void login();
     void setting();
     void plugins();
+    void history();
     void quit();
 
 signals:
@@ -89,6 +92,7 @@ private:
     MenuPluginSource m_plugins;
     std::function<void(std::optional<int>)> m_showSettings;
     std::function<void()> m_showPlugins;
+    std::function<void()> m_showHistory;
     std::function<void(const QString &)> m_downloadNotice;
     QString m_downloadsFolder;
 };

@@ -180,32 +180,32 @@ void MenuController::addClipItems(ClipMenu *menu, const QList<HistoryModel> &rec
         bool known = true;
         switch (record.family()) {
         case ClipFamily::Image:
-            title = QStringLiteral("<图片>");
+            title = tr("<图片>");
             icon = thumbnailOf(content);
             toolTip.clear();
             if (record.file_size.value_or(0) > kMaxPayloadBytes)
-                title = QStringLiteral("<图片>(大于5M，无法上传)");
+                title = tr("<图片>(大于5M，无法上传)");
             if (record.isSecret())
-                title = QStringLiteral("[*机密*] ") + title;
+                title = tr("[*机密*] ") + title;
             break;
         case ClipFamily::Text:
             title = reasonablySizedVersionOfString(content);
             if (record.isSecret()) {
-                title = QStringLiteral("[*机密*] ") + title;
+                title = tr("[*机密*] ") + title;
                 icon = menuImage("important");
             }
             break;
         case ClipFamily::File:
-            title = QStringLiteral("[文件] ") + reasonablySizedVersionOfString(content);
+            title = tr("[文件] ") + reasonablySizedVersionOfString(content);
             icon = menuImage("file_icon");
             // A secret file is marked as a secret text is.
             if (record.isSecret()) {
-                title = QStringLiteral("[*机密*] ") + title;
+                title = tr("[*机密*] ") + title;
                 icon = menuImage("important");
             }
             break;
         case ClipFamily::Other:
-            title = QStringLiteral("未知类型，请更新客户端");
+            title = tr("未知类型，请更新客户端");
             known = false;
             break;
         }
@@ -250,26 +250,26 @@ QMenu *MenuController::buildMenu()
     m_showSyncMarks = signedIn;
     m_failedTransfers = signedIn ? SyncFailures::failedForGood() : QSet<QString>();
     clearMenu(m_mainMenu);
-    m_mainMenu->addAction(QStringLiteral("历史纪录"))->setEnabled(false);
+    m_mainMenu->addAction(tr("历史纪录"))->setEnabled(false);
     addClipItems(m_mainMenu, DBKeeper::getAllHistory());
+    // The menu lists the newest clips only; the window finds any of them.
+    addCommand(m_mainMenu, tr("全部历史…"), "ic_history_18pt", &MenuActions::history);
     m_mainMenu->addSeparator();
     buildFavouriteMenu();
-    m_mainMenu->addMenu(m_favMenu)->setText(QStringLiteral("收藏"));
+    m_mainMenu->addMenu(m_favMenu)->setText(tr("收藏"));
     m_mainMenu->addSeparator();
     if (signedIn)
-        addCommand(m_mainMenu, QStringLiteral("同步历史记录"), "ic_sync_18pt", &MenuActions::push);
+        addCommand(m_mainMenu, tr("同步历史记录"), "ic_sync_18pt", &MenuActions::push);
     else
-        addCommand(m_mainMenu, QStringLiteral("登录/注册"), "user", &MenuActions::login);
-    addCommand(m_mainMenu, QStringLiteral("插件"), "ic_extension_18pt", &MenuActions::plugins);
+        addCommand(m_mainMenu, tr("登录/注册"), "user", &MenuActions::login);
+    addCommand(m_mainMenu, tr("插件"), "ic_extension_18pt", &MenuActions::plugins);
     if (Utils::isNeedShowUpdate()) {
         const QString offered = Settings::offeredVersion();
-        addCommand(m_mainMenu, QStringLiteral("设置 (!新版本 %1)").arg(offered), "new-version",
-                   &MenuActions::setting);
+        addCommand(m_mainMenu, tr("设置 (!新版本 %1)").arg(offered), "new-version", &MenuActions::setting);
     } else {
-        addCommand(m_mainMenu, QStringLiteral("设置"), "ic_settings_applications_18pt",
-                   &MenuActions::setting);
+        addCommand(m_mainMenu, tr("设置"), "ic_settings_applications_18pt", &MenuActions::setting);
     }
-    addCommand(m_mainMenu, QStringLiteral("退出"), "ic_exit_to_app_18pt", &MenuActions::quit);
+    addCommand(m_mainMenu, tr("退出"), "ic_exit_to_app_18pt", &MenuActions::quit);
     return m_mainMenu;
 }
 
@@ -277,11 +277,11 @@ void MenuController::buildFavouriteMenu()
 {
     clearMenu(m_favMenu);
     const QList<HistoryModel> favourites = DBKeeper::getAllFavourites();
-    m_favMenu->addAction(QStringLiteral("收藏 (%1个)").arg(favourites.size()))->setEnabled(false);
+    m_favMenu->addAction(tr("收藏 (%1个)").arg(favourites.size()))->setEnabled(false);
     addClipItems(m_favMenu, favourites);
     m_favMenu->addSeparator();
     if (m_sync.account().isSignedIn())
-        addCommand(m_favMenu, QStringLiteral("同步收藏"), "ic_sync_18pt", &MenuActions::syncFavourite);
+        addCommand(m_favMenu, tr("同步收藏"), "ic_sync_18pt", &MenuActions::syncFavourite);
 }
 
 void MenuController::scheduleBuild()
@@ -313,32 +313,31 @@ bool MenuController::fillSubMenu(QMenu *menu, const HistoryModel &clip)
             item->setToolTip(entry.desc);
             connect(item, &QAction::triggered, this, [this, entry, clip] { m_actions.plugin(entry, clip); });
         }
-        menu->addAction(QStringLiteral("插件列表"))->setEnabled(false);
+        menu->addAction(tr("插件列表"))->setEnabled(false);
     } else {
-        connect(menu->addAction(QStringLiteral("保存到下载文件夹")), &QAction::triggered, this,
+        connect(menu->addAction(tr("保存到下载文件夹")), &QAction::triggered, this,
                 [this, clip] { m_actions.save(clip); });
     }
     menu->addSeparator();
     if (m_showSyncMarks && m_failedTransfers.contains(clip.hash())) {
-        menu->addAction(QStringLiteral("同步失败，已停止自动重试"))->setEnabled(false);
-        connect(menu->addAction(menuImage("ic_sync_18pt"), QStringLiteral("重试")), &QAction::triggered, this,
+        menu->addAction(tr("同步失败，已停止自动重试"))->setEnabled(false);
+        connect(menu->addAction(menuImage("ic_sync_18pt"), tr("重试")), &QAction::triggered, this,
                 [this, clip] { m_actions.retryTransfer(clip); });
         menu->addSeparator();
     }
-    const QString favouriteTitle = clip.isFavourite() ? QStringLiteral("取消收藏") : QStringLiteral("收藏");
+    const QString favouriteTitle = clip.isFavourite() ? tr("取消收藏") : tr("收藏");
     connect(menu->addAction(favouriteTitle), &QAction::triggered, this,
             [this, clip] { m_actions.favourite(clip); });
     menu->addSeparator();
-    menu->addMenu(share(clip, menu))->setText(QStringLiteral("分享"));
+    menu->addMenu(share(clip, menu))->setText(tr("分享"));
     menu->addSeparator();
     if (clip.isSecret()) {
-        const QString title =
-            m_sync.account().isSignedIn() ? QStringLiteral("解除机密并上传") : QStringLiteral("解除机密");
+        const QString title = m_sync.account().isSignedIn() ? tr("解除机密并上传") : tr("解除机密");
         connect(menu->addAction(menuImage("unlock"), title), &QAction::triggered, this,
                 [this, clip] { m_actions.unlockSecret(clip); });
         menu->addSeparator();
     }
-    connect(menu->addAction(QStringLiteral("删除")), &QAction::triggered, this,
+    connect(menu->addAction(tr("删除")), &QAction::triggered, this,
             [this, clip] { m_actions.deleteClip(clip); });
     return true;
 }
@@ -347,7 +346,7 @@ QMenu *MenuController::share(const HistoryModel &clip, QWidget *parent)
 {
     auto *menu = new QMenu(parent);
     if (!ClipActions::hasPayloadName(clip) || !QFileInfo::exists(PathHelper::getBaseFilePath(clip.hash()))) {
-        menu->addAction(QStringLiteral("内容已不在本机，无法分享"))->setEnabled(false);
+        menu->addAction(tr("内容已不在本机，无法分享"))->setEnabled(false);
         return menu;
     }
     const std::optional<ShareKind> kind = shareKindOf(clip.family());
@@ -360,7 +359,7 @@ QMenu *MenuController::share(const HistoryModel &clip, QWidget *parent)
     }
     // Never an empty submenu: it would show as an item that opens nothing.
     if (services.isEmpty())
-        menu->addAction(QStringLiteral("没有安装可用的分享服务"))->setEnabled(false);
+        menu->addAction(tr("没有安装可用的分享服务"))->setEnabled(false);
     return menu;
 }
 

@@ -64,27 +64,27 @@ QString StatusBarController::syncToolTip(const SyncStatus::Snapshot &status, con
     // Today's times as the hour; older ones with their day.
     const auto when = [&now](const QDateTime &time) {
         return time.date() == now.date() ? time.toString(QStringLiteral("HH:mm"))
-                                         : time.toString(QStringLiteral("M月d日 HH:mm"));
+                                         : time.toString(tr("M月d日 HH:mm"));
     };
     QString text = QStringLiteral("Quillet");
     switch (status.state) {
     case SyncStatus::State::SignedOut:
         return text;
     case SyncStatus::State::InSync:
-        text += QStringLiteral("：已同步");
+        text += tr("：已同步");
         break;
     case SyncStatus::State::Sending:
-        text += QStringLiteral("：正在同步…");
+        text += tr("：正在同步…");
         break;
     case SyncStatus::State::Unreachable:
-        text += QStringLiteral("：自 %1 起无法连接同步服务，会自动重试").arg(when(status.since));
+        text += tr("：自 %1 起无法连接同步服务，会自动重试").arg(when(status.since));
         break;
     case SyncStatus::State::QuotaFull:
-        text += QStringLiteral("：自 %1 起同步服务的存储空间已满，会自动重试").arg(when(status.since));
+        text += tr("：自 %1 起同步服务的存储空间已满，会自动重试").arg(when(status.since));
         break;
     }
     if (status.failed > 0)
-        text += QStringLiteral("\n%1 条内容同步失败，可在其子菜单中重试").arg(status.failed);
+        text += tr("\n%1 条内容同步失败，可在其子菜单中重试").arg(status.failed);
     return text;
 }
 

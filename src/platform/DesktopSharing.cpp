@@ -2,6 +2,7 @@
 
 #include "support/Log.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -39,12 +40,13 @@ QList<ShareService> DesktopSharing::servicesFor(ShareKind kind)
     const bool isFile = kind == ShareKind::File;
     QList<ShareService> services;
     if (hasProgram("xdg-email"))
-        services.append({kMail, QStringLiteral("邮件"), QIcon::fromTheme(QStringLiteral("mail-send"))});
+        services.append({kMail, QCoreApplication::translate("DesktopSharing", "邮件"),
+                         QIcon::fromTheme(QStringLiteral("mail-send"))});
     if (isFile && hasProgram("xdg-open"))
-        services.append(
-            {kOpen, QStringLiteral("用默认程序打开"), QIcon::fromTheme(QStringLiteral("document-open"))});
+        services.append({kOpen, QCoreApplication::translate("DesktopSharing", "用默认程序打开"),
+                         QIcon::fromTheme(QStringLiteral("document-open"))});
     if (isFile && hasFileManager())
-        services.append({kFileManager, QStringLiteral("在文件管理器中显示"),
+        services.append({kFileManager, QCoreApplication::translate("DesktopSharing", "在文件管理器中显示"),
                          QIcon::fromTheme(QStringLiteral("system-file-manager"))});
     return services;
 }

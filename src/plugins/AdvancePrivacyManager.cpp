@@ -5,6 +5,7 @@
 #include "support/Log.h"
 #include "support/LuaDeadline.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <lua.hpp>
@@ -41,9 +42,13 @@ lua_State *newState()
 // an error) still gives a text, so a failed trial is never taken for a passed one.
 QString errorText(lua_State *state)
 {
-    if (const char *message = lua_tostring(state, -1))
-        return QString::fromUtf8(message);
-    return QStringLiteral("(错误值是 %1 类型，没有文字说明)")
+    if (const char *message = lua_tostring(state, -1)) {
+        // The time-out is this program's own message: it speaks the interface's language.
+        const char *timeout = LuaDeadline::timeoutMessage();
+        return QString::fromUtf8(message).replace(QString::fromUtf8(timeout),
+                                                  QCoreApplication::translate("LuaDeadline", timeout));
+    }
+    return QCoreApplication::translate("AdvancePrivacyManager", "(错误值是 %1 类型，没有文字说明)")
         .arg(QString::fromLatin1(luaL_typename(state, -1)));
 }
 
@@ -154,11 +159,11 @@ std::optional<QString> AdvancePrivacyManager::testScript(const QString &script)
 {
     const std::lock_guard lock(m_statesMutex);
     if (!m_testState)
-        return QStringLiteral("无法创建 Lua 运行环境");
+        return QCoreApplication::translate("AdvancePrivacyManager", "无法创建 Lua 运行环境");
     lua_State *state = m_testState.get();
     lua_settop(state, 0);
     if (script.isEmpty())
-        return QStringLiteral("不能为空!");
+        return QCoreApplication::translate("AdvancePrivacyManager", "不能为空!");
 
     std::optional<QString> error;
     // The trial call has an empty extension and content; its answer is not examined.

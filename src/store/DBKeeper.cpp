@@ -1,5 +1,6 @@
 #include "store/DBKeeper.h"
 
+#include "store/Settings.h"
 #include "store/SyncFailures.h"
 #include "support/Clock.h"
 #include "support/Database.h"
@@ -259,19 +260,20 @@ void removeInvalidDatas()
 
 QStringList cleanupDatabase(const QString &category)
 {
+    const int kept = category == Category::history ? Settings::historyLength() : kKeptPerCategory;
     qint64 count = 0;
     DBObject::inDatabase([&](Database &db) {
         SqlQuery rows = db.query("select count(history_id) from history where category is ?", {category});
         if (rows.next())
             count = rows.int64(0);
     });
-    if (count < kKeptPerCategory + 1)
+    if (count < kept + 1)
         return {};
-    // The boundary is the timestamp of the 60th newest row; rows that share it all stay.
+    // The boundary is the timestamp of the kept-th newest row; rows that share it all stay.
     return collectAndDelete(
                "timestamp < (select min(timestamp) from (select timestamp from history where category "
-               "is ? order by timestamp desc limit 60)) and category is ?",
-               {category, category})
+               "is ? order by timestamp desc limit ?)) and category is ?",
+               {category, qint64(kept), category})
         .value_or(QStringList());
 }
 

@@ -54,6 +54,8 @@ bool deleteClipItem(const QString &hash, const QString &category);
 std::optional<QString> deleteHistoryWithId(const QVariant &historyId);
 void removeInvalidDatas();
 
+// Keeps the newest clips of a category: the history as many as the settings say, the
+// favourites kKeptPerCategory. Returns the hashes of the deleted rows.
 QStringList cleanupDatabase(const QString &category);
 // Deletes every row that is not a favourite; the hashes of the deleted rows, or none when the
 // database could not be changed (then no row is deleted).

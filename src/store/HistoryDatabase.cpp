@@ -8,6 +8,7 @@
 #include "support/Database.h"
 #include "support/Log.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QTemporaryFile>
@@ -38,7 +39,7 @@ void tellUser(const QString &message)
 
 QString notRecorded(const QString &problem)
 {
-    return problem + QStringLiteral("新的剪贴板内容不会被记录。");
+    return problem + QCoreApplication::translate("HistoryDatabase", "新的剪贴板内容不会被记录。");
 }
 
 // A real write, since permissions say nothing about a read-only file system (or to root).
@@ -115,7 +116,8 @@ State open()
     ClipUserDefaults::tighten();
     if (!canWriteIn(folder) || !createPrivately(path)) {
         tellUser(notRecorded(
-            QStringLiteral("无法写入数据文件夹 %1。请检查它的权限，然后重新启动 Quillet；在此之前，")
+            QCoreApplication::translate(
+                "HistoryDatabase", "无法写入数据文件夹 %1。请检查它的权限，然后重新启动 Quillet；在此之前，")
                 .arg(folder)));
         return State::Unavailable;
     }
@@ -126,14 +128,17 @@ State open()
     std::optional<QString> aside;
     if (health == Health::Unreadable) {
         qCWarning(lcStore) << "the history database cannot be read:" << reason;
-        tellUser(notRecorded(QStringLiteral("无法读取历史数据库 %1。").arg(path)));
+        tellUser(
+            notRecorded(QCoreApplication::translate("HistoryDatabase", "无法读取历史数据库 %1。").arg(path)));
         return State::Unavailable;
     }
     if (health == Health::Damaged) {
         qCWarning(lcStore) << "the history database is damaged:" << reason;
         aside = moveAside(path);
         if (!aside || !createPrivately(path)) {
-            tellUser(notRecorded(QStringLiteral("历史数据库 %1 已损坏，且无法移到一旁。").arg(path)));
+            tellUser(notRecorded(
+                QCoreApplication::translate("HistoryDatabase", "历史数据库 %1 已损坏，且无法移到一旁。")
+                    .arg(path)));
             return State::Unavailable;
         }
         state = State::Replaced;
@@ -142,11 +147,14 @@ State open()
     bool ready = false;
     DBFetcher::inDatabase([&](Database &db) { ready = HistorySchema::setUp(db); });
     if (!ready) {
-        tellUser(notRecorded(QStringLiteral("无法更新历史数据库 %1 的结构。").arg(path)));
+        tellUser(notRecorded(
+            QCoreApplication::translate("HistoryDatabase", "无法更新历史数据库 %1 的结构。").arg(path)));
         return State::Unavailable;
     }
     if (aside)
-        tellUser(QStringLiteral("历史数据库已损坏，已移到 %1，并新建了空的历史记录。").arg(*aside));
+        tellUser(QCoreApplication::translate("HistoryDatabase",
+                                             "历史数据库已损坏，已移到 %1，并新建了空的历史记录。")
+                     .arg(*aside));
     return state;
 }
 

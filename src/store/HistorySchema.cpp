@@ -186,6 +186,46 @@ bool createFailureTable(Database &db, bool existing)
                                      "History)")));
 }
 
+bool hasTrigger(Database &db, const char *name)
+{
+    SqlQuery rows = db.query("select 1 from sqlite_master where type = 'trigger' and name = ?",
+                             {QString::fromLatin1(name)});
+    return rows.next();
+}
+
+// The search index of the history window: an FTS5 table with the trigram tokenizer (substring
+// matches in any script, case-insensitive) over the texts and file names of the History table,
+// kept current by triggers. A table rebuilt by an upgrade loses its triggers, a database of an
+// older version has no index, and VACUUM may renumber the rows the index points to: the index
+// is then built anew from the table's rows (a few milliseconds for a long history).
+bool createSearchIndex(Database &db, bool rebuild)
+{
+    static const char *const kTriggers[] = {"History_search_insert", "History_search_delete",
+                                            "History_search_update"};
+    bool stale = rebuild || !db.hasTable(QStringLiteral("History_search"));
+    for (const char *name : kTriggers)
+        stale = stale || !hasTrigger(db, name);
+    if (!stale)
+        return true;
+    return run(db, QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS History_search USING fts5(content, "
+                                  "file_name, content='History', tokenize='trigram')"))
+           && run(db,
+                  QStringLiteral("CREATE TRIGGER IF NOT EXISTS History_search_insert AFTER INSERT ON History "
+                                 "BEGIN INSERT INTO History_search(rowid, content, file_name) VALUES "
+                                 "(new.rowid, new.content, new.file_name); END"))
+           && run(db,
+                  QStringLiteral("CREATE TRIGGER IF NOT EXISTS History_search_delete AFTER DELETE ON History "
+                                 "BEGIN INSERT INTO History_search(History_search, rowid, content, "
+                                 "file_name) VALUES ('delete', old.rowid, old.content, old.file_name); END"))
+           && run(db, QStringLiteral(
+                          "CREATE TRIGGER IF NOT EXISTS History_search_update AFTER UPDATE OF content, "
+                          "file_name ON History BEGIN INSERT INTO History_search(History_search, "
+                          "rowid, content, file_name) VALUES ('delete', old.rowid, old.content, "
+                          "old.file_name); INSERT INTO History_search(rowid, content, file_name) "
+                          "VALUES (new.rowid, new.content, new.file_name); END"))
+           && run(db, QStringLiteral("INSERT INTO History_search(History_search) VALUES ('rebuild')"));
+}
+
 } // namespace
 
 namespace HistorySchema {
@@ -206,8 +246,16 @@ bool setUp(Database &db, const StepHook &afterStep)
     }
     // Compacts the file after the start-up deletions and the trimming of the history. It cannot
     // run inside a transaction, and a history that is not compacted works all the same.
-    if (existing && !db.exec("VACUUM"))
+    const bool compacted = existing && db.exec("VACUUM");
+    if (existing && !compacted)
         qCInfo(lcStore) << "the history database was not compacted:" << db.lastError();
+    // Without the search index (an SQLite without FTS5) the history works, and its search
+    // reads the table itself; so the index is set up on its own.
+    {
+        WriteTransaction transaction(db);
+        if (!transaction.isActive() || !createSearchIndex(db, compacted) || !transaction.commit())
+            qCWarning(lcStore) << "the history has no search index; searches read the whole table";
+    }
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "store/SettingsKeys.h"
 #include "support/WebUrl.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -78,19 +79,57 @@ void Settings::setPollIntervalSeconds(double seconds)
     emit changed(Key::PollInterval);
 }
 
-std::optional<KeyCombination> Settings::storedHotKey()
+namespace {
+
+std::optional<KeyCombination> storedCombination(const char *codeKey, const char *flagsKey)
 {
-    const std::optional<qint32> code = storedInt32(SettingsKeys::keyCode);
-    const std::optional<qint32> flags = storedInt32(SettingsKeys::modifierFlags);
+    const std::optional<qint32> code = storedInt32(codeKey);
+    const std::optional<qint32> flags = storedInt32(flagsKey);
     if (!code || !flags)
         return std::nullopt;
     return KeyCombination{unsigned(*code), unsigned(*flags)};
 }
 
+bool isOff(const char *codeKey, const char *flagsKey)
+{
+    return storedInt32(codeKey) == SettingsDefaults::shortcutOff
+           || storedInt32(flagsKey) == SettingsDefaults::shortcutOff;
+}
+
+} // namespace
+
+std::optional<KeyCombination> Settings::storedHotKey()
+{
+    return storedCombination(SettingsKeys::keyCode, SettingsKeys::modifierFlags);
+}
+
 bool Settings::isHotKeyOff()
 {
-    return storedInt32(SettingsKeys::keyCode) == SettingsDefaults::shortcutOff
-           || storedInt32(SettingsKeys::modifierFlags) == SettingsDefaults::shortcutOff;
+    return isOff(SettingsKeys::keyCode, SettingsKeys::modifierFlags);
+}
+
+std::optional<KeyCombination> Settings::storedHistoryHotKey()
+{
+    return storedCombination(SettingsKeys::historyKeyCode, SettingsKeys::historyModifierFlags);
+}
+
+bool Settings::isHistoryHotKeyOff()
+{
+    return isOff(SettingsKeys::historyKeyCode, SettingsKeys::historyModifierFlags);
+}
+
+void Settings::setHistoryHotKey(const KeyCombination &combination)
+{
+    ClipUserDefaults::setValue(key(SettingsKeys::historyKeyCode), combination.keyCode);
+    ClipUserDefaults::setValue(key(SettingsKeys::historyModifierFlags), combination.modifierFlags);
+    emit changed(Key::HistoryHotKey);
+}
+
+void Settings::setHistoryHotKeyOff()
+{
+    ClipUserDefaults::setValue(key(SettingsKeys::historyKeyCode), SettingsDefaults::shortcutOff);
+    ClipUserDefaults::setValue(key(SettingsKeys::historyModifierFlags), SettingsDefaults::shortcutOff);
+    emit changed(Key::HistoryHotKey);
 }
 
 void Settings::setHotKey(const KeyCombination &combination)
@@ -274,4 +313,48 @@ void Settings::setServicePages(const QString &homepage, const QString &developer
     writeOrRemove(SettingsKeys::developerPage,
                   isWebPage(developerPage) ? std::optional(developerPage) : std::nullopt);
     emit changed(Key::ServicePages);
+}
+
+Settings::Language Settings::language()
+{
+    const std::optional<QString> stored = nonEmpty(SettingsKeys::interfaceLanguage);
+    if (stored == QLatin1String("zh_CN"))
+        return Language::Chinese;
+    if (stored == QLatin1String("en"))
+        return Language::English;
+    return Language::System;
+}
+
+void Settings::setLanguage(Language language)
+{
+    switch (language) {
+    case Language::Chinese:
+        writeOrRemove(SettingsKeys::interfaceLanguage, QStringLiteral("zh_CN"));
+        break;
+    case Language::English:
+        writeOrRemove(SettingsKeys::interfaceLanguage, QStringLiteral("en"));
+        break;
+    case Language::System:
+        writeOrRemove(SettingsKeys::interfaceLanguage, std::nullopt);
+        break;
+    }
+    emit changed(Key::Language);
+}
+
+int Settings::historyLength()
+{
+    bool ok = false;
+    const qlonglong clips = ClipUserDefaults::value(key(SettingsKeys::historyLength)).toLongLong(&ok);
+    if (!ok)
+        return SettingsDefaults::historyLength;
+    return int(
+        std::clamp<qlonglong>(clips, SettingsDefaults::historyLengthMin, SettingsDefaults::historyLengthMax));
+}
+
+void Settings::setHistoryLength(int clips)
+{
+    ClipUserDefaults::setValue(
+        key(SettingsKeys::historyLength),
+        std::clamp(clips, SettingsDefaults::historyLengthMin, SettingsDefaults::historyLengthMax));
+    emit changed(Key::HistoryLength);
 }

@@ -39,8 +39,15 @@ public:
         PullCursor,
         OfferedVersion,
         ServicePages,
+        Language,
+        HistoryLength,
+        HistoryHotKey,
     };
     Q_ENUM(Key)
+
+    // The interface language the user chose; System follows the locale.
+    enum class Language { System, Chinese, English };
+    Q_ENUM(Language)
 
     explicit Settings(QObject *parent = nullptr)
         : QObject(parent)
@@ -57,6 +64,12 @@ public:
     static bool isHotKeyOff();
     void setHotKey(const KeyCombination &combination);
     void setHotKeyOff();
+    // The hot key of the history window ("historyKeyCode", "historyModifierFlags"), kept the
+    // same way.
+    static std::optional<KeyCombination> storedHistoryHotKey();
+    static bool isHistoryHotKeyOff();
+    void setHistoryHotKey(const KeyCombination &combination);
+    void setHistoryHotKeyOff();
 
     // Privacy: keyword analysis ("analyseSecert", on by default), copied files as secrets
     // ("fileAsSecert", on), the advanced mode ("advancePrivacy", off), the script
@@ -107,6 +120,15 @@ public:
     static QUrl homepage();
     static QUrl developerPage();
     void setServicePages(const QString &homepage, const QString &developerPage);
+
+    // The interface language ("interfaceLanguage"): System when unset or unknown.
+    static Language language();
+    void setLanguage(Language language);
+
+    // How many history clips are kept ("historyLength"), 60 by default; a stored number outside
+    // 10 to 10,000 is brought to the nearer bound, anything else reads as the default.
+    static int historyLength();
+    void setHistoryLength(int clips);
 
 signals:
     // A value was stored (also when it equals the one before).

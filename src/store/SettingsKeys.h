@@ -31,6 +31,13 @@ inline constexpr char syncServerURL[] = "syncServerURL";
 inline constexpr char syncCAFile[] = "syncCAFile";
 // The notice broker of a self-hosted service, "mqtt://HOST:PORT" or "mqtts://HOST:PORT".
 inline constexpr char mqttServerURL[] = "mqttServerURL";
+// The interface language: "zh_CN", "en", or absent to follow the locale.
+inline constexpr char interfaceLanguage[] = "interfaceLanguage";
+// How many history clips are kept.
+inline constexpr char historyLength[] = "historyLength";
+// The second global hot key, which opens the history window.
+inline constexpr char historyKeyCode[] = "historyKeyCode";
+inline constexpr char historyModifierFlags[] = "historyModifierFlags";
 } // namespace SettingsKeys
 
 namespace SettingsDefaults {
@@ -40,7 +47,13 @@ inline constexpr int keyCode = 9;
 inline constexpr int modifierFlags = 0x120000;
 // Both keys hold this value when the global shortcut is switched off.
 inline constexpr int shortcutOff = -8192;
+// Shift-Command-H.
+inline constexpr int historyKeyCode = 4;
+inline constexpr int historyModifierFlags = 0x120000;
 inline constexpr char lastPullRequestTime[] = "0";
+inline constexpr int historyLength = 60;
+inline constexpr int historyLengthMin = 10;
+inline constexpr int historyLengthMax = 10000;
 // Until the service names its own pages, the about pane and the plugin window's help button
 // open these build-time defaults.
 inline constexpr const char *homepage = BuildInfo::homepage;

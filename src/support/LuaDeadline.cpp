@@ -1,5 +1,7 @@
 #include "support/LuaDeadline.h"
 
+#include <QtGlobal>
+
 #include <lua.hpp>
 
 namespace {
@@ -48,7 +50,8 @@ LuaDeadline::~LuaDeadline()
 
 const char *LuaDeadline::timeoutMessage()
 {
-    return "脚本运行超时";
+    // Translated where it is shown (the privacy script's error text).
+    return QT_TRANSLATE_NOOP("LuaDeadline", "脚本运行超时");
 }
 
 void LuaDeadline::reserveHook(lua_State *state)

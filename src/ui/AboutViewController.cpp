@@ -19,8 +19,8 @@ AboutViewController::AboutViewController(SyncEngine &sync, QWidget *parent)
     : QWidget(parent)
     , m_sync(sync)
     , m_versionLabel(new QPushButton(this))
-    , m_homepageButton(new QPushButton(QStringLiteral("访问主页"), this))
-    , m_checkUpdate(new QPushButton(QStringLiteral("检查更新"), this))
+    , m_homepageButton(new QPushButton(tr("访问主页"), this))
+    , m_checkUpdate(new QPushButton(tr("检查更新"), this))
 {
     setObjectName(QStringLiteral("AboutViewController"));
 
@@ -91,21 +91,20 @@ void AboutViewController::showVersionSheet(const QString &offered, const QJsonOb
     const QString running = Utils::appVersion();
     const std::optional<QString> larger = Utils::largeVersion(running, offered);
     if (!larger || *larger == running) {
-        Sheets::beginSheet(this, {QStringLiteral("您当前的版本是最新版"), {}, {QStringLiteral("知道了")}});
+        Sheets::beginSheet(this, {tr("您当前的版本是最新版"), {}, {tr("知道了")}});
         return;
     }
-    const QString message = QStringLiteral("新版本：%1").arg(offered);
+    const QString message = tr("新版本：%1").arg(offered);
     const QString updateInfo = data.value(QStringLiteral("update_info")).toString();
     // The desktop opens whatever it is given, local files and programs included; only a web
     // address is offered for download. Without one the sheet just names the new version.
     const QUrl download(data.value(QStringLiteral("download_url")).toString(), QUrl::StrictMode);
     if (!isWebUrl(download)) {
-        Sheets::beginSheet(this, {message, updateInfo, {QStringLiteral("知道了")}});
+        Sheets::beginSheet(this, {message, updateInfo, {tr("知道了")}});
         return;
     }
-    Sheets::beginSheet(this, {message, updateInfo, {QStringLiteral("去下载"), QStringLiteral("取消")}},
-                       [download](int returnCode) {
-                           if (returnCode == Sheets::FirstButtonReturn)
-                               QDesktopServices::openUrl(download);
-                       });
+    Sheets::beginSheet(this, {message, updateInfo, {tr("去下载"), tr("取消")}}, [download](int returnCode) {
+        if (returnCode == Sheets::FirstButtonReturn)
+            QDesktopServices::openUrl(download);
+    });
 }

@@ -44,17 +44,21 @@ ClearHistoryFlow::ServiceClear &serviceClear()
 
 void reportCount(QWidget *window, qint64 count)
 {
-    Sheets::runModal(window, {QStringLiteral("共清空了：%1条").arg(count), {}, {QStringLiteral("知道了")}});
+    Sheets::runModal(window, {QCoreApplication::translate("ClearHistoryFlow", "共清空了：%1条").arg(count),
+                              {},
+                              {QCoreApplication::translate("ClearHistoryFlow", "知道了")}});
 }
 
 void reportFailure(ProgressOverlay *overlay, QWidget *window)
 {
     qCInfo(lcUi) << "clearing the history failed";
     if (overlay) {
-        overlay->setText(QStringLiteral("清空失败"));
+        overlay->setText(QCoreApplication::translate("ClearHistoryFlow", "清空失败"));
         overlay->dismiss();
     }
-    Sheets::runModal(window, {QStringLiteral("清空失败"), {}, {QStringLiteral("知道了")}});
+    Sheets::runModal(window, {QCoreApplication::translate("ClearHistoryFlow", "清空失败"),
+                              {},
+                              {QCoreApplication::translate("ClearHistoryFlow", "知道了")}});
 }
 
 // Deletes every non-favourite row and the payload files no row uses any more, off the main
@@ -89,9 +93,11 @@ void setServiceClear(ServiceClear clear)
 
 void confirm(QWidget *host, SyncEngine &sync)
 {
-    const Sheets::Alert alert{QStringLiteral("清空历史纪录?"),
-                              QStringLiteral("点击清空将会删除您的所有历史纪录(除收藏外)"),
-                              {QStringLiteral("清空历史纪录"), QStringLiteral("取消")}};
+    const Sheets::Alert alert{
+        QCoreApplication::translate("ClearHistoryFlow", "清空历史纪录?"),
+        QCoreApplication::translate("ClearHistoryFlow", "点击清空将会删除您的所有历史纪录(除收藏外)"),
+        {QCoreApplication::translate("ClearHistoryFlow", "清空历史纪录"),
+         QCoreApplication::translate("ClearHistoryFlow", "取消")}};
     QPointer<QWidget> guard(host);
     Sheets::beginSheet(host, alert, [guard, &sync](int returnCode) {
         if (guard && returnCode == Sheets::FirstButtonReturn)
@@ -102,7 +108,8 @@ void confirm(QWidget *host, SyncEngine &sync)
 void clear(QWidget *host, SyncEngine &sync)
 {
     QPointer<QWidget> window(host->window());
-    QPointer<ProgressOverlay> overlay(ProgressOverlay::showOn(host, QStringLiteral("删除中...")));
+    QPointer<ProgressOverlay> overlay(
+        ProgressOverlay::showOn(host, QCoreApplication::translate("ClearHistoryFlow", "删除中...")));
 
     HistoryStore &store = sync.store();
     if (!sync.account().isSignedIn()) {

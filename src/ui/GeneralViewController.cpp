@@ -10,12 +10,14 @@
 #include "ui/ShortcutRecorder.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace {
@@ -31,8 +33,9 @@ GeneralViewController::GeneralViewController(const SettingsServices &services, Q
     : QWidget(parent)
     , m_services(services)
     , m_shortcutView(new ShortcutRecorder(this))
-    , m_startupButton(new QCheckBox(QStringLiteral("登录时启动 Quillet"), this))
-    , m_clearButton(new QPushButton(QStringLiteral("清空历史纪录"), this))
+    , m_historyShortcutView(new ShortcutRecorder(this))
+    , m_startupButton(new QCheckBox(tr("登录时启动 Quillet"), this))
+    , m_clearButton(new QPushButton(tr("清空历史纪录"), this))
     , m_speedSlider(new QSlider(Qt::Horizontal, this))
     , m_speedLabel(new QLabel(this))
 {
@@ -46,24 +49,31 @@ GeneralViewController::GeneralViewController(const SettingsServices &services, Q
     // once, an emptied recorder switches the hot key off.
     // Without the program's hot-key controller (the pane shown on its own) the recorder
     // shows the stored combination and records nothing.
-    if (ShortcutController *shortcuts = m_services.shortcuts; shortcuts && shortcuts->isStarted()) {
-        m_shortcutView->setShortcut(shortcuts->shortcut());
-        connect(m_shortcutView, &ShortcutRecorder::shortcutRecorded, this,
-                [shortcuts](const KeyCombination &shortcut) {
-                    if (shortcuts->isStarted())
-                        shortcuts->setShortcut(shortcut);
-                });
-        connect(m_shortcutView, &ShortcutRecorder::shortcutCleared, this, [shortcuts] {
-            if (shortcuts->isStarted())
-                shortcuts->shortcutOff();
-        });
-    } else {
+    // The history window's hot key works the same way.
+    const auto bind = [this](ShortcutRecorder *view, ShortcutController *shortcuts,
+                             ShortcutController::Role role) {
+        if (shortcuts && shortcuts->isStarted()) {
+            view->setShortcut(shortcuts->shortcut());
+            connect(view, &ShortcutRecorder::shortcutRecorded, this,
+                    [shortcuts](const KeyCombination &shortcut) {
+                        if (shortcuts->isStarted())
+                            shortcuts->setShortcut(shortcut);
+                    });
+            connect(view, &ShortcutRecorder::shortcutCleared, this, [shortcuts] {
+                if (shortcuts->isStarted())
+                    shortcuts->shortcutOff();
+            });
+            return;
+        }
         std::optional<KeyCombination> stored;
-        if (!ShortcutController::isShortcutOff())
-            stored = ShortcutController::storedShortcut().value_or(ShortcutController::defaultShortcut());
-        m_shortcutView->setShortcut(stored);
-        m_shortcutView->setEnabled(false);
-    }
+        if (!ShortcutController::isShortcutOff(role))
+            stored =
+                ShortcutController::storedShortcut(role).value_or(ShortcutController::defaultShortcut(role));
+        view->setShortcut(stored);
+        view->setEnabled(false);
+    };
+    bind(m_shortcutView, m_services.shortcuts, ShortcutController::Role::Menu);
+    bind(m_historyShortcutView, m_services.historyShortcuts, ShortcutController::Role::History);
 
     m_startupButton->setChecked(NMLoginItems::pathInLoginItems(programPath()));
     connect(m_startupButton, &QCheckBox::clicked, this, &GeneralViewController::startupChanged);
@@ -87,21 +97,45 @@ GeneralViewController::GeneralViewController(const SettingsServices &services, Q
             [this] { ClearHistoryFlow::confirm(this, *m_services.sync); });
 
     auto *speedRow = new QHBoxLayout;
-    speedRow->addWidget(new QLabel(QStringLiteral("快"), this));
+    speedRow->addWidget(new QLabel(tr("快"), this));
     speedRow->addWidget(m_speedSlider, 1);
-    speedRow->addWidget(new QLabel(QStringLiteral("慢"), this));
+    speedRow->addWidget(new QLabel(tr("慢"), this));
     speedRow->addWidget(m_speedLabel);
     m_speedLabel->setMinimumWidth(40);
 
+    // History length: how many clips the history keeps, taken when editing ends.
+    auto *lengthBox = new QSpinBox(this);
+    lengthBox->setObjectName(QStringLiteral("historyLengthBox"));
+    lengthBox->setRange(SettingsDefaults::historyLengthMin, SettingsDefaults::historyLengthMax);
+    lengthBox->setSingleStep(10);
+    lengthBox->setKeyboardTracking(false);
+    lengthBox->setValue(Settings::historyLength());
+    connect(lengthBox, &QSpinBox::valueChanged, this,
+            [this](int clips) { m_services.sync->settings().setHistoryLength(clips); });
+
+    // Language: the locale's unless chosen here; the names are each in their own language.
+    auto *languageBox = new QComboBox(this);
+    languageBox->setObjectName(QStringLiteral("languageBox"));
+    languageBox->addItem(tr("跟随系统"), int(Settings::Language::System));
+    languageBox->addItem(QStringLiteral("中文"), int(Settings::Language::Chinese));
+    languageBox->addItem(QStringLiteral("English"), int(Settings::Language::English));
+    languageBox->setCurrentIndex(languageBox->findData(int(Settings::language())));
+    connect(languageBox, &QComboBox::activated, this, [this, languageBox](int index) {
+        m_services.sync->settings().setLanguage(Settings::Language(languageBox->itemData(index).toInt()));
+    });
+
     auto *form = new QFormLayout;
     form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    form->addRow(QStringLiteral("快捷键："), m_shortcutView);
-    form->addRow(QStringLiteral("启动："), m_startupButton);
-    form->addRow(QStringLiteral("检测间隔(秒)："), speedRow);
+    form->addRow(tr("快捷键："), m_shortcutView);
+    form->addRow(tr("全部历史："), m_historyShortcutView);
+    form->addRow(tr("启动："), m_startupButton);
+    form->addRow(tr("检测间隔(秒)："), speedRow);
     auto *clearRow = new QHBoxLayout;
     clearRow->addWidget(m_clearButton);
     clearRow->addStretch();
-    form->addRow(QStringLiteral("历史纪录："), clearRow);
+    form->addRow(tr("历史纪录："), clearRow);
+    form->addRow(tr("保留条数："), lengthBox);
+    form->addRow(tr("语言："), languageBox);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(32, 32, 32, 32);

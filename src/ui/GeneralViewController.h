@@ -24,6 +24,7 @@ public:
     explicit GeneralViewController(const SettingsServices &services, QWidget *parent = nullptr);
 
     ShortcutRecorder *shortcutView() const { return m_shortcutView; }
+    ShortcutRecorder *historyShortcutView() const { return m_historyShortcutView; }
     QCheckBox *startupButton() const { return m_startupButton; }
     QPushButton *clearButton() const { return m_clearButton; }
     QSlider *speedSlider() const { return m_speedSlider; }
@@ -36,6 +37,7 @@ private:
     void showSpeed(double seconds);
 
     ShortcutRecorder *m_shortcutView = nullptr;
+    ShortcutRecorder *m_historyShortcutView = nullptr;
     QCheckBox *m_startupButton = nullptr;
     QPushButton *m_clearButton = nullptr;
     QSlider *m_speedSlider = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QWidget>
@@ -13,7 +14,7 @@ class PluginStoreTableViewCell final : public QWidget
 public:
     explicit PluginStoreTableViewCell(QWidget *parent = nullptr)
         : QWidget(parent)
-        , m_addButton(new QPushButton(QStringLiteral("添加"), this))
+        , m_addButton(new QPushButton(QCoreApplication::translate("PluginWindowController", "添加"), this))
     {
         setObjectName(QStringLiteral("id_opt"));
         m_addButton->setObjectName(QStringLiteral("addButton"));

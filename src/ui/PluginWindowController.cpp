@@ -31,8 +31,10 @@ enum Column { NameColumn, VersionColumn, DescColumn, AuthorColumn, OptColumn };
 
 QTableWidget *makeTable(QWidget *parent, const QString &name, bool withOpt)
 {
-    QStringList headers{QStringLiteral("名称"), QStringLiteral("版本"), QStringLiteral("描述"),
-                        QStringLiteral("作者")};
+    QStringList headers{QCoreApplication::translate("PluginWindowController", "名称"),
+                        QCoreApplication::translate("PluginWindowController", "版本"),
+                        QCoreApplication::translate("PluginWindowController", "描述"),
+                        QCoreApplication::translate("PluginWindowController", "作者")};
     if (withOpt)
         headers << QString();
     auto *table = new QTableWidget(0, int(headers.size()), parent);
@@ -76,13 +78,14 @@ PluginWindowController::PluginWindowController(ClipPluginPackageHelper &packages
     , m_tabView(new QTabWidget(this))
     , m_tableView(makeTable(this, QStringLiteral("tableView"), false))
     , m_storeTableView(makeTable(this, QStringLiteral("storeTableView"), true))
-    , m_addButton(new QPushButton(QStringLiteral("从文件添加..."), this))
-    , m_removeButton(new QPushButton(QStringLiteral("删除"), this))
-    , m_helpButton(new QPushButton(QStringLiteral("开发插件"), this))
-    , m_gettingStartButton(new QPushButton(QStringLiteral("入门指南"), this))
+    , m_addButton(new QPushButton(tr("从文件添加..."), this))
+    , m_removeButton(new QPushButton(tr("删除"), this))
+    , m_helpButton(new QPushButton(tr("开发插件"), this))
+    , m_gettingStartButton(new QPushButton(tr("入门指南"), this))
 {
     setObjectName(QStringLiteral("PluginWindowController"));
-    setWindowTitle(QStringLiteral("插件"));
+    setWindowTitle(tr("插件"));
+    closeOnEscapeAndControlW(*this);
     setAttribute(Qt::WA_QuitOnClose, false);
     resize(680, 420);
 
@@ -103,12 +106,12 @@ PluginWindowController::PluginWindowController(ClipPluginPackageHelper &packages
     buttons->addWidget(m_gettingStartButton);
     buttons->addWidget(m_helpButton);
     installedLayout->addLayout(buttons);
-    m_tabView->addTab(installedPage, QStringLiteral("已安装"));
+    m_tabView->addTab(installedPage, tr("已安装"));
 
     auto *storePage = new QWidget(m_tabView);
     auto *storeLayout = new QVBoxLayout(storePage);
     storeLayout->addWidget(m_storeTableView, 1);
-    m_tabView->addTab(storePage, QStringLiteral("插件商店"));
+    m_tabView->addTab(storePage, tr("插件商店"));
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_tabView);
@@ -215,10 +218,10 @@ void PluginWindowController::storeAddClicked(int row)
         return;
     const PluginObject plugin = m_storeArray.at(row);
     const QString url = m_pluginURLDict.value(plugin.plugin_bundle_id());
-    m_overlay = ProgressOverlay::showOn(this, QStringLiteral("添加中..."));
+    m_overlay = ProgressOverlay::showOn(this, tr("添加中..."));
     const auto done = [this](bool) {
         if (m_overlay) {
-            m_overlay->setText(QStringLiteral("完成中..."));
+            m_overlay->setText(tr("完成中..."));
             m_overlay->dismiss();
         }
         reloadTables();
@@ -243,7 +246,7 @@ void PluginWindowController::addClicked()
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setOption(QFileDialog::DontUseNativeDialog);
     panel->setFileMode(QFileDialog::ExistingFile);
-    panel->setLabelText(QFileDialog::Accept, QStringLiteral("选择"));
+    panel->setLabelText(QFileDialog::Accept, tr("选择"));
     panel->setWindowModality(Qt::WindowModal);
     connect(panel, &QFileDialog::filesSelected, this, &PluginWindowController::installFiles);
     panel->open();

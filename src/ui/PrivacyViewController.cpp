@@ -45,16 +45,15 @@ PrivacyViewController::PrivacyViewController(AdvancePrivacyManager &privacy, Con
     , m_keywordStore(keywords)
     , m_keyWords(m_keywordStore.customKeyWords())
     , m_sysKeyWords(m_keywordStore.sysKeyWords())
-    , m_tableView(
-          makeTable(this, QStringLiteral("tableView"), QStringLiteral("自定义关键字"), kCustomTableTag, true))
-    , m_sysKeyWordsTableView(makeTable(this, QStringLiteral("sysKeyWordsTableView"),
-                                       QStringLiteral("系统关键字"), kSystemTableTag, false))
+    , m_tableView(makeTable(this, QStringLiteral("tableView"), tr("自定义关键字"), kCustomTableTag, true))
+    , m_sysKeyWordsTableView(
+          makeTable(this, QStringLiteral("sysKeyWordsTableView"), tr("系统关键字"), kSystemTableTag, false))
     , m_addButton(new QPushButton(QStringLiteral("+"), this))
     , m_removeButton(new QPushButton(QStringLiteral("-"), this))
-    , m_analyseSecretButton(new QCheckBox(QStringLiteral("根据关键字识别机密文本"), this))
-    , m_fileAsSecretButton(new QCheckBox(QStringLiteral("所有文件都作为机密"), this))
-    , m_advancePrivacyButton(new QCheckBox(QStringLiteral("高级隐私模式(lua脚本)"), this))
-    , m_editScriptButton(new QPushButton(QStringLiteral("编辑脚本"), this))
+    , m_analyseSecretButton(new QCheckBox(tr("根据关键字识别机密文本"), this))
+    , m_fileAsSecretButton(new QCheckBox(tr("所有文件都作为机密"), this))
+    , m_advancePrivacyButton(new QCheckBox(tr("高级隐私模式(lua脚本)"), this))
+    , m_editScriptButton(new QPushButton(tr("编辑脚本"), this))
 {
     setObjectName(QStringLiteral("PrivacyViewController"));
     m_addButton->setObjectName(QStringLiteral("addButton"));
@@ -111,10 +110,8 @@ PrivacyViewController::PrivacyViewController(AdvancePrivacyManager &privacy, Con
 void PrivacyViewController::addWord()
 {
     ConfigureManager &configure = m_keywordStore;
-    if (!configure.addNewWord(QStringLiteral("新关键字"))) {
-        Sheets::beginSheet(this, {QStringLiteral("超过最大数量"),
-                                  QStringLiteral("关键字最多可以添加25"),
-                                  {QStringLiteral("知道了")}});
+    if (!configure.addNewWord(tr("新关键字"))) {
+        Sheets::beginSheet(this, {tr("超过最大数量"), tr("关键字最多可以添加25"), {tr("知道了")}});
         return;
     }
     reloadKeyWords();
@@ -142,11 +139,11 @@ void PrivacyViewController::wordEdited(QTableWidgetItem *item)
     // the pane (with a message); the reload shows the old word again. It waits for the editor
     // to let go of the item, which the reload replaces.
     if (!word.isEmpty() && !PrivacyRules::isValidKeyword(word)) {
-        Sheets::beginSheet(this, {QStringLiteral("关键字无效"),
-                                  QStringLiteral("“%1”不是有效的匹配规则（例如括号没有配对），没有保存。"
-                                                 "要匹配括号、点等符号本身，请在符号前加上 \\。")
+        Sheets::beginSheet(this, {tr("关键字无效"),
+                                  tr("“%1”不是有效的匹配规则（例如括号没有配对），没有保存。"
+                                     "要匹配括号、点等符号本身，请在符号前加上 \\。")
                                       .arg(word),
-                                  {QStringLiteral("知道了")}});
+                                  {tr("知道了")}});
     } else {
         m_keywordStore.setKeyWord(word, item->row());
     }
@@ -161,10 +158,9 @@ void PrivacyViewController::advancePrivacyClicked(bool on)
         return;
     }
     const Sheets::Alert alert{
-        QStringLiteral("确认开启高级隐私模式?"),
-        QStringLiteral(
-            "高级隐私模式需要lua编程或有编程基础的用户，开启后简单的关键字识别将不再使用，请谨慎选择."),
-        {QStringLiteral("取消"), QStringLiteral("开启")},
+        tr("确认开启高级隐私模式?"),
+        tr("高级隐私模式需要lua编程或有编程基础的用户，开启后简单的关键字识别将不再使用，请谨慎选择."),
+        {tr("取消"), tr("开启")},
         0};
     Sheets::beginSheet(this, alert, [this](int returnCode) {
         const bool enable = returnCode != Sheets::FirstButtonReturn;

@@ -19,7 +19,7 @@ ScriptEditWindowController::ScriptEditWindowController(AdvancePrivacyManager &pr
     , m_luaLabel(new QLabel(this))
 {
     setObjectName(QStringLiteral("ScriptEditWindowController"));
-    setWindowTitle(QStringLiteral("隐私脚本"));
+    setWindowTitle(tr("隐私脚本"));
     resize(640, 480);
 
     m_textEditView->setObjectName(QStringLiteral("textEditView"));
@@ -36,10 +36,10 @@ ScriptEditWindowController::ScriptEditWindowController(AdvancePrivacyManager &pr
     m_luaLabel->setObjectName(QStringLiteral("luaLabel"));
     m_luaLabel->setText(QStringLiteral("lua:%1").arg(privacy.luaVersion()));
 
-    auto *testButton = new QPushButton(QStringLiteral("测试"), this);
-    auto *revertButton = new QPushButton(QStringLiteral("恢复默认"), this);
-    auto *cancelButton = new QPushButton(QStringLiteral("取消"), this);
-    auto *doneButton = new QPushButton(QStringLiteral("完成"), this);
+    auto *testButton = new QPushButton(tr("测试"), this);
+    auto *revertButton = new QPushButton(tr("恢复默认"), this);
+    auto *cancelButton = new QPushButton(tr("取消"), this);
+    auto *doneButton = new QPushButton(tr("完成"), this);
     testButton->setObjectName(QStringLiteral("testButton"));
     revertButton->setObjectName(QStringLiteral("revertButton"));
     cancelButton->setObjectName(QStringLiteral("cancelButton"));
@@ -91,10 +91,9 @@ void ScriptEditWindowController::doneClicked()
     AdvancePrivacyManager &privacy = m_privacy;
     const QString script = m_textEditView->toPlainText();
     if (const std::optional<QString> error = privacy.testScript(script)) {
-        Sheets::beginSheet(
-            this, {QStringLiteral("错啦!"),
-                   QStringLiteral("不能正确运行! 这里有问题:%1\n可以再改改，或者点击取消!").arg(*error),
-                   {QStringLiteral("我再改改")}});
+        Sheets::beginSheet(this, {tr("错啦!"),
+                                  tr("不能正确运行! 这里有问题:%1\n可以再改改，或者点击取消!").arg(*error),
+                                  {tr("我再改改")}});
         return;
     }
     privacy.setScriptContent(script);

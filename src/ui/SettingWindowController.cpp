@@ -21,7 +21,8 @@ SettingWindowController::SettingWindowController(const SettingsServices &service
     , m_panelView(new QWidget(this))
 {
     setObjectName(QStringLiteral("SettingWindowController"));
-    setWindowTitle(QStringLiteral("设置"));
+    setWindowTitle(tr("设置"));
+    closeOnEscapeAndControlW(*this);
     setAttribute(Qt::WA_QuitOnClose, false);
     resize(620, 440);
 
@@ -35,12 +36,10 @@ SettingWindowController::SettingWindowController(const SettingsServices &service
     layout->addWidget(m_sideBar);
     layout->addWidget(m_panelView, 1);
 
-    m_sideBar->addButton(QStringLiteral("常规"), QStringLiteral("work-white-32"),
-                         QStringLiteral("work-gray-32"));
-    m_sideBar->addButton(QStringLiteral("用户"), QStringLiteral("icon1-white"), QStringLiteral("icon1-gray"));
-    m_sideBar->addButton(QStringLiteral("隐私"), QStringLiteral("tab_privacy_white"),
-                         QStringLiteral("tab_privacy_gray"));
-    m_sideBar->addButton(QStringLiteral("关于"), QStringLiteral("about-white"), QStringLiteral("about-gray"));
+    m_sideBar->addButton(tr("常规"), QStringLiteral("work-white-32"), QStringLiteral("work-gray-32"));
+    m_sideBar->addButton(tr("用户"), QStringLiteral("icon1-white"), QStringLiteral("icon1-gray"));
+    m_sideBar->addButton(tr("隐私"), QStringLiteral("tab_privacy_white"), QStringLiteral("tab_privacy_gray"));
+    m_sideBar->addButton(tr("关于"), QStringLiteral("about-white"), QStringLiteral("about-gray"));
     connect(m_sideBar, &SettingSideBar::rowSelected, this,
             &SettingWindowController::changeViewControllerAtIndex);
     m_sideBar->selectRow(General);

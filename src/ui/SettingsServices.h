@@ -11,4 +11,6 @@ struct SettingsServices {
     SyncEngine *sync = nullptr;
     ShortcutController *shortcuts = nullptr;
     AdvancePrivacyManager *privacy = nullptr;
+    // The history window's hot key.
+    ShortcutController *historyShortcuts = nullptr;
 };

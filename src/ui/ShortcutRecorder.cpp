@@ -29,7 +29,7 @@ ShortcutRecorder::ShortcutRecorder(QWidget *parent)
     m_field->installEventFilter(this);
     m_clearButton->setObjectName(QStringLiteral("shortcutClearButton"));
     m_clearButton->setText(QStringLiteral("✕"));
-    m_clearButton->setToolTip(QStringLiteral("关闭快捷键"));
+    m_clearButton->setToolTip(tr("关闭快捷键"));
     m_clearButton->setAutoRaise(true);
 
     auto *layout = new QHBoxLayout(this);
@@ -122,10 +122,10 @@ void ShortcutRecorder::clear()
 void ShortcutRecorder::updateText()
 {
     if (m_recording)
-        m_field->setText(QStringLiteral("请按下快捷键…"));
+        m_field->setText(tr("请按下快捷键…"));
     else if (m_shortcut)
         m_field->setText(KeyCodes::shortcutText(*m_shortcut));
     else
-        m_field->setText(QStringLiteral("点击录制快捷键"));
+        m_field->setText(tr("点击录制快捷键"));
     m_clearButton->setEnabled(m_shortcut.has_value());
 }

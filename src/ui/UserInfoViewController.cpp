@@ -19,14 +19,14 @@ UserInfoViewController::UserInfoViewController(SyncEngine &sync, QWidget *parent
     : QWidget(parent)
     , m_sync(sync)
     , m_userName(new QLabel(this))
-    , m_logoutButton(new QPushButton(QStringLiteral("退出登录"), this))
+    , m_logoutButton(new QPushButton(tr("退出登录"), this))
     , m_brokerField(BrokerAddressField::create(this))
-    , m_brokerButton(new QPushButton(QStringLiteral("应用"), this))
+    , m_brokerButton(new QPushButton(tr("应用"), this))
 {
     setObjectName(QStringLiteral("UserInfoViewController"));
     m_userName->setObjectName(QStringLiteral("userName"));
     m_logoutButton->setObjectName(QStringLiteral("LogoutButton"));
-    m_userName->setText(QStringLiteral("当前用户：%1").arg(m_sync.account().loginUserEmail()));
+    m_userName->setText(tr("当前用户：%1").arg(m_sync.account().loginUserEmail()));
     connect(m_logoutButton, &QPushButton::clicked, this, &UserInfoViewController::loginout);
     m_brokerButton->setObjectName(QStringLiteral("brokerButton"));
     m_brokerButton->setEnabled(m_brokerField->isEnabled());
@@ -34,7 +34,7 @@ UserInfoViewController::UserInfoViewController(SyncEngine &sync, QWidget *parent
     connect(m_brokerField, &QLineEdit::returnPressed, this, &UserInfoViewController::applyBroker);
 
     auto *brokerRow = new QHBoxLayout;
-    brokerRow->addWidget(new QLabel(QStringLiteral("消息服务器："), this));
+    brokerRow->addWidget(new QLabel(tr("消息服务器："), this));
     brokerRow->addWidget(m_brokerField, 1);
     brokerRow->addWidget(m_brokerButton);
 
@@ -60,10 +60,10 @@ void UserInfoViewController::loginout()
 {
     // Signing out empties the local history, so it is asked first, as clearing it is.
     Sheets::beginSheet(this,
-                       {QStringLiteral("退出登录？"),
-                        QStringLiteral("退出后本机的历史纪录和收藏将被清空；服务器上的纪录会保留，"
-                                       "再次登录后重新同步。"),
-                        {QStringLiteral("退出登录"), QStringLiteral("取消")}},
+                       {tr("退出登录？"),
+                        tr("退出后本机的历史纪录和收藏将被清空；服务器上的纪录会保留，"
+                           "再次登录后重新同步。"),
+                        {tr("退出登录"), tr("取消")}},
                        [this](int returnCode) {
                            if (returnCode != Sheets::FirstButtonReturn)
                                return;

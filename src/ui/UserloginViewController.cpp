@@ -11,9 +11,11 @@
 #include "ui/Sheets.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFormLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QNetworkReply>
 #include <QPushButton>
@@ -22,8 +24,16 @@
 
 namespace {
 
-const QString kConfirm = QStringLiteral("确认");
-const QString kUnderstood = QStringLiteral("知道了");
+// Read when shown, not at start-up, so that they follow the interface language.
+QString confirmText()
+{
+    return QCoreApplication::translate("UserloginViewController", "确认");
+}
+
+QString understoodText()
+{
+    return QCoreApplication::translate("UserloginViewController", "知道了");
+}
 
 bool succeeded(const RequestResult &result, const std::optional<RequestError> &error)
 {
@@ -57,20 +67,28 @@ std::optional<Sheets::Alert> connectionAlert(Failure failure, int status)
 {
     switch (failure) {
     case Failure::Untrusted:
-        return Sheets::Alert{QStringLiteral("无法验证服务器的证书"),
-                             QStringLiteral("服务器的证书不受信任。如果这是使用自己 CA 的自建服务，"
-                                            "请在“CA 证书”一栏填写该 CA 证书（PEM）文件的路径。"),
-                             {kConfirm}};
+        return Sheets::Alert{
+            QCoreApplication::translate("UserloginViewController", "无法验证服务器的证书"),
+            QCoreApplication::translate("UserloginViewController",
+                                        "服务器的证书不受信任。如果这是使用自己 CA 的自建服务，"
+                                        "请在“CA 证书”一栏填写该 CA 证书（PEM）文件的路径。"),
+            {confirmText()}};
     case Failure::Unreachable:
-        return Sheets::Alert{QStringLiteral("无法连接到同步服务器"),
-                             QStringLiteral("请检查网络连接和“服务器”一栏的地址，然后重试。"),
-                             {kConfirm}};
+        return Sheets::Alert{QCoreApplication::translate("UserloginViewController", "无法连接到同步服务器"),
+                             QCoreApplication::translate("UserloginViewController",
+                                                         "请检查网络连接和“服务器”一栏的地址，然后重试。"),
+                             {confirmText()}};
     case Failure::Busy:
-        return Sheets::Alert{QStringLiteral("尝试次数过多"), QStringLiteral("请稍后再试。"), {kConfirm}};
+        return Sheets::Alert{QCoreApplication::translate("UserloginViewController", "尝试次数过多"),
+                             QCoreApplication::translate("UserloginViewController", "请稍后再试。"),
+                             {confirmText()}};
     case Failure::ServiceError:
-        return Sheets::Alert{QStringLiteral("同步服务器暂时无法处理请求"),
-                             QStringLiteral("服务器返回了错误（HTTP %1），请稍后再试。").arg(status),
-                             {kConfirm}};
+        return Sheets::Alert{
+            QCoreApplication::translate("UserloginViewController", "同步服务器暂时无法处理请求"),
+            QCoreApplication::translate("UserloginViewController",
+                                        "服务器返回了错误（HTTP %1），请稍后再试。")
+                .arg(status),
+            {confirmText()}};
     case Failure::Refused:
         break;
     }
@@ -88,6 +106,8 @@ UserloginViewController::UserloginViewController(SyncEngine &sync, QWidget *pare
     , m_caFileField(new QLineEdit(this))
     , m_nameField(new QLineEdit(this))
     , m_pwdField(new QLineEdit(this))
+    , m_repeatField(new QLineEdit(this))
+    , m_repeatLabel(new QLabel(tr("确认密码："), this))
     , m_loginButton(new QPushButton(this))
     , m_login(std::make_shared<LoginRequestManager>())
     , m_regis(std::make_shared<RegisterRequestManager>())
@@ -101,48 +121,53 @@ UserloginViewController::UserloginViewController(SyncEngine &sync, QWidget *pare
     m_pwdField->setObjectName(QStringLiteral("pwdField"));
     m_loginButton->setObjectName(QStringLiteral("loginButton"));
 
-    m_selectPopUpButton->addItems(
-        {QStringLiteral("登录"), QStringLiteral("注册"), QStringLiteral("找回密码")});
+    m_selectPopUpButton->addItems({tr("登录"), tr("注册"), tr("找回密码")});
     // A self-hoster types the address once; the environment, when it names one, decides.
     m_serverField->setPlaceholderText(QLatin1String(BuildInfo::apiUrl));
     if (SyncServer::isAddressFromEnvironment()) {
         m_serverField->setText(SyncServer::baseURL());
         m_serverField->setEnabled(false);
-        m_serverField->setToolTip(QStringLiteral("由环境变量 QUILLET_API_URL 指定"));
+        m_serverField->setToolTip(tr("由环境变量 QUILLET_API_URL 指定"));
     } else {
         m_serverField->setText(SyncServer::storedAddress());
-        m_serverField->setToolTip(
-            QStringLiteral("同步服务的地址，例如 https://sync.example.org；留空则使用默认服务"));
+        m_serverField->setToolTip(tr("同步服务的地址，例如 https://sync.example.org；留空则使用默认服务"));
     }
-    m_caFileField->setPlaceholderText(QStringLiteral("系统证书"));
+    m_caFileField->setPlaceholderText(tr("系统证书"));
     if (SyncServer::isCAFileFromEnvironment()) {
         m_caFileField->setText(SyncServer::caFile());
         m_caFileField->setEnabled(false);
-        m_caFileField->setToolTip(QStringLiteral("由环境变量 QUILLET_CA_FILE 指定"));
+        m_caFileField->setToolTip(tr("由环境变量 QUILLET_CA_FILE 指定"));
     } else {
         m_caFileField->setText(SyncServer::storedCAFile());
-        m_caFileField->setToolTip(
-            QStringLiteral("自建服务使用自己的 CA 时，填写该 CA 证书（PEM）文件的路径"));
+        m_caFileField->setToolTip(tr("自建服务使用自己的 CA 时，填写该 CA 证书（PEM）文件的路径"));
     }
-    m_nameField->setPlaceholderText(QStringLiteral("邮箱"));
-    m_pwdField->setPlaceholderText(QStringLiteral("密码"));
+    m_nameField->setPlaceholderText(tr("邮箱"));
+    m_pwdField->setPlaceholderText(tr("密码"));
     m_pwdField->setEchoMode(QLineEdit::Password);
+    m_repeatField->setObjectName(QStringLiteral("repeatField"));
+    m_repeatField->setPlaceholderText(tr("再次输入密码"));
+    m_repeatField->setEchoMode(QLineEdit::Password);
     m_nameField->installEventFilter(this);
     m_pwdField->installEventFilter(this);
+    m_repeatField->installEventFilter(this);
+    // Return in any field of the form submits it, as the button does.
+    for (QLineEdit *field : {m_nameField, m_pwdField, m_repeatField})
+        connect(field, &QLineEdit::returnPressed, m_loginButton, &QPushButton::click);
     connect(m_selectPopUpButton, &QComboBox::currentIndexChanged, this,
             &UserloginViewController::modeChanged);
     connect(m_loginButton, &QPushButton::clicked, this, &UserloginViewController::login);
+    auto *form = new QFormLayout;
+    form->addRow(tr("服务器："), m_serverField);
+    form->addRow(tr("消息服务器："), m_brokerField);
+    form->addRow(tr("CA 证书："), m_caFileField);
+    form->addRow(QString(), m_selectPopUpButton);
+    form->addRow(tr("邮箱："), m_nameField);
+    form->addRow(tr("密码："), m_pwdField);
+    form->addRow(m_repeatLabel, m_repeatField);
+    form->addRow(QString(), m_loginButton);
+
     m_selectPopUpButton->setCurrentIndex(SignIn);
     modeChanged(SignIn);
-
-    auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("服务器："), m_serverField);
-    form->addRow(QStringLiteral("消息服务器："), m_brokerField);
-    form->addRow(QStringLiteral("CA 证书："), m_caFileField);
-    form->addRow(QString(), m_selectPopUpButton);
-    form->addRow(QStringLiteral("邮箱："), m_nameField);
-    form->addRow(QStringLiteral("密码："), m_pwdField);
-    form->addRow(QString(), m_loginButton);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(60, 40, 60, 40);
@@ -155,18 +180,22 @@ UserloginViewController::~UserloginViewController() = default;
 
 void UserloginViewController::modeChanged(int mode)
 {
+    // A mistyped password at registration would lock the new account out: it is typed twice.
+    m_repeatField->setVisible(mode == Register);
+    m_repeatLabel->setVisible(mode == Register);
+    m_repeatField->clear();
     switch (mode) {
     case Register:
-        m_loginButton->setText(QStringLiteral("点击注册"));
+        m_loginButton->setText(tr("点击注册"));
         m_pwdField->setEnabled(true);
         break;
     case FindPassword:
-        m_loginButton->setText(QStringLiteral("找回密码"));
+        m_loginButton->setText(tr("找回密码"));
         m_pwdField->setEnabled(false);
         m_nameField->setFocus();
         break;
     default:
-        m_loginButton->setText(QStringLiteral("点击登录"));
+        m_loginButton->setText(tr("点击登录"));
         m_pwdField->setEnabled(true);
         break;
     }
@@ -183,10 +212,9 @@ bool UserloginViewController::acceptServiceSettings()
 {
     if (m_serverField->isEnabled()
         && !SyncServer::setStoredAddress(m_sync.settings(), m_serverField->text())) {
-        Sheets::beginSheet(this,
-                           {QStringLiteral("服务器地址格式存在问题，请输入以 http:// 或 https:// 开头的地址"),
-                            QString(),
-                            {kConfirm}});
+        Sheets::beginSheet(this, {tr("服务器地址格式存在问题，请输入以 http:// 或 https:// 开头的地址"),
+                                  QString(),
+                                  {confirmText()}});
         return false;
     }
     if (!BrokerAddressField::accept(this, m_brokerField, m_sync.settings()))
@@ -194,8 +222,7 @@ bool UserloginViewController::acceptServiceSettings()
     if (m_caFileField->isEnabled()
         && !SyncServer::setStoredCAFile(m_sync.settings(), m_caFileField->text())) {
         Sheets::beginSheet(
-            this,
-            {QStringLiteral("无法读取 CA 证书文件，请填写 PEM 格式证书文件的路径"), QString(), {kConfirm}});
+            this, {tr("无法读取 CA 证书文件，请填写 PEM 格式证书文件的路径"), QString(), {confirmText()}});
         return false;
     }
     // A notice connection kept while signed out (after a wake) follows a moved service or CA.
@@ -210,12 +237,17 @@ void UserloginViewController::login()
         return;
     if (mode != FindPassword && m_pwdField->text().isEmpty())
         return;
+    if (mode == Register && m_repeatField->text() != m_pwdField->text()) {
+        Sheets::beginSheet(this, {tr("两次输入的密码不一致"), tr("请重新输入密码。"), {confirmText()}});
+        m_repeatField->clear();
+        m_repeatField->setFocus();
+        return;
+    }
     if (!acceptServiceSettings())
         return;
     const QString email = m_nameField->text().remove(QLatin1Char(' '));
     if (!isValidEmail(email)) {
-        Sheets::beginSheet(this,
-                           {QStringLiteral("邮箱格式存在问题，请输入正确的邮箱"), QString(), {kConfirm}});
+        Sheets::beginSheet(this, {tr("邮箱格式存在问题，请输入正确的邮箱"), QString(), {confirmText()}});
         return;
     }
     switch (mode) {
@@ -246,9 +278,8 @@ void UserloginViewController::signIn(const QString &email)
                 return;
             if (showConnectionFailure(status, error))
                 return;
-            Sheets::beginSheet(this, {QStringLiteral("用户名或密码错误"),
-                                      QStringLiteral("确认下面邮箱？\n%1").arg(email),
-                                      {kConfirm}});
+            Sheets::beginSheet(
+                this, {tr("用户名或密码错误"), tr("确认下面邮箱？\n%1").arg(email), {confirmText()}});
         },
         this);
 }
@@ -258,9 +289,9 @@ void UserloginViewController::registerAccount(const QString &email)
     const QString passwordHash = md5_hex(m_pwdField->text());
     Sheets::beginSheet(
         this,
-        {QStringLiteral("确认邮箱：%1").arg(email),
-         QStringLiteral("邮箱将用于您找回密码等其他服务，请您务必谨慎填写。"),
-         {QStringLiteral("确认注册"), QStringLiteral("取消")}},
+        {tr("确认邮箱：%1").arg(email),
+         tr("邮箱将用于您找回密码等其他服务，请您务必谨慎填写。"),
+         {tr("确认注册"), tr("取消")}},
         [this, email, passwordHash](int returnCode) {
             if (returnCode != Sheets::FirstButtonReturn)
                 return;
@@ -276,18 +307,17 @@ void UserloginViewController::registerAccount(const QString &email)
                     if (succeeded(result, error))
                         return;
                     if (hasCode(result, AccountCodes::emailTaken)) {
-                        Sheets::beginSheet(this, {QStringLiteral("邮箱：%1已注册，请更换其他邮箱").arg(email),
-                                                  QString(),
-                                                  {kUnderstood}});
+                        Sheets::beginSheet(
+                            this,
+                            {tr("邮箱：%1已注册，请更换其他邮箱").arg(email), QString(), {understoodText()}});
                         return;
                     }
                     if (showConnectionFailure(status, error))
                         return;
-                    Sheets::beginSheet(this, {QStringLiteral("注册失败"),
-                                              status == 403
-                                                  ? QStringLiteral("该服务器不接受新的注册。")
-                                                  : QStringLiteral("服务器没有接受这次注册，请稍后再试。"),
-                                              {kConfirm}});
+                    Sheets::beginSheet(this, {tr("注册失败"),
+                                              status == 403 ? tr("该服务器不接受新的注册。")
+                                                            : tr("服务器没有接受这次注册，请稍后再试。"),
+                                              {confirmText()}});
                 },
                 this);
         });
@@ -297,9 +327,9 @@ void UserloginViewController::findPassword(const QString &email)
 {
     Sheets::beginSheet(
         this,
-        {QStringLiteral("确认邮箱：%1").arg(email),
-         QStringLiteral("将向此邮箱发送验证邮件，请确认邮箱是否正确？"),
-         {kConfirm, QStringLiteral("取消")}},
+        {tr("确认邮箱：%1").arg(email),
+         tr("将向此邮箱发送验证邮件，请确认邮箱是否正确？"),
+         {confirmText(), tr("取消")}},
         [this, email](int returnCode) {
             if (returnCode != Sheets::FirstButtonReturn)
                 return;
@@ -313,16 +343,15 @@ void UserloginViewController::findPassword(const QString &email)
                     if (error && showConnectionFailure(status, error))
                         return;
                     if (succeeded(result, error)) {
-                        Sheets::beginSheet(
-                            this, {QStringLiteral("发送成功"),
-                                   QStringLiteral("已发送邮件到 %1, "
-                                                  "请到邮箱查收，注意：某些邮件服务器会错将Quillet邮件"
-                                                  "当作垃圾邮件，请注意查看垃圾邮箱。")
-                                       .arg(email),
-                                   {QStringLiteral("好的")}});
+                        Sheets::beginSheet(this, {tr("发送成功"),
+                                                  tr("已发送邮件到 %1, "
+                                                     "请到邮箱查收，注意：某些邮件服务器会错将Quillet邮件"
+                                                     "当作垃圾邮件，请注意查看垃圾邮箱。")
+                                                      .arg(email),
+                                                  {tr("好的")}});
                     } else if (hasCode(result, AccountCodes::emailUnknown)) {
-                        Sheets::beginSheet(
-                            this, {QStringLiteral("邮箱：%1不存在").arg(email), QString(), {kUnderstood}});
+                        Sheets::beginSheet(this,
+                                           {tr("邮箱：%1不存在").arg(email), QString(), {understoodText()}});
                     }
                 },
                 this);
@@ -359,9 +388,14 @@ bool UserloginViewController::eventFilter(QObject *watched, QEvent *event)
     const bool back = keyEvent->key() == Qt::Key_Backtab;
     if (keyEvent->key() != Qt::Key_Tab && !back)
         return QWidget::eventFilter(watched, event);
-    QLineEdit *next = watched == m_nameField ? m_pwdField : m_nameField;
-    if (!next->isEnabled())
-        next = static_cast<QLineEdit *>(watched);
+    // Tab goes round the e-mail, the password and, while registering, its repetition.
+    QList<QLineEdit *> ring{m_nameField};
+    if (m_pwdField->isEnabled())
+        ring << m_pwdField;
+    if (m_repeatField->isVisibleTo(this))
+        ring << m_repeatField;
+    const qsizetype at = std::max<qsizetype>(0, ring.indexOf(static_cast<QLineEdit *>(watched)));
+    QLineEdit *next = ring.at((at + (back ? ring.size() - 1 : 1)) % ring.size());
     next->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
     next->selectAll();
     return true;

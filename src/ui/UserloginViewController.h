@@ -10,6 +10,7 @@
 class FindPwdRequestManager;
 class LoginRequestManager;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class SyncEngine;
 class QPushButton;
@@ -37,6 +38,8 @@ public:
     QLineEdit *caFileField() const { return m_caFileField; }
     QLineEdit *nameField() const { return m_nameField; }
     QLineEdit *pwdField() const { return m_pwdField; }
+    // The password again, shown while registering.
+    QLineEdit *repeatField() const { return m_repeatField; }
     QPushButton *loginButton() const { return m_loginButton; }
 
     // The main button: checks the fields, then signs in, registers or asks for the mail.
@@ -65,6 +68,8 @@ private:
     QLineEdit *m_caFileField = nullptr;
     QLineEdit *m_nameField = nullptr;
     QLineEdit *m_pwdField = nullptr;
+    QLineEdit *m_repeatField = nullptr;
+    QLabel *m_repeatLabel = nullptr;
     QPushButton *m_loginButton = nullptr;
     std::shared_ptr<LoginRequestManager> m_login;
     std::shared_ptr<RegisterRequestManager> m_regis;

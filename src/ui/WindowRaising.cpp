@@ -1,5 +1,7 @@
 #include "ui/WindowRaising.h"
 
+#include <QShortcut>
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStyle>
@@ -16,4 +18,13 @@ void showInFront(QWidget &window, bool &placed)
     window.show();
     window.raise();
     window.activateWindow();
+}
+
+void closeOnEscapeAndControlW(QWidget &window)
+{
+    for (const QKeySequence &keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::ControlModifier | Qt::Key_W)}) {
+        auto *shortcut = new QShortcut(keys, &window);
+        QObject::connect(shortcut, &QShortcut::activated, &window, &QWidget::close);
+    }
 }

@@ -8,6 +8,7 @@
 #include "platform/MemoryPasteboard.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
+#include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
 
@@ -218,6 +219,24 @@ private slots:
         const QList<HistoryModel> favourites = DBKeeper::getAllHistoryAtCategory(Category::favourite, 100);
         QCOMPARE(favourites.size(), 1);
         QCOMPARE(favourites.first().timestamp.value_or(0), m_now);
+    }
+
+    // Every capture trims the history to the length of the settings, the oldest clips and
+    // their payload files first; a copy of a clip that is already kept moves it up instead.
+    void captureKeepsTheHistoryLength()
+    {
+        testSettings().setHistoryLength(10);
+        for (int i = 0; i < 12; ++i)
+            copyText(u"clip %1"_s.arg(i));
+        const QList<HistoryModel> rows = DBKeeper::getAllHistoryAtCategory(Category::history, 100);
+        QCOMPARE(rows.size(), 10);
+        QCOMPARE(rows.first().content.value_or(QString()), u"clip 11"_s);
+        QCOMPARE(rows.last().content.value_or(QString()), u"clip 2"_s);
+        QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(md5_hex(u"clip 0"_s))));
+        QVERIFY(QFile::exists(PathHelper::getBaseFilePath(md5_hex(u"clip 2"_s))));
+        copyText(u"clip 2"_s);
+        QCOMPARE(DBKeeper::getAllHistoryAtCategory(Category::history, 100).size(), 10);
+        testSettings().setHistoryLength(SettingsDefaults::historyLength);
     }
 
     void fileBecomesAFileClipWithArchive_data()

@@ -1,7 +1,9 @@
 // The whole program under a private X server with a tray host: text copied with xclip is
 // captured, the hot key opens the menu, and choosing a clip by its key pastes it into the
 // window the user was typing in; at start the program announces the device to the sync service.
-// A screenshot of the open menu is kept in the build folder.
+// `quillet --history` and `quillet --menu` reach the running program over a private session bus.
+// The program runs under an English locale: the screenshot of the open menu, kept in the build
+// folder, shows the English interface.
 #include "ClipboardPrograms.h"
 #include "RecordingHttpServer.h"
 #include "TestDirs.h"
@@ -53,22 +55,44 @@ private:
     TestDirs m_dirs;
     QProcess m_tray;
     QProcess m_quillet;
+    QProcess m_bus;
+    QProcessEnvironment m_environment;
     RecordingHttpServer m_service;
+
+    // Starts the program a second time with these arguments; its exit code.
+    int secondStart(const QStringList &arguments)
+    {
+        QProcess second;
+        second.setProcessEnvironment(m_environment);
+        second.start(QStringLiteral(QUILLET_PROGRAM), arguments);
+        if (!second.waitForFinished(30000))
+            return -1;
+        return second.exitCode();
+    }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        for (const char *tool : {"trayer", "xclip", "xdotool"}) {
+        for (const char *tool : {"trayer", "xclip", "xdotool", "dbus-daemon"}) {
             if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
-                QSKIP("a tool of this test is not installed (trayer, xclip, xdotool)");
+                QSKIP("a tool of this test is not installed (trayer, xclip, xdotool, dbus-daemon)");
         }
         m_tray.start(u"trayer"_s, {u"--edge"_s, u"top"_s, u"--align"_s, u"right"_s, u"--height"_s, u"32"_s,
                                    u"--width"_s, u"10"_s});
         QVERIFY(m_tray.waitForStarted());
         m_service.setReply(200, "{\"code\":0,\"data\":{\"homepage\":\"https://quillet.example.org/\"}}");
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"QUILLET_API_URL"_s, m_service.origin() + u"/api"_s);
-        m_quillet.setProcessEnvironment(environment);
+        // A session bus of this test's own, where the program publishes its commands.
+        m_bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
+        QVERIFY(m_bus.waitForStarted());
+        QVERIFY(m_bus.waitForReadyRead(10000));
+        m_environment = QProcessEnvironment::systemEnvironment();
+        m_environment.insert(u"QUILLET_API_URL"_s, m_service.origin() + u"/api"_s);
+        m_environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, QString::fromUtf8(m_bus.readLine()).trimmed());
+        m_environment.remove(u"LC_ALL"_s);
+        m_environment.remove(u"LC_MESSAGES"_s);
+        m_environment.remove(u"LANGUAGE"_s);
+        m_environment.insert(u"LANG"_s, u"en_US.UTF-8"_s);
+        m_quillet.setProcessEnvironment(m_environment);
         m_quillet.setProcessChannelMode(QProcess::ForwardedChannels);
         m_quillet.start(QStringLiteral(QUILLET_PROGRAM), {});
         QVERIFY(m_quillet.waitForStarted());
@@ -82,6 +106,7 @@ private Q_SLOTS:
     {
         stop(m_quillet);
         stop(m_tray);
+        stop(m_bus);
     }
 
     void announcesTheDeviceAtStart()
@@ -95,6 +120,7 @@ private Q_SLOTS:
     void secondInstanceRefusesToStart()
     {
         QProcess second;
+        second.setProcessEnvironment(m_environment);
         second.start(QStringLiteral(QUILLET_PROGRAM), {});
         QVERIFY(second.waitForFinished(30000));
         QVERIFY(second.exitCode() != 0);
@@ -130,11 +156,32 @@ private Q_SLOTS:
         QCOMPARE(xclip.paste(u"UTF8_STRING"_s), QByteArray("first clip from xclip"));
     }
 
-    // The menu's "插件" item (third from the bottom) opens the plugin window.
+    // A second start with --menu shows the running program's menu at the pointer, and one
+    // with --history its history window.
+    void secondStartShowsMenuAndHistory()
+    {
+        const auto historyShown = [] {
+            return X11Test::xdotool({u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^All history$"_s});
+        };
+        QVERIFY(!historyShown());
+        QCOMPARE(secondStart({u"--history"_s}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(historyShown(), 30000);
+        QVERIFY(X11Test::xdotool({u"key"_s, u"Escape"_s}));
+        QTRY_VERIFY_WITH_TIMEOUT(!historyShown(), 30000);
+
+        const int closed = visibleWindows();
+        QCOMPARE(secondStart({u"--menu"_s}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWindows() > closed, 30000);
+        QVERIFY(X11Test::xdotool({u"key"_s, u"Escape"_s}));
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(), closed, 30000);
+    }
+
+    // The menu's plugins item (third from the bottom) opens the plugin window, whose title is
+    // English under this locale.
     void pluginsItemOpensThePluginWindow()
     {
         const auto pluginWindowShown = [] {
-            return X11Test::xdotool({u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^插件$"_s});
+            return X11Test::xdotool({u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Plugins$"_s});
         };
         QVERIFY(!pluginWindowShown());
         const int closed = visibleWindows();

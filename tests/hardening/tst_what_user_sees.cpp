@@ -20,6 +20,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 using namespace Qt::StringLiterals;
@@ -109,17 +110,44 @@ private Q_SLOTS:
         QCOMPARE(titleOf(item), u"user password second line"_s);
     }
 
-    // The interface speaks Chinese, Qt's own texts included (the script editor's time-out:
-    // tst_plugins_contained).
-    void messagesAreChinese()
+    // The interface speaks English unless the locale's language is Chinese (C and POSIX
+    // included) or the user chose a language; Qt's own texts follow it (the script editor's
+    // time-out: tst_plugins_contained).
+    void interfaceFollowsLanguage()
     {
-        QVERIFY(InterfaceLanguage::installQtChinese());
-        QLineEdit field;
-        std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
-        QStringList texts;
-        for (const QAction *action : menu->actions())
-            texts << action->text();
-        QVERIFY2(texts.join(QString()).contains(u"复制"_s), qPrintable(texts.join(u", "_s)));
+        using Language = Settings::Language;
+        QVERIFY(!InterfaceLanguage::isChinese(Language::System, QLocale::c()));
+        QVERIFY(!InterfaceLanguage::isChinese(Language::System, QLocale(u"en_US"_s)));
+        QVERIFY(!InterfaceLanguage::isChinese(Language::System, QLocale(u"de_DE"_s)));
+        QVERIFY(InterfaceLanguage::isChinese(Language::System, QLocale(u"zh_CN"_s)));
+        QVERIFY(InterfaceLanguage::isChinese(Language::System, QLocale(u"zh_TW"_s)));
+        QVERIFY(InterfaceLanguage::isChinese(Language::Chinese, QLocale(u"en_US"_s)));
+        QVERIFY(!InterfaceLanguage::isChinese(Language::English, QLocale(u"zh_CN"_s)));
+
+        const auto shown = [] {
+            QStringList texts;
+            QLineEdit field;
+            std::unique_ptr<QMenu> context(field.createStandardContextMenu());
+            for (const QAction *action : context->actions())
+                texts << action->text();
+            MenuController menus(testSync());
+            menus.buildMenu();
+            for (const QAction *action : menus.mainMenu()->actions())
+                texts << titleOf(action);
+            return texts;
+        };
+        static const QRegularExpression han(u"\\p{Han}"_s);
+
+        QVERIFY(InterfaceLanguage::apply(Language::System, QLocale::c()));
+        const QStringList english = shown();
+        QVERIFY2(!english.join(QString()).contains(han), qPrintable(english.join(u", "_s)));
+        QVERIFY2(english.join(QString()).contains(u"Copy"_s), qPrintable(english.join(u", "_s)));
+
+        QVERIFY(InterfaceLanguage::apply(Language::Chinese));
+        const QStringList chinese = shown();
+        QVERIFY2(chinese.join(QString()).contains(u"复制"_s), qPrintable(chinese.join(u", "_s)));
+        // The menu's last command (quit) is Chinese then.
+        QVERIFY2(chinese.last().contains(han), qPrintable(chinese.join(u", "_s)));
     }
 
     // The share submenu never opens empty; a saved image gets a name a person can read.

@@ -17,6 +17,7 @@
 #include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
 #include "store/SyncFailures.h"
+#include "ui/InterfaceLanguage.h"
 
 #include <QAction>
 #include <QApplication>
@@ -97,6 +98,8 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
+        // The titles this test checks are the Chinese ones.
+        QVERIFY(InterfaceLanguage::apply(Settings::Language::Chinese));
         menus().actions().setPlatform({&m_pasteboard, &m_injector, &m_sharing});
         menus().actions().setDownloadsFolder(m_downloads.path());
         menus().actions().setDownloadNotice([this](const QString &path) { m_notices << path; });
@@ -113,20 +116,28 @@ private Q_SLOTS:
     void emptyHistoryShapeAndCommandTitles()
     {
         menus().buildMenu();
-        QCOMPARE(texts(menus().mainMenu()), (QStringList{u"历史纪录"_s, u"---"_s, u"收藏"_s, u"---"_s,
-                                                         u"登录/注册"_s, u"插件"_s, u"设置"_s, u"退出"_s}));
+        QCOMPARE(texts(menus().mainMenu()),
+                 (QStringList{u"历史纪录"_s, u"全部历史…"_s, u"---"_s, u"收藏"_s, u"---"_s, u"登录/注册"_s,
+                              u"插件"_s, u"设置"_s, u"退出"_s}));
         QCOMPARE(texts(menus().favMenu()), (QStringList{u"收藏 (0个)"_s, u"---"_s}));
         QVERIFY(!menus().mainMenu()->actions().first()->isEnabled());
         QCOMPARE(itemTitled(menus().mainMenu(), u"收藏"_s)->menu(), menus().favMenu());
-        for (const QString &command : {u"登录/注册"_s, u"插件"_s, u"设置"_s, u"退出"_s})
+        for (const QString &command : {u"全部历史…"_s, u"登录/注册"_s, u"插件"_s, u"设置"_s, u"退出"_s})
             QVERIFY(!itemTitled(menus().mainMenu(), command)->icon().isNull());
+
+        // "全部历史…" opens the history window.
+        int historyOpened = 0;
+        menus().actions().setHistoryWindow([&historyOpened] { ++historyOpened; });
+        itemTitled(menus().mainMenu(), u"全部历史…"_s)->trigger();
+        QCOMPARE(historyOpened, 1);
+        menus().actions().setHistoryWindow({});
 
         // The sign-in command opens nothing while there is no settings window, and survives.
         itemTitled(menus().mainMenu(), u"登录/注册"_s)->trigger();
 
         testAccount().setLoginUserToken(u"token"_s);
         menus().buildMenu();
-        QCOMPARE(texts(menus().mainMenu()).at(4), u"同步历史记录"_s);
+        QCOMPARE(texts(menus().mainMenu()).at(5), u"同步历史记录"_s);
         QCOMPARE(texts(menus().favMenu()), (QStringList{u"收藏 (0个)"_s, u"---"_s, u"同步收藏"_s}));
         testAccount().setLoginUserToken(std::nullopt);
 
@@ -245,7 +256,7 @@ private Q_SLOTS:
             text(u"clip %1"_s.arg(i), now - i);
         menus().buildMenu();
         const QList<QAction *> items = menus().mainMenu()->actions();
-        QCOMPARE(items.size(), 1 + 30 + 1 + 1 + 1 + 4);
+        QCOMPARE(items.size(), 1 + 30 + 1 + 1 + 1 + 1 + 4);
         QCOMPARE(items[11]->text(), u"clip 10\tq"_s);
         QCOMPARE(items[30]->text(), u"clip 29\t;"_s);
 

@@ -11,6 +11,7 @@
 #include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryModel.h"
+#include "store/HistorySearch.h"
 #include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
@@ -323,6 +324,37 @@ private slots:
         QCOMPARE(m_other->deleteRecord(remote).code(), 0);
         QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
         QVERIFY(!storedClip(text).isExist());
+    }
+
+    // The trim after a pull keeps as many clips as the history length says, not a fixed 60.
+    void longerHistorySurvivesAPull()
+    {
+        for (int i = 0; i < 120; ++i) {
+            HistoryModel clip;
+            clip.content = u"kept clip %1"_s.arg(i);
+            clip.file_hash = md5_hex(*clip.content);
+            clip.type = u"text_txt"_s;
+            clip.timestamp = 1600000000 + i;
+            clip.local_file_ok = 1;
+            clip.save();
+        }
+        const QString text = u"pulled into a long history"_s;
+        const QJsonObject remote = m_other->pushed(SyncClient::textRecord(text, 1700000700));
+        QCOMPARE(m_other->upload(remote, text.toUtf8()).status, 200);
+        testSettings().setHistoryLength(500);
+
+        QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
+        QVERIFY(storedClip(text).isExist());
+        QVERIFY(storedClip(u"kept clip 0"_s).isExist());
+        QCOMPARE(HistorySearch::find(u"kept clip"_s).size(), 120);
+
+        // Shorter again: the next pull trims to the new length, the oldest first.
+        testSettings().setHistoryLength(60);
+        QVERIFY(sendAndWait(std::make_shared<PullClipsManager>()).result);
+        QCOMPARE(HistorySearch::find(QString()).size(), 60);
+        QVERIFY(storedClip(text).isExist());
+        QVERIFY(!storedClip(u"kept clip 60"_s).isExist());
+        QVERIFY(storedClip(u"kept clip 61"_s).isExist());
     }
 
     void deleteGoesThroughTheService()

@@ -12,6 +12,7 @@
 #include "store/HistoryModel.h"
 #include "store/SettingsKeys.h"
 #include "sync/SyncServer.h"
+#include "ui/InterfaceLanguage.h"
 #include "ui/SettingWindowController.h"
 #include "ui/UserInfoViewController.h"
 #include "ui/UserloginViewController.h"
@@ -49,6 +50,8 @@ void submit(UserloginViewController *pane, int mode, const QString &email, const
     pane->nameField()->setText(email);
     if (pane->pwdField()->isEnabled())
         pane->pwdField()->setText(password);
+    if (pane->repeatField()->isVisibleTo(pane))
+        pane->repeatField()->setText(password);
     QTest::mouseClick(pane->loginButton(), Qt::LeftButton);
 }
 
@@ -78,6 +81,8 @@ private slots:
     void initTestCase()
     {
         qunsetenv("QUILLET_API_URL");
+        // The texts this test checks are the Chinese ones.
+        QVERIFY(InterfaceLanguage::apply(Settings::Language::Chinese));
         QVERIFY(m_server.start());
         window().setMenuRebuilder([this] { ++m_menuBuilds; });
         window().showWindow();
@@ -161,6 +166,48 @@ private slots:
             u"消息服务器地址格式存在问题，请输入 mqtt://主机:端口 或 mqtts://主机:端口 形式的地址"_s,
             u"确认"_s));
         QVERIFY(!ClipUserDefaults::contains(QLatin1String(SettingsKeys::mqttServerURL)));
+    }
+
+    // Return in a field submits the form; registering asks for the password twice and sends
+    // nothing while the two differ; Escape and Control+W close the settings window.
+    void keyboardConventions()
+    {
+        UserloginViewController *pane = freshForm();
+        pane->selectPopUpButton()->setCurrentIndex(0);
+        QVERIFY(!pane->repeatField()->isVisibleTo(pane));
+        pane->nameField()->setText(u"anna@example.museum"_s);
+        pane->pwdField()->setText(u"pw"_s);
+        QTest::keyClick(pane->pwdField(), Qt::Key_Return);
+        QVERIFY(answerAlert(u"邮箱格式存在问题，请输入正确的邮箱"_s, u"确认"_s));
+
+        pane->selectPopUpButton()->setCurrentIndex(1);
+        QVERIFY(pane->repeatField()->isVisibleTo(pane));
+        pane->nameField()->setText(u"twice@example.org"_s);
+        pane->pwdField()->setText(u"first password"_s);
+        pane->repeatField()->setText(u"first passwort"_s);
+        QTest::keyClick(pane->repeatField(), Qt::Key_Enter);
+        QVERIFY(answerAlert(u"两次输入的密码不一致"_s, u"确认"_s));
+        QVERIFY(pane->repeatField()->text().isEmpty());
+        QVERIFY(!anyAlertOpen());
+        QVERIFY(!testAccount().isSignedIn());
+        // Tab goes from the password to its repetition while registering.
+        pane->pwdField()->setFocus();
+        QTest::keyClick(pane->pwdField(), Qt::Key_Tab);
+        QVERIFY(pane->repeatField()->hasFocus());
+        pane->repeatField()->setText(u"first password"_s);
+        QTest::keyClick(pane->repeatField(), Qt::Key_Return);
+        QVERIFY(answerAlert(u"确认邮箱：twice@example.org"_s, u"取消"_s));
+
+        for (const QKeyCombination keys :
+             {QKeyCombination(Qt::Key_Escape), Qt::ControlModifier | Qt::Key_W}) {
+            QVERIFY(window().isVisible());
+            window().activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&window()));
+            QTest::keyClick(pane->nameField(), keys.key(), keys.keyboardModifiers());
+            QTRY_VERIFY(!window().isVisible());
+            window().showWindow();
+            pane = freshForm();
+        }
     }
 
     void registerSignOutAndSignIn()

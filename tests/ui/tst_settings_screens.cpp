@@ -4,10 +4,12 @@
 #include "TestDirs.h"
 #include "TestSync.h"
 #include "X11TestMain.h"
+#include "plugins/AdvancePrivacyManager.h"
 #include "store/ConfigureManager.h"
 #include "store/Settings.h"
 #include "store/SettingsKeys.h"
 #include "store/Utils.h"
+#include "ui/InterfaceLanguage.h"
 #include "ui/PrivacyViewController.h"
 #include "ui/ScriptEditWindowController.h"
 #include "ui/SettingWindowController.h"
@@ -171,6 +173,22 @@ private slots:
         QVERIFY(saveShot(&window, QStringLiteral("settings-account-signed-in")));
         testAccount().setLoginUserToken(std::nullopt);
         QTRY_VERIFY(qobject_cast<UserloginViewController *>(window.currentViewController()));
+    }
+
+    // Every pane again in English, as a user with an English locale sees them. A window takes
+    // its texts when it is made.
+    void eachPaneInEnglish()
+    {
+        QVERIFY(InterfaceLanguage::apply(Settings::Language::English));
+        AdvancePrivacyManager script(testSettings());
+        SettingWindowController window(SettingsServices{&testSync(), nullptr, &script});
+        window.showWindow();
+        int pane = 0;
+        for (const char *name : {"general", "account", "privacy", "about"}) {
+            window.showPanel(pane++);
+            QVERIFY(saveShot(&window, QStringLiteral("settings-en-") + QLatin1String(name)));
+        }
+        QVERIFY(InterfaceLanguage::apply(Settings::Language::Chinese));
     }
 };
 

@@ -104,9 +104,11 @@ private:
     QTemporaryDir m_xdgConfig;
     UrlCatcher m_urls;
     MemoryHotKeyRegistrar m_hotKeys;
+    MemoryHotKeyRegistrar m_historyHotKeys;
     int m_dataChanged = 0;
     // The window with the services the program gives it.
     ShortcutController m_shortcuts{testSettings()};
+    ShortcutController m_historyShortcuts{testSettings(), ShortcutController::Role::History};
     AdvancePrivacyManager m_script{testSettings()};
     std::unique_ptr<SettingWindowController> m_window;
 
@@ -142,8 +144,9 @@ private slots:
         QDesktopServices::setUrlHandler(u"http"_s, &m_urls, "openUrl");
         QDesktopServices::setUrlHandler(u"https"_s, &m_urls, "openUrl");
         shortcuts().start(m_hotKeys, [] {});
-        m_window =
-            std::make_unique<SettingWindowController>(SettingsServices{&testSync(), &m_shortcuts, &m_script});
+        m_historyShortcuts.start(m_historyHotKeys, [] {});
+        m_window = std::make_unique<SettingWindowController>(
+            SettingsServices{&testSync(), &m_shortcuts, &m_script, &m_historyShortcuts});
         connect(&testStore(), &HistoryStore::changed, this, [this] { ++m_dataChanged; });
         window().showWindow();
         QVERIFY(QTest::qWaitForWindowExposed(&window()));
@@ -155,6 +158,7 @@ private slots:
         QDesktopServices::unsetUrlHandler(u"https"_s);
         window().hide();
         shortcuts().stop();
+        m_historyShortcuts.stop();
         m_window.reset();
     }
 
@@ -288,6 +292,30 @@ private slots:
         QVERIFY(ShortcutController::isShortcutOff());
         QVERIFY(!generalPane()->shortcutView()->shortcut());
         shortcuts().setShortcut(ShortcutController::defaultShortcut());
+    }
+
+    // The history window has a hot key of its own, Super+Shift+H at first, recorded and
+    // switched off beside the menu's without touching it.
+    void historyHotKeyIsSeparate()
+    {
+        const KeyCombination historyDefault{4, KeyCombination::Command | KeyCombination::Shift};
+        QCOMPARE(m_historyHotKeys.registered(), std::vector<KeyCombination>{historyDefault});
+        QCOMPARE(m_hotKeys.registered(), std::vector<KeyCombination>{ShortcutController::defaultShortcut()});
+        ShortcutRecorder *recorder = generalPane()->historyShortcutView();
+        auto *field = recorder->findChild<QPushButton *>(u"shortcutField"_s);
+        click(field);
+        QTest::keyClick(field, Qt::Key_J, Qt::ControlModifier | Qt::AltModifier);
+        const KeyCombination recorded{38, KeyCombination::Control | KeyCombination::Option};
+        QCOMPARE(m_historyHotKeys.registered(), std::vector<KeyCombination>{recorded});
+        QCOMPARE(ShortcutController::storedShortcut(ShortcutController::Role::History),
+                 std::optional<KeyCombination>(recorded));
+        QCOMPARE(m_hotKeys.registered(), std::vector<KeyCombination>{ShortcutController::defaultShortcut()});
+
+        clickNamed<QToolButton>(recorder, "shortcutClearButton");
+        QVERIFY(m_historyHotKeys.registered().empty());
+        QVERIFY(ShortcutController::isShortcutOff(ShortcutController::Role::History));
+        QVERIFY(!ShortcutController::isShortcutOff());
+        m_historyShortcuts.setShortcut(historyDefault);
     }
 
     void startAtLoginFollowsTheCheckbox()

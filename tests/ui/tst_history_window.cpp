@@ -1,0 +1,147 @@
+// The history window under a private X server, over a real store: a clip among many is found
+// by a word in Chinese and in English and pasted with Return into the window the user was
+// typing in; arrow keys choose, Delete removes, Escape and Control+W close. A screenshot of the
+// window is kept in the build folder.
+#include "TestDirs.h"
+#include "TestSync.h"
+#include "X11TestMain.h"
+#include "menu/ClipFixtures.h"
+
+#include "menu/MenuActions.h"
+#include "menu/MenuController.h"
+#include "platform/X11KeyInjector.h"
+#include "platform/X11Pasteboard.h"
+#include "store/DBKeeper.h"
+#include "store/HistorySearch.h"
+#include "ui/HistoryWindow.h"
+#include "ui/InterfaceLanguage.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QScreen>
+#include <QSignalSpy>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Types any text, Chinese included, as key events that carry it.
+void type(QWidget *widget, const QString &text)
+{
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+} // namespace
+
+class TestHistoryWindow final : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestDirs m_dirs;
+
+private slots:
+    void initTestCase()
+    {
+        QCOMPARE(QGuiApplication::platformName(), u"xcb"_s);
+        // Many more clips than the menu lists, a few to be found among them.
+        for (int i = 0; i < 400; ++i)
+            ClipFixtures::text(u"ordinary clip %1"_s.arg(i), 1000 + i);
+        ClipFixtures::text(u"周二下午的会议纪要"_s, 500);
+        ClipFixtures::text(u"Invoice for ACME, March"_s, 400);
+        ClipFixtures::text(u"acme shipping address"_s, 300);
+    }
+
+    // The search field has the focus; typing filters; Return pastes the chosen clip the way
+    // the menu does: onto the clipboard, then the paste keystroke into the focused window.
+    void findsAmongManyAndPastesWithReturn()
+    {
+        QLineEdit target;
+        target.setWindowTitle(u"paste target"_s);
+        QVERIFY(X11Test::showFocused(target));
+        X11Pasteboard pasteboard;
+        X11KeyInjector injector;
+        MenuController menus(testSync());
+        menus.actions().setPlatform({&pasteboard, &injector, nullptr});
+
+        HistoryWindow window;
+        // The desktop gives the focus back to the window the history was opened over.
+        connect(&window, &HistoryWindow::chosen, &menus.actions(), [&](const HistoryModel &clip) {
+            QVERIFY(!window.isVisible());
+            QVERIFY(X11Test::showFocused(target));
+            menus.actions().clickItem(clip);
+        });
+
+        window.showWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window, 10000));
+        QTRY_VERIFY(window.searchField()->hasFocus());
+        QVERIFY(window.list()->count() > 400);
+        type(window.searchField(), u"会议"_s);
+        QTRY_COMPARE(window.list()->count(), 1);
+        QTest::keyClick(window.searchField(), Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), u"周二下午的会议纪要"_s, 10000);
+
+        // Case does not matter; Down chooses the older of two matches.
+        target.clear();
+        window.showWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window, 10000));
+        QCOMPARE(window.searchField()->text(), QString());
+        QTest::keyClicks(window.searchField(), u"Acme"_s);
+        QTRY_COMPARE(window.list()->count(), 2);
+        QTest::keyClick(window.searchField(), Qt::Key_Down);
+        QTest::keyClick(window.searchField(), Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), u"acme shipping address"_s, 10000);
+    }
+
+    // Delete removes the chosen clip from the list and the store; Escape and Control+W close.
+    void deleteRemovesAndKeysClose()
+    {
+        MenuController menus(testSync());
+        HistoryWindow window;
+        connect(&window, &HistoryWindow::removeRequested, &menus.actions(), &MenuActions::deleteClip);
+        window.showWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window, 10000));
+        QTest::keyClicks(window.searchField(), u"clip 17"_s);
+        QTRY_COMPARE(window.list()->count(), 11); // 17 and 170 to 179
+        QTest::keyClick(window.searchField(), Qt::Key_End);
+        QTest::keyClick(window.searchField(), Qt::Key_Delete);
+        QCOMPARE(window.list()->count(), 10);
+        QTRY_COMPARE(HistorySearch::find(u"clip 17"_s).size(), 10);
+        QTest::keyClick(window.list(), Qt::Key_Delete);
+        QTRY_COMPARE(HistorySearch::find(u"clip 17"_s).size(), 9);
+
+        QTest::keyClick(window.searchField(), Qt::Key_Escape);
+        QTRY_VERIFY(!window.isVisible());
+        window.showWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window, 10000));
+        QTest::keyClick(window.searchField(), Qt::Key_W, Qt::ControlModifier);
+        QTRY_VERIFY(!window.isVisible());
+    }
+
+    // The window in English, with an image's thumbnail and a favourite's mark, for review.
+    void screenshotInEnglish()
+    {
+        QVERIFY(InterfaceLanguage::apply(Settings::Language::English));
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        ClipFixtures::image(ClipFixtures::encodedImage("PNG", Qt::darkGreen), now + 50);
+        ClipFixtures::text(u"A favourite clip"_s, now + 100, Category::history);
+        DBKeeper::setFavourite(1, DBKeeper::getAllHistory().value(0).hash());
+        HistoryWindow window;
+        window.showWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY(window.list()->count() > 10);
+        QVERIFY(!window.list()->item(1)->icon().isNull()); // the image, below the favourite
+        QVERIFY(window.list()->item(0)->text().startsWith(u"★"_s));
+        QTest::qWait(0);
+        const QImage shot = window.screen()->grabWindow(window.winId()).toImage();
+        QVERIFY(!shot.isNull());
+        QVERIFY(QDir().mkpath(QStringLiteral(QUILLET_SCREENSHOT_DIR)));
+        QVERIFY(shot.save(QStringLiteral(QUILLET_SCREENSHOT_DIR) + u"/history-window.png"_s));
+    }
+};
+
+QUILLET_XVFB_TEST_MAIN(TestHistoryWindow)
+#include "tst_history_window.moc"
