@@ -13,7 +13,7 @@ packages=(
   libx11-dev libxtst-dev
   xvfb xclip xdotool fonts-wqy-microhei trayer dbus-daemon
   libbenchmark-dev
-  dpkg-dev file lintian librsvg2-bin desktop-file-utils appstream
+  dpkg-dev file lintian librsvg2-bin desktop-file-utils appstream adduser
 )
 
 missing=()
