@@ -7,6 +7,7 @@
 #include "store/PathHelper.h"
 #include "store/Settings.h"
 #include "support/Log.h"
+#include "support/MemoryTrim.h"
 #include "ui/InterfaceLanguage.h"
 
 #include <QApplication>
@@ -28,6 +29,7 @@ int main(int argc, char *argv[])
 
     // Before any thread exists: a termination signal becomes a normal quit (below).
     TerminationSignals::blockInThisProcess();
+    MemoryTrim::giveLargeBlocksTheirOwnPages();
 
     // The clipboard is read through X11 (also under Wayland, through Xwayland): only there
     // does a program without a focused window see every change of the clipboard.

@@ -13,4 +13,12 @@ void returnFreedMemory()
 #endif
 }
 
+void giveLargeBlocksTheirOwnPages()
+{
+#if defined(__GLIBC__)
+    // Setting the limit also stops the allocator from moving it.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
+}
+
 } // namespace MemoryTrim

@@ -15,4 +15,10 @@ inline constexpr std::size_t kLargeClipBytes = 1024u * 1024;
 // Returns the allocator's free pages to the system; a no-op where the C library cannot.
 void returnFreedMemory();
 
+// Called once at start: blocks of 256 KiB and more get pages of their own, handed back when they
+// are freed. Without it the allocator raises that limit after the first large block and keeps
+// the next ones in the heap of the thread that made them, where a trim cannot reach the free
+// space at its top: an image captured on a worker left its ~8 MiB there for good.
+void giveLargeBlocksTheirOwnPages();
+
 } // namespace MemoryTrim
