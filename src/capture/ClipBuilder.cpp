@@ -21,6 +21,16 @@ void notePayload(const HistoryModel &record)
         qCWarning(lcCapture) << "payload not written; the clip is kept without it";
 }
 
+// Reserves the payload's hash until the row is stored and writes the payload of a text or image.
+HistoryModel withPayload(HistoryModel record, const QByteArray &bytes, ClipFileManager &files)
+{
+    record.local_file_ok = 1;
+    files.reservePayload(record.hash());
+    files.saveClipData(bytes, record);
+    notePayload(record);
+    return record;
+}
+
 std::optional<HistoryModel> fileClip(const QString &path, ClipPrivacy &privacy, ClipFileManager &files)
 {
     const QFileInfo info(path);
@@ -74,11 +84,7 @@ std::optional<HistoryModel> imageClip(const QImage &image, ClipPrivacy &privacy,
     record.content = imageThumbnail(image);
     record.type = ClipKinds::imageClipType;
     record.secret = decision == ClipPrivacy::Decision::Secret;
-    record.local_file_ok = 1;
-    files.reservePayload(record.hash());
-    files.saveClipData(tiff, record);
-    notePayload(record);
-    return record;
+    return withPayload(std::move(record), tiff, files);
 }
 
 std::optional<HistoryModel> textClip(const QString &string, ClipPrivacy &privacy, ClipFileManager &files)
@@ -99,11 +105,7 @@ std::optional<HistoryModel> textClip(const QString &string, ClipPrivacy &privacy
     record.type = ClipKinds::typeFromString(text);
     record.file_hash = md5_hex(bytes);
     record.secret = decision == ClipPrivacy::Decision::Secret;
-    record.local_file_ok = 1;
-    files.reservePayload(record.hash());
-    files.saveClipData(bytes, record);
-    notePayload(record);
-    return record;
+    return withPayload(std::move(record), bytes, files);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "TestDirs.h"
 #include "TestFiles.h"
 #include "TestSync.h"
+#include "menu/ClipFixtures.h"
 #include "store/ClipUserDefaults.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryEdits.h"
@@ -39,15 +40,7 @@ constexpr int kWaitMs = 20000;
 // A text clip with its payload and a change mark, as a capture leaves it.
 HistoryModel capturedText(const QString &text, qint64 timestamp)
 {
-    HistoryModel clip;
-    clip.content = text;
-    clip.file_hash = md5_hex(text);
-    clip.type = u"text_txt"_s;
-    clip.timestamp = timestamp;
-    clip.local_file_ok = 1;
-    clip.file_size = double(text.toUtf8().size());
-    clip.save();
-    testFiles().saveData(text.toUtf8(), clip.hash());
+    HistoryModel clip = ClipFixtures::text(text, timestamp);
     clip.increase_change_count();
     clip.fetch();
     return clip;
