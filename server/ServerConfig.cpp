@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 
 namespace {
@@ -96,6 +97,11 @@ void ServerConfig::readSettings(const QJsonObject &o)
     maxConnectionsPerAddress =
         o.value(QStringLiteral("max_connections_per_address")).toInt(maxConnectionsPerAddress);
     maxConnections = o.value(QStringLiteral("max_connections")).toInt(maxConnections);
+    if (o.contains(QStringLiteral("trusted_proxies"))) {
+        trustedProxies.clear();
+        for (const QJsonValue &proxy : o.value(QStringLiteral("trusted_proxies")).toArray())
+            trustedProxies.append(proxy.toString());
+    }
     requestHeadSeconds = o.value(QStringLiteral("request_head_seconds")).toInt(requestHeadSeconds);
     idleSeconds = o.value(QStringLiteral("idle_seconds")).toInt(idleSeconds);
     maxHeaderCount = o.value(QStringLiteral("max_header_count")).toInt(maxHeaderCount);
@@ -141,6 +147,7 @@ QJsonObject ServerConfig::settingsObject() const
         {QStringLiteral("resets_per_account_per_hour"), resetsPerAccountPerHour},
         {QStringLiteral("max_connections_per_address"), maxConnectionsPerAddress},
         {QStringLiteral("max_connections"), maxConnections},
+        {QStringLiteral("trusted_proxies"), QJsonArray::fromStringList(trustedProxies)},
         {QStringLiteral("request_head_seconds"), requestHeadSeconds},
         {QStringLiteral("idle_seconds"), idleSeconds},
         {QStringLiteral("max_header_count"), maxHeaderCount},

@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -55,6 +56,9 @@ struct ServerConfig {
     // The HTTP front: connections per source address and in all, the time a client has to send
     // a request's head, and the size of that head.
     int maxConnectionsPerAddress = 32;
+    // Load balancers in front of the service (numeric addresses): for a request from one of them,
+    // the last address of its X-Forwarded-For header is the client's, for every per-address limit.
+    QStringList trustedProxies;
     int maxConnections = 1024;
     int requestHeadSeconds = 10;
     int idleSeconds = 30;
