@@ -14,6 +14,7 @@ packages=(
   xvfb xclip xdotool fonts-wqy-microhei trayer dbus-daemon
   libbenchmark-dev
   dpkg-dev file lintian librsvg2-bin desktop-file-utils appstream adduser
+  haproxy
 )
 
 missing=()
