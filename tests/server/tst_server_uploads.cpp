@@ -267,7 +267,13 @@ void TestServerUploads::killDuringUploadKeepsStoreWhole()
     QFile partial(leftover);
     QVERIFY(partial.open(QIODevice::WriteOnly));
     partial.write(interruptedBytes.left(1000));
+    QVERIFY(
+        partial.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
     partial.close();
+    // A young one may be the write of another service process sharing the folder: it stays.
+    QFile young(objectPath(interrupted) + u".Young1"_s);
+    QVERIFY(young.open(QIODevice::WriteOnly));
+    young.close();
 
     QVERIFY(m_server.restartService());
     m_device = std::make_unique<SyncClient>(m_server.origin(), u"uploader"_s);
@@ -277,6 +283,7 @@ void TestServerUploads::killDuringUploadKeepsStoreWhole()
     m_other->setUserToken(otherToken);
 
     QVERIFY(!QFile::exists(leftover));
+    QVERIFY(young.remove());
     verifyNotStored(interrupted);
     const HttpReply kept = m_other->download(committed.hash(), committed.fileId());
     QCOMPARE(kept.status, 200);
