@@ -1,5 +1,6 @@
 #include "MosquittoNotifier.h"
 
+#include "Secrets.h"
 #include "ServerLog.h"
 
 #include <QJsonDocument>
@@ -16,7 +17,10 @@ MosquittoNotifier::MosquittoNotifier(const QString &host, int port, const QStrin
     , m_password(password)
 {
     mosquitto_lib_init();
-    m_client = mosquitto_new("quillet-sync-server", true, this);
+    // A client id of this process's own: the service's processes share one broker account, and
+    // a second connection with the same id would push the first one off.
+    const QByteArray clientId = "quillet-sync-server-" + Secrets::randomHex(8).toLatin1();
+    m_client = mosquitto_new(clientId.constData(), true, this);
     if (!m_client)
         return;
     mosquitto_username_pw_set(m_client, user.toUtf8().constData(), password.toUtf8().constData());

@@ -41,8 +41,16 @@ QString ServerConfig::databasePath() const
     return dataDir + QStringLiteral("/sync.sqlite");
 }
 
+bool ServerConfig::usesPostgres() const
+{
+    return storage.startsWith(QLatin1String("postgresql://"))
+           || storage.startsWith(QLatin1String("postgres://"));
+}
+
 QString ServerConfig::objectsDir() const
 {
+    if (!objects.isEmpty() && !objectsInDatabase())
+        return QDir(dataDir).absoluteFilePath(objects);
     return dataDir + QStringLiteral("/objects");
 }
 
@@ -115,6 +123,8 @@ void ServerConfig::readSettings(const QJsonObject &o)
     latestVersion = o.value(QStringLiteral("version")).toString(latestVersion);
     updateInfo = o.value(QStringLiteral("update_info")).toString(updateInfo);
     downloadUrl = o.value(QStringLiteral("download_url")).toString(downloadUrl);
+    storage = o.value(QStringLiteral("storage")).toString(storage);
+    objects = o.value(QStringLiteral("objects")).toString(objects);
 }
 
 QJsonObject ServerConfig::settingsObject() const
@@ -160,6 +170,8 @@ QJsonObject ServerConfig::settingsObject() const
         {QStringLiteral("version"), latestVersion},
         {QStringLiteral("update_info"), updateInfo},
         {QStringLiteral("download_url"), downloadUrl},
+        {QStringLiteral("storage"), storage},
+        {QStringLiteral("objects"), objects},
     };
 }
 

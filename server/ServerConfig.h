@@ -79,12 +79,21 @@ struct ServerConfig {
     QString updateInfo;
     QString downloadUrl;
 
+    // Where the records live: empty for SQLite in the data folder, or a PostgreSQL URL
+    // ("postgresql://USER@HOST:PORT/DB"); QUILLET_SERVER_STORAGE, when set, wins over it.
+    QString storage;
+    // Where payload objects live: empty for the data folder's "objects", "database" for the
+    // PostgreSQL database, or a folder (shared by the service's processes).
+    QString objects;
+
     // From secrets.json.
     QByteArray signingKey;
     QByteArray mqttUserKey;
     QString mqttServicePassword;
 
     QString databasePath() const;
+    bool usesPostgres() const;
+    bool objectsInDatabase() const { return objects == QLatin1String("database"); }
     QString objectsDir() const;
     QString pluginsDir() const;
     QString outboxDir() const;

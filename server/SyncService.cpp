@@ -119,7 +119,7 @@ std::optional<qint64> queryId(const ApiRequest &request, const QString &key)
 } // namespace
 
 SyncService::SyncService(const ServerConfig &config, SyncStorage &storage, ObjectStore &objects,
-                         Notifier &notifier, const BrokerSetup *broker, Clock clock)
+                         Notifier &notifier, const BrokerSetup *broker, SharedLimits &limits, Clock clock)
     : m_config(config)
     , m_storage(storage)
     , m_objects(objects)
@@ -128,11 +128,11 @@ SyncService::SyncService(const ServerConfig &config, SyncStorage &storage, Objec
     , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentSecsSinceEpoch(); }))
     , m_hashCost{config.argon2Ops, config.argon2MemKib * 1024}
     , m_policy(config.signingKey, config.uploadPolicySeconds)
-    , m_throttle(
-          {config.loginFailuresBeforeDelay, config.accountFailuresBeforeDelay, config.loginSlowSeconds, 4})
-    , m_registrations(config.registrationsPerAddressPerHour, 3600)
-    , m_resetsByAddress(config.resetsPerAddressPerHour, 3600)
-    , m_resetsByAccount(config.resetsPerAccountPerHour, 3600)
+    , m_throttle(limits.loginThrottle(
+          {config.loginFailuresBeforeDelay, config.accountFailuresBeforeDelay, config.loginSlowSeconds, 4}))
+    , m_registrations(limits.rateLimiter("registrations", config.registrationsPerAddressPerHour, 3600))
+    , m_resetsByAddress(limits.rateLimiter("resets_by_address", config.resetsPerAddressPerHour, 3600))
+    , m_resetsByAccount(limits.rateLimiter("resets_by_account", config.resetsPerAccountPerHour, 3600))
     , m_quota{config.accountMaxRecords, config.accountMaxBytes}
     , m_mailer(config.outboxDir(), config.sendmail)
     , m_plugins(config.pluginsDir())
@@ -321,7 +321,7 @@ ApiReply SyncService::login(const ApiRequest &request)
     const QString device = request.query.value(QStringLiteral("device_token"));
     if (!isEmail(email) || !isPasswordDigest(digest) || !isDeviceToken(device))
         return refuse(400, QStringLiteral("username, pwd_hash or device_token malformed"));
-    const LoginThrottle::Verdict verdict = m_throttle.begin(request.remoteAddress, email, now());
+    const LoginThrottle::Verdict verdict = m_throttle->begin(request.remoteAddress, email, now());
     if (verdict.decision == LoginThrottle::Decision::Refuse)
         return tooMany(verdict.seconds);
     // A limit is in force (perhaps caused by others): this attempt goes through, slowly.
@@ -330,7 +330,7 @@ ApiReply SyncService::login(const ApiRequest &request)
 
     const auto user = m_storage.findUser(email);
     if (user.failed()) {
-        m_throttle.finish(request.remoteAddress, email, verdict, false);
+        m_throttle->finish(request.remoteAddress, email, verdict, false);
         return storageFailure(user.status());
     }
     bool valid = false;
@@ -342,7 +342,7 @@ ApiReply SyncService::login(const ApiRequest &request)
             Secrets::verifyPassword(digest.toLatin1(), user ? user->passwordHash : unknownUserHash) && user;
         m_hashSlots.release();
     }
-    m_throttle.finish(request.remoteAddress, email, verdict, valid);
+    m_throttle->finish(request.remoteAddress, email, verdict, valid);
     if (!valid)
         return refuse(401, QStringLiteral("wrong user name or password"));
     ApiReply refusal;
@@ -359,8 +359,8 @@ ApiReply SyncService::registerUser(const ApiRequest &request)
         return refuse(403, QStringLiteral("this service does not take new accounts"));
     if (!isNewAccountEmail(email) || !isPasswordDigest(digest) || !isDeviceToken(device))
         return refuse(400, QStringLiteral("username, pwd_hash or device_token malformed"));
-    if (!m_registrations.allow(request.remoteAddress, now()))
-        return tooMany(m_registrations.retryAfter(request.remoteAddress, now()));
+    if (!m_registrations->allow(request.remoteAddress, now()))
+        return tooMany(m_registrations->retryAfter(request.remoteAddress, now()));
     const auto existing = m_storage.findUser(email);
     if (existing.failed())
         return storageFailure(existing.status());
@@ -399,15 +399,15 @@ ApiReply SyncService::forgetPassword(const ApiRequest &request)
         qCWarning(lcServer) << "a password reset was asked for, but no mail is sent: public_url is not set";
         return refuse(503, QStringLiteral("password reset is not set up on this service"));
     }
-    if (!m_resetsByAddress.allow(request.remoteAddress, now()))
-        return tooMany(m_resetsByAddress.retryAfter(request.remoteAddress, now()));
+    if (!m_resetsByAddress->allow(request.remoteAddress, now()))
+        return tooMany(m_resetsByAddress->retryAfter(request.remoteAddress, now()));
     const auto user = m_storage.findUser(email);
     if (user.failed())
         return storageFailure(user.status());
     if (!user)
         return protocolCode(1002);
-    if (!m_resetsByAccount.allow(email, now()))
-        return tooMany(m_resetsByAccount.retryAfter(email, now()));
+    if (!m_resetsByAccount->allow(email, now()))
+        return tooMany(m_resetsByAccount->retryAfter(email, now()));
     const QString body =
         QStringLiteral(
             "Someone asked to reset the password of the Quillet sync account %1 on %2.\n\n"

@@ -7,6 +7,7 @@
 #include "RateLimiter.h"
 #include "Secrets.h"
 #include "ServerConfig.h"
+#include "SharedLimits.h"
 #include "Storage.h"
 #include "UploadPolicy.h"
 
@@ -30,8 +31,9 @@ class SyncService final
 public:
     using Clock = std::function<qint64()>;
 
+    // `limits` holds the sign-in throttle and rate limits, shared by every process of the service.
     SyncService(const ServerConfig &config, SyncStorage &storage, ObjectStore &objects, Notifier &notifier,
-                const BrokerSetup *broker, Clock clock = {});
+                const BrokerSetup *broker, SharedLimits &limits, Clock clock = {});
 
     ApiReply handle(const ApiRequest &request);
 
@@ -88,10 +90,10 @@ private:
     Clock m_clock;
     Secrets::HashCost m_hashCost;
     UploadPolicy m_policy;
-    LoginThrottle m_throttle;
-    RateLimiter m_registrations;
-    RateLimiter m_resetsByAddress;
-    RateLimiter m_resetsByAccount;
+    std::unique_ptr<LoginThrottle> m_throttle;
+    std::unique_ptr<RateLimiter> m_registrations;
+    std::unique_ptr<RateLimiter> m_resetsByAddress;
+    std::unique_ptr<RateLimiter> m_resetsByAccount;
     AccountQuota m_quota;
     std::mutex m_brokerUsersMutex;
     std::atomic<qint64> m_nextSweep{0};

@@ -1,13 +1,12 @@
 // quillet-sync-server: the self-hostable sync service of Quillet.
 
 #include "BrokerSetup.h"
-#include "FolderObjectStore.h"
 #include "HttpFront.h"
 #include "MosquittoNotifier.h"
 #include "Secrets.h"
 #include "ServerConfig.h"
 #include "ServerLog.h"
-#include "SqliteStorage.h"
+#include "StorageSetup.h"
 #include "SyncService.h"
 
 #include "support/Md5.h"
@@ -143,11 +142,13 @@ int main(int argc, char **argv)
     if (parser.isSet(keyOption))
         config.tlsKey = parser.value(keyOption);
 
-    SqliteStorage storage(config.databasePath());
-    if (!storage.isOpen()) {
-        qCCritical(lcServer) << "cannot open the database in" << config.dataDir;
+    // The environment names the storage of a service whose processes share it.
+    if (const QString storage = qEnvironmentVariable("QUILLET_SERVER_STORAGE"); !storage.isEmpty())
+        config.storage = storage;
+    auto opened = StorageSetup::open(config);
+    if (!opened)
         return 1;
-    }
+    SyncStorage &storage = *opened->storage;
     if (parser.isSet(passwordOption))
         return setPassword(storage, config, parser.value(passwordOption));
 
@@ -182,11 +183,9 @@ int main(int argc, char **argv)
 
     // A broker that runs already (started before the service) takes the users written above.
     broker.reloadBroker();
-    FolderObjectStore objects(config.objectsDir());
-    objects.removeLeftovers();
     MosquittoNotifier notifier(config.mqttHost, config.mqttPort, QLatin1String(BrokerSetup::kServiceUser),
                                config.mqttServicePassword);
-    SyncService service(config, storage, objects, notifier, &broker);
+    SyncService service(config, storage, *opened->objects, notifier, &broker, *opened->limits);
     HttpFront front(config, service);
     if (!front.isValid()) {
         qCCritical(lcServer) << "cannot use the TLS certificate or key";

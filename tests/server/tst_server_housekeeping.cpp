@@ -6,7 +6,6 @@
 #include "SyncClient.h"
 
 #include "BuildInfo.h"
-#include "support/Database.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -58,9 +57,9 @@ void TestServerHousekeeping::initTestCase()
 
 qint64 TestServerHousekeeping::tokenRows(const QString &token)
 {
-    Database db(m_server.dataDir() + u"/sync.sqlite"_s);
-    SqlQuery row = db.query("select count(*) from tokens where digest = ?", {digestOf(token)});
-    return row.next() ? row.int64(0) : -1;
+    const auto rows =
+        m_server.storageQuery(u"select count(*) from tokens where digest = ?"_s, {digestOf(token)});
+    return rows && rows->size() == 1 ? rows->first().toLongLong() : -1;
 }
 
 void TestServerHousekeeping::newSignInReplacesTheDevicesOldOne()
@@ -86,11 +85,8 @@ void TestServerHousekeeping::expiredSignInsAreDeleted()
     SyncClient tablet(m_server.origin(), u"tablet"_s);
     QCOMPARE(tablet.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
     QCOMPARE(tokenRows(tablet.userToken()), 1);
-    {
-        Database db(m_server.dataDir() + u"/sync.sqlite"_s);
-        QVERIFY(db.exec("update tokens set expires = ? where digest = ?",
-                        {QDateTime::currentSecsSinceEpoch() - 10, digestOf(tablet.userToken())}));
-    }
+    QVERIFY(m_server.storageQuery(u"update tokens set expires = ? where digest = ?"_s,
+                                  {QDateTime::currentSecsSinceEpoch() - 10, digestOf(tablet.userToken())}));
     // The service sweeps at its first request after a start, then every hour.
     QVERIFY(m_server.restartService());
     SyncClient probe(m_server.origin(), u"probe"_s);

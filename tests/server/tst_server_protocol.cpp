@@ -4,8 +4,6 @@
 #include "ServerHarness.h"
 #include "SyncClient.h"
 
-#include "support/Database.h"
-
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -364,21 +362,20 @@ void TestServerProtocol::expiredTokens()
 {
     SyncClient c(m_server.origin(), u"deviceC0003"_s);
     QCOMPARE(c.login(kEmail, kPassword).code(), 0);
-    Database db(m_server.dataDir() + u"/sync.sqlite"_s);
     const QString digest = QString::fromLatin1(
         QCryptographicHash::hash(c.userToken().toUtf8(), QCryptographicHash::Sha256).toHex());
-    const auto expiry = [&db, &digest] {
-        SqlQuery row = db.query("select expires from tokens where digest = ?", {digest});
-        return row.next() ? row.int64(0) : -1;
+    const auto expiry = [this, &digest] {
+        const auto rows = m_server.storageQuery(u"select expires from tokens where digest = ?"_s, {digest});
+        return rows && rows->size() == 1 ? rows->first().toLongLong() : -1;
     };
     // A token in use stays valid: its expiry moves forward.
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    QVERIFY(db.exec("update tokens set expires = ? where digest = ?", {now + 100, digest}));
+    QVERIFY(m_server.storageQuery(u"update tokens set expires = ? where digest = ?"_s, {now + 100, digest}));
     QCOMPARE(c.pull(0).code(), 0);
     QVERIFY(expiry() > now + 29 * 24 * 3600);
 
-    QVERIFY(db.exec("update tokens set expires = 1 where digest = ?", {digest}));
-    QCOMPARE(db.changes(), 1);
+    QVERIFY(m_server.storageQuery(u"update tokens set expires = 1 where digest = ?"_s, {digest}));
+    QCOMPARE(expiry(), 1);
     // "/init/" answers token_expire (tst_sync_requests); the other endpoints refuse.
     const QString file = u"&file_hash="_s + QString(32, QLatin1Char('0')) + u"&file_id=1"_s;
     QCOMPARE(c.get(u"/get_upload_token/"_s, file).status, 401);
@@ -478,10 +475,10 @@ void TestServerProtocol::logHoldsNoSecrets()
     for (const QString &secret : std::as_const(m_secrets))
         QVERIFY2(!log.contains(secret.toUtf8()), qPrintable(u"the log holds a secret: "_s + secret.left(8)));
     // Nor do the stored password hashes or token digests.
-    Database db(m_server.dataDir() + u"/sync.sqlite"_s);
-    SqlQuery rows = db.query("select password_hash from users");
-    while (rows.next())
-        QVERIFY(!log.contains(rows.text(0).value_or(QString()).toUtf8()));
+    const auto hashes = m_server.storageQuery(u"select password_hash from users"_s);
+    QVERIFY(hashes && !hashes->isEmpty());
+    for (const QString &hash : *hashes)
+        QVERIFY(!log.contains(hash.toUtf8()));
 }
 
 QTEST_GUILESS_MAIN(TestServerProtocol)

@@ -1,0 +1,42 @@
+#include "PgObjectStore.h"
+
+#include "PgConnection.h"
+
+StoreStatus PgObjectStore::put(const QString &key, const QByteArray &bytes)
+{
+    return m_pool
+        .transaction<StoreDone>([&](PgConnection &c) -> StoreResult<StoreDone> {
+            if (!c.exec("insert into objects (key, bytes) values ($1, $2) "
+                        "on conflict (key) do update set bytes = excluded.bytes",
+                        {key, bytes}))
+                return c.failure();
+            return StoreDone{};
+        })
+        .status();
+}
+
+std::optional<QByteArray> PgObjectStore::get(const QString &key)
+{
+    auto bytes = m_pool.transaction<QByteArray>([&](PgConnection &c) -> StoreResult<QByteArray> {
+        const PgResult row = c.query("select bytes from objects where key = $1", {key});
+        if (!row.ok())
+            return c.failure();
+        if (row.rows() == 0)
+            return StoreStatus::Missing;
+        return row.bytes(0, 0);
+    });
+    if (!bytes)
+        return std::nullopt;
+    return std::move(*bytes);
+}
+
+bool PgObjectStore::remove(const QString &key)
+{
+    return m_pool
+        .transaction<StoreDone>([&](PgConnection &c) -> StoreResult<StoreDone> {
+            if (!c.exec("delete from objects where key = $1", {key}))
+                return c.failure();
+            return StoreDone{};
+        })
+        .ok();
+}
