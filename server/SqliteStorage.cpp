@@ -268,6 +268,18 @@ StoreResult<SignIn> SqliteStorage::userForToken(const QString &digest, qint64 no
     return signIn;
 }
 
+StoreResult<QList<std::pair<qint64, QString>>> SqliteStorage::expiredSignIns(qint64 now)
+{
+    std::lock_guard lock(m_mutex);
+    QList<std::pair<qint64, QString>> signIns;
+    SqlQuery rows = m_db.query("select user_id, device_token from tokens where expires <= ?", {now});
+    while (rows.next())
+        signIns.append({rows.int64(0), rows.text(1).value_or(QString())});
+    if (rows.failed())
+        return failure();
+    return signIns;
+}
+
 int SqliteStorage::removeExpiredTokens(qint64 now)
 {
     std::lock_guard lock(m_mutex);

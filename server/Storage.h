@@ -110,6 +110,8 @@ public:
     // The sign-in of a token that has not expired at `now`; a token in use has its expiry moved
     // forward to `renewUntil` (at most once a day), so only idle sign-ins expire.
     virtual StoreResult<SignIn> userForToken(const QString &digest, qint64 now, qint64 renewUntil) = 0;
+    // The user and device of each sign-in that expired before `now`.
+    virtual StoreResult<QList<std::pair<qint64, QString>>> expiredSignIns(qint64 now) = 0;
     // Deletes the tokens that expired before `now`; how many.
     virtual int removeExpiredTokens(qint64 now) = 0;
     // Ends one sign-in: deletes the token and answers the device it was made for; Missing when
