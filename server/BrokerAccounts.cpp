@@ -204,13 +204,7 @@ bool BrokerAccounts::prepare()
                            {QStringLiteral("allow"), false}};
     };
     const QString service = QLatin1String(BrokerSetup::kServiceRole);
-    const auto send = [&service](const char *topic) {
-        return QJsonObject{{QStringLiteral("command"), QStringLiteral("addRoleACL")},
-                           {QStringLiteral("rolename"), service},
-                           {QStringLiteral("acltype"), QStringLiteral("publishClientSend")},
-                           {QStringLiteral("topic"), QLatin1String(topic)},
-                           {QStringLiteral("allow"), true}};
-    };
+    const QString serviceUser = QLatin1String(BrokerSetup::kServiceUser);
     const QJsonArray commands{
         readerRole(QLatin1String(kDeviceRole), QStringLiteral("quillet_service")),
         QJsonObject{
@@ -220,12 +214,33 @@ bool BrokerAccounts::prepare()
         // A broker set up with `mosquitto_ctrl dynsec init` gives its administrator only the
         // plugin's topics: the service's role adds publishing notices and its status.
         QJsonObject{{QStringLiteral("command"), QStringLiteral("createRole")},
-                    {QStringLiteral("rolename"), service}},
-        send("user_id_+"), send("quillet_service"),
-        QJsonObject{{QStringLiteral("command"), QStringLiteral("addClientRole")},
-                    {QStringLiteral("username"), QLatin1String(BrokerSetup::kServiceUser)},
-                    {QStringLiteral("rolename"), service}}};
-    return succeeded(run(commands), {kRoleExists, QStringLiteral("ACL with this topic already exists")});
+                    {QStringLiteral("rolename"), service},
+                    {QStringLiteral("acls"),
+                     QJsonArray{QJsonObject{{QStringLiteral("acltype"), QStringLiteral("publishClientSend")},
+                                            {QStringLiteral("topic"), QStringLiteral("#")},
+                                            {QStringLiteral("allow"), true}}}}},
+        QJsonObject{{QStringLiteral("command"), QStringLiteral("getClient")},
+                    {QStringLiteral("username"), serviceUser}}};
+    const auto responses = run(commands);
+    if (!succeeded(responses, {kRoleExists}))
+        return false;
+    const QJsonArray roles = responses->last()
+                                 .toObject()
+                                 .value(QStringLiteral("data"))
+                                 .toObject()
+                                 .value(QStringLiteral("client"))
+                                 .toObject()
+                                 .value(QStringLiteral("roles"))
+                                 .toArray();
+    for (const QJsonValue &role : roles) {
+        if (role.toObject().value(QStringLiteral("rolename")).toString() == service)
+            return true;
+    }
+    // Adding a role the client has already is an error of the plugin's: it is added only when
+    // missing.
+    return succeeded(run({QJsonObject{{QStringLiteral("command"), QStringLiteral("addClientRole")},
+                                      {QStringLiteral("username"), serviceUser},
+                                      {QStringLiteral("rolename"), service}}}));
 }
 
 QString BrokerAccounts::userNameFor(qint64 userId, const QString &device)

@@ -91,13 +91,13 @@ QByteArray BrokerSetup::initialSecurity() const
         {QStringLiteral("iterations"), kPbkdf2Iterations},
         {QStringLiteral("roles"),
          QJsonArray{QJsonObject{{QStringLiteral("rolename"), QLatin1String(kServiceRole)}}}}};
-    // The service publishes notices and its status; devices get roles of their own later.
+    // The service publishes notices and its status ("#" covers no "$" topic); devices get roles
+    // of their own later.
     const QJsonObject role{
         {QStringLiteral("rolename"), QLatin1String(kServiceRole)},
         {QStringLiteral("acls"),
          QJsonArray{acl("publishClientSend", control), acl("publishClientReceive", control),
-                    acl("subscribePattern", control), acl("publishClientSend", QStringLiteral("user_id_+")),
-                    acl("publishClientSend", QStringLiteral("quillet_service"))}}};
+                    acl("subscribePattern", control), acl("publishClientSend", QStringLiteral("#"))}}};
     // Whatever no role allows is refused, reading included.
     const QJsonObject defaults{{QStringLiteral("publishClientSend"), false},
                                {QStringLiteral("publishClientReceive"), false},

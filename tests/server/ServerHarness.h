@@ -39,8 +39,9 @@ public:
     bool restartService(const QJsonObject &settings);
     // Ends the service at once, as a crash would (SIGKILL).
     void killService();
-    // Ends the broker at once (SIGKILL) and starts it again on the same port; true once it
-    // listens again.
+    // Ends the broker at once (SIGKILL); restartBroker starts it again on the same port (true
+    // once it listens again).
+    void killBroker();
     bool restartBroker();
     void stop();
 
