@@ -2,7 +2,9 @@
 
 #include "ServerHarness.h"
 
+#include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <memory>
 
@@ -22,7 +24,11 @@ public:
     int mqttPort() const;
 
 private:
+    bool startProxy();
+
+    QTemporaryDir m_dir;
     std::unique_ptr<ServerHarness> m_server;
+    std::unique_ptr<QProcess> m_proxy;
     QString m_origin;
     QString m_error;
 };

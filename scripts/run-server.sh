@@ -23,7 +23,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2 --target quillet-sync-server
 server=build/server/quillet-sync-server
 
-# The first run writes config.json, secrets.json and the broker's files into the data folder.
+# Writes config.json and secrets.json on the first run, and the broker's mosquitto.conf (with
+# mosquitto's dynamic security plugin) and, once, the plugin's JSON with the service's account;
+# the broker keeps that JSON itself and the service manages the devices' accounts through it.
 "$server" --setup-only "$@" >/dev/null
 
 mosquitto -c "$QUILLET_SERVER_DIR/broker/mosquitto.conf" &

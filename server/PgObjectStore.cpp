@@ -17,17 +17,19 @@ StoreStatus PgObjectStore::put(const QString &key, const QByteArray &bytes)
 
 std::optional<QByteArray> PgObjectStore::get(const QString &key)
 {
-    auto bytes = m_pool.transaction<QByteArray>([&](PgConnection &c) -> StoreResult<QByteArray> {
+    // Filled only by the attempt that succeeds (an optional inside the result trips GCC's
+    // uninitialised-use warning).
+    std::optional<QByteArray> found;
+    m_pool.transaction<StoreDone>([&](PgConnection &c) -> StoreResult<StoreDone> {
         const PgResult row = c.query("select bytes from objects where key = $1", {key});
         if (!row.ok())
             return c.failure();
         if (row.rows() == 0)
             return StoreStatus::Missing;
-        return row.bytes(0, 0);
+        found = row.bytes(0, 0);
+        return StoreDone{};
     });
-    if (!bytes)
-        return std::nullopt;
-    return std::move(*bytes);
+    return found;
 }
 
 bool PgObjectStore::remove(const QString &key)

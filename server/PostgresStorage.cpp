@@ -157,16 +157,17 @@ StoreResult<StoredUser> PostgresStorage::findUser(const QString &email)
     });
 }
 
-StoreResult<QList<qint64>> PostgresStorage::userIds()
+StoreResult<QList<std::pair<qint64, QString>>> PostgresStorage::expiredSignIns(qint64 now)
 {
-    return m_pool.transaction<QList<qint64>>([&](PgConnection &c) -> StoreResult<QList<qint64>> {
-        const PgResult rows = c.query("select id from users order by id");
+    using SignIns = QList<std::pair<qint64, QString>>;
+    return m_pool.transaction<SignIns>([&](PgConnection &c) -> StoreResult<SignIns> {
+        const PgResult rows = c.query("select user_id, device_token from tokens where expires <= $1", {now});
         if (!rows.ok())
             return c.failure();
-        QList<qint64> ids;
+        SignIns signIns;
         for (int i = 0; i < rows.rows(); ++i)
-            ids.append(rows.int64(i, 0));
-        return ids;
+            signIns.append({rows.int64(i, 0), rows.text(i, 1)});
+        return signIns;
     });
 }
 

@@ -20,7 +20,7 @@ public:
     StoreResult<qint64> createUser(const QString &email, const QString &passwordHash) override;
     StoreResult<StoreDone> removeUser(qint64 userId) override;
     StoreResult<StoredUser> findUser(const QString &email) override;
-    StoreResult<QList<qint64>> userIds() override;
+    StoreResult<QList<std::pair<qint64, QString>>> expiredSignIns(qint64 now) override;
     StoreResult<StoreDone> addToken(const QString &digest, qint64 userId, const QString &device,
                                     qint64 expires) override;
     StoreResult<SignIn> userForToken(const QString &digest, qint64 now, qint64 renewUntil) override;

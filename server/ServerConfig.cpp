@@ -223,7 +223,7 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, c
         secrets = *object;
     }
     bool changed = false;
-    for (const char *key : {"signing_key", "mqtt_user_key", "mqtt_service_password"}) {
+    for (const char *key : {"signing_key", "mqtt_service_password"}) {
         if (secrets.value(QLatin1String(key)).toString().size() < 32) {
             secrets.insert(QLatin1String(key), Secrets::randomHex(32));
             changed = true;
@@ -234,7 +234,6 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, c
         return std::nullopt;
     }
     config.signingKey = secrets.value(QStringLiteral("signing_key")).toString().toLatin1();
-    config.mqttUserKey = secrets.value(QStringLiteral("mqtt_user_key")).toString().toLatin1();
     config.mqttServicePassword = secrets.value(QStringLiteral("mqtt_service_password")).toString();
 
     for (const QString &dir :

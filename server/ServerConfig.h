@@ -88,7 +88,6 @@ struct ServerConfig {
 
     // From secrets.json.
     QByteArray signingKey;
-    QByteArray mqttUserKey;
     QString mqttServicePassword;
 
     QString databasePath() const;

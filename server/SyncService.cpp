@@ -1,6 +1,6 @@
 #include "SyncService.h"
 
-#include "BrokerSetup.h"
+#include "BrokerAccounts.h"
 #include "Notifier.h"
 #include "ObjectStore.h"
 #include "RecordJson.h"
@@ -119,12 +119,12 @@ std::optional<qint64> queryId(const ApiRequest &request, const QString &key)
 } // namespace
 
 SyncService::SyncService(const ServerConfig &config, SyncStorage &storage, ObjectStore &objects,
-                         Notifier &notifier, const BrokerSetup *broker, SharedLimits &limits, Clock clock)
+                         Notifier &notifier, BrokerAccounts *accounts, SharedLimits &limits, Clock clock)
     : m_config(config)
     , m_storage(storage)
     , m_objects(objects)
     , m_notifier(notifier)
-    , m_broker(broker)
+    , m_accounts(accounts)
     , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentSecsSinceEpoch(); }))
     , m_hashCost{config.argon2Ops, config.argon2MemKib * 1024}
     , m_policy(config.signingKey, config.uploadPolicySeconds)
@@ -150,19 +150,18 @@ void SyncService::sweep()
     qint64 due = m_nextSweep.load();
     if (time < due || !m_nextSweep.compare_exchange_strong(due, time + kSweepEverySeconds))
         return;
+    // An expired sign-in's broker account goes first: while the broker cannot be reached, the
+    // expired tokens (refused anyway) stay until a later sweep finds their accounts.
+    if (m_accounts) {
+        const auto expired = m_storage.expiredSignIns(time);
+        if (!expired || !m_accounts->removeDevices(*expired)) {
+            qCWarning(lcServer)
+                << "cannot remove the broker accounts of expired sign-ins; trying again later";
+            return;
+        }
+    }
     if (const int removed = m_storage.removeExpiredTokens(time))
         qCInfo(lcServer) << "removed" << removed << "expired sign-ins and upload grants";
-}
-
-bool SyncService::writeBrokerUsers()
-{
-    if (!m_broker)
-        return true;
-    // One writer at a time, each with the users as they are now: a later registration's file
-    // never lacks an earlier one's user.
-    std::lock_guard lock(m_brokerUsersMutex);
-    const auto users = m_storage.userIds();
-    return users && m_broker->writeUsers(*users);
 }
 
 ApiReply SyncService::handle(const ApiRequest &request)
@@ -240,7 +239,7 @@ ApiReply SyncService::handle(const ApiRequest &request)
     if (e == QLatin1String("/clear_history/") && get)
         return clearHistory(*caller);
     if (e == QLatin1String("/logout/") && get)
-        return logout(request);
+        return logout(request, *caller);
     return refuse(405, QStringLiteral("method not allowed"));
 }
 
@@ -290,10 +289,19 @@ std::optional<QJsonObject> SyncService::signedIn(qint64 userId, const QString &d
         return std::nullopt;
     }
     QJsonObject reply{{QStringLiteral("token"), token}, {QStringLiteral("user_id"), userId}};
-    if (m_broker) {
-        reply.insert(QStringLiteral("mqtt_username"), QString::number(userId));
-        reply.insert(QStringLiteral("mqtt_password"), m_broker->mqttPasswordFor(userId));
+    if (!m_accounts)
+        return reply;
+    // A sign-in without its broker account would never hear of changes: it is undone, and the
+    // device is told to try again.
+    const auto password = m_accounts->addDevice(userId, device);
+    if (!password) {
+        m_storage.removeToken(Secrets::tokenDigest(token));
+        *refusal =
+            refuse(503, QStringLiteral("the service's notice broker cannot be reached; try again shortly"));
+        return std::nullopt;
     }
+    reply.insert(QStringLiteral("mqtt_username"), BrokerAccounts::userNameFor(userId, device));
+    reply.insert(QStringLiteral("mqtt_password"), *password);
     return reply;
 }
 
@@ -376,16 +384,16 @@ ApiReply SyncService::registerUser(const ApiRequest &request)
         return protocolCode(1001);
     if (!userId)
         return storageFailure(userId.status());
-    // Without its broker account the user would get no notices: the registration is undone.
-    if (!writeBrokerUsers()) {
-        qCWarning(lcServer) << "cannot write the broker's users; the registration is undone";
-        m_storage.removeUser(*userId);
-        return storageFailure(StoreStatus::NoSpace);
-    }
-    qCInfo(lcServer) << "registered user" << *userId;
     ApiReply refusal;
     const auto reply = signedIn(*userId, device, &refusal);
-    return reply ? ok(*reply) : refusal;
+    // An account nobody could sign in to is undone: the address stays free for another try.
+    if (!reply) {
+        qCWarning(lcServer) << "the first sign-in of a new account failed; the registration is undone";
+        m_storage.removeUser(*userId);
+        return refusal;
+    }
+    qCInfo(lcServer) << "registered user" << *userId;
+    return ok(*reply);
 }
 
 ApiReply SyncService::forgetPassword(const ApiRequest &request)
@@ -639,15 +647,16 @@ ApiReply SyncService::clearHistory(const Caller &caller)
     return ok({{QStringLiteral("count"), result->count}});
 }
 
-ApiReply SyncService::logout(const ApiRequest &request)
+ApiReply SyncService::logout(const ApiRequest &request, const Caller &caller)
 {
     // The device named is the one the token was made for, not whatever the query says.
     const auto ended =
         m_storage.removeToken(Secrets::tokenDigest(request.query.value(QStringLiteral("user_token"))));
     if (ended.failed())
         return storageFailure(ended.status());
-    if (ended && isDeviceToken(*ended))
-        m_notifier.endSession(*ended);
+    // Removing the device's broker account also ends its connection.
+    if (ended && m_accounts && !m_accounts->removeDevices({{caller.userId, *ended}}))
+        qCWarning(lcServer) << "cannot remove a signed-out device's broker account";
     return ok();
 }
 

@@ -19,7 +19,7 @@
 #include <optional>
 #include <semaphore>
 
-class BrokerSetup;
+class BrokerAccounts;
 class Notifier;
 class ObjectStore;
 class SyncStorage;
@@ -33,7 +33,7 @@ public:
 
     // `limits` holds the sign-in throttle and rate limits, shared by every process of the service.
     SyncService(const ServerConfig &config, SyncStorage &storage, ObjectStore &objects, Notifier &notifier,
-                const BrokerSetup *broker, SharedLimits &limits, Clock clock = {});
+                BrokerAccounts *accounts, SharedLimits &limits, Clock clock = {});
 
     ApiReply handle(const ApiRequest &request);
 
@@ -61,7 +61,7 @@ private:
     ApiReply uploadToken(const ApiRequest &request, const Caller &caller);
     ApiReply downloadFile(const ApiRequest &request, const Caller &caller);
     ApiReply clearHistory(const Caller &caller);
-    ApiReply logout(const ApiRequest &request);
+    ApiReply logout(const ApiRequest &request, const Caller &caller);
     // Tells the user's other devices the favourite decision this record now holds.
     void announceFavourite(const Caller &caller, const StoredRecord &record);
     ApiReply upload(const ApiRequest &request);
@@ -70,11 +70,11 @@ private:
     ApiReply pluginFile(const ApiRequest &request) const;
 
     StoreResult<Caller> authenticate(const ApiRequest &request);
-    // A new token for the device; none (with the refusal set) when it cannot be stored.
+    // A new token for the device and its broker account; none (with the refusal set) when
+    // either cannot be made.
     std::optional<QJsonObject> signedIn(qint64 userId, const QString &device, ApiReply *refusal);
-    // Writes the broker's password file from the database's users.
-    bool writeBrokerUsers();
-    // Deletes expired sign-ins and upload grants, at most once an hour.
+    // Deletes expired sign-ins (with their broker accounts) and upload grants, at most once an
+    // hour.
     void sweep();
     std::optional<QJsonObject> jsonBody(const ApiRequest &request, ApiReply *refusal) const;
     // The record a body names under "history"; none, with the refusal set, when the body or the
@@ -86,7 +86,7 @@ private:
     SyncStorage &m_storage;
     ObjectStore &m_objects;
     Notifier &m_notifier;
-    const BrokerSetup *m_broker;
+    BrokerAccounts *m_accounts;
     Clock m_clock;
     Secrets::HashCost m_hashCost;
     UploadPolicy m_policy;
@@ -95,7 +95,6 @@ private:
     std::unique_ptr<RateLimiter> m_resetsByAddress;
     std::unique_ptr<RateLimiter> m_resetsByAccount;
     AccountQuota m_quota;
-    std::mutex m_brokerUsersMutex;
     std::atomic<qint64> m_nextSweep{0};
     Mailer m_mailer;
     PluginStore m_plugins;

@@ -301,12 +301,17 @@ void ServerHarness::killService()
     m_service->waitForFinished(kStartTimeoutMs);
 }
 
-bool ServerHarness::restartBroker()
+void ServerHarness::killBroker()
 {
     if (m_broker) {
         m_broker->kill();
         m_broker->waitForFinished(kStartTimeoutMs);
     }
+}
+
+bool ServerHarness::restartBroker()
+{
+    killBroker();
     return launchBroker() && brokerListens();
 }
 

@@ -50,8 +50,9 @@ public:
     QString secondOrigin() const;
     // Ends the service at once, as a crash would (SIGKILL).
     void killService();
-    // Ends the broker at once (SIGKILL) and starts it again on the same port; true once it
-    // listens again.
+    // Ends the broker at once (SIGKILL); restartBroker starts it again on the same port (true
+    // once it listens again).
+    void killBroker();
     bool restartBroker();
     void stop();
 

@@ -93,11 +93,13 @@ void TestServerProtocol::initTestCase()
     QCOMPARE(m_b->login(kEmail, kPassword).code(), 0);
     QCOMPARE(m_a->userId(), m_b->userId());
     QVERIFY(m_a->userToken() != m_b->userToken());
-    QCOMPARE(m_a->mqttUser(), QString::number(m_a->userId()));
+    // Each device has a broker account of its own.
+    QVERIFY(m_a->mqttUser() != m_b->mqttUser());
+    QVERIFY(m_a->mqttPassword() != m_b->mqttPassword());
 
     const QString topic = u"user_id_"_s + QString::number(m_a->userId());
-    QCOMPARE(m_listenerA.connect(m_server.mqttPort(), m_a->mqttUser(), m_a->mqttPassword()), 0);
-    QCOMPARE(m_listenerB.connect(m_server.mqttPort(), m_b->mqttUser(), m_b->mqttPassword()), 0);
+    QCOMPARE(m_listenerA.connect(m_server.mqttPort(), *m_a), 0);
+    QCOMPARE(m_listenerB.connect(m_server.mqttPort(), *m_b), 0);
     QCOMPARE(m_listenerA.subscribe(topic), 1);
     QCOMPARE(m_listenerB.subscribe(topic), 1);
     m_secrets << m_a->userToken() << m_b->userToken() << m_a->mqttPassword() << kEmail
@@ -389,13 +391,19 @@ void TestServerProtocol::logoutEndsTheSignInAndItsBrokerConnection()
 {
     SyncClient e(m_server.origin(), u"deviceE0005"_s);
     QCOMPARE(e.login(kEmail, kPassword).code(), 0);
-    // The device's notice connection: its client id is its device token.
-    MqttListener session(e.deviceToken());
-    QCOMPARE(session.connect(m_server.mqttPort(), e.mqttUser(), e.mqttPassword()), 0);
+    // A new sign-in of the device gets a new broker password; the earlier one is over.
+    const QString earlier = e.mqttPassword();
+    QCOMPARE(e.login(kEmail, kPassword).code(), 0);
+    QVERIFY(e.mqttPassword() != earlier);
+    QVERIFY(MqttListener(e.deviceToken()).connect(m_server.mqttPort(), e.mqttUser(), earlier) != 0);
+    MqttListener session;
+    QCOMPARE(session.connect(m_server.mqttPort(), e), 0);
     QCOMPARE(e.pull(0).code(), 0);
 
+    // Signing out removes the device's broker account, which ends its connection.
     QCOMPARE(e.get(u"/logout/"_s).code(), 0);
     QVERIFY(session.waitForDisconnect());
+    QVERIFY(MqttListener().connect(m_server.mqttPort(), e) != 0);
     // The old token no longer pulls anything, and the next start learns it is over.
     QCOMPARE(e.pull(0).status, 401);
     QCOMPARE(e.get(u"/init/"_s, u"&device_name=x"_s).value("token_expire").toInt(), 1);
@@ -451,7 +459,8 @@ void TestServerProtocol::administratorSetsPassword()
     const auto setPassword = [this](const QString &email) {
         QProcess tool;
         tool.start(ServerHarness::program(),
-                   {u"--data-dir"_s, m_server.dataDir(), u"--set-password"_s, email});
+                   {u"--data-dir"_s, m_server.dataDir(), u"--mqtt-port"_s,
+                    QString::number(m_server.mqttPort()), u"--set-password"_s, email});
         tool.write("a new password\n");
         tool.closeWriteChannel();
         return tool.waitForFinished(20000) ? tool.exitCode() : -1;
@@ -460,8 +469,12 @@ void TestServerProtocol::administratorSetsPassword()
     QCOMPARE(setPassword(u"WALK@example.org"_s), 0);
     m_secrets << SyncClient::md5Hex("a new password");
 
-    // Every sign-in of the user ends; the old password no longer works, the new one does.
+    // Every sign-in of the user ends, and so does every device's broker account: a lost device
+    // cannot read on with the broker password it holds.
     QCOMPARE(m_a->pull(0).status, 401);
+    QVERIFY(m_listenerA.waitForDisconnect());
+    QVERIFY(MqttListener().connect(m_server.mqttPort(), *m_a) != 0);
+    QVERIFY(MqttListener().connect(m_server.mqttPort(), *m_b) != 0);
     SyncClient d(m_server.origin(), u"deviceD0004"_s);
     QCOMPARE(d.login(kEmail, kPassword).status, 401);
     QCOMPARE(d.login(kEmail, u"a new password"_s).code(), 0);

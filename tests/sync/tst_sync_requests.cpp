@@ -379,7 +379,8 @@ private slots:
         QVERIFY(account.isSignedIn());
         QCOMPARE(account.loginUserEmail(), email);
         QCOMPARE(account.loginUserId(), QString::number(outcome.result->value(u"user_id"_s).toInteger()));
-        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::mqttUserName)), account.loginUserId());
+        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::mqttUserName)),
+                 outcome.result->value(u"mqtt_username"_s).toString());
         QVERIFY(
             !ClipUserDefaults::stringValue(key(SettingsKeys::mqttPassword)).value_or(QString()).isEmpty());
         QTRY_COMPARE(m_logins, loginsBefore + 1);
