@@ -82,9 +82,7 @@ void TestServerProcesses::oneUsersDevicesOnTwoProcesses()
             d == 0 ? device.client->registerUser(kEmail, u"pw"_s) : device.client->login(kEmail, u"pw"_s);
         QCOMPARE(signedIn.code(), 0);
         device.notices = std::make_unique<MqttListener>();
-        QCOMPARE(device.notices->connect(m_server.mqttPort(), device.client->mqttUser(),
-                                         device.client->mqttPassword()),
-                 0);
+        QCOMPARE(device.notices->connect(m_server.mqttPort(), *device.client), 0);
         QCOMPARE(device.notices->subscribe(u"user_id_%1"_s.arg(device.client->userId())), 1);
         QVERIFY(pullAll(device));
     }
