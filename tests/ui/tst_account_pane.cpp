@@ -259,6 +259,12 @@ private slots:
         QVERIFY(!pane->loginButton()->isEnabled());
         QTRY_VERIFY(infoPane());
         QCOMPARE(testAccount().loginUserEmail(), u"anna@example.org"_s);
+
+        // Signing out and in elsewhere (the menu, the service) switches the open pane too.
+        testAccount().setLoginUserToken(std::nullopt);
+        QTRY_VERIFY(loginPane());
+        testAccount().setLoginUserToken(u"token"_s);
+        QTRY_VERIFY(infoPane());
     }
 
     // A wrong password, a service that cannot be reached and a certificate that is not trusted

@@ -1,6 +1,6 @@
 // The settings window driven through its widgets: sidebar and panes, the general pane's
 // shortcut, autostart, poll interval and history clearing, the privacy pane, the privacy
-// script's editor, the account pane's two forms and the about pane.
+// script's editor and the about pane (the account pane: tst_account_pane).
 #include "SettingsTestHelpers.h"
 #include "TestDirs.h"
 #include "TestSync.h"
@@ -351,36 +351,6 @@ private slots:
         QVERIFY(other.exec("COMMIT"));
         QCOMPARE(storedRowCount(), 2);
         QVERIFY(QFile::exists(PathHelper::getBaseFilePath(u"aaaa"_s)));
-    }
-
-    void accountPaneFollowsSignInAndSignOut()
-    {
-        testAccount().setLoginUserEmail(u"me@example.org"_s);
-        testAccount().setLoginUserToken(u"token"_s);
-        auto *info = showPane<UserInfoViewController>(window(), 1);
-        QVERIFY(info);
-        QCOMPARE(info->userName()->text(), u"当前用户：me@example.org"_s);
-
-        click(info->logoutButton());
-        QVERIFY(answerAlert(u"退出登录？"_s, u"退出登录"_s));
-        QTRY_VERIFY(qobject_cast<UserloginViewController *>(window().currentViewController()));
-        QCOMPARE(window().sideBar()->selectedRow(), 1);
-
-        auto *login = qobject_cast<UserloginViewController *>(window().currentViewController());
-        QCOMPARE(login->selectPopUpButton()->currentIndex(), 0);
-        login->nameField()->setText(u"me@example.org"_s);
-        login->pwdField()->setText(u"secret"_s);
-        login->nameField()->setFocus();
-        QTest::keyClick(login->nameField(), Qt::Key_Tab);
-        QCOMPARE(login->pwdField()->selectedText(), u"secret"_s);
-        QTest::keyClick(login->pwdField(), Qt::Key_Backtab, Qt::ShiftModifier);
-        QCOMPARE(login->nameField()->selectedText(), u"me@example.org"_s);
-
-        // Signing in elsewhere (the menu, the service) switches the open pane.
-        testAccount().setLoginUserToken(u"token"_s);
-        QTRY_VERIFY(qobject_cast<UserInfoViewController *>(window().currentViewController()));
-        testAccount().setLoginUserToken(std::nullopt);
-        QTRY_VERIFY(qobject_cast<UserloginViewController *>(window().currentViewController()));
     }
 
     void keywordsAreAddedEditedAndRemoved()
