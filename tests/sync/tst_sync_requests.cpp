@@ -385,21 +385,6 @@ private slots:
             !ClipUserDefaults::stringValue(key(SettingsKeys::mqttPassword)).value_or(QString()).isEmpty());
         QTRY_COMPARE(m_logins, loginsBefore + 1);
 
-        // Signed in, the endpoints that need a user answer.
-        auto pull = make<PullClipsManager>();
-        pull->setLimit(0);
-        outcome = sendAndWait(pull);
-        QCOMPARE(outcome.statusCode, 200);
-        QVERIFY(outcome.result && outcome.result->value(u"histories"_s).isArray());
-        QCOMPARE(sendAndWait(make<ClearHistoryRequestManager>()).code(), 0);
-        QCOMPARE(sendAndWait(make<CheckUpdateRequestManager>()).code(), 0);
-        QCOMPARE(sendAndWait(make<PluginListRequestManager>()).code(), 0);
-        auto init = make<InitRequestManager>();
-        init->setDeviceName(urlencode(u"Anna's Mac mini"_s));
-        outcome = sendAndWait(init);
-        QCOMPARE(outcome.code(), 0);
-        QVERIFY(account.isSignedIn());
-
         // Sign-out forgets the broker credentials.
         signOutQuietly();
         QVERIFY(!ClipUserDefaults::contains(key(SettingsKeys::mqttUserName)));
