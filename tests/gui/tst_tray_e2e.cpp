@@ -39,14 +39,20 @@ QStringList historyContents()
     return contents;
 }
 
-// The program's visible windows: the tray icon, and the menu while it is open.
-int visibleWindows()
+// The visible windows that xdotool finds with `filter`: the tray icon, and the menu or the
+// message while it shows.
+int visibleWindowsMatching(const QStringList &filter)
 {
     QProcess search;
-    search.start(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--classname"_s, u"quillet"_s});
+    search.start(u"xdotool"_s, QStringList{u"search"_s, u"--onlyvisible"_s} + filter);
     search.waitForFinished(10000);
     const QByteArray ids = search.readAllStandardOutput().trimmed();
     return ids.isEmpty() ? 0 : int(ids.count('\n')) + 1;
+}
+
+int visibleWindows()
+{
+    return visibleWindowsMatching({u"--classname"_s, u"quillet"_s});
 }
 
 } // namespace
@@ -219,7 +225,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(
             QDir(data.path()).entryList({u"clipDB.sqlite.damaged-*"_s}, QDir::Files).size(), 1, 30000);
         // The tray icon and the message beside it.
-        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(), 2, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            visibleWindowsMatching({u"--pid"_s, QString::number(m_quillet.processId())}), 2, 30000);
         QCOMPARE(m_quillet.state(), QProcess::Running);
     }
 };
