@@ -15,7 +15,10 @@
 #include "SyncClient.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
+#include <QMap>
 #include <QStringList>
 
 #include <algorithm>
@@ -25,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -64,6 +68,31 @@ double percentile(std::vector<double> values, double p)
         return 0;
     std::sort(values.begin(), values.end());
     return values[std::min(values.size() - 1, size_t(double(values.size()) * p))];
+}
+
+// CPU seconds used so far by the processes of each name that take part (the service, its
+// database, broker and load balancer, and this bench), from /proc: where the time goes.
+QMap<QString, double> cpuSecondsByProgram()
+{
+    static const QStringList programs{u"quillet-sync-se"_s, u"postgres"_s, u"mosquitto"_s, u"haproxy"_s,
+                                      u"sync_load"_s};
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    QMap<QString, double> seconds;
+    for (const QString &pid : QDir(u"/proc"_s).entryList({u"[0-9]*"_s}, QDir::Dirs)) {
+        QFile stat(u"/proc/%1/stat"_s.arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+        const QString name = QString::fromLatin1(line.mid(open + 1, close - open - 1));
+        if (open < 0 || close < 0 || !programs.contains(name))
+            continue;
+        // After the name: state is field 3, utime and stime are fields 14 and 15.
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (fields.size() > 12)
+            seconds[name] += (fields[11].toDouble() + fields[12].toDouble()) / tick;
+    }
+    return seconds;
 }
 
 // Runs `work(i)` for i in [0, count) on `workers` threads.
@@ -203,7 +232,9 @@ void runSetup(const QString &name, const Options &o)
         listeners.push_back(std::move(mqtt));
     }
 
+    const QMap<QString, double> cpuBefore = cpuSecondsByProgram();
     const Results r = drive(setup.origin(), devices, int(listeners.size()), o);
+    const QMap<QString, double> cpuAfter = cpuSecondsByProgram();
     const auto heardNotices = [&] {
         int heard = 0;
         for (auto &l : listeners) {
@@ -223,6 +254,11 @@ void runSetup(const QString &name, const Options &o)
                 double(devices.size()) * o.perMinute / 60.0, percentile(r.pushMs, 0.5),
                 percentile(r.pushMs, 0.99), percentile(r.captureMs, 0.99), r.uploads, r.errors,
                 signInFailures.load(), heard, r.heardUploads);
+    QString where;
+    for (auto it = cpuAfter.begin(); it != cpuAfter.end(); ++it)
+        where += u"  %1 %2%"_s.arg(it.key()).arg(100.0 * (it.value() - cpuBefore.value(it.key())) / o.seconds,
+                                                 0, 'f', 0);
+    std::printf("         CPU of one core during the load:%s\n", qPrintable(where));
     std::fflush(stdout);
 }
 
