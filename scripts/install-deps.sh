@@ -7,13 +7,14 @@ packages=(
   cmake g++ ninja-build pkg-config clang-format
   qt6-base-dev qt6-image-formats-plugins libqt6svg6 qt6-translations-l10n
   qt6-tools-dev qt6-l10n-tools
-  libsqlite3-dev libzip-dev zlib1g-dev liblua5.2-dev
+  libsqlite3-dev libzip-dev zlib1g-dev liblua5.2-dev libpq-dev postgresql
   libmosquitto-dev mosquitto libicu-dev
   libcpp-httplib-dev libmicrohttpd-dev libssl-dev libsodium-dev openssl
   libx11-dev libxtst-dev
   xvfb xclip xdotool fonts-wqy-microhei trayer dbus-daemon
   libbenchmark-dev
   dpkg-dev file lintian librsvg2-bin desktop-file-utils appstream adduser
+  haproxy
 )
 
 missing=()

@@ -2,28 +2,37 @@
 
 #include "DurableFile.h"
 #include "Secrets.h"
-#include "ServerLog.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageAuthenticationCode>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPasswordDigestor>
 
-#include <mutex>
 #include <pwd.h>
-#include <signal.h>
 #include <unistd.h>
 
 namespace {
-// mosquitto's "$7$" password entries: PBKDF2-HMAC-SHA512 with a 12-byte salt and 64-byte hash.
+// The plugin's password entries: PBKDF2-HMAC-SHA512, a 12-byte salt and a 64-byte hash.
 constexpr int kPbkdf2Iterations = 101;
-std::mutex g_passwdMutex;
+
+QJsonObject acl(const char *type, const QString &topic)
+{
+    return {{QStringLiteral("acltype"), QLatin1String(type)},
+            {QStringLiteral("topic"), topic},
+            {QStringLiteral("allow"), true}};
+}
+
+bool hasLineBreak(const QString &value)
+{
+    return value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r'));
+}
 } // namespace
 
-BrokerSetup::BrokerSetup(QString dir, QByteArray userKey, QString servicePassword)
+BrokerSetup::BrokerSetup(QString dir, QString servicePassword)
     : m_dir(std::move(dir))
-    , m_userKey(std::move(userKey))
     , m_servicePassword(std::move(servicePassword))
 { }
 
@@ -32,38 +41,26 @@ QString BrokerSetup::configPath() const
     return m_dir + QStringLiteral("/mosquitto.conf");
 }
 
-QString BrokerSetup::mqttPasswordFor(qint64 userId) const
+QString BrokerSetup::securityPath() const
 {
-    const QByteArray mac = QMessageAuthenticationCode::hash("mqtt:" + QByteArray::number(userId), m_userKey,
-                                                            QCryptographicHash::Sha256);
-    return QString::fromLatin1(mac.toHex().left(40));
+    return m_dir + QStringLiteral("/dynamic-security.json");
 }
 
-QString BrokerSetup::passwordLine(const QString &user, const QString &password)
+QString BrokerSetup::pluginPath()
 {
-    const QByteArray salt = QByteArray::fromHex(Secrets::randomHex(12).toLatin1());
-    const QByteArray hash = QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha512, password.toUtf8(),
-                                                               salt, kPbkdf2Iterations, 64);
-    return user + QStringLiteral(":$7$") + QString::number(kPbkdf2Iterations) + QLatin1Char('$')
-           + QString::fromLatin1(salt.toBase64()) + QLatin1Char('$') + QString::fromLatin1(hash.toBase64())
-           + QLatin1Char('\n');
-}
-
-bool BrokerSetup::writeFile(const QString &name, const QByteArray &content) const
-{
-    return DurableFile::replace(m_dir + QLatin1Char('/') + name, content, 0600) == DurableFile::Result::Ok;
-}
-
-QByteArray BrokerSetup::passwordFile(const QList<qint64> &userIds) const
-{
-    QString passwd = passwordLine(QLatin1String(kServiceUser), m_servicePassword);
-    for (qint64 id : userIds) {
-        auto line = m_lines.find(id);
-        if (line == m_lines.end())
-            line = m_lines.insert(id, passwordLine(QString::number(id), mqttPasswordFor(id)));
-        passwd += *line;
+    static const QString name = QStringLiteral("mosquitto_dynamic_security.so");
+    QStringList candidates;
+    for (const QString &lib : {QStringLiteral("/usr/lib"), QStringLiteral("/usr/local/lib")}) {
+        candidates << lib + QLatin1Char('/') + name;
+        // Debian's multiarch folders (x86_64-linux-gnu, aarch64-linux-gnu, ...).
+        for (const QString &arch : QDir(lib).entryList({QStringLiteral("*-linux-gnu*")}, QDir::Dirs))
+            candidates << lib + QLatin1Char('/') + arch + QLatin1Char('/') + name;
     }
-    return passwd.toUtf8();
+    for (const QString &path : candidates) {
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return {};
 }
 
 QString BrokerSetup::listenerLines(const Listener &listener)
@@ -79,76 +76,86 @@ QString BrokerSetup::listenerLines(const Listener &listener)
     return lines;
 }
 
-bool BrokerSetup::write(const Listener &plain, const std::optional<Listener> &tls,
-                        const QList<qint64> &userIds) const
+QByteArray BrokerSetup::initialSecurity() const
+{
+    const QByteArray salt = QByteArray::fromHex(Secrets::randomHex(12).toLatin1());
+    const QByteArray hash = QPasswordDigestor::deriveKeyPbkdf2(
+        QCryptographicHash::Sha512, m_servicePassword.toUtf8(), salt, kPbkdf2Iterations, 64);
+    const QString service = QLatin1String(kServiceUser);
+    const QString control = QStringLiteral("$CONTROL/dynamic-security/#");
+    const QJsonObject client{
+        {QStringLiteral("username"), service},
+        {QStringLiteral("textName"), QStringLiteral("the Quillet sync service")},
+        {QStringLiteral("password"), QString::fromLatin1(hash.toBase64())},
+        {QStringLiteral("salt"), QString::fromLatin1(salt.toBase64())},
+        {QStringLiteral("iterations"), kPbkdf2Iterations},
+        {QStringLiteral("roles"),
+         QJsonArray{QJsonObject{{QStringLiteral("rolename"), QLatin1String(kServiceRole)}}}}};
+    // The service publishes notices and its status ("#" covers no "$" topic); devices get roles
+    // of their own later.
+    const QJsonObject role{
+        {QStringLiteral("rolename"), QLatin1String(kServiceRole)},
+        {QStringLiteral("acls"),
+         QJsonArray{acl("publishClientSend", control), acl("publishClientReceive", control),
+                    acl("subscribePattern", control), acl("publishClientSend", QStringLiteral("#"))}}};
+    // Whatever no role allows is refused, reading included.
+    const QJsonObject defaults{{QStringLiteral("publishClientSend"), false},
+                               {QStringLiteral("publishClientReceive"), false},
+                               {QStringLiteral("subscribe"), false},
+                               {QStringLiteral("unsubscribe"), true}};
+    return QJsonDocument(QJsonObject{{QStringLiteral("clients"), QJsonArray{client}},
+                                     {QStringLiteral("roles"), QJsonArray{role}},
+                                     {QStringLiteral("defaultACLAccess"), defaults}})
+        .toJson();
+}
+
+bool BrokerSetup::write(const Listener &plain, const std::optional<Listener> &tls, QString *error) const
 {
     // A line break in a setting would add lines of its own to mosquitto.conf.
     for (const Listener *listener : {&plain, tls ? &*tls : nullptr}) {
-        if (!listener)
-            continue;
-        for (const QString &value : {listener->bind, listener->certFile, listener->keyFile}) {
-            if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
-                return false;
+        if (listener
+            && (hasLineBreak(listener->bind) || hasLineBreak(listener->certFile)
+                || hasLineBreak(listener->keyFile) || hasLineBreak(m_dir))) {
+            *error = QStringLiteral("a broker setting holds a line break");
+            return false;
         }
     }
-    std::lock_guard lock(g_passwdMutex);
+    const QString plugin = pluginPath();
+    if (plugin.isEmpty()) {
+        *error = QStringLiteral(
+            "mosquitto's dynamic security plugin (mosquitto_dynamic_security.so) is not installed");
+        return false;
+    }
     QString conf =
-        QStringLiteral("# Written by quillet-sync-server at every start; change config.json instead.\n"
+        QStringLiteral("# Written by quillet-sync-server --setup-only; change config.json instead.\n"
                        "per_listener_settings false\n"
                        "allow_anonymous false\n"
                        "persistence false\n"
                        "log_dest stderr\n"
                        "log_type error\n"
                        "log_type warning\n");
-    conf += QStringLiteral("password_file ") + m_dir + QStringLiteral("/passwd\n");
-    conf += QStringLiteral("acl_file ") + m_dir + QStringLiteral("/acl\n");
-    conf += QStringLiteral("pid_file ") + m_dir + QStringLiteral("/mosquitto.pid\n");
+    // The accounts live in the plugin's JSON, which the broker itself keeps up to date.
+    conf += QStringLiteral("plugin ") + plugin + QLatin1Char('\n');
+    conf += QStringLiteral("plugin_opt_config_file ") + securityPath() + QLatin1Char('\n');
     // Started by root (a container, a test machine), mosquitto would switch to its own user and
-    // could no longer read these files; it keeps the user that starts it instead.
+    // could no longer write its JSON here; it keeps the user that starts it instead.
     if (const passwd *pw = getpwuid(geteuid()))
         conf += QStringLiteral("user ") + QString::fromLocal8Bit(pw->pw_name) + QLatin1Char('\n');
     conf += listenerLines(plain);
     if (tls)
         conf += listenerLines(*tls);
 
-    const QString acl =
-        QStringLiteral("# Devices read their user's topic and whether the service is up; only the "
-                       "service publishes.\n"
-                       "pattern read user_id_%u\n"
-                       "pattern read quillet_service\n"
-                       "user ")
-        + QLatin1String(kServiceUser) + QStringLiteral("\ntopic write #\n");
-
-    return writeFile(QStringLiteral("passwd"), passwordFile(userIds))
-           && writeFile(QStringLiteral("acl"), acl.toUtf8())
-           && writeFile(QStringLiteral("mosquitto.conf"), conf.toUtf8());
-}
-
-bool BrokerSetup::writeUsers(const QList<qint64> &userIds) const
-{
-    {
-        std::lock_guard lock(g_passwdMutex);
-        if (!writeFile(QStringLiteral("passwd"), passwordFile(userIds)))
-            return false;
+    if (!QFileInfo::exists(securityPath())
+        && DurableFile::replace(securityPath(), initialSecurity(), 0600) != DurableFile::Result::Ok) {
+        *error = QStringLiteral("cannot write ") + securityPath();
+        return false;
     }
-    if (!reloadBroker())
-        qCWarning(lcServer) << "the broker did not reload its users; new users connect after its restart";
+    QFile current(configPath());
+    if (current.open(QIODevice::ReadOnly) && current.readAll() == conf.toUtf8())
+        return true;
+    if (DurableFile::replace(configPath(), conf.toUtf8(), 0600) != DurableFile::Result::Ok) {
+        *error = QStringLiteral("cannot write ") + configPath();
+        return false;
+    }
     return true;
-}
-
-bool BrokerSetup::reloadBroker() const
-{
-    QFile pidFile(m_dir + QStringLiteral("/mosquitto.pid"));
-    if (!pidFile.open(QIODevice::ReadOnly))
-        return false;
-    bool ok = false;
-    const qint64 pid = pidFile.readAll().trimmed().toLongLong(&ok);
-    if (!ok || pid <= 1)
-        return false;
-    // A pid file left by a killed broker may name an unrelated process by now.
-    QFile comm(QStringLiteral("/proc/") + QString::number(pid) + QStringLiteral("/comm"));
-    if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "mosquitto")
-        return false;
-    // mosquitto rereads its password and access files on SIGHUP.
-    return ::kill(static_cast<pid_t>(pid), SIGHUP) == 0;
 }

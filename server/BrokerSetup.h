@@ -1,20 +1,22 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
-#include <QList>
 #include <QString>
 
 #include <optional>
 
-// The mosquitto broker's configuration, written by the service into "<data>/broker": the broker
-// accepts only known users; the service alone may publish; a user's devices (user name = the
-// user id) may read only their own topic "user_id_<id>". Each user's broker password is derived
-// from a secret of the service, so it never has to be stored.
+// The files of a broker that runs beside the service, in "<data>/broker": mosquitto.conf (the
+// dynamic security plugin and the listeners) and, once, the plugin's initial JSON with the
+// service's own account. From then on the broker keeps that JSON itself, and the service
+// manages accounts through the broker (BrokerAccounts): nothing the service writes for the
+// broker changes while it runs.
 class BrokerSetup final
 {
 public:
+    // The broker account the service publishes and manages accounts with.
     static constexpr const char *kServiceUser = "quillet-service";
+    // Its role: the plugin's control topics, and publishing notices and its status.
+    static constexpr const char *kServiceRole = "quillet-service";
 
     struct Listener {
         QString bind;
@@ -24,32 +26,24 @@ public:
         QString keyFile;
     };
 
-    BrokerSetup(QString dir, QByteArray userKey, QString servicePassword);
+    BrokerSetup(QString dir, QString servicePassword);
 
     QString configPath() const;
-    QString mqttPasswordFor(qint64 userId) const;
+    QString securityPath() const;
 
-    // Writes mosquitto.conf, acl and passwd (all users in `userIds`): the plain listener, which
-    // the service publishes through, and optionally a TLS listener for the devices. False when
-    // a file cannot be written or a value would not fit on one line of mosquitto.conf.
-    bool write(const Listener &plain, const std::optional<Listener> &tls, const QList<qint64> &userIds) const;
-    // Rewrites the password file with exactly the users in `userIds` (the database's, never
-    // what the file held) and asks a running broker to reload it. False when the file cannot be
-    // replaced; the old one then stays.
-    bool writeUsers(const QList<qint64> &userIds) const;
-    // Asks a running broker to reread its files (SIGHUP); false when none is running.
-    bool reloadBroker() const;
+    // Writes mosquitto.conf when its content changes (the plain listener, which the service
+    // publishes through, and optionally a TLS listener for the devices) and the plugin's JSON
+    // when it does not exist yet. False with `error` set when a file cannot be written, the
+    // plugin is not installed or a value would not fit on one line of mosquitto.conf.
+    bool write(const Listener &plain, const std::optional<Listener> &tls, QString *error) const;
+
+    // The installed plugin, or empty.
+    static QString pluginPath();
 
 private:
     static QString listenerLines(const Listener &listener);
-    static QString passwordLine(const QString &user, const QString &password);
-    QByteArray passwordFile(const QList<qint64> &userIds) const;
-    bool writeFile(const QString &name, const QByteArray &content) const;
+    QByteArray initialSecurity() const;
 
     QString m_dir;
-    QByteArray m_userKey;
     QString m_servicePassword;
-    // Each user's hashed line, made once: rewriting the file for a new user hashes only that
-    // user's password. Guarded by the password file's lock.
-    mutable QHash<qint64, QString> m_lines;
 };

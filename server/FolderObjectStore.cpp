@@ -3,6 +3,7 @@
 #include "DurableFile.h"
 #include "ServerLog.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -28,10 +29,11 @@ void FolderObjectStore::removeLeftovers()
 {
     // A finished object is named by its hash alone; anything with a dot is a temporary file
     // (of this version or of QSaveFile, which earlier versions used).
+    const QDateTime youngest = QDateTime::currentDateTimeUtc().addSecs(-kLeftoverAgeSeconds);
     QDirIterator it(m_root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        if (it.fileName().contains(QLatin1Char('.'))) {
+        if (it.fileName().contains(QLatin1Char('.')) && it.fileInfo().lastModified() < youngest) {
             qCInfo(lcServer) << "removing an interrupted upload";
             QFile::remove(path);
         }

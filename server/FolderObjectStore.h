@@ -11,8 +11,10 @@ class FolderObjectStore final : public ObjectStore
 public:
     explicit FolderObjectStore(const QString &root);
 
-    // Removes temporary files that an interrupted write left behind.
+    // Removes temporary files that an interrupted write left behind. Only files older than any
+    // write can take: another service process sharing the folder may be writing the young ones.
     void removeLeftovers();
+    static constexpr int kLeftoverAgeSeconds = 600;
 
     StoreStatus put(const QString &key, const QByteArray &bytes) override;
     std::optional<QByteArray> get(const QString &key) override;

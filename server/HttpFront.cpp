@@ -15,6 +15,7 @@
 #include <QList>
 #include <QRegularExpression>
 
+#include <arpa/inet.h>
 #include <cstdarg>
 #include <cstring>
 #include <microhttpd.h>
@@ -138,6 +139,31 @@ QString clientAddress(MHD_Connection *connection)
     return QString::fromLatin1(host);
 }
 
+MHD_Result keepLastForwardedFor(void *last, MHD_ValueKind, const char *key, const char *value)
+{
+    if (key && value && strcasecmp(key, "X-Forwarded-For") == 0)
+        *static_cast<QByteArray *>(last) = value;
+    return MHD_YES;
+}
+
+// The client behind a trusted load balancer: the last address of the last X-Forwarded-For
+// header, which that proxy added itself (HAProxy adds a header, nginx appends to the client's;
+// anything before comes from the client and proves nothing). A request from anywhere else, or a
+// value that is not one numeric address, keeps the peer's address.
+QString forwardedClient(MHD_Connection *connection, const QString &peer, const QStringList &trustedProxies)
+{
+    if (!trustedProxies.contains(peer))
+        return peer;
+    QByteArray header;
+    MHD_get_connection_values(connection, MHD_HEADER_KIND, keepLastForwardedFor, &header);
+    const QByteArray last = header.split(',').last().trimmed();
+    unsigned char parsed[sizeof(in6_addr)];
+    if (inet_pton(AF_INET, last.constData(), parsed) != 1
+        && inet_pton(AF_INET6, last.constData(), parsed) != 1)
+        return peer;
+    return QString::fromLatin1(last);
+}
+
 ConnectionWatch::Entry *watchEntry(MHD_Connection *connection)
 {
     const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
@@ -213,7 +239,8 @@ struct HttpFront::Callbacks {
         ConnectionWatch::Entry *entry = watchEntry(connection);
         front.m_watch->headReceived(entry);
         request.api.method = QString::fromLatin1(method);
-        request.api.remoteAddress = clientAddress(connection);
+        request.api.remoteAddress =
+            forwardedClient(connection, clientAddress(connection), front.m_config.trustedProxies);
         const QString path = fromUtf8(url);
         request.path = path;
         request.api.endpoint = path.startsWith(QLatin1String("/api/")) ? path.mid(4) : path;

@@ -4,31 +4,39 @@
 
 namespace {
 constexpr qint64 kMaxDelaySeconds = 300;
-constexpr qint64 kForgetAfterSeconds = 3600;
 constexpr qsizetype kPruneAbove = 10000;
 } // namespace
 
-LoginThrottle::LoginThrottle(const Limits &limits)
-    : m_limits(limits)
+LoginThrottle::Limits LoginThrottle::sane(Limits limits)
 {
-    m_limits.addressFreeFailures = qMax(1, m_limits.addressFreeFailures);
-    m_limits.accountFreeFailures = qMax(1, m_limits.accountFreeFailures);
-    m_limits.slowSeconds = qMax(1, m_limits.slowSeconds);
-    m_limits.maxSlowAttempts = qMax(1, m_limits.maxSlowAttempts);
+    limits.addressFreeFailures = qMax(1, limits.addressFreeFailures);
+    limits.accountFreeFailures = qMax(1, limits.accountFreeFailures);
+    limits.slowSeconds = qMax(1, limits.slowSeconds);
+    limits.maxSlowAttempts = qMax(1, limits.maxSlowAttempts);
+    return limits;
 }
 
-qint64 LoginThrottle::waitOf(const QHash<QString, Entry> &table, const QString &key, int freeFailures,
-                             qint64 now) const
+qint64 LoginThrottle::waitFor(int failures, qint64 last, int freeFailures, qint64 now)
+{
+    if (failures < freeFailures || now - last > kForgetAfterSeconds)
+        return 0;
+    const int excess = qMin(failures - freeFailures, 16);
+    const qint64 delay = qMin<qint64>(qint64(1) << excess, kMaxDelaySeconds);
+    return qMax<qint64>(0, last + delay - now);
+}
+
+LocalLoginThrottle::LocalLoginThrottle(const Limits &limits)
+    : m_limits(sane(limits))
+{ }
+
+qint64 LocalLoginThrottle::waitOf(const QHash<QString, Entry> &table, const QString &key, int freeFailures,
+                                  qint64 now) const
 {
     const auto it = table.constFind(key);
-    if (it == table.cend() || it->failures < freeFailures || now - it->last > kForgetAfterSeconds)
-        return 0;
-    const int excess = qMin(it->failures - freeFailures, 16);
-    const qint64 delay = qMin<qint64>(qint64(1) << excess, kMaxDelaySeconds);
-    return qMax<qint64>(0, it->last + delay - now);
+    return it == table.cend() ? 0 : waitFor(it->failures, it->last, freeFailures, now);
 }
 
-void LoginThrottle::countFailure(QHash<QString, Entry> &table, const QString &key, qint64 now)
+void LocalLoginThrottle::countFailure(QHash<QString, Entry> &table, const QString &key, qint64 now)
 {
     // Old entries are dropped so the table cannot grow without bound.
     if (table.size() > kPruneAbove) {
@@ -42,7 +50,7 @@ void LoginThrottle::countFailure(QHash<QString, Entry> &table, const QString &ke
     entry.last = now;
 }
 
-LoginThrottle::Verdict LoginThrottle::begin(const QString &address, const QString &account, qint64 now)
+LoginThrottle::Verdict LocalLoginThrottle::begin(const QString &address, const QString &account, qint64 now)
 {
     std::lock_guard lock(m_mutex);
     const qint64 wait = qMax(waitOf(m_addresses, address, m_limits.addressFreeFailures, now),
@@ -61,8 +69,8 @@ LoginThrottle::Verdict LoginThrottle::begin(const QString &address, const QStrin
     return verdict;
 }
 
-void LoginThrottle::finish(const QString &address, const QString &account, const Verdict &verdict,
-                           bool success)
+void LocalLoginThrottle::finish(const QString &address, const QString &account, const Verdict &verdict,
+                                bool success)
 {
     std::lock_guard lock(m_mutex);
     if (verdict.decision == Decision::Slow) {

@@ -16,7 +16,10 @@
 // A limit never locks out someone who knows the password: while one is in force, one attempt
 // at a time per account (and per address) is let through slowly, after `slowSeconds`. That
 // bounds guessing to one attempt per account every few seconds while the owner still gets in.
-class LoginThrottle final
+//
+// LoginThrottle is the policy's interface; LocalLoginThrottle keeps the counts in this process
+// (one service process), PgLoginThrottle in the database that several processes share.
+class LoginThrottle
 {
 public:
     struct Limits {
@@ -34,12 +37,30 @@ public:
         qint64 seconds = 0;
     };
 
-    explicit LoginThrottle(const Limits &limits);
+    virtual ~LoginThrottle() = default;
 
     // Decides an attempt and, unless it is refused, counts it as a failure.
-    Verdict begin(const QString &address, const QString &account, qint64 now);
+    virtual Verdict begin(const QString &address, const QString &account, qint64 now) = 0;
     // Ends an attempt that begin() did not refuse.
-    void finish(const QString &address, const QString &account, const Verdict &verdict, bool success);
+    virtual void finish(const QString &address, const QString &account, const Verdict &verdict,
+                        bool success) = 0;
+
+    // Failures older than this are forgotten.
+    static constexpr qint64 kForgetAfterSeconds = 3600;
+    // Limits with every number at least 1.
+    static Limits sane(Limits limits);
+    // Seconds an attempt must still wait after `failures` failures, the last at `last`.
+    static qint64 waitFor(int failures, qint64 last, int freeFailures, qint64 now);
+};
+
+class LocalLoginThrottle final : public LoginThrottle
+{
+public:
+    explicit LocalLoginThrottle(const Limits &limits);
+
+    Verdict begin(const QString &address, const QString &account, qint64 now) override;
+    void finish(const QString &address, const QString &account, const Verdict &verdict,
+                bool success) override;
 
 private:
     struct Entry {

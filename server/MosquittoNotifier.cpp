@@ -1,5 +1,6 @@
 #include "MosquittoNotifier.h"
 
+#include "Secrets.h"
 #include "ServerLog.h"
 
 #include <QJsonDocument>
@@ -12,11 +13,12 @@ MosquittoNotifier::MosquittoNotifier(const QString &host, int port, const QStrin
                                      const QString &password)
     : m_host(host)
     , m_port(port)
-    , m_user(user)
-    , m_password(password)
 {
     mosquitto_lib_init();
-    m_client = mosquitto_new("quillet-sync-server", true, this);
+    // Several service processes may publish at once, each under a client id of its own that no
+    // device can guess (and so cannot take over).
+    const QByteArray clientId = "quillet-service-" + Secrets::randomHex(16).toLatin1();
+    m_client = mosquitto_new(clientId.constData(), true, this);
     if (!m_client)
         return;
     mosquitto_username_pw_set(m_client, user.toUtf8().constData(), password.toUtf8().constData());
@@ -93,28 +95,4 @@ void MosquittoNotifier::publish(qint64 userId, const QString &protocol, const QJ
                                      int(payload.size()), payload.constData(), 1, false);
     if (rc != MOSQ_ERR_SUCCESS)
         qCWarning(lcServer) << "cannot publish a notice:" << mosquitto_strerror(rc);
-}
-
-void MosquittoNotifier::endSession(const QString &clientId)
-{
-    constexpr auto kWait = std::chrono::seconds(3);
-    mosquitto *takeover = mosquitto_new(clientId.toUtf8().constData(), true, nullptr);
-    if (!takeover)
-        return;
-    bool acknowledged = false;
-    mosquitto_user_data_set(takeover, &acknowledged);
-    mosquitto_connect_callback_set(
-        takeover, [](mosquitto *, void *done, int rc) { *static_cast<bool *>(done) = rc == 0; });
-    mosquitto_username_pw_set(takeover, m_user.toUtf8().constData(), m_password.toUtf8().constData());
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    if (mosquitto_connect(takeover, m_host.toUtf8().constData(), m_port, 10) == MOSQ_ERR_SUCCESS) {
-        // The broker has closed the device's connection once it acknowledged this one.
-        while (!acknowledged && std::chrono::steady_clock::now() < deadline
-               && mosquitto_loop(takeover, 100, 1) == MOSQ_ERR_SUCCESS) { }
-        mosquitto_disconnect(takeover);
-        mosquitto_loop(takeover, 100, 1);
-    }
-    if (!acknowledged)
-        qCWarning(lcServer) << "cannot end a device's broker connection";
-    mosquitto_destroy(takeover);
 }

@@ -28,9 +28,6 @@ public:
     bool isConnected() const { return m_connected.load(); }
 
     void publish(qint64 userId, const QString &protocol, const QJsonObject &data) override;
-    // Connects once with the device's client id, which makes the broker close the device's
-    // own connection (an MQTT session take-over), and leaves at once.
-    void endSession(const QString &clientId) override;
 
     static QString topicFor(qint64 userId);
     // Every device may read it: {"status":"online"} (retained) once the service is connected,
@@ -45,8 +42,6 @@ private:
     mosquitto *m_client = nullptr;
     QString m_host;
     int m_port;
-    QString m_user;
-    QString m_password;
     std::atomic<bool> m_connected{false};
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -10,7 +10,4 @@ class Notifier
 public:
     virtual ~Notifier() = default;
     virtual void publish(qint64 userId, const QString &protocol, const QJsonObject &data) = 0;
-    // Ends the broker connection of the device with this client id (its device token), if it
-    // has one; waits at most a few seconds.
-    virtual void endSession(const QString &clientId) = 0;
 };

@@ -6,12 +6,12 @@ namespace {
 constexpr qsizetype kPruneAbove = 10000;
 }
 
-RateLimiter::RateLimiter(int limit, qint64 windowSeconds)
+LocalRateLimiter::LocalRateLimiter(int limit, qint64 windowSeconds)
     : m_limit(qMax(0, limit))
     , m_window(qMax<qint64>(1, windowSeconds))
 { }
 
-bool RateLimiter::allow(const QString &key, qint64 now)
+bool LocalRateLimiter::allow(const QString &key, qint64 now)
 {
     std::lock_guard lock(m_mutex);
     if (m_windows.size() > kPruneAbove) {
@@ -27,7 +27,7 @@ bool RateLimiter::allow(const QString &key, qint64 now)
     return true;
 }
 
-qint64 RateLimiter::retryAfter(const QString &key, qint64 now)
+qint64 LocalRateLimiter::retryAfter(const QString &key, qint64 now)
 {
     std::lock_guard lock(m_mutex);
     const auto it = m_windows.constFind(key);

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 
 namespace {
@@ -40,8 +41,16 @@ QString ServerConfig::databasePath() const
     return dataDir + QStringLiteral("/sync.sqlite");
 }
 
+bool ServerConfig::usesPostgres() const
+{
+    return storage.startsWith(QLatin1String("postgresql://"))
+           || storage.startsWith(QLatin1String("postgres://"));
+}
+
 QString ServerConfig::objectsDir() const
 {
+    if (!objects.isEmpty() && !objectsInDatabase())
+        return QDir(dataDir).absoluteFilePath(objects);
     return dataDir + QStringLiteral("/objects");
 }
 
@@ -96,6 +105,11 @@ void ServerConfig::readSettings(const QJsonObject &o)
     maxConnectionsPerAddress =
         o.value(QStringLiteral("max_connections_per_address")).toInt(maxConnectionsPerAddress);
     maxConnections = o.value(QStringLiteral("max_connections")).toInt(maxConnections);
+    if (o.contains(QStringLiteral("trusted_proxies"))) {
+        trustedProxies.clear();
+        for (const QJsonValue &proxy : o.value(QStringLiteral("trusted_proxies")).toArray())
+            trustedProxies.append(proxy.toString());
+    }
     requestHeadSeconds = o.value(QStringLiteral("request_head_seconds")).toInt(requestHeadSeconds);
     idleSeconds = o.value(QStringLiteral("idle_seconds")).toInt(idleSeconds);
     maxHeaderCount = o.value(QStringLiteral("max_header_count")).toInt(maxHeaderCount);
@@ -109,6 +123,8 @@ void ServerConfig::readSettings(const QJsonObject &o)
     latestVersion = o.value(QStringLiteral("version")).toString(latestVersion);
     updateInfo = o.value(QStringLiteral("update_info")).toString(updateInfo);
     downloadUrl = o.value(QStringLiteral("download_url")).toString(downloadUrl);
+    storage = o.value(QStringLiteral("storage")).toString(storage);
+    objects = o.value(QStringLiteral("objects")).toString(objects);
 }
 
 QJsonObject ServerConfig::settingsObject() const
@@ -141,6 +157,7 @@ QJsonObject ServerConfig::settingsObject() const
         {QStringLiteral("resets_per_account_per_hour"), resetsPerAccountPerHour},
         {QStringLiteral("max_connections_per_address"), maxConnectionsPerAddress},
         {QStringLiteral("max_connections"), maxConnections},
+        {QStringLiteral("trusted_proxies"), QJsonArray::fromStringList(trustedProxies)},
         {QStringLiteral("request_head_seconds"), requestHeadSeconds},
         {QStringLiteral("idle_seconds"), idleSeconds},
         {QStringLiteral("max_header_count"), maxHeaderCount},
@@ -153,6 +170,8 @@ QJsonObject ServerConfig::settingsObject() const
         {QStringLiteral("version"), latestVersion},
         {QStringLiteral("update_info"), updateInfo},
         {QStringLiteral("download_url"), downloadUrl},
+        {QStringLiteral("storage"), storage},
+        {QStringLiteral("objects"), objects},
     };
 }
 
@@ -204,7 +223,7 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, c
         secrets = *object;
     }
     bool changed = false;
-    for (const char *key : {"signing_key", "mqtt_user_key", "mqtt_service_password"}) {
+    for (const char *key : {"signing_key", "mqtt_service_password"}) {
         if (secrets.value(QLatin1String(key)).toString().size() < 32) {
             secrets.insert(QLatin1String(key), Secrets::randomHex(32));
             changed = true;
@@ -215,7 +234,6 @@ std::optional<ServerConfig> ServerConfig::loadOrCreate(const QString &dataDir, c
         return std::nullopt;
     }
     config.signingKey = secrets.value(QStringLiteral("signing_key")).toString().toLatin1();
-    config.mqttUserKey = secrets.value(QStringLiteral("mqtt_user_key")).toString().toLatin1();
     config.mqttServicePassword = secrets.value(QStringLiteral("mqtt_service_password")).toString();
 
     for (const QString &dir :

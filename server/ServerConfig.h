@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -55,6 +56,9 @@ struct ServerConfig {
     // The HTTP front: connections per source address and in all, the time a client has to send
     // a request's head, and the size of that head.
     int maxConnectionsPerAddress = 32;
+    // Load balancers in front of the service (numeric addresses): for a request from one of them,
+    // the last address of its X-Forwarded-For header is the client's, for every per-address limit.
+    QStringList trustedProxies;
     int maxConnections = 1024;
     int requestHeadSeconds = 10;
     int idleSeconds = 30;
@@ -75,12 +79,20 @@ struct ServerConfig {
     QString updateInfo;
     QString downloadUrl;
 
+    // Where the records live: empty for SQLite in the data folder, or a PostgreSQL URL
+    // ("postgresql://USER@HOST:PORT/DB"); QUILLET_SERVER_STORAGE, when set, wins over it.
+    QString storage;
+    // Where payload objects live: empty for the data folder's "objects", "database" for the
+    // PostgreSQL database, or a folder (shared by the service's processes).
+    QString objects;
+
     // From secrets.json.
     QByteArray signingKey;
-    QByteArray mqttUserKey;
     QString mqttServicePassword;
 
     QString databasePath() const;
+    bool usesPostgres() const;
+    bool objectsInDatabase() const { return objects == QLatin1String("database"); }
     QString objectsDir() const;
     QString pluginsDir() const;
     QString outboxDir() const;

@@ -220,18 +220,6 @@ StoreResult<StoredUser> SqliteStorage::findUser(const QString &email)
     return StoredUser{row.int64(0), row.text(1).value_or(QString())};
 }
 
-StoreResult<QList<qint64>> SqliteStorage::userIds()
-{
-    std::lock_guard lock(m_mutex);
-    QList<qint64> ids;
-    SqlQuery rows = m_db.query("select id from users order by id");
-    while (rows.next())
-        ids.append(rows.int64(0));
-    if (rows.failed())
-        return failure();
-    return ids;
-}
-
 StoreResult<StoreDone> SqliteStorage::addToken(const QString &digest, qint64 userId, const QString &device,
                                                qint64 expires)
 {
@@ -266,6 +254,18 @@ StoreResult<SignIn> SqliteStorage::userForToken(const QString &digest, qint64 no
     if (renewUntil - expires > kRenewStep)
         m_db.exec("update tokens set expires = ? where digest = ?", {renewUntil, digest});
     return signIn;
+}
+
+StoreResult<QList<std::pair<qint64, QString>>> SqliteStorage::expiredSignIns(qint64 now)
+{
+    std::lock_guard lock(m_mutex);
+    QList<std::pair<qint64, QString>> signIns;
+    SqlQuery rows = m_db.query("select user_id, device_token from tokens where expires <= ?", {now});
+    while (rows.next())
+        signIns.append({rows.int64(0), rows.text(1).value_or(QString())});
+    if (rows.failed())
+        return failure();
+    return signIns;
 }
 
 int SqliteStorage::removeExpiredTokens(qint64 now)

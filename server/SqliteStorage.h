@@ -24,10 +24,10 @@ public:
     StoreResult<qint64> createUser(const QString &email, const QString &passwordHash) override;
     StoreResult<StoreDone> removeUser(qint64 userId) override;
     StoreResult<StoredUser> findUser(const QString &email) override;
-    StoreResult<QList<qint64>> userIds() override;
     StoreResult<StoreDone> addToken(const QString &digest, qint64 userId, const QString &device,
                                     qint64 expires) override;
     StoreResult<SignIn> userForToken(const QString &digest, qint64 now, qint64 renewUntil) override;
+    StoreResult<QList<std::pair<qint64, QString>>> expiredSignIns(qint64 now) override;
     int removeExpiredTokens(qint64 now) override;
     StoreResult<QString> removeToken(const QString &digest) override;
     StoreResult<StoreDone> setPasswordHash(const QString &email, const QString &passwordHash) override;

@@ -103,13 +103,14 @@ public:
     virtual StoreResult<qint64> createUser(const QString &email, const QString &passwordHash) = 0;
     virtual StoreResult<StoreDone> removeUser(qint64 userId) = 0;
     virtual StoreResult<StoredUser> findUser(const QString &email) = 0;
-    virtual StoreResult<QList<qint64>> userIds() = 0;
     // A device has one sign-in at a time: its earlier token of that user ends.
     virtual StoreResult<StoreDone> addToken(const QString &digest, qint64 userId, const QString &device,
                                             qint64 expires) = 0;
     // The sign-in of a token that has not expired at `now`; a token in use has its expiry moved
     // forward to `renewUntil` (at most once a day), so only idle sign-ins expire.
     virtual StoreResult<SignIn> userForToken(const QString &digest, qint64 now, qint64 renewUntil) = 0;
+    // The user and device of each sign-in that expired before `now`.
+    virtual StoreResult<QList<std::pair<qint64, QString>>> expiredSignIns(qint64 now) = 0;
     // Deletes the tokens that expired before `now`; how many.
     virtual int removeExpiredTokens(qint64 now) = 0;
     // Ends one sign-in: deletes the token and answers the device it was made for; Missing when

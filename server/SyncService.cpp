@@ -1,6 +1,6 @@
 #include "SyncService.h"
 
-#include "BrokerSetup.h"
+#include "BrokerAccounts.h"
 #include "Notifier.h"
 #include "ObjectStore.h"
 #include "RecordJson.h"
@@ -119,20 +119,20 @@ std::optional<qint64> queryId(const ApiRequest &request, const QString &key)
 } // namespace
 
 SyncService::SyncService(const ServerConfig &config, SyncStorage &storage, ObjectStore &objects,
-                         Notifier &notifier, const BrokerSetup *broker, Clock clock)
+                         Notifier &notifier, BrokerAccounts *accounts, SharedLimits &limits, Clock clock)
     : m_config(config)
     , m_storage(storage)
     , m_objects(objects)
     , m_notifier(notifier)
-    , m_broker(broker)
+    , m_accounts(accounts)
     , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentSecsSinceEpoch(); }))
     , m_hashCost{config.argon2Ops, config.argon2MemKib * 1024}
     , m_policy(config.signingKey, config.uploadPolicySeconds)
-    , m_throttle(
-          {config.loginFailuresBeforeDelay, config.accountFailuresBeforeDelay, config.loginSlowSeconds, 4})
-    , m_registrations(config.registrationsPerAddressPerHour, 3600)
-    , m_resetsByAddress(config.resetsPerAddressPerHour, 3600)
-    , m_resetsByAccount(config.resetsPerAccountPerHour, 3600)
+    , m_throttle(limits.loginThrottle(
+          {config.loginFailuresBeforeDelay, config.accountFailuresBeforeDelay, config.loginSlowSeconds, 4}))
+    , m_registrations(limits.rateLimiter("registrations", config.registrationsPerAddressPerHour, 3600))
+    , m_resetsByAddress(limits.rateLimiter("resets_by_address", config.resetsPerAddressPerHour, 3600))
+    , m_resetsByAccount(limits.rateLimiter("resets_by_account", config.resetsPerAccountPerHour, 3600))
     , m_quota{config.accountMaxRecords, config.accountMaxBytes}
     , m_mailer(config.outboxDir(), config.sendmail)
     , m_plugins(config.pluginsDir())
@@ -150,19 +150,18 @@ void SyncService::sweep()
     qint64 due = m_nextSweep.load();
     if (time < due || !m_nextSweep.compare_exchange_strong(due, time + kSweepEverySeconds))
         return;
+    // An expired sign-in's broker account goes first: while the broker cannot be reached, the
+    // expired tokens (refused anyway) stay until a later sweep finds their accounts.
+    if (m_accounts) {
+        const auto expired = m_storage.expiredSignIns(time);
+        if (!expired || !m_accounts->removeDevices(*expired)) {
+            qCWarning(lcServer)
+                << "cannot remove the broker accounts of expired sign-ins; trying again later";
+            return;
+        }
+    }
     if (const int removed = m_storage.removeExpiredTokens(time))
         qCInfo(lcServer) << "removed" << removed << "expired sign-ins and upload grants";
-}
-
-bool SyncService::writeBrokerUsers()
-{
-    if (!m_broker)
-        return true;
-    // One writer at a time, each with the users as they are now: a later registration's file
-    // never lacks an earlier one's user.
-    std::lock_guard lock(m_brokerUsersMutex);
-    const auto users = m_storage.userIds();
-    return users && m_broker->writeUsers(*users);
 }
 
 ApiReply SyncService::handle(const ApiRequest &request)
@@ -240,7 +239,7 @@ ApiReply SyncService::handle(const ApiRequest &request)
     if (e == QLatin1String("/clear_history/") && get)
         return clearHistory(*caller);
     if (e == QLatin1String("/logout/") && get)
-        return logout(request);
+        return logout(request, *caller);
     return refuse(405, QStringLiteral("method not allowed"));
 }
 
@@ -290,10 +289,19 @@ std::optional<QJsonObject> SyncService::signedIn(qint64 userId, const QString &d
         return std::nullopt;
     }
     QJsonObject reply{{QStringLiteral("token"), token}, {QStringLiteral("user_id"), userId}};
-    if (m_broker) {
-        reply.insert(QStringLiteral("mqtt_username"), QString::number(userId));
-        reply.insert(QStringLiteral("mqtt_password"), m_broker->mqttPasswordFor(userId));
+    if (!m_accounts)
+        return reply;
+    // A sign-in without its broker account would never hear of changes: it is undone, and the
+    // device is told to try again.
+    const auto password = m_accounts->addDevice(userId, device);
+    if (!password) {
+        m_storage.removeToken(Secrets::tokenDigest(token));
+        *refusal =
+            refuse(503, QStringLiteral("the service's notice broker cannot be reached; try again shortly"));
+        return std::nullopt;
     }
+    reply.insert(QStringLiteral("mqtt_username"), BrokerAccounts::userNameFor(userId, device));
+    reply.insert(QStringLiteral("mqtt_password"), *password);
     return reply;
 }
 
@@ -321,7 +329,7 @@ ApiReply SyncService::login(const ApiRequest &request)
     const QString device = request.query.value(QStringLiteral("device_token"));
     if (!isEmail(email) || !isPasswordDigest(digest) || !isDeviceToken(device))
         return refuse(400, QStringLiteral("username, pwd_hash or device_token malformed"));
-    const LoginThrottle::Verdict verdict = m_throttle.begin(request.remoteAddress, email, now());
+    const LoginThrottle::Verdict verdict = m_throttle->begin(request.remoteAddress, email, now());
     if (verdict.decision == LoginThrottle::Decision::Refuse)
         return tooMany(verdict.seconds);
     // A limit is in force (perhaps caused by others): this attempt goes through, slowly.
@@ -330,7 +338,7 @@ ApiReply SyncService::login(const ApiRequest &request)
 
     const auto user = m_storage.findUser(email);
     if (user.failed()) {
-        m_throttle.finish(request.remoteAddress, email, verdict, false);
+        m_throttle->finish(request.remoteAddress, email, verdict, false);
         return storageFailure(user.status());
     }
     bool valid = false;
@@ -342,7 +350,7 @@ ApiReply SyncService::login(const ApiRequest &request)
             Secrets::verifyPassword(digest.toLatin1(), user ? user->passwordHash : unknownUserHash) && user;
         m_hashSlots.release();
     }
-    m_throttle.finish(request.remoteAddress, email, verdict, valid);
+    m_throttle->finish(request.remoteAddress, email, verdict, valid);
     if (!valid)
         return refuse(401, QStringLiteral("wrong user name or password"));
     ApiReply refusal;
@@ -359,8 +367,8 @@ ApiReply SyncService::registerUser(const ApiRequest &request)
         return refuse(403, QStringLiteral("this service does not take new accounts"));
     if (!isNewAccountEmail(email) || !isPasswordDigest(digest) || !isDeviceToken(device))
         return refuse(400, QStringLiteral("username, pwd_hash or device_token malformed"));
-    if (!m_registrations.allow(request.remoteAddress, now()))
-        return tooMany(m_registrations.retryAfter(request.remoteAddress, now()));
+    if (!m_registrations->allow(request.remoteAddress, now()))
+        return tooMany(m_registrations->retryAfter(request.remoteAddress, now()));
     const auto existing = m_storage.findUser(email);
     if (existing.failed())
         return storageFailure(existing.status());
@@ -376,16 +384,16 @@ ApiReply SyncService::registerUser(const ApiRequest &request)
         return protocolCode(1001);
     if (!userId)
         return storageFailure(userId.status());
-    // Without its broker account the user would get no notices: the registration is undone.
-    if (!writeBrokerUsers()) {
-        qCWarning(lcServer) << "cannot write the broker's users; the registration is undone";
-        m_storage.removeUser(*userId);
-        return storageFailure(StoreStatus::NoSpace);
-    }
-    qCInfo(lcServer) << "registered user" << *userId;
     ApiReply refusal;
     const auto reply = signedIn(*userId, device, &refusal);
-    return reply ? ok(*reply) : refusal;
+    // An account nobody could sign in to is undone: the address stays free for another try.
+    if (!reply) {
+        qCWarning(lcServer) << "the first sign-in of a new account failed; the registration is undone";
+        m_storage.removeUser(*userId);
+        return refusal;
+    }
+    qCInfo(lcServer) << "registered user" << *userId;
+    return ok(*reply);
 }
 
 ApiReply SyncService::forgetPassword(const ApiRequest &request)
@@ -399,15 +407,15 @@ ApiReply SyncService::forgetPassword(const ApiRequest &request)
         qCWarning(lcServer) << "a password reset was asked for, but no mail is sent: public_url is not set";
         return refuse(503, QStringLiteral("password reset is not set up on this service"));
     }
-    if (!m_resetsByAddress.allow(request.remoteAddress, now()))
-        return tooMany(m_resetsByAddress.retryAfter(request.remoteAddress, now()));
+    if (!m_resetsByAddress->allow(request.remoteAddress, now()))
+        return tooMany(m_resetsByAddress->retryAfter(request.remoteAddress, now()));
     const auto user = m_storage.findUser(email);
     if (user.failed())
         return storageFailure(user.status());
     if (!user)
         return protocolCode(1002);
-    if (!m_resetsByAccount.allow(email, now()))
-        return tooMany(m_resetsByAccount.retryAfter(email, now()));
+    if (!m_resetsByAccount->allow(email, now()))
+        return tooMany(m_resetsByAccount->retryAfter(email, now()));
     const QString body =
         QStringLiteral(
             "Someone asked to reset the password of the Quillet sync account %1 on %2.\n\n"
@@ -639,15 +647,16 @@ ApiReply SyncService::clearHistory(const Caller &caller)
     return ok({{QStringLiteral("count"), result->count}});
 }
 
-ApiReply SyncService::logout(const ApiRequest &request)
+ApiReply SyncService::logout(const ApiRequest &request, const Caller &caller)
 {
     // The device named is the one the token was made for, not whatever the query says.
     const auto ended =
         m_storage.removeToken(Secrets::tokenDigest(request.query.value(QStringLiteral("user_token"))));
     if (ended.failed())
         return storageFailure(ended.status());
-    if (ended && isDeviceToken(*ended))
-        m_notifier.endSession(*ended);
+    // Removing the device's broker account also ends its connection.
+    if (ended && m_accounts && !m_accounts->removeDevices({{caller.userId, *ended}}))
+        qCWarning(lcServer) << "cannot remove a signed-out device's broker account";
     return ok();
 }
 

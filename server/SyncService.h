@@ -7,6 +7,7 @@
 #include "RateLimiter.h"
 #include "Secrets.h"
 #include "ServerConfig.h"
+#include "SharedLimits.h"
 #include "Storage.h"
 #include "UploadPolicy.h"
 
@@ -18,7 +19,7 @@
 #include <optional>
 #include <semaphore>
 
-class BrokerSetup;
+class BrokerAccounts;
 class Notifier;
 class ObjectStore;
 class SyncStorage;
@@ -30,8 +31,9 @@ class SyncService final
 public:
     using Clock = std::function<qint64()>;
 
+    // `limits` holds the sign-in throttle and rate limits, shared by every process of the service.
     SyncService(const ServerConfig &config, SyncStorage &storage, ObjectStore &objects, Notifier &notifier,
-                const BrokerSetup *broker, Clock clock = {});
+                BrokerAccounts *accounts, SharedLimits &limits, Clock clock = {});
 
     ApiReply handle(const ApiRequest &request);
 
@@ -59,7 +61,7 @@ private:
     ApiReply uploadToken(const ApiRequest &request, const Caller &caller);
     ApiReply downloadFile(const ApiRequest &request, const Caller &caller);
     ApiReply clearHistory(const Caller &caller);
-    ApiReply logout(const ApiRequest &request);
+    ApiReply logout(const ApiRequest &request, const Caller &caller);
     // Tells the user's other devices the favourite decision this record now holds.
     void announceFavourite(const Caller &caller, const StoredRecord &record);
     ApiReply upload(const ApiRequest &request);
@@ -68,11 +70,11 @@ private:
     ApiReply pluginFile(const ApiRequest &request) const;
 
     StoreResult<Caller> authenticate(const ApiRequest &request);
-    // A new token for the device; none (with the refusal set) when it cannot be stored.
+    // A new token for the device and its broker account; none (with the refusal set) when
+    // either cannot be made.
     std::optional<QJsonObject> signedIn(qint64 userId, const QString &device, ApiReply *refusal);
-    // Writes the broker's password file from the database's users.
-    bool writeBrokerUsers();
-    // Deletes expired sign-ins and upload grants, at most once an hour.
+    // Deletes expired sign-ins (with their broker accounts) and upload grants, at most once an
+    // hour.
     void sweep();
     std::optional<QJsonObject> jsonBody(const ApiRequest &request, ApiReply *refusal) const;
     // The record a body names under "history"; none, with the refusal set, when the body or the
@@ -84,16 +86,15 @@ private:
     SyncStorage &m_storage;
     ObjectStore &m_objects;
     Notifier &m_notifier;
-    const BrokerSetup *m_broker;
+    BrokerAccounts *m_accounts;
     Clock m_clock;
     Secrets::HashCost m_hashCost;
     UploadPolicy m_policy;
-    LoginThrottle m_throttle;
-    RateLimiter m_registrations;
-    RateLimiter m_resetsByAddress;
-    RateLimiter m_resetsByAccount;
+    std::unique_ptr<LoginThrottle> m_throttle;
+    std::unique_ptr<RateLimiter> m_registrations;
+    std::unique_ptr<RateLimiter> m_resetsByAddress;
+    std::unique_ptr<RateLimiter> m_resetsByAccount;
     AccountQuota m_quota;
-    std::mutex m_brokerUsersMutex;
     std::atomic<qint64> m_nextSweep{0};
     Mailer m_mailer;
     PluginStore m_plugins;

@@ -1,13 +1,13 @@
 // quillet-sync-server: the self-hostable sync service of Quillet.
 
+#include "BrokerAccounts.h"
 #include "BrokerSetup.h"
-#include "FolderObjectStore.h"
 #include "HttpFront.h"
 #include "MosquittoNotifier.h"
 #include "Secrets.h"
 #include "ServerConfig.h"
 #include "ServerLog.h"
-#include "SqliteStorage.h"
+#include "StorageSetup.h"
 #include "SyncService.h"
 
 #include "support/Md5.h"
@@ -45,6 +45,15 @@ QString defaultDataDir()
            + QStringLiteral("/quillet-server");
 }
 
+// How long the service waits for the broker when it must reach it before going on.
+constexpr int kBrokerWaitMs = 10000;
+
+BrokerAccounts brokerAccounts(const ServerConfig &config)
+{
+    return BrokerAccounts(config.mqttHost, config.mqttPort, QLatin1String(BrokerSetup::kServiceUser),
+                          config.mqttServicePassword);
+}
+
 int setPassword(SyncStorage &storage, const ServerConfig &config, const QString &email)
 {
     QTextStream in(stdin);
@@ -55,8 +64,18 @@ int setPassword(SyncStorage &storage, const ServerConfig &config, const QString 
     // Devices send the MD5 of the password; the stored hash is made from that value.
     const QString hash =
         Secrets::hashPassword(md5_hex(password).toLatin1(), {config.argon2Ops, config.argon2MemKib * 1024});
-    if (hash.isEmpty() || !storage.setPasswordHash(email.toLower(), hash)) {
+    const auto user = storage.findUser(email.toLower());
+    if (hash.isEmpty() || !user || !storage.setPasswordHash(email.toLower(), hash)) {
         std::fputs("no such user\n", stderr);
+        return 1;
+    }
+    // The sign-ins are over; so are the broker accounts of the user's devices, whose passwords
+    // a lost device may still hold. The broker lists them, so a second run finishes the job.
+    BrokerAccounts accounts = brokerAccounts(config);
+    if (!accounts.start() || !accounts.waitReady(kBrokerWaitMs) || !accounts.removeUser(user->id)) {
+        std::fputs("password changed, but the broker cannot be reached: the devices' broker accounts "
+                   "remain; run this again once the broker runs\n",
+                   stderr);
         return 1;
     }
     std::fputs("password changed; the user's devices must sign in again\n", stderr);
@@ -143,11 +162,13 @@ int main(int argc, char **argv)
     if (parser.isSet(keyOption))
         config.tlsKey = parser.value(keyOption);
 
-    SqliteStorage storage(config.databasePath());
-    if (!storage.isOpen()) {
-        qCCritical(lcServer) << "cannot open the database in" << config.dataDir;
+    // The environment names the storage of a service whose processes share it.
+    if (const QString storage = qEnvironmentVariable("QUILLET_SERVER_STORAGE"); !storage.isEmpty())
+        config.storage = storage;
+    auto opened = StorageSetup::open(config);
+    if (!opened)
         return 1;
-    }
+    SyncStorage &storage = *opened->storage;
     if (parser.isSet(passwordOption))
         return setPassword(storage, config, parser.value(passwordOption));
 
@@ -160,33 +181,22 @@ int main(int argc, char **argv)
         tlsListener =
             BrokerSetup::Listener{config.brokerTlsBind(), config.mqttTlsPort, config.tlsCert, config.tlsKey};
     }
-    BrokerSetup broker(config.brokerDir(), config.mqttUserKey, config.mqttServicePassword);
-    // The broker's users come from the database at every start, never from what its files held.
-    const auto users = storage.userIds();
-    if (!users) {
-        qCCritical(lcServer) << "cannot read the users from the database";
-        return 1;
-    }
-    if (!broker.write({config.mqttBind, config.mqttPort, {}, {}}, tlsListener, *users)) {
-        // The files are replaced whole or not at all: a broker set up before keeps working.
-        if (!QFile::exists(broker.configPath())) {
-            qCCritical(lcServer) << "cannot write the broker's configuration";
+    // The broker's files are made by the set-up step only: a running service writes nothing for
+    // the broker, which may as well run on another machine.
+    if (parser.isSet(setupOption)) {
+        BrokerSetup broker(config.brokerDir(), config.mqttServicePassword);
+        if (!broker.write({config.mqttBind, config.mqttPort, {}, {}}, tlsListener, &error)) {
+            qCCritical(lcServer).noquote() << error;
             return 1;
         }
-        qCWarning(lcServer) << "cannot rewrite the broker's configuration; the earlier one stays";
-    }
-    if (parser.isSet(setupOption)) {
         printLine(QStringLiteral("broker: ") + broker.configPath());
         return 0;
     }
 
-    // A broker that runs already (started before the service) takes the users written above.
-    broker.reloadBroker();
-    FolderObjectStore objects(config.objectsDir());
-    objects.removeLeftovers();
     MosquittoNotifier notifier(config.mqttHost, config.mqttPort, QLatin1String(BrokerSetup::kServiceUser),
                                config.mqttServicePassword);
-    SyncService service(config, storage, objects, notifier, &broker);
+    BrokerAccounts accounts = brokerAccounts(config);
+    SyncService service(config, storage, *opened->objects, notifier, &accounts, *opened->limits);
     HttpFront front(config, service);
     if (!front.isValid()) {
         qCCritical(lcServer) << "cannot use the TLS certificate or key";
@@ -203,7 +213,7 @@ int main(int argc, char **argv)
         sigwait(&stopSignals, &signal);
         front.stop();
     });
-    notifier.start();
+    accounts.start();
     std::atomic<bool> stopping{false};
     // The devices reach the TLS listener under the service's own host name, which its
     // certificate names.
@@ -215,8 +225,18 @@ int main(int argc, char **argv)
         address.setPort(config.mqttTlsPort);
         devicesBroker = address.toString();
     }
-    std::thread brokerWatcher([&notifier, &config, &stopping, &devicesBroker] {
+    std::thread brokerWatcher([&notifier, &accounts, &config, &stopping, &devicesBroker] {
         // The broker may start after the service; its line is printed once the service is in.
+        for (int waited = 1; !stopping && !accounts.waitReady(1000); ++waited) {
+            if (waited % 10 == 0)
+                qCWarning(lcServer) << "waiting for the broker at" << config.mqttHost << config.mqttPort;
+        }
+        if (stopping)
+            return;
+        if (!accounts.prepare())
+            qCWarning(lcServer) << "cannot set up the roles of the broker's accounts";
+        // Notices and the service's status go out once the service may publish them.
+        notifier.start();
         for (int waited = 1; !stopping && !notifier.waitConnected(1000); ++waited) {
             if (waited % 10 == 0)
                 qCWarning(lcServer) << "waiting for the broker at" << config.mqttHost << config.mqttPort;

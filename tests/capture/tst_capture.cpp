@@ -274,13 +274,8 @@ private slots:
         QCOMPARE(row.content.value_or(QString()), name);
         QCOMPARE(row.file_name.value_or(QString()), name);
         QCOMPARE(payload(row.hash()), bytes);
-        const QString zip = PathHelper::getZipsFilePath(row.hash());
-        QCOMPARE(row.file_size.value_or(0.0), double(QFileInfo(zip).size()));
-        const QList<ArchiveEntry> entries = readArchive(zip);
-        QCOMPARE(entries.size(), 1);
-        QCOMPARE(entries.first().name, row.hash());
-        QCOMPARE(entries.first().content, bytes);
-        QVERIFY(entries.first().deflated);
+        // The archive's layout is tst_clipfiles'; here that it holds these bytes.
+        QCOMPARE(readArchive(PathHelper::getZipsFilePath(row.hash())).value(0).content, bytes);
     }
 
     void filesThatAreNoClips()
@@ -303,24 +298,6 @@ private slots:
         QVERIFY(historyRows().isEmpty());
         QCOMPARE(QDir(PathHelper::getBaseFilePath()).entryList(QDir::Files), payloads);
         QCOMPARE(m_historyRuns, 0);
-    }
-
-    void imageBecomesAnImageClip()
-    {
-        const QImage image = gradientImage(300, 200);
-        m_clipboard->setImage(image);
-        poll();
-        const QList<HistoryModel> rows = historyRows();
-        QCOMPARE(rows.size(), 1);
-        const HistoryModel &row = rows.first();
-        const QByteArray tiff = payload(row.hash());
-        QCOMPARE(row.typeName(), u"image_data+zip"_s);
-        QCOMPARE(row.hash(), md5_hex(tiff));
-        QCOMPARE(tiff, clipTiffData(image));
-        QVERIFY(samePixels(QImage::fromData(tiff, "TIFF"), image));
-        QCOMPARE(thumbnailSize(row.content.value_or(QString())), QSize(60, 40));
-        QCOMPARE(readArchive(PathHelper::getZipsFilePath(row.hash())).value(0).content, tiff);
-        // The round trip through the clipboard is in tst_capture_x11, on the real one.
     }
 
     // The privacy rules, image coding and payload writing run off the main thread: while a
@@ -364,24 +341,6 @@ private slots:
         QCOMPARE(rows.at(0).hash(), md5_hex(u"plain"_s));
         QVERIFY(!rows.at(0).isSecret());
         QVERIFY(rows.at(1).isSecret());
-    }
-
-    // A payload that cannot be written leaves a row that says so (a later copy or download
-    // brings the payload), never one that claims a file it does not have.
-    void failedPayloadWriteIsNotClaimed()
-    {
-        const QString folder = PathHelper::getBaseFilePath();
-        QVERIFY(QDir(folder).removeRecursively());
-        QVERIFY(TestFiles::write(folder, "not a folder"));
-        copyText(u"unwritable"_s);
-        QFile::remove(folder);
-        QVERIFY(QDir().mkpath(folder));
-        QCOMPARE(historyRows().size(), 1);
-        QCOMPARE(historyRows().first().local_file_ok.value_or(-1), 0);
-
-        copyText(u"unwritable"_s); // copied again: now the payload is there
-        QCOMPARE(historyRows().first().local_file_ok.value_or(-1), 1);
-        QCOMPARE(payload(md5_hex(u"unwritable"_s)), QByteArray("unwritable"));
     }
 
     void signOutKeepsOnlyTheCurrentContent()

@@ -223,7 +223,7 @@ private slots:
         QCOMPARE(row->typeName(), kind);
         QCOMPARE(row->file_name.value_or(QString()), name);
         QCOMPARE(payload(hash), bytes);
-        // The archive's layout is checked in tst_capture; here that it holds these bytes.
+        // The archive's layout is checked in tst_clipfiles; here that it holds these bytes.
         QCOMPARE(readArchive(PathHelper::getZipsFilePath(hash)).value(0).content, bytes);
     }
 

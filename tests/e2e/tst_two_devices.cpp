@@ -7,7 +7,6 @@
 #include "ServerHarness.h"
 #include "SyncClient.h"
 #include "TestFiles.h"
-#include "support/ZipWriter.h"
 
 #include <QImage>
 #include <QRandomGenerator>
@@ -215,41 +214,6 @@ private Q_SLOTS:
         QVERIFY(m_server.restartService());
         QVERIFY(m_a->start(m_service, m_accountA));
         verifyArrived(*m_a, *m_b, hash);
-    }
-
-    // B was off while another computer of the account sent three pictures, the newest of which
-    // the service serves with bytes that are not the picture's. When B is back it catches up
-    // and the two good ones arrive: the bad one no longer holds them up.
-    void badNewestPayloadNoLongerBlocksOlderOnes()
-    {
-        m_b->stop();
-        SyncClient third(m_server.origin(), SyncClient::md5Hex("computer C"));
-        QCOMPARE(third.login(m_email, m_password).code(), 0);
-        QList<QByteArray> pictures;
-        QStringList hashes;
-        // Older than the clips copied after them, which the menu then lists first.
-        const qint64 sent = QDateTime::currentSecsSinceEpoch() - 60;
-        for (int i = 0; i < 3; ++i) {
-            pictures << QByteArray("picture ") + QByteArray::number(i)
-                            + QByteArray(" from computer C ").repeated(300);
-            const QString hash = SyncClient::md5Hex(pictures.last());
-            hashes << hash;
-            const QJsonObject record{{u"content"_s, u"thumb"_s},
-                                     {u"timestamp"_s, sent + i},
-                                     {u"file_hash"_s, hash},
-                                     {u"type"_s, u"image_data+zip"_s},
-                                     {u"favourite"_s, 0}};
-            // The newest one's archive holds other bytes; the service stores archives as they come.
-            const QString archive = m_files.filePath(u"picture%1.zip"_s.arg(i));
-            QVERIFY(ZipWriter::writeSingleEntry(archive, hash,
-                                                i == 2 ? QByteArray("not the picture") : pictures.last()));
-            QCOMPARE(third.upload(third.pushed(record), TestFiles::read(archive)).status, 200);
-        }
-        QVERIFY(m_b->start(m_service, m_accountB));
-        for (int i = 0; i < 2; ++i)
-            QTRY_COMPARE_WITH_TIMEOUT(m_b->payload(hashes.at(i)), pictures.at(i), kTimeoutMs);
-        QVERIFY(m_b->payload(hashes.at(2)).isEmpty());
-        QVERIFY(!m_b->row(hashes.at(2)).hash.isEmpty());
     }
 
     void aClipDeletedFromTheMenuLeavesTheOtherComputer()

@@ -2,21 +2,25 @@
 // captured, the hot key opens the menu, and choosing a clip by its key pastes it into the
 // window the user was typing in; at start the program announces the device to the sync service.
 // `quillet --history` and `quillet --menu` reach the running program over a private session bus.
+// Started on a damaged history database, it says so at the tray item.
 // The program runs under an English locale: the screenshot of the open menu, kept in the build
 // folder, shows the English interface.
 #include "ClipboardPrograms.h"
 #include "RecordingHttpServer.h"
 #include "TestDirs.h"
+#include "TestFiles.h"
 #include "X11TestMain.h"
 
 #include "store/ClipUserDefaults.h"
 #include "store/DBKeeper.h"
 #include "store/SettingsKeys.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -198,6 +202,25 @@ private Q_SLOTS:
                                [](const QByteArray &line) { return line.startsWith("GET /api/plugins/?"); });
         };
         QTRY_VERIFY_WITH_TIMEOUT(askedForList(), 30000);
+    }
+
+    // Started again on a damaged history database, the program moves it aside, starts a fresh
+    // history and tells the user in a message at the tray item.
+    void damagedDatabaseIsReportedAtTheTrayItem()
+    {
+        stop(m_quillet);
+        QTemporaryDir data;
+        QVERIFY(TestFiles::write(data.filePath(u"clipDB.sqlite"_s), QByteArray(4096, 'x')));
+        QProcessEnvironment environment = m_environment;
+        environment.insert(u"QUILLET_DATA_DIR"_s, data.path());
+        m_quillet.setProcessEnvironment(environment);
+        m_quillet.start(QStringLiteral(QUILLET_PROGRAM), {});
+        QVERIFY(m_quillet.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            QDir(data.path()).entryList({u"clipDB.sqlite.damaged-*"_s}, QDir::Files).size(), 1, 30000);
+        // The tray icon and the message beside it.
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(), 2, 30000);
+        QCOMPARE(m_quillet.state(), QProcess::Running);
     }
 };
 

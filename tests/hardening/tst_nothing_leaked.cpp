@@ -107,7 +107,6 @@ private slots:
         QMessageBox *alert = SettingsTestHelpers::waitForAlert(u"关键字无效"_s);
         QVERIFY(alert);
         QVERIFY(alert->informativeText().contains(u"a(b"_s));
-        QCOMPARE(SettingsTestHelpers::alertButtonTitles(alert), QStringList{u"知道了"_s});
         SettingsTestHelpers::alertButton(alert, u"知道了"_s)->click();
         QCOMPARE(configure().customKeyWords(), QStringList{u"暗号"_s});
         QTRY_COMPARE(table->item(0, 0)->text(), u"暗号"_s);

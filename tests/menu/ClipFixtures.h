@@ -21,14 +21,33 @@ inline HistoryModel store(HistoryModel record, const QByteArray &payload)
     return record;
 }
 
-inline HistoryModel text(const QString &text, qint64 timestamp, const QString &category = Category::history)
+inline HistoryModel text(const QString &text, qint64 timestamp, const QString &category = Category::history,
+                         qint64 favourite = 0)
 {
     HistoryModel record;
     record.content = text.left(30);
     record.timestamp = timestamp;
     record.category = category;
+    record.favourite = favourite;
     record.local_file_ok = 1;
     return store(record, text.toUtf8());
+}
+
+// A text clip as a capture leaves it for the sync: stored, with a change mark; secret and of
+// the given payload size when asked.
+inline HistoryModel changedText(const QString &content, qint64 timestamp, bool secret = false,
+                                double size = 0)
+{
+    HistoryModel record = text(content, timestamp);
+    if (size > 0) {
+        record.file_size = size;
+        record.save();
+    }
+    if (secret)
+        record.signSecret(true);
+    record.increase_change_count();
+    record.fetch();
+    return record;
 }
 
 inline QByteArray encodedImage(const char *format, QColor colour = Qt::red)

@@ -1,12 +1,10 @@
 // The services of the tray application that need no display: the hot-key settings, login
-// items, the recently-used list, the single-instance guard, the hot-key translation and the
-// sleep watcher on a private D-Bus daemon.
+// items, the recently-used list and the single-instance guard.
 #include "TestDirs.h"
 #include "TestFiles.h"
 #include "TestSync.h"
 
 #include "capture/ShortcutController.h"
-#include "platform/LogindSleepWatcher.h"
 #include "platform/MemoryHotKeyRegistrar.h"
 #include "platform/NMLoginItems.h"
 #include "platform/RecentlyUsed.h"
@@ -14,15 +12,9 @@
 #include "store/ClipUserDefaults.h"
 #include "store/SettingsKeys.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -193,39 +185,6 @@ private Q_SLOTS:
         SingleInstance crashed(stale);
         QVERIFY(TestFiles::write(crashed.socketPath(), {}));
         QVERIFY(crashed.tryAcquire());
-    }
-
-    void sleepAndWakeFromLogind()
-    {
-        if (QStandardPaths::findExecutable(u"dbus-daemon"_s).isEmpty())
-            QSKIP("dbus-daemon is not installed");
-        QProcess daemon;
-        daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
-        QVERIFY(daemon.waitForStarted());
-        QVERIFY(daemon.waitForReadyRead(10000));
-        const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
-        {
-            QDBusConnection logind = QDBusConnection::connectToBus(address, u"logind"_s);
-            QVERIFY(logind.registerService(u"org.freedesktop.login1"_s));
-            LogindSleepWatcher watcher(QDBusConnection::connectToBus(address, u"watcher"_s));
-            QVERIFY(watcher.isListening());
-            QSignalSpy sleeping(&watcher, &SleepWatcher::willSleep);
-            QSignalSpy woken(&watcher, &SleepWatcher::didWake);
-            for (const bool start : {true, false}) {
-                QDBusMessage signal = QDBusMessage::createSignal(
-                    u"/org/freedesktop/login1"_s, u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s);
-                QVERIFY(logind.send(signal << start));
-            }
-            QTRY_COMPARE_WITH_TIMEOUT(sleeping.count(), 1, 10000);
-            QTRY_COMPARE_WITH_TIMEOUT(woken.count(), 1, 10000);
-        }
-        QDBusConnection::disconnectFromBus(u"logind"_s);
-        QDBusConnection::disconnectFromBus(u"watcher"_s);
-        daemon.terminate();
-        daemon.waitForFinished(5000);
-
-        LogindSleepWatcher quiet(QDBusConnection(u"no such bus"_s));
-        QVERIFY(!quiet.isListening());
     }
 };
 

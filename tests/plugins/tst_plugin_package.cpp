@@ -253,27 +253,6 @@ private slots:
         QCOMPARE(scan(info, mainLua), loads ? 1 : 0);
     }
 
-    // Every int answer of the module is 0 for success and non-zero for failure.
-    void resultsFollowOneConvention()
-    {
-        QVERIFY(PackageBuilder::writePluginFolder(root(), u"p.cplugin"_s, PackageBuilder::infoLua("p", "P"),
-                                                  "function main(t) return t end"));
-        const QByteArray folder = path8(root() + u"/p.cplugin/"_s);
-        PluginRecord *record = nullptr;
-        QCOMPARE(plugin_read_info(&record, path8(root()).constData()), 1);
-        QVERIFY(!record);
-        QCOMPARE(plugin_read_info(&record, folder.constData()), 0);
-        QVERIFY(record);
-        QCOMPARE(plugin_load_main(registry(), record), 0);
-        QCOMPARE(registry()->count, 1);
-        QCOMPARE(plugin_load_main(nullptr, nullptr), 1);
-        char joined[8];
-        QCOMPARE(join_path(joined, sizeof joined, "ab", "cd"), 0);
-        QCOMPARE(join_path(joined, sizeof joined, "abcd", "efgh"), 1);
-        QCOMPARE(plugin_registry_set_paths("", "x", registry()), 1);
-        QCOMPARE(set_package_path(nullptr, "x"), 1);
-    }
-
     void overlongInfoValuesAreCutAtCharacterBoundaries()
     {
         QCOMPARE(scan("plugin_name = string.rep('é', 600) plugin_version = 'a' .. string.rep('中', 30) "

@@ -80,36 +80,6 @@ private slots:
             ClipUserDefaults::remove(QLatin1String(name));
     }
 
-    void keywordsMarkTextSecretWithDefaultSettings()
-    {
-        const QString secret = u"我的密码是123"_s;
-        QVERIFY(copyAndWaitForCapture(secret));
-        QCOMPARE(storedAsSecret(secret), true);
-        const QString plain = u"The meeting moved to Thursday."_s;
-        QVERIFY(copyAndWaitForCapture(plain));
-        QCOMPARE(storedAsSecret(plain), false);
-    }
-
-    void advancedScriptDecidesInsteadOfKeywords()
-    {
-        testSettings().setAdvancePrivacy(true);
-        m_script->setScriptContent(
-            QStringLiteral("function main(from, extension, content)\n"
-                           "  if from == 'text' and content:find('drop me', 1, true) then return -1 end\n"
-                           "  if from == 'text' and content:find('keep me', 1, true) then return 1 end\n"
-                           "  return 0\nend"));
-        const QString dropped = u"drop me: ordinary words"_s;
-        QVERIFY(copyAndWaitForCapture(dropped));
-        QCOMPARE(storedAsSecret(dropped), std::nullopt);
-        const QString secret = u"keep me as a secret"_s;
-        QVERIFY(copyAndWaitForCapture(secret));
-        QCOMPARE(storedAsSecret(secret), true);
-        // The keyword rules no longer apply.
-        const QString keyword = u"PassWord in advanced mode"_s;
-        QVERIFY(copyAndWaitForCapture(keyword));
-        QCOMPARE(storedAsSecret(keyword), false);
-    }
-
     void passwordManagerCopiesAreNeverStored()
     {
         const QString password = u"correct horse battery staple"_s;

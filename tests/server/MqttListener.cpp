@@ -1,5 +1,7 @@
 #include "MqttListener.h"
 
+#include "SyncClient.h"
+
 #include <QJsonDocument>
 
 #include <mosquitto.h>
@@ -19,7 +21,15 @@ MqttListener::MqttListener(const QString &clientId)
     const QByteArray id = !clientId.isEmpty() ? clientId.toUtf8()
                                               : "quillet-test-" + QByteArray::number(g_counter++) + "-"
                                                     + QByteArray::number(qint64(getpid()));
-    m_client = mosquitto_new(id.constData(), true, this);
+    create(id);
+}
+
+void MqttListener::create(const QByteArray &clientId)
+{
+    if (m_client)
+        mosquitto_reinitialise(m_client, clientId.constData(), true, this);
+    else
+        m_client = mosquitto_new(clientId.constData(), true, this);
     mosquitto_connect_callback_set(m_client, &MqttListener::onConnect);
     mosquitto_subscribe_callback_set(m_client, &MqttListener::onSubscribe);
     mosquitto_message_callback_set(m_client, &MqttListener::onMessage);
@@ -92,6 +102,12 @@ int MqttListener::connect(int port, const QString &user, const QString &password
     std::unique_lock lock(m_mutex);
     m_changed.wait_for(lock, kWait, [this] { return m_connack != -1; });
     return m_connack;
+}
+
+int MqttListener::connect(int port, const SyncClient &device)
+{
+    create(device.deviceToken().toUtf8());
+    return connect(port, device.mqttUser(), device.mqttPassword());
 }
 
 int MqttListener::subscribe(const QString &topic)

@@ -10,6 +10,7 @@
 #include <mutex>
 
 struct mosquitto;
+class SyncClient;
 
 // A device's notice subscription: a libmosquitto client that connects with the given broker
 // credentials, subscribes to topics and keeps every message it receives.
@@ -30,6 +31,9 @@ public:
     // Connects and waits for the broker's answer: 0 when accepted, else the refusal code
     // (-1 when there was no answer at all).
     int connect(int port, const QString &user, const QString &password);
+    // Connects as the device does: its token as the client id, the broker credentials of its
+    // sign-in.
+    int connect(int port, const SyncClient &device);
     // Subscribes (QoS 1) and waits for the acknowledgement; answers the granted QoS (128: refused).
     int subscribe(const QString &topic);
     // Waits until a received message satisfies `match`; false after `timeoutMs`.
@@ -41,6 +45,7 @@ public:
     bool publish(const QString &topic, const QByteArray &payload);
 
 private:
+    void create(const QByteArray &clientId);
     static void onConnect(mosquitto *, void *self, int rc);
     static void onSubscribe(mosquitto *, void *self, int mid, int count, const int *granted);
     static void onMessage(mosquitto *, void *self, const struct mosquitto_message *message);

@@ -1,5 +1,9 @@
 #include "ServerHarness.h"
 
+#include "PgTestServer.h"
+
+#include "support/Database.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
@@ -10,6 +14,8 @@
 #include <QtDebug>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <signal.h>
 #include <sys/prctl.h>
 
@@ -117,6 +123,20 @@ bool ServerHarness::startBroker()
     m_mqttPort = freePort();
     m_mqttTlsPort = m_options.brokerTls ? freePort() : 0;
     QJsonObject config = m_options.config;
+    if (m_storageUrl.isEmpty()
+        && (m_options.postgres || qEnvironmentVariable("QUILLET_TEST_STORAGE") == u"postgresql"_s)) {
+        QString why;
+        const auto url = PgTestServer::createDatabase(&why);
+        if (!url) {
+            // ctest reports the test as skipped (SKIP_RETURN_CODE), with this line in its output.
+            std::fprintf(stderr, "SKIP: the PostgreSQL tests need a PostgreSQL server: %s\n",
+                         qPrintable(why));
+            std::exit(77);
+        }
+        m_storageUrl = *url;
+    }
+    if (!m_storageUrl.isEmpty())
+        config.insert(u"storage"_s, m_storageUrl);
     if (!config.contains(u"argon2_mem_kib"_s)) {
         // Cheap password hashing keeps the suite fast; the algorithm is the same.
         config.insert(u"argon2_mem_kib"_s, 8192);
@@ -197,22 +217,42 @@ bool ServerHarness::startServiceOnFreePort()
 
 bool ServerHarness::startService()
 {
-    m_service = std::make_unique<QProcess>();
-    endWithParent(*m_service);
-    m_service->setStandardErrorFile(m_dir.filePath(u"service.log"_s), QIODevice::Append);
-    m_service->start(program(),
-                     QStringList{u"--data-dir"_s, dataDir(), u"--port"_s, QString::number(m_servicePort)}
-                         + portArguments());
+    return launchService(m_service, m_servicePort, &m_apiUrl);
+}
+
+bool ServerHarness::startSecondService()
+{
+    // Its "api:" line names the public address, the first service's: its own port is chosen here.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        m_secondPort = freePort();
+        if (launchService(m_second, m_secondPort, &m_secondApiUrl))
+            return true;
+    }
+    return false;
+}
+
+QString ServerHarness::secondOrigin() const
+{
+    return u"%1://127.0.0.1:%2"_s.arg(m_options.tlsCert.isEmpty() ? u"http"_s : u"https"_s).arg(m_secondPort);
+}
+
+bool ServerHarness::launchService(std::unique_ptr<QProcess> &service, int port, QString *apiUrl)
+{
+    service = std::make_unique<QProcess>();
+    endWithParent(*service);
+    service->setStandardErrorFile(m_dir.filePath(u"service.log"_s), QIODevice::Append);
+    service->start(program(), QStringList{u"--data-dir"_s, dataDir(), u"--port"_s, QString::number(port)}
+                                  + portArguments());
     QByteArray out;
     bool api = false;
     bool mqtt = false;
     const QDeadlineTimer deadline(kStartTimeoutMs);
-    while (!(api && mqtt) && !deadline.hasExpired() && m_service->state() != QProcess::NotRunning) {
-        m_service->waitForReadyRead(200);
-        out += m_service->readAllStandardOutput();
+    while (!(api && mqtt) && !deadline.hasExpired() && service->state() != QProcess::NotRunning) {
+        service->waitForReadyRead(200);
+        out += service->readAllStandardOutput();
         for (const QByteArray &line : out.split('\n')) {
             if (line.startsWith("api: ")) {
-                m_apiUrl = QString::fromUtf8(line.mid(5)).trimmed();
+                *apiUrl = QString::fromUtf8(line.mid(5)).trimmed();
                 api = true;
             }
             // With a TLS listener, its own line follows, in the form the devices type.
@@ -261,18 +301,23 @@ void ServerHarness::killService()
     m_service->waitForFinished(kStartTimeoutMs);
 }
 
-bool ServerHarness::restartBroker()
+void ServerHarness::killBroker()
 {
     if (m_broker) {
         m_broker->kill();
         m_broker->waitForFinished(kStartTimeoutMs);
     }
+}
+
+bool ServerHarness::restartBroker()
+{
+    killBroker();
     return launchBroker() && brokerListens();
 }
 
 void ServerHarness::stop()
 {
-    for (auto *process : {m_service.get(), m_broker.get()}) {
+    for (auto *process : {m_second.get(), m_service.get(), m_broker.get()}) {
         if (process && process->state() != QProcess::NotRunning) {
             process->terminate();
             if (!process->waitForFinished(5000)) {
@@ -299,4 +344,31 @@ QByteArray ServerHarness::storedBytes() const
             bytes += file.readAll();
     }
     return bytes;
+}
+
+std::optional<QStringList> ServerHarness::storageQuery(const QString &sql, const QVariantList &params) const
+{
+    if (!m_storageUrl.isEmpty())
+        return PgTestServer::query(m_storageUrl, sql, params);
+    // The shared wrapper binds a fixed list: the test's few values are written in as literals.
+    QString literal;
+    qsizetype next = 0;
+    for (const QChar ch : sql) {
+        if (ch != u'?' || next >= params.size()) {
+            literal += ch;
+            continue;
+        }
+        const QVariant &param = params.at(next++);
+        literal += param.typeId() == QMetaType::QString
+                       ? u"'"_s + param.toString().replace(u"'"_s, u"''"_s) + u"'"_s
+                       : QString::number(param.toLongLong());
+    }
+    Database db(dataDir() + u"/sync.sqlite"_s);
+    SqlQuery rows = db.query(literal.toUtf8().constData());
+    QStringList first;
+    while (rows.next())
+        first.append(rows.text(0).value_or(QString()));
+    if (rows.failed())
+        return std::nullopt;
+    return first;
 }

@@ -4,11 +4,16 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <QVariantList>
 
 #include <memory>
+#include <optional>
 
 // A real quillet-sync-server process and the real mosquitto broker it configures, both on
 // 127.0.0.1 with free ports, over a temporary data folder. Both are stopped with the harness.
+// With QUILLET_TEST_STORAGE=postgresql the service keeps its records in a fresh database of a
+// real PostgreSQL server (PgTestServer); where none can be started, the test process ends as
+// skipped (exit code 77) with the reason.
 class ServerHarness final
 {
 public:
@@ -22,6 +27,8 @@ public:
         bool brokerLog = false;
         // The service's data folder (a small file system, say); empty: a temporary folder.
         QString dataDir = QString();
+        // PostgreSQL storage whatever QUILLET_TEST_STORAGE says.
+        bool postgres = false;
     };
 
     ServerHarness();
@@ -37,10 +44,15 @@ public:
     // As above, with these settings written over those of config.json first (the version it
     // offers, its pages, ...).
     bool restartService(const QJsonObject &settings);
+    // A second service process over the same data folder, storage and broker, on a port of its
+    // own (secondOrigin()).
+    bool startSecondService();
+    QString secondOrigin() const;
     // Ends the service at once, as a crash would (SIGKILL).
     void killService();
-    // Ends the broker at once (SIGKILL) and starts it again on the same port; true once it
-    // listens again.
+    // Ends the broker at once (SIGKILL); restartBroker starts it again on the same port (true
+    // once it listens again).
+    void killBroker();
     bool restartBroker();
     void stop();
 
@@ -57,6 +69,10 @@ public:
     // Everything the service wrote to its diagnostic log so far.
     QByteArray serviceLog();
     qint64 servicePid() const;
+    bool usesPostgres() const { return !m_storageUrl.isEmpty(); }
+    // Runs one statement on the service's database ("?" marks a parameter): the first column of
+    // each row as text; none when it fails.
+    std::optional<QStringList> storageQuery(const QString &sql, const QVariantList &params = {}) const;
 
     static int freePort();
     static QString program();
@@ -66,6 +82,7 @@ private:
     bool launchBroker();
     bool brokerListens();
     bool startService();
+    bool launchService(std::unique_ptr<QProcess> &service, int port, QString *apiUrl);
     bool startServiceOnFreePort();
     QStringList portArguments() const;
 
@@ -73,8 +90,12 @@ private:
     Options m_options;
     std::unique_ptr<QProcess> m_broker;
     std::unique_ptr<QProcess> m_service;
+    std::unique_ptr<QProcess> m_second;
     QString m_apiUrl;
+    QString m_secondApiUrl;
+    QString m_storageUrl;
     int m_mqttPort = 0;
     int m_servicePort = 0;
+    int m_secondPort = 0;
     int m_mqttTlsPort = 0;
 };

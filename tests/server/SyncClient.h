@@ -44,6 +44,12 @@ public:
     QString deviceToken() const { return m_device; }
     QString userToken() const { return m_token; }
     void setUserToken(const QString &token) { m_token = token; }
+    // Lets this connection speak for another signed-in device (load tests share connections).
+    void actAs(const QString &deviceToken, const QString &userToken)
+    {
+        m_device = deviceToken;
+        m_token = userToken;
+    }
     qint64 userId() const { return m_userId; }
     QString mqttUser() const { return m_mqttUser; }
     QString mqttPassword() const { return m_mqttPassword; }

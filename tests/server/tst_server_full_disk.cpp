@@ -3,6 +3,7 @@
 // ready; config.json, the broker's password file and the outbox keep whole files; a
 // registration that cannot be completed is undone. Needs the right to mount (root in CI).
 
+#include "MqttListener.h"
 #include "ServerHarness.h"
 #include "SyncClient.h"
 
@@ -155,13 +156,8 @@ void TestServerFullDisk::filesStayWholeOnFullDisk()
 
 void TestServerFullDisk::registrationOnFullDisk()
 {
-    const QString passwdPath = m_server.dataDir() + u"/broker/passwd"_s;
-    QFile passwd(passwdPath);
-    QVERIFY(passwd.open(QIODevice::ReadOnly));
-    const QByteArray before = passwd.readAll();
-    passwd.close();
-    QVERIFY(before.contains(QByteArray(QByteArray::number(m_device->userId()) + ':')));
-
+    if (m_server.usesPostgres())
+        QSKIP("a registration writes nothing into the data folder when the records live in PostgreSQL");
     SyncClient newcomer(m_server.origin(), u"newcomer"_s);
     QVERIFY(fillDisk());
     const HttpReply refused = newcomer.registerUser(u"newcomer@example.org"_s, u"pw"_s);
@@ -169,20 +165,17 @@ void TestServerFullDisk::registrationOnFullDisk()
     // Either the whole registration happened, or none of it did and the answer says so.
     QVERIFY2(refused.status == 507 || refused.status == 500, refused.body.constData());
     QVERIFY(newcomer.userToken().isEmpty());
-    QVERIFY(passwd.open(QIODevice::ReadOnly));
-    QCOMPARE(passwd.readAll(), before);
-    passwd.close();
 
-    // The address is free: the registration was undone, not half made.
+    // The address is free: the registration was undone, not half made; its device's broker
+    // account works.
     QCOMPARE(newcomer.registerUser(u"newcomer@example.org"_s, u"pw"_s).code(), 0);
-    QVERIFY(passwd.open(QIODevice::ReadOnly));
-    const QByteArray after = passwd.readAll();
-    QVERIFY(after.contains(QByteArray(QByteArray::number(m_device->userId()) + ':')));
-    QVERIFY(after.contains(QByteArray(QByteArray::number(newcomer.userId()) + ':')));
+    QCOMPARE(MqttListener().connect(m_server.mqttPort(), newcomer), 0);
 }
 
 void TestServerFullDisk::storageFailuresAreNeverAnsweredAsSuccess()
 {
+    if (m_server.usesPostgres())
+        QSKIP("the records live in PostgreSQL, on its own disk rather than in the data folder");
     // Records of 250 KiB until the database cannot grow: every push answered 0 is kept, and
     // the first that cannot be stored is answered 507 (or 500), never as success.
     QVERIFY(fillDisk());

@@ -6,7 +6,6 @@
 #include "SyncClient.h"
 
 #include "BuildInfo.h"
-#include "support/Database.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -37,7 +36,7 @@ private slots:
     void newSignInReplacesTheDevicesOldOne();
     void expiredSignInsAreDeleted();
     void requestLogIsLimited();
-    void brokerUsersComeFromTheDatabase();
+    void signInNeedsTheBroker();
     void theLogAndTheVersionSpeakForTheService();
     void devicesLearnWhenTheServiceIsBack();
 
@@ -58,9 +57,9 @@ void TestServerHousekeeping::initTestCase()
 
 qint64 TestServerHousekeeping::tokenRows(const QString &token)
 {
-    Database db(m_server.dataDir() + u"/sync.sqlite"_s);
-    SqlQuery row = db.query("select count(*) from tokens where digest = ?", {digestOf(token)});
-    return row.next() ? row.int64(0) : -1;
+    const auto rows =
+        m_server.storageQuery(u"select count(*) from tokens where digest = ?"_s, {digestOf(token)});
+    return rows && rows->size() == 1 ? rows->first().toLongLong() : -1;
 }
 
 void TestServerHousekeeping::newSignInReplacesTheDevicesOldOne()
@@ -86,16 +85,18 @@ void TestServerHousekeeping::expiredSignInsAreDeleted()
     SyncClient tablet(m_server.origin(), u"tablet"_s);
     QCOMPARE(tablet.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
     QCOMPARE(tokenRows(tablet.userToken()), 1);
-    {
-        Database db(m_server.dataDir() + u"/sync.sqlite"_s);
-        QVERIFY(db.exec("update tokens set expires = ? where digest = ?",
-                        {QDateTime::currentSecsSinceEpoch() - 10, digestOf(tablet.userToken())}));
-    }
+    MqttListener notices;
+    QCOMPARE(notices.connect(m_server.mqttPort(), tablet), 0);
+    QVERIFY(m_server.storageQuery(u"update tokens set expires = ? where digest = ?"_s,
+                                  {QDateTime::currentSecsSinceEpoch() - 10, digestOf(tablet.userToken())}));
     // The service sweeps at its first request after a start, then every hour.
     QVERIFY(m_server.restartService());
     SyncClient probe(m_server.origin(), u"probe"_s);
     QCOMPARE(probe.get(u"/check_version/"_s, {}, false).code(), 0);
     QTRY_COMPARE(tokenRows(tablet.userToken()), 0);
+    // Its broker account went with it.
+    QVERIFY(notices.waitForDisconnect());
+    QVERIFY(MqttListener().connect(m_server.mqttPort(), tablet) != 0);
 }
 
 void TestServerHousekeeping::requestLogIsLimited()
@@ -114,30 +115,27 @@ void TestServerHousekeeping::requestLogIsLimited()
     QVERIFY(lines < 300);
 }
 
-void TestServerHousekeeping::brokerUsersComeFromTheDatabase()
+// The broker's accounts are made at sign-in: without the broker, a sign-in is refused (a
+// device without notices would never know what it misses) and leaves no sign-in behind.
+void TestServerHousekeeping::signInNeedsTheBroker()
 {
-    SyncClient device(m_server.origin(), u"notices"_s);
-    QCOMPARE(device.login(u"tidy@example.org"_s, u"pw"_s).code(), 0);
-    // A password file that lost its users (an earlier version could leave one on a full disk).
-    const QString passwd = m_server.dataDir() + u"/broker/passwd"_s;
-    QFile file(passwd);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray serviceLine = file.readLine();
-    file.close();
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(serviceLine);
-    file.close();
-    // The test's own broker rereads that file: the device is shut out.
-    QFile pidFile(m_server.dataDir() + u"/broker/mosquitto.pid"_s);
-    QVERIFY(pidFile.open(QIODevice::ReadOnly));
-    QVERIFY(::kill(pid_t(pidFile.readAll().trimmed().toLongLong()), SIGHUP) == 0);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        MqttListener().connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()) != 0, 10000);
-    // The service writes the users from its database at start and has the running broker
-    // reload them: the user's device connects without a restart of the broker.
-    QVERIFY(m_server.restartService());
-    QTRY_VERIFY_WITH_TIMEOUT(
-        MqttListener().connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()) == 0, 10000);
+    SyncClient device(m_server.origin(), u"brokerless"_s);
+    m_server.killBroker();
+    const HttpReply refused = device.login(u"tidy@example.org"_s, u"pw"_s);
+    QCOMPARE(refused.status, 503);
+    QVERIFY(device.userToken().isEmpty());
+    SyncClient newcomer(m_server.origin(), u"newcomer"_s);
+    QCOMPARE(newcomer.registerUser(u"newcomer@example.org"_s, u"pw"_s).status, 503);
+    const auto left =
+        m_server.storageQuery(u"select (select count(*) from tokens where device_token = 'brokerless') "
+                              "+ (select count(*) from users where email = 'newcomer@example.org')"_s);
+    QVERIFY(left);
+    QCOMPARE(*left, QStringList{u"0"_s});
+    // The broker keeps the accounts made before it went; the service finds it again by itself.
+    QVERIFY(m_server.restartBroker());
+    QTRY_COMPARE_WITH_TIMEOUT(device.login(u"tidy@example.org"_s, u"pw"_s).code(), 0, 15000);
+    QCOMPARE(MqttListener().connect(m_server.mqttPort(), device), 0);
+    QCOMPARE(newcomer.registerUser(u"newcomer@example.org"_s, u"pw"_s).code(), 0);
 }
 
 // Without a version in config.json the service offers its own; every log line says when it
@@ -191,7 +189,7 @@ void TestServerHousekeeping::devicesLearnWhenTheServiceIsBack()
         };
     };
     MqttListener listener;
-    QCOMPARE(listener.connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()), 0);
+    QCOMPARE(listener.connect(m_server.mqttPort(), device), 0);
     QCOMPARE(listener.subscribe(u"quillet_service"_s), 1);
     QVERIFY(listener.waitFor(status("online")));
     m_server.killService();
@@ -205,7 +203,7 @@ void TestServerHousekeeping::devicesLearnWhenTheServiceIsBack()
     // Devices read it; they do not write it.
     QVERIFY(listener.publish(u"quillet_service"_s, R"({"status":"forged"})"));
     MqttListener later;
-    QCOMPARE(later.connect(m_server.mqttPort(), device.mqttUser(), device.mqttPassword()), 0);
+    QCOMPARE(later.connect(m_server.mqttPort(), device), 0);
     QCOMPARE(later.subscribe(u"quillet_service"_s), 1);
     QVERIFY(later.waitFor(status("online")));
     QCOMPARE(later.messages().size(), 1);

@@ -180,10 +180,19 @@ void TestServerIsolation::brokerKeepsTopicsApart()
     QVERIFY(shared.connect(m_server.mqttPort(), u"pubclient"_s, u"3c9e5a17"_s) != 0);
 
     MqttListener victim;
-    QCOMPARE(victim.connect(m_server.mqttPort(), m_victim->mqttUser(), m_victim->mqttPassword()), 0);
+    QCOMPARE(victim.connect(m_server.mqttPort(), *m_victim), 0);
     QCOMPARE(victim.subscribe(victimTopic), 1);
+    // A device's client id is bound to its account: neither another user nor another device of
+    // the same user connects under it, so nobody pushes the device off.
+    for (const SyncClient *other : {m_intruder.get(), m_victimOther.get()}) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            QVERIFY(MqttListener(m_victim->deviceToken())
+                        .connect(m_server.mqttPort(), other->mqttUser(), other->mqttPassword())
+                    != 0);
+        }
+    }
     MqttListener intruder;
-    QCOMPARE(intruder.connect(m_server.mqttPort(), m_intruder->mqttUser(), m_intruder->mqttPassword()), 0);
+    QCOMPARE(intruder.connect(m_server.mqttPort(), *m_intruder), 0);
     // mosquitto grants these subscriptions but delivers nothing the access list forbids.
     intruder.subscribe(victimTopic);
     intruder.subscribe(u"#"_s);
@@ -206,6 +215,7 @@ void TestServerIsolation::brokerKeepsTopicsApart()
     };
     QVERIFY(victim.waitFor(isDelete));
     QVERIFY(intruder.waitFor(isDelete));
+    QVERIFY(!victim.waitForDisconnect(0));
     for (const auto &[listener, topic] :
          {std::pair{&victim, victimTopic}, std::pair{&intruder, intruderTopic}}) {
         for (const auto &m : listener->messages()) {

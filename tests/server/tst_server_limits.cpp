@@ -54,6 +54,7 @@ private slots:
     void successElsewhereKeepsTheCount();
     void ownerGetsThroughLimitsOthersCaused();
     void registrationIsLimitedAndChecked();
+    void limitsCountTheClientBehindATrustedProxy();
     void resetMailsAreLimitedAndNameOnlyThePublicAddress();
     void pullPagesAreBoundedInBytes();
     void accountQuota();
@@ -159,6 +160,29 @@ void TestServerLimits::registrationIsLimitedAndChecked()
     QCOMPARE(registerFrom(u"127.0.0.7"_s, u"late@example.org"_s).status, 403);
     QCOMPARE(RawHttp::get(u"127.0.0.7"_s, port(), loginQuery(u"new3@mail.example.org"_s, u"pw"_s)).code(), 0);
     QVERIFY(m_server.restartService({{u"registration_open"_s, true}}));
+}
+
+void TestServerLimits::limitsCountTheClientBehindATrustedProxy()
+{
+    QVERIFY(m_server.restartService({{u"trusted_proxies"_s, QJsonArray{u"127.0.0.8"_s}}}));
+    int account = 0;
+    const auto registerVia = [&](const QString &from, const QByteArray &forwardedFor) {
+        const QByteArray request =
+            "GET /api/register/?device_token=d&username=proxied" + QByteArray::number(++account)
+            + "%40example.org&pwd_hash=" + SyncClient::md5Hex("pw").toLatin1()
+            + " HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: " + forwardedFor + "\r\nConnection: close\r\n\r\n";
+        return RawHttp::exchange(from, port(), request).status;
+    };
+    // Behind the proxy each client has its own count; an address the client put first is ignored.
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(registerVia(u"127.0.0.8"_s, "10.0.0.1"), 200);
+    QCOMPARE(registerVia(u"127.0.0.8"_s, "10.0.0.9, 10.0.0.1"), 429);
+    QCOMPARE(registerVia(u"127.0.0.8"_s, "10.0.0.2"), 200);
+    // From any other peer the header is not believed.
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(registerVia(u"127.0.0.9"_s, "10.0.1." + QByteArray::number(i)), 200);
+    QCOMPARE(registerVia(u"127.0.0.9"_s, "10.0.1.9"), 429);
+    QVERIFY(m_server.restartService({{u"trusted_proxies"_s, QJsonArray()}}));
 }
 
 void TestServerLimits::resetMailsAreLimitedAndNameOnlyThePublicAddress()

@@ -4,8 +4,6 @@
 #include "ServerHarness.h"
 #include "SyncClient.h"
 
-#include "support/Database.h"
-
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -95,11 +93,13 @@ void TestServerProtocol::initTestCase()
     QCOMPARE(m_b->login(kEmail, kPassword).code(), 0);
     QCOMPARE(m_a->userId(), m_b->userId());
     QVERIFY(m_a->userToken() != m_b->userToken());
-    QCOMPARE(m_a->mqttUser(), QString::number(m_a->userId()));
+    // Each device has a broker account of its own.
+    QVERIFY(m_a->mqttUser() != m_b->mqttUser());
+    QVERIFY(m_a->mqttPassword() != m_b->mqttPassword());
 
     const QString topic = u"user_id_"_s + QString::number(m_a->userId());
-    QCOMPARE(m_listenerA.connect(m_server.mqttPort(), m_a->mqttUser(), m_a->mqttPassword()), 0);
-    QCOMPARE(m_listenerB.connect(m_server.mqttPort(), m_b->mqttUser(), m_b->mqttPassword()), 0);
+    QCOMPARE(m_listenerA.connect(m_server.mqttPort(), *m_a), 0);
+    QCOMPARE(m_listenerB.connect(m_server.mqttPort(), *m_b), 0);
     QCOMPARE(m_listenerA.subscribe(topic), 1);
     QCOMPARE(m_listenerB.subscribe(topic), 1);
     m_secrets << m_a->userToken() << m_b->userToken() << m_a->mqttPassword() << kEmail
@@ -364,21 +364,20 @@ void TestServerProtocol::expiredTokens()
 {
     SyncClient c(m_server.origin(), u"deviceC0003"_s);
     QCOMPARE(c.login(kEmail, kPassword).code(), 0);
-    Database db(m_server.dataDir() + u"/sync.sqlite"_s);
     const QString digest = QString::fromLatin1(
         QCryptographicHash::hash(c.userToken().toUtf8(), QCryptographicHash::Sha256).toHex());
-    const auto expiry = [&db, &digest] {
-        SqlQuery row = db.query("select expires from tokens where digest = ?", {digest});
-        return row.next() ? row.int64(0) : -1;
+    const auto expiry = [this, &digest] {
+        const auto rows = m_server.storageQuery(u"select expires from tokens where digest = ?"_s, {digest});
+        return rows && rows->size() == 1 ? rows->first().toLongLong() : -1;
     };
     // A token in use stays valid: its expiry moves forward.
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    QVERIFY(db.exec("update tokens set expires = ? where digest = ?", {now + 100, digest}));
+    QVERIFY(m_server.storageQuery(u"update tokens set expires = ? where digest = ?"_s, {now + 100, digest}));
     QCOMPARE(c.pull(0).code(), 0);
     QVERIFY(expiry() > now + 29 * 24 * 3600);
 
-    QVERIFY(db.exec("update tokens set expires = 1 where digest = ?", {digest}));
-    QCOMPARE(db.changes(), 1);
+    QVERIFY(m_server.storageQuery(u"update tokens set expires = 1 where digest = ?"_s, {digest}));
+    QCOMPARE(expiry(), 1);
     // "/init/" answers token_expire (tst_sync_requests); the other endpoints refuse.
     const QString file = u"&file_hash="_s + QString(32, QLatin1Char('0')) + u"&file_id=1"_s;
     QCOMPARE(c.get(u"/get_upload_token/"_s, file).status, 401);
@@ -392,13 +391,19 @@ void TestServerProtocol::logoutEndsTheSignInAndItsBrokerConnection()
 {
     SyncClient e(m_server.origin(), u"deviceE0005"_s);
     QCOMPARE(e.login(kEmail, kPassword).code(), 0);
-    // The device's notice connection: its client id is its device token.
-    MqttListener session(e.deviceToken());
-    QCOMPARE(session.connect(m_server.mqttPort(), e.mqttUser(), e.mqttPassword()), 0);
+    // A new sign-in of the device gets a new broker password; the earlier one is over.
+    const QString earlier = e.mqttPassword();
+    QCOMPARE(e.login(kEmail, kPassword).code(), 0);
+    QVERIFY(e.mqttPassword() != earlier);
+    QVERIFY(MqttListener(e.deviceToken()).connect(m_server.mqttPort(), e.mqttUser(), earlier) != 0);
+    MqttListener session;
+    QCOMPARE(session.connect(m_server.mqttPort(), e), 0);
     QCOMPARE(e.pull(0).code(), 0);
 
+    // Signing out removes the device's broker account, which ends its connection.
     QCOMPARE(e.get(u"/logout/"_s).code(), 0);
     QVERIFY(session.waitForDisconnect());
+    QVERIFY(MqttListener().connect(m_server.mqttPort(), e) != 0);
     // The old token no longer pulls anything, and the next start learns it is over.
     QCOMPARE(e.pull(0).status, 401);
     QCOMPARE(e.get(u"/init/"_s, u"&device_name=x"_s).value("token_expire").toInt(), 1);
@@ -454,7 +459,8 @@ void TestServerProtocol::administratorSetsPassword()
     const auto setPassword = [this](const QString &email) {
         QProcess tool;
         tool.start(ServerHarness::program(),
-                   {u"--data-dir"_s, m_server.dataDir(), u"--set-password"_s, email});
+                   {u"--data-dir"_s, m_server.dataDir(), u"--mqtt-port"_s,
+                    QString::number(m_server.mqttPort()), u"--set-password"_s, email});
         tool.write("a new password\n");
         tool.closeWriteChannel();
         return tool.waitForFinished(20000) ? tool.exitCode() : -1;
@@ -463,8 +469,12 @@ void TestServerProtocol::administratorSetsPassword()
     QCOMPARE(setPassword(u"WALK@example.org"_s), 0);
     m_secrets << SyncClient::md5Hex("a new password");
 
-    // Every sign-in of the user ends; the old password no longer works, the new one does.
+    // Every sign-in of the user ends, and so does every device's broker account: a lost device
+    // cannot read on with the broker password it holds.
     QCOMPARE(m_a->pull(0).status, 401);
+    QVERIFY(m_listenerA.waitForDisconnect());
+    QVERIFY(MqttListener().connect(m_server.mqttPort(), *m_a) != 0);
+    QVERIFY(MqttListener().connect(m_server.mqttPort(), *m_b) != 0);
     SyncClient d(m_server.origin(), u"deviceD0004"_s);
     QCOMPARE(d.login(kEmail, kPassword).status, 401);
     QCOMPARE(d.login(kEmail, u"a new password"_s).code(), 0);
@@ -478,10 +488,10 @@ void TestServerProtocol::logHoldsNoSecrets()
     for (const QString &secret : std::as_const(m_secrets))
         QVERIFY2(!log.contains(secret.toUtf8()), qPrintable(u"the log holds a secret: "_s + secret.left(8)));
     // Nor do the stored password hashes or token digests.
-    Database db(m_server.dataDir() + u"/sync.sqlite"_s);
-    SqlQuery rows = db.query("select password_hash from users");
-    while (rows.next())
-        QVERIFY(!log.contains(rows.text(0).value_or(QString()).toUtf8()));
+    const auto hashes = m_server.storageQuery(u"select password_hash from users"_s);
+    QVERIFY(hashes && !hashes->isEmpty());
+    for (const QString &hash : *hashes)
+        QVERIFY(!log.contains(hash.toUtf8()));
 }
 
 QTEST_GUILESS_MAIN(TestServerProtocol)

@@ -17,6 +17,9 @@
 #include <QTest>
 #include <QUrl>
 
+#include <ctime>
+#include <utime.h>
+
 using namespace Qt::StringLiterals;
 
 using Form = UploadForm;
@@ -268,6 +271,13 @@ void TestServerUploads::killDuringUploadKeepsStoreWhole()
     QVERIFY(partial.open(QIODevice::WriteOnly));
     partial.write(interruptedBytes.left(1000));
     partial.close();
+    // Older than any write takes: an hour.
+    const utimbuf anHourAgo{::time(nullptr) - 3600, ::time(nullptr) - 3600};
+    QCOMPARE(::utime(QFile::encodeName(leftover).constData(), &anHourAgo), 0);
+    // A young one may be the write of another service process sharing the folder: it stays.
+    QFile young(objectPath(interrupted) + u".Young1"_s);
+    QVERIFY(young.open(QIODevice::WriteOnly));
+    young.close();
 
     QVERIFY(m_server.restartService());
     m_device = std::make_unique<SyncClient>(m_server.origin(), u"uploader"_s);
@@ -277,6 +287,7 @@ void TestServerUploads::killDuringUploadKeepsStoreWhole()
     m_other->setUserToken(otherToken);
 
     QVERIFY(!QFile::exists(leftover));
+    QVERIFY(young.remove());
     verifyNotStored(interrupted);
     const HttpReply kept = m_other->download(committed.hash(), committed.fileId());
     QCOMPARE(kept.status, 200);

@@ -92,18 +92,6 @@ private slots:
         QCOMPARE(hashesOf(DBKeeper::getAllFavourites()), QStringList{u"fav"_s});
     }
 
-    void trimmingKeepsSixtyNewestPerCategory()
-    {
-        for (int i = 0; i < 60; ++i)
-            addClip(u"h%1"_s.arg(i), 100 + i);
-        QVERIFY(DBKeeper::cleanupDatabase(Category::history).isEmpty());
-        QCOMPARE(rowCount(Category::history), 60);
-
-        addClip(u"newest"_s, 1000);
-        QCOMPARE(DBKeeper::cleanupDatabase(Category::history), QStringList{u"h0"_s});
-        QCOMPARE(rowCount(Category::history), 60);
-    }
-
     void trimmingKeepsRowsTiedAtTheBoundary()
     {
         // 62 rows; the 60th and 61st newest share a timestamp: only the oldest goes.
@@ -116,15 +104,6 @@ private slots:
 
         QCOMPARE(DBKeeper::cleanupDatabase(Category::history), QStringList{u"oldest"_s});
         QCOMPARE(rowCount(Category::history), 61);
-    }
-
-    void trimmingFavouritesNeverTouchesHistory()
-    {
-        for (int i = 0; i < 61; ++i)
-            addClip(u"f%1"_s.arg(i), 100 + i, Category::favourite, 100 + i);
-        addClip(u"ancient"_s, 1);
-        QCOMPARE(DBKeeper::cleanupDatabase(Category::favourite), QStringList{u"f0"_s});
-        QCOMPARE(rowCount(Category::history), 1);
     }
 
     void clearingSparesFavourites()

@@ -128,37 +128,6 @@ private slots:
         QCOMPARE(storedColumn(u"h6"_s, Category::history, "change_timestamp").toDouble(), 0.0);
     }
 
-    void fetchKeepsChangeMarkHeldInMemory()
-    {
-        HistoryModel clip = makeClip(u"h7"_s);
-        clip.timestamp = 77;
-        clip.save();
-        clip.increase_change_count();
-
-        HistoryModel loaded;
-        loaded.file_hash = u"h7"_s;
-        loaded.change_timestamp = 123.75;
-        loaded.fetch();
-        QCOMPARE(loaded.timestamp, qint64(77));
-        QCOMPARE(loaded.change_timestamp, 123.0);
-
-        HistoryModel fresh;
-        fresh.file_hash = u"h7"_s;
-        fresh.change_timestamp = std::nullopt;
-        fresh.fetch();
-        QCOMPARE(fresh.change_timestamp, std::trunc(clip.change_timestamp.value()));
-    }
-
-    void absentDeviceNameIsTheEmptyString()
-    {
-        HistoryModel clip = makeClip(u"h8"_s);
-        clip.device_name = std::nullopt;
-        clip.save();
-        QCOMPARE(storedColumn(u"h8"_s, Category::history, "deviceName").toString(), QString());
-        QVERIFY(storedColumn(u"h8"_s, Category::history, "deviceName").isValid());
-        QCOMPARE(clip.toJson().value("device_name"_L1).toString(), QString());
-    }
-
     void jsonFormLeavesOutAbsentAndLocalFields()
     {
         HistoryModel clip = makeClip(u"h9"_s);

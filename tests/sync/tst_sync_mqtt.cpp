@@ -124,10 +124,11 @@ private slots:
     {
         holdClip(u"deleted by me"_s, 1700000010);
         holdClip(u"deleted elsewhere"_s, 1700000011);
-        // The same user on a connection that carries this device's token: the service
-        // announces its deletion as caused by this device.
+        // Requests with this device's token and sign-in: the service announces the deletion as
+        // caused by this device. (A new sign-in would end this device's sign-in and its broker
+        // account's connection.)
         SyncClient self(m_server.origin(), currentDeviceToken());
-        QCOMPARE(self.login(m_email, kPassword).code(), 0);
+        self.setUserToken(testAccount().loginUserToken());
         otherDeletes(self, u"deleted by me"_s);
         otherDeletes(*m_other, u"deleted elsewhere"_s);
 

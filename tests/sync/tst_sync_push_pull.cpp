@@ -6,6 +6,7 @@
 #include "TestDirs.h"
 #include "TestFiles.h"
 #include "TestSync.h"
+#include "menu/ClipFixtures.h"
 #include "store/ClipFileManager.h"
 #include "store/ClipUserDefaults.h"
 #include "store/ConfigureManager.h"
@@ -33,24 +34,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString kPassword = u"secret password"_s;
-
-// A text clip with a change mark, as a capture leaves it.
-HistoryModel capturedText(const QString &text, qint64 timestamp, bool secret = false, double size = 0)
-{
-    HistoryModel clip;
-    clip.content = text;
-    clip.file_hash = md5_hex(text);
-    clip.type = u"text_txt"_s;
-    clip.timestamp = timestamp;
-    clip.local_file_ok = 1;
-    clip.file_size = size > 0 ? size : double(text.toUtf8().size());
-    clip.save();
-    if (secret)
-        clip.signSecret(true);
-    clip.increase_change_count();
-    clip.fetch();
-    return clip;
-}
 
 HistoryModel storedFavourite(const QString &text)
 {
@@ -170,9 +153,7 @@ private slots:
     // this device's clips and the other device's: the sign-out left no pull cursor behind.
     void signOutThenSignInBringsTheHistoryBack()
     {
-        capturedText(u"sent from here"_s, 1700000800);
-        QVERIFY(
-            TestFiles::write(PathHelper::getBaseFilePath(md5_hex(u"sent from here"_s)), "sent from here"));
+        ClipFixtures::changedText(u"sent from here"_s, 1700000800);
         const QJsonObject there = m_other->pushed(SyncClient::textRecord(u"sent from there"_s, 1700000801));
         QCOMPARE(m_other->upload(there, "sent from there").status, 200);
         // Pushed with its payload: a clip is offered to other devices once its payload is there.
@@ -203,12 +184,12 @@ private slots:
     void pushesNewestFirstAndNeverSecrets()
     {
         const qint64 t = 1700000000;
-        capturedText(u"oldest"_s, t);
-        capturedText(u"middle"_s, t + 1);
-        capturedText(u"newest"_s, t + 2);
-        capturedText(u"my password 123"_s, t + 3, true);
-        capturedText(u"at limit"_s, t + 4, false, double(kMaxPayloadBytes));
-        capturedText(u"huge clip"_s, t + 5, false, double(kMaxPayloadBytes + 1));
+        ClipFixtures::changedText(u"oldest"_s, t);
+        ClipFixtures::changedText(u"middle"_s, t + 1);
+        ClipFixtures::changedText(u"newest"_s, t + 2);
+        ClipFixtures::changedText(u"my password 123"_s, t + 3, true);
+        ClipFixtures::changedText(u"at limit"_s, t + 4, false, double(kMaxPayloadBytes));
+        ClipFixtures::changedText(u"huge clip"_s, t + 5, false, double(kMaxPayloadBytes + 1));
 
         testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
@@ -244,7 +225,7 @@ private slots:
 
     void secondPostOfSameClipCompletesAtOnce()
     {
-        const HistoryModel clip = capturedText(u"twice"_s, 1700000200);
+        const HistoryModel clip = ClipFixtures::changedText(u"twice"_s, 1700000200);
         const std::shared_ptr<PostOutcome> first = post(clip);
         QVERIFY(testSync().clips().isPosting(clip.hash()));
         const PostOutcome second = postAndWait(clip);
@@ -255,7 +236,7 @@ private slots:
 
     void rowChangedDuringPushIsPushedAgain()
     {
-        const HistoryModel clip = capturedText(u"edited"_s, 1700000300);
+        const HistoryModel clip = ClipFixtures::changedText(u"edited"_s, 1700000300);
         testSync().historyLane().process();
         QVERIFY(testSync().historyLane().isRunning());
         // Captured again while the POST is under way: a new change mark.
@@ -273,7 +254,7 @@ private slots:
     void failedPushIsRetriedAtTheNextCapture()
     {
         m_server.killService();
-        capturedText(u"while down"_s, 1700000400);
+        ClipFixtures::changedText(u"while down"_s, 1700000400);
         testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor([] { return !testSync().historyLane().isRunning(); }, 40000));
         QVERIFY(storedClip(u"while down"_s).change_timestamp.value_or(0) > 0);
@@ -283,7 +264,7 @@ private slots:
         qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
         m_other = std::make_unique<SyncClient>(m_server.origin(), u"other-device"_s);
         QCOMPARE(m_other->login(u"push%1@example.org"_s.arg(m_users), kPassword).code(), 0);
-        capturedText(u"back up"_s, 1700000401);
+        ClipFixtures::changedText(u"back up"_s, 1700000401);
         testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
         QStringList seen = pulledHashes(otherPull());
@@ -329,15 +310,8 @@ private slots:
     // The trim after a pull keeps as many clips as the history length says, not a fixed 60.
     void longerHistorySurvivesAPull()
     {
-        for (int i = 0; i < 120; ++i) {
-            HistoryModel clip;
-            clip.content = u"kept clip %1"_s.arg(i);
-            clip.file_hash = md5_hex(*clip.content);
-            clip.type = u"text_txt"_s;
-            clip.timestamp = 1600000000 + i;
-            clip.local_file_ok = 1;
-            clip.save();
-        }
+        for (int i = 0; i < 120; ++i)
+            ClipFixtures::text(u"kept clip %1"_s.arg(i), 1600000000 + i);
         const QString text = u"pulled into a long history"_s;
         const QJsonObject remote = m_other->pushed(SyncClient::textRecord(text, 1700000700));
         QCOMPARE(m_other->upload(remote, text.toUtf8()).status, 200);
@@ -359,7 +333,7 @@ private slots:
 
     void deleteGoesThroughTheService()
     {
-        capturedText(u"to delete"_s, 1700000600);
+        ClipFixtures::changedText(u"to delete"_s, 1700000600);
         testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
         QCOMPARE(pulledHashes(otherPull()).size(), 1);
@@ -377,8 +351,8 @@ private slots:
     void favouritesReconcileByTimeBothWays()
     {
         const qint64 t = 1700000700;
-        capturedText(u"liked"_s, t);
-        capturedText(u"liked elsewhere"_s, t + 1);
+        ClipFixtures::changedText(u"liked"_s, t);
+        ClipFixtures::changedText(u"liked elsewhere"_s, t + 1);
         testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
 
@@ -412,7 +386,7 @@ private slots:
     void unmarkingGoesThroughTheService()
     {
         const qint64 t = 1700000800;
-        capturedText(u"unliked"_s, t);
+        ClipFixtures::changedText(u"unliked"_s, t);
         testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor(pushDrained, 20000));
         markFavourite(u"unliked"_s, t + 10);
@@ -433,7 +407,7 @@ private slots:
         QCOMPARE(storedClip(u"unliked"_s).favourite.value_or(-1), 0);
 
         // A clip the service does not have is removed here entirely.
-        HistoryModel unknown = capturedText(u"unknown there"_s, t + 30);
+        HistoryModel unknown = ClipFixtures::changedText(u"unknown there"_s, t + 30);
         unknown.history_id = 999999;
         unknown.favourite = t + 40;
         calls = 0;
@@ -445,8 +419,7 @@ private slots:
     void payloadUploadedAfterThePush()
     {
         const QString text = u"a payload that travels "_s.repeated(50);
-        HistoryModel clip = capturedText(text, 1700000900);
-        testFiles().saveData(text.toUtf8(), clip.hash());
+        HistoryModel clip = ClipFixtures::changedText(text, 1700000900);
         testSync().historyLane().process();
         QVERIFY(QTest::qWaitFor([] { return pushDrained() && filesDrained(); }, 20000));
         const HistoryModel after = storedClip(text);

@@ -37,15 +37,6 @@ const QString kPassword = u"retry password"_s;
 // Bounds the waits on the service and the lanes, generous for a busy machine.
 constexpr int kWaitMs = 20000;
 
-// A text clip with its payload and a change mark, as a capture leaves it.
-HistoryModel capturedText(const QString &text, qint64 timestamp)
-{
-    HistoryModel clip = ClipFixtures::text(text, timestamp);
-    clip.increase_change_count();
-    clip.fetch();
-    return clip;
-}
-
 bool lanesIdle()
 {
     return !testSync().historyLane().isRunning() && !testSync().favouriteLane().isRunning()
@@ -201,7 +192,7 @@ private slots:
         QSignalSpy status(&testSync().status(), &SyncStatus::changed);
         m_server.killService();
         for (int i = 0; i < 3; ++i)
-            capturedText(u"copied while down %1"_s.arg(i), 1700002000 + i);
+            ClipFixtures::changedText(u"copied while down %1"_s.arg(i), 1700002000 + i);
         testSync().historyLane().process();
         QTRY_VERIFY_WITH_TIMEOUT(testSync().historyLane().isWaitingForService(), 20000);
         QVERIFY(testSync().historyLane().hasScheduledTry());
@@ -236,7 +227,7 @@ private slots:
         testSync().notices().connect();
         QTRY_VERIFY_WITH_TIMEOUT(testSync().notices().isSubscribed(), kWaitMs);
         m_server.killService();
-        capturedText(u"waits for the service"_s, 1700002100);
+        ClipFixtures::changedText(u"waits for the service"_s, 1700002100);
         // Four of the lane's own tries: the next one is 16 s away.
         for (int i = 0; i < 4; ++i) {
             testSync().historyLane().retryDue();
@@ -277,8 +268,8 @@ private slots:
         QFETCH(bool, failedForGood);
         QFETCH(bool, laneWaits);
         QSignalSpy quota(&testSync().status(), &SyncStatus::quotaFull);
-        const HistoryModel older = capturedText(u"an older clip"_s, 1700003000);
-        const HistoryModel clip = capturedText(u"a refused clip"_s, 1700003001);
+        const HistoryModel older = ClipFixtures::changedText(u"an older clip"_s, 1700003000);
+        const HistoryModel clip = ClipFixtures::changedText(u"a refused clip"_s, 1700003001);
         // Known to the service already: the change goes as a PUT.
         QVERIFY(DBKeeper::updateHistoryID(41, 0, clip.hash()));
         useRecording(status, body);
@@ -308,7 +299,7 @@ private slots:
     // -4 removes a favourite the service lacks; any other code keeps the change mark.
     void refusalCodesTheClientActsOn()
     {
-        const HistoryModel clip = capturedText(u"gone from the service"_s, 1700003100);
+        const HistoryModel clip = ClipFixtures::changedText(u"gone from the service"_s, 1700003100);
         QVERIFY(DBKeeper::updateHistoryID(42, 7, clip.hash()));
         useRecording(200, R"({"code":-10})");
         testSync().historyLane().process();
@@ -317,7 +308,7 @@ private slots:
         QCOMPARE(local.history_id.value_or(-1), 0);
         QCOMPARE(local.change_timestamp.value_or(-1), 0.0);
 
-        capturedText(u"a favourite"_s, 1700003101);
+        ClipFixtures::changedText(u"a favourite"_s, 1700003101);
         HistoryEdits::toggleFavourite(storedClip(u"a favourite"_s), 1700003102);
         QVERIFY(DBKeeper::updateHistoryID(43, 8, md5_hex(u"a favourite"_s)));
         useRecording(200, R"({"code":9})");
@@ -412,7 +403,7 @@ private slots:
     // while the POST was under way keeps its mark, a clip deleted meanwhile stays deleted.
     void postReplyKeepsWhatChangedMeanwhile()
     {
-        capturedText(u"marked during the post"_s, 1700006000);
+        ClipFixtures::changedText(u"marked during the post"_s, 1700006000);
         testSync().historyLane().process();
         QVERIFY(testSync().historyLane().isRunning());
         HistoryEdits::toggleFavourite(storedClip(u"marked during the post"_s), 1700006001);
@@ -423,7 +414,7 @@ private slots:
         const HistoryModel favourite = storedClip(u"marked during the post"_s, Category::favourite);
         QVERIFY(favourite.change_timestamp.value_or(0) > 0);
 
-        capturedText(u"deleted during the post"_s, 1700006002);
+        ClipFixtures::changedText(u"deleted during the post"_s, 1700006002);
         testSync().historyLane().process();
         QVERIFY(testSync().historyLane().isRunning());
         HistoryEdits::deleteClip(md5_hex(u"deleted during the post"_s), testFiles());

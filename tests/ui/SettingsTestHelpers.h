@@ -2,11 +2,14 @@
 
 #include "TestSync.h"
 #include "plugins/AdvancePrivacyManager.h"
+#include "store/DBKeeper.h"
+#include "ui/GeneralViewController.h"
 #include "ui/SettingWindowController.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QUrl>
 #include <QWidget>
@@ -24,6 +27,19 @@ inline SettingWindowController &sharedSettingsWindow()
     static auto *script = new AdvancePrivacyManager(testSettings());
     static auto *window = new SettingWindowController(SettingsServices{&testSync(), nullptr, script});
     return *window;
+}
+
+// Shows the pane at index and answers it as a Pane; null when the shown pane is another.
+template<typename Pane> Pane *showPane(SettingWindowController &window, int index)
+{
+    window.showPanel(index);
+    return qobject_cast<Pane *>(window.currentViewController());
+}
+
+// The rows of the history database, both categories.
+inline qsizetype storedRowCount()
+{
+    return DBKeeper::getAllHistory().size() + DBKeeper::getAllFavourites().size();
 }
 
 // The open (visible) message box whose text is message, anywhere in the program.
@@ -64,15 +80,6 @@ inline QAbstractButton *alertButton(QMessageBox *box, const QString &title)
     return nullptr;
 }
 
-inline QStringList alertButtonTitles(QMessageBox *box)
-{
-    QStringList titles;
-    const QList<QAbstractButton *> buttons = box->buttons();
-    for (QAbstractButton *button : buttons)
-        titles << button->text();
-    return titles;
-}
-
 // Clicks the button of the alert with this message once it is open.
 inline bool answerAlert(const QString &message, const QString &button)
 {
@@ -81,6 +88,15 @@ inline bool answerAlert(const QString &message, const QString &button)
     if (target)
         target->click();
     return target != nullptr;
+}
+
+// Asks the general pane to clear the history, and confirms.
+inline bool confirmClear(SettingWindowController &window)
+{
+    QTest::mouseClick(
+        showPane<GeneralViewController>(window, SettingWindowController::General)->clearButton(),
+        Qt::LeftButton);
+    return answerAlert(QStringLiteral("清空历史纪录?"), QStringLiteral("清空历史纪录"));
 }
 
 // Receives the URLs the panes open instead of a browser (QDesktopServices::setUrlHandler).

@@ -1,7 +1,6 @@
 // The history window under a private X server, over a real store: a clip among many is found
 // by a word in Chinese and in English and pasted with Return into the window the user was
-// typing in; arrow keys choose, Delete removes, Escape and Control+W close. A screenshot of the
-// window is kept in the build folder.
+// typing in; arrow keys choose, Delete removes, Escape and Control+W close.
 #include "TestDirs.h"
 #include "TestSync.h"
 #include "X11TestMain.h"
@@ -119,27 +118,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window, 10000));
         QTest::keyClick(window.searchField(), Qt::Key_W, Qt::ControlModifier);
         QTRY_VERIFY(!window.isVisible());
-    }
-
-    // The window in English, with an image's thumbnail and a favourite's mark, for review.
-    void screenshotInEnglish()
-    {
-        QVERIFY(InterfaceLanguage::apply(Settings::Language::English));
-        const qint64 now = QDateTime::currentSecsSinceEpoch();
-        ClipFixtures::image(ClipFixtures::encodedImage("PNG", Qt::darkGreen), now + 50);
-        ClipFixtures::text(u"A favourite clip"_s, now + 100, Category::history);
-        DBKeeper::setFavourite(1, DBKeeper::getAllHistory().value(0).hash());
-        HistoryWindow window;
-        window.showWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTRY_VERIFY(window.list()->count() > 10);
-        QVERIFY(!window.list()->item(1)->icon().isNull()); // the image, below the favourite
-        QVERIFY(window.list()->item(0)->text().startsWith(u"★"_s));
-        QTest::qWait(0);
-        const QImage shot = window.screen()->grabWindow(window.winId()).toImage();
-        QVERIFY(!shot.isNull());
-        QVERIFY(QDir().mkpath(QStringLiteral(QUILLET_SCREENSHOT_DIR)));
-        QVERIFY(shot.save(QStringLiteral(QUILLET_SCREENSHOT_DIR) + u"/history-window.png"_s));
     }
 };
 

@@ -1,8 +1,7 @@
 // The plugin window driven through its widgets, against the real quillet-sync-server whose store
 // folder holds packages built by quillet-pack-plugin: the store tab, "添加" with its overlay, a
-// package added from a file, removing, automatic updates when the window opens, the last list
-// without a network, help and the guide. A plugin added from the store then transforms a clip
-// chosen from the real status menu.
+// package added from a file, removing, help and the guide. A plugin added from the store then transforms a
+// clip chosen from the real status menu.
 #include "PackageBuilder.h"
 #include "PluginParts.h"
 #include "ServerHarness.h"
@@ -100,19 +99,12 @@ private slots:
         QVERIFY(m_store->publish(u"whisper"_s, "org.example.whisper", "1.2", "psst:"));
     }
 
-    // Opening shows the shipped plugins and a store of the plugins not installed; a store entry
-    // under a shipped plugin's bundle id never shows.
+    // Opening shows the shipped plugins and the store's (its rules: tst_plugin_store).
     void opensWithInstalledAndStore()
     {
-        const PluginManager::PluginDict shipped = pluginParts().plugins.listPlugins();
-        QVERIFY(m_store->publish(u"impostor"_s, shipped.firstKey().toUtf8(), "99", "x:"));
         window().showWindow();
         QTRY_COMPARE(storeNames(), (QStringList{u"shout"_s, u"whisper"_s}));
-        QCOMPARE(installedNames().size(), shipped.size());
-        QVERIFY(installedNames().contains(shipped.first().plugin_name()));
-        QCOMPARE(window().storeTableView()->item(0, 1)->text(), u"1.0"_s);
-        QCOMPARE(window().storeTableView()->item(0, 3)->text(), u"store tests"_s);
-        m_store->withdraw(u"impostor"_s);
+        QCOMPARE(installedNames().size(), pluginParts().plugins.listPlugins().size());
     }
 
     // "添加" covers the window with "添加中..." until the plugin is in; it then leaves the store
@@ -121,10 +113,8 @@ private slots:
     {
         QPushButton *add = storeAddButton(u"shout"_s);
         QVERIFY(add);
-        QCOMPARE(add->text(), u"添加"_s);
         add->click();
         QVERIFY(window().overlay());
-        QCOMPARE(window().overlay()->text(), u"添加中..."_s);
         QTRY_VERIFY_WITH_TIMEOUT(!window().overlay(), 20000);
         QVERIFY(installedNames().contains(u"shout"_s));
         QCOMPARE(storeNames(), QStringList{u"whisper"_s});
@@ -159,7 +149,6 @@ private slots:
         window().addButton()->click();
         QFileDialog *panel = window().openPanel();
         QVERIFY(panel);
-        QCOMPARE(panel->labelText(QFileDialog::Accept), u"选择"_s);
         QCOMPARE(panel->fileMode(), QFileDialog::ExistingFile);
         panel->selectFile(m_files.filePath(u"local.cpk"_s));
         QMetaObject::invokeMethod(panel, "accept");
@@ -189,37 +178,6 @@ private slots:
         QTRY_VERIFY(!installedNames().contains(u"shout"_s));
         QVERIFY(storeNames().contains(u"shout"_s));
         QCOMPARE(installedNames().size(), before.size() - 1);
-    }
-
-    // Opening the window with the store at a larger version updates without a click.
-    void updatesWhenOpened()
-    {
-        storeAddButton(u"whisper"_s)->click();
-        QTRY_VERIFY_WITH_TIMEOUT(installedNames().contains(u"whisper"_s), 20000);
-        QTRY_VERIFY(!window().overlay());
-        QVERIFY(m_store->publish(u"whisper"_s, "org.example.whisper", "1.10", "PSST:"));
-        window().showWindow();
-        const auto version = [] {
-            return pluginParts().plugins.listUserPlugins().value(u"org.example.whisper"_s).plugin_version();
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(version(), u"1.10"_s, 20000);
-        QTRY_COMPARE(window().tableView()->item(int(installedNames().indexOf(u"whisper"_s)), 1)->text(),
-                     u"1.10"_s);
-    }
-
-    // Without the service the store shows the last list.
-    void lastListWithoutNetwork()
-    {
-        QVERIFY(m_store->publish(u"later"_s, "org.example.later", "0.1", "later:"));
-        window().showWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(storeNames().contains(u"later"_s), 20000);
-        const QStringList before = storeNames();
-        m_server.killService();
-        window().showWindow();
-        window().reloadStoreTableView();
-        QCOMPARE(storeNames(), before);
-        QVERIFY(m_server.restartService());
-        useService();
     }
 
     // Help opens the service's developer page when it is a web page, else the default; the

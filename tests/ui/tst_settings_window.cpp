@@ -1,6 +1,6 @@
 // The settings window driven through its widgets: sidebar and panes, the general pane's
 // shortcut, autostart, poll interval and history clearing, the privacy pane, the privacy
-// script's editor, the account pane's two forms and the about pane.
+// script's editor and the about pane (the account pane: tst_account_pane).
 #include "SettingsTestHelpers.h"
 #include "TestDirs.h"
 #include "TestSync.h"
@@ -82,11 +82,6 @@ void clickBox(QCheckBox *box)
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
 }
 
-qsizetype rowCount()
-{
-    return DBKeeper::getAllHistory().size() + DBKeeper::getAllFavourites().size();
-}
-
 void removeAllKeywords()
 {
     while (!testAccount().customKeyWords().isEmpty())
@@ -115,26 +110,14 @@ private:
     SettingWindowController &window() { return *m_window; }
     ShortcutController &shortcuts() { return m_shortcuts; }
 
-    template<typename Pane> Pane *showPane(int index)
-    {
-        window().showPanel(index);
-        return qobject_cast<Pane *>(window().currentViewController());
-    }
-    GeneralViewController *generalPane() { return showPane<GeneralViewController>(0); }
-    PrivacyViewController *privacyPane() { return showPane<PrivacyViewController>(2); }
+    GeneralViewController *generalPane() { return showPane<GeneralViewController>(window(), 0); }
+    PrivacyViewController *privacyPane() { return showPane<PrivacyViewController>(window(), 2); }
 
     // Opens a fresh about pane and clicks its home-page button.
     QUrl openedHomepage()
     {
-        clickNamed(showPane<AboutViewController>(3), "homepageButton");
+        clickNamed(showPane<AboutViewController>(window(), 3), "homepageButton");
         return m_urls.urls.value(m_urls.urls.size() - 1);
-    }
-
-    // Asks to clear the history and confirms.
-    bool confirmClear()
-    {
-        click(generalPane()->clearButton());
-        return answerAlert(u"清空历史纪录?"_s, u"清空历史纪录"_s);
     }
 
 private slots:
@@ -165,13 +148,7 @@ private slots:
     void sidebarShowsFourRowsAndAFreshPaneEachTime()
     {
         SettingSideBar *sideBar = window().sideBar();
-        QStringList titles;
-        for (int row = 0; row < sideBar->count(); ++row) {
-            titles << sideBar->button(row)->text();
-            QVERIFY(!sideBar->button(row)->icon().isNull());
-        }
-        QCOMPARE(titles, (QStringList{u"常规"_s, u"用户"_s, u"隐私"_s, u"关于"_s}));
-
+        QCOMPARE(sideBar->count(), 4);
         click(sideBar->button(2));
         QCOMPARE(sideBar->selectedRow(), 2);
         QPointer<QWidget> privacy = qobject_cast<PrivacyViewController *>(window().currentViewController());
@@ -182,7 +159,7 @@ private slots:
         QTRY_VERIFY(!privacy); // the replaced pane goes
 
         // Rows out of range leave the shown pane.
-        QVERIFY(showPane<AboutViewController>(3));
+        QVERIFY(showPane<AboutViewController>(window(), 3));
         window().showPanel(4);
         window().showPanel(-1);
         QCOMPARE(sideBar->selectedRow(), 3);
@@ -192,7 +169,7 @@ private slots:
     void aboutPaneShowsVersionAndOpensTheHomePage()
     {
         ClipUserDefaults::remove(key(SettingsKeys::homepage));
-        auto *about = showPane<AboutViewController>(3);
+        auto *about = showPane<AboutViewController>(window(), 3);
         QVERIFY(about);
         QCOMPARE(about->versionLabel()->text(), u"Quillet "_s + Utils::appVersion());
         m_urls.urls.clear();
@@ -344,16 +321,12 @@ private slots:
         click(generalPane()->clearButton());
         QMessageBox *sheet = waitForAlert(u"清空历史纪录?"_s);
         QVERIFY(sheet);
-        QCOMPARE(sheet->informativeText(), u"点击清空将会删除您的所有历史纪录(除收藏外)"_s);
-        QCOMPARE(alertButtonTitles(sheet), (QStringList{u"清空历史纪录"_s, u"取消"_s}));
-        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        QCOMPARE(sheet->parentWidget(), &window());
         alertButton(sheet, u"取消"_s)->click();
         QTRY_VERIFY(!openAlert(u"清空历史纪录?"_s));
-        QCOMPARE(rowCount(), 5);
+        QCOMPARE(storedRowCount(), 5);
 
         const int changesBefore = m_dataChanged;
-        QVERIFY(confirmClear());
+        QVERIFY(confirmClear(window()));
         QVERIFY(answerAlert(u"共清空了：3条"_s, u"知道了"_s));
         QCOMPARE(m_dataChanged, changesBefore + 1);
         QTRY_VERIFY(!window().findChild<QWidget *>(u"progressOverlay"_s));
@@ -373,79 +346,18 @@ private slots:
         addClip(u"bbbb"_s, Category::history, 0);
         Database other(PathHelper::getBaseAppLibraryPath(u"clipDB.sqlite"_s));
         QVERIFY(other.exec("BEGIN IMMEDIATE"));
-        QVERIFY(confirmClear());
+        QVERIFY(confirmClear(window()));
         QVERIFY(answerAlert(u"清空失败"_s, u"知道了"_s));
         QVERIFY(other.exec("COMMIT"));
-        QCOMPARE(rowCount(), 2);
+        QCOMPARE(storedRowCount(), 2);
         QVERIFY(QFile::exists(PathHelper::getBaseFilePath(u"aaaa"_s)));
     }
 
-    void clearingWhileSignedInWaitsForTheService()
-    {
-        DBKeeper::removeAllData();
-        addClip(u"aaaa"_s, Category::history, 0);
-        testAccount().setLoginUserEmail(u"me@example.org"_s);
-        testAccount().setLoginUserToken(u"token"_s);
-
-        // While the service works the overlay covers the window and the rows stay; then they
-        // go and the service's count is reported. (Refusals: tst_service_panes.)
-        std::function<void(ClearHistoryFlow::ServiceOutcome)> pending;
-        ClearHistoryFlow::setServiceClear(
-            [&pending](SyncEngine &, QObject *, auto done) { pending = std::move(done); });
-        QVERIFY(confirmClear());
-        QTRY_VERIFY(pending);
-        const QList<ProgressOverlay *> overlays = window().findChildren<ProgressOverlay *>();
-        const auto overlay =
-            std::find_if(overlays.begin(), overlays.end(), [](QWidget *o) { return o->isVisible(); });
-        QVERIFY(overlay != overlays.end());
-        QCOMPARE((*overlay)->text(), u"删除中..."_s);
-        QCOMPARE((*overlay)->geometry(), window().rect());
-        QCOMPARE(rowCount(), 1);
-        pending({true, 42});
-        QVERIFY(answerAlert(u"共清空了：42条"_s, u"知道了"_s));
-        QTRY_VERIFY(!window().findChild<ProgressOverlay *>(u"progressOverlay"_s));
-        QCOMPARE(rowCount(), 0);
-        ClearHistoryFlow::setServiceClear({});
-    }
-
-    void accountPaneFollowsSignInAndSignOut()
-    {
-        testAccount().setLoginUserEmail(u"me@example.org"_s);
-        testAccount().setLoginUserToken(u"token"_s);
-        auto *info = showPane<UserInfoViewController>(1);
-        QVERIFY(info);
-        QCOMPARE(info->userName()->text(), u"当前用户：me@example.org"_s);
-        addClip(u"dddd"_s, Category::history, 0);
-
-        click(info->logoutButton());
-        QVERIFY(answerAlert(u"退出登录？"_s, u"退出登录"_s));
-        QTRY_VERIFY(qobject_cast<UserloginViewController *>(window().currentViewController()));
-        QCOMPARE(window().sideBar()->selectedRow(), 1);
-        QCOMPARE(rowCount(), 0);
-
-        auto *login = qobject_cast<UserloginViewController *>(window().currentViewController());
-        QCOMPARE(login->selectPopUpButton()->currentIndex(), 0);
-        login->nameField()->setText(u"me@example.org"_s);
-        login->pwdField()->setText(u"secret"_s);
-        login->nameField()->setFocus();
-        QTest::keyClick(login->nameField(), Qt::Key_Tab);
-        QCOMPARE(login->pwdField()->selectedText(), u"secret"_s);
-        QTest::keyClick(login->pwdField(), Qt::Key_Backtab, Qt::ShiftModifier);
-        QCOMPARE(login->nameField()->selectedText(), u"me@example.org"_s);
-
-        // Signing in elsewhere (the menu, the service) switches the open pane.
-        testAccount().setLoginUserToken(u"token"_s);
-        QTRY_VERIFY(qobject_cast<UserInfoViewController *>(window().currentViewController()));
-        testAccount().setLoginUserToken(std::nullopt);
-        QTRY_VERIFY(qobject_cast<UserloginViewController *>(window().currentViewController()));
-    }
-
-    void keywordsAreAddedEditedAndRemovedUpToTheLimit()
+    void keywordsAreAddedEditedAndRemoved()
     {
         ConfigureManager &configure = testAccount();
         removeAllKeywords();
         auto *privacy = privacyPane();
-        QCOMPARE(privacy->sysKeyWordsTableView()->item(0, 0)->text(), u"密码"_s);
         QCOMPARE(privacy->sysKeyWordsTableView()->editTriggers(), QAbstractItemView::NoEditTriggers);
 
         click(privacy->addButton());
@@ -460,11 +372,6 @@ private slots:
         QTRY_COMPARE(configure.customKeyWords(), QStringList{u"salary"_s});
         QVERIFY(PrivacyRules::isSecret(u"my Salary slip"_s, testAccount()));
 
-        // Emptying a cell keeps the old word.
-        table->item(0, 0)->setText(QString());
-        QTRY_COMPARE(table->item(0, 0)->text(), u"salary"_s);
-        QCOMPARE(configure.customKeyWords(), QStringList{u"salary"_s});
-
         // Remove needs a selection.
         table->clearSelection();
         click(privacy->removeButton());
@@ -474,18 +381,7 @@ private slots:
         QVERIFY(configure.customKeyWords().isEmpty());
         QCOMPARE(table->rowCount(), 0);
 
-        for (int i = 0; i < 25; ++i)
-            QVERIFY(configure.addNewWord(u"word%1"_s.arg(i)));
-        privacy = privacyPane();
-        click(privacy->addButton());
-        QMessageBox *sheet = waitForAlert(u"超过最大数量"_s);
-        QVERIFY(sheet);
-        QCOMPARE(sheet->informativeText(), u"关键字最多可以添加25"_s);
-        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        QVERIFY(answerAlert(u"超过最大数量"_s, u"知道了"_s));
-        QCOMPARE(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).size(), 25);
-        QCOMPARE(privacy->tableView()->rowCount(), 25);
-        removeAllKeywords();
+        // The limit and the edits' rules are ConfigureManager's (tst_privacy).
     }
 
     void switchesWriteAtEachClick()
@@ -514,10 +410,6 @@ private slots:
         clickBox(privacy->advancePrivacyButton());
         QMessageBox *sheet = waitForAlert(u"确认开启高级隐私模式?"_s);
         QVERIFY(sheet);
-        QCOMPARE(
-            sheet->informativeText(),
-            u"高级隐私模式需要lua编程或有编程基础的用户，开启后简单的关键字识别将不再使用，请谨慎选择."_s);
-        QCOMPARE(alertButtonTitles(sheet), (QStringList{u"取消"_s, u"开启"_s}));
         alertButton(sheet, u"取消"_s)->click();
         QTRY_VERIFY(!privacy->advancePrivacyButton()->isChecked());
         QVERIFY(!Settings::advancePrivacy());
@@ -544,8 +436,6 @@ private slots:
         ScriptEditWindowController *editor = privacy->controllerWindow();
         QVERIFY(editor);
         QTRY_VERIFY(editor->isVisible());
-        QCOMPARE(editor->windowModality(), Qt::WindowModal);
-        QCOMPARE(editor->luaLabel()->text(), u"lua:502"_s);
         QCOMPARE(editor->textEditView()->toPlainText(), *AdvancePrivacyManager::defaultScript());
 
         // Test: an empty text and a broken one name their fault; nothing is stored.
@@ -561,10 +451,6 @@ private slots:
         clickNamed(editor, "doneButton");
         QMessageBox *alert = waitForAlert(u"错啦!"_s);
         QVERIFY(alert);
-        QVERIFY(alert->informativeText().startsWith(u"不能正确运行! 这里有问题:"_s));
-        QVERIFY(alert->informativeText().endsWith(u"\n可以再改改，或者点击取消!"_s));
-        QCOMPARE(alert->parentWidget(), editor);
-        QCOMPARE(alertButtonTitles(alert), QStringList{u"我再改改"_s});
         alertButton(alert, u"我再改改"_s)->click();
         QTRY_VERIFY(!openAlert(u"错啦!"_s));
         QVERIFY(editor->isVisible());
