@@ -158,12 +158,8 @@ bool ServerHarness::startBroker()
                       u"%1://127.0.0.1:%2/api"_s.arg(m_options.tlsCert.isEmpty() ? u"http"_s : u"https"_s)
                           .arg(m_servicePort));
     }
-    QFile file(dataDir() + u"/config.json"_s);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!writeConfig(config))
         return false;
-    file.write(QJsonDocument(config).toJson());
-    file.close();
-
     QProcess setup;
     setup.start(program(), QStringList{u"--data-dir"_s, dataDir(), u"--setup-only"_s} + portArguments());
     if (!setup.waitForFinished(kStartTimeoutMs) || setup.exitCode() != 0) {
@@ -197,19 +193,13 @@ bool ServerHarness::startServiceOnFreePort()
             return true;
         if (m_servicePort == 0)
             return false;
-        QFile file(dataDir() + u"/config.json"_s);
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
-        file.close();
+        QJsonObject config = readConfig();
         m_servicePort = freePort();
         const QString url = config.value(u"public_url"_s).toString().section(u':', 0, 1) + u':'
                             + QString::number(m_servicePort) + u"/api"_s;
         config.insert(u"public_url"_s, url);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!writeConfig(config))
             return false;
-        file.write(QJsonDocument(config).toJson());
-        file.close();
         qWarning() << "the service could not listen; trying port" << m_servicePort;
     }
     return false;
@@ -279,18 +269,23 @@ bool ServerHarness::restartService()
 
 bool ServerHarness::restartService(const QJsonObject &settings)
 {
-    QFile file(dataDir() + u"/config.json"_s);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
-    file.close();
+    QJsonObject config = readConfig();
     for (auto it = settings.begin(); it != settings.end(); ++it)
         config.insert(it.key(), it.value());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    file.write(QJsonDocument(config).toJson());
-    file.close();
-    return restartService();
+    return writeConfig(config) && restartService();
+}
+
+QJsonObject ServerHarness::readConfig() const
+{
+    QFile file(dataDir() + u"/config.json"_s);
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+}
+
+bool ServerHarness::writeConfig(const QJsonObject &config) const
+{
+    QFile file(dataDir() + u"/config.json"_s);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.write(QJsonDocument(config).toJson()) > 0;
 }
 
 void ServerHarness::killService()
