@@ -15,7 +15,9 @@
 #include <QTest>
 #include <QUrl>
 
+#include <algorithm>
 #include <ctime>
+#include <future>
 #include <utime.h>
 
 using namespace Qt::StringLiterals;
@@ -143,8 +145,11 @@ void TestServerUploads::grantsAreSingleUseAndBoundToTheRecord()
 {
     const Clip clip = pushClip("replayed payload");
     const UploadForm form = grantedForm(clip);
-    QCOMPARE(post(form, clip.payload), 200);
-    QCOMPARE(post(form, clip.payload), 409);
+    // Posted several times at once, one form stores the file once; the others are refused.
+    std::vector<std::future<int>> posts;
+    for (int i = 0; i < 8; ++i)
+        posts.push_back(std::async(std::launch::async, [&] { return post(form, clip.payload); }));
+    QCOMPARE(std::ranges::count_if(posts, [](auto &posted) { return posted.get() == 200; }), 1);
     // Deleted and pushed again, the clip is another record: grants of the old one are void.
     const UploadForm beforeDelete = grantedForm(clip);
     QCOMPARE(m_device->deleteRecord(clip.record).code(), 0);
