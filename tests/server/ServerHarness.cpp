@@ -345,21 +345,17 @@ std::optional<QStringList> ServerHarness::storageQuery(const QString &sql, const
 {
     if (!m_storageUrl.isEmpty())
         return PgTestServer::query(m_storageUrl, sql, params);
-    // The shared wrapper binds a fixed list: the test's few values are written in as literals.
-    QString literal;
-    qsizetype next = 0;
-    for (const QChar ch : sql) {
-        if (ch != u'?' || next >= params.size()) {
-            literal += ch;
-            continue;
-        }
-        const QVariant &param = params.at(next++);
-        literal += param.typeId() == QMetaType::QString
-                       ? u"'"_s + param.toString().replace(u"'"_s, u"''"_s) + u"'"_s
-                       : QString::number(param.toLongLong());
-    }
+    // The shared wrapper binds a fixed list: the tests pass at most two values.
+    const auto value = [&params](int i) {
+        const QVariant &param = params.at(i);
+        return param.typeId() == QMetaType::QString ? SqlValue(param.toString())
+                                                    : SqlValue(param.toLongLong());
+    };
     Database db(dataDir() + u"/sync.sqlite"_s);
-    SqlQuery rows = db.query(literal.toUtf8().constData());
+    const QByteArray text = sql.toUtf8();
+    SqlQuery rows = params.isEmpty()     ? db.query(text.constData())
+                    : params.size() == 1 ? db.query(text.constData(), {value(0)})
+                                         : db.query(text.constData(), {value(0), value(1)});
     QStringList first;
     while (rows.next())
         first.append(rows.text(0).value_or(QString()));
