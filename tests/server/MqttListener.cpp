@@ -39,10 +39,7 @@ void MqttListener::create(const QByteArray &clientId)
 
 void MqttListener::onDisconnect(mosquitto *, void *self, int)
 {
-    auto *listener = static_cast<MqttListener *>(self);
-    std::lock_guard lock(listener->m_mutex);
-    ++listener->m_disconnects;
-    listener->m_changed.notify_all();
+    update(self, [](MqttListener &l) { ++l.m_disconnects; });
 }
 
 bool MqttListener::waitForDisconnect(int timeoutMs)
@@ -61,36 +58,32 @@ MqttListener::~MqttListener()
 
 void MqttListener::onConnect(mosquitto *, void *self, int rc)
 {
-    auto *listener = static_cast<MqttListener *>(self);
-    std::lock_guard lock(listener->m_mutex);
-    listener->m_connack = rc;
-    listener->m_changed.notify_all();
+    update(self, [rc](MqttListener &l) { l.m_connack = rc; });
 }
 
 void MqttListener::onSubscribe(mosquitto *, void *self, int, int count, const int *granted)
 {
-    auto *listener = static_cast<MqttListener *>(self);
-    std::lock_guard lock(listener->m_mutex);
-    listener->m_granted.append(count > 0 ? granted[0] : 128);
-    listener->m_changed.notify_all();
+    update(self, [&](MqttListener &l) { l.m_granted.append(count > 0 ? granted[0] : 128); });
 }
 
 void MqttListener::onMessage(mosquitto *, void *self, const mosquitto_message *message)
 {
-    auto *listener = static_cast<MqttListener *>(self);
     const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
+    const Message received{QString::fromUtf8(message->topic), QJsonDocument::fromJson(payload).object()};
+    update(self, [&](MqttListener &l) { l.m_messages.append(received); });
+}
+
+void MqttListener::update(void *self, const std::function<void(MqttListener &)> &change)
+{
+    auto *listener = static_cast<MqttListener *>(self);
     std::lock_guard lock(listener->m_mutex);
-    listener->m_messages.append(
-        {QString::fromUtf8(message->topic), QJsonDocument::fromJson(payload).object()});
+    change(*listener);
     listener->m_changed.notify_all();
 }
 
 void MqttListener::onPublish(mosquitto *, void *self, int)
 {
-    auto *listener = static_cast<MqttListener *>(self);
-    std::lock_guard lock(listener->m_mutex);
-    ++listener->m_published;
-    listener->m_changed.notify_all();
+    update(self, [](MqttListener &l) { ++l.m_published; });
 }
 
 int MqttListener::connect(int port, const QString &user, const QString &password)

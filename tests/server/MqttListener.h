@@ -46,6 +46,8 @@ public:
 
 private:
     void create(const QByteArray &clientId);
+    // Changes the listener's state under its lock (from the client's thread) and wakes waiters.
+    static void update(void *self, const std::function<void(MqttListener &)> &change);
     static void onConnect(mosquitto *, void *self, int rc);
     static void onSubscribe(mosquitto *, void *self, int mid, int count, const int *granted);
     static void onMessage(mosquitto *, void *self, const struct mosquitto_message *message);

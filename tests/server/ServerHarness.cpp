@@ -158,12 +158,8 @@ bool ServerHarness::startBroker()
                       u"%1://127.0.0.1:%2/api"_s.arg(m_options.tlsCert.isEmpty() ? u"http"_s : u"https"_s)
                           .arg(m_servicePort));
     }
-    QFile file(dataDir() + u"/config.json"_s);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!writeConfig(config))
         return false;
-    file.write(QJsonDocument(config).toJson());
-    file.close();
-
     QProcess setup;
     setup.start(program(), QStringList{u"--data-dir"_s, dataDir(), u"--setup-only"_s} + portArguments());
     if (!setup.waitForFinished(kStartTimeoutMs) || setup.exitCode() != 0) {
@@ -197,19 +193,13 @@ bool ServerHarness::startServiceOnFreePort()
             return true;
         if (m_servicePort == 0)
             return false;
-        QFile file(dataDir() + u"/config.json"_s);
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
-        file.close();
+        QJsonObject config = readConfig();
         m_servicePort = freePort();
         const QString url = config.value(u"public_url"_s).toString().section(u':', 0, 1) + u':'
                             + QString::number(m_servicePort) + u"/api"_s;
         config.insert(u"public_url"_s, url);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!writeConfig(config))
             return false;
-        file.write(QJsonDocument(config).toJson());
-        file.close();
         qWarning() << "the service could not listen; trying port" << m_servicePort;
     }
     return false;
@@ -279,18 +269,23 @@ bool ServerHarness::restartService()
 
 bool ServerHarness::restartService(const QJsonObject &settings)
 {
-    QFile file(dataDir() + u"/config.json"_s);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    QJsonObject config = QJsonDocument::fromJson(file.readAll()).object();
-    file.close();
+    QJsonObject config = readConfig();
     for (auto it = settings.begin(); it != settings.end(); ++it)
         config.insert(it.key(), it.value());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    file.write(QJsonDocument(config).toJson());
-    file.close();
-    return restartService();
+    return writeConfig(config) && restartService();
+}
+
+QJsonObject ServerHarness::readConfig() const
+{
+    QFile file(dataDir() + u"/config.json"_s);
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+}
+
+bool ServerHarness::writeConfig(const QJsonObject &config) const
+{
+    QFile file(dataDir() + u"/config.json"_s);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.write(QJsonDocument(config).toJson()) > 0;
 }
 
 void ServerHarness::killService()
@@ -350,21 +345,17 @@ std::optional<QStringList> ServerHarness::storageQuery(const QString &sql, const
 {
     if (!m_storageUrl.isEmpty())
         return PgTestServer::query(m_storageUrl, sql, params);
-    // The shared wrapper binds a fixed list: the test's few values are written in as literals.
-    QString literal;
-    qsizetype next = 0;
-    for (const QChar ch : sql) {
-        if (ch != u'?' || next >= params.size()) {
-            literal += ch;
-            continue;
-        }
-        const QVariant &param = params.at(next++);
-        literal += param.typeId() == QMetaType::QString
-                       ? u"'"_s + param.toString().replace(u"'"_s, u"''"_s) + u"'"_s
-                       : QString::number(param.toLongLong());
-    }
+    // The shared wrapper binds a fixed list: the tests pass at most two values.
+    const auto value = [&params](int i) {
+        const QVariant &param = params.at(i);
+        return param.typeId() == QMetaType::QString ? SqlValue(param.toString())
+                                                    : SqlValue(param.toLongLong());
+    };
     Database db(dataDir() + u"/sync.sqlite"_s);
-    SqlQuery rows = db.query(literal.toUtf8().constData());
+    const QByteArray text = sql.toUtf8();
+    SqlQuery rows = params.isEmpty()     ? db.query(text.constData())
+                    : params.size() == 1 ? db.query(text.constData(), {value(0)})
+                                         : db.query(text.constData(), {value(0), value(1)});
     QStringList first;
     while (rows.next())
         first.append(rows.text(0).value_or(QString()));

@@ -85,6 +85,8 @@ private:
     bool launchService(std::unique_ptr<QProcess> &service, int port, QString *apiUrl);
     bool startServiceOnFreePort();
     QStringList portArguments() const;
+    QJsonObject readConfig() const;
+    bool writeConfig(const QJsonObject &config) const;
 
     QTemporaryDir m_dir;
     Options m_options;

@@ -120,6 +120,20 @@ HttpReply SyncClient::del(const QString &endpoint, const QString &extra)
     return toReply(m_client->Delete(path(endpoint, extra, true).toStdString()));
 }
 
+std::optional<QList<HttpReply>> SyncClient::pullAll(qint64 *cursor)
+{
+    QList<HttpReply> pages;
+    while (pages.size() < 100) {
+        pages << pull(*cursor);
+        if (pages.last().status != 200 || pages.last().code() != 0)
+            return std::nullopt;
+        *cursor = pages.last().cursor();
+        if (!pages.last().value("has_more").toBool())
+            return pages;
+    }
+    return std::nullopt;
+}
+
 HttpReply SyncClient::accountRequest(const QString &endpoint, const QString &email, const QString &password)
 {
     const QString extra =

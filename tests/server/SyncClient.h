@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace httplib {
 class Client;
@@ -78,6 +79,9 @@ public:
         return get(QStringLiteral("/pull/"),
                    QStringLiteral("&last_request_timestamp=") + QString::number(cursor));
     }
+    // Pulls from *cursor page by page while the service has more, moving the cursor: every
+    // page, or none when a pull fails.
+    std::optional<QList<HttpReply>> pullAll(qint64 *cursor);
     // The record as the service stored it (empty when refused).
     QJsonObject pushed(const QJsonObject &record) { return pushRecord(record).history(); }
     // GET and DELETE of a stored record, by its id and hash.

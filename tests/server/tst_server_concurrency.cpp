@@ -1,11 +1,15 @@
-// Many devices at once: 20 devices of 4 users push and pull for a bounded time; afterwards every
-// record is accounted for, on the service and in what each device pulled, and no user sees
-// another's.
+// Many devices at once. On one service process: 20 devices of 4 users push and pull for a
+// bounded time; every record is accounted for and no user sees another's. On two processes
+// sharing one PostgreSQL database (payloads in it too) and one broker: one user's four devices
+// push, favourite, upload and delete; every record reaches each other device once, every file is
+// served by the other process, and every notice arrives once at every device.
 
+#include "MqttListener.h"
 #include "ServerHarness.h"
 #include "SyncClient.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QJsonArray>
 #include <QSet>
 #include <QTest>
@@ -16,41 +20,22 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int kUsers = 4;
-constexpr int kDevicesPerUser = 5;
-constexpr int kRunMs = 2000;
-constexpr int kMaxPushesPerDevice = 400;
-
-struct DeviceRun {
-    std::unique_ptr<SyncClient> client;
-    int user = 0;
-    QSet<QString> pushed;
-    QSet<QString> pulled;
-    qint64 cursor = 0;
-    int failures = 0;
-};
-
-// Pulls from `cursor` until nothing new arrives (the service pages large results).
-bool pullAll(SyncClient &client, qint64 *cursor, QSet<QString> *hashes, QSet<qint64> *ids = nullptr)
+// Pulls on from `*cursor`: the file hashes (and history ids) of the records; false on a failure.
+bool pullHashes(SyncClient &client, qint64 *cursor, QList<QString> *hashes, QSet<qint64> *ids = nullptr,
+                QSet<qint64> *deleted = nullptr)
 {
-    for (int page = 0; page < 100; ++page) {
-        const HttpReply reply = client.pull(*cursor);
-        if (reply.status != 200 || reply.code() != 0) {
-            qWarning("pull failed: %d %s", reply.status, reply.body.constData());
-            return false;
-        }
-        const QJsonArray records = reply.histories();
-        for (const QJsonValue &v : records) {
-            hashes->insert(v.toObject().value(u"file_hash"_s).toString());
+    const auto pages = client.pullAll(cursor);
+    for (const HttpReply &page : pages.value_or(QList<HttpReply>())) {
+        for (const QJsonValue &v : page.histories()) {
+            hashes->append(v["file_hash"_L1].toString());
             if (ids)
-                ids->insert(v.toObject().value(u"history_id"_s).toInteger());
+                ids->insert(v["history_id"_L1].toInteger());
         }
-        const qint64 next = reply.cursor();
-        if (records.isEmpty() && next == *cursor)
-            return true;
-        *cursor = next;
+        for (const QJsonValue &action : page.value("action").toArray())
+            if (deleted)
+                deleted->insert(action["history_id"_L1].toInteger());
     }
-    return false;
+    return pages.has_value();
 }
 
 } // namespace
@@ -61,48 +46,43 @@ class TestServerConcurrency final : public QObject
 
 private slots:
     void manyDevicesPushAndPull();
-
-private:
-    ServerHarness m_server;
+    void oneUsersDevicesOnTwoProcesses();
 };
 
 void TestServerConcurrency::manyDevicesPushAndPull()
 {
-    ServerHarness::Options options;
+    struct Run {
+        std::unique_ptr<SyncClient> client;
+        int user = 0;
+        QSet<QString> pushed;
+        QList<QString> pulled;
+        qint64 cursor = 0;
+        int failures = 0;
+    };
+    ServerHarness server;
     // Small pages, so that paging is part of the run.
-    options.config = {{u"max_pull_records"_s, 200}};
-    QVERIFY(m_server.start(options));
-    std::vector<DeviceRun> devices(kUsers * kDevicesPerUser);
-    QStringList tokens;
-    for (int u = 0; u < kUsers; ++u) {
-        const QString email = u"load%1@example.org"_s.arg(u);
-        for (int d = 0; d < kDevicesPerUser; ++d) {
-            DeviceRun &run = devices[size_t(u * kDevicesPerUser + d)];
-            run.user = u;
-            run.client = std::make_unique<SyncClient>(m_server.origin(), u"load-%1-%2"_s.arg(u).arg(d));
-            const HttpReply reply =
-                d == 0 ? run.client->registerUser(email, u"pw"_s) : run.client->login(email, u"pw"_s);
-            QCOMPARE(reply.code(), 0);
-        }
+    QVERIFY(server.start({.config = {{u"max_pull_records"_s, 200}}}));
+    std::vector<Run> devices(20);
+    for (int i = 0; i < 20; ++i) {
+        devices[size_t(i)].user = i % 4;
+        devices[size_t(i)].client = std::make_unique<SyncClient>(server.origin(), u"load-%1"_s.arg(i));
+        const QString email = u"load%1@example.org"_s.arg(i % 4);
+        SyncClient &client = *devices[size_t(i)].client;
+        QCOMPARE((i < 4 ? client.registerUser(email, u"pw"_s) : client.login(email, u"pw"_s)).code(), 0);
     }
-
     std::vector<std::thread> threads;
     for (size_t i = 0; i < devices.size(); ++i) {
         threads.emplace_back([&run = devices[i], i] {
             QElapsedTimer timer;
             timer.start();
-            for (int n = 0; n < kMaxPushesPerDevice && timer.elapsed() < kRunMs; ++n) {
+            for (int n = 0; n < 400 && timer.elapsed() < 2000; ++n) {
                 // Every fifth clip is one all devices of the user capture: it must stay one record.
                 const QString text =
                     n % 5 == 0 ? u"shared %1 %2"_s.arg(run.user).arg(n) : u"clip %1 %2"_s.arg(i).arg(n);
-                const HttpReply pushed = run.client->pushRecord(SyncClient::textRecord(text, 1700000000 + n));
-                if (pushed.code() != 0) {
-                    qWarning("push failed: %d %s", pushed.status, pushed.body.constData());
+                if (run.client->pushRecord(SyncClient::textRecord(text, 1700000000 + n)).code() != 0)
                     ++run.failures;
-                    continue;
-                }
                 run.pushed.insert(SyncClient::md5Hex(text.toUtf8()));
-                if (n % 3 == 0 && !pullAll(*run.client, &run.cursor, &run.pulled))
+                if (n % 3 == 0 && !pullHashes(*run.client, &run.cursor, &run.pulled))
                     ++run.failures;
             }
         });
@@ -111,36 +91,120 @@ void TestServerConcurrency::manyDevicesPushAndPull()
         t.join();
 
     QHash<int, QSet<QString>> expected;
-    for (const DeviceRun &run : devices) {
+    for (const Run &run : devices) {
         QCOMPARE(run.failures, 0);
-        QVERIFY2(run.pushed.size() > 10, qPrintable(QString::number(run.pushed.size())));
         expected[run.user] += run.pushed;
     }
     QSet<qint64> allIds;
-    int totalRecords = 0;
-    for (int u = 0; u < kUsers; ++u) {
-        // A new device of the user receives exactly the user's records.
-        SyncClient fresh(m_server.origin(), u"fresh-%1"_s.arg(u));
+    qsizetype records = 0;
+    for (int u = 0; u < 4; ++u) {
+        // A new device of the user receives exactly the user's records, each once.
+        SyncClient fresh(server.origin(), u"fresh-%1"_s.arg(u));
         QCOMPARE(fresh.login(u"load%1@example.org"_s.arg(u), u"pw"_s).code(), 0);
         qint64 cursor = 0;
-        QSet<QString> onService;
+        QList<QString> hashes;
         QSet<qint64> ids;
-        QVERIFY(pullAll(fresh, &cursor, &onService, &ids));
-        QCOMPARE(onService, expected[u]);
-        QCOMPARE(ids.size(), onService.size());
-        totalRecords += int(ids.size());
+        QVERIFY(pullHashes(fresh, &cursor, &hashes, &ids));
+        QCOMPARE(QSet<QString>(hashes.begin(), hashes.end()), expected[u]);
+        QCOMPARE(ids.size(), expected[u].size());
+        records += ids.size();
         allIds += ids;
     }
     // History ids are never shared between users.
-    QCOMPARE(allIds.size(), totalRecords);
-
-    // Each device, pulling on from its cursor, has seen every record of its user: its cursor
-    // never skipped a record that committed concurrently.
-    for (DeviceRun &run : devices) {
-        QVERIFY(pullAll(*run.client, &run.cursor, &run.pulled));
-        QCOMPARE(run.pulled + run.pushed, expected[run.user]);
+    QCOMPARE(allIds.size(), records);
+    // Each device's cursor never skipped a record that committed concurrently.
+    for (Run &run : devices) {
+        QVERIFY(pullHashes(*run.client, &run.cursor, &run.pulled));
+        QCOMPARE(QSet<QString>(run.pulled.begin(), run.pulled.end()) + run.pushed, expected[run.user]);
     }
-    qInfo("%d records from %d devices", totalRecords, int(devices.size()));
+}
+
+void TestServerConcurrency::oneUsersDevicesOnTwoProcesses()
+{
+    if (qEnvironmentVariable("QUILLET_TEST_STORAGE") != u"postgresql"_s)
+        QSKIP("two service processes share a PostgreSQL database: the _pg run");
+    struct Device {
+        std::unique_ptr<SyncClient> client;
+        MqttListener notices;
+        qint64 cursor = 0;
+        QList<QString> pulled;
+        QSet<qint64> deleted;
+        QList<QJsonObject> pushed;
+        QList<QJsonObject> files; // pushed records with an uploaded payload
+        bool failed = false;
+    };
+    constexpr int kRecords = 30;
+    ServerHarness server;
+    QVERIFY(server.start({.config = {{u"objects"_s, u"database"_s}, {u"max_pull_records"_s, 20}}}));
+    QVERIFY(server.startSecondService());
+    std::vector<Device> devices(4);
+    for (int d = 0; d < 4; ++d) {
+        Device &device = devices[size_t(d)];
+        device.client = std::make_unique<SyncClient>(d % 2 ? server.secondOrigin() : server.origin(),
+                                                     u"device%1"_s.arg(d));
+        SyncClient &client = *device.client;
+        QCOMPARE((d == 0 ? client.registerUser(u"shared@example.org"_s, u"pw"_s)
+                         : client.login(u"shared@example.org"_s, u"pw"_s))
+                     .code(),
+                 0);
+        QCOMPARE(device.notices.connect(server.mqttPort(), client), 0);
+        QCOMPARE(device.notices.subscribe(u"user_id_%1"_s.arg(client.userId())), 1);
+        QVERIFY(pullHashes(client, &device.cursor, &device.pulled));
+    }
+    // All at once: records (every fifth a favourite, every tenth with a payload), pulls between
+    // them, and one deletion each at the end.
+    std::vector<std::thread> threads;
+    for (int d = 0; d < 4; ++d) {
+        threads.emplace_back([&device = devices[size_t(d)], d] {
+            for (int i = 0; i < kRecords && !device.failed; ++i) {
+                const QByteArray payload = QByteArray::number(d) + " payload " + QByteArray::number(i);
+                QJsonObject record = SyncClient::textRecord(u"clip %1 of %2"_s.arg(i).arg(d), 1700000000 + i);
+                if (i % 10 == 3)
+                    record.insert(u"file_hash"_s, SyncClient::md5Hex(payload));
+                if (i % 5 == 1)
+                    record.insert(u"favourite"_s, 1700000000 + i);
+                device.pushed << device.client->pushed(record);
+                device.failed = device.pushed.last().isEmpty();
+                if (i % 10 == 3) {
+                    device.failed =
+                        device.failed || device.client->upload(device.pushed.last(), payload).status != 200;
+                    device.files << device.pushed.last();
+                }
+                if (i % 4 == 0)
+                    device.failed = device.failed
+                                    || !pullHashes(*device.client, &device.cursor, &device.pulled, nullptr,
+                                                   &device.deleted);
+            }
+            device.failed = device.failed || device.client->deleteRecord(device.pushed.first()).code() != 0;
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+
+    for (int d = 0; d < 4; ++d) {
+        Device &device = devices[size_t(d)];
+        QVERIFY(!device.failed);
+        QVERIFY(pullHashes(*device.client, &device.cursor, &device.pulled, nullptr, &device.deleted));
+        for (int other = 0; other < 4; ++other) {
+            const Device &source = devices[size_t(other)];
+            if (other == d)
+                continue;
+            for (const QJsonObject &record : source.pushed) {
+                // A record with a payload changes twice (pushed, then its file stored): it may
+                // come with each change, any other exactly once (the deleted one perhaps not).
+                const qsizetype times = device.pulled.count(record["file_hash"_L1].toString());
+                const qsizetype most = source.files.contains(record) ? 2 : 1;
+                QVERIFY2(times <= most && (times >= 1 || record == source.pushed.first()),
+                         qPrintable(record["file_hash"_L1].toString()));
+            }
+            QVERIFY(device.deleted.contains(source.pushed.first()["history_id"_L1].toInteger()));
+            for (const QJsonObject &file : source.files)
+                QCOMPARE(device.client->download(file).status, 200);
+        }
+        // Every notice of every device arrives at every device, once.
+        QTRY_COMPARE_WITH_TIMEOUT(device.notices.messages().size(), 4 * (kRecords / 5 + kRecords / 10 + 1),
+                                  10000);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestServerConcurrency)
