@@ -99,6 +99,8 @@ trap 'echo "interrupted" >&2; exit 130' INT TERM
 runTests() {
   scratch=$(mktemp -d /tmp/qmut.XXXXXX)
   mkdir -p "$scratch/1/2/3/4"
+  # The PostgreSQL the server tests start runs as an unprivileged user and keeps its files here.
+  chmod 755 "$scratch"
   rm -f "$failedList"
   TMPDIR="$scratch/1/2/3/4" ctest --test-dir "$build" -j2 --output-on-failure -LE package "$@" >>"$log" 2>&1
   # A test that ends before its clean-up can leave a file system mounted in its folder: it is
