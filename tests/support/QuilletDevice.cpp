@@ -53,13 +53,7 @@ bool QuilletDevice::start(const Service &service, const Account &account, double
 
 void QuilletDevice::stop()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
-        }
-    }
+    endProcess(m_process);
     m_display.stop();
 }
 
