@@ -14,7 +14,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -40,8 +39,6 @@ private:
     std::unique_ptr<QuilletDevice> m_b;
     ClipboardPrograms m_programs;
     QTemporaryDir m_files;
-    QString m_email;
-    QString m_password;
     QuilletDevice::Service m_service;
     QuilletDevice::Account m_accountA;
     QuilletDevice::Account m_accountB;
@@ -73,28 +70,14 @@ private:
         return stored ? hash : QString();
     }
 
-    static bool isFavourite(QuilletDevice &device, const QString &hash)
-    {
-        const QList<QuilletDevice::Row> rows = device.rows();
-        return std::any_of(rows.begin(), rows.end(), [&](const QuilletDevice::Row &row) {
-            return row.hash == hash && row.category == QLatin1String("favourite") && row.favourite > 0;
-        });
-    }
-
     // The clip of this hash reached `to` with its kind and a payload equal to the sender's.
-    void verifyArrived(QuilletDevice &from, QuilletDevice &to, const QString &hash)
+    static void verifyArrived(QuilletDevice &from, QuilletDevice &to, const QString &hash)
     {
+        QVERIFY(!hash.isEmpty());
         QTRY_VERIFY2_WITH_TIMEOUT(to.row(hash).localFileOk, qPrintable(hash), kTimeoutMs);
-        const QuilletDevice::Row sent = from.row(hash);
-        const QuilletDevice::Row received = to.row(hash);
-        QCOMPARE(received.type, sent.type);
-        QCOMPARE(received.category, sent.category);
-        QCOMPARE(received.content, sent.content);
-        QVERIFY(received.historyId > 0);
-        QCOMPARE(received.historyId, sent.historyId);
-        const QByteArray payload = from.payload(hash);
-        QVERIFY(!payload.isEmpty());
-        QCOMPARE(to.payload(hash), payload);
+        QCOMPARE(to.row(hash).type, from.row(hash).type);
+        QVERIFY(!from.payload(hash).isEmpty());
+        QCOMPARE(to.payload(hash), from.payload(hash));
     }
 
 private Q_SLOTS:
@@ -106,14 +89,10 @@ private Q_SLOTS:
         }
         QVERIFY(m_server.start());
         const QString email = u"two.computers@example.org"_s;
-        const QString password = u"correct horse battery"_s;
         SyncClient clientA(m_server.origin(), SyncClient::md5Hex("computer A"));
         SyncClient clientB(m_server.origin(), SyncClient::md5Hex("computer B"));
-        QCOMPARE(clientA.registerUser(email, password).code(), 0);
-        QCOMPARE(clientB.login(email, password).code(), 0);
-
-        m_email = email;
-        m_password = password;
+        QCOMPARE(clientA.registerUser(email, u"correct horse battery"_s).code(), 0);
+        QCOMPARE(clientB.login(email, u"correct horse battery"_s).code(), 0);
         m_service = QuilletDevice::Service{m_server.apiUrl(), m_server.mqttPort()};
         m_accountA = accountOf(clientA, email);
         m_accountB = accountOf(clientB, email);
@@ -125,31 +104,17 @@ private Q_SLOTS:
         QVERIFY2(m_b->waitForNotices(), m_b->log().constData());
     }
 
-    void cleanupTestCase()
-    {
-        if (m_a)
-            m_a->stop();
-        if (m_b)
-            m_b->stop();
-        QVERIFY(!m_server.serviceLog().contains("correct horse"));
-    }
+    void cleanupTestCase() { QVERIFY(!m_server.serviceLog().contains("correct horse")); }
 
     void copiesArriveOnTheOtherComputerWithTheirPayloads()
     {
         // A secret first: it stays on A, while the clips after it travel.
         const QString secret = copyWith(*m_a, "my password is swordfish", u"UTF8_STRING"_s);
-        QVERIFY(!secret.isEmpty());
-
-        const QString text = copyWith(*m_a, "a clip from computer A", u"UTF8_STRING"_s);
-        QVERIFY2(!text.isEmpty(), m_a->log().constData());
-        verifyArrived(*m_a, *m_b, text);
-
+        QVERIFY2(!secret.isEmpty(), m_a->log().constData());
         QImage image(96, 64, QImage::Format_RGB32);
         image.fill(QColor(40, 120, 200));
         image.setPixelColor(5, 7, Qt::red);
-        const QString picture = copyWith(*m_a, imageBytes(image), u"image/png"_s);
-        QVERIFY(!picture.isEmpty());
-        verifyArrived(*m_a, *m_b, picture);
+        verifyArrived(*m_a, *m_b, copyWith(*m_a, imageBytes(image), u"image/png"_s));
 
         const QString path = m_files.filePath(u"report.bin"_s);
         QByteArray bytes(200 * 1024, '\0');
@@ -157,48 +122,19 @@ private Q_SLOTS:
         QVERIFY(TestFiles::write(path, bytes));
         const QString copiedFile =
             copyWith(*m_a, QUrl::fromLocalFile(path).toEncoded() + "\r\n", u"text/uri-list"_s);
-        QVERIFY(!copiedFile.isEmpty());
         // Copied files are secret until the user lifts the mark from the clip's submenu, whose
         // last items are "解除机密并上传" and "删除".
         QVERIFY(m_a->chooseFromMenu({u"Down"_s, u"Right"_s, u"Up"_s, u"Up"_s, u"Return"_s}));
         verifyArrived(*m_a, *m_b, copiedFile);
         QCOMPARE(m_b->payload(copiedFile), bytes);
-
         // And the other way.
-        const QString reply = copyWith(*m_b, "an answer from computer B", u"UTF8_STRING"_s);
-        QVERIFY(!reply.isEmpty());
-        verifyArrived(*m_b, *m_a, reply);
+        verifyArrived(*m_b, *m_a, copyWith(*m_b, "an answer from computer B", u"UTF8_STRING"_s));
 
         // By now every later clip has passed: the secret reached neither B nor the service.
         QVERIFY(m_b->row(secret).hash.isEmpty());
         const QByteArray stored = m_server.storedBytes();
         QVERIFY(!stored.contains("swordfish"));
         QVERIFY(!stored.contains(secret.toLatin1()));
-    }
-
-    // The service stopped for a while: what A copied meanwhile reaches B once it is back, each
-    // clip once, with no further copy or menu action on either computer.
-    void clipsCopiedDuringAnOutageArriveAfterIt()
-    {
-        m_server.killService();
-        QStringList copied;
-        for (int i = 0; i < 3; ++i) {
-            const QString hash = copyWith(*m_a, "copied while the service was down " + QByteArray::number(i),
-                                          u"UTF8_STRING"_s);
-            QVERIFY(!hash.isEmpty());
-            copied << hash;
-        }
-        // A tried and found the service gone.
-        QTRY_VERIFY_WITH_TIMEOUT(m_a->log().contains("request failed: \"/api/push/\""), kTimeoutMs);
-        QVERIFY(m_server.restartService());
-        for (const QString &hash : std::as_const(copied))
-            verifyArrived(*m_a, *m_b, hash);
-        for (const QString &hash : std::as_const(copied)) {
-            int rows = 0;
-            for (const QuilletDevice::Row &row : m_b->rows())
-                rows += row.hash == hash ? 1 : 0;
-            QCOMPARE(rows, 1);
-        }
     }
 
     // A clip that could not be sent before Quillet ended is sent when it starts again.
@@ -208,7 +144,6 @@ private Q_SLOTS:
         const qsizetype failuresBefore = m_a->log().count(failedPush);
         m_server.killService();
         const QString hash = copyWith(*m_a, "copied just before quitting", u"UTF8_STRING"_s);
-        QVERIFY(!hash.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(m_a->log().count(failedPush) > failuresBefore, kTimeoutMs);
         m_a->stop();
         QVERIFY(m_server.restartService());
@@ -219,15 +154,13 @@ private Q_SLOTS:
     void aClipDeletedFromTheMenuLeavesTheOtherComputer()
     {
         const QString doomed = copyWith(*m_a, "a clip to delete", u"UTF8_STRING"_s);
-        QVERIFY(!doomed.isEmpty());
         verifyArrived(*m_a, *m_b, doomed);
 
         // The hot key opens A's menu; the newest clip's submenu ends with "删除".
         QVERIFY(m_a->chooseFromMenu({u"Down"_s, u"Right"_s, u"Up"_s, u"Return"_s}));
         QTRY_VERIFY_WITH_TIMEOUT(m_a->row(doomed).hash.isEmpty(), kTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(m_b->row(doomed).hash.isEmpty(), kTimeoutMs);
-        QVERIFY(m_b->payload(doomed).isEmpty());
-        // The clips before it stay: B holds all of A's clips but the secret.
+        // The clips before it stay.
         QCOMPARE(m_b->rows().size(), m_a->rows().size() - 1);
     }
 
@@ -235,14 +168,10 @@ private Q_SLOTS:
     void aFavouriteMarkedOnOneComputerArrivesOnTheOther()
     {
         const QString liked = copyWith(*m_a, "a clip worth keeping", u"UTF8_STRING"_s);
-        QVERIFY(!liked.isEmpty());
         verifyArrived(*m_a, *m_b, liked);
-        QVERIFY(!isFavourite(*m_b, liked));
         // The newest clip's submenu: "收藏" comes before "分享" and "删除", its last items.
         QVERIFY(m_a->chooseFromMenu({u"Down"_s, u"Right"_s, u"Up"_s, u"Up"_s, u"Up"_s, u"Return"_s}));
-        QTRY_VERIFY_WITH_TIMEOUT(isFavourite(*m_a, liked), kTimeoutMs);
-        QTRY_VERIFY2_WITH_TIMEOUT(isFavourite(*m_b, liked), m_b->log().constData(), kTimeoutMs);
-        QCOMPARE(m_b->payload(liked), m_a->payload(liked));
+        QTRY_VERIFY2_WITH_TIMEOUT(m_b->row(liked).favourite > 0, m_b->log().constData(), kTimeoutMs);
     }
 };
 

@@ -1,4 +1,5 @@
 #include "ClipboardPrograms.h"
+#include "XvfbServer.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -8,15 +9,8 @@ using namespace Qt::StringLiterals;
 
 ClipboardPrograms::~ClipboardPrograms()
 {
-    for (const std::unique_ptr<QProcess> &process : m_processes) {
-        if (process->state() == QProcess::NotRunning)
-            continue;
-        process->terminate();
-        if (!process->waitForFinished(5000)) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
-    }
+    for (const std::unique_ptr<QProcess> &process : m_processes)
+        endProcess(*process);
 }
 
 QProcess &ClipboardPrograms::start(const QString &program, const QStringList &args,

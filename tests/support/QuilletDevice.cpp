@@ -1,35 +1,13 @@
 #include "QuilletDevice.h"
 
+#include "TestFiles.h"
 #include "store/SettingsKeys.h"
 #include "support/Database.h"
 
-#include <QDir>
-#include <QFile>
 #include <QSettings>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-QuilletDevice::Row rowFrom(const SqlQuery &query)
-{
-    QuilletDevice::Row row;
-    row.content = query.text(0).value_or(QString());
-    row.hash = query.text(1).value_or(QString());
-    row.type = query.text(2).value_or(QString());
-    row.category = query.text(3).value_or(QString());
-    row.historyId = query.int64(4);
-    row.localFileOk = query.int64(5) != 0;
-    row.favourite = query.int32(6);
-    row.timeStamp = query.real(7);
-    return row;
-}
-
-constexpr char kRowColumns[] =
-    "SELECT content, file_hash, type, category, history_id, local_file_ok, favourite, timeStamp FROM History ";
-
-} // namespace
 
 QuilletDevice::QuilletDevice(const QString &program, const QString &deviceToken)
     : m_program(program)
@@ -75,13 +53,7 @@ bool QuilletDevice::start(const Service &service, const Account &account, double
 
 void QuilletDevice::stop()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
-        }
-    }
+    endProcess(m_process);
     m_display.stop();
 }
 
@@ -127,29 +99,23 @@ bool QuilletDevice::chooseFromMenu(const QStringList &keys) const
     return true;
 }
 
-QList<QuilletDevice::Row> QuilletDevice::rows() const
+QList<QuilletDevice::Row> QuilletDevice::rows(const QString &hash) const
 {
     Database db(m_data.filePath(u"clipDB.sqlite"_s), Database::Access::ReadOnly);
+    const QByteArray sql =
+        QByteArray("SELECT file_hash, type, category, local_file_ok, favourite FROM History ")
+        + (hash.isEmpty() ? "ORDER BY timeStamp DESC" : "WHERE file_hash = ?");
+    SqlQuery query = hash.isEmpty() ? db.query(sql.constData()) : db.query(sql.constData(), {hash});
     QList<Row> rows;
-    const QByteArray sql = QByteArray(kRowColumns) + "ORDER BY timeStamp DESC";
-    SqlQuery query = db.query(sql.constData());
     while (query.next())
-        rows << rowFrom(query);
+        rows << Row{query.text(0).value_or(QString()), query.text(1).value_or(QString()),
+                    query.text(2).value_or(QString()), query.int64(3) != 0, query.int32(4)};
     return rows;
-}
-
-QuilletDevice::Row QuilletDevice::row(const QString &hash) const
-{
-    Database db(m_data.filePath(u"clipDB.sqlite"_s), Database::Access::ReadOnly);
-    const QByteArray sql = QByteArray(kRowColumns) + "WHERE file_hash = ?";
-    SqlQuery query = db.query(sql.constData(), {hash});
-    return query.next() ? rowFrom(query) : Row{};
 }
 
 QByteArray QuilletDevice::payload(const QString &hash) const
 {
-    QFile file(QDir(m_data.path()).filePath(u"files/"_s + hash));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return TestFiles::read(m_data.filePath(u"files/"_s + hash));
 }
 
 QByteArray QuilletDevice::log()

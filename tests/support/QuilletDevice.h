@@ -30,14 +30,11 @@ public:
     };
     // A row of the device's history, read from its database file.
     struct Row {
-        QString content;
         QString hash;
         QString type;
         QString category;
-        qint64 historyId = 0;
         bool localFileOk = false;
         int favourite = 0;
-        double timeStamp = 0;
     };
 
     QuilletDevice(const QString &program, const QString &deviceToken);
@@ -51,7 +48,6 @@ public:
     // Waits until the program says that it receives the account's change notices.
     bool waitForNotices(int timeoutMs = 30000);
 
-    QString deviceToken() const { return m_deviceToken; }
     QString dataPath() const { return m_data.path(); }
     // The environment in which other programs (xclip, xdotool) use this device's display.
     QProcessEnvironment displayEnvironment() const;
@@ -60,9 +56,10 @@ public:
     // is shown.
     bool chooseFromMenu(const QStringList &keys) const;
 
-    QList<Row> rows() const;
+    // The rows of the device's history, newest first; with a hash, that clip's only.
+    QList<Row> rows(const QString &hash = {}) const;
     // The row of this hash, or an empty row (no hash) when there is none.
-    Row row(const QString &hash) const;
+    Row row(const QString &hash) const { return rows(hash).value(0); }
     // files/HASH, the payload of a clip; empty when missing.
     QByteArray payload(const QString &hash) const;
     // Everything the program wrote to its standard output and error so far.

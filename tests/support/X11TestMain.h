@@ -25,16 +25,9 @@ inline bool showFocused(QWidget &window)
            && QTest::qWaitFor([&] { return window.hasFocus(); }, 10000);
 }
 
-// Ends a program this test started, by its own handle.
 inline void stop(QProcess &process)
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(2000);
-    }
+    endProcess(process);
 }
 
 } // namespace X11Test

