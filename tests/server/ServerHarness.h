@@ -18,9 +18,9 @@ class ServerHarness final
 {
 public:
     struct Options {
-        QJsonObject config; // settings written into config.json before the first start
-        QString tlsCert;
-        QString tlsKey;
+        QJsonObject config = {}; // settings written into config.json before the first start
+        QString tlsCert = QString();
+        QString tlsKey = QString();
         // A second broker listener with TLS (tlsCert / tlsKey) on another free port.
         bool brokerTls = false;
         // The broker logs every connection (mosquitto -v) into brokerLog().
