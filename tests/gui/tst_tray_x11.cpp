@@ -32,17 +32,8 @@ private Q_SLOTS:
         QGuiApplication::clipboard()->setText(text);
 
         X11KeyInjector injector;
-        QCOMPARE(injector.pasteKeyCode(), 0U);
         QVERIFY(injector.postPasteKeystroke());
         QTRY_COMPARE_WITH_TIMEOUT(target.text(), text, 10000);
-        const unsigned keyCode = injector.pasteKeyCode();
-        QVERIFY(keyCode != 0);
-
-        // The second paste uses the key found at the first.
-        QVERIFY(xdotool({u"key"_s, u"--clearmodifiers"_s, u"End"_s}));
-        QVERIFY(injector.postPasteKeystroke());
-        QTRY_COMPARE_WITH_TIMEOUT(target.text(), text + text, 10000);
-        QCOMPARE(injector.pasteKeyCode(), keyCode);
     }
 
     void hotKeyFiresWithAndWithoutNumLock()
@@ -65,8 +56,6 @@ private Q_SLOTS:
         QVERIFY(press("super+shift+v") && press("super+c"));
         QTRY_COMPARE_WITH_TIMEOUT(other, 1, 10000);
         QCOMPARE(pressed, 2);
-
-        QVERIFY(!registrar.registerHotKey({10, KeyCombination::Command}, [] {})); // no such key
     }
 };
 
