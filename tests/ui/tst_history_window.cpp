@@ -1,6 +1,7 @@
-// The history window under a private X server, over a real store: a clip among many is found
-// by a word and pasted with Return into the window the user was typing in; Delete removes,
-// Escape closes.
+// The history window and the X11 adapters under a private X server, over a real store: a clip
+// among many is found by a word and pasted with Return into the window the user was typing in;
+// Delete removes, Escape closes. The paste keystroke through XTest and the global hot key through
+// key grabs, driven by xdotool as a user's keyboard would.
 #include "TestDirs.h"
 #include "TestSync.h"
 #include "X11TestMain.h"
@@ -8,6 +9,7 @@
 
 #include "menu/MenuActions.h"
 #include "menu/MenuController.h"
+#include "platform/X11HotKeyRegistrar.h"
 #include "platform/X11KeyInjector.h"
 #include "platform/X11Pasteboard.h"
 #include "store/DBKeeper.h"
@@ -15,10 +17,13 @@
 #include "ui/HistoryWindow.h"
 #include "ui/InterfaceLanguage.h"
 
+#include <QClipboard>
 #include <QLineEdit>
 #include <QListWidget>
 
 using namespace Qt::StringLiterals;
+
+using X11Test::xdotool;
 
 class TestHistoryWindow final : public QObject
 {
@@ -83,6 +88,40 @@ private slots:
 
         QTest::keyClick(window.searchField(), Qt::Key_Escape);
         QTRY_VERIFY(!window.isVisible());
+    }
+
+    void pasteKeystrokeReachesTheFocusedWindow()
+    {
+        QLineEdit target;
+        QVERIFY(X11Test::showFocused(target));
+        const QString text = u"pasted through XTest"_s;
+        QGuiApplication::clipboard()->setText(text);
+
+        X11KeyInjector injector;
+        QVERIFY(injector.postPasteKeystroke());
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), text, 10000);
+    }
+
+    void hotKeyFiresWithAndWithoutNumLock()
+    {
+        const auto press = [](const char *keys) { return xdotool({u"key"_s, QLatin1String(keys)}); };
+        X11HotKeyRegistrar registrar;
+        int pressed = 0;
+        QVERIFY(registrar.registerHotKey({9, KeyCombination::Command | KeyCombination::Shift},
+                                         [&pressed] { ++pressed; }));
+        QVERIFY(press("super+shift+v"));
+        QTRY_COMPARE_WITH_TIMEOUT(pressed, 1, 10000);
+        QVERIFY(press("Num_Lock") && press("super+shift+v"));
+        QTRY_COMPARE_WITH_TIMEOUT(pressed, 2, 10000);
+        QVERIFY(press("Num_Lock"));
+
+        // After unregistering, the old combination does nothing; the new one works.
+        registrar.unregisterAll();
+        int other = 0;
+        QVERIFY(registrar.registerHotKey({8, KeyCombination::Command}, [&other] { ++other; }));
+        QVERIFY(press("super+shift+v") && press("super+c"));
+        QTRY_COMPARE_WITH_TIMEOUT(other, 1, 10000);
+        QCOMPARE(pressed, 2);
     }
 };
 
