@@ -1,7 +1,5 @@
 #pragma once
 
-#include "TestSync.h"
-#include "plugins/AdvancePrivacyManager.h"
 #include "store/DBKeeper.h"
 #include "ui/GeneralViewController.h"
 #include "ui/SettingWindowController.h"
@@ -16,18 +14,8 @@
 
 #include <algorithm>
 
-// The settings window of a test, and finding and answering its alerts.
+// Showing the panes of a settings window, and finding and answering its alerts.
 namespace SettingsTestHelpers {
-
-// A settings window for the tests that drive its panes, with the test's sync engine, a privacy
-// script of its own and no hot key; made on first use and kept, as the program's is, until the
-// process ends (a widget cannot outlive the application object it would be destroyed after).
-inline SettingWindowController &sharedSettingsWindow()
-{
-    static auto *script = new AdvancePrivacyManager(testSettings());
-    static auto *window = new SettingWindowController(SettingsServices{&testSync(), nullptr, script});
-    return *window;
-}
 
 // Shows the pane at index and answers it as a Pane; null when the shown pane is another.
 template<typename Pane> Pane *showPane(SettingWindowController &window, int index)

@@ -1,7 +1,6 @@
 // The plugin window driven through its widgets, against the real quillet-sync-server whose store
 // folder holds packages built by quillet-pack-plugin: a plugin added from the store transforms a
-// clip chosen from the real status menu; a package added from a file, removing, the guide.
-#include "PackageBuilder.h"
+// clip chosen from the real status menu; removing, the guide.
 #include "ServerHarness.h"
 #include "StoreFixture.h"
 #include "TestDirs.h"
@@ -19,7 +18,6 @@
 #include "ui/PluginWindowController.h"
 
 #include <QAction>
-#include <QFileDialog>
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
@@ -92,7 +90,6 @@ private:
     TestDirs m_dirs;
     ServerHarness m_server;
     std::unique_ptr<StoreFixture> m_store;
-    QTemporaryDir m_files;
     MemoryPasteboard m_pasteboard;
     MemoryKeyInjector m_injector;
 
@@ -131,21 +128,6 @@ private slots:
         (*shout)->trigger();
         QTRY_COMPARE(m_injector.pasteCount(), 1);
         QCOMPARE(m_pasteboard.string(), std::optional<QString>(u"SHOUT:quiet words"_s));
-    }
-
-    // A package chosen in the open panel ("选择") is installed.
-    void addFromFile()
-    {
-        QVERIFY(PackageBuilder::writeZip(m_files.filePath(u"local.cpk"_s),
-                                         PackageBuilder::pluginEntries("local.cplugin", "org.example.local",
-                                                                       "local",
-                                                                       "function main(t) return t end")));
-        window().addButton()->click();
-        QFileDialog *panel = window().openPanel();
-        QVERIFY(panel);
-        panel->selectFile(m_files.filePath(u"local.cpk"_s));
-        QMetaObject::invokeMethod(panel, "accept");
-        QTRY_VERIFY(installedNames().contains(u"local"_s));
     }
 
     // A shipped plugin cannot be removed; a user plugin goes and returns to the store.
