@@ -122,7 +122,9 @@ private Q_SLOTS:
         // The titles this test checks are the Chinese ones.
         QVERIFY(InterfaceLanguage::apply(Settings::Language::Chinese));
         menus().actions().setPlatform({&m_pasteboard, &m_injector, &m_sharing});
-        menus().actions().setDownloadsFolder(m_downloads.path());
+        // Two levels down, so that a name climbing out of it still lands in the test's folder.
+        QVERIFY(QDir().mkpath(m_downloads.filePath(u"a/b"_s)));
+        menus().actions().setDownloadsFolder(m_downloads.filePath(u"a/b"_s));
         menus().actions().setDownloadNotice([this](const QString &path) { m_notices << path; });
     }
 
@@ -290,7 +292,7 @@ private Q_SLOTS:
     void saveToDownloads()
     {
         const auto saved = [this](const QString &name) {
-            return TestFiles::read(m_downloads.filePath(name));
+            return TestFiles::read(m_downloads.filePath(u"a/b/"_s + name));
         };
         menus().actions().save(image(encodedImage("TIFF"), 10));
         const QString jpeg =
@@ -307,7 +309,7 @@ private Q_SLOTS:
         remote.file_name = u"../../escape.txt"_s;
         menus().actions().save(remote);
         QCOMPARE(saved(u"escape.txt"_s), QByteArray("remote"));
-        QVERIFY(!QFile::exists(QDir(m_downloads.path()).absoluteFilePath(u"../../escape.txt"_s)));
+        QVERIFY(!QFile::exists(m_downloads.filePath(u"escape.txt"_s)));
     }
 
     // Sharing hands over the full text; a clip whose payload is gone cannot be shared.
