@@ -1,7 +1,5 @@
 #pragma once
 
-#include "TestSync.h"
-#include "plugins/AdvancePrivacyManager.h"
 #include "store/DBKeeper.h"
 #include "ui/GeneralViewController.h"
 #include "ui/SettingWindowController.h"
@@ -16,18 +14,8 @@
 
 #include <algorithm>
 
-// Finding and answering the alerts of the settings windows from a test.
+// Showing the panes of a settings window, and finding and answering its alerts.
 namespace SettingsTestHelpers {
-
-// A settings window for the tests that drive its panes, with the test's sync engine, a privacy
-// script of its own and no hot key; made on first use and kept, as the program's is, until the
-// process ends (a widget cannot outlive the application object it would be destroyed after).
-inline SettingWindowController &sharedSettingsWindow()
-{
-    static auto *script = new AdvancePrivacyManager(testSettings());
-    static auto *window = new SettingWindowController(SettingsServices{&testSync(), nullptr, script});
-    return *window;
-}
 
 // Shows the pane at index and answers it as a Pane; null when the shown pane is another.
 template<typename Pane> Pane *showPane(SettingWindowController &window, int index)
@@ -42,42 +30,36 @@ inline qsizetype storedRowCount()
     return DBKeeper::getAllHistory().size() + DBKeeper::getAllFavourites().size();
 }
 
-// The open (visible) message box whose text is message, anywhere in the program.
-inline QMessageBox *openAlert(const QString &message)
+// The open (visible) message boxes of the program; with a message, only the one with that text.
+inline QList<QMessageBox *> openAlerts(const QString &message = {})
 {
-    const QList<QWidget *> widgets = QApplication::topLevelWidgets();
-    for (QWidget *widget : widgets) {
+    QList<QMessageBox *> boxes;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
         auto *box = qobject_cast<QMessageBox *>(widget);
-        if (box && box->isVisible() && box->text() == message)
-            return box;
+        if (box && box->isVisible() && (message.isNull() || box->text() == message))
+            boxes << box;
     }
-    return nullptr;
+    return boxes;
 }
 
-// True while any message box of the program is open.
 inline bool anyAlertOpen()
 {
-    const QList<QWidget *> widgets = QApplication::topLevelWidgets();
-    return std::any_of(widgets.begin(), widgets.end(),
-                       [](QWidget *w) { return qobject_cast<QMessageBox *>(w) && w->isVisible(); });
+    return !openAlerts().isEmpty();
 }
 
 // The alert with this message once it is open, or null after ten seconds.
 inline QMessageBox *waitForAlert(const QString &message)
 {
-    QMessageBox *box = nullptr;
-    (void)QTest::qWaitFor([&] { return (box = openAlert(message)) != nullptr; }, 10000);
-    return box;
+    (void)QTest::qWaitFor([&] { return !openAlerts(message).isEmpty(); }, 10000);
+    return openAlerts(message).value(0);
 }
 
 inline QAbstractButton *alertButton(QMessageBox *box, const QString &title)
 {
     const QList<QAbstractButton *> buttons = box->buttons();
-    for (QAbstractButton *button : buttons) {
-        if (button->text() == title)
-            return button;
-    }
-    return nullptr;
+    const auto found =
+        std::find_if(buttons.begin(), buttons.end(), [&](auto *b) { return b->text() == title; });
+    return found == buttons.end() ? nullptr : *found;
 }
 
 // Clicks the button of the alert with this message once it is open.
