@@ -6,7 +6,6 @@
 #include "store/DBKeeper.h"
 #include "store/PathHelper.h"
 
-#include <QFile>
 #include <QImage>
 #include <QList>
 
@@ -30,20 +29,6 @@ inline std::optional<HistoryModel> rowWithHash(const QString &hash)
             return row;
     }
     return std::nullopt;
-}
-
-// The size of a stored thumbnail (Base64 JPEG).
-inline QSize thumbnailSize(const QString &base64)
-{
-    return QImage::fromData(QByteArray::fromBase64(base64.toLatin1()), "JPEG").size();
-}
-
-// The same pixels, compared as premultiplied 32-bit ARGB (what is drawn on screen).
-inline bool samePixels(const QImage &a, const QImage &b)
-{
-    return !a.isNull()
-           && a.convertToFormat(QImage::Format_ARGB32_Premultiplied)
-                  == b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 // A test image with smooth gradients, and translucent pixels when asked.

@@ -17,15 +17,11 @@
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PluginManager.h"
 #include "plugins/package.h"
-#include "store/DBKeeper.h"
-#include "support/Md5.h"
 
 #include <QAction>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
@@ -76,8 +72,7 @@ private slots:
         };
         for (const QByteArray &mainLua : escapes) {
             PluginRecord *record = loadPlugin(box, mainLua);
-            QVERIFY(record);
-            QVERIFY2(!plugin_call_main(record, "x"), mainLua.constData());
+            QVERIFY2(record && !plugin_call_main(record, "x"), mainLua.constData());
         }
         // Everything else of the debug library is still there.
         PluginRecord *record = loadPlugin(box, "function main(t) return type(debug.traceback) end");
@@ -85,9 +80,9 @@ private slots:
 
         // The privacy script is held to its time limit the same way.
         AdvancePrivacyManager privacy{testSettings()};
-        const std::optional<QString> error =
-            privacy.testScript(u"function main() pcall(debug.sethook) while true do end end"_s);
-        QVERIFY(error && error->contains(u"脚本运行超时"_s));
+        QVERIFY(privacy.testScript(u"function main() pcall(debug.sethook) while true do end end"_s)
+                    .value_or(QString())
+                    .contains(u"脚本运行超时"_s));
     }
 
     // A plugin stuck in C holds the plugin queue; the menu and the capture go on.
@@ -113,68 +108,33 @@ private slots:
         menus.buildMenu();
         QMenu *actions = menus.mainMenu()->actions().at(1)->menu();
         Q_EMIT actions->aboutToShow();
-        QAction *stuck = nullptr;
-        for (QAction *item : actions->actions()) {
-            if (item->text() == u"卡住"_s)
-                stuck = item;
-        }
-        QVERIFY(stuck);
-        stuck->trigger(); // returns at once; the plugin now holds the plugin queue
+        const QList<QAction *> items = actions->actions();
+        const auto stuck =
+            std::find_if(items.begin(), items.end(), [](QAction *a) { return a->text() == u"卡住"_s; });
+        QVERIFY(stuck != items.end());
+        (*stuck)->trigger(); // returns at once; the plugin now holds the plugin queue
 
-        // The menu is rebuilt and lists the plugins, and the capture stores a new clip.
-        ClipFixtures::text(u"newer text"_s, 20);
+        // The menu is rebuilt, and the capture stores a new clip.
         menus.buildMenu();
-        QMenu *newer = menus.mainMenu()->actions().at(1)->menu();
-        Q_EMIT newer->aboutToShow();
-        bool listed = false;
-        for (const QAction *item : newer->actions())
-            listed = listed || item->text() == u"卡住"_s;
-        QVERIFY(listed);
-        QCOMPARE(manager.listUserPlugins().keys(), QStringList{u"test.stuck"_s});
-
+        Q_EMIT menus.mainMenu()->actions().at(1)->menu()->aboutToShow();
         ClipController capture(pasteboard, testFiles());
         pasteboard.writeString(u"copied while a plugin is stuck"_s);
         QVERIFY(captureNow(capture));
-        QVERIFY(DBKeeper::historyExist(md5_hex(QByteArray("copied while a plugin is stuck"))));
-        QCOMPARE(injector.pasteCount(), 0); // the stuck plugin never pasted anything
     }
 
-    // A failed install leaves nothing in the extraction folder; a link is never followed.
-    void installAndRemoveStayInsideTheirFolders()
+    // A plugin folder that is a link to the user's files: removing it removes the link only.
+    // (tst_plugin_package runs bad packages and links inside a plugin.)
+    void removingALinkedPluginFolderKeepsItsTarget()
     {
         const PluginSandbox box;
-        PluginRegistry *registry = box.registry();
-        QVERIFY(registry);
-        const QString root = box.root();
-        const QString extraction = box.extraction();
-        // (tst_plugin_package runs every kind of bad package; here one that fails late.)
-        QCOMPARE(box.install({Entry{"Payload/a.cplugin/info.lua", "error('broken')"},
-                              Entry{"Payload/a.cplugin/main.lua", ""}}),
-                 1);
-        QVERIFY(QDir(extraction).isEmpty());
-        QCOMPARE(box.install(PackageBuilder::pluginEntries("a.cplugin", "id.a", "A", "")), 0);
-        QVERIFY(QDir(extraction).isEmpty());
-        QCOMPARE(registry->count, 1);
-
-        // A plugin folder that is a link to the user's files: removing it removes the link only.
+        QVERIFY(box.registry());
         const QString precious = box.path(u"precious"_s);
         QVERIFY(PackageBuilder::writeFiles(precious, {Entry{"info.lua", PackageBuilder::infoLua("id.l", "L")},
                                                       Entry{"main.lua", ""}, Entry{"notes.txt", "keep me"}}));
-        const QString link = root + u"/linked.cplugin"_s;
+        const QString link = box.root() + u"/linked.cplugin"_s;
         QVERIFY(QFile::link(precious, link));
-        int isFolder = 0;
-        QCOMPARE(path_kind(path8(link).constData(), &isFolder), -1);
-        QCOMPARE(path_kind(path8(precious).constData(), &isFolder), 0);
-        QCOMPARE(isFolder, 1);
-        QCOMPARE(plugin_remove(path8(link + u"/"_s).constData(), registry), 0);
+        QCOMPARE(plugin_remove(path8(link + u"/"_s).constData(), box.registry()), 0);
         QVERIFY(!QFileInfo(link).isSymLink());
-        QVERIFY(QFile::exists(precious + u"/notes.txt"_s));
-        QVERIFY(QFile::link(precious, link));
-        QCOMPARE(remove_tree(path8(link + u"/"_s).constData()), 0);
-        QVERIFY(!QFileInfo(link).isSymLink());
-        QVERIFY(QFile::exists(precious + u"/notes.txt"_s));
-        // Folders outside the root are left alone, and saying so is a failure.
-        QCOMPARE(plugin_remove(path8(precious).constData(), registry), 1);
         QVERIFY(QFile::exists(precious + u"/notes.txt"_s));
     }
 

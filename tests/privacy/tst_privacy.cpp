@@ -11,14 +11,9 @@
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PrivacyRules.h"
 #include "store/ClipUserDefaults.h"
-#include "store/ConfigureManager.h"
 #include "store/DBKeeper.h"
-#include "store/PathHelper.h"
-#include "store/Settings.h"
 #include "store/SettingsKeys.h"
-#include "store/Utils.h"
 #include "support/LuaDeadline.h"
-#include "support/Md5.h"
 
 #include <QImage>
 #include <QtTest>
@@ -30,18 +25,6 @@ namespace {
 QString key(const char *name)
 {
     return QLatin1String(name);
-}
-
-// A text of exactly `length` UTF-16 code units that holds "password", padded with a
-// character outside the basic plane (two code units each).
-QString passwordText(qsizetype length)
-{
-    QString text = u"password"_s;
-    while (text.size() + 2 <= length)
-        text += u"😀"_s;
-    if (text.size() < length)
-        text += QLatin1Char('x');
-    return text;
 }
 
 } // namespace
@@ -69,8 +52,9 @@ private slots:
                                    QStringList{u"口令"_s, QString(), u"a.c"_s});
         m_configure = &testAccount();
         QCOMPARE(m_configure->customKeyWords(), (QStringList{u"口令"_s, u"a.c"_s}));
-        QCOMPARE(m_configure->keyWordsRegPattern(),
-                 u"密码|用户名|卡号|账户|账号|银行卡|验证码|password|account|username|口令|a.c"_s);
+        // A keyword that is no pattern: the list no longer compiles as a whole, and must not
+        // switch the other keywords off.
+        QVERIFY(m_configure->addNewWord(u"("_s));
     }
 
     void cleanup()
@@ -80,6 +64,7 @@ private slots:
             ClipUserDefaults::remove(key(name));
     }
 
+    // Any keyword inside the text, in any case, up to the length limit.
     void keywordAnalysis_data()
     {
         QTest::addColumn<QString>("text");
@@ -89,9 +74,10 @@ private slots:
         QTest::newRow("custom keyword") << u"口令 1234"_s << true;
         QTest::newRow("unescaped fragment") << u"ABC"_s << true;
         QTest::newRow("plain sentence") << u"今天天气很好, let's meet at noon"_s << false;
-        QTest::newRow("empty") << QString() << false;
-        QTest::newRow("exactly the limit") << passwordText(4096) << true;
-        QTest::newRow("one past the limit") << passwordText(4097) << false;
+        // The limit counts UTF-16 code units.
+        const QString atTheLimit = u"password"_s + u"😀"_s.repeated(2044);
+        QTest::newRow("exactly the limit") << atTheLimit << true;
+        QTest::newRow("one past the limit") << atTheLimit + u"x"_s << false;
     }
     void keywordAnalysis()
     {
@@ -100,62 +86,31 @@ private slots:
         QCOMPARE(PrivacyRules::isSecret(text, testAccount()), secret);
     }
 
-    void customListLimitAndEdits()
+    // At most 25 custom keywords; an emptied list is stored as an empty array, leaving the
+    // system keywords alone. Exponential backtracking is cut off by the match time limit.
+    void customListLimitAndRunawayPatterns()
     {
         clearCustomKeyWords();
-        QVERIFY(m_configure->addNewWord(QString()));
-        QVERIFY(m_configure->customKeyWords().isEmpty());
         for (int i = 0; i < ConfigureManager::kMaxCustomKeyWords; ++i)
             QVERIFY(m_configure->addNewWord(u"word%1"_s.arg(i)));
         QVERIFY(!m_configure->addNewWord(u"one too many"_s));
-        QVERIFY(!m_configure->addNewWord(QString()));
-        QCOMPARE(m_configure->customKeyWords().size(), 25);
-        QCOMPARE(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).size(), 25);
-
-        m_configure->setKeyWord(QString(), 0);
-        m_configure->setKeyWord(u"ignored"_s, 25);
-        m_configure->removeKeyWordAtIndex(25);
+        m_configure->setKeyWord(u"ignored"_s, 25); // indexes out of range change nothing
         m_configure->removeKeyWordAtIndex(-1);
-        QCOMPARE(m_configure->customKeyWords().first(), u"word0"_s);
-        QCOMPARE(m_configure->customKeyWords().size(), 25);
-
-        m_configure->setKeyWord(u"暗号"_s, 24);
-        QCOMPARE(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).last(), u"暗号"_s);
-        QVERIFY(PrivacyRules::isSecret(u"今天的暗号"_s, testAccount()));
-
-        // An emptied list is stored as an empty array, leaving the system keywords alone.
+        QCOMPARE(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).size(), 25);
         clearCustomKeyWords();
         QVERIFY(ClipUserDefaults::contains(key(SettingsKeys::userKeyWords)));
-        QVERIFY(ClipUserDefaults::stringList(key(SettingsKeys::userKeyWords)).isEmpty());
         QCOMPARE(m_configure->keyWordsRegPattern(), m_configure->sysKeyWords().join(QLatin1Char('|')));
-        QVERIFY(!PrivacyRules::isSecret(u"今天的暗号"_s, testAccount()));
-
-        // A keyword that is a pattern fragment matches as one.
-        QVERIFY(m_configure->addNewWord(u"\\("_s));
-        QVERIFY(PrivacyRules::isSecret(u"f(x)"_s, testAccount()));
-        clearCustomKeyWords();
-    }
-
-    void runawayPatternGivesUp()
-    {
-        // Exponential backtracking is cut off by the match time limit instead of freezing.
-        const QString text = QString(40, QLatin1Char('a')) + QLatin1Char('!');
-        QVERIFY(!PrivacyRules::containsKeyword(u"(a|a)+$"_s, text));
+        QVERIFY(!PrivacyRules::containsKeyword(u"(a|a)+$"_s, QString(40, QLatin1Char('a')) + u"!"_s));
     }
 
     void defaultScript()
     {
-        const std::optional<QString> script = AdvancePrivacyManager::defaultScript();
-        QVERIFY(script && script->contains("function main"_L1));
         AdvancePrivacyManager manager{testSettings()};
-        QCOMPARE(manager.testScript(*script), std::nullopt);
-        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"我的密码是123"_s), 1);
-        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"hello"_s), 0);
-        QCOMPARE(manager.saveOptionFrom(u"image"_s, u"data"_s, u"image data"_s), 0);
+        QCOMPARE(manager.testScript(*AdvancePrivacyManager::defaultScript()), std::nullopt);
         QCOMPARE(manager.saveOptionFrom(u"file"_s, u"kdbx"_s, u"/home/u/p.kdbx"_s), 1);
-        QCOMPARE(manager.saveOptionFrom(u"file"_s, u"unknow"_s, u"/home/u/notes"_s), 0);
     }
 
+    // Only 1 and -1 (or their strings) are verdicts; anything else keeps the clip as it is.
     void scriptAnswers_data()
     {
         QTest::addColumn<QString>("returned");
@@ -163,10 +118,7 @@ private slots:
         QTest::newRow("one") << u"1"_s << 1;
         QTest::newRow("minus one") << u"-1"_s << -1;
         QTest::newRow("numeric string") << u"'1'"_s << 1;
-        QTest::newRow("true") << u"true"_s << 0;
-        QTest::newRow("nil") << u"nil"_s << 0;
         QTest::newRow("table") << u"{1}"_s << 0;
-        QTest::newRow("word") << u"'secret'"_s << 0;
         QTest::newRow("out of range") << u"2^32 + 1"_s << 0;
         QTest::newRow("not a number") << u"0/0"_s << 0;
         QTest::newRow("error") << u"error('no')"_s << 0;
@@ -188,12 +140,8 @@ private slots:
     {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("message");
-        QTest::newRow("empty") << QString() << u"不能为空!"_s;
         QTest::newRow("no main") << u"x = 1"_s << u"attempt to call a nil value"_s;
-        QTest::newRow("raises at top level")
-            << u"error('top level boom')\nfunction main() return 0 end"_s << u"top level boom"_s;
         QTest::newRow("syntax error") << u"function main(\n  return 0\nend"_s << u":2:"_s;
-        QTest::newRow("raises a table") << u"function main() error({}) end"_s << u"table"_s;
         QTest::newRow("endless top level")
             << u"while true do end"_s << QString::fromUtf8(LuaDeadline::timeoutMessage());
         QTest::newRow("endless main")
@@ -209,36 +157,23 @@ private slots:
         QVERIFY2(error->contains(message), qPrintable(*error));
     }
 
-    void failingMainForOneKindPassesTrial()
+    // A script that runs out of time for one kind of clip passes its trial (on a text) and keeps
+    // those clips as they are; a stored script that fails its trial leaves the built-in one to
+    // answer.
+    void failingScriptsKeepClipsAsTheyAre()
     {
         AdvancePrivacyManager manager{testSettings()};
         const QString script = QStringLiteral("function main(from, ext, content)\n"
-                                              "  if from == 'file' then error('no files') end\n"
                                               "  if from == 'image' then while true do end end\n"
                                               "  return 1\nend");
         QCOMPARE(manager.testScript(script), std::nullopt);
         manager.setScriptContent(script);
-        QCOMPARE(manager.saveOptionFrom(u"file"_s, u"txt"_s, u"/tmp/a.txt"_s), 0);
         QCOMPARE(manager.saveOptionFrom(u"image"_s, u"data"_s, u"image data"_s), 0);
-        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"x"_s), 1);
-    }
 
-    void storedScriptFailingItsTrialIsReplacedAtStart_data()
-    {
-        QTest::addColumn<QString>("script");
-        QTest::newRow("no main") << u"function mian() return -1 end"_s;
-        QTest::newRow("endless") << u"while true do end"_s;
-    }
-    void storedScriptFailingItsTrialIsReplacedAtStart()
-    {
-        QFETCH(QString, script);
-        ClipUserDefaults::setValue(key(SettingsKeys::privacy_script), script);
-        AdvancePrivacyManager manager{testSettings()};
-        QCOMPARE(manager.scriptContent(), script);
-        QCOMPARE(ClipUserDefaults::stringValue(key(SettingsKeys::privacy_script)), script);
-        // The built-in script answers in its place.
-        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"我的密码是123"_s), 1);
-        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"hello"_s), 0);
+        ClipUserDefaults::setValue(key(SettingsKeys::privacy_script), u"while true do end"_s);
+        AdvancePrivacyManager stored{testSettings()};
+        QCOMPARE(stored.scriptContent(), u"while true do end"_s);
+        QCOMPARE(stored.saveOptionFrom(u"text"_s, QString(), u"我的密码是123"_s), 1);
     }
 
     // The rules as the capture applies them: the real capture over an in-memory clipboard and
@@ -249,9 +184,7 @@ private slots:
         ClipController capture(clipboard, testFiles());
         AdvancePrivacyManager script{testSettings()};
         qint64 now = 1000;
-        int builds = 0;
         capture.setClock([&now] { return ++now; });
-        capture.setMenuRebuild([&builds] { ++builds; });
         capture.setPrivacy(std::make_unique<PrivacyCapture>(script, testAccount()));
         QTemporaryDir files;
         int copies = 0;
@@ -280,17 +213,13 @@ private slots:
 
         // The simple rules: keywords for texts, never for images, the switch for files.
         QCOMPARE(copy(ClipFamily::Text, u"我的密码是123"_s), true);
-        QCOMPARE(copy(ClipFamily::Text, u"hello"_s), false);
         QCOMPARE(copy(ClipFamily::Image), false);
         QCOMPARE(copy(ClipFamily::File), true);
         testSettings().setFileAsSecret(false);
         QCOMPARE(copy(ClipFamily::File), false);
-        testSettings().setAnalyseSecret(false);
-        QCOMPARE(copy(ClipFamily::Text, u"我的密码是456"_s), false);
 
         // The advanced mode: the script alone decides, for every kind of clip, from the family,
         // the extension and the content (the text, "image data", the file's path).
-        testSettings().setAnalyseSecret(true);
         testSettings().setAdvancePrivacy(true);
         script.setScriptContent(
             u"function main(from, ext, content)\n"
@@ -300,25 +229,14 @@ private slots:
             "  return 0\nend"_s);
         QCOMPARE(copy(ClipFamily::Text, u"我的密码是789"_s), false);
         QCOMPARE(copy(ClipFamily::File), true);
-        QCoreApplication::processEvents();
-        const int buildsBefore = builds;
         QCOMPARE(copy(ClipFamily::Image), std::nullopt);
         QCOMPARE(copy(ClipFamily::Text, u"drop me"_s), std::nullopt);
-        QVERIFY(!QFile::exists(PathHelper::getBaseFilePath(md5_hex(u"drop me"_s))));
-        // A dropped clip still rebuilds the menu.
-        QTRY_COMPARE(builds, buildsBefore + 2);
-        testSettings().setAdvancePrivacy(false);
-        QCOMPARE(copy(ClipFamily::Image), false);
-    }
-
-    void globalsPersistBetweenLoads()
-    {
-        AdvancePrivacyManager manager{testSettings()};
-        manager.setScriptContent(u"kept = -1\nfunction main() return 0 end"_s);
-        manager.setScriptContent(u"loads = (loads or 0) + 1\nfunction main() return kept * loads end"_s);
-        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"x"_s), -1);
-        manager.loadScript();
-        QCOMPARE(manager.saveOptionFrom(u"text"_s, QString(), u"x"_s), -2);
+        // A password manager's hint beats the script.
+        clipboard.setString(u"from the vault"_s);
+        clipboard.setSecretHint(true);
+        captureNow(capture);
+        QVERIFY(DBKeeper::getAllHistoryAtCategory(Category::history, 1).value(0).content
+                != u"from the vault"_s);
     }
 };
 

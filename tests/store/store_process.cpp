@@ -5,7 +5,7 @@
 //       until the process is killed
 //   store_process start TEXT...
 //       opens the store, copies each TEXT to an in-memory clipboard and captures it, then
-//       prints "state=N", one "alert=MESSAGE" per message for the user, and "rows=N"
+//       prints "state=N rows=N alerts=N" and each message for the user on a line of its own
 #include "../support/CaptureWait.h"
 #include "capture/ClipController.h"
 #include "platform/MemoryPasteboard.h"
@@ -47,10 +47,10 @@ int start(const QStringList &texts)
         captureNow(capture);
     }
     QTextStream out(stdout);
-    out << "state=" << int(state) << '\n';
+    out << "state=" << int(state) << " rows=" << DBKeeper::getAllHistory().size()
+        << " alerts=" << alerts.size() << '\n';
     for (const QString &alert : alerts)
-        out << "alert=" << alert << '\n';
-    out << "rows=" << DBKeeper::getAllHistory().size() << Qt::endl;
+        out << alert << '\n';
     return 0;
 }
 

@@ -1,21 +1,29 @@
-// Store queries: lists, sync selections, column updates, deletions, retention and clearing,
-// also while the capture writes.
+// The history store and settings file: the clip record's upsert rules, change mark and JSON
+// form; search, sync selections, column updates, deletions, retention and clearing, also while
+// other threads write; the sign-out, version comparison and damaged settings values.
 #include "CaptureWait.h"
 #include "TestDirs.h"
 #include "TestSync.h"
 #include "capture/ClipController.h"
 #include "platform/MemoryPasteboard.h"
-#include "store/ClipFileManager.h"
+#include "store/ClipUserDefaults.h"
 #include "store/DBKeeper.h"
+#include "store/HistorySearch.h"
 #include "store/PathHelper.h"
+#include "store/SettingsKeys.h"
+#include "store/Utils.h"
+#include "support/Clock.h"
 #include "support/Database.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QThread>
 #include <QtTest>
 
 #include <atomic>
+#include <cmath>
+#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -35,34 +43,75 @@ HistoryModel addClip(const QString &hash, qint64 timestamp, const QString &categ
     return clip;
 }
 
-QStringList hashesOf(const QList<HistoryModel> &clips)
+// The first column of every row the query answers, as text.
+QStringList firstColumn(const char *sql, SqlParams params = {})
 {
-    QStringList hashes;
-    for (const HistoryModel &clip : clips)
-        hashes << clip.hash();
-    return hashes;
+    QStringList found;
+    DBObject::inDatabase([&](Database &db) {
+        SqlQuery rows = db.query(sql, std::move(params));
+        while (rows.next())
+            found << rows.text(0).value_or(u"NULL"_s);
+    });
+    return found;
 }
 
 qint64 rowCount(const QString &category)
 {
-    qint64 count = 0;
-    DBObject::inDatabase([&](Database &db) {
-        SqlQuery rows = db.query("select count(*) from History where category = ?", {category});
-        if (rows.next())
-            count = rows.int64(0);
-    });
-    return count;
+    return firstColumn("select count(*) from History where category = ?", {category}).value(0).toLongLong();
 }
 
-QStringList storedHashes()
+QString stored(const QString &hash, const char *column, const QString &category = Category::history)
 {
-    QStringList hashes;
-    DBObject::inDatabase([&](Database &db) {
-        SqlQuery rows = db.query("select distinct file_hash from History order by file_hash");
-        while (rows.next())
-            hashes << *rows.text(0);
+    return firstColumn(QByteArray(QByteArray("select ") + column
+                                  + " from History where file_hash = ? and category = ?")
+                           .constData(),
+                       {hash, category})
+        .value(0);
+}
+
+QString key(const char *name)
+{
+    return QLatin1String(name);
+}
+
+// Signs the account in, with every key it leaves in the settings file (and the device's own
+// token, which is no account's), signs it out this way, and answers how many clips were left
+// when the sign-out was announced.
+int clipsAtSignOut(const std::function<void()> &signOut)
+{
+    testAccount().setLoginUserToken(u"tok"_s);
+    testAccount().setLoginUserId(u"7"_s);
+    testAccount().setLoginUserEmail(u"me@example.org"_s);
+    testSettings().setPullCursor(42);
+    testSettings().setBrokerCredentials(std::pair(u"7"_s, u"broker secret"_s));
+    Settings::setDeviceToken(u"0123456789abcdef0123456789abcdef"_s);
+    int clips = -1;
+    QObject context;
+    QObject::connect(&testAccount(), &ConfigureManager::signedOut, &context, [&] {
+        clips = int(DBKeeper::getAllHistory().size() + DBKeeper::getAllFavourites().size());
     });
-    return hashes;
+    signOut();
+    QTest::qWaitFor([&] { return clips >= 0; });
+    return clips;
+}
+
+// Whether the settings file holds no key of the account any more, and still the device's token.
+bool accountForgotten()
+{
+    for (const char *name :
+         {SettingsKeys::loginUserToken, SettingsKeys::loginUserId, SettingsKeys::loginUserEmail,
+          SettingsKeys::lastPullRequestTime, SettingsKeys::mqttUserName, SettingsKeys::mqttPassword})
+        if (ClipUserDefaults::contains(key(name)))
+            return false;
+    return ClipUserDefaults::contains(key(SettingsKeys::deviceToken));
+}
+
+QStringList found(const QString &text)
+{
+    QStringList contents;
+    for (const HistoryModel &clip : HistorySearch::find(text))
+        contents << clip.content.value_or(QString());
+    return contents;
 }
 
 } // namespace
@@ -77,33 +126,134 @@ private:
 private slots:
     void init() { DBKeeper::removeAllData(); }
 
-    void listsAreNewestFirstAndCapped()
+    // An update binds every field: an absent required one fails the whole statement.
+    void incompleteRecordsLeaveTheTableAsItWas()
     {
-        for (int i = 0; i < 40; ++i)
-            addClip(u"h%1"_s.arg(i), 1000 + i);
-        addClip(u"fav"_s, 5, Category::favourite, 1);
-
-        const QList<HistoryModel> newest = DBKeeper::getAllHistoryAtCategory(Category::history, 100);
-        QCOMPARE(newest.size(), 30);
-        QCOMPARE(newest.first().hash(), u"h39"_s);
-        QCOMPARE(newest.last().hash(), u"h10"_s);
-        QVERIFY(DBKeeper::getAllHistoryAtCategory(Category::history, 0).isEmpty());
-        QCOMPARE(DBKeeper::getAllHistoryAtCategory(Category::history, 3).size(), 3);
-        QCOMPARE(hashesOf(DBKeeper::getAllFavourites()), QStringList{u"fav"_s});
+        HistoryModel noHash;
+        noHash.content = u"x"_s;
+        noHash.save();
+        HistoryModel clip = addClip(u"h4"_s, 5);
+        clip.content = std::nullopt;
+        clip.timestamp = 99;
+        clip.save();
+        QCOMPARE(stored(u"h4"_s, "timeStamp").toDouble(), 5.0);
+        QCOMPARE(rowCount(Category::history), 1);
     }
 
-    void trimmingKeepsRowsTiedAtTheBoundary()
+    // A save of a known clip (as a pull does) never clears its secret mark or its local
+    // change; the secret mark is shared with the favourite row of the same content.
+    void saveOfExistingKeyKeepsChangeMarkAndSecretFlag()
     {
-        // 62 rows; the 60th and 61st newest share a timestamp: only the oldest goes.
-        addClip(u"oldest"_s, 1);
-        addClip(u"tieA"_s, 2);
-        addClip(u"tieB"_s, 2);
-        for (int i = 0; i < 59; ++i)
-            addClip(u"h%1"_s.arg(i), 100 + i);
-        QCOMPARE(rowCount(Category::history), 62);
+        HistoryModel clip = addClip(u"h3"_s, 1);
+        addClip(u"h3"_s, 1, Category::favourite, 1);
+        clip.increase_change_count();
+        clip.signSecret(true);
+        const QString markBefore = stored(u"h3"_s, "change_timestamp");
 
+        HistoryModel update = addClip(u"h3"_s, 2);
+        update.change_timestamp = 0;
+        update.secret = false;
+        update.save();
+        QCOMPARE(stored(u"h3"_s, "secert") + stored(u"h3"_s, "secert", Category::favourite), u"11"_s);
+        QCOMPARE(stored(u"h3"_s, "change_timestamp"), markBefore);
+    }
+
+    // A push answered after a newer local change leaves that change to be pushed.
+    void changeMarkHandshakeAcrossTwoCopies()
+    {
+        HistoryModel first = addClip(u"h6"_s, 1);
+        Clock::setSourceForTesting([] { return 1700000000.25; });
+        first.increase_change_count();
+        HistoryModel second = first;
+        Clock::setSourceForTesting([] { return 1700000001.5; });
+        second.increase_change_count();
+        Clock::setSourceForTesting({});
+
+        first.return_to_zero_change_count();
+        QVERIFY(stored(u"h6"_s, "change_timestamp").toDouble() > 0);
+        second.return_to_zero_change_count();
+        QCOMPARE(stored(u"h6"_s, "change_timestamp").toDouble(), 0.0);
+    }
+
+    // The local fields (the secret mark among them) never travel, and are never taken in.
+    void jsonKeepsLocalFieldsLocal()
+    {
+        HistoryModel clip = addClip(u"h9"_s, 1);
+        clip.secret = true;
+        const QJsonObject json = clip.toJson();
+        for (const char *local : {"secert", "category", "file_size", "local_file_ok", "change_timestamp"})
+            QVERIFY2(!json.contains(QLatin1String(local)), local);
+
+        const std::optional<HistoryModel> read = HistoryModel::fromJson(
+            QJsonDocument::fromJson(
+                R"({"file_hash":"abc","file_name":null,"secert":1,"category":"favourite"})")
+                .object());
+        QVERIFY(read);
+        QCOMPARE(read->secret, false);
+        QCOMPARE(read->category, Category::history);
+        QVERIFY(!HistoryModel::fromJson(QJsonValue(QJsonArray())));
+    }
+
+    void hostileValuesAreStoredAsData()
+    {
+        HistoryModel clip = addClip(u"x' or '1'='1"_s, 1);
+        clip.content = u"'; drop table History; --"_s;
+        clip.save();
+        QCOMPARE(DBKeeper::getAllHistory().value(0).content, clip.content);
+    }
+
+    // Any part of a text, in any case and script, newest first; favourites' own rows are not
+    // listed twice; signs of LIKE and of the FTS query language are taken literally.
+    void searchFindsAnyPartOfATextOnce_data()
+    {
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("any case") << u"MEETING"_s << QStringList{u"later meeting"_s, u"Meeting notes"_s};
+        QTest::newRow("chinese") << u"会议记录"_s << QStringList{u"会议记录：星期二"_s};
+        QTest::newRow("shorter than the index") << u"星期"_s << QStringList{u"会议记录：星期二"_s};
+        QTest::newRow("like signs") << u"f_t"_s << QStringList{u"100% off_today"_s};
+        QTest::newRow("fts signs") << u"\"hello\" NOT"_s << QStringList{u"say \"hello\" NOT OR AND *"_s};
+    }
+    void searchFindsAnyPartOfATextOnce()
+    {
+        QFETCH(QString, search);
+        QFETCH(QStringList, expected);
+        for (int i = 0; i < 60; ++i)
+            addClip(u"filler clip %1"_s.arg(i), 1000 + i);
+        int time = 5000;
+        for (const QString &text : {u"Meeting notes"_s, u"会议记录：星期二"_s, u"100% off_today"_s,
+                                    u"say \"hello\" NOT OR AND *"_s, u"later meeting"_s})
+            addClip(text, ++time);
+        addClip(u"Meeting notes"_s, 5000, Category::favourite, 1);
+        QCOMPARE(found(search), expected);
+        QCOMPARE(HistorySearch::find(QString(), 50).size(), 50);
+    }
+
+    // The history keeps as many clips as the settings say (10 to 10,000), newest first; the
+    // favourites keep their own 60; rows tied at the boundary stay.
+    void historyLengthBoundsTheTrim()
+    {
+        Settings &settings = testSettings();
+        settings.setHistoryLength(3);
+        QCOMPARE(Settings::historyLength(), 10);
+        settings.setHistoryLength(50000);
+        QCOMPARE(Settings::historyLength(), 10000);
+        settings.setHistoryLength(200);
+        for (int i = 0; i < 250; ++i)
+            addClip(u"clip %1"_s.arg(i), i);
+        for (int i = 0; i < 70; ++i)
+            addClip(u"favourite %1"_s.arg(i), i, Category::favourite, 1);
+        DBKeeper::cleanupDatabase(Category::history);
+        QCOMPARE(found(u"clip"_s).size(), 200);
+        DBKeeper::cleanupDatabase(Category::favourite);
+        QCOMPARE(rowCount(Category::favourite), 60);
+        settings.setHistoryLength(SettingsDefaults::historyLength);
+
+        DBKeeper::removeAllData();
+        addClip(u"oldest"_s, 1);
+        for (int i = 0; i < 61; ++i)
+            addClip(u"h%1"_s.arg(i), i < 2 ? 2 : 100 + i);
         QCOMPARE(DBKeeper::cleanupDatabase(Category::history), QStringList{u"oldest"_s});
-        QCOMPARE(rowCount(Category::history), 61);
     }
 
     void clearingSparesFavourites()
@@ -117,110 +267,146 @@ private slots:
         QStringList cleared = DBKeeper::clearHistoryLessThan(5);
         cleared.sort();
         QCOMPARE(cleared, (QStringList{u"old"_s, u"unloved"_s}));
-
         QCOMPARE(DBKeeper::clearAllHistory(), std::optional(QStringList{u"plain"_s}));
-        QCOMPARE(rowCount(Category::history), 1);
-        QCOMPARE(rowCount(Category::favourite), 1);
-
-        QCOMPARE(DBKeeper::removeAllData(), (QStringList{u"loved"_s, u"loved"_s}));
-        QCOMPARE(rowCount(Category::history) + rowCount(Category::favourite), 0);
+        QCOMPARE(rowCount(Category::history) + rowCount(Category::favourite), 2);
     }
 
+    // Secret clips and clips over the size limit are never pushed; one at the limit is.
     void syncSelectionsSkipWhatMustNotTravel()
     {
-        HistoryModel secret = addClip(u"secret"_s, 50);
-        secret.increase_change_count();
-        secret.signSecret(true);
-        HistoryModel huge = addClip(u"huge"_s, 40);
-        huge.file_size = 5767169;
-        huge.save();
-        huge.increase_change_count();
-        addClip(u"unchanged"_s, 30);
+        const auto changed = [](const QString &hash, double size) {
+            HistoryModel clip = addClip(hash, 40);
+            clip.file_size = size;
+            clip.save();
+            clip.increase_change_count();
+            return clip;
+        };
+        changed(u"secret"_s, 10).signSecret(true);
+        changed(u"huge"_s, 5767169);
         QVERIFY(!DBKeeper::getUnProcessHistory());
-
-        HistoryModel limit = addClip(u"limit"_s, 20);
-        limit.file_size = 5767168;
-        limit.save();
-        limit.increase_change_count();
+        changed(u"limit"_s, 5767168);
         QCOMPARE(DBKeeper::getUnProcessHistory()->hash(), u"limit"_s);
-        QVERIFY(!DBKeeper::getUnProcessFavourite());
     }
 
+    // A payload travels when one side has it and the other does not.
     void fileSelectionFindsPayloadOnOneSideOnly()
     {
-        HistoryModel both = addClip(u"both"_s, 30);
-        both.file_id = 1;
-        both.file_ready = 1;
-        both.local_file_ok = 1;
-        both.save();
-        HistoryModel neither = addClip(u"neither"_s, 20);
-        neither.file_id = 2;
-        neither.save();
-        HistoryModel noFile = addClip(u"nofile"_s, 40);
-        noFile.local_file_ok = 1;
-        noFile.save();
-        QVERIFY(!DBKeeper::getFileProcessHistory());
-
-        HistoryModel upload = addClip(u"upload"_s, 10);
-        upload.file_id = 3;
-        upload.local_file_ok = 1;
-        upload.save();
-        QCOMPARE(DBKeeper::getFileProcessHistory()->hash(), u"upload"_s);
+        struct Case {
+            int fileId, remoteReady, localOk;
+            bool picked;
+        };
+        for (const Case &c : {Case{1, 1, 1, false}, Case{1, 0, 0, false}, Case{0, 0, 1, false},
+                              Case{1, 0, 1, true}, Case{1, 1, 0, true}}) {
+            DBKeeper::removeAllData();
+            HistoryModel clip = addClip(u"f"_s, 1);
+            clip.file_id = c.fileId;
+            clip.file_ready = c.remoteReady;
+            clip.local_file_ok = c.localOk;
+            clip.save();
+            QCOMPARE(DBKeeper::getFileProcessHistory().has_value(), c.picked);
+        }
     }
 
     void updatesReachEveryRowOfAHash()
     {
         addClip(u"h"_s, 1);
         addClip(u"h"_s, 1, Category::favourite, 9);
-        DBKeeper::setLocalFileOkWithHash(QString());
         DBKeeper::setLocalFileOkWithHash(u"h"_s);
-        QVERIFY(DBKeeper::updateTimestamp(77, u"h"_s));
         QVERIFY(DBKeeper::updateHistoryID(5, 6, u"h"_s));
-        DBKeeper::setRemoteFileReady(1, u"h"_s);
-        for (const HistoryModel &clip : DBKeeper::getAllHistory() + DBKeeper::getAllFavourites()) {
-            QCOMPARE(clip.local_file_ok, 1);
-            QCOMPARE(clip.timestamp, qint64(77));
-            QCOMPARE(clip.history_id, 5);
-            QCOMPARE(clip.file_id, 6);
-            QCOMPARE(clip.file_ready, 1);
-        }
-        DBKeeper::setLocalHistoryOnly(u"h"_s);
-        QCOMPARE(DBKeeper::getAllFavourites().first().history_id, 0);
-        QCOMPARE(DBKeeper::getAllFavourites().first().file_ready, 0);
-
-        const QJsonObject favourites = DBKeeper::getSyncFavourite();
-        QVERIFY(favourites.isEmpty()); // history id was dropped
-        QVERIFY(DBKeeper::updateHistoryID(8, 0, u"h"_s));
-        QCOMPARE(DBKeeper::getSyncFavourite().value("8"_L1).toObject().value("favourite"_L1).toInt(), 9);
-        QCOMPARE(DBKeeper::getClipObjectWithHistoryID(8, Category::favourite)->hash(), u"h"_s);
+        QCOMPARE(firstColumn("select distinct local_file_ok || history_id || file_id from History"),
+                 QStringList{u"156"_s});
+        QCOMPARE(DBKeeper::getSyncFavourite().value("5"_L1).toObject().value("favourite"_L1).toInt(), 9);
     }
 
+    // Bad ids delete nothing, and clips never pushed (a secret one among them, id 0) are out of
+    // reach of any id; a good id deletes the clip with its favourite row.
     void deletionsByIdAndHash()
     {
-        HistoryModel clip = addClip(u"d1"_s, 1);
+        addClip(u"d1"_s, 1);
         addClip(u"d1"_s, 1, Category::favourite, 3);
         QVERIFY(DBKeeper::updateHistoryID(31, 0, u"d1"_s));
-
-        QVERIFY(!DBKeeper::deleteHistoryWithId(u"999"_s));
-        QVERIFY(!DBKeeper::deleteHistoryWithId(u"1 or 1=1"_s));
-        QCOMPARE(rowCount(Category::history), 1);
-        // Clips never pushed (a secret one among them) hold id 0: no id of 0 or less reaches them.
         addClip(u"never pushed"_s, 2);
-        HistoryModel secret = addClip(u"secret"_s, 3);
-        secret.signSecret(true);
-        for (const QVariant &id : {QVariant(0), QVariant(u"0"_s), QVariant(-1), QVariant(u"-7"_s)})
+        addClip(u"secret"_s, 3).signSecret(true);
+        for (const QVariant &id :
+             {QVariant(u"999"_s), QVariant(u"1 or 1=1"_s), QVariant(0), QVariant(u"-7"_s)})
             QVERIFY2(!DBKeeper::deleteHistoryWithId(id), qPrintable(id.toString()));
         QCOMPARE(rowCount(Category::history), 3);
-        QVERIFY(DBKeeper::deleteClipItem(u"never pushed"_s) && DBKeeper::deleteClipItem(u"secret"_s));
         QCOMPARE(DBKeeper::deleteHistoryWithId(u"31"_s), u"d1"_s);
-        QCOMPARE(rowCount(Category::history) + rowCount(Category::favourite), 0);
+        QCOMPARE(rowCount(Category::history) + rowCount(Category::favourite), 2);
 
-        addClip(u"d2"_s, 1);
-        addClip(u"d2"_s, 1, Category::favourite, 3);
-        QVERIFY(DBKeeper::deleteClipItem(u"d2"_s, Category::favourite));
-        QVERIFY(DBKeeper::historyExist(u"d2"_s));
-        QVERIFY(DBKeeper::deleteClipItem(u"d2"_s));
-        QVERIFY(!DBKeeper::historyExist(u"d2"_s));
+        addClip(u"never pushed"_s, 2, Category::favourite, 3);
+        QVERIFY(DBKeeper::deleteClipItem(u"never pushed"_s, Category::favourite));
+        QVERIFY(DBKeeper::historyExist(u"never pushed"_s));
+    }
+
+    // The sign-out wipes rows and payload files before anyone hears of it, and forgets the
+    // account, token included; the device keeps its own token.
+    void signOutWipesRowsAndFilesBeforeNotifying()
+    {
+        HistoryModel clip;
+        clip.content = u"x"_s;
+        clip.file_hash = u"0123456789abcdef0123456789abcdef"_s;
+        clip.type = u"image_data+zip"_s;
+        testFiles().saveClipData("favourite payload", clip);
+        clip.category = Category::favourite;
+        clip.save();
+        QCOMPARE(clipsAtSignOut([] { testAccount().setLoginUserToken(std::nullopt); }), 0);
+        QVERIFY(accountForgotten());
+        QVERIFY(!QFile::exists(PathHelper::getZipsFilePath(clip.hash())));
+    }
+
+    // The service ending the sign-in (an expired token) forgets the account as any sign-out
+    // does, so the next sign-in pulls from the start, but keeps every local clip.
+    void signInEndedByTheServiceKeepsTheHistory()
+    {
+        addClip(u"never left this computer"_s, 1);
+        QCOMPARE(clipsAtSignOut([] {
+                     testAccount().endSignInByService();
+                     testAccount().endSignInByService(); // a second refusal of the same sign-in
+                 }),
+                 1);
+        QVERIFY(accountForgotten());
+    }
+
+    void versionComparison_data()
+    {
+        QTest::addColumn<QString>("one");
+        QTest::addColumn<QString>("two");
+        QTest::addColumn<QString>("larger");
+        QTest::newRow("by number") << u"1.2.3"_s << u"1.10.0"_s << u"1.10.0"_s;
+        QTest::newRow("leading digits") << u"2.0beta"_s << u"1.9"_s << u"2.0beta"_s;
+        QTest::newRow("no digits counts as 0") << u"1.x"_s << u"1.0"_s << QString();
+    }
+
+    void versionComparison()
+    {
+        QFETCH(QString, one);
+        QFETCH(QString, two);
+        QFETCH(QString, larger);
+        QCOMPARE(Utils::largeVersion(one, two).value_or(QString()), larger);
+    }
+
+    void updateNoticeOnlyForNewerVersion()
+    {
+        ClipUserDefaults::setValue(key(SettingsKeys::newversion), Utils::appVersion());
+        QVERIFY(!Utils::isNeedShowUpdate());
+        ClipUserDefaults::setValue(key(SettingsKeys::newversion), u"999.0"_s);
+        QVERIFY(Utils::isNeedShowUpdate());
+    }
+
+    // Stored values that would do harm read as their defaults, and are never written.
+    void damagedValuesReadAsDefaults()
+    {
+        for (const char *damaged : {"-5", "soon"}) {
+            ClipUserDefaults::setValue(key(SettingsKeys::lastPullRequestTime), QString::fromLatin1(damaged));
+            QCOMPARE(Settings::pullCursor(), u"0"_s);
+        }
+        QVERIFY(!testSettings().setPullCursor(-1));
+        for (const double insane : {0.0, 1e9, std::nan("")}) {
+            ClipUserDefaults::setValue(key(SettingsKeys::CLIP_MONITOR_SPEED), insane);
+            QCOMPARE(Settings::pollIntervalSeconds(), 0.6);
+        }
+        ClipUserDefaults::remove(key(SettingsKeys::CLIP_MONITOR_SPEED));
     }
 
     void concurrentWritersLoseNothing()
@@ -281,7 +467,7 @@ private slots:
         QStringList payloads = QDir(PathHelper::getBaseFilePath()).entryList(QDir::Files);
         payloads.sort();
         QVERIFY(clears > 10);
-        QCOMPARE(payloads, storedHashes());
+        QCOMPARE(payloads, firstColumn("select distinct file_hash from History order by file_hash"));
     }
 };
 
