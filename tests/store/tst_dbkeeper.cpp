@@ -91,8 +91,8 @@ int clipsAtSignOut(const std::function<void()> &signOut)
         clips = int(DBKeeper::getAllHistory().size() + DBKeeper::getAllFavourites().size());
     });
     signOut();
-    QTest::qWaitFor([&] { return clips >= 0; });
-    return clips;
+    // -1 when the sign-out never finished.
+    return QTest::qWaitFor([&] { return clips >= 0; }) ? clips : -1;
 }
 
 // Whether the settings file holds no key of the account any more, and still the device's token.
