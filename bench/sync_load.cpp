@@ -59,6 +59,7 @@ struct Results {
     int pushes = 0;
     int uploads = 0;
     int heardUploads = 0; // uploads of the users whose notices are listened to
+    double seconds = 0; // from the first capture due to the last answered (past the run when behind)
     int errors = 0;
 };
 
@@ -199,6 +200,7 @@ Results drive(const QString &origin, std::vector<Device> &devices, int listening
     for (auto &t : threads)
         t.join();
     Results all;
+    all.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     for (Results &r : perWorker) {
         all.pushMs.insert(all.pushMs.end(), r.pushMs.begin(), r.pushMs.end());
         all.captureMs.insert(all.captureMs.end(), r.captureMs.begin(), r.captureMs.end());
@@ -250,13 +252,13 @@ void runSetup(const QString &name, const Options &o)
     const int heard = heardNotices();
     std::printf("%-8s %5zu devices: %7.0f pushes/s (target %.0f)  push p50 %6.1f ms p99 %7.1f ms  "
                 "capture p99 %7.1f ms  uploads %d  errors %d (sign-in %d)  notices heard %d of %d\n",
-                qPrintable(name), devices.size(), double(r.pushes) / o.seconds,
+                qPrintable(name), devices.size(), double(r.pushes) / r.seconds,
                 double(devices.size()) * o.perMinute / 60.0, percentile(r.pushMs, 0.5),
                 percentile(r.pushMs, 0.99), percentile(r.captureMs, 0.99), r.uploads, r.errors,
                 signInFailures.load(), heard, r.heardUploads);
     QString where;
     for (auto it = cpuAfter.begin(); it != cpuAfter.end(); ++it)
-        where += u"  %1 %2%"_s.arg(it.key()).arg(100.0 * (it.value() - cpuBefore.value(it.key())) / o.seconds,
+        where += u"  %1 %2%"_s.arg(it.key()).arg(100.0 * (it.value() - cpuBefore.value(it.key())) / r.seconds,
                                                  0, 'f', 0);
     std::printf("         CPU of one core during the load:%s\n", qPrintable(where));
     std::fflush(stdout);
