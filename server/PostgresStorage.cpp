@@ -1,5 +1,7 @@
 #include "PostgresStorage.h"
 
+#include "FavouriteReconcile.h"
+
 #include "PgSchema.h"
 #include "ServerLog.h"
 
@@ -478,39 +480,23 @@ StoreResult<FavouriteReconciliation> PostgresStorage::reconcile(qint64 userId, c
         [&](PgConnection &c) -> StoreResult<FavouriteReconciliation> {
             if (auto locked = lockUser(c, userId); !locked)
                 return locked.status() == StoreStatus::Missing ? StoreStatus::Failed : locked.status();
-            FavouriteReconciliation result;
-            QSet<qint64> current;
-            for (const auto &[historyId, favourite] : held) {
-                auto stored = selectById(c, userId, historyId);
-                if (stored.failed())
-                    return stored.status();
-                if (!stored) {
-                    result.deleted.append(historyId);
-                    continue;
-                }
-                if (qAbs(favourite) > qAbs(stored->favourite)) {
-                    // The device's decision is the later one: the service takes it.
-                    if (!writeFavourite(c, userId, device, historyId, favourite))
-                        return c.failure();
-                    stored->favourite = favourite;
-                    result.taken.append(*stored);
-                }
-                if (stored->favourite <= 0)
-                    result.withdrawn.append({historyId, stored->favourite});
-                else if (stored->favourite == favourite)
-                    current.insert(historyId);
-            }
-            static const std::string favouritesSql =
-                selectSql("user_id = $1 and favourite > 0 order by timestamp");
-            const PgResult rows = c.query(favouritesSql.c_str(), {userId});
-            if (!rows.ok())
-                return c.failure();
-            for (int i = 0; i < rows.rows(); ++i) {
-                StoredRecord r = readRecord(rows, i);
-                if (!current.contains(r.historyId))
-                    result.records.append(r);
-            }
-            return result;
+            return reconcileFavourites(
+                held, {[&](qint64 historyId) { return selectById(c, userId, historyId); },
+                       [&](qint64 historyId, qint64 favourite) {
+                           return writeFavourite(c, userId, device, historyId, favourite) ? StoreStatus::Ok
+                                                                                          : c.failure();
+                       },
+                       [&]() -> StoreResult<QList<StoredRecord>> {
+                           static const std::string sql =
+                               selectSql("user_id = $1 and favourite > 0 order by timestamp");
+                           const PgResult rows = c.query(sql.c_str(), {userId});
+                           if (!rows.ok())
+                               return c.failure();
+                           QList<StoredRecord> records;
+                           for (int i = 0; i < rows.rows(); ++i)
+                               records.append(readRecord(rows, i));
+                           return records;
+                       }});
         });
 }
 

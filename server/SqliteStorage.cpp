@@ -1,5 +1,7 @@
 #include "SqliteStorage.h"
 
+#include "FavouriteReconcile.h"
+
 #include "ServerLog.h"
 
 #include <QSet>
@@ -150,22 +152,25 @@ std::optional<qint64> SqliteStorage::nextSeq(qint64 userId)
     return row.int64(0);
 }
 
-std::optional<StoredRecord> SqliteStorage::selectById(qint64 userId, qint64 historyId)
+StoreResult<StoredRecord> SqliteStorage::selectById(qint64 userId, qint64 historyId)
 {
     static const std::string sql = selectSql("user_id = ? and history_id = ?");
-    SqlQuery row = m_db.query(sql.c_str(), {userId, historyId});
-    if (!row.next())
-        return std::nullopt;
-    return readRecord(row);
+    return firstRecord(m_db.query(sql.c_str(), {userId, historyId}));
 }
 
-std::optional<StoredRecord> SqliteStorage::selectByHash(qint64 userId, const QString &fileHash)
+StoreResult<StoredRecord> SqliteStorage::selectByHash(qint64 userId, const QString &fileHash)
 {
     static const std::string sql = selectSql("user_id = ? and file_hash = ?");
-    SqlQuery row = m_db.query(sql.c_str(), {userId, fileHash});
-    if (!row.next())
-        return std::nullopt;
-    return readRecord(row);
+    return firstRecord(m_db.query(sql.c_str(), {userId, fileHash}));
+}
+
+// The first row as a record; a read that failed is a failure, not a missing record (a device
+// told "deleted" would delete its own copy).
+StoreResult<StoredRecord> SqliteStorage::firstRecord(SqlQuery row) const
+{
+    if (row.next())
+        return readRecord(row);
+    return row.failed() ? failure() : StoreStatus::Missing;
 }
 
 std::optional<AccountUsage> SqliteStorage::selectUsage(qint64 userId)
@@ -323,7 +328,10 @@ StoreResult<StoredRecord> SqliteStorage::createOrMerge(qint64 userId, const QStr
     const auto seq = nextSeq(userId);
     if (!seq)
         return failure();
-    if (auto existing = selectByHash(userId, in.fileHash)) {
+    auto existing = selectByHash(userId, in.fileHash);
+    if (existing.failed())
+        return existing.status();
+    if (existing) {
         // The same clip from another device (or again): one record, newest capture time, the
         // later favourite decision.
         const qint64 timestamp = qMax(existing->timestamp, in.timestamp.value_or(0));
@@ -378,7 +386,9 @@ StoreResult<StoredRecord> SqliteStorage::update(qint64 userId, const QString &de
     if (!transaction.isActive())
         return failure();
     const auto existing = selectById(userId, in.historyId.value_or(0));
-    if (!existing || existing->fileHash != in.fileHash)
+    if (!existing)
+        return existing.status();
+    if (existing->fileHash != in.fileHash)
         return StoreStatus::Missing;
     const auto seq = nextSeq(userId);
     if (!seq)
@@ -391,7 +401,7 @@ StoreResult<StoredRecord> SqliteStorage::update(qint64 userId, const QString &de
         "file_name = coalesce(?, file_name), favourite = ?, seq = ?, changed_by = ? where history_id = ? and user_id = ?",
         {timestamp, sqlValue(in.deviceName), sqlValue(in.type), sqlValue(in.fileName), favourite, *seq,
          device, existing->historyId, userId});
-    auto stored = ok ? selectById(userId, existing->historyId) : std::nullopt;
+    auto stored = ok ? selectById(userId, existing->historyId) : StoreResult<StoredRecord>(failure());
     if (!stored || !transaction.commit())
         return failure();
     return *stored;
@@ -400,17 +410,13 @@ StoreResult<StoredRecord> SqliteStorage::update(qint64 userId, const QString &de
 StoreResult<StoredRecord> SqliteStorage::find(qint64 userId, qint64 historyId)
 {
     std::lock_guard lock(m_mutex);
-    if (auto record = selectById(userId, historyId))
-        return *record;
-    return StoreStatus::Missing;
+    return selectById(userId, historyId);
 }
 
 StoreResult<StoredRecord> SqliteStorage::findByHash(qint64 userId, const QString &fileHash)
 {
     std::lock_guard lock(m_mutex);
-    if (auto record = selectByHash(userId, fileHash))
-        return *record;
-    return StoreStatus::Missing;
+    return selectByHash(userId, fileHash);
 }
 
 StoreResult<StoredRecord> SqliteStorage::remove(qint64 userId, const QString &device, qint64 historyId)
@@ -421,7 +427,7 @@ StoreResult<StoredRecord> SqliteStorage::remove(qint64 userId, const QString &de
         return failure();
     auto existing = selectById(userId, historyId);
     if (!existing)
-        return StoreStatus::Missing;
+        return existing.status();
     const auto seq = nextSeq(userId);
     if (!seq || !m_db.exec("delete from records where history_id = ? and user_id = ?", {historyId, userId})
         || !m_db.exec("insert into deletions (user_id, history_id, seq, changed_by) values (?, ?, ?, ?)",
@@ -562,7 +568,7 @@ StoreResult<StoredRecord> SqliteStorage::setFavourite(qint64 userId, const QStri
         return failure();
     auto existing = selectByHash(userId, fileHash);
     if (!existing)
-        return StoreStatus::Missing;
+        return existing.status();
     if (qAbs(favourite) > qAbs(existing->favourite)) {
         if (!writeFavourite(userId, device, existing->historyId, favourite))
             return failure();
@@ -580,38 +586,23 @@ StoreResult<FavouriteReconciliation> SqliteStorage::reconcile(qint64 userId, con
     WriteTransaction transaction(m_db);
     if (!transaction.isActive())
         return failure();
-    FavouriteReconciliation result;
-    QSet<qint64> current;
-    for (const auto &[historyId, favourite] : held) {
-        auto stored = selectById(userId, historyId);
-        if (!stored) {
-            result.deleted.append(historyId);
-            continue;
-        }
-        if (qAbs(favourite) > qAbs(stored->favourite)) {
-            // The device's decision is the later one: the service takes it.
-            if (!writeFavourite(userId, device, historyId, favourite))
-                return failure();
-            stored->favourite = favourite;
-            result.taken.append(*stored);
-        }
-        if (stored->favourite <= 0)
-            result.withdrawn.append({historyId, stored->favourite});
-        else if (stored->favourite == favourite)
-            current.insert(historyId);
-    }
-    static const std::string favouritesSql = selectSql("user_id = ? and favourite > 0 order by timestamp");
-    {
-        SqlQuery rows = m_db.query(favouritesSql.c_str(), {userId});
-        while (rows.next()) {
-            StoredRecord r = readRecord(rows);
-            if (!current.contains(r.historyId))
-                result.records.append(r);
-        }
-        if (rows.failed())
-            return failure();
-    }
-    if (!transaction.commit())
+    auto result = reconcileFavourites(
+        held, {[&](qint64 historyId) { return selectById(userId, historyId); },
+               [&](qint64 historyId, qint64 favourite) {
+                   return writeFavourite(userId, device, historyId, favourite) ? StoreStatus::Ok : failure();
+               },
+               [&]() -> StoreResult<QList<StoredRecord>> {
+                   static const std::string sql =
+                       selectSql("user_id = ? and favourite > 0 order by timestamp");
+                   SqlQuery rows = m_db.query(sql.c_str(), {userId});
+                   QList<StoredRecord> records;
+                   while (rows.next())
+                       records.append(readRecord(rows));
+                   if (rows.failed())
+                       return failure();
+                   return records;
+               }});
+    if (result && !transaction.commit())
         return failure();
     return result;
 }
@@ -648,7 +639,9 @@ StoreResult<StoredRecord> SqliteStorage::markFileReady(qint64 userId, const QStr
     if (!transaction.isActive())
         return failure();
     auto existing = selectById(userId, historyId);
-    if (!existing || existing->fileHash != fileHash || existing->fileId != fileId)
+    if (!existing)
+        return existing.status();
+    if (existing->fileHash != fileHash || existing->fileId != fileId)
         return StoreStatus::Missing;
     const auto seq = nextSeq(userId);
     if (!seq

@@ -79,8 +79,9 @@ private:
     StoreStatus failure() const;
     static StoreStatus failure(const Database &db);
     std::optional<qint64> nextSeq(qint64 userId);
-    std::optional<StoredRecord> selectById(qint64 userId, qint64 historyId);
-    std::optional<StoredRecord> selectByHash(qint64 userId, const QString &fileHash);
+    StoreResult<StoredRecord> selectById(qint64 userId, qint64 historyId);
+    StoreResult<StoredRecord> selectByHash(qint64 userId, const QString &fileHash);
+    StoreResult<StoredRecord> firstRecord(SqlQuery row) const;
     bool writeFavourite(qint64 userId, const QString &device, qint64 historyId, qint64 favourite);
     std::optional<AccountUsage> selectUsage(qint64 userId);
 
