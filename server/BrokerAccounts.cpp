@@ -1,5 +1,7 @@
 #include "BrokerAccounts.h"
 
+#include "ServiceMqttClient.h"
+
 #include "BrokerSetup.h"
 #include "Secrets.h"
 #include "ServerLog.h"
@@ -62,29 +64,18 @@ BrokerAccounts::BrokerAccounts(const QString &host, int port, const QString &use
     , m_timeoutMs(timeoutMs)
     , m_requestPrefix(Secrets::randomHex(8) + QLatin1Char('-'))
 {
-    mosquitto_lib_init();
-    // The service's account may be used by several processes at once: each connection has a
-    // client id of its own that no device can guess.
-    const QByteArray clientId = "quillet-service-" + Secrets::randomHex(16).toLatin1();
-    m_client = mosquitto_new(clientId.constData(), true, this);
+    m_client = ServiceMqttClient::create(user, password, this);
     if (!m_client)
         return;
-    mosquitto_username_pw_set(m_client, user.toUtf8().constData(), password.toUtf8().constData());
     mosquitto_connect_callback_set(m_client, &BrokerAccounts::onConnect);
     mosquitto_subscribe_callback_set(m_client, &BrokerAccounts::onSubscribe);
     mosquitto_disconnect_callback_set(m_client, &BrokerAccounts::onDisconnect);
     mosquitto_message_callback_set(m_client, &BrokerAccounts::onMessage);
-    mosquitto_reconnect_delay_set(m_client, 1, 5, false);
 }
 
 BrokerAccounts::~BrokerAccounts()
 {
-    if (m_client) {
-        mosquitto_disconnect(m_client);
-        mosquitto_loop_stop(m_client, true);
-        mosquitto_destroy(m_client);
-    }
-    mosquitto_lib_cleanup();
+    ServiceMqttClient::destroy(m_client);
 }
 
 bool BrokerAccounts::start()

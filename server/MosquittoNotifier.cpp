@@ -1,7 +1,7 @@
 #include "MosquittoNotifier.h"
 
-#include "Secrets.h"
 #include "ServerLog.h"
+#include "ServiceMqttClient.h"
 
 #include <QJsonDocument>
 
@@ -14,30 +14,19 @@ MosquittoNotifier::MosquittoNotifier(const QString &host, int port, const QStrin
     : m_host(host)
     , m_port(port)
 {
-    mosquitto_lib_init();
-    // Several service processes may publish at once, each under a client id of its own that no
-    // device can guess (and so cannot take over).
-    const QByteArray clientId = "quillet-service-" + Secrets::randomHex(16).toLatin1();
-    m_client = mosquitto_new(clientId.constData(), true, this);
+    m_client = ServiceMqttClient::create(user, password, this);
     if (!m_client)
         return;
-    mosquitto_username_pw_set(m_client, user.toUtf8().constData(), password.toUtf8().constData());
     // A service that dies (or loses the broker) is announced by the broker itself.
     static constexpr char kOffline[] = R"({"status":"offline"})";
     mosquitto_will_set(m_client, kServiceTopic, int(sizeof(kOffline) - 1), kOffline, 1, true);
     mosquitto_connect_callback_set(m_client, &MosquittoNotifier::onConnect);
     mosquitto_disconnect_callback_set(m_client, &MosquittoNotifier::onDisconnect);
-    mosquitto_reconnect_delay_set(m_client, 1, 5, false);
 }
 
 MosquittoNotifier::~MosquittoNotifier()
 {
-    if (m_client) {
-        mosquitto_disconnect(m_client);
-        mosquitto_loop_stop(m_client, true);
-        mosquitto_destroy(m_client);
-    }
-    mosquitto_lib_cleanup();
+    ServiceMqttClient::destroy(m_client);
 }
 
 void MosquittoNotifier::onConnect(mosquitto *, void *self, int rc)
