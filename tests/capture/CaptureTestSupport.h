@@ -7,7 +7,6 @@
 #include "store/PathHelper.h"
 
 #include <QImage>
-#include <QList>
 
 namespace CaptureTest {
 
@@ -24,10 +23,9 @@ inline QList<HistoryModel> historyRows()
 
 inline std::optional<HistoryModel> rowWithHash(const QString &hash)
 {
-    for (const HistoryModel &row : historyRows()) {
+    for (const HistoryModel &row : historyRows())
         if (row.hash() == hash)
             return row;
-    }
     return std::nullopt;
 }
 
@@ -35,12 +33,11 @@ inline std::optional<HistoryModel> rowWithHash(const QString &hash)
 inline QImage gradientImage(int width, int height, bool translucent = false)
 {
     QImage image(width, height, translucent ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const int alpha = translucent ? (x * 255) / std::max(1, width - 1) : 255;
             image.setPixel(x, y, qRgba((x * 7) & 255, (y * 3) & 255, (x + y) & 255, alpha));
         }
-    }
     return image;
 }
 

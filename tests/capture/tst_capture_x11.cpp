@@ -16,27 +16,20 @@
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
 
-#include <QTemporaryDir>
-#include <QUuid>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
-
 using namespace CaptureTest;
-
-namespace {
 
 constexpr int kWaitMs = 20000;
 // Half the monitor's interval: a capture seen within this time of a timer restart was made
 // on the change notice.
 constexpr int kBeforeTheTimerMs = 5000;
 
-QString uniqueText(const char *what)
+static QString uniqueText(const char *what)
 {
     return QString::fromLatin1(what) + QLatin1Char(' ') + QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
-
-} // namespace
 
 class TestCaptureX11 final : public QObject
 {
@@ -63,15 +56,6 @@ private:
         return copyAndWaitForCapture(text.toUtf8(), u"UTF8_STRING"_s, md5_hex(text));
     }
 
-    // Copies in another program and waits only until the X server has told this process that
-    // the other program owns the clipboard.
-    bool copyAndWaitForOwnership(const QString &text)
-    {
-        const qint64 count = m_pasteboard->changeCount();
-        return m_programs->copy(text.toUtf8(), u"UTF8_STRING"_s)
-               && QTest::qWaitFor([&] { return m_pasteboard->changeCount() > count; }, kWaitMs);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -90,12 +74,6 @@ private slots:
         QVERIFY(!m_capture->isPolling());
     }
 
-    void cleanupTestCase()
-    {
-        m_capture.reset();
-        m_programs.reset();
-    }
-
     // When copies come faster than the capture (each follows as soon as the one before owns
     // the clipboard), what another program offered before the newest copy may be gone (X11
     // keeps no history), but the newest is recorded and the rest keep their order.
@@ -107,7 +85,10 @@ private slots:
         for (int i = 0; i < 8; ++i) {
             const QString text = uniqueText("fast");
             fast << md5_hex(text);
-            QVERIFY(copyAndWaitForOwnership(text));
+            // Only until the X server has told this process that xclip owns the clipboard.
+            const qint64 count = m_pasteboard->changeCount();
+            QVERIFY(m_programs->copy(text.toUtf8(), u"UTF8_STRING"_s));
+            QVERIFY(QTest::qWaitFor([&] { return m_pasteboard->changeCount() > count; }, kWaitMs));
         }
         QTRY_COMPARE_WITH_TIMEOUT(m_capture->currentClipHash(), fast.last(), kBeforeTheTimerMs);
         QStringList recorded;

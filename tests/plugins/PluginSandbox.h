@@ -34,13 +34,13 @@ public:
     // Null when the paths could not be set.
     PluginRegistry *registry() const { return m_registry.get(); }
 
-    // Writes the entries as the package p.cpk and installs it into registry (by default this one's).
-    int install(const QList<PackageBuilder::Entry> &entries, PluginRegistry *registry = nullptr) const
+    // Writes the entries as the package p.cpk and installs it into this registry.
+    int install(const QList<PackageBuilder::Entry> &entries) const
     {
         const QString archive = path(QStringLiteral("p.cpk"));
-        if (!PackageBuilder::writeZip(archive, entries))
-            return -2;
-        return plugin_install_package(path8(archive).constData(), registry ? registry : m_registry.get());
+        return PackageBuilder::writeZip(archive, entries)
+                   ? plugin_install_package(path8(archive).constData(), m_registry.get())
+                   : -2;
     }
 
 private:

@@ -3,43 +3,26 @@
 // its real queue, the shipped plugins and user plugins. Packages are real zip files in temporary
 // folders.
 
-#include "PackageBuilder.h"
 #include "PluginSandbox.h"
 #include "TestDirs.h"
 #include "TestFiles.h"
 #include "platform/UrlOpener.h"
 #include "plugins/PluginManager.h"
 #include "plugins/PluginPacker.h"
-#include "plugins/package.h"
 #include "support/Md5.h"
 
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
-
-#include <memory>
 
 using PackageBuilder::Entry;
-Q_DECLARE_METATYPE(PackageBuilder::Entry)
-
 using namespace Qt::StringLiterals;
-
-namespace {
-
-const auto path8 = &PluginSandbox::path8;
-
-} // namespace
+constexpr auto path8 = &PluginSandbox::path8;
 
 class TestPluginPackage final : public QObject
 {
     Q_OBJECT
 
 private:
-    PluginManager &manager() { return m_manager; }
-
     // Installs a package holding one plugin, waits for the completion and answers the listed plugin
     // of that bundle id (an empty object, which gives no result, when the install failed).
     PluginObject installPlugin(const QString &bundleId, const QByteArray &name, const QByteArray &mainLua)
@@ -49,26 +32,27 @@ private:
             PackageBuilder::pluginEntries("x.cplugin", bundleId.toUtf8(), name, mainLua);
         if (!PackageBuilder::writeZip(archive, entries) || !installFile(archive))
             return {};
-        return manager().listPlugins().value(bundleId);
+        return m_manager.listPlugins().value(bundleId);
     }
 
     bool installFile(const QString &archive)
     {
         std::optional<bool> installed;
-        manager().installPlugin(QUrl::fromLocalFile(archive), this, [&](bool ok) { installed = ok; });
+        m_manager.installPlugin(QUrl::fromLocalFile(archive), this, [&](bool ok) { installed = ok; });
         return QTest::qWaitFor([&] { return installed.has_value(); }, 10000) && *installed;
     }
 
     void removePlugin(const PluginObject &plugin)
     {
         bool done = false;
-        manager().removePlugin(plugin, this, [&] { done = true; });
+        m_manager.removePlugin(plugin, this, [&] { done = true; });
         QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
     }
 
-    std::optional<QString> run(const QString &bundleId, const QString &text)
+    // The result of the listed plugin of this bundle id ("(none)" for no result).
+    QString run(const QString &bundleId, const QString &text)
     {
-        return manager().processText(text, manager().listPlugins().value(bundleId));
+        return m_manager.processText(text, m_manager.listPlugins().value(bundleId)).value_or(u"(none)"_s);
     }
 
     TestDirs m_dirs;
@@ -77,25 +61,17 @@ private:
     UrlOpener m_urlOpener{this, [this](const QUrl &url) { m_opened << url; }};
     PluginManager m_manager{m_urlOpener};
 
-    QString path(const QString &name) const { return m_box->path(name); }
-    QString root() const { return m_box->root(); }
-    QString extraction() const { return m_box->extraction(); }
-    PluginRegistry *registry() const { return m_box->registry(); }
-    int install(const QList<Entry> &entries) { return m_box->install(entries); }
-
     // Writes <root>/p.cplugin and scans the registry; answers how many plugins it holds.
     int scan(const QByteArray &info, const QByteArray &mainLua)
     {
-        PackageBuilder::writePluginFolder(root(), u"p.cplugin"_s, info, mainLua);
-        plugin_registry_scan(registry());
-        return registry()->count;
+        PackageBuilder::writePluginFolder(m_box->root(), u"p.cplugin"_s, info, mainLua);
+        plugin_registry_scan(m_box->registry());
+        return m_box->registry()->count;
     }
-
-    QStringList rootFolders() const { return QDir(root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot); }
 
     QString installedFolder(const QByteArray &bundleId) const
     {
-        return root() + QLatin1Char('/') + md5_hex(bundleId) + u".cplugin"_s;
+        return m_box->root() + QLatin1Char('/') + md5_hex(bundleId) + u".cplugin"_s;
     }
 
     std::unique_ptr<PluginSandbox> m_box;
@@ -104,14 +80,12 @@ private slots:
     void init()
     {
         m_box = std::make_unique<PluginSandbox>();
-        QVERIFY(registry());
+        QVERIFY(m_box->registry());
     }
 
     void unzipFailsOnBrokenArchives_data()
     {
         QTest::addColumn<QString>("damage");
-        QTest::newRow("not a zip") << u"garbage"_s;
-        QTest::newRow("cut short") << u"cut"_s;
         QTest::newRow("damaged entry bytes") << u"flip"_s;
         QTest::newRow("entry shorter than it claims") << u"size"_s;
         QTest::newRow("file over a folder") << u"clash"_s;
@@ -119,18 +93,14 @@ private slots:
     void unzipFailsOnBrokenArchives()
     {
         QFETCH(QString, damage);
-        const QString archive = path(u"broken.cpk"_s);
+        const QString archive = m_box->path(u"broken.cpk"_s);
         const QByteArray content(4000, 'A');
         QList<Entry> entries{Entry{"dir/", {}}, Entry{"dir/file.txt", content}};
         if (damage == "clash"_L1)
             entries << Entry{"dir", "a file where a folder is"};
         QVERIFY(PackageBuilder::writeZip(archive, entries, true));
         QByteArray bytes = TestFiles::read(archive);
-        if (damage == "garbage"_L1)
-            bytes = "this is no zip archive at all";
-        else if (damage == "cut"_L1)
-            bytes.truncate(bytes.size() / 2);
-        else if (damage == "flip"_L1)
+        if (damage == "flip"_L1)
             bytes[bytes.indexOf(content) + 1000] = 'B';
         else if (damage == "size"_L1) {
             // Raise the uncompressed size in the local and the central header of the file entry.
@@ -141,29 +111,31 @@ private slots:
             }
         }
         QVERIFY(PackageBuilder::writeFiles(m_box->folder(), {Entry{"broken.cpk", bytes}}));
-        QCOMPARE(package_unzip(path8(archive).constData(), path8(extraction()).constData()), 1);
+        QCOMPARE(package_unzip(path8(archive).constData(), path8(m_box->extraction()).constData()), 1);
     }
 
     // A second package of the same bundle id replaces the first, files and all (the first has
     // no folder entries: the missing parents are created).
     void installReplacesThePluginOfTheSameBundleId()
     {
-        QCOMPARE(install(PackageBuilder::pluginEntries("a.cplugin", "same.id", "Old", "return 1", false)
-                         << Entry{"Payload/a.cplugin/old.lua", "-- old"}),
-                 0);
+        QCOMPARE(
+            m_box->install(PackageBuilder::pluginEntries("a.cplugin", "same.id", "Old", "return 1", false)
+                           << Entry{"Payload/a.cplugin/old.lua", "-- old"}),
+            0);
         QVERIFY(QFile::exists(installedFolder("same.id") + u"/old.lua"_s));
-        QCOMPARE(install(PackageBuilder::pluginEntries("b.cplugin", "same.id", "New", "")), 0);
-        QCOMPARE(rootFolders(), {md5_hex(QByteArray("same.id")) + u".cplugin"_s});
+        QCOMPARE(m_box->install(PackageBuilder::pluginEntries("b.cplugin", "same.id", "New", "")), 0);
+        QCOMPARE(QDir(m_box->root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+                 {md5_hex(QByteArray("same.id")) + u".cplugin"_s});
         QVERIFY(!QFile::exists(installedFolder("same.id") + u"/old.lua"_s));
-        QCOMPARE(QByteArray(registry()->records[0]->name), QByteArray("New"));
+        QCOMPARE(QByteArray(m_box->registry()->records[0]->name), QByteArray("New"));
     }
 
     void installTakesOnePluginOfTwo()
     {
-        QCOMPARE(install(PackageBuilder::pluginEntries("a.cplugin", "id.a", "A", "")
-                         + PackageBuilder::pluginEntries("b.cplugin", "id.b", "B", "", false)),
+        QCOMPARE(m_box->install(PackageBuilder::pluginEntries("a.cplugin", "id.a", "A", "")
+                                + PackageBuilder::pluginEntries("b.cplugin", "id.b", "B", "", false)),
                  0);
-        QCOMPARE(rootFolders().size(), 1);
+        QCOMPARE(QDir(m_box->root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
     }
 
     // Nothing is installed and nothing stays in the extraction folder; an entry whose name leaves
@@ -172,10 +144,6 @@ private slots:
     {
         QTest::addColumn<QList<Entry>>("entries");
         const QList<Entry> plugin = PackageBuilder::pluginEntries("a.cplugin", "id", "A", "");
-        QList<Entry> noPayload;
-        for (Entry entry : plugin)
-            noPayload << Entry{entry.name.replace("Payload", "Other"), entry.content};
-        QTest::newRow("no Payload") << noPayload;
         QTest::newRow("no bundle id")
             << QList<Entry>{Entry{"Payload/a.cplugin/info.lua", "plugin_name = 'A'"},
                             Entry{"Payload/a.cplugin/main.lua", ""}};
@@ -189,13 +157,13 @@ private slots:
     {
         QFETCH(QList<Entry>, entries);
         for (Entry &entry : entries) // an absolute name is made to point into the temporary folder
-            entry.name.replace("/tmp/", path8(extraction() + QLatin1Char('/')));
-        QCOMPARE(install(entries), 1);
-        QCOMPARE(registry()->count, 0);
+            entry.name.replace("/tmp/", path8(m_box->extraction() + QLatin1Char('/')));
+        QCOMPARE(m_box->install(entries), 1);
+        QCOMPARE(m_box->registry()->count, 0);
         QStringList written;
         for (QDirIterator files(m_box->folder(), QDir::Files, QDirIterator::Subdirectories); files.hasNext();)
             written << files.next();
-        QCOMPARE(written, QStringList{path(u"p.cpk"_s)});
+        QCOMPARE(written, QStringList{m_box->path(u"p.cpk"_s)});
     }
 
     void mainResults_data()
@@ -203,7 +171,6 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QByteArray>("expected"); // null for no result
         QTest::newRow("string") << QByteArray("return text .. '!'") << QByteArray("héllo!");
-        QTest::newRow("number") << QByteArray("return 42") << QByteArray("42");
         QTest::newRow("empty string") << QByteArray("return ''") << QByteArray("");
         QTest::newRow("nil") << QByteArray("return nil") << QByteArray();
         QTest::newRow("error") << QByteArray("error('boom')") << QByteArray();
@@ -219,7 +186,7 @@ private slots:
         // Twice: the first call may have changed the plugin's globals.
         for (int call = 0; call < 2; ++call) {
             std::size_t length = 0;
-            const char *result = plugin_call_main(registry()->records[0], "héllo", &length);
+            const char *result = plugin_call_main(m_box->registry()->records[0], "héllo", &length);
             QCOMPARE(result != nullptr, !expected.isNull());
             if (result)
                 QCOMPARE(QByteArray(result, static_cast<qsizetype>(length)), expected);
@@ -231,25 +198,19 @@ private slots:
     {
         QTest::addColumn<QByteArray>("info");
         QTest::addColumn<QByteArray>("mainLua");
-        QTest::addColumn<bool>("loads");
         const QByteArray named = "plugin_name = 'x' plugin_bundle_id = 'x' ";
-        QTest::newRow("numbers") << QByteArray("plugin_name = 12 plugin_bundle_id = 3.5") << QByteArray()
-                                 << true;
-        QTest::newRow("no name") << QByteArray("plugin_bundle_id = 'x'") << QByteArray() << false;
-        QTest::newRow("table name") << QByteArray("plugin_name = {} plugin_bundle_id = 'x'") << QByteArray()
-                                    << false;
-        QTest::newRow("info endless") << named + "while true do end" << QByteArray() << false;
+        QTest::newRow("no name") << QByteArray("plugin_bundle_id = 'x'") << QByteArray();
+        QTest::newRow("info endless") << named + "while true do end" << QByteArray();
         QTest::newRow("info hostile globals")
-            << named + "setmetatable(_G, {__index = function() error('no') end})" << QByteArray() << false;
-        QTest::newRow("main syntax error") << named << QByteArray("function main( return 1 end") << false;
-        QTest::newRow("main endless") << named << QByteArray("while true do end") << false;
+            << named + "setmetatable(_G, {__index = function() error('no') end})" << QByteArray();
+        QTest::newRow("main syntax error") << named << QByteArray("function main( return 1 end");
+        QTest::newRow("main endless") << named << QByteArray("while true do end");
     }
     void pluginsThatDoNotLoadAreSkipped()
     {
         QFETCH(QByteArray, info);
         QFETCH(QByteArray, mainLua);
-        QFETCH(bool, loads);
-        QCOMPARE(scan(info, mainLua), loads ? 1 : 0);
+        QCOMPARE(scan(info, mainLua), 0);
     }
 
     void overlongInfoValuesAreCutAtCharacterBoundaries()
@@ -258,7 +219,7 @@ private slots:
                       "plugin_bundle_id = string.rep('b', 5000) plugin_desc = string.rep('😀', 1000)",
                       ""),
                  1);
-        const PluginRecord *record = registry()->records[0];
+        const PluginRecord *record = m_box->registry()->records[0];
         QCOMPARE(qstrlen(record->name), size_t(1022));
         QCOMPARE(QByteArray(record->version), "a" + QByteArray("中").repeated(20));
         QCOMPARE(qstrlen(record->bundle_id), kPluginBundleIdCapacity - 1);
@@ -271,61 +232,41 @@ private slots:
     {
         const QByteArray info = PackageBuilder::infoLua("id", "P");
         for (int i = 0; i <= kPluginRegistryCapacity; ++i)
-            QVERIFY(PackageBuilder::writePluginFolder(root(), u"p%1.cplugin"_s.arg(i), info, ""));
-        plugin_registry_scan(registry());
-        QCOMPARE(registry()->count, kPluginRegistryCapacity);
+            QVERIFY(PackageBuilder::writePluginFolder(m_box->root(), u"p%1.cplugin"_s.arg(i), info, ""));
+        plugin_registry_scan(m_box->registry());
+        QCOMPARE(m_box->registry()->count, kPluginRegistryCapacity);
     }
 
     void cleanup()
     {
-        for (const PluginObject &plugin : manager().listUserPlugins())
+        for (const PluginObject &plugin : m_manager.listUserPlugins())
             removePlugin(plugin);
-        m_opened.clear();
     }
 
-    void systemPluginsTransformText_data()
-    {
-        QTest::addColumn<QString>("plugin");
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<QString>("expected");
-        const auto row = [](const char *name, const char *plugin, const char *input, const char *expected) {
-            QTest::newRow(name) << QString::fromUtf8(plugin) << QString::fromUtf8(input)
-                                << QString::fromUtf8(expected);
-        };
-        // Every script's letters change case; "ß" has no single capital.
-        row("upper", "uppercase", "straße Ελλάδα Ёлка ǅemal héllo 汉字",
-            "STRASSE ΕΛΛΆΔΑ ЁЛКА ǄEMAL HÉLLO 汉字");
-        row("whitespace", "whitespace", " \t a \n\n b\u3000c\u00a0 ", "a b c");
-        row("json", "jsonformat", "{\"b\":[1,2.5e3,{}],\"a\":\"x\\\"y\",\"c\":null}",
-            "{\n  \"b\": [\n    1,\n    2.5e3,\n    {}\n  ],\n  \"a\": \"x\\\"y\",\n  \"c\": null\n}");
-        row("json, not json", "jsonformat", "{\"a\": 1,}", "{\"a\": 1,}");
-        row("url decode, not text", "urldecode", "%FF%FE", "%FF%FE");
-        row("strip html", "striphtml",
-            "<html><style>p{}</style><p>Tom &amp; Jerry&#33; &#x4E2D;&lt;3</p><!-- x --><SCRIPT>a<b</SCRIPT>"
-            "<br/>1 < 2</html>",
-            "Tom & Jerry! 中<3\n\n1 < 2");
-    }
     void systemPluginsTransformText()
     {
-        QFETCH(QString, plugin);
-        QFETCH(QString, input);
-        QFETCH(QString, expected);
-        QCOMPARE(run(u"org.quillet.plugin."_s + plugin, input), std::optional<QString>(expected));
+        // Every script's letters change case; "ß" has no single capital.
+        QCOMPARE(run(u"org.quillet.plugin.uppercase"_s, u"straße Ελλάδα Ёлка ǅemal héllo 汉字"_s),
+                 u"STRASSE ΕΛΛΆΔΑ ЁЛКА ǄEMAL HÉLLO 汉字"_s);
+        QCOMPARE(run(u"org.quillet.plugin.striphtml"_s,
+                     u"<html><style>p{}</style><p>Tom &amp; Jerry&#33; &#x4E2D;&lt;3</p><!-- x -->"
+                     "<SCRIPT>a<b</SCRIPT><br/>1 < 2</html>"_s),
+                 u"Tom & Jerry! 中<3\n\n1 < 2"_s);
     }
 
     void userPluginReplacesSystemPluginInListingOnly()
     {
         const QString id = u"org.quillet.plugin.uppercase"_s;
-        const PluginObject system = manager().listPlugins().value(id);
+        const PluginObject system = m_manager.listPlugins().value(id);
         QVERIFY(installPlugin(id, "Mine", "function main() return 'mine' end").isInstalled());
-        QCOMPARE(run(id, u"x"_s), std::optional<QString>(u"mine"_s));
+        QCOMPARE(run(id, u"x"_s), u"mine"_s);
 
         // Asking to remove the system plugin leaves its folder alone.
         removePlugin(system);
         QVERIFY(QFile::exists(QString::fromUtf8(system.pluginPath()) + u"main.lua"_s));
 
-        removePlugin(manager().listUserPlugins().value(id));
-        QCOMPARE(run(id, u"x"_s), std::optional<QString>(u"X"_s));
+        removePlugin(m_manager.listUserPlugins().value(id));
+        QCOMPARE(run(id, u"x"_s), u"X"_s);
     }
 
     void userPluginStateRestartsAfterInstallOrRemove()
@@ -333,14 +274,14 @@ private slots:
         const PluginObject counter =
             installPlugin(u"test.counter"_s, "Counter", "n = 0 function main() n = n + 1 return n end");
         for (const char *expected : {"1", "2"})
-            QCOMPARE(manager().processText({}, counter), std::optional<QString>(QLatin1String(expected)));
+            QCOMPARE(m_manager.processText({}, counter), std::optional<QString>(QLatin1String(expected)));
 
         // The object listed before a reload (here by another install) still finds its plugin, in a
         // fresh state.
         QVERIFY(installPlugin(u"test.other"_s, "Other", "function main() return 'o' end").isInstalled());
-        QCOMPARE(manager().processText({}, counter), std::optional<QString>(u"1"_s));
+        QCOMPARE(m_manager.processText({}, counter), std::optional<QString>(u"1"_s));
         removePlugin(counter);
-        QCOMPARE(manager().processText({}, counter), std::nullopt);
+        QCOMPARE(m_manager.processText({}, counter), std::nullopt);
     }
 
     void asyncProcessingKeepsTheCallerFree()
@@ -351,13 +292,13 @@ private slots:
 
         auto gone = std::make_unique<QObject>();
         bool goneCalled = false;
-        manager().processText(u"x"_s, loop, gone.get(), [&](std::optional<QString>) { goneCalled = true; });
+        m_manager.processText(u"x"_s, loop, gone.get(), [&](std::optional<QString>) { goneCalled = true; });
         gone.reset();
 
         std::optional<std::optional<QString>> looped;
-        manager().processText(u"loop"_s, loop, this, [&](std::optional<QString> r) { looped = r; });
+        m_manager.processText(u"loop"_s, loop, this, [&](std::optional<QString> r) { looped = r; });
         std::optional<std::optional<QString>> after;
-        manager().processText(u"ok"_s, loop, this, [&](std::optional<QString> r) { after = r; });
+        m_manager.processText(u"ok"_s, loop, this, [&](std::optional<QString> r) { after = r; });
         QVERIFY(!looped.has_value()); // results arrive later, on the main thread
 
         QTRY_VERIFY_WITH_TIMEOUT(after.has_value(), 20000);
@@ -375,7 +316,7 @@ private slots:
                           "assert(require('app') == app) return type(r) .. ':' .. r end");
         for (const QString &text :
              {u"http://exa mple.com"_s, u"no url at all"_s, u"https://example.com/a?b=1"_s})
-            QCOMPARE(manager().processText(text, plugin), std::optional<QString>(u"string:"_s));
+            QCOMPARE(m_manager.processText(text, plugin), std::optional<QString>(u"string:"_s));
         QTRY_COMPARE(m_opened, QList<QUrl>{QUrl(u"https://example.com/a?b=1"_s)});
     }
 
@@ -393,12 +334,9 @@ private slots:
         QString error;
         QVERIFY2(PluginPacker::pack(folder, archive, &error), qPrintable(error));
         QVERIFY(installFile(archive));
-        const PluginObject plugin = manager().listPlugins().value(u"test.packed"_s);
-        QCOMPARE(manager().processText({}, plugin), std::optional<QString>(u"from helper"_s));
+        const PluginObject plugin = m_manager.listPlugins().value(u"test.packed"_s);
+        QCOMPARE(m_manager.processText({}, plugin), std::optional<QString>(u"from helper"_s));
 
-        QVERIFY(PackageBuilder::writePluginFolder(m_packages.path(), u"Bad"_s, "plugin_name = 'no id'",
-                                                  "function main() end"));
-        QVERIFY(!PluginPacker::pack(m_packages.path() + u"/Bad"_s, archive, &error));
         QVERIFY(PackageBuilder::writePluginFolder(
             m_packages.path(), u"Bad"_s, PackageBuilder::infoLua("id", "Bad"), "function main( end"));
         QVERIFY(!PluginPacker::pack(m_packages.path() + u"/Bad"_s, archive, &error));

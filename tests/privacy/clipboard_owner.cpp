@@ -1,7 +1,7 @@
 // Test helper: owns the X11 clipboard with a text, offered as text/plain together with
-// x-kde-passwordManagerHint when a HINT value is given, as a password manager copies a
-// password. Prints "ready" once it owns the clipboard and keeps it until it is ended or
-// another program takes the clipboard.
+// x-kde-passwordManagerHint set to HINT, as a password manager copies a password. Prints
+// "ready" once it owns the clipboard and keeps it until it is ended or another program takes
+// the clipboard.
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -10,15 +10,10 @@
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() < 2 || args.size() > 3) {
-        QTextStream(stderr) << "usage: clipboard_owner TEXT [HINT]\n";
-        return 2;
-    }
+    const QStringList args = app.arguments(); // clipboard_owner TEXT HINT
     auto *data = new QMimeData;
-    data->setText(args.at(1));
-    if (args.size() == 3)
-        data->setData(QStringLiteral("x-kde-passwordManagerHint"), args.at(2).toUtf8());
+    data->setText(args.value(1));
+    data->setData(QStringLiteral("x-kde-passwordManagerHint"), args.value(2).toUtf8());
 
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->setMimeData(data, QClipboard::Clipboard);

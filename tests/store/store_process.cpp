@@ -7,15 +7,12 @@
 //       opens the store, copies each TEXT to an in-memory clipboard and captures it, then
 //       prints "state=N rows=N alerts=N" and each message for the user on a line of its own
 #include "../support/CaptureWait.h"
-#include "capture/ClipController.h"
 #include "platform/MemoryPasteboard.h"
 #include "store/ClipFileManager.h"
 #include "store/DBKeeper.h"
 #include "store/HistoryDatabase.h"
 #include "store/HistorySchema.h"
-#include "support/Database.h"
 
-#include <QCoreApplication>
 #include <QTextStream>
 
 #include <unistd.h>
@@ -64,6 +61,5 @@ int main(int argc, char *argv[])
         return upgrade(args[1], args[2].toUtf8());
     if (!args.isEmpty() && args[0] == QLatin1String("start"))
         return start(args.mid(1));
-    QTextStream(stderr) << "usage: store_process upgrade DATABASE STEP | start TEXT...\n";
-    return 2;
+    return 2; // usage: see above
 }

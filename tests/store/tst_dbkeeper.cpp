@@ -1,29 +1,22 @@
-// The history store and settings file: the clip record's upsert rules, change mark and JSON
+// The history store and its payload files: the clip record's upsert rules, change mark and JSON
 // form; search, sync selections, column updates, deletions, retention and clearing, also while
-// other threads write; the sign-out, version comparison and damaged settings values.
+// other threads write; payload writing, archives, failed writes, preview links, names that would
+// leave the data folder and permissions; the sign-out and damaged settings values.
 #include "CaptureWait.h"
 #include "TestDirs.h"
+#include "TestFiles.h"
 #include "TestSync.h"
-#include "capture/ClipController.h"
+#include "ZipReading.h"
 #include "platform/MemoryPasteboard.h"
 #include "store/ClipUserDefaults.h"
 #include "store/DBKeeper.h"
 #include "store/HistorySearch.h"
 #include "store/PathHelper.h"
 #include "store/SettingsKeys.h"
-#include "store/Utils.h"
 #include "support/Clock.h"
-#include "support/Database.h"
+#include "support/Md5.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QThread>
 #include <QtTest>
-
-#include <atomic>
-#include <cmath>
-#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -40,6 +33,16 @@ HistoryModel addClip(const QString &hash, qint64 timestamp, const QString &categ
     clip.favourite = favourite;
     clip.save();
     clip.fetch(); // complete, so that later saves of it update the row
+    return clip;
+}
+
+// An unsaved clip of these payload bytes.
+HistoryModel clipFor(const QByteArray &bytes, const QString &type)
+{
+    HistoryModel clip;
+    clip.content = u"clip"_s;
+    clip.file_hash = md5_hex(bytes);
+    clip.type = type;
     return clip;
 }
 
@@ -62,56 +65,9 @@ qint64 rowCount(const QString &category)
 
 QString stored(const QString &hash, const char *column, const QString &category = Category::history)
 {
-    return firstColumn(QByteArray(QByteArray("select ") + column
-                                  + " from History where file_hash = ? and category = ?")
-                           .constData(),
-                       {hash, category})
-        .value(0);
-}
-
-QString key(const char *name)
-{
-    return QLatin1String(name);
-}
-
-// Signs the account in, with every key it leaves in the settings file (and the device's own
-// token, which is no account's), signs it out this way, and answers how many clips were left
-// when the sign-out was announced.
-int clipsAtSignOut(const std::function<void()> &signOut)
-{
-    testAccount().setLoginUserToken(u"tok"_s);
-    testAccount().setLoginUserId(u"7"_s);
-    testAccount().setLoginUserEmail(u"me@example.org"_s);
-    testSettings().setPullCursor(42);
-    testSettings().setBrokerCredentials(std::pair(u"7"_s, u"broker secret"_s));
-    Settings::setDeviceToken(u"0123456789abcdef0123456789abcdef"_s);
-    int clips = -1;
-    QObject context;
-    QObject::connect(&testAccount(), &ConfigureManager::signedOut, &context, [&] {
-        clips = int(DBKeeper::getAllHistory().size() + DBKeeper::getAllFavourites().size());
-    });
-    signOut();
-    // -1 when the sign-out never finished.
-    return QTest::qWaitFor([&] { return clips >= 0; }) ? clips : -1;
-}
-
-// Whether the settings file holds no key of the account any more, and still the device's token.
-bool accountForgotten()
-{
-    for (const char *name :
-         {SettingsKeys::loginUserToken, SettingsKeys::loginUserId, SettingsKeys::loginUserEmail,
-          SettingsKeys::lastPullRequestTime, SettingsKeys::mqttUserName, SettingsKeys::mqttPassword})
-        if (ClipUserDefaults::contains(key(name)))
-            return false;
-    return ClipUserDefaults::contains(key(SettingsKeys::deviceToken));
-}
-
-QStringList found(const QString &text)
-{
-    QStringList contents;
-    for (const HistoryModel &clip : HistorySearch::find(text))
-        contents << clip.content.value_or(QString());
-    return contents;
+    const QByteArray sql =
+        QByteArray("select ") + column + " from History where file_hash = ? and category = ?";
+    return firstColumn(sql.constData(), {hash, category}).value(0);
 }
 
 } // namespace
@@ -175,15 +131,10 @@ private slots:
         QCOMPARE(stored(u"h6"_s, "change_timestamp").toDouble(), 0.0);
     }
 
-    // The local fields (the secret mark among them) never travel, and are never taken in.
+    // The local fields (the secret mark, the category) of a record from elsewhere are never
+    // taken in. (Secret clips never leave: syncSelectionsSkipWhatMustNotTravel.)
     void jsonKeepsLocalFieldsLocal()
     {
-        HistoryModel clip = addClip(u"h9"_s, 1);
-        clip.secret = true;
-        const QJsonObject json = clip.toJson();
-        for (const char *local : {"secert", "category", "file_size", "local_file_ok", "change_timestamp"})
-            QVERIFY2(!json.contains(QLatin1String(local)), local);
-
         const std::optional<HistoryModel> read = HistoryModel::fromJson(
             QJsonDocument::fromJson(
                 R"({"file_hash":"abc","file_name":null,"secert":1,"category":"favourite"})")
@@ -225,31 +176,27 @@ private slots:
                                     u"say \"hello\" NOT OR AND *"_s, u"later meeting"_s})
             addClip(text, ++time);
         addClip(u"Meeting notes"_s, 5000, Category::favourite, 1);
-        QCOMPARE(found(search), expected);
+        QStringList found;
+        for (const HistoryModel &clip : HistorySearch::find(search))
+            found << clip.content.value_or(QString());
+        QCOMPARE(found, expected);
         QCOMPARE(HistorySearch::find(QString(), 50).size(), 50);
     }
 
-    // The history keeps as many clips as the settings say (10 to 10,000), newest first; the
-    // favourites keep their own 60; rows tied at the boundary stay.
+    // The history keeps as many clips as the settings say (10 to 10,000; the trimming at a
+    // capture: tst_capture), newest first; the favourites keep their own 60; rows tied at the
+    // boundary stay.
     void historyLengthBoundsTheTrim()
     {
-        Settings &settings = testSettings();
-        settings.setHistoryLength(3);
+        testSettings().setHistoryLength(3);
         QCOMPARE(Settings::historyLength(), 10);
-        settings.setHistoryLength(50000);
+        testSettings().setHistoryLength(50000);
         QCOMPARE(Settings::historyLength(), 10000);
-        settings.setHistoryLength(200);
-        for (int i = 0; i < 250; ++i)
-            addClip(u"clip %1"_s.arg(i), i);
+        testSettings().setHistoryLength(SettingsDefaults::historyLength);
         for (int i = 0; i < 70; ++i)
             addClip(u"favourite %1"_s.arg(i), i, Category::favourite, 1);
-        DBKeeper::cleanupDatabase(Category::history);
-        QCOMPARE(found(u"clip"_s).size(), 200);
         DBKeeper::cleanupDatabase(Category::favourite);
         QCOMPARE(rowCount(Category::favourite), 60);
-        settings.setHistoryLength(SettingsDefaults::historyLength);
-
-        DBKeeper::removeAllData();
         addClip(u"oldest"_s, 1);
         for (int i = 0; i < 61; ++i)
             addClip(u"h%1"_s.arg(i), i < 2 ? 2 : 100 + i);
@@ -340,73 +287,49 @@ private slots:
     }
 
     // The sign-out wipes rows and payload files before anyone hears of it, and forgets the
-    // account, token included; the device keeps its own token.
+    // account, token included; the device keeps its own token. (The service ending the sign-in
+    // keeps the history: tst_sync_requests.)
     void signOutWipesRowsAndFilesBeforeNotifying()
     {
-        HistoryModel clip;
-        clip.content = u"x"_s;
-        clip.file_hash = u"0123456789abcdef0123456789abcdef"_s;
-        clip.type = u"image_data+zip"_s;
+        HistoryModel clip = clipFor("favourite payload", u"image_data+zip"_s);
         testFiles().saveClipData("favourite payload", clip);
         clip.category = Category::favourite;
         clip.save();
-        QCOMPARE(clipsAtSignOut([] { testAccount().setLoginUserToken(std::nullopt); }), 0);
-        QVERIFY(accountForgotten());
+        testAccount().setLoginUserToken(u"tok"_s);
+        testAccount().setLoginUserId(u"7"_s);
+        testAccount().setLoginUserEmail(u"me@example.org"_s);
+        testSettings().setPullCursor(42);
+        testSettings().setBrokerCredentials(std::pair(u"7"_s, u"broker secret"_s));
+        Settings::setDeviceToken(u"0123456789abcdef0123456789abcdef"_s);
+        qsizetype clipsLeft = -1;
+        QObject context;
+        QObject::connect(&testAccount(), &ConfigureManager::signedOut, &context, [&] {
+            clipsLeft = DBKeeper::getAllHistory().size() + DBKeeper::getAllFavourites().size();
+        });
+        testAccount().setLoginUserToken(std::nullopt);
+        QTRY_COMPARE(clipsLeft, 0);
+        for (const char *name :
+             {SettingsKeys::loginUserToken, SettingsKeys::loginUserId, SettingsKeys::loginUserEmail,
+              SettingsKeys::lastPullRequestTime, SettingsKeys::mqttUserName, SettingsKeys::mqttPassword})
+            QVERIFY2(!ClipUserDefaults::contains(QLatin1String(name)), name);
+        QVERIFY(ClipUserDefaults::contains(QLatin1String(SettingsKeys::deviceToken)));
         QVERIFY(!QFile::exists(PathHelper::getZipsFilePath(clip.hash())));
-    }
-
-    // The service ending the sign-in (an expired token) forgets the account as any sign-out
-    // does, so the next sign-in pulls from the start, but keeps every local clip.
-    void signInEndedByTheServiceKeepsTheHistory()
-    {
-        addClip(u"never left this computer"_s, 1);
-        QCOMPARE(clipsAtSignOut([] {
-                     testAccount().endSignInByService();
-                     testAccount().endSignInByService(); // a second refusal of the same sign-in
-                 }),
-                 1);
-        QVERIFY(accountForgotten());
-    }
-
-    void versionComparison_data()
-    {
-        QTest::addColumn<QString>("one");
-        QTest::addColumn<QString>("two");
-        QTest::addColumn<QString>("larger");
-        QTest::newRow("by number") << u"1.2.3"_s << u"1.10.0"_s << u"1.10.0"_s;
-        QTest::newRow("leading digits") << u"2.0beta"_s << u"1.9"_s << u"2.0beta"_s;
-        QTest::newRow("no digits counts as 0") << u"1.x"_s << u"1.0"_s << QString();
-    }
-
-    void versionComparison()
-    {
-        QFETCH(QString, one);
-        QFETCH(QString, two);
-        QFETCH(QString, larger);
-        QCOMPARE(Utils::largeVersion(one, two).value_or(QString()), larger);
-    }
-
-    void updateNoticeOnlyForNewerVersion()
-    {
-        ClipUserDefaults::setValue(key(SettingsKeys::newversion), Utils::appVersion());
-        QVERIFY(!Utils::isNeedShowUpdate());
-        ClipUserDefaults::setValue(key(SettingsKeys::newversion), u"999.0"_s);
-        QVERIFY(Utils::isNeedShowUpdate());
     }
 
     // Stored values that would do harm read as their defaults, and are never written.
     void damagedValuesReadAsDefaults()
     {
         for (const char *damaged : {"-5", "soon"}) {
-            ClipUserDefaults::setValue(key(SettingsKeys::lastPullRequestTime), QString::fromLatin1(damaged));
+            ClipUserDefaults::setValue(QLatin1String(SettingsKeys::lastPullRequestTime),
+                                       QString::fromLatin1(damaged));
             QCOMPARE(Settings::pullCursor(), u"0"_s);
         }
         QVERIFY(!testSettings().setPullCursor(-1));
         for (const double insane : {0.0, 1e9, std::nan("")}) {
-            ClipUserDefaults::setValue(key(SettingsKeys::CLIP_MONITOR_SPEED), insane);
+            ClipUserDefaults::setValue(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED), insane);
             QCOMPARE(Settings::pollIntervalSeconds(), 0.6);
         }
-        ClipUserDefaults::remove(key(SettingsKeys::CLIP_MONITOR_SPEED));
+        ClipUserDefaults::remove(QLatin1String(SettingsKeys::CLIP_MONITOR_SPEED));
     }
 
     void concurrentWritersLoseNothing()
@@ -468,6 +391,112 @@ private slots:
         payloads.sort();
         QVERIFY(clears > 10);
         QCOMPARE(payloads, firstColumn("select distinct file_hash from History order by file_hash"));
+    }
+
+    void textPayloadIsTheUtf8Bytes()
+    {
+        const QByteArray text = u"héllo 剪贴板"_s.toUtf8();
+        HistoryModel clip = clipFor(text, u"text_txt"_s);
+        testFiles().saveClipData(text, clip);
+        QCOMPARE(testFiles().getStringWithMd5(clip.hash()), u"héllo 剪贴板"_s);
+        testFiles().saveData(QByteArray("\xff\xfe\xfd", 3), u"bad"_s);
+        QVERIFY(!testFiles().getStringWithMd5(u"bad"_s));
+    }
+
+    // Another device reads the archive: one deflated entry named by the hash; its size is the
+    // clip's.
+    void zippedKindKeepsOneDeflatedEntryNamedByHash()
+    {
+        const QByteArray image(20000, 'x');
+        HistoryModel clip = clipFor(image, u"image_data+zip"_s);
+        testFiles().saveClipData(image, clip);
+        const QString archive = PathHelper::getZipsFilePath(clip.hash());
+        const QList<ArchiveEntry> entries = readArchive(archive);
+        QCOMPARE(entries.size(), 1);
+        QVERIFY(entries.first().name == clip.hash() && entries.first().content == image
+                && entries.first().deflated);
+        QCOMPARE(clip.file_size, double(QFileInfo(archive).size()));
+    }
+
+    // A payload that cannot be written (its folder is a file here) is reported, and the record
+    // does not claim it: nothing would upload or paste bytes that are not there. A zipped kind
+    // travels as its archive: without the archive the payload is not complete.
+    void failedWritesLeaveTheRecordWithoutPayload()
+    {
+        const QByteArray bytes("lost for want of a folder");
+        for (const QString &type : {u"text_txt"_s, u"image_data+zip"_s}) {
+            HistoryModel clip = clipFor(bytes, type);
+            clip.local_file_ok = 1;
+            const QString folder =
+                QFileInfo(type.endsWith(u"+zip"_s) ? PathHelper::getZipsFilePath(clip.hash())
+                                                   : PathHelper::getBaseFilePath(clip.hash()))
+                    .path();
+            QVERIFY(QDir(folder).removeRecursively() && TestFiles::write(folder, "not a folder"));
+            QVERIFY2(!testFiles().saveClipData(bytes, clip), qPrintable(type));
+            QCOMPARE(clip.local_file_ok.value_or(1), 0);
+            QVERIFY(QFile::remove(folder));
+        }
+    }
+
+    void payloadFilesStayWhileAnyRowUsesTheHash()
+    {
+        const QByteArray bytes("shared payload");
+        HistoryModel history = clipFor(bytes, u"image_data+zip"_s);
+        testFiles().saveClipData(bytes, history);
+        history.save();
+        HistoryModel favourite = history;
+        favourite.category = Category::favourite;
+        favourite.save();
+
+        QVERIFY(DBKeeper::deleteClipItem(history.hash(), Category::history));
+        testFiles().deleteFilesWithHashArray({history.hash()});
+        QVERIFY(QFile::exists(PathHelper::getZipsFilePath(history.hash())));
+
+        // A preview named by the file name is a second name of the payload: it goes too.
+        history.file_name = u"secret notes.txt"_s;
+        const QString preview = testFiles().makePreviewLink(history);
+        testFiles().deleteFilesWithHashArray(DBKeeper::removeAllData());
+        for (const QString &path : {PathHelper::getBaseFilePath(history.hash()),
+                                    PathHelper::getZipsFilePath(history.hash()), preview})
+            QVERIFY2(!QFile::exists(path), qPrintable(path));
+    }
+
+    void namesThatLeaveTheDataFolderAreRefused()
+    {
+        testFiles().saveData("x", u"../escaped"_s);
+        QVERIFY(!QFile::exists(QDir(m_dirs.dataPath()).absoluteFilePath(u"../escaped"_s)));
+        QVERIFY(!testFiles().getDataWithMd5(u"../../etc/passwd"_s));
+
+        HistoryModel clip = clipFor("y", u"file_txt+zip"_s);
+        testFiles().saveData("y", clip.hash());
+        clip.file_name = u"../../outside.txt"_s;
+        QVERIFY(testFiles().makePreviewLink(clip).startsWith(PathHelper::getPreviewsFilePath()));
+    }
+
+    // Whatever the umask, and for a copied file whatever its own mode.
+    void clipFilesAreTheOwnersAlone()
+    {
+        const mode_t previous = umask(022);
+        QTemporaryDir userFolder;
+        const QString userFile = userFolder.filePath(u"private.pdf"_s);
+        QVERIFY(TestFiles::write(userFile, "a user's file"));
+        QVERIFY(chmod(QFile::encodeName(userFile).constData(), 0755) == 0);
+        HistoryModel fileClip = clipFor("a user's file", u"file_pdf+zip"_s);
+        fileClip.file_name = u"private.pdf"_s;
+        QVERIFY(testFiles().saveClipFile(userFile, fileClip));
+        fileClip.save();
+        const QString preview = testFiles().makePreviewLink(fileClip);
+        umask(previous);
+
+        for (const QString &folder : {PathHelper::dataFolder(), PathHelper::getBaseFilePath(),
+                                      PathHelper::getZipsFilePath(), PathHelper::getPreviewsFilePath()})
+            QCOMPARE(TestFiles::mode(folder), mode_t(0700));
+        const QString database = DBFetcher::databasePath();
+        for (const QString &path :
+             {PathHelper::getBaseFilePath(fileClip.hash()), PathHelper::getZipsFilePath(fileClip.hash()),
+              preview, database, QString(database + u"-wal"_s)})
+            QVERIFY2(TestFiles::mode(path) == 0600, qPrintable(path));
+        QCOMPARE(TestFiles::mode(userFile), mode_t(0755));
     }
 };
 

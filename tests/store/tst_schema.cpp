@@ -7,21 +7,11 @@
 #include "store/HistorySchema.h"
 #include "support/Database.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-bool hasUniqueIndex(Database &db)
-{
-    SqlQuery rows = db.query("select 1 from sqlite_master where name = 'History_file_hash_category'");
-    return rows.next();
-}
 
 // Today's columns, in order, as an older version defined them.
 const QStringList kDefinitions =
@@ -35,14 +25,10 @@ const QStringList kDefinitions =
 const QStringList kColumns =
     QStringList(kDefinitions).replaceInStrings(QRegularExpression(u" .*"_s), QString());
 
-// A table of the first `columns` of today's columns, without indexes. Very old databases also
-// allowed NULL content.
-QString createTable(const char *table, int columns, bool nullableContent = false)
+// A table of the first `columns` of today's columns, without indexes.
+QString createTable(const char *table, int columns)
 {
-    QStringList chosen = kDefinitions.mid(0, columns);
-    if (nullableContent)
-        chosen[0] = u"content TEXT"_s;
-    return u"CREATE TABLE %1 (%2)"_s.arg(QLatin1String(table), chosen.join(u", "_s));
+    return u"CREATE TABLE %1 (%2)"_s.arg(QLatin1String(table), kDefinitions.mid(0, columns).join(u", "_s));
 }
 
 QString insert(const char *table, const char *content, const char *hash)
@@ -58,11 +44,6 @@ QStringList column(Database &db, const char *sql)
     while (rows.next())
         found << rows.text(0).value_or(u"NULL"_s);
     return found;
-}
-
-QStringList contents(Database &db)
-{
-    return column(db, "select content from History where category = 'history' order by content");
 }
 
 struct StoreRun {
@@ -118,8 +99,9 @@ private slots:
                            insert("History", "two", "same")}
             << QByteArray("select content from History") << u"one,two"_s << false;
         QTest::newRow("clean-up")
-            << QStringList{createTable("History", 15, true), index.arg(u"History"_s),
-                           insert("History", "keep", "k1"),
+            // Very old databases also allowed NULL content.
+            << QStringList{createTable("History", 15).replace(u"content TEXT NOT NULL"_s, u"content TEXT"_s),
+                           index.arg(u"History"_s), insert("History", "keep", "k1"),
                            u"insert into History (content, file_hash) values (NULL, 'n1')"_s,
                            insert("History", "", "d41d8cd98f00b204e9800998ecf8427e")}
             << QByteArray("select file_hash from History") << u"k1"_s << true;
@@ -153,7 +135,8 @@ private slots:
 
         QCOMPARE(db.columns(u"History"_s), kColumns);
         QVERIFY(!db.hasTable(u"History2"_s));
-        QCOMPARE(hasUniqueIndex(db), uniqueIndex);
+        QCOMPARE(column(db, "select 1 from sqlite_master where name = 'History_file_hash_category'").size(),
+                 int(uniqueIndex));
         QCOMPARE(column(db, QByteArray(rowsQuery + " order by 1")).join(QLatin1Char(',')), rows);
     }
 
@@ -165,10 +148,9 @@ private slots:
         {
             Database db(path);
             QVERIFY(db.exec(createTable("History", 15)));
-            for (int i = 0; i < 40; ++i)
-                QVERIFY(db.exec(
-                    u"insert into History (content, timeStamp, file_hash) values ('old clip %1 工作日记', %1, 'h%1')"_s
-                        .arg(i)));
+            QVERIFY(db.exec("with recursive n(i) as (select 0 union all select i + 1 from n where i < 39) "
+                            "insert into History (content, timeStamp, file_hash) "
+                            "select 'old clip ' || i || ' 工作日记', i, 'h' || i from n"));
             QVERIFY(db.exec("delete from History where timeStamp < 20"));
         }
         for (int start = 0; start < 2; ++start) {
@@ -216,7 +198,8 @@ private slots:
         Database db(path);
         QVERIFY(HistorySchema::setUp(db));
         QCOMPARE(db.columns(u"History"_s), kColumns);
-        QCOMPARE(contents(db), (QStringList{u"aaa"_s, u"bbb"_s, u"ccc"_s}));
+        QCOMPARE(column(db, "select content from History where category = 'history' order by 1"),
+                 (QStringList{u"aaa"_s, u"bbb"_s, u"ccc"_s}));
     }
 
     void failingUpgradeLeavesTheTableAsItWas()
@@ -244,10 +227,8 @@ private slots:
             Database db(path);
             QVERIFY(db.exec("PRAGMA journal_mode=DELETE"));
             QVERIFY(db.exec(createTable("History", 15)));
-            QVERIFY(db.exec("BEGIN"));
-            for (int i = 0; i < 300; ++i)
-                QVERIFY(db.exec(u"insert into History (content, file_hash) values ('c%1', 'h%1')"_s.arg(i)));
-            QVERIFY(db.exec("COMMIT"));
+            QVERIFY(db.exec("with recursive n(i) as (select 0 union all select i + 1 from n where i < 299) "
+                            "insert into History (content, file_hash) select 'c' || i, 'h' || i from n"));
         }
         // The table's first page is overwritten.
         QFile file(path);
