@@ -17,11 +17,8 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 using namespace Qt::StringLiterals;
-
-using X11Test::stop;
 
 namespace {
 
@@ -109,9 +106,9 @@ private Q_SLOTS:
 
     void cleanupTestCase()
     {
-        stop(m_quillet);
-        stop(m_tray);
-        stop(m_bus);
+        X11Test::stop(m_quillet);
+        X11Test::stop(m_tray);
+        X11Test::stop(m_bus);
     }
 
     void announcesTheDeviceAtStart()
@@ -172,7 +169,7 @@ private Q_SLOTS:
     // history and tells the user in a message at the tray item.
     void damagedDatabaseIsReportedAtTheTrayItem()
     {
-        stop(m_quillet);
+        X11Test::stop(m_quillet);
         QTemporaryDir data;
         QVERIFY(TestFiles::write(data.filePath(u"clipDB.sqlite"_s), QByteArray(4096, 'x')));
         QProcessEnvironment environment = m_environment;

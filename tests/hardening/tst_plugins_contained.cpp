@@ -3,12 +3,9 @@
 
 #include "CaptureWait.h"
 #include "TestDirs.h"
-#include "TestSync.h"
 #include "menu/ClipFixtures.h"
-#include "plugins/PackageBuilder.h"
 #include "plugins/PluginSandbox.h"
 
-#include "capture/ClipController.h"
 #include "menu/MenuController.h"
 #include "menu/PluginMenuSource.h"
 #include "platform/MemoryKeyInjector.h"
@@ -16,23 +13,17 @@
 #include "platform/UrlOpener.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PluginManager.h"
-#include "plugins/package.h"
 
 #include <QAction>
-#include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QTest>
 #include <QUrl>
 
-#include <memory>
-
 using namespace Qt::StringLiterals;
 using PackageBuilder::Entry;
 
 namespace {
-
-const auto path8 = &PluginSandbox::path8;
 
 // A Lua string pattern that backtracks for ages inside one C call, where no hook runs.
 constexpr char kStuckInC[] =
@@ -133,7 +124,7 @@ private slots:
                                                       Entry{"main.lua", ""}, Entry{"notes.txt", "keep me"}}));
         const QString link = box.root() + u"/linked.cplugin"_s;
         QVERIFY(QFile::link(precious, link));
-        QCOMPARE(plugin_remove(path8(link + u"/"_s).constData(), box.registry()), 0);
+        QCOMPARE(plugin_remove(PluginSandbox::path8(link + u"/"_s).constData(), box.registry()), 0);
         QVERIFY(!QFileInfo(link).isSymLink());
         QVERIFY(QFile::exists(precious + u"/notes.txt"_s));
     }
@@ -145,7 +136,7 @@ private slots:
         const PluginSandbox box;
         PluginRegistry *registry = box.registry();
         QVERIFY(registry);
-        const QByteArray marker = path8(box.path(u"marker"_s));
+        const QByteArray marker = PluginSandbox::path8(box.path(u"marker"_s));
         QByteArray info = PackageBuilder::infoLua("id.c", "C");
         const QList<QByteArray> attempts = {"io.open('" + marker + "', 'w'):write('x')",
                                             "os.execute('touch " + marker + "')",

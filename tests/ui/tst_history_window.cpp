@@ -1,9 +1,8 @@
 // The history window and the X11 adapters under a private X server, over a real store: a clip
 // among many is found by a word and pasted with Return into the window the user was typing in;
-// Delete removes, Escape closes. The paste keystroke through XTest and the global hot key through
-// key grabs, driven by xdotool as a user's keyboard would.
+// Delete removes, Escape closes. The global hot key through key grabs, driven by xdotool as a
+// user's keyboard would.
 #include "TestDirs.h"
-#include "TestSync.h"
 #include "X11TestMain.h"
 #include "menu/ClipFixtures.h"
 
@@ -12,18 +11,13 @@
 #include "platform/X11HotKeyRegistrar.h"
 #include "platform/X11KeyInjector.h"
 #include "platform/X11Pasteboard.h"
-#include "store/DBKeeper.h"
 #include "store/HistorySearch.h"
 #include "ui/HistoryWindow.h"
-#include "ui/InterfaceLanguage.h"
 
-#include <QClipboard>
 #include <QLineEdit>
 #include <QListWidget>
 
 using namespace Qt::StringLiterals;
-
-using X11Test::xdotool;
 
 class TestHistoryWindow final : public QObject
 {
@@ -90,21 +84,9 @@ private slots:
         QTRY_VERIFY(!window.isVisible());
     }
 
-    void pasteKeystrokeReachesTheFocusedWindow()
-    {
-        QLineEdit target;
-        QVERIFY(X11Test::showFocused(target));
-        const QString text = u"pasted through XTest"_s;
-        QGuiApplication::clipboard()->setText(text);
-
-        X11KeyInjector injector;
-        QVERIFY(injector.postPasteKeystroke());
-        QTRY_COMPARE_WITH_TIMEOUT(target.text(), text, 10000);
-    }
-
     void hotKeyFiresWithAndWithoutNumLock()
     {
-        const auto press = [](const char *keys) { return xdotool({u"key"_s, QLatin1String(keys)}); };
+        const auto press = [](const char *keys) { return X11Test::xdotool({u"key"_s, QLatin1String(keys)}); };
         X11HotKeyRegistrar registrar;
         int pressed = 0;
         QVERIFY(registrar.registerHotKey({9, KeyCombination::Command | KeyCombination::Shift},
