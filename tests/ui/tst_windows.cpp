@@ -306,7 +306,7 @@ private slots:
         QVERIFY(QFile::exists(PathHelper::getBaseFilePath(liked.hash())));
     }
 
-    // A keyword typed in the pane makes clips secret (its rules: tst_privacy); the switches
+    // A keyword typed in the pane makes clips secret (its rules: tst_capture); the switches
     // write at each click.
     void privacyPaneWritesItsRules()
     {
