@@ -57,12 +57,6 @@ UploadForm withField(UploadForm form, const QString &name, const QByteArray &val
     return form;
 }
 
-UploadForm withoutField(UploadForm form, const QString &name)
-{
-    form.removeIf([&](const auto &pair) { return pair.first == name; });
-    return form;
-}
-
 SyncClient::SyncClient(const QString &origin, const QString &deviceToken, const QString &caFile)
     : m_client(makeClient(origin, caFile))
     , m_device(deviceToken)
@@ -208,14 +202,4 @@ HttpReply SyncClient::upload(const QString &fileHash, qint64 fileId, const QByte
 HttpReply SyncClient::upload(const QJsonObject &record, const QByteArray &payload)
 {
     return upload(record.value(u"file_hash"_s).toString(), record.value(u"file_id"_s).toInteger(), payload);
-}
-
-HttpReply SyncClient::download(const QString &fileHash, qint64 fileId)
-{
-    return get(u"/download_file/"_s, u"&file_hash=%1&file_id=%2"_s.arg(fileHash).arg(fileId));
-}
-
-HttpReply SyncClient::download(const QJsonObject &record)
-{
-    return get(u"/download_file/"_s, fileQuery(record));
 }

@@ -1,15 +1,42 @@
 // Two users of one service: whatever ids, hashes or forms the second one sends, it can read,
 // change, delete, download or upload nothing of the first, on any endpoint or on the broker.
+// The signed upload form: forged, expired, out-of-folder, reused and oversized forms are refused
+// and store nothing; a service killed in the middle of an upload keeps everything committed and
+// nothing half-written. For one user's devices, what the client suites do not see: records of
+// its own never come back to a device, a clear removes the payloads, sign-ins end with their
+// broker accounts, the broker and the service come back, the log holds no secrets.
 
 #include "MqttListener.h"
 #include "ServerHarness.h"
 #include "SyncClient.h"
 
-#include <QJsonArray>
+#include "support/PayloadLimit.h"
+
+#include <QDateTime>
+#include <QFile>
 #include <QJsonDocument>
+#include <QMessageAuthenticationCode>
+#include <QTcpSocket>
 #include <QTest>
+#include <QUrl>
+
+#include <ctime>
+#include <future>
+#include <utime.h>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kEmail = u"walk@example.org"_s;
+const QString kPassword = u"correct horse"_s;
+
+QString digestOf(const QString &token)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+} // namespace
 
 class TestServerIsolation final : public QObject
 {
@@ -20,15 +47,69 @@ private slots:
     void recordsCannotBeReadOrChanged();
     void filesCannotBeFetchedOrReplaced();
     void brokerKeepsTopicsApart();
+    void forgedFormsAreRefused();
+    void keysOutsideTheFolderAreRefused();
+    void sizeLimit();
+    void grantsAreSingleUseAndBoundToTheRecord();
+    void ownRecordsDoNotComeBack();
+    void clearKeepsFavouritesOnly();
+    void logoutEndsTheSignInAndItsBrokerConnection();
+    void administratorSetsPassword();
+    void logHoldsNoSecrets();
+    // These restart the service or the broker.
+    void killDuringUploadKeepsStoreWhole();
+    void expiredSignInsEnd();
+    void signInNeedsTheBroker();
+    void devicesLearnWhenTheServiceIsBack();
     // After every case: the first user's records and file are exactly as they were.
     void cleanup();
 
 private:
+    // A record of the victim's with this payload to upload.
+    QJsonObject pushClip(const QByteArray &payload)
+    {
+        QJsonObject record = SyncClient::textRecord(u"clip %1"_s.arg(++m_clips), 1700000100 + m_clips);
+        record.insert(u"file_hash"_s, SyncClient::md5Hex(payload));
+        return m_victim->pushed(record);
+    }
+    // The form the service grants the victim for the record; m_host receives where to post it.
+    UploadForm grantedForm(const QJsonObject &record)
+    {
+        return m_victim->uploadForm(record["file_hash"_L1].toString(), record["file_id"_L1].toInteger(),
+                                    &m_host);
+    }
+    int post(const UploadForm &form, const QByteArray &payload)
+    {
+        return m_victim->postForm(m_host, form, payload).status;
+    }
+    QString objectPath(const QJsonObject &record) const
+    {
+        return m_server.dataDir() + u"/objects/%1/"_s.arg(m_victim->userId())
+               + record["file_hash"_L1].toString();
+    }
+    void verifyNotStored(const QJsonObject &record)
+    {
+        QVERIFY(!QFile::exists(objectPath(record)));
+        QCOMPARE(m_victim->getRecord(record).history().value("file_ready"_L1).toInt(), 0);
+    }
+
+    qint64 tokenRows(const QString &token) const
+    {
+        const auto rows =
+            m_server.storageQuery(u"select count(*) from tokens where digest = '%1'"_s.arg(digestOf(token)));
+        return rows && rows->size() == 1 ? rows->first().toLongLong() : -1;
+    }
+
     ServerHarness m_server;
     std::unique_ptr<SyncClient> m_victim;
     std::unique_ptr<SyncClient> m_intruder;
     QList<QJsonObject> m_records; // a text, a favourite, a file
     QByteArray m_payload{4096, 'v'};
+    QString m_host;
+    int m_clips = 0;
+    std::unique_ptr<SyncClient> m_a; // two devices of a third user
+    std::unique_ptr<SyncClient> m_b;
+    QStringList m_secrets;
 };
 
 void TestServerIsolation::initTestCase()
@@ -47,6 +128,12 @@ void TestServerIsolation::initTestCase()
     QCOMPARE(m_victim->upload(m_records[2], m_payload).code(), 0);
     m_records[2].insert(u"file_ready"_s, 1);
     m_records[2].insert(u"file_size"_s, m_payload.size());
+    m_a = std::make_unique<SyncClient>(m_server.origin(), u"deviceA0001"_s);
+    m_b = std::make_unique<SyncClient>(m_server.origin(), u"deviceB0002"_s);
+    QCOMPARE(m_a->registerUser(kEmail, kPassword).code(), 0);
+    QCOMPARE(m_b->login(kEmail, kPassword).code(), 0);
+    m_secrets << m_a->userToken() << m_b->userToken() << m_a->mqttPassword() << kEmail
+              << SyncClient::md5Hex(kPassword.toUtf8());
 }
 
 void TestServerIsolation::cleanup()
@@ -55,7 +142,6 @@ void TestServerIsolation::cleanup()
         QCOMPARE(m_victim->getRecord(record).history(), record);
     QCOMPARE(m_victim->download(m_records[2]).body, m_payload);
 }
-
 void TestServerIsolation::recordsCannotBeReadOrChanged()
 {
     QCOMPARE(m_intruder->getRecord(m_records[0]).status, 404);
@@ -87,6 +173,7 @@ void TestServerIsolation::filesCannotBeFetchedOrReplaced()
 {
     QCOMPARE(m_intruder->get(u"/get_upload_token/"_s, SyncClient::fileQuery(m_records[2])).status, 404);
     QCOMPARE(m_intruder->download(m_records[2]).status, 404);
+    QCOMPARE(m_intruder->get(u"/plugin_files/..%2Fconfig.json"_s, {}, false).status, 404);
     // The intruder's own grant, pointed at the victim's file and rewritten to name the victim.
     const QJsonObject mine = m_intruder->pushed(SyncClient::textRecord(u"intruder file"_s, 1700000000));
     QString host;
@@ -141,6 +228,263 @@ void TestServerIsolation::brokerKeepsTopicsApart()
             QVERIFY(m.topic == u"quillet_service"_s
                     || (isDelete(m) && (listener == &victim) == (m.topic == victimTopic)));
     }
+}
+
+void TestServerIsolation::forgedFormsAreRefused()
+{
+    const QJsonObject clip = pushClip("forged target");
+    const UploadForm form = grantedForm(clip);
+    // A policy widened by the sender, or one signed anew for a past expiry.
+    const QJsonObject granted =
+        QJsonDocument::fromJson(QByteArray::fromBase64(field(form, u"policy"_s))).object();
+    QJsonObject policy = granted;
+    policy.insert(u"max_size"_s, 1LL << 40);
+    const QByteArray widened = QJsonDocument(policy).toJson(QJsonDocument::Compact).toBase64();
+    QCOMPARE(post(withField(form, u"policy"_s, widened), "forged target"), 403);
+    QFile secrets(m_server.dataDir() + u"/secrets.json"_s);
+    QVERIFY(secrets.open(QIODevice::ReadOnly));
+    const QByteArray key = QJsonDocument::fromJson(secrets.readAll())["signing_key"_L1].toString().toUtf8();
+    const auto signedFor = [&](qint64 expiration) {
+        QJsonObject policy = granted;
+        policy.insert(u"expiration"_s, expiration);
+        const QByteArray encoded = QJsonDocument(policy).toJson(QJsonDocument::Compact).toBase64();
+        const QByteArray signature = QMessageAuthenticationCode::hash(
+            encoded + '\n' + field(form, u"callback"_s), key, QCryptographicHash::Sha256);
+        return withField(withField(form, u"policy"_s, encoded), u"signature"_s, signature.toBase64());
+    };
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QCOMPARE(post(signedFor(now - 5), "forged target"), 403);
+    // Content that does not match its hash.
+    QCOMPARE(post(form, "something else"), 400);
+    verifyNotStored(clip);
+    // Only the expiry made the difference.
+    QCOMPARE(post(signedFor(now + 60), "forged target"), 200);
+}
+
+void TestServerIsolation::keysOutsideTheFolderAreRefused()
+{
+    const QJsonObject clip = pushClip("folder target");
+    const QJsonObject elsewhere = pushClip("another clip");
+    const UploadForm form = grantedForm(clip);
+    const QByteArray dir = "users/" + QByteArray::number(m_victim->userId());
+    const QByteArray hash = clip["file_hash"_L1].toString().toUtf8();
+    for (const QByteArray &key :
+         QList<QByteArray>{dir + "/../999/" + hash, dir + "/sub/" + hash,
+                           dir + '/' + elsewhere["file_hash"_L1].toString().toUtf8(), "/" + dir + '/' + hash})
+        QCOMPARE(post(withField(form, u"key"_s, key), "folder target"), 403);
+    verifyNotStored(clip);
+    verifyNotStored(elsewhere);
+}
+
+void TestServerIsolation::sizeLimit()
+{
+    QByteArray largest(int(kMaxPayloadBytes), 'x');
+    QCOMPARE(post(grantedForm(pushClip(largest)), largest), 200);
+    largest.append('y');
+    const QJsonObject over = pushClip(largest);
+    QCOMPARE(post(grantedForm(over), largest), 413);
+    verifyNotStored(over);
+}
+
+void TestServerIsolation::grantsAreSingleUseAndBoundToTheRecord()
+{
+    const QJsonObject clip = pushClip("replayed payload");
+    const UploadForm form = grantedForm(clip);
+    // Posted several times at once, one form stores the file once; the others are refused.
+    std::vector<std::future<int>> posts;
+    for (int i = 0; i < 8; ++i)
+        posts.push_back(std::async(std::launch::async, [&] { return post(form, "replayed payload"); }));
+    QCOMPARE(std::ranges::count_if(posts, [](auto &posted) { return posted.get() == 200; }), 1);
+    // Deleted and pushed again, the clip is another record: grants of the old one are void.
+    const UploadForm beforeDelete = grantedForm(clip);
+    QCOMPARE(m_victim->deleteRecord(clip).code(), 0);
+    const QJsonObject again = m_victim->pushed(clip);
+    QCOMPARE(post(beforeDelete, "replayed payload"), 404);
+    QCOMPARE(m_victim->getRecord(again).history().value("file_ready"_L1).toInt(), 0);
+}
+
+void TestServerIsolation::ownRecordsDoNotComeBack()
+{
+    const QJsonObject pushed = m_a->pushed(SyncClient::textRecord(u"walk record"_s, 1700000000));
+    m_secrets << pushed.value("content"_L1).toString();
+    const qint64 startA = m_a->pull(0).cursor();
+    QCOMPARE(m_a->pushRecord(SyncClient::textRecord(u"second record"_s, 1700000001)).code(), 0);
+    QVERIFY(m_a->pull(startA).histories().isEmpty());
+    // The same clip captured on B is the same record; an older capture time does not win.
+    const QJsonObject merged = m_b->pushed(SyncClient::textRecord(u"walk record"_s, 1600000000));
+    QCOMPARE(merged.value("history_id"_L1), pushed.value("history_id"_L1));
+    QCOMPARE(merged.value("timestamp"_L1).toInteger(), 1700000000);
+}
+
+void TestServerIsolation::clearKeepsFavouritesOnly()
+{
+    const QByteArray payload(1024, 'u');
+    QJsonObject file = SyncClient::textRecord(u"with a file"_s, 1700000200);
+    file.insert(u"file_hash"_s, SyncClient::md5Hex(payload));
+    QCOMPARE(m_a->upload(m_a->pushed(file), payload).status, 200);
+    QJsonObject keep = SyncClient::textRecord(u"kept"_s, 1700000400);
+    keep.insert(u"favourite"_s, 1760000000);
+    keep = m_a->pushed(keep);
+    QCOMPARE(m_a->get(u"/clear_history/"_s).code(), 0);
+    SyncClient fresh(m_server.origin(), u"deviceFresh"_s);
+    fresh.setUserToken(m_a->userToken());
+    QCOMPARE(fresh.pull(0).histories(), QJsonArray{keep});
+    QVERIFY(QDir(m_server.dataDir() + u"/objects/%1"_s.arg(m_a->userId())).isEmpty(QDir::Files));
+}
+
+void TestServerIsolation::logoutEndsTheSignInAndItsBrokerConnection()
+{
+    SyncClient e(m_server.origin(), u"deviceE0005"_s);
+    QCOMPARE(e.login(kEmail, kPassword).code(), 0);
+    // A new sign-in of the device gets a new broker password; the earlier one is over.
+    const QString earlier = e.mqttPassword();
+    const QString earlierToken = e.userToken();
+    QCOMPARE(e.login(kEmail, kPassword).code(), 0);
+    QCOMPARE(tokenRows(earlierToken), 0);
+    QVERIFY(MqttListener(e.deviceToken()).connect(m_server.mqttPort(), e.mqttUser(), earlier) != 0);
+    MqttListener session;
+    QCOMPARE(session.connect(m_server.mqttPort(), e), 0);
+    // Signing out removes the device's broker account, which ends its connection, and its token.
+    QCOMPARE(e.get(u"/logout/"_s).code(), 0);
+    QVERIFY(session.waitForDisconnect());
+    QVERIFY(MqttListener().connect(m_server.mqttPort(), e) != 0);
+    QCOMPARE(e.pull(0).status, 401);
+    QCOMPARE(m_b->pull(0).code(), 0);
+}
+
+void TestServerIsolation::administratorSetsPassword()
+{
+    MqttListener session;
+    QCOMPARE(session.connect(m_server.mqttPort(), *m_a), 0);
+    QProcess tool;
+    tool.start(ServerHarness::program(), {u"--data-dir"_s, m_server.dataDir(), u"--mqtt-port"_s,
+                                          QString::number(m_server.mqttPort()), u"--set-password"_s, kEmail});
+    tool.write("a new password\n");
+    tool.closeWriteChannel();
+    QVERIFY(tool.waitForFinished(20000) && tool.exitCode() == 0);
+    m_secrets << SyncClient::md5Hex("a new password");
+    // Every sign-in and broker account of the user ends: a lost device cannot read on.
+    QCOMPARE(m_a->pull(0).status, 401);
+    QVERIFY(session.waitForDisconnect());
+    QVERIFY(MqttListener().connect(m_server.mqttPort(), *m_b) != 0);
+    QCOMPARE(SyncClient(m_server.origin(), u"deviceD"_s).login(kEmail, u"a new password"_s).code(), 0);
+}
+
+void TestServerIsolation::logHoldsNoSecrets()
+{
+    const QByteArray log = m_server.serviceLog();
+    QVERIFY(log.contains("/api/pull/"));
+    const auto hashes = m_server.storageQuery(u"select password_hash from users"_s);
+    QVERIFY(hashes && !hashes->isEmpty());
+    for (const QString &secret : m_secrets + *hashes)
+        QVERIFY2(!log.contains(secret.toUtf8()), qPrintable(u"the log holds a secret: "_s + secret.left(8)));
+}
+
+void TestServerIsolation::killDuringUploadKeepsStoreWhole()
+{
+    const QByteArray whole(200 * 1024, 'c');
+    const QJsonObject committed = pushClip(whole);
+    QCOMPARE(post(grantedForm(committed), whole), 200);
+    const QByteArray payload(3 * 1024 * 1024, 'i');
+    const QJsonObject interrupted = pushClip(payload);
+    // The form, sent by hand so that the service gets only half of it.
+    QByteArray body;
+    for (const auto &[name, value] : grantedForm(interrupted))
+        body += "--b0undary\r\nContent-Disposition: form-data; name=\"" + name.toUtf8() + "\"\r\n\r\n" + value
+                + "\r\n";
+    body += "--b0undary\r\nContent-Disposition: form-data; name=\"file\"; filename=\"payload\"\r\n\r\n"
+            + payload + "\r\n--b0undary--\r\n";
+    const QUrl url(m_host);
+    QTcpSocket socket;
+    socket.connectToHost(u"127.0.0.1"_s, quint16(url.port()));
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write("POST " + url.path().toUtf8()
+                 + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; "
+                   "boundary=b0undary\r\nContent-Length: "
+                 + QByteArray::number(body.size()) + "\r\n\r\n" + body.left(body.size() / 2));
+    while (socket.bytesToWrite() > 0)
+        QVERIFY(socket.waitForBytesWritten(5000));
+    m_server.killService();
+
+    // A write cut off inside the object store leaves its temporary file: an hour old it goes at
+    // the next start; a young one may be another process's write and stays.
+    const QString leftover = objectPath(interrupted) + u".Ab12Cd"_s;
+    QFile young(objectPath(interrupted) + u".Young1"_s);
+    QVERIFY(QFile(leftover).open(QIODevice::WriteOnly) && young.open(QIODevice::WriteOnly));
+    const utimbuf anHourAgo{::time(nullptr) - 3600, ::time(nullptr) - 3600};
+    QCOMPARE(::utime(QFile::encodeName(leftover).constData(), &anHourAgo), 0);
+    QVERIFY(m_server.restartService());
+    QVERIFY(!QFile::exists(leftover));
+    QVERIFY(young.remove());
+    verifyNotStored(interrupted);
+    QCOMPARE(m_victim->download(committed).body, whole);
+    // The interrupted upload can simply be repeated.
+    QCOMPARE(post(grantedForm(interrupted), payload), 200);
+}
+
+void TestServerIsolation::expiredSignInsEnd()
+{
+    SyncClient c(m_server.origin(), u"deviceC0003"_s);
+    QCOMPARE(c.login(kEmail, u"a new password"_s).code(), 0);
+    MqttListener notices;
+    QCOMPARE(notices.connect(m_server.mqttPort(), c), 0);
+    QVERIFY(m_server.storageQuery(
+        u"update tokens set expires = 1 where digest = '%1'"_s.arg(digestOf(c.userToken()))));
+    QCOMPARE(c.pull(0).status, 401);
+    // The service sweeps at its first request after a start, then every hour; the device's
+    // broker account goes with the sign-in.
+    QVERIFY(m_server.restartService());
+    QCOMPARE(SyncClient(m_server.origin(), u"probe"_s).get(u"/check_version/"_s, {}, false).code(), 0);
+    QTRY_COMPARE(tokenRows(c.userToken()), 0);
+    QVERIFY(notices.waitForDisconnect());
+}
+
+// Broker accounts are made at sign-in: without the broker a sign-in or registration is refused
+// (a device without notices would never know what it misses) and leaves nothing behind.
+void TestServerIsolation::signInNeedsTheBroker()
+{
+    SyncClient device(m_server.origin(), u"brokerless"_s);
+    SyncClient newcomer(m_server.origin(), u"newcomer"_s);
+    m_server.killBroker();
+    QCOMPARE(device.login(kEmail, u"a new password"_s).status, 503);
+    QCOMPARE(newcomer.registerUser(u"newcomer@example.org"_s, u"pw"_s).status, 503);
+    const auto left =
+        m_server.storageQuery(u"select (select count(*) from tokens where device_token = 'brokerless') "
+                              "+ (select count(*) from users where email = 'newcomer@example.org')"_s);
+    QCOMPARE(left.value_or(QStringList()), QStringList{u"0"_s});
+    // The service finds the broker again by itself.
+    QVERIFY(m_server.restartBroker());
+    QTRY_COMPARE_WITH_TIMEOUT(device.login(kEmail, u"a new password"_s).code(), 0, 15000);
+    QCOMPARE(MqttListener().connect(m_server.mqttPort(), device), 0);
+}
+
+// Every device may read whether the service is up: "online" (kept by the broker for devices that
+// subscribe later) once it is connected, "offline" from the broker when the service dies.
+void TestServerIsolation::devicesLearnWhenTheServiceIsBack()
+{
+    SyncClient device(m_server.origin(), u"waiting-device"_s);
+    QCOMPARE(device.login(kEmail, u"a new password"_s).code(), 0);
+    const auto status = [](const char *value) {
+        return [value](const MqttListener::Message &m) {
+            return m.topic == u"quillet_service"_s
+                   && m.json.value(u"status"_s).toString() == QLatin1String(value);
+        };
+    };
+    MqttListener listener;
+    QCOMPARE(listener.connect(m_server.mqttPort(), device), 0);
+    QCOMPARE(listener.subscribe(u"quillet_service"_s), 1);
+    QVERIFY(listener.waitFor(status("online")));
+    m_server.killService();
+    QVERIFY(listener.waitFor(status("offline"), 10000));
+    QVERIFY(m_server.restartService());
+    QTRY_COMPARE_WITH_TIMEOUT(std::ranges::count_if(listener.messages(), status("online")), 2, 10000);
+    // Devices read it; they do not write it: a later subscriber gets the kept "online" only.
+    QVERIFY(listener.publish(u"quillet_service"_s, R"({"status":"forged"})"));
+    MqttListener later;
+    QCOMPARE(later.connect(m_server.mqttPort(), device), 0);
+    QCOMPARE(later.subscribe(u"quillet_service"_s), 1);
+    QVERIFY(later.waitFor(status("online")));
+    QCOMPARE(later.messages().size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestServerIsolation)
