@@ -187,7 +187,6 @@ void TestServerLimits::refusals_data()
     row("pull: negative cursor", true, "/pull/", "&last_request_timestamp=-5");
     row("pull: too many pairs", true, "/pull/", QByteArray("&a=1").repeated(40));
     row("download: path as hash", true, "/download_file/", "&file_hash=..%2F..%2Fsecrets.json&file_id=1");
-    row("login: short password hash", true, "/login/", "&username=a@example.org&pwd_hash=zz");
     row("register: over-long e-mail", true, "/register/",
         "&username=" + QByteArray(300, 'a') + "@example.org&pwd_hash=" + hash);
     row("init: over-long device name", true, "/init/", "&device_name=" + QByteArray(1000, 'n'));
@@ -270,30 +269,23 @@ void TestServerLimits::headsAndLengthsAreChecked_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<int>("status");
-    QTest::addColumn<int>("pipelined"); // replies to the requests behind the first
-    const QByteArray get = "GET /api/check_version/ HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     const QByteArray post = "POST /api/check_version/ HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
-    QByteArray many = get + "Connection: close\r\n";
+    QByteArray many = "GET /api/check_version/ HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
     for (int i = 0; i < 200; ++i)
         many += "X-Header-" + QByteArray::number(i) + ": v\r\n";
-    QTest::newRow("200 header lines") << QByteArray(many + "\r\n") << 431 << 0;
+    QTest::newRow("200 header lines") << QByteArray(many + "\r\n") << 431;
     QTest::newRow("two lengths") << QByteArray(post
                                                + "Content-Length: 2\r\nContent-Length: 20\r\n\r\n0\r\n\r\n")
-                                 << 400 << 0;
+                                 << 400;
     QTest::newRow("length and chunks")
-        << QByteArray(post + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n") << 400 << 0;
-    QTest::newRow("pipelined") << QByteArray(get + "\r\n" + get + "\r\n" + get + "Connection: close\r\n\r\n")
-                               << 200 << 2;
+        << QByteArray(post + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n") << 400;
 }
 
 void TestServerLimits::headsAndLengthsAreChecked()
 {
     QFETCH(QByteArray, request);
     QFETCH(int, status);
-    QFETCH(int, pipelined);
-    const HttpReply reply = exchange(u"127.0.7.1"_s, port(), request);
-    QCOMPARE(reply.status, status);
-    QCOMPARE(reply.body.count("HTTP/1.1 200"), pipelined);
+    QCOMPARE(exchange(u"127.0.7.1"_s, port(), request).status, status);
 }
 
 QList<int> TestServerLimits::parallelLogins(const QString &from, const QString &email, int count)
@@ -388,7 +380,6 @@ void TestServerLimits::resetMailsNameOnlyThePublicAddress()
     QVERIFY(m_server.restartService({{u"public_url"_s, QString()}}));
     QCOMPARE(rawGet(u"127.0.0.13"_s, port(), u"/forget_pwd/?user_email=new0@example.org"_s).status, 503);
     QCOMPARE(outbox.entryList(QDir::Files).size(), 2);
-    QVERIFY(m_server.restartService({{u"public_url"_s, m_server.apiUrl()}}));
 }
 
 void TestServerLimits::pullPagesAreBoundedInBytes()
