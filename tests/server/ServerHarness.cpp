@@ -5,7 +5,6 @@
 #include "support/Database.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
@@ -287,16 +286,12 @@ void ServerHarness::stop()
 QByteArray ServerHarness::storedBytes() const
 {
     QByteArray bytes;
-    const QDir data(dataDir());
-    for (const QString &name : {u"sync.sqlite"_s, u"sync.sqlite-wal"_s}) {
-        QFile file(data.filePath(name));
-        if (file.open(QIODevice::ReadOnly))
-            bytes += file.readAll();
-    }
-    QDirIterator objects(data.filePath(u"objects"_s), QDir::Files, QDirIterator::Subdirectories);
-    while (objects.hasNext()) {
-        QFile file(objects.next());
-        if (file.open(QIODevice::ReadOnly))
+    QDirIterator files(dataDir(), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        const QString path = file.fileName().mid(dataDir().size());
+        if ((path.startsWith(u"/objects/"_s) || path.startsWith(u"/sync.sqlite"_s))
+            && file.open(QIODevice::ReadOnly))
             bytes += file.readAll();
     }
     return bytes;

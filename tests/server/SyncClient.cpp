@@ -39,24 +39,6 @@ std::unique_ptr<httplib::Client> makeClient(const QString &origin, const QString
 
 } // namespace
 
-QByteArray field(const UploadForm &form, const QString &name)
-{
-    for (const auto &[key, value] : form) {
-        if (key == name)
-            return value;
-    }
-    return {};
-}
-
-UploadForm withField(UploadForm form, const QString &name, const QByteArray &value)
-{
-    for (auto &[key, old] : form) {
-        if (key == name)
-            old = value;
-    }
-    return form;
-}
-
 SyncClient::SyncClient(const QString &origin, const QString &deviceToken, const QString &caFile)
     : m_client(makeClient(origin, caFile))
     , m_device(deviceToken)

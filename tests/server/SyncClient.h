@@ -28,10 +28,6 @@ struct HttpReply {
 // The fields of a multipart upload form, in order.
 using UploadForm = QList<std::pair<QString, QByteArray>>;
 
-// The value of a field; the form with one field's value replaced.
-QByteArray field(const UploadForm &form, const QString &name);
-UploadForm withField(UploadForm form, const QString &name, const QByteArray &value);
-
 // One device talking to the sync service the way the client does: the common query pairs
 // (device type, device token, version), the sign-in token and JSON bodies without a
 // Content-Type of their own.

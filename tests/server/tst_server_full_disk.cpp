@@ -39,7 +39,6 @@ private:
 
     QTemporaryDir m_mount;
     const QString m_filler = m_mount.path() + u"/filler"_s;
-    bool m_mounted = false;
     ServerHarness m_server;
     std::unique_ptr<SyncClient> m_device;
 };
@@ -54,7 +53,6 @@ void TestServerFullDisk::initTestCase()
                != 0)
         QSKIP(qPrintable(u"cannot mount a tmpfs for the full-disk tests (%1); they need root"_s.arg(
             QString::fromLocal8Bit(strerror(errno)))));
-    m_mounted = true;
     const QString data = m_mount.path() + u"/data"_s;
     QVERIFY(QDir().mkpath(data));
     QVERIFY(m_server.start({.dataDir = data}));
@@ -65,8 +63,7 @@ void TestServerFullDisk::initTestCase()
 void TestServerFullDisk::cleanupTestCase()
 {
     m_server.stop();
-    if (m_mounted)
-        ::umount2(QFile::encodeName(m_mount.path()).constData(), MNT_DETACH);
+    ::umount2(QFile::encodeName(m_mount.path()).constData(), MNT_DETACH);
 }
 
 bool TestServerFullDisk::fillDisk()
