@@ -3,9 +3,6 @@
 #include "ServerHarness.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QtDebug>
 
@@ -28,9 +25,13 @@ struct Cluster {
     FILE *postgres = nullptr;
     QString error;
     int databases = 0;
-};
 
-Cluster *g_cluster = nullptr;
+    ~Cluster()
+    {
+        if (postgres)
+            pclose(postgres);
+    }
+};
 
 QString shellQuoted(const QString &text)
 {
@@ -40,14 +41,6 @@ QString shellQuoted(const QString &text)
 QString adminUrl(int port, const QString &database = u"postgres"_s)
 {
     return u"postgresql://quillet@127.0.0.1:%1/%2"_s.arg(port).arg(database);
-}
-
-void stopCluster()
-{
-    if (g_cluster && g_cluster->postgres)
-        pclose(g_cluster->postgres);
-    delete g_cluster;
-    g_cluster = nullptr;
 }
 
 bool startCluster(Cluster &cluster)
@@ -114,18 +107,15 @@ std::optional<QString> PgTestServer::createDatabase(QString *why)
 {
     static std::mutex mutex;
     std::lock_guard lock(mutex);
-    if (!g_cluster) {
-        g_cluster = new Cluster;
-        if (!startCluster(*g_cluster))
-            g_cluster->port = 0;
-        std::atexit(stopCluster);
-    }
-    const QString name = u"harness%1"_s.arg(++g_cluster->databases);
-    if (g_cluster->port == 0 || !query(adminUrl(g_cluster->port), u"create database "_s + name)) {
-        *why = g_cluster->port == 0 ? g_cluster->error : u"cannot create a database"_s;
+    // Ended when the process exits (a static's destructor).
+    static Cluster cluster;
+    static const bool started = startCluster(cluster);
+    const QString name = u"harness%1"_s.arg(++cluster.databases);
+    if (!started || !query(adminUrl(cluster.port), u"create database "_s + name)) {
+        *why = started ? u"cannot create a database"_s : cluster.error;
         return std::nullopt;
     }
-    return adminUrl(g_cluster->port, name);
+    return adminUrl(cluster.port, name);
 }
 
 std::optional<QStringList> PgTestServer::query(const QString &url, const QString &sql)

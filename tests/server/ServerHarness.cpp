@@ -166,12 +166,9 @@ bool ServerHarness::launchBroker()
     m_broker = std::make_unique<QProcess>();
     endWithParent(*m_broker);
     QStringList arguments{u"-c"_s, dataDir() + u"/broker/mosquitto.conf"_s};
-    if (m_options.brokerLog) {
+    if (m_options.brokerLog)
         arguments << u"-v"_s;
-        m_broker->setStandardErrorFile(m_dir.filePath(u"broker.log"_s), QIODevice::Append);
-    } else {
-        m_broker->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    }
+    m_broker->setStandardErrorFile(m_dir.filePath(u"broker.log"_s), QIODevice::Append);
     m_broker->start(u"mosquitto"_s, arguments);
     return m_broker->waitForStarted(kStartTimeoutMs);
 }

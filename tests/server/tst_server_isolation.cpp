@@ -126,14 +126,10 @@ private:
     {
         return m_victim->postForm(m_host, form, payload).status;
     }
-    QString objectPath(const QJsonObject &record) const
-    {
-        return m_server.dataDir() + u"/objects/%1/"_s.arg(m_victim->userId())
-               + record["file_hash"_L1].toString();
-    }
     void verifyNotStored(const QJsonObject &record)
     {
-        QVERIFY(!QFile::exists(objectPath(record)));
+        QVERIFY(!QFile::exists(m_server.dataDir() + u"/objects/%1/"_s.arg(m_victim->userId())
+                               + record["file_hash"_L1].toString()));
         QCOMPARE(m_victim->getRecord(record).history().value("file_ready"_L1).toInt(), 0);
     }
 
@@ -453,7 +449,8 @@ void TestServerIsolation::killDuringUploadKeepsStoreWhole()
 
     // A write cut off inside the object store leaves its temporary file, which the next start
     // sweeps away once old; a young one may be another process's write and stays.
-    QFile young(objectPath(interrupted) + u".Young1"_s);
+    QFile young(m_server.dataDir() + u"/objects/%1/"_s.arg(m_victim->userId())
+                + interrupted["file_hash"_L1].toString() + u".Young1"_s);
     QVERIFY(young.open(QIODevice::WriteOnly));
     QVERIFY(m_server.restartService());
     QVERIFY(young.remove());

@@ -443,21 +443,12 @@ void TestServerLimits::badInputFromOneAddressIsAnsweredSlowly()
     // 20 bad requests in a row from one address, 5 a second allowed: every one is answered, and
     // the last ones only in later seconds (a lower bound, which load can only lengthen).
     QVERIFY(m_server.restartService({{u"bad_requests_per_address_per_second"_s, 5}}));
-    QTcpSocket socket;
-    QVERIFY(socket.bind(QHostAddress(u"127.0.12.1"_s)));
-    socket.connectToHost(QHostAddress::LocalHost, port());
-    QVERIFY(socket.waitForConnected(5000));
-    const QByteArray bad = "POST /api/push/?device_token=bad&user_token=" + QByteArray(64, 'e')
-                           + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 9\r\n\r\n{not json";
     QElapsedTimer elapsed;
     elapsed.start();
-    for (int i = 0; i < 20; ++i) {
-        socket.write(bad);
-        QByteArray reply;
-        QTRY_VERIFY_WITH_TIMEOUT((reply += socket.readAll()).endsWith('}'), 10000);
-    }
+    for (int i = 0; i < 20; ++i)
+        QCOMPARE(m_device->post(u"/push/"_s, "{not json").status, 400);
     QVERIFY2(elapsed.elapsed() >= 2000, qPrintable(QString::number(elapsed.elapsed())));
-    // Another address is answered at once meanwhile.
+    // Another address is answered at once.
     QCOMPARE(rawGet(u"127.0.12.2"_s, port(), u"/check_version/"_s).code(), 0);
 }
 
