@@ -1,9 +1,7 @@
 #pragma once
 
-#include <QByteArray>
 #include <QJsonObject>
 #include <QList>
-#include <QString>
 
 #include <atomic>
 #include <condition_variable>

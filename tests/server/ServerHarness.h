@@ -2,7 +2,6 @@
 
 #include <QJsonObject>
 #include <QProcess>
-#include <QString>
 #include <QTemporaryDir>
 
 #include <memory>

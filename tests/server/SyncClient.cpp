@@ -12,15 +12,10 @@ namespace {
 
 HttpReply toReply(const httplib::Result &result)
 {
-    HttpReply reply;
-    if (!result) {
-        reply.body = QByteArray::fromStdString(httplib::to_string(result.error()));
-        return reply;
-    }
-    reply.status = result->status;
-    reply.body = QByteArray::fromStdString(result->body);
-    reply.json = QJsonDocument::fromJson(reply.body).object();
-    return reply;
+    if (!result)
+        return {-1, QByteArray::fromStdString(httplib::to_string(result.error())), {}};
+    const QByteArray body = QByteArray::fromStdString(result->body);
+    return {result->status, body, QJsonDocument::fromJson(body).object()};
 }
 
 std::unique_ptr<httplib::Client> makeClient(const QString &origin, const QString &caFile)

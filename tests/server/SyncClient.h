@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QList>
-#include <QString>
 
 #include <memory>
 #include <optional>
