@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QByteArray>
 #include <QJsonObject>
 #include <QList>
-#include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -22,7 +21,7 @@ public:
         QJsonObject json;
     };
 
-    // A client id of its own by default; a device's token to stand for that device's connection.
+    // A random client id by default; a device's token to stand for that device's connection.
     explicit MqttListener(const QString &clientId = {});
     ~MqttListener();
     MqttListener(const MqttListener &) = delete;
@@ -45,21 +44,18 @@ public:
     bool publish(const QString &topic, const QByteArray &payload);
 
 private:
-    void create(const QByteArray &clientId);
+    void create(const QString &clientId);
     // Changes the listener's state under its lock (from the client's thread) and wakes waiters.
     static void update(void *self, const std::function<void(MqttListener &)> &change);
-    static void onConnect(mosquitto *, void *self, int rc);
-    static void onSubscribe(mosquitto *, void *self, int mid, int count, const int *granted);
-    static void onMessage(mosquitto *, void *self, const struct mosquitto_message *message);
-    static void onPublish(mosquitto *, void *self, int mid);
-    static void onDisconnect(mosquitto *, void *self, int rc);
+    bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
 
     mosquitto *m_client = nullptr;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    int m_connack = -1;
-    QList<int> m_granted;
-    int m_published = 0;
-    int m_disconnects = 0;
+    std::atomic<int> m_connack = -1;
+    std::atomic<int> m_subscribed = 0;
+    std::atomic<int> m_granted = 0;
+    std::atomic<int> m_published = 0;
+    std::atomic<int> m_disconnects = 0;
     QList<Message> m_messages;
 };

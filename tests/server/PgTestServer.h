@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QString>
 #include <QStringList>
-#include <QVariantList>
 
 #include <optional>
 
@@ -16,8 +14,8 @@ namespace PgTestServer {
 // here (not installed, no unprivileged user).
 std::optional<QString> createDatabase(QString *why);
 
-// Runs one statement ("?" marks a parameter) in the database of `url`: the first column of
-// each row, as text; none when the statement fails.
-std::optional<QStringList> query(const QString &url, const QString &sql, const QVariantList &params = {});
+// Runs one statement in the database of `url`: the first column of each row, as text; none when
+// the statement fails.
+std::optional<QStringList> query(const QString &url, const QString &sql);
 
 } // namespace PgTestServer

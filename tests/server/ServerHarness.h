@@ -2,9 +2,7 @@
 
 #include <QJsonObject>
 #include <QProcess>
-#include <QString>
 #include <QTemporaryDir>
-#include <QVariantList>
 
 #include <memory>
 #include <optional>
@@ -31,7 +29,6 @@ public:
         bool postgres = false;
     };
 
-    ServerHarness();
     ~ServerHarness();
 
     // Writes the configuration, starts the broker and the service and waits for the lines
@@ -39,11 +36,9 @@ public:
     // (with the logs printed) when either fails.
     bool start(const Options &options);
     bool start() { return start(Options()); }
-    // Starts the service again over the same data folder and broker.
-    bool restartService();
-    // As above, with these settings written over those of config.json first (the version it
-    // offers, its pages, ...).
-    bool restartService(const QJsonObject &settings);
+    // Starts the service again over the same data folder and broker, with these settings (the
+    // version it offers, its pages, ...) written over those of config.json first.
+    bool restartService(const QJsonObject &settings = {});
     // A second service process over the same data folder, storage and broker, on a port of its
     // own (secondOrigin()).
     bool startSecondService();
@@ -70,22 +65,23 @@ public:
     QByteArray serviceLog();
     qint64 servicePid() const;
     bool usesPostgres() const { return !m_storageUrl.isEmpty(); }
-    // Runs one statement on the service's database ("?" marks a parameter): the first column of
-    // each row as text; none when it fails.
-    std::optional<QStringList> storageQuery(const QString &sql, const QVariantList &params = {}) const;
+    // Runs one statement on the service's database: the first column of each row as text; none
+    // when it fails.
+    std::optional<QStringList> storageQuery(const QString &sql) const;
 
     static int freePort();
     static QString program();
 
 private:
-    bool startBroker();
+    // Chooses the ports, writes config.json and lets the service write the broker's files.
+    bool setUp();
     bool launchBroker();
     bool brokerListens();
     bool startService();
-    bool launchService(std::unique_ptr<QProcess> &service, int port, QString *apiUrl);
-    bool startServiceOnFreePort();
+    // Starts a service process on `port`: the API URL it announces, empty when it did not start.
+    QString launchService(std::unique_ptr<QProcess> &service, int port);
     QStringList portArguments() const;
-    QJsonObject readConfig() const;
+    QString originOn(int port) const;
     bool writeConfig(const QJsonObject &config) const;
 
     QTemporaryDir m_dir;
@@ -94,7 +90,6 @@ private:
     std::unique_ptr<QProcess> m_service;
     std::unique_ptr<QProcess> m_second;
     QString m_apiUrl;
-    QString m_secondApiUrl;
     QString m_storageUrl;
     int m_mqttPort = 0;
     int m_servicePort = 0;

@@ -12,15 +12,10 @@ namespace {
 
 HttpReply toReply(const httplib::Result &result)
 {
-    HttpReply reply;
-    if (!result) {
-        reply.body = QByteArray::fromStdString(httplib::to_string(result.error()));
-        return reply;
-    }
-    reply.status = result->status;
-    reply.body = QByteArray::fromStdString(result->body);
-    reply.json = QJsonDocument::fromJson(reply.body).object();
-    return reply;
+    if (!result)
+        return {-1, QByteArray::fromStdString(httplib::to_string(result.error())), {}};
+    const QByteArray body = QByteArray::fromStdString(result->body);
+    return {result->status, body, QJsonDocument::fromJson(body).object()};
 }
 
 std::unique_ptr<httplib::Client> makeClient(const QString &origin, const QString &caFile)
@@ -38,30 +33,6 @@ std::unique_ptr<httplib::Client> makeClient(const QString &origin, const QString
 }
 
 } // namespace
-
-QByteArray field(const UploadForm &form, const QString &name)
-{
-    for (const auto &[key, value] : form) {
-        if (key == name)
-            return value;
-    }
-    return {};
-}
-
-UploadForm withField(UploadForm form, const QString &name, const QByteArray &value)
-{
-    for (auto &[key, old] : form) {
-        if (key == name)
-            old = value;
-    }
-    return form;
-}
-
-UploadForm withoutField(UploadForm form, const QString &name)
-{
-    form.removeIf([&](const auto &pair) { return pair.first == name; });
-    return form;
-}
 
 SyncClient::SyncClient(const QString &origin, const QString &deviceToken, const QString &caFile)
     : m_client(makeClient(origin, caFile))
@@ -208,14 +179,4 @@ HttpReply SyncClient::upload(const QString &fileHash, qint64 fileId, const QByte
 HttpReply SyncClient::upload(const QJsonObject &record, const QByteArray &payload)
 {
     return upload(record.value(u"file_hash"_s).toString(), record.value(u"file_id"_s).toInteger(), payload);
-}
-
-HttpReply SyncClient::download(const QString &fileHash, qint64 fileId)
-{
-    return get(u"/download_file/"_s, u"&file_hash=%1&file_id=%2"_s.arg(fileHash).arg(fileId));
-}
-
-HttpReply SyncClient::download(const QJsonObject &record)
-{
-    return get(u"/download_file/"_s, fileQuery(record));
 }

@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QList>
-#include <QString>
 
 #include <memory>
 #include <optional>
@@ -27,11 +24,6 @@ struct HttpReply {
 
 // The fields of a multipart upload form, in order.
 using UploadForm = QList<std::pair<QString, QByteArray>>;
-
-// The value of a field; the form with one field's value replaced, or without that field.
-QByteArray field(const UploadForm &form, const QString &name);
-UploadForm withField(UploadForm form, const QString &name, const QByteArray &value);
-UploadForm withoutField(UploadForm form, const QString &name);
 
 // One device talking to the sync service the way the client does: the common query pairs
 // (device type, device token, version), the sign-in token and JSON bodies without a
@@ -105,8 +97,10 @@ public:
     // Asks for upload credentials and posts the payload with them.
     HttpReply upload(const QString &fileHash, qint64 fileId, const QByteArray &payload);
     HttpReply upload(const QJsonObject &record, const QByteArray &payload);
-    HttpReply download(const QString &fileHash, qint64 fileId);
-    HttpReply download(const QJsonObject &record);
+    HttpReply download(const QJsonObject &record)
+    {
+        return get(QStringLiteral("/download_file/"), fileQuery(record));
+    }
 
     static QString md5Hex(const QByteArray &bytes);
     static QJsonObject textRecord(const QString &text, qint64 timestamp);
