@@ -112,7 +112,8 @@ private:
     // A record of the victim's with this payload to upload.
     QJsonObject pushClip(const QByteArray &payload)
     {
-        QJsonObject record = SyncClient::textRecord(u"clip %1"_s.arg(++m_clips), 1700000100 + m_clips);
+        const int clip = ++m_clips;
+        QJsonObject record = SyncClient::textRecord(u"clip %1"_s.arg(clip), 1700000100 + clip);
         record.insert(u"file_hash"_s, SyncClient::md5Hex(payload));
         return m_victim->pushed(record);
     }
@@ -601,7 +602,8 @@ void TestServerIsolation::devicesOfTwoUsersAtOnce()
         if (d >= 2)
             continue;
         // A new device of the user gets each of the user's records once (the deleted ones not).
-        Device fresh{std::make_unique<SyncClient>(server.origin(), u"fresh%1"_s.arg(d))};
+        Device fresh;
+        fresh.client = std::make_unique<SyncClient>(server.origin(), u"fresh%1"_s.arg(d));
         QCOMPARE(fresh.client->login(u"user%1@example.org"_s.arg(d), u"pw"_s).code(), 0);
         QVERIFY(fresh.pull());
         for (int other = d; other < 8; other += 2)
