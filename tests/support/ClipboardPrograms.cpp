@@ -28,10 +28,11 @@ QProcess &ClipboardPrograms::start(const QString &program, const QStringList &ar
     return process;
 }
 
-bool ClipboardPrograms::copy(const QByteArray &bytes, const QString &type, int timeoutMs)
+bool ClipboardPrograms::copy(const QByteArray &bytes, const QString &type, int timeoutMs,
+                             const QProcessEnvironment &environment)
 {
-    QProcess &xclip =
-        start(u"xclip"_s, {u"-quiet"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s, type, u"-i"_s});
+    QProcess &xclip = start(
+        u"xclip"_s, {u"-quiet"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s, type, u"-i"_s}, environment);
     if (!xclip.waitForStarted(timeoutMs))
         return false;
     xclip.write(bytes);

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
-#include <QString>
 
 #include <memory>
 #include <vector>
@@ -22,7 +20,8 @@ public:
                     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
     // xclip takes the clipboard and offers the bytes as this type until another program takes
     // it; -quiet keeps it in the foreground, so its PID is the owner's.
-    bool copy(const QByteArray &bytes, const QString &type, int timeoutMs = 20000);
+    bool copy(const QByteArray &bytes, const QString &type, int timeoutMs = 20000,
+              const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
     // Reads the clipboard as another program does, running the event loop meanwhile so that
     // this process can answer when it owns the clipboard.
     QByteArray paste(const QString &type, int timeoutMs = 20000);

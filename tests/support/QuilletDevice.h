@@ -2,12 +2,7 @@
 
 #include "XvfbServer.h"
 
-#include <QByteArray>
 #include <QList>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 // One computer of a sync test: the quillet program with its own data and settings folders,

@@ -9,7 +9,6 @@ RecordingHttpServer::RecordingHttpServer()
     m_server.listen(QHostAddress::LocalHost, 0);
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-            ++m_connections;
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
@@ -18,7 +17,7 @@ RecordingHttpServer::RecordingHttpServer()
 
 QString RecordingHttpServer::origin() const
 {
-    return u"http://127.0.0.1:%1"_s.arg(port());
+    return u"http://127.0.0.1:%1"_s.arg(m_server.serverPort());
 }
 
 void RecordingHttpServer::serve(QTcpSocket *socket)

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
 #include <QTcpServer>
 
 // A minimal HTTP/1.1 server on 127.0.0.1 that records the request line of every request and
@@ -14,7 +12,6 @@ class RecordingHttpServer final : public QObject
 public:
     RecordingHttpServer();
 
-    quint16 port() const { return m_server.serverPort(); }
     QString origin() const;
     void setReply(int status, const QByteArray &body)
     {
@@ -23,14 +20,12 @@ public:
     }
     // "GET /path?query HTTP/1.1" of each request, in order.
     QList<QByteArray> requestLines() const { return m_requestLines; }
-    int connections() const { return m_connections; }
 
 private:
     void serve(QTcpSocket *socket);
 
     QTcpServer m_server;
     QList<QByteArray> m_requestLines;
-    int m_connections = 0;
     int m_status = 200;
     QByteArray m_body = "{\"code\":0}";
 };

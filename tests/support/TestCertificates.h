@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <QTemporaryDir>
 
 // Certificate authorities and server certificates made by openssl for one test, in a
@@ -18,7 +17,8 @@ public:
     QString key(const QString &name) const { return m_dir.filePath(name + QStringLiteral(".key")); }
 
 private:
-    bool openssl(const QStringList &arguments);
+    // openssl req -x509 with these arguments: a new EC key NAME.key and its certificate NAME.pem.
+    bool makeCertificate(const QString &name, const QStringList &arguments);
 
     QTemporaryDir m_dir;
 };

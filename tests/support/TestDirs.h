@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -15,7 +14,6 @@ public:
         qputenv("QUILLET_CONFIG_DIR", QFile::encodeName(m_config.path()));
     }
     QString dataPath() const { return m_data.path(); }
-    QString configPath() const { return m_config.path(); }
 
 private:
     QTemporaryDir m_data;

@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QByteArray>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QString>
 
 #include <sys/stat.h>
 

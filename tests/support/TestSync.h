@@ -27,14 +27,8 @@ inline ConfigureManager &testAccount()
     return *account;
 }
 
-inline HistoryStore &testStore()
-{
-    static auto *store = new HistoryStore(testFiles());
-    return *store;
-}
-
 inline SyncEngine &testSync()
 {
-    static auto *sync = new SyncEngine(testAccount(), testStore());
+    static auto *sync = new SyncEngine(testAccount(), *new HistoryStore(testFiles()));
     return *sync;
 }

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QList>
-#include <QString>
 
 // The entries of a zip archive as libzip reads them: name, content and whether it is deflated.
 // An archive that does not open gives no entries.

@@ -8,7 +8,6 @@
 #include "store/SettingsKeys.h"
 #include "support/Md5.h"
 #include "sync/AccountRequests.h"
-#include "sync/RequestManager.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -55,23 +54,15 @@ inline RequestOutcome registerAccount(const QString &email, const QString &passw
     return sendAndWait(request);
 }
 
-// Signs this device in through the request layer.
-inline RequestOutcome signIn(const QString &email, const QString &password)
-{
-    auto request = std::make_shared<LoginRequestManager>();
-    request->setUser(email);
-    request->setPasswd(password);
-    return sendAndWait(request);
-}
-
 // A fresh account for one case: this device registered and signed in against the service,
 // with no pull cursor, and another device of the same user as a protocol client (none when
-// either failed).
-inline std::unique_ptr<SyncClient> freshAccount(const ServerHarness &server, const QString &email)
+// either failed). caFile: the authority of a service with TLS.
+inline std::unique_ptr<SyncClient> freshAccount(const ServerHarness &server, const QString &email,
+                                                const QString &caFile = {})
 {
     qputenv("QUILLET_API_URL", server.apiUrl().toUtf8());
     ClipUserDefaults::remove(QLatin1String(SettingsKeys::lastPullRequestTime));
-    auto other = std::make_unique<SyncClient>(server.origin(), QStringLiteral("other-device"));
+    auto other = std::make_unique<SyncClient>(server.origin(), QStringLiteral("other-device"), caFile);
     if (registerAccount(email, QStringLiteral("pw")).code() != 0
         || other->login(email, QStringLiteral("pw")).code() != 0)
         return nullptr;
