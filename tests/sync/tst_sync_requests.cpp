@@ -202,7 +202,7 @@ private slots:
     }
 
     // A wrong password's error carries no trace of the password (the service's log:
-    // tst_server_protocol).
+    // tst_server_isolation).
     void wrongPasswordErrorHoldsNoSecret()
     {
         QCOMPARE(registerAccount(u"anna+sync@example.org"_s, u"pw-1"_s).code(), 0);
