@@ -233,7 +233,8 @@ private slots:
         QCOMPARE(testSync().status().snapshot().state, SyncStatus::State::Unreachable);
         QVERIFY(SyncFailures::failedForGood().isEmpty());
         QVERIFY(m_server.restartService());
-        QTRY_VERIFY_WITH_TIMEOUT(pushDrained() && !DBKeeper::getFileProcessHistory(), 8000);
+        // Well inside the lane's own 32 s wait: only the "back" notice can have sent them.
+        QTRY_VERIFY_WITH_TIMEOUT(pushDrained() && !DBKeeper::getFileProcessHistory(), 20000);
         QCOMPARE(m_other->pull(0).histories().size(), 3);
         QTRY_VERIFY_WITH_TIMEOUT(testSync().status().snapshot().state == SyncStatus::State::InSync, kWaitMs);
     }
