@@ -3,20 +3,14 @@
 
 #include "CaptureWait.h"
 #include "TestDirs.h"
-#include "menu/ClipFixtures.h"
+#include "menu/PluginMenuFixture.h"
 #include "plugins/PluginSandbox.h"
 
-#include "menu/MenuController.h"
-#include "menu/PluginMenuSource.h"
-#include "platform/MemoryKeyInjector.h"
-#include "platform/MemoryPasteboard.h"
 #include "platform/UrlOpener.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PluginManager.h"
 
-#include <QAction>
 #include <QFileInfo>
-#include <QMenu>
 #include <QTest>
 #include <QUrl>
 
@@ -90,26 +84,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(installed.has_value(), 10000);
         QVERIFY(*installed);
 
-        MemoryPasteboard pasteboard;
-        MemoryKeyInjector injector;
-        MenuController menus(testSync());
-        menus.actions().setPlatform({&pasteboard, &injector, nullptr});
-        menus.actions().setPluginSource(pluginMenuSource(manager));
-        ClipFixtures::text(u"some text"_s, 10);
-        menus.buildMenu();
-        QMenu *actions = menus.mainMenu()->actions().at(1)->menu();
-        Q_EMIT actions->aboutToShow();
-        const QList<QAction *> items = actions->actions();
-        const auto stuck =
-            std::find_if(items.begin(), items.end(), [](QAction *a) { return a->text() == u"卡住"_s; });
-        QVERIFY(stuck != items.end());
-        (*stuck)->trigger(); // returns at once; the plugin now holds the plugin queue
+        PluginMenuFixture menu(manager, u"some text"_s);
+        QAction *stuck = menu.clipAction(u"卡住"_s);
+        QVERIFY(stuck);
+        stuck->trigger(); // returns at once; the plugin now holds the plugin queue
 
         // The menu is rebuilt, and the capture stores a new clip.
-        menus.buildMenu();
-        Q_EMIT menus.mainMenu()->actions().at(1)->menu()->aboutToShow();
-        ClipController capture(pasteboard, testFiles());
-        pasteboard.writeString(u"copied while a plugin is stuck"_s);
+        menu.menus.buildMenu();
+        menu.clipAction(u"卡住"_s); // opening the clip's actions must not wait for the plugin
+        ClipController capture(menu.pasteboard, testFiles());
+        menu.pasteboard.writeString(u"copied while a plugin is stuck"_s);
         QVERIFY(captureNow(capture));
     }
 

@@ -13,11 +13,8 @@
 #include "TestDirs.h"
 #include "capture/ShortcutController.h"
 #include "menu/ClipFixtures.h"
-#include "menu/MenuController.h"
-#include "menu/PluginMenuSource.h"
+#include "menu/PluginMenuFixture.h"
 #include "platform/MemoryHotKeyRegistrar.h"
-#include "platform/MemoryKeyInjector.h"
-#include "platform/MemoryPasteboard.h"
 #include "platform/UrlOpener.h"
 #include "plugins/AdvancePrivacyManager.h"
 #include "plugins/PluginManager.h"
@@ -47,7 +44,6 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -552,22 +548,12 @@ private slots:
         QVERIFY(window.overlay());
         QTRY_VERIFY_WITH_TIMEOUT(!window.overlay(), 20000);
 
-        MemoryPasteboard pasteboard;
-        MemoryKeyInjector injector;
-        MenuController menus(testSync());
-        menus.actions().setPlatform({&pasteboard, &injector, nullptr});
-        menus.actions().setPluginSource(pluginMenuSource(parts().plugins));
-        ClipFixtures::text(u"quiet words"_s, 10);
-        menus.buildMenu();
-        QMenu *clipMenu = menus.mainMenu()->actions().at(1)->menu();
-        Q_EMIT clipMenu->aboutToShow();
-        const QList<QAction *> items = clipMenu->actions();
-        const auto shout =
-            std::find_if(items.begin(), items.end(), [](QAction *a) { return a->text() == "shout"_L1; });
-        QVERIFY(shout != items.end());
-        (*shout)->trigger();
-        QTRY_COMPARE(injector.pasteCount(), 1);
-        QCOMPARE(pasteboard.string(), std::optional<QString>(u"SHOUT:quiet words"_s));
+        PluginMenuFixture menu(parts().plugins, u"quiet words"_s);
+        QAction *shout = menu.clipAction(u"shout"_s);
+        QVERIFY(shout);
+        shout->trigger();
+        QTRY_COMPARE(menu.injector.pasteCount(), 1);
+        QCOMPARE(menu.pasteboard.string(), std::optional<QString>(u"SHOUT:quiet words"_s));
 
         const auto select = [&window](const QString &name) {
             window.tableView()->selectRow(int(names(window.tableView()).indexOf(name)));
