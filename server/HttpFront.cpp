@@ -427,17 +427,19 @@ int HttpFront::bind()
         {MHD_OPTION_HTTPS_MEM_KEY, 0, m_tlsKey.data()},
         {MHD_OPTION_END, 0, nullptr},
     };
-    m_daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &Callbacks::access, this, MHD_OPTION_SOCK_ADDR,
-                                &address, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1U, MHD_OPTION_CONNECTION_LIMIT,
-                                unsigned(m_config.maxConnections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-                                unsigned(m_config.maxConnectionsPerAddress), MHD_OPTION_CONNECTION_TIMEOUT,
-                                unsigned(qMax(1, m_config.idleSeconds)), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-                                memory, MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::requestLine, this,
-                                MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::requestDone, this,
-                                MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connectionEvent, this,
-                                MHD_OPTION_STRICT_FOR_CLIENT, 1, MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1U,
-                                MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::libraryLog, this, MHD_OPTION_ARRAY,
-                                m_config.tlsEnabled() ? tls : tls + 2, MHD_OPTION_END);
+    // The library's default SO_REUSEADDR lets a restarted service bind at once; SO_REUSEPORT is
+    // left off, so that a second service started on a port in use fails instead of silently
+    // taking half of its connections.
+    m_daemon = MHD_start_daemon(
+        flags, 0, nullptr, nullptr, &Callbacks::access, this, MHD_OPTION_SOCK_ADDR, &address,
+        MHD_OPTION_CONNECTION_LIMIT, unsigned(m_config.maxConnections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        unsigned(m_config.maxConnectionsPerAddress), MHD_OPTION_CONNECTION_TIMEOUT,
+        unsigned(qMax(1, m_config.idleSeconds)), MHD_OPTION_CONNECTION_MEMORY_LIMIT, memory,
+        MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::requestLine, this, MHD_OPTION_NOTIFY_COMPLETED,
+        &Callbacks::requestDone, this, MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connectionEvent, this,
+        MHD_OPTION_STRICT_FOR_CLIENT, 1, MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1U, MHD_OPTION_EXTERNAL_LOGGER,
+        &Callbacks::libraryLog, this, MHD_OPTION_ARRAY, m_config.tlsEnabled() ? tls : tls + 2,
+        MHD_OPTION_END);
     if (!m_daemon)
         return -1;
     const MHD_DaemonInfo *info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);

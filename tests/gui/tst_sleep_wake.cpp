@@ -131,7 +131,9 @@ private slots:
         const HistoryModel clip = ClipFixtures::text(u"never left this computer"_s, 1700000000);
         SyncClient elsewhere(m_server.origin(), currentDeviceToken());
         elsewhere.setUserToken(app.sync().account().loginUserToken());
-        QCOMPARE(elsewhere.get(u"/logout/"_s).code(), 0);
+        const HttpReply ended = elsewhere.get(u"/logout/"_s);
+        QVERIFY2(ended.code() == 0,
+                 qPrintable(u"%1 %2"_s.arg(ended.status).arg(QString::fromUtf8(ended.body))));
         app.initRequest();
         QTRY_VERIFY_WITH_TIMEOUT(!app.sync().account().isSignedIn(), 10000);
         QTRY_VERIFY(!app.tray().latestWarning().isEmpty());

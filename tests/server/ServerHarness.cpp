@@ -179,11 +179,11 @@ bool ServerHarness::startService()
     return !m_apiUrl.isEmpty();
 }
 
-bool ServerHarness::startSecondService()
+bool ServerHarness::startSecondService(int port)
 {
     // Its "api:" line names the public address, the first service's: its own port is chosen here.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        m_secondPort = freePort();
+    for (int attempt = 0; attempt < (port > 0 ? 1 : 3); ++attempt) {
+        m_secondPort = port > 0 ? port : freePort();
         if (!launchService(m_second, m_secondPort).isEmpty())
             return true;
     }

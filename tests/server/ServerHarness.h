@@ -39,9 +39,9 @@ public:
     // Starts the service again over the same data folder and broker, with these settings (the
     // version it offers, its pages, ...) written over those of config.json first.
     bool restartService(const QJsonObject &settings = {});
-    // A second service process over the same data folder, storage and broker, on a port of its
-    // own (secondOrigin()).
-    bool startSecondService();
+    // A second service process over the same data folder, storage and broker, on `port` or, by
+    // default, on a free port of its own (secondOrigin()).
+    bool startSecondService(int port = 0);
     QString secondOrigin() const;
     // Ends the service at once, as a crash would (SIGKILL).
     void killService();

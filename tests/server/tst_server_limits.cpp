@@ -97,6 +97,7 @@ private slots:
     void refusals();
     void nothingChanged();
     void slowClientsDoNotMakeTheServiceUnreachable();
+    void aSecondServiceDoesNotShareThePort();
     void requestHeadHasADeadline();
     void bodiesAreCutOffAtTheirLimit();
     void headsAndLengthsAreChecked_data();
@@ -224,6 +225,15 @@ void TestServerLimits::slowClientsDoNotMakeTheServiceUnreachable()
     }
     QCOMPARE(rawGet(u"127.0.15.1"_s, port(), u"/check_version/"_s).status, -1);
     QCOMPARE(rawGet(u"127.0.5.100"_s, port(), u"/check_version/"_s).code(), 0);
+    QCOMPARE(m_device->pull(0).code(), 0);
+}
+
+// A second service started on the first one's port ends with an error instead of taking some of
+// its connections.
+void TestServerLimits::aSecondServiceDoesNotShareThePort()
+{
+    QVERIFY(!m_server.startSecondService(port()));
+    QVERIFY(m_server.serviceLog().contains("cannot listen on"));
     QCOMPARE(m_device->pull(0).code(), 0);
 }
 
