@@ -5,6 +5,7 @@
 // A sign-in the service ended is noticed at the next announcement.
 #include "RequestOutcome.h"
 #include "ServerHarness.h"
+#include "SessionBus.h"
 #include "SyncClient.h"
 #include "TestDirs.h"
 #include "app/AppDelegate.h"
@@ -20,12 +21,7 @@
 
 #include <QDBusConnection>
 #include <QMenu>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QtTest>
-
-#include <csignal>
-#include <sys/prctl.h>
 
 using namespace Qt::StringLiterals;
 
@@ -55,7 +51,7 @@ class TestSleepWake final : public QObject
 private:
     TestDirs m_dirs;
     ServerHarness m_server;
-    QProcess m_bus;
+    SessionBus m_bus;
     FakeLogind m_logind;
     const QString m_newer = Utils::appVersion() + u".1"_s;
 
@@ -63,16 +59,9 @@ private slots:
     void initTestCase()
     {
         // The system bus of this process is a private dbus-daemon, set before its first use.
-        const QString daemon = QStandardPaths::findExecutable(u"dbus-daemon"_s);
-        QVERIFY2(!daemon.isEmpty(), "dbus-daemon is not installed (scripts/install-deps.sh)");
-        // A test that crashes takes its bus with it.
-        m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_bus.start(daemon, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
-        QVERIFY(m_bus.waitForStarted());
-        QVERIFY(m_bus.waitForReadyRead(10000));
-        const QByteArray address = m_bus.readLine().trimmed();
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
-        QDBusConnection logind = QDBusConnection::connectToBus(QString::fromUtf8(address), u"logind"_s);
+        QVERIFY2(m_bus.start(), "dbus-daemon cannot be started (scripts/install-deps.sh)");
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address().toUtf8());
+        QDBusConnection logind = QDBusConnection::connectToBus(m_bus.address(), u"logind"_s);
         QVERIFY(logind.registerService(u"org.freedesktop.login1"_s));
         QVERIFY(logind.registerObject(u"/org/freedesktop/login1"_s, &m_logind,
                                       QDBusConnection::ExportAllSignals));
@@ -91,8 +80,7 @@ private slots:
     void cleanupTestCase()
     {
         QDBusConnection::disconnectFromBus(u"logind"_s);
-        m_bus.terminate();
-        m_bus.waitForFinished(5000);
+        m_bus.stop();
     }
 
     void sleepClosesAndWakeRestartsTheServiceWork()

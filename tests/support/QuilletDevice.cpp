@@ -66,6 +66,7 @@ QProcessEnvironment QuilletDevice::displayEnvironment() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"DISPLAY"_s, m_display.display());
+    environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, m_display.busAddress());
     return environment;
 }
 

@@ -22,11 +22,15 @@ bool XvfbServer::start()
     }
     m_display = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
     qputenv("DISPLAY", m_display.toLatin1());
+    if (!m_bus.start())
+        return false;
+    qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address().toUtf8());
     return true;
 }
 
 void XvfbServer::stop()
 {
+    m_bus.stop();
     endProcess(m_process);
 }
 
