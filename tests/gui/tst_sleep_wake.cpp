@@ -120,8 +120,11 @@ private slots:
         SyncClient elsewhere(m_server.origin(), currentDeviceToken());
         elsewhere.setUserToken(app.sync().account().loginUserToken());
         const HttpReply ended = elsewhere.get(u"/logout/"_s);
+        // On failure: the reply (or the client's error) and the end of the service's log.
         QVERIFY2(ended.code() == 0,
-                 qPrintable(u"%1 %2"_s.arg(ended.status).arg(QString::fromUtf8(ended.body))));
+                 qPrintable(u"%1 %2\n%3"_s.arg(ended.status)
+                                .arg(QString::fromUtf8(ended.body),
+                                     QString::fromUtf8(m_server.serviceLog().right(2000)))));
         app.initRequest();
         QTRY_VERIFY_WITH_TIMEOUT(!app.sync().account().isSignedIn(), 10000);
         QTRY_VERIFY(!app.tray().latestWarning().isEmpty());
