@@ -37,7 +37,7 @@ inline void stop(QProcess &process)
     {                                                                                                        \
         XvfbServer xvfb;                                                                                     \
         if (!xvfb.start()) {                                                                                 \
-            qWarning("Xvfb could not be started");                                                           \
+            qWarning("Xvfb or its session bus (dbus-daemon) could not be started");                          \
             return 1;                                                                                        \
         }                                                                                                    \
         qputenv("QT_QPA_PLATFORM", "xcb");                                                                   \
